@@ -1,0 +1,29 @@
+# Finds the system libraries VembaCast builds on (installed by tools/bootstrap).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+# CivetWeb on Debian ships neither a pkg-config file nor a working CMake package.
+find_path(CIVETWEB_INCLUDE_DIR civetweb.h REQUIRED)
+find_library(CIVETWEB_LIBRARY civetweb REQUIRED)
+add_library(vemba::civetweb INTERFACE IMPORTED)
+target_include_directories(vemba::civetweb INTERFACE ${CIVETWEB_INCLUDE_DIR})
+target_link_libraries(vemba::civetweb INTERFACE ${CIVETWEB_LIBRARY})
+
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
+    libavformat libavcodec libavfilter libavutil libswscale libswresample)
+pkg_check_modules(FFMPEG_SCALE REQUIRED IMPORTED_TARGET libswscale libavutil)
+pkg_check_modules(LIBASS REQUIRED IMPORTED_TARGET libass)
+pkg_check_modules(TURBOJPEG REQUIRED IMPORTED_TARGET libturbojpeg)
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(MINIUPNPC REQUIRED IMPORTED_TARGET miniupnpc)
+
+if(VEMBACAST_BUILD_APP)
+    find_package(Qt6 COMPONENTS Widgets QUIET)
+    if(NOT Qt6_FOUND)
+        message(STATUS "Qt 6 Widgets not found: the desktop application is not built")
+        set(VEMBACAST_BUILD_APP OFF)
+    endif()
+endif()

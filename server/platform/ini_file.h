@@ -1,0 +1,31 @@
+#pragma once
+
+// A small ini reader/writer ("[section]" lines and "key=value" lines) that gives the
+// same results as the classic private-profile functions: section and key names
+// compare case-insensitively, values are trimmed of surrounding blanks, a missing
+// file and a missing key are told apart. Files are read and written whole, so a
+// value written is seen by the next read anywhere. Damaged or non-UTF-8 files read
+// as whatever lines parse.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ini {
+
+bool FileExists(const std::string& path);
+
+// The value of key in section, or nullopt when the file or the key is missing.
+std::optional<std::string> ReadValue(
+    const std::string& path, const std::string& section, const std::string& key);
+
+// Sets key=value in section, creating the section (and the file, not its folder).
+bool WriteValue(const std::string& path, const std::string& section, const std::string& key,
+    const std::string& value);
+
+// Replaces the whole section with exactly these keys, in this order.
+bool WriteSection(const std::string& path, const std::string& section,
+    const std::vector<std::pair<std::string, std::string>>& entries);
+
+} // namespace ini
