@@ -1,0 +1,34 @@
+#include "platform/ports.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+bool IsPortFree(int port)
+{
+    if (port < 1 || port > 65535)
+        return false;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // As the server binds with address reuse, a port held only by connections in
+    // TIME_WAIT is free for it; a listening or exclusively bound socket is not.
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return bound;
+}
+
+int FindFreePort(int from, int to)
+{
+    for (int port = from < 1 ? 1 : from; port <= to && port <= 65535; ++port) {
+        if (IsPortFree(port))
+            return port;
+    }
+    return -1;
+}
