@@ -1,0 +1,109 @@
+#include "server/streaming/font_file.h"
+
+#include "server/config/trace.h"
+
+#include <fontconfig/fontconfig.h>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+struct FaceName {
+    const char* askedFor;
+    const char* searched;
+};
+
+// The Korean face names of the classic fonts and the names they are installed under.
+constexpr FaceName kFaceNames[] = {
+    { "굴림", "Gulim" },
+    { "바탕", "Batang" },
+    { "궁서", "Gungsuh" },
+    { "돋움", "Dotum" },
+    { "맑은 고딕", "Malgun" },
+    { "휴먼아미체", "Ami R" },
+    { "휴먼옛체", "Yet R" },
+    { "휴먼매직체", "Magic R" },
+    { "휴먼엑스포", "Expo M" },
+    { "휴먼모음T", "MoeumT R" },
+};
+
+struct PatternDeleter {
+    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+};
+using PatternPtr = std::unique_ptr<FcPattern, PatternDeleter>;
+
+bool CoversHangul(FcPattern* font)
+{
+    FcCharSet* charset = nullptr;
+    if (FcPatternGetCharSet(font, FC_CHARSET, 0, &charset) != FcResultMatch || !charset)
+        return false;
+    // The first and last syllables of the Hangul block and a common one between.
+    return FcCharSetHasChar(charset, 0xAC00) && FcCharSetHasChar(charset, 0xD55C)
+        && FcCharSetHasChar(charset, 0xD7A3);
+}
+
+// The file of the best Korean font for family (any family when empty), or empty
+// when the best match cannot draw Hangul.
+std::string MatchKoreanFont(const std::string& family)
+{
+    PatternPtr pattern(FcPatternCreate());
+    if (!pattern)
+        return {};
+    if (!family.empty())
+        FcPatternAddString(
+            pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    FcLangSet* languages = FcLangSetCreate();
+    FcLangSetAdd(languages, reinterpret_cast<const FcChar8*>("ko"));
+    FcPatternAddLangSet(pattern.get(), FC_LANG, languages);
+    FcLangSetDestroy(languages);
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    PatternPtr font(FcFontMatch(nullptr, pattern.get(), &result));
+    if (!font || result != FcResultMatch || !CoversHangul(font.get()))
+        return {};
+    FcChar8* file = nullptr;
+    if (FcPatternGetString(font.get(), FC_FILE, 0, &file) != FcResultMatch || !file)
+        return {};
+    return reinterpret_cast<const char*>(file);
+}
+
+// Fonts do not change while the server runs, and a fontconfig match costs far more
+// than a look-up here, so each face is matched once.
+std::mutex g_fontLock;
+std::map<std::string, std::string> g_fontCache; // guarded by g_fontLock
+
+} // namespace
+
+std::string MapFontFaceName(const std::string& faceName)
+{
+    for (const FaceName& entry : kFaceNames) {
+        if (faceName == entry.askedFor)
+            return entry.searched;
+    }
+    return faceName;
+}
+
+int GetFontFile(const std::string& faceName, std::string& fontPath)
+{
+    if (faceName.empty())
+        return 0;
+    std::lock_guard lock(g_fontLock);
+    auto cached = g_fontCache.find(faceName);
+    if (cached == g_fontCache.end()) {
+        if (!FcInit())
+            return 0;
+        std::string file = MatchKoreanFont(MapFontFaceName(faceName));
+        if (file.empty())
+            file = MatchKoreanFont({});
+        if (file.empty())
+            TraceMessage(
+                kTraceStreamFailure, "GetFontFile : no Hangul font for '%s'", faceName.c_str());
+        cached = g_fontCache.emplace(faceName, file).first;
+    }
+    if (cached->second.empty())
+        return 0;
+    fontPath = cached->second;
+    return 1;
+}

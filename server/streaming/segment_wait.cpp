@@ -1,0 +1,40 @@
+#include "server/streaming/segment_wait.h"
+
+#include <thread>
+
+namespace {
+
+class SteadyWaitClock final : public WaitClock {
+public:
+    TimePoint Now() override { return std::chrono::steady_clock::now(); }
+    void Sleep(std::chrono::milliseconds pause) override { std::this_thread::sleep_for(pause); }
+};
+
+} // namespace
+
+WaitClock& RealWaitClock()
+{
+    static SteadyWaitClock clock;
+    return clock;
+}
+
+SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, WaitClock& clock,
+    std::chrono::milliseconds stallLimit)
+{
+    int probe = segment;
+    auto lastProgress = clock.Now();
+    for (;;) {
+        if (source.SegmentExists(probe)) {
+            if (probe - segment >= kSegmentsAhead || probe >= lastSegment)
+                return SegmentWait::Ready;
+            ++probe;
+            lastProgress = clock.Now();
+            continue;
+        }
+        if (source.WhileMissing() == SegmentSource::Verdict::GiveUp)
+            return SegmentWait::GaveUp;
+        if (clock.Now() - lastProgress >= stallLimit)
+            return SegmentWait::TimedOut;
+        clock.Sleep(kSegmentPollPause);
+    }
+}

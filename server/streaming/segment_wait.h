@@ -1,0 +1,44 @@
+#pragma once
+
+// Waiting for segments. The engine writes vemba-V-n.ts one after the other (each
+// as NAME.part, renamed when complete, so a file that exists is whole). A segment
+// request is answered once its segment and the two after it exist, so the client
+// never catches up with the engine and stalls mid-file, or once the last segment of
+// the playlist exists. The file system is polled every 10 ms without any lock held.
+// The wait is bounded: when no new segment appears for the stall limit, the request
+// gives up and ends without an answer.
+
+#include <chrono>
+
+// Time and pauses, so tests can run the waits without waiting.
+class WaitClock {
+public:
+    using TimePoint = std::chrono::steady_clock::time_point;
+    virtual ~WaitClock() = default;
+    virtual TimePoint Now() = 0;
+    virtual void Sleep(std::chrono::milliseconds pause) = 0;
+};
+
+// The steady clock and real sleeps.
+WaitClock& RealWaitClock();
+
+// What the wait sees of the session and the work folder.
+class SegmentSource {
+public:
+    enum class Verdict { KeepWaiting, GiveUp };
+    virtual ~SegmentSource() = default;
+    virtual bool SegmentExists(int segment) = 0;
+    // Asked whenever a needed segment is missing: whether it can still appear (the
+    // engine runs, play has not ended, no newer seek is waiting).
+    virtual Verdict WhileMissing() = 0;
+};
+
+enum class SegmentWait { Ready, GaveUp, TimedOut };
+
+inline constexpr std::chrono::milliseconds kSegmentPollPause { 10 };
+inline constexpr int kSegmentsAhead = 2; // segments that must exist after the one asked for
+
+// Waits until segment and the kSegmentsAhead after it exist, or until a segment
+// at or after lastSegment exists.
+SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, WaitClock& clock,
+    std::chrono::milliseconds stallLimit);
