@@ -1,6 +1,6 @@
-#include "server/streaming/font_file.h"
+#include "streaming/font_file.h"
 
-#include "server/config/trace.h"
+#include "config/trace.h"
 
 #include <fontconfig/fontconfig.h>
 #include <map>

@@ -1,4 +1,4 @@
-#include "server/streaming/playlist.h"
+#include "streaming/playlist.h"
 
 #include <array>
 #include <cstdio>

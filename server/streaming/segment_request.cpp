@@ -1,6 +1,6 @@
-#include "server/streaming/segment_request.h"
+#include "streaming/segment_request.h"
 
-#include "server/streaming/playlist.h"
+#include "streaming/playlist.h"
 
 namespace {
 

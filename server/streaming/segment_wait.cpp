@@ -1,4 +1,4 @@
-#include "server/streaming/segment_wait.h"
+#include "streaming/segment_wait.h"
 
 #include <thread>
 

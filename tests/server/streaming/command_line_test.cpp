@@ -1,4 +1,4 @@
-#include "server/streaming/command_line.h"
+#include "streaming/command_line.h"
 
 #include <gtest/gtest.h>
 

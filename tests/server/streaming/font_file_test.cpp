@@ -1,4 +1,4 @@
-#include "server/streaming/font_file.h"
+#include "streaming/font_file.h"
 
 #include <fontconfig/fontconfig.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "server/streaming/segment_request.h"
-#include "server/streaming/segment_wait.h"
+#include "streaming/segment_request.h"
+#include "streaming/segment_wait.h"
 
 #include <functional>
 #include <gtest/gtest.h>
