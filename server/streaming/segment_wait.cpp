@@ -31,8 +31,15 @@ SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source,
             lastProgress = clock.Now();
             continue;
         }
-        if (source.WhileMissing() == SegmentSource::Verdict::GiveUp)
+        SegmentSource::Verdict verdict = source.WhileMissing();
+        if (verdict == SegmentSource::Verdict::GiveUp)
             return SegmentWait::GaveUp;
+        if (verdict == SegmentSource::Verdict::EngineGone) {
+            // The engine may have written the file just before it ended.
+            if (source.SegmentExists(probe))
+                continue;
+            return probe > segment ? SegmentWait::Ready : SegmentWait::GaveUp;
+        }
         if (clock.Now() - lastProgress >= stallLimit)
             return SegmentWait::TimedOut;
         clock.Sleep(kSegmentPollPause);

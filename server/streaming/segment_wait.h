@@ -25,11 +25,14 @@ WaitClock& RealWaitClock();
 // What the wait sees of the session and the work folder.
 class SegmentSource {
 public:
-    enum class Verdict { KeepWaiting, GiveUp };
+    enum class Verdict {
+        KeepWaiting, // the engine is making segments
+        EngineGone, // no engine runs: no further segment will appear
+        GiveUp, // play has ended or a newer seek waits: the request is abandoned
+    };
     virtual ~SegmentSource() = default;
     virtual bool SegmentExists(int segment) = 0;
-    // Asked whenever a needed segment is missing: whether it can still appear (the
-    // engine runs, play has not ended, no newer seek is waiting).
+    // Asked whenever a needed segment is missing.
     virtual Verdict WhileMissing() = 0;
 };
 
@@ -39,6 +42,8 @@ inline constexpr std::chrono::milliseconds kSegmentPollPause { 10 };
 inline constexpr int kSegmentsAhead = 2; // segments that must exist after the one asked for
 
 // Waits until segment and the kSegmentsAhead after it exist, or until a segment
-// at or after lastSegment exists.
+// at or after lastSegment exists. When the engine is gone, a segment that exists is
+// still served (the file may end before the play time the client announced), and
+// one that does not ends the wait.
 SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, WaitClock& clock,
     std::chrono::milliseconds stallLimit);

@@ -77,10 +77,18 @@ public:
         looked.insert(segment);
         return made.count(segment) != 0;
     }
-    Verdict WhileMissing() override { return giveUp ? Verdict::GiveUp : Verdict::KeepWaiting; }
+    Verdict WhileMissing() override
+    {
+        if (madeWhenAsked) {
+            made.insert(madeWhenAsked);
+            madeWhenAsked = 0;
+        }
+        return verdict;
+    }
     std::set<int> made;
     std::set<int> looked;
-    bool giveUp = false;
+    Verdict verdict = Verdict::KeepWaiting;
+    int madeWhenAsked = 0; // a segment the engine writes just as it ends
 };
 
 constexpr std::chrono::milliseconds kLimit { 60000 };
@@ -112,13 +120,32 @@ TEST(SegmentWait, TheLastSegmentIsServedAlone)
     EXPECT_EQ(clock.sleeps, 0);
 }
 
-TEST(SegmentWait, GivesUpWhenTheSegmentCanNeverAppear)
+TEST(SegmentWait, GivesUpWhenPlayEndedOrANewerSeekWaits)
 {
     FakeClock clock;
     FakeSource source;
     source.made = { 5 };
-    source.giveUp = true;
+    source.verdict = SegmentSource::Verdict::GiveUp;
     EXPECT_EQ(WaitForSegments(5, 100, source, clock, kLimit), SegmentWait::GaveUp);
+    EXPECT_EQ(clock.sleeps, 0);
+}
+
+TEST(SegmentWait, WithTheEngineGoneWhatExistsIsServedAndTheRestIsNot)
+{
+    FakeClock clock;
+    FakeSource ended;
+    ended.made = { 7 };
+    ended.verdict = SegmentSource::Verdict::EngineGone;
+    EXPECT_EQ(WaitForSegments(7, 100, ended, clock, kLimit), SegmentWait::Ready);
+
+    FakeSource missing;
+    missing.verdict = SegmentSource::Verdict::EngineGone;
+    EXPECT_EQ(WaitForSegments(7, 100, missing, clock, kLimit), SegmentWait::GaveUp);
+
+    FakeSource lastWrite; // the engine wrote segment 7 and ended between two looks
+    lastWrite.verdict = SegmentSource::Verdict::EngineGone;
+    lastWrite.madeWhenAsked = 7;
+    EXPECT_EQ(WaitForSegments(7, 100, lastWrite, clock, kLimit), SegmentWait::Ready);
     EXPECT_EQ(clock.sleeps, 0);
 }
 
