@@ -1,0 +1,37 @@
+#include "http/dispatch.h"
+
+#include "config/trace.h"
+#include "http/request.h"
+
+const Route* FindRoute(std::span<const Route> routes, std::string_view uri)
+{
+    for (const Route& route : routes) {
+        std::string_view path = route.path;
+        bool matches = route.match == RouteMatch::Exact ? uri == path : uri.starts_with(path);
+        if (matches)
+            return &route;
+    }
+    return nullptr;
+}
+
+bool DispatchRequest(std::span<const Route> routes, HttpRequest& request)
+{
+    // The library has removed dot segments already; a ".." left here would be a path
+    // we never serve, handled or static.
+    if (HasDotDotComponent(request.Uri())) {
+        request.SendError(404, "Not Found");
+        return true;
+    }
+    const Route* route = FindRoute(routes, request.Uri());
+    if (!route || !route->handler)
+        return false;
+    try {
+        route->handler(request);
+    } catch (...) {
+        TraceMessage(kTraceWebFailure, "Web Server - %s failed: ('%s')", route->handlerName,
+            request.Uri().c_str());
+        if (!request.Answered())
+            request.SendError(500, "Internal Server Error");
+    }
+    return true;
+}

@@ -1,0 +1,38 @@
+// The client API's request table. A row whose handler is still nullptr falls through
+// to static file serving; set the handler when its request family is built.
+
+#include "http/dispatch.h"
+#include "http/handlers.h"
+
+namespace {
+
+constexpr Route kRoutes[] = {
+    { "/connect", RouteMatch::Exact, "OnNotifyConnect", nullptr },
+    { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", nullptr },
+    { "/getList", RouteMatch::Exact, "OnNotifyGetList", nullptr },
+    { "/getThumbnail", RouteMatch::Exact, "OnNotifyGetThumbnail", nullptr },
+    { "/getFileInfo", RouteMatch::Exact, "OnNotifyGetFileInfo", nullptr },
+    { "/play", RouteMatch::Exact, "OnNotifyPlay", nullptr },
+    { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", nullptr },
+    { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", nullptr },
+    { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", nullptr },
+    { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload", nullptr },
+    { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect", nullptr },
+    { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList", nullptr },
+    { "/convert", RouteMatch::Exact, "OnNotifyConvert", nullptr },
+    { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel", nullptr },
+    { "/convertProgress", RouteMatch::Exact, "OnNotifyConvertUpdateProgress", nullptr },
+    { "/convertDeleteCompleteList", RouteMatch::Exact, "OnNotifyConvertDeleteCompleteList",
+        nullptr },
+    { "/xml/", RouteMatch::Prefix, "OnNotifyXML", nullptr },
+    { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", nullptr },
+    { "/pid", RouteMatch::Exact, "OnNotifyPID", nullptr },
+    { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", nullptr },
+};
+
+} // namespace
+
+std::span<const Route> DefaultRoutes()
+{
+    return kRoutes;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+// One HTTP request as the handlers see it. Only server/http/ talks to the HTTP library;
+// handlers anywhere in the server read the request and write their answer through
+// HttpRequest and the query readers below.
+//
+// The URI is the library's cleaned local URI: percent-decoded (a plus sign stays a
+// plus sign), runs of slashes collapsed and dot segments removed. The query string
+// is raw. A handler writes the whole answer itself (status line, headers, body);
+// keep-alive is off, so the connection closes after the handler, and a handler that
+// writes nothing closes it without an answer.
+
+#include "config/trace.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+struct mg_connection;
+
+class HttpRequest {
+public:
+    explicit HttpRequest(mg_connection* connection);
+    HttpRequest(const HttpRequest&) = delete;
+    HttpRequest& operator=(const HttpRequest&) = delete;
+
+    const std::string& Method() const { return m_method; }
+    const std::string& Uri() const { return m_uri; }
+    const std::string& QueryString() const { return m_query; }
+    const std::string& RemoteAddress() const { return m_remoteAddress; }
+    bool IsHead() const { return m_method == "HEAD"; }
+
+    // The value of the first header whose name matches ignoring case.
+    std::optional<std::string> Header(std::string_view name) const;
+
+    // Sends bytes as they are; false once the client has gone. Never cut, never delayed.
+    bool Write(std::string_view bytes);
+    bool Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // The library's own error page ("Error 404: Not Found" and the text).
+    void SendError(int status, const std::string& text);
+
+    // True once anything has been written on this request.
+    bool Answered() const { return m_answered; }
+
+    mg_connection* Connection() const { return m_connection; }
+
+private:
+    mg_connection* m_connection;
+    std::string m_method;
+    std::string m_uri;
+    std::string m_query;
+    std::string m_remoteAddress;
+    std::vector<std::pair<std::string, std::string>> m_headers;
+    bool m_answered = false;
+};
+
+// The named query variable, form-decoded ("%26" gives "&", "+" a blank); the name
+// matches ignoring case. Empty when absent or longer than the 32768-byte decode buffer.
+std::string GetRequestVar(const HttpRequest& request, const char* name);
+
+// Copies the named variable into buffer (at most length - 1 bytes and a terminator).
+// Returns 0 when it is absent or does not fit (buffer untouched), else 1.
+int CopyRequestVar(const HttpRequest& request, const char* name, char* buffer, size_t length);
+template <size_t N>
+int CopyRequestVar(const HttpRequest& request, const char* name, char (&buffer)[N])
+{
+    return CopyRequestVar(request, name, buffer, N);
+}
+
+// The host part of the Host header, for URLs that point the client back at this
+// server: the text before the port (a bracketed IPv6 literal is kept whole).
+std::string GetRequestHost(const HttpRequest& request);
+
+// True when path has a ".." component (between '/' or '\' separators). Such paths are
+// refused wherever a request names a file.
+bool HasDotDotComponent(std::string_view path);
+
+// Traces a handler's entry line when made and its exit line when destroyed:
+// "Noti : OnNotifyPlay: ('...')" and " - Noti complete: OnNotifyPlay: ('...')".
+class HandlerTrace {
+public:
+    HandlerTrace(const char* handlerName, std::string detail, uint32_t level = kTraceRequest);
+    ~HandlerTrace();
+    HandlerTrace(const HandlerTrace&) = delete;
+    HandlerTrace& operator=(const HandlerTrace&) = delete;
+
+private:
+    const char* m_name;
+    std::string m_detail;
+    uint32_t m_level;
+};

@@ -1,0 +1,169 @@
+#include "http/send_file.h"
+
+#include "http/range.h"
+#include "http/request.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <civetweb.h>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr size_t kChunkSize = 64 * 1024;
+
+struct ExtraMimeType {
+    const char* extension;
+    const char* type;
+};
+constexpr ExtraMimeType kExtraMimeTypes[] = {
+    { "m4v", "video/mp4v-es" },
+    { "ts", "video/mp2t" },
+    { "m3u8", "application/vnd.apple.mpegurl" },
+};
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+std::string HttpDate(time_t when)
+{
+    struct tm parts { };
+    gmtime_r(&when, &parts);
+    char text[64];
+    strftime(text, sizeof(text), "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    return text;
+}
+
+// "If-Range" keeps the range only while the validator still names this file version.
+bool RangeStillValid(
+    const HttpRequest& request, const std::string& etag, const std::string& modified)
+{
+    std::optional<std::string> ifRange = request.Header("If-Range");
+    return !ifRange || *ifRange == etag || *ifRange == modified;
+}
+
+void SendBody(HttpRequest& request, int fd, uint64_t offset, uint64_t length)
+{
+    std::vector<char> buffer(kChunkSize);
+    while (length > 0) {
+        size_t want = length < kChunkSize ? static_cast<size_t>(length) : kChunkSize;
+        ssize_t got = pread(fd, buffer.data(), want, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return; // the file shrank or failed: the client sees a short body and a close
+        if (!request.Write(std::string_view(buffer.data(), static_cast<size_t>(got))))
+            return;
+        offset += static_cast<uint64_t>(got);
+        length -= static_cast<uint64_t>(got);
+    }
+}
+
+void SendUnsatisfiable(HttpRequest& request, uint64_t size, const std::string& date)
+{
+    request.Printf("HTTP/1.1 416 Range Not Satisfiable\r\n"
+                   "Date: %s\r\n"
+                   "Content-Range: bytes */%" PRIu64 "\r\n"
+                   "Content-Length: 0\r\n"
+                   "Connection: close\r\n"
+                   "Accept-Ranges: bytes\r\n\r\n",
+        date.c_str(), size);
+}
+
+} // namespace
+
+std::string MimeTypeOf(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+        const char* extension = path.c_str() + dot + 1;
+        for (const ExtraMimeType& extra : kExtraMimeTypes) {
+            if (strcasecmp(extension, extra.extension) == 0)
+                return extra.type;
+        }
+    }
+    return mg_get_builtin_mime_type(path.c_str());
+}
+
+void qz_mg_send_file(HttpRequest& request, const std::string& path)
+{
+    if (path.empty() || HasDotDotComponent(path)) {
+        request.SendError(404, "Not Found");
+        return;
+    }
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info { };
+    int openError = file.get() < 0 ? errno : 0;
+    if (openError == 0 && fstat(file.get(), &info) != 0)
+        openError = errno;
+    if (openError == 0 && !S_ISREG(info.st_mode))
+        openError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    if (openError != 0) {
+        request.SendError(500, "fopen(" + path + "): " + std::strerror(openError));
+        return;
+    }
+
+    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    char etag[64];
+    std::snprintf(etag, sizeof(etag), "\"%lx.%lx\"", static_cast<unsigned long>(info.st_mtime),
+        static_cast<unsigned long>(size));
+    const std::string modified = HttpDate(info.st_mtime);
+    const std::string date = HttpDate(time(nullptr));
+
+    RangeRequest range;
+    std::optional<std::string> rangeHeader = request.Header("Range");
+    if (rangeHeader && RangeStillValid(request, etag, modified))
+        range = ParseRange(*rangeHeader, size);
+    if (range.kind == RangeKind::Unsatisfiable) {
+        SendUnsatisfiable(request, size, date);
+        return;
+    }
+
+    uint64_t first = 0;
+    uint64_t length = size;
+    std::string status = "200 OK";
+    std::string contentRange;
+    if (range.kind == RangeKind::Partial) {
+        first = range.first;
+        length = range.last - range.first + 1;
+        status = "206 Partial Content";
+        contentRange = "Content-Range: bytes " + std::to_string(range.first) + "-"
+            + std::to_string(range.last) + "/" + std::to_string(size) + "\r\n";
+    }
+    request.Printf("HTTP/1.1 %s\r\n"
+                   "Date: %s\r\n"
+                   "Last-Modified: %s\r\n"
+                   "Etag: %s\r\n"
+                   "Content-Type: %s\r\n"
+                   "Content-Length: %" PRIu64 "\r\n"
+                   "Connection: close\r\n"
+                   "%s"
+                   "Accept-Ranges: bytes\r\n\r\n",
+        status.c_str(), date.c_str(), modified.c_str(), etag, MimeTypeOf(path).c_str(), length,
+        contentRange.c_str());
+    if (!request.IsHead())
+        SendBody(request, file.get(), first, length);
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+// Sending one file as the whole answer, the way the library serves a static file
+// but with our own Range handling (206 with Content-Range, 416 past the end) and
+// the media types the clients expect for .m4v, .ts and .m3u8.
+
+#include <string>
+
+class HttpRequest;
+
+// Serves the file at path: 200 or 206, Date, Last-Modified, Etag, Content-Type,
+// Content-Length, Accept-Ranges, and the bytes unless the method is HEAD. A path with
+// a ".." component is answered 404; a file that cannot be opened 500 "fopen(...)".
+// Handlers confine path to their own folder before calling this.
+void qz_mg_send_file(HttpRequest& request, const std::string& path);
+
+// Content type by the file's extension (case-insensitive).
+std::string MimeTypeOf(const std::string& path);

@@ -1,0 +1,138 @@
+#include "remote/relay_server.h"
+
+#include "config/settings.h"
+
+#include <cctype>
+#include <mutex>
+#include <strings.h>
+
+namespace {
+
+std::mutex g_rootLock;
+std::string g_builtInRoot; // guarded by g_rootLock
+
+std::string WithSlash(std::string address)
+{
+    if (!address.empty() && address.back() != '/' && address.back() != '\\')
+        address += '/';
+    return address;
+}
+
+std::string SettingOr(const char* key, const std::string& fallback)
+{
+    std::string value = GetSettingString(key);
+    return value.empty() ? fallback : value;
+}
+
+bool ParsePort(const std::string& text, int& port)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    int value = 0;
+    for (char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535)
+        return false;
+    port = value;
+    return true;
+}
+
+} // namespace
+
+void SetBuiltInConsoleRoot(const std::string& root)
+{
+    std::lock_guard lock(g_rootLock);
+    g_builtInRoot = root;
+}
+
+std::string GetBuiltInConsoleRoot()
+{
+    std::lock_guard lock(g_rootLock);
+    return g_builtInRoot;
+}
+
+bool SplitHttpUrl(const std::string& url, HttpTarget& target)
+{
+    constexpr std::string_view kScheme = "http://";
+    if (url.size() <= kScheme.size()
+        || strncasecmp(url.c_str(), kScheme.data(), kScheme.size()) != 0)
+        return false;
+    std::string rest = url.substr(kScheme.size());
+    size_t objectStart = rest.find('/');
+    std::string authority = rest.substr(0, objectStart);
+    std::string object = objectStart == std::string::npos ? "/" : rest.substr(objectStart);
+    if (authority.find('@') != std::string::npos)
+        return false;
+
+    std::string host = authority;
+    std::string portText;
+    if (!authority.empty() && authority.front() == '[') {
+        size_t close = authority.find(']');
+        if (close == std::string::npos)
+            return false;
+        host = authority.substr(0, close + 1);
+        std::string after = authority.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':')
+                return false;
+            portText = after.substr(1);
+        }
+    } else if (size_t colon = authority.find(':'); colon != std::string::npos) {
+        host = authority.substr(0, colon);
+        portText = authority.substr(colon + 1);
+    }
+    if (host.empty() || host.find_first_of(" \t\r\n") != std::string::npos)
+        return false;
+    int port = 80;
+    if (!portText.empty() && !ParsePort(portText, port))
+        return false;
+    target = HttpTarget { host, port, object };
+    return true;
+}
+
+CRelayServer::CRelayServer(IHttpTransport& transport)
+    : m_transport(transport)
+{
+    m_rootAddress = WithSlash(SettingOr("TestSeverURL", GetBuiltInConsoleRoot()));
+    std::string root = m_rootAddress;
+    m_pinAddress = SettingOr("TestSeverURL_PIN", root.empty() ? "" : root + "pin/");
+    m_infoAddress = SettingOr("TestSeverURL_INFO", root.empty() ? "" : root + "info/");
+    m_updateAddress = SettingOr("TestSeverURL_UPDATE", root.empty() ? "" : root + "update/");
+}
+
+std::string CRelayServer::PostForm(
+    const std::string& base, const std::string& page, const std::string& body, int method)
+{
+    std::string url = WithSlash(base) + page;
+    HttpTarget target;
+    if (!SplitHttpUrl(url, target))
+        return "ERR:INVAILD URL";
+    TransportResult result = m_transport.Exchange(target, body, method == kFormPost);
+    switch (result.failure) {
+    case TransportFailure::Connect:
+        return "ERR: Unable Internet Session";
+    case TransportFailure::Request:
+        return "ERR: Unable Relay Server";
+    case TransportFailure::Receive:
+    case TransportFailure::None:
+        break;
+    }
+    return result.status == 200 ? result.body : std::string();
+}
+
+std::string CRelayServer::Request(
+    const std::string& base, const std::string& page, const std::string& body)
+{
+    std::string answer = PostForm(base, page, body, kFormPost);
+    if (answer.size() >= 5 && answer.starts_with("ERR:"))
+        answer.clear();
+    return answer;
+}
+
+std::string CRelayServer::GetExternalIp()
+{
+    return Request(m_infoAddress, "getExternalIP.php", "admin_id=corvane");
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+// The console service client. The console tells the server its external address and
+// keeps its PIN registration; each request is one HTTP form POST whose answer is a
+// property list. CRelayServer is a short-lived value: construct one, make a request
+// or two, let it go.
+//
+// The base addresses come from the settings ("TestSeverURL" and its _PIN, _INFO and
+// _UPDATE companions); when "TestSeverURL" is empty the built-in console is used,
+// which is the embedded console on a loopback port while it runs. With no built-in
+// console and no setting every request answers empty.
+
+#include "remote/http_transport.h"
+
+#include <string>
+
+inline constexpr int kFormPost = 1;
+
+// The built-in console's root address ("http://127.0.0.1:PORT/"), empty for none.
+void SetBuiltInConsoleRoot(const std::string& root);
+std::string GetBuiltInConsoleRoot();
+
+// Splits an http address into host, port and object; false for anything that is not
+// plain http with a host and a valid port.
+bool SplitHttpUrl(const std::string& url, HttpTarget& target);
+
+class CRelayServer {
+public:
+    explicit CRelayServer(IHttpTransport& transport = DefaultHttpTransport());
+
+    // One request: base + page (a '/' is added to a base that ends with neither '/'
+    // nor '\'). Answers "ERR:INVAILD URL", "ERR: Unable Internet Session" or
+    // "ERR: Unable Relay Server" for transport failures, the body for status 200
+    // (what was read when the answer broke off), else empty.
+    std::string PostForm(
+        const std::string& base, const std::string& page, const std::string& body, int method);
+
+    // The console's answer with the external address, empty on any transport failure.
+    std::string GetExternalIp();
+
+    const std::string& PinAddress() const { return m_pinAddress; }
+    const std::string& InfoAddress() const { return m_infoAddress; }
+    const std::string& UpdateAddress() const { return m_updateAddress; }
+
+    // PostForm with an error answer ("ERR:..." of 5 or more characters) made empty.
+    std::string Request(const std::string& base, const std::string& page, const std::string& body);
+
+private:
+    IHttpTransport& m_transport;
+    std::string m_rootAddress;
+    std::string m_pinAddress;
+    std::string m_infoAddress;
+    std::string m_updateAddress;
+};
