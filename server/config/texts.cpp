@@ -1,0 +1,169 @@
+#include "config/texts.h"
+
+#include "config/settings.h"
+#include "config/utf8_text.h"
+#include "platform/places.h"
+
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+#include <sstream>
+#include <unordered_map>
+
+namespace {
+
+constexpr const char* kFallbackLanguage = "eng";
+constexpr size_t kMaxLanguageFileSize = 4 * 1024 * 1024;
+
+struct LanguageTable {
+    bool selected = false;
+    std::string code;
+    std::unordered_map<std::string, std::string> texts; // upper-case key -> text
+};
+
+std::shared_mutex g_languageLock;
+LanguageTable g_language; // guarded by g_languageLock
+
+std::string UpperCase(std::string text)
+{
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+std::string Trim(const std::string& text)
+{
+    const char* blanks = " \t\r\n";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// "\n" becomes a line break, "\t" a tab, "\\" one backslash; any other backslash stays.
+std::string Unescape(const std::string& text)
+{
+    std::string plain;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            plain += text[i];
+            continue;
+        }
+        char next = text[i + 1];
+        if (next == 'n')
+            plain += '\n';
+        else if (next == 't')
+            plain += '\t';
+        else if (next == '\\')
+            plain += '\\';
+        else {
+            plain += '\\';
+            continue;
+        }
+        ++i;
+    }
+    return plain;
+}
+
+bool IsPlainCode(const std::string& code)
+{
+    if (code.empty() || code.size() > 16)
+        return false;
+    for (char c : code) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '_' || c == '-';
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
+    const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string data(kMaxLanguageFileSize, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<size_t>(in.gcount()));
+    if (data.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        data.erase(0, 3);
+    std::istringstream lines(SanitizeUtf8(data));
+    std::unordered_map<std::string, std::string> texts;
+    bool inStrings = false;
+    for (std::string line; std::getline(lines, line);) {
+        std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#')
+            continue;
+        if (trimmed[0] == '[') {
+            size_t close = trimmed.find(']');
+            inStrings = close != std::string::npos
+                && UpperCase(Trim(trimmed.substr(1, close - 1))) == "STRING";
+            continue;
+        }
+        size_t equals = trimmed.find('=');
+        if (!inStrings || equals == std::string::npos)
+            continue;
+        std::string key = UpperCase(Trim(trimmed.substr(0, equals)));
+        if (!key.empty() && !texts.count(key))
+            texts.emplace(key, Unescape(Trim(trimmed.substr(equals + 1))));
+    }
+    return texts;
+}
+
+void EnsureSelected()
+{
+    {
+        std::shared_lock<std::shared_mutex> hold(g_languageLock);
+        if (g_language.selected)
+            return;
+    }
+    SelectLanguage();
+}
+
+} // namespace
+
+std::string GetLanguageFilePath(const std::string& code)
+{
+    return GetProgramFolder() + "/res/lang_VembaCast_" + code + ".lng";
+}
+
+bool SelectLanguage(const std::string& code)
+{
+    std::string wanted = code;
+    if (wanted.empty())
+        wanted = GetSettingString(kKeyGeneralLanguage, kDefaultGeneralLanguage);
+    if (wanted.empty())
+        wanted = kDefaultGeneralLanguage;
+    if (!IsPlainCode(wanted))
+        wanted = kFallbackLanguage;
+    auto texts = ReadLanguageFile(GetLanguageFilePath(wanted));
+    if (!texts && wanted != kFallbackLanguage) {
+        wanted = kFallbackLanguage;
+        texts = ReadLanguageFile(GetLanguageFilePath(wanted));
+    }
+    std::unique_lock<std::shared_mutex> hold(g_languageLock);
+    g_language.selected = true;
+    g_language.code = texts ? wanted : std::string();
+    g_language.texts = texts ? std::move(*texts) : std::unordered_map<std::string, std::string> {};
+    return texts.has_value();
+}
+
+std::string GetLanguageCode()
+{
+    EnsureSelected();
+    std::shared_lock<std::shared_mutex> hold(g_languageLock);
+    return g_language.code;
+}
+
+std::string LookupText(const std::string& key)
+{
+    EnsureSelected();
+    std::shared_lock<std::shared_mutex> hold(g_languageLock);
+    auto found = g_language.texts.find(UpperCase(key));
+    return found == g_language.texts.end() ? key : found->second;
+}
