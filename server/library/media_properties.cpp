@@ -1,0 +1,185 @@
+#include "library/media_properties.h"
+
+#include "config/trace.h"
+#include "library/media_info_binding.h"
+#include "library/media_reader_process.h"
+#include "library/text_codec.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+std::atomic<int64_t> g_readTimeoutMs { 15000 };
+
+// The values a reader asks MediaInfo for, in the order the child sends them.
+struct Query {
+    mediainfo::StreamKind kind;
+    const wchar_t* parameter;
+};
+constexpr Query kQueries[] = {
+    { mediainfo::kStreamGeneral, L"FileSize" },
+    { mediainfo::kStreamGeneral, L"Duration" },
+    { mediainfo::kStreamGeneral, L"CodecID" },
+    { mediainfo::kStreamVideo, L"CodecID" },
+    { mediainfo::kStreamVideo, L"FrameRate" },
+    { mediainfo::kStreamVideo, L"Width" },
+    { mediainfo::kStreamVideo, L"Height" },
+    { mediainfo::kStreamVideo, L"Format" },
+    { mediainfo::kStreamAudio, L"ID" },
+    { mediainfo::kStreamAudio, L"Format" },
+};
+constexpr size_t kQueryCount = std::size(kQueries);
+
+double ParseLeadingDouble(const std::string& text)
+{
+    size_t start = text.find_first_not_of(" \t");
+    if (start == std::string::npos)
+        return 0;
+    double value = 0;
+    std::from_chars(text.data() + start, text.data() + text.size(), value);
+    return value;
+}
+
+int ClampToInt(int64_t value)
+{
+    return static_cast<int>(std::clamp<int64_t>(value, INT_MIN, INT_MAX));
+}
+
+void FillProperties(const std::vector<std::string>& values, MediaProperties& out)
+{
+    out.fileSize = ParseLeadingInteger(values[0]);
+    out.durationMs = ParseLeadingInteger(values[1]);
+    out.codecId = values[2].empty() ? values[3] : values[2];
+    out.frameRate = ParseLeadingDouble(values[4]);
+    out.width = ClampToInt(ParseLeadingInteger(values[5]));
+    out.height = ClampToInt(ParseLeadingInteger(values[6]));
+    out.videoFormat = values[7];
+    out.audioId = values[8];
+    out.audioFormat = values[9];
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+} // namespace
+
+int64_t ParseLeadingInteger(const std::string& text)
+{
+    size_t pos = text.find_first_not_of(" \t\r\n");
+    if (pos == std::string::npos)
+        return 0;
+    bool negative = false;
+    if (text[pos] == '+' || text[pos] == '-') {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    int64_t value = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+        int digit = text[pos] - '0';
+        if (value > (INT64_MAX - digit) / 10)
+            return negative ? INT64_MIN : INT64_MAX;
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+bool IsDirectPlayableMedia(const MediaProperties& properties)
+{
+    return properties.videoFormat == "AVC"
+        && (properties.audioId.empty() || properties.audioFormat == "AAC");
+}
+
+std::string FormatPlayTime(int64_t durationMs)
+{
+    if (durationMs < 0)
+        durationMs = 0;
+    int64_t hours = durationMs / 3600000;
+    int64_t seconds = durationMs / 1000 - hours * 3600;
+    char text[64];
+    std::snprintf(text, sizeof(text), "%02lld:%02lld:%02lld", static_cast<long long>(hours),
+        static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+void SetMediaReadTimeout(std::chrono::milliseconds timeout)
+{
+    g_readTimeoutMs = timeout.count();
+}
+
+bool ReadMediaProperties(const std::string& path, MediaProperties& out)
+{
+    out = MediaProperties();
+    // A folder would make MediaInfo read every file below it, a FIFO would block it.
+    if (!mediainfo::EnsureBound() || !IsRegularFile(path))
+        return false;
+    mediainfo::Api api = mediainfo::GetApi();
+    std::wstring widePath = textcodec::Utf8ToWide(path);
+    MediaReaderJob job = [&api, &widePath](std::vector<std::string>& values) {
+        mediainfo::Handle handle(api);
+        if (!handle.Open(widePath))
+            return false;
+        for (const Query& query : kQueries)
+            values.push_back(textcodec::WideToUtf8(handle.Get(query.kind, query.parameter)));
+        return true;
+    };
+    std::vector<std::string> values;
+    MediaReaderOutcome outcome
+        = RunMediaReader(job, std::chrono::milliseconds(g_readTimeoutMs.load()), values);
+    if (outcome == MediaReaderOutcome::TimedOut)
+        TraceMessage(kTraceSessionLock, "MediaInfo : reading ('%s') timed out", path.c_str());
+    else if (outcome == MediaReaderOutcome::Crashed)
+        TraceMessage(kTraceSessionLock, "MediaInfo : reader of ('%s') failed", path.c_str());
+    if (outcome != MediaReaderOutcome::Read || values.size() != kQueryCount)
+        return false;
+    FillProperties(values, out);
+    return true;
+}
+
+namespace {
+
+int ReadMovieProperty(const std::string& path, MediaProperties& properties)
+{
+    TraceMessage(kTraceProgress, "GetMovieProperty : ('%s')", path.c_str());
+    if (!ReadMediaProperties(path, properties)) {
+        TraceMessage(kTraceProgress, "GetMovieProperty : Open Fail");
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int GetMovieProperty(
+    const std::string& path, std::string& codecId, double& frameRate, int& width, int& height)
+{
+    MediaProperties properties;
+    if (!ReadMovieProperty(path, properties))
+        return 0;
+    codecId = properties.codecId;
+    frameRate = properties.frameRate;
+    width = properties.width;
+    height = properties.height;
+    return 1;
+}
+
+int GetMovieProperty(std::string& codecId, double& frameRate, const std::string& path,
+    int& jobDurationMs, int& width, int& height)
+{
+    MediaProperties properties;
+    if (!ReadMovieProperty(path, properties))
+        return 0;
+    jobDurationMs = ClampToInt(properties.durationMs);
+    codecId = properties.codecId;
+    frameRate = properties.frameRate;
+    width = properties.width;
+    height = properties.height;
+    return 1;
+}

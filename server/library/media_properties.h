@@ -1,0 +1,53 @@
+#pragma once
+
+// What is inside a media file, as MediaInfo reports it. MediaInfo parses hostile
+// bytes, and some damaged files make it spin for ever (an MP4 edit list that claims
+// four billion entries is enough); a thread stuck in it could never be stopped. So
+// every read runs in a short-lived child process forked for it: the child opens the
+// file, reads the values, writes them into a pipe and exits. The caller waits a
+// bounded time; a child that crashes or overruns is killed and the file counts as
+// unreadable. The server process itself never runs MediaInfo code.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+struct MediaProperties {
+    int64_t fileSize = 0; // general "FileSize", bytes
+    int64_t durationMs = 0; // general "Duration"
+    std::string codecId; // general "CodecID", else video "CodecID"
+    double frameRate = 0; // video "FrameRate"
+    int width = 0; // video "Width"
+    int height = 0; // video "Height"
+    std::string videoFormat; // video "Format" ("AVC" for H.264)
+    std::string audioId; // audio "ID": empty when there is no audio
+    std::string audioFormat; // audio "Format" ("AAC", "AC-3", ...)
+};
+
+// True when MediaInfo opened the file and the values were read; false when the
+// module is missing, the path is not a regular file, MediaInfo cannot open it, or
+// the reader crashed or ran out of time (out is then left at its defaults).
+bool ReadMediaProperties(const std::string& path, MediaProperties& out);
+
+// H.264 video with AAC audio or none: a file a phone may play without transcoding.
+bool IsDirectPlayableMedia(const MediaProperties& properties);
+
+// "%02d:%02d:%02d" of hours, minutes and seconds of a duration in milliseconds.
+std::string FormatPlayTime(int64_t durationMs);
+
+// Leading-digits parsing: blanks, an optional sign, digits; anything else stops it.
+// Empty or non-numeric text gives 0; values beyond the type are clamped.
+int64_t ParseLeadingInteger(const std::string& text);
+
+// How long one read may take before its child is killed (default 15 s).
+void SetMediaReadTimeout(std::chrono::milliseconds timeout);
+
+// Form used for live sessions: codec id, frame rate and picture size of a file.
+// Returns 1 on success, 0 when the file cannot be opened.
+int GetMovieProperty(
+    const std::string& path, std::string& codecId, double& frameRate, int& width, int& height);
+
+// Form used for conversion jobs: as above, and the general duration in
+// milliseconds goes into the job's duration field.
+int GetMovieProperty(std::string& codecId, double& frameRate, const std::string& path,
+    int& jobDurationMs, int& width, int& height);

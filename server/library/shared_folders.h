@@ -1,0 +1,31 @@
+#pragma once
+
+// The shared folder list: the folders of this machine that the user shares, each
+// under a name of their own. Every request that names a file or folder starts its
+// path with one of these names. The list is process-wide; request handlers read it
+// on many threads while the window (or the daemon) changes it, so names and paths
+// always change together under one lock.
+
+#include <string>
+#include <vector>
+
+struct SharedFolder {
+    std::string name;
+    std::string path;
+};
+
+// Adds a share, or replaces the path of the share of that name in its place.
+// Refuses (false) an empty name, a name holding '/' or a NUL byte, and an empty
+// path: no request path could ever name such a share.
+bool AddSharedFolder(const std::string& path, const std::string& name);
+
+// Removes the first share of that name; false when there is none.
+bool RemoveSharedFolder(const std::string& name);
+
+// The folder of the share of that name (exact, case-sensitive), or empty text.
+std::string FindSharedFolderPath(const std::string& name);
+
+// The shares in the order they were added.
+std::vector<SharedFolder> GetSharedFolders();
+
+void ClearSharedFolders();
