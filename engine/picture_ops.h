@@ -1,0 +1,24 @@
+#pragma once
+
+// Pixel work the libraries do not offer in the form we need: turning a 4:2:0
+// picture by 90 degrees, and laying libass's coverage bitmaps onto one.
+
+#include <cstdint>
+
+extern "C" {
+#include <ass/ass.h>
+#include <libavutil/frame.h>
+}
+
+// Turns one plane of w x h bytes. The target is h wide and w high.
+// mode 0: transpose, 1: 90 deg clockwise, 2: 90 deg counter-clockwise,
+// 3: anti-transpose (the player's rotate=0..3).
+void RotatePlane(const uint8_t* src, int srcStride, int width, int height, uint8_t* dst,
+    int dstStride, int mode);
+
+// Turns a YUV 4:2:0 frame into dst, which must be allocated with the sides swapped.
+void RotateFrame(const AVFrame& src, AVFrame& dst, int mode);
+
+// Blends every image of the list onto a writable YUV 4:2:0 frame (BT.601,
+// limited range), clipping what lies outside it.
+void BlendSubtitleImages(AVFrame& frame, const ASS_Image* images);

@@ -1,0 +1,55 @@
+#pragma once
+
+// Video decode stage: decodes the video packets with the decoder's own threads
+// and puts each picture on the constant-rate grid. Pictures that lie before the
+// start of a seek run are decoded only as far as later pictures need them:
+// frames that nothing refers to are not decoded at all until the start is near.
+
+#include "engine/demux.h"
+#include "engine/frame_rate.h"
+
+#include <optional>
+
+// One output frame slot: a reference to a decoded picture (repeats share it).
+struct VideoWork {
+    FramePtr frame;
+    int64_t slot = 0;
+    uint64_t serial = 0; // equal for repeats of one decoded picture
+    double seconds = 0; // media time of the slot
+};
+using VideoWorkQueue = BlockingQueue<VideoWork>;
+
+struct DecodeTuning {
+    double startSeconds = 0;
+    int rateNum = 24;
+    int rateDen = 1;
+    double fpsHint = 0;
+    // Skip the deblocking of frames that nothing refers to: for output much
+    // smaller than the source the difference is below what the scaler keeps.
+    bool skipNonRefDeblock = false;
+};
+
+class VideoDecodeStage {
+public:
+    EngineError Open(const InputMedia& input, const DecodeTuning& tuning);
+    void Run(PacketQueue& in, VideoWorkQueue& out, JobControl& control);
+
+    const AVCodecContext& Codec() const { return *m_codec; }
+    int64_t FirstSlot() const { return m_firstSlot; }
+    int64_t SlotsEmitted() const { return m_rate ? m_rate->Emitted() : 0; }
+
+private:
+    bool Decode(const AVPacket* packet, VideoWorkQueue& out, JobControl& control);
+    bool HandleFrame(FramePtr frame, VideoWorkQueue& out);
+    void SetPreroll(const AVPacket& packet);
+
+    const InputMedia* m_input = nullptr;
+    AVStream* m_stream = nullptr;
+    CodecContextPtr m_codec;
+    DecodeTuning m_tuning;
+    int64_t m_firstSlot = 0;
+    std::optional<FrameRateConverter> m_rate;
+    double m_lastSeconds = -1;
+    double m_frameSeconds = 1.0 / 25; // nominal frame length of the source
+    int m_errors = 0;
+};
