@@ -216,6 +216,18 @@ namespace {
         st.fontData.clear();
     }
 
+    bool IsKnownSection(const std::wstring& line)
+    {
+        static const wchar_t* const kSections[] = { L"[script info]", L"[v4 styles]",
+            L"[v4+ styles]", L"[v4++ styles]", L"[events]", L"[fonts]", L"[graphics]" };
+        const std::wstring lower = ToLowerAscii(line);
+        for (const wchar_t* section : kSections) {
+            if (lower == section)
+                return true;
+        }
+        return false;
+    }
+
     void EnterSection(const std::wstring& line, CScriptState& st, const ReadContext& ctx)
     {
         FinishFont(st, ctx);
@@ -286,19 +298,22 @@ bool ReadSubStationAlpha(CTextFile& file, CSimpleTextSubtitle& sts, const ReadCo
     std::wstring raw;
     while (file.ReadString(raw)) {
         const std::wstring line = Trim(raw);
-        if (line.empty() || line[0] == L';')
+        if (line.empty())
             continue;
-        if (line[0] == L'[') {
-            EnterSection(line, st, ctx);
-            continue;
-        }
-        if (st.section == Section::Fonts) {
+        // Font data may begin with '[' or ';', so inside fonts only a known section ends them.
+        if (st.section == Section::Fonts && !IsKnownSection(line)) {
             if (StartsWithNoCase(line, L"fontname:")) {
                 FinishFont(st, ctx);
                 st.fontName = Trim(line.substr(9));
             } else if (!st.fontName.empty()) {
                 st.fontData += line;
             }
+            continue;
+        }
+        if (line[0] == L';')
+            continue;
+        if (line[0] == L'[') {
+            EnterSection(line, st, ctx);
             continue;
         }
         const size_t colon = line.find(L':');
