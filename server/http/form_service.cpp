@@ -115,7 +115,7 @@ void CFormService::Stop()
 {
     if (!m_state->context)
         return;
-    mg_stop(m_state->context);
+    StopCivetContext(m_state->context, m_state->port);
     m_state->context = nullptr;
     m_state->port = 0;
 }

@@ -207,7 +207,8 @@ bool CWebServer::Stop()
         return false;
     }
     g_running = false;
-    mg_stop(g_server->context); // returns once every library thread has ended
+    StopCivetContext(
+        g_server->context, g_listeningPort); // returns once every library thread has ended
     g_server.reset();
     g_listeningPort = 0;
     m_nPort = 0;
