@@ -81,6 +81,18 @@ bool IsPlainCode(const std::string& code)
     return true;
 }
 
+void EnsureSelected()
+{
+    {
+        std::shared_lock<std::shared_mutex> hold(g_languageLock);
+        if (g_language.selected)
+            return;
+    }
+    SelectLanguage();
+}
+
+} // namespace
+
 std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
     const std::string& path)
 {
@@ -114,18 +126,6 @@ std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
     }
     return texts;
 }
-
-void EnsureSelected()
-{
-    {
-        std::shared_lock<std::shared_mutex> hold(g_languageLock);
-        if (g_language.selected)
-            return;
-    }
-    SelectLanguage();
-}
-
-} // namespace
 
 std::string GetLanguageFilePath(const std::string& code)
 {

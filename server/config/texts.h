@@ -7,7 +7,9 @@
 // for a backslash. The file is read once, on the first lookup or when a language
 // is selected; lookups may come from any thread.
 
+#include <optional>
 #include <string>
+#include <unordered_map>
 
 // The text of key in the current language; the key itself when the file lacks it.
 std::string LookupText(const std::string& key);
@@ -21,6 +23,11 @@ bool SelectLanguage(const std::string& code = "");
 // The code of the language the texts come from ("kor", "eng"), selecting it first
 // when nothing has been selected yet.
 std::string GetLanguageCode();
+
+// The texts of one language file by upper-case key, or nullopt when it cannot be
+// read. A damaged file gives the lines that parse; bytes that are not UTF-8 become U+FFFD.
+std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
+    const std::string& path);
 
 // GetProgramFolder() + "/res/lang_VembaCast_" + code + ".lng".
 std::string GetLanguageFilePath(const std::string& code);
