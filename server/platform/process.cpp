@@ -1,0 +1,174 @@
+#include "platform/process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+std::vector<std::string> SplitCommandLine(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
+            word += '"';
+            inWord = true;
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+            inWord = true; // "" is an empty word
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+namespace {
+
+constexpr auto kPollPause = std::chrono::milliseconds(5);
+
+class PosixChild final : public ChildProcess {
+public:
+    explicit PosixChild(pid_t pid)
+        : m_pid(pid)
+    {
+    }
+    ~PosixChild() override { Kill(); }
+
+    pid_t Pid() const override { return m_pid; }
+
+    bool IsRunning() override
+    {
+        std::lock_guard lock(m_lock);
+        return RunningLocked();
+    }
+
+    bool WaitForExit(std::chrono::milliseconds timeout) override
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (IsRunning()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(kPollPause);
+        }
+        return true;
+    }
+
+    bool Kill() override
+    {
+        std::lock_guard lock(m_lock);
+        if (!RunningLocked())
+            return false;
+        kill(m_pid, SIGKILL);
+        int status = 0;
+        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) { }
+        m_reaped = true;
+        return true;
+    }
+
+private:
+    bool RunningLocked()
+    {
+        if (m_reaped)
+            return false;
+        int status = 0;
+        pid_t result = waitpid(m_pid, &status, WNOHANG);
+        if (result == 0)
+            return true;
+        // Ended (reaped now), or reaped by someone else (ECHILD): not running.
+        m_reaped = true;
+        return false;
+    }
+
+    const pid_t m_pid;
+    std::mutex m_lock;
+    bool m_reaped = false; // guarded by m_lock
+};
+
+std::vector<std::string> MergedEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& extra)
+{
+    std::vector<std::string> merged;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        std::string text = *entry;
+        bool replaced = false;
+        for (const auto& [name, value] : extra)
+            replaced = replaced || text.compare(0, name.size() + 1, name + "=") == 0;
+        if (!replaced)
+            merged.push_back(std::move(text));
+    }
+    for (const auto& [name, value] : extra)
+        merged.push_back(name + "=" + value);
+    return merged;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+class PosixSpawner final : public ProcessSpawner {
+public:
+    std::unique_ptr<ChildProcess> Spawn(const SpawnRequest& request) override
+    {
+        std::vector<std::string> argvText { request.program };
+        argvText.insert(argvText.end(), request.args.begin(), request.args.end());
+        std::vector<std::string> envText = MergedEnvironment(request.environment);
+        std::vector<char*> argv = Pointers(argvText);
+        std::vector<char*> envp = Pointers(envText);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawnattr_t attributes;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setsigdefault(&attributes, &all);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setflags(
+            &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+        pid_t pid = 0;
+        int result = posix_spawn(
+            &pid, request.program.c_str(), &actions, &attributes, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        if (result != 0) {
+            errno = result;
+            return nullptr;
+        }
+        return std::make_unique<PosixChild>(pid);
+    }
+};
+
+} // namespace
+
+std::shared_ptr<ProcessSpawner> MakePosixSpawner()
+{
+    return std::make_shared<PosixSpawner>();
+}

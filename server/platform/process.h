@@ -1,0 +1,51 @@
+#pragma once
+
+// Child processes: the seam through which the server starts programs (the
+// encoder engine). Callers hold a ProcessSpawner and get ChildProcess objects;
+// tests pass their own spawner. The real one uses posix_spawn and reaps its
+// children, so a process that has ended is never taken for a running one and
+// its process id is never used again after the kernel may have reused it.
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+// Splits a command line into words: blanks outside double quotes separate words,
+// double quotes group and are dropped, \" is a literal quote. Other backslashes
+// are kept as they are (they are path characters).
+std::vector<std::string> SplitCommandLine(const std::string& text);
+
+// One started process. Owning it means owning its end: destroying a process that
+// still runs kills it and reaps it. Every operation is safe from any thread.
+class ChildProcess {
+public:
+    virtual ~ChildProcess() = default;
+    virtual pid_t Pid() const = 0;
+    // Reaps the process when it has ended; false from then on.
+    virtual bool IsRunning() = 0;
+    // True when the process has ended, at once or within timeout.
+    virtual bool WaitForExit(std::chrono::milliseconds timeout) = 0;
+    // SIGKILL and reap. True when the process was still running.
+    virtual bool Kill() = 0;
+};
+
+struct SpawnRequest {
+    std::string program; // full path of the executable
+    std::vector<std::string> args; // without the program name
+    std::vector<std::pair<std::string, std::string>> environment; // set on top of ours
+};
+
+class ProcessSpawner {
+public:
+    virtual ~ProcessSpawner() = default;
+    // Null when the program cannot be started.
+    virtual std::unique_ptr<ChildProcess> Spawn(const SpawnRequest& request) = 0;
+};
+
+// posix_spawn with no inherited descriptors beyond 0-2, default signal
+// handling, an empty signal mask, and a process group of its own (a Ctrl-C in the
+// server's terminal reaches the server, which then stops its children itself).
+std::shared_ptr<ProcessSpawner> MakePosixSpawner();
