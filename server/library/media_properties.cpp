@@ -10,6 +10,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <mutex>
 #include <sys/stat.h>
 
 namespace {
@@ -61,6 +62,36 @@ void FillProperties(const std::vector<std::string>& values, MediaProperties& out
     out.videoFormat = values[7];
     out.audioId = values[8];
     out.audioFormat = values[9];
+}
+
+// Runs in a reader helper: one file, every value of kQueries in order.
+bool ServeMediaRead(
+    const mediainfo::Api& api, const std::string& path, std::vector<std::string>& values)
+{
+    mediainfo::Handle handle(api);
+    if (!handle.Open(textcodec::Utf8ToWide(path)))
+        return false;
+    for (const Query& query : kQueries)
+        values.push_back(textcodec::WideToUtf8(handle.Get(query.kind, query.parameter)));
+    return true;
+}
+
+// The helpers serve with the entry points bound when they were made; a new binding
+// (only tests make one) retires them.
+MediaReaderPool& ReaderPool(const mediainfo::Api& api)
+{
+    static std::mutex lock;
+    static mediainfo::Api current; // guarded by lock
+    // Never destroyed: helpers leave by themselves once the process is gone.
+    static MediaReaderPool* pool = new MediaReaderPool();
+    std::lock_guard guard(lock);
+    if (api.newHandle != current.newHandle || api.get != current.get) {
+        current = api;
+        pool->SetServeFunction([api](const std::string& path, std::vector<std::string>& values) {
+            return ServeMediaRead(api, path, values);
+        });
+    }
+    return *pool;
 }
 
 bool IsRegularFile(const std::string& path)
@@ -120,19 +151,10 @@ bool ReadMediaProperties(const std::string& path, MediaProperties& out)
     // A folder would make MediaInfo read every file below it, a FIFO would block it.
     if (!mediainfo::EnsureBound() || !IsRegularFile(path))
         return false;
-    mediainfo::Api api = mediainfo::GetApi();
-    std::wstring widePath = textcodec::Utf8ToWide(path);
-    MediaReaderJob job = [&api, &widePath](std::vector<std::string>& values) {
-        mediainfo::Handle handle(api);
-        if (!handle.Open(widePath))
-            return false;
-        for (const Query& query : kQueries)
-            values.push_back(textcodec::WideToUtf8(handle.Get(query.kind, query.parameter)));
-        return true;
-    };
     std::vector<std::string> values;
     MediaReaderOutcome outcome
-        = RunMediaReader(job, std::chrono::milliseconds(g_readTimeoutMs.load()), values);
+        = ReaderPool(mediainfo::GetApi())
+              .Run(path, std::chrono::milliseconds(g_readTimeoutMs.load()), values);
     if (outcome == MediaReaderOutcome::TimedOut)
         TraceMessage(kTraceSessionLock, "MediaInfo : reading ('%s') timed out", path.c_str());
     else if (outcome == MediaReaderOutcome::Crashed)

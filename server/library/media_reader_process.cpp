@@ -1,58 +1,43 @@
 #include "library/media_reader_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr char kStatusRead = 'R';
 constexpr char kStatusCannotOpen = 'F';
 // Values longer than this are cut: no property of interest comes close.
-constexpr size_t kMaxValueBytes = 4096;
-constexpr size_t kMaxValues = 64;
+constexpr uint32_t kMaxValueBytes = 4096;
+constexpr uint32_t kMaxValues = 64;
+constexpr uint32_t kMaxRequestBytes = 1 << 20;
+// A helper leaves after this long without work; the server stops handing work to
+// one somewhat earlier, so it never writes to a helper that is just leaving.
+constexpr int kHelperIdleSeconds = 60;
+constexpr auto kHelperReuseLimit = std::chrono::seconds(kHelperIdleSeconds - 10);
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor() { Close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return m_fd; }
-    void Close()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
-
-void AppendValue(std::string& out, const std::string& value)
+void AppendWord(std::string& out, uint32_t word)
 {
-    uint32_t length = static_cast<uint32_t>(std::min(value.size(), kMaxValueBytes));
-    out.append(reinterpret_cast<const char*>(&length), sizeof(length));
-    out.append(value, 0, length);
+    out.append(reinterpret_cast<const char*>(&word), sizeof(word));
 }
 
-bool WriteAll(int fd, const std::string& data)
+bool SendAll(int fd, const std::string& data)
 {
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -62,6 +47,22 @@ bool WriteAll(int fd, const std::string& data)
     return true;
 }
 
+bool ReadExactly(int fd, char* buffer, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::read(fd, buffer + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// ---- The helper's side ----
+
 void CloseInheritedDescriptors(int keep)
 {
     if (keep > 3)
@@ -69,53 +70,94 @@ void CloseInheritedDescriptors(int keep)
     close_range(static_cast<unsigned>(keep + 1), UINT_MAX, 0);
 }
 
-[[noreturn]] void RunChild(const MediaReaderJob& job, int writeFd)
+// The server's signal handlers mean nothing in a helper.
+void ResetSignals()
 {
-    CloseInheritedDescriptors(writeFd);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sig != SIGKILL && sig != SIGSTOP)
+            ::signal(sig, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+bool ReadRequest(int fd, std::string& request)
+{
+    uint32_t length;
+    if (!ReadExactly(fd, reinterpret_cast<char*>(&length), sizeof(length))
+        || length > kMaxRequestBytes)
+        return false;
+    request.assign(length, '\0');
+    return ReadExactly(fd, request.data(), length);
+}
+
+std::string MakeReply(const MediaServeFunction& serve, const std::string& request)
+{
+    std::vector<std::string> values;
+    std::string reply;
+    if (!serve(request, values)) {
+        reply += kStatusCannotOpen;
+        return reply;
+    }
+    reply += kStatusRead;
+    uint32_t count = static_cast<uint32_t>(std::min<size_t>(values.size(), kMaxValues));
+    AppendWord(reply, count);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t length = static_cast<uint32_t>(std::min<size_t>(values[i].size(), kMaxValueBytes));
+        AppendWord(reply, length);
+        reply.append(values[i], 0, length);
+    }
+    return reply;
+}
+
+[[noreturn]] void RunHelper(const MediaServeFunction& serve, int fd, pid_t server)
+{
+    CloseInheritedDescriptors(fd);
+    ResetSignals();
     // Libraries turn wide file names into bytes by the C library's locale.
     if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
         setlocale(LC_CTYPE, "C.UTF-8");
-    std::vector<std::string> values;
-    std::string out;
-    if (job(values)) {
-        out += kStatusRead;
-        uint32_t count = static_cast<uint32_t>(std::min(values.size(), kMaxValues));
-        out.append(reinterpret_cast<const char*>(&count), sizeof(count));
-        for (uint32_t i = 0; i < count; ++i)
-            AppendValue(out, values[i]);
-    } else {
-        out += kStatusCannotOpen;
-    }
-    _exit(WriteAll(writeFd, out) ? 0 : 1);
-}
-
-// Reads until end of file or the deadline; false when time ran out.
-bool ReadUntilClosed(int fd, std::chrono::steady_clock::time_point deadline, std::string& data)
-{
-    char buffer[4096];
+    int idleSeconds = 0;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
         pollfd poller { fd, POLLIN, 0 };
-        int ready = ::poll(&poller, 1, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX)));
+        int ready = ::poll(&poller, 1, 1000);
+        if (::getppid() != server)
+            _exit(0);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
-            return false;
-        ssize_t n = ::read(fd, buffer, sizeof(buffer));
-        if (n < 0 && errno == EINTR)
+        if (ready < 0)
+            _exit(1);
+        if (ready == 0) {
+            if (++idleSeconds >= kHelperIdleSeconds)
+                _exit(0);
             continue;
-        if (n <= 0)
-            return true;
-        if (data.size() < (kMaxValues + 1) * (kMaxValueBytes + 4))
-            data.append(buffer, static_cast<size_t>(n));
+        }
+        idleSeconds = 0;
+        std::string request;
+        if (!ReadRequest(fd, request))
+            _exit(0);
+        if (!SendAll(fd, MakeReply(serve, request)))
+            _exit(0);
     }
 }
 
-bool ParseValues(const std::string& data, std::vector<std::string>& values)
+// ---- The server's side ----
+
+enum class ReplyState { Complete, Incomplete, Invalid };
+
+ReplyState ParseReply(const std::string& data, bool& opened, std::vector<std::string>& values)
 {
+    values.clear();
+    if (data.empty())
+        return ReplyState::Incomplete;
+    if (data[0] == kStatusCannotOpen) {
+        opened = false;
+        return data.size() == 1 ? ReplyState::Complete : ReplyState::Invalid;
+    }
+    if (data[0] != kStatusRead)
+        return ReplyState::Invalid;
+    opened = true;
     size_t pos = 1;
     auto readWord = [&](uint32_t& word) {
         if (data.size() - pos < sizeof(word))
@@ -125,72 +167,216 @@ bool ParseValues(const std::string& data, std::vector<std::string>& values)
         return true;
     };
     uint32_t count;
-    if (!readWord(count) || count > kMaxValues)
-        return false;
+    if (!readWord(count))
+        return ReplyState::Incomplete;
+    if (count > kMaxValues)
+        return ReplyState::Invalid;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t length;
-        if (!readWord(length) || length > kMaxValueBytes || data.size() - pos < length)
-            return false;
+        if (!readWord(length))
+            return ReplyState::Incomplete;
+        if (length > kMaxValueBytes)
+            return ReplyState::Invalid;
+        if (data.size() - pos < length)
+            return ReplyState::Incomplete;
         values.emplace_back(data, pos, length);
         pos += length;
     }
-    return pos == data.size();
+    return pos == data.size() ? ReplyState::Complete : ReplyState::Invalid;
 }
 
-void Reap(pid_t pid)
+int MillisecondsUntil(Clock::time_point deadline)
 {
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
-}
-
-// A child that closed its pipe normally exits at once; one that lingers past the
-// deadline is killed, so the caller never waits for ever.
-void ReapBefore(pid_t pid, std::chrono::steady_clock::time_point deadline)
-{
-    for (;;) {
-        pid_t done = ::waitpid(pid, nullptr, WNOHANG);
-        if (done == pid || (done < 0 && errno != EINTR))
-            return;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            ::kill(pid, SIGKILL);
-            Reap(pid);
-            return;
-        }
-        ::usleep(1000);
-    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
 }
 
 } // namespace
 
-MediaReaderOutcome RunMediaReader(
-    const MediaReaderJob& job, std::chrono::milliseconds timeout, std::vector<std::string>& values)
+MediaReaderPool::MediaReaderPool(size_t maxHelpers)
+    : m_maxHelpers(maxHelpers == 0 ? 1 : maxHelpers)
+{
+}
+
+MediaReaderPool::~MediaReaderPool()
+{
+    std::vector<Helper> idle;
+    {
+        std::lock_guard guard(m_lock);
+        idle.swap(m_idle);
+    }
+    for (Helper& helper : idle)
+        Discard(helper);
+}
+
+void MediaReaderPool::SetServeFunction(MediaServeFunction serve)
+{
+    std::vector<Helper> retired;
+    {
+        std::lock_guard guard(m_lock);
+        m_serve = std::move(serve);
+        ++m_generation;
+        retired.swap(m_idle);
+    }
+    for (Helper& helper : retired)
+        Discard(helper);
+}
+
+size_t MediaReaderPool::HelperCount() const
+{
+    std::lock_guard guard(m_lock);
+    return m_alive;
+}
+
+bool MediaReaderPool::Spawn(Helper& helper)
+{
+    MediaServeFunction serve;
+    {
+        std::lock_guard guard(m_lock);
+        serve = m_serve;
+        helper.generation = m_generation;
+    }
+    int ends[2];
+    if (!serve || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        return false;
+    pid_t server = ::getpid();
+    pid_t pid = ::fork();
+    if (pid == 0)
+        RunHelper(serve, ends[1], server);
+    ::close(ends[1]);
+    if (pid < 0) {
+        ::close(ends[0]);
+        return false;
+    }
+    helper.pid = pid;
+    helper.socket = ends[0];
+    return true;
+}
+
+bool MediaReaderPool::Acquire(Clock::time_point deadline, Helper& helper)
+{
+    std::vector<Helper> stale;
+    bool spawn = false;
+    {
+        std::unique_lock guard(m_lock);
+        for (;;) {
+            // Helpers about to leave on their own are retired rather than used.
+            while (!m_idle.empty() && Clock::now() - m_idle.back().lastUsed > kHelperReuseLimit) {
+                stale.push_back(m_idle.back());
+                m_idle.pop_back();
+            }
+            if (!m_idle.empty()) {
+                helper = m_idle.back();
+                m_idle.pop_back();
+                break;
+            }
+            if (m_alive - stale.size() < m_maxHelpers) {
+                ++m_alive;
+                spawn = true;
+                break;
+            }
+            if (m_released.wait_until(guard, deadline) == std::cv_status::timeout)
+                break;
+        }
+    }
+    for (Helper& old : stale)
+        Discard(old);
+    if (!spawn)
+        return helper.pid > 0;
+    if (Spawn(helper))
+        return true;
+    std::lock_guard guard(m_lock);
+    --m_alive;
+    m_released.notify_one();
+    return false;
+}
+
+void MediaReaderPool::Release(Helper& helper)
+{
+    helper.lastUsed = Clock::now();
+    {
+        std::lock_guard guard(m_lock);
+        if (helper.generation == m_generation) {
+            m_idle.push_back(helper);
+            m_released.notify_one();
+            return;
+        }
+    }
+    Discard(helper);
+}
+
+void MediaReaderPool::Discard(Helper& helper)
+{
+    if (helper.pid > 0) {
+        ::kill(helper.pid, SIGKILL);
+        while (::waitpid(helper.pid, nullptr, 0) < 0 && errno == EINTR) { }
+    }
+    if (helper.socket >= 0)
+        ::close(helper.socket);
+    helper = Helper();
+    std::lock_guard guard(m_lock);
+    --m_alive;
+    m_released.notify_one();
+}
+
+MediaReaderOutcome MediaReaderPool::Exchange(
+    Helper& helper, Clock::time_point deadline, std::vector<std::string>& values)
+{
+    std::string data;
+    char buffer[4096];
+    for (;;) {
+        bool opened = false;
+        ReplyState state = ParseReply(data, opened, values);
+        if (state == ReplyState::Complete)
+            return opened ? MediaReaderOutcome::Read : MediaReaderOutcome::CannotOpen;
+        if (state == ReplyState::Invalid)
+            return MediaReaderOutcome::Crashed;
+        int wait = MillisecondsUntil(deadline);
+        if (wait == 0)
+            return MediaReaderOutcome::TimedOut;
+        pollfd poller { helper.socket, POLLIN, 0 };
+        int ready = ::poll(&poller, 1, wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0)
+            return MediaReaderOutcome::TimedOut;
+        ssize_t n = ready < 0 ? -1 : ::read(helper.socket, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return MediaReaderOutcome::Crashed;
+        data.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+MediaReaderOutcome MediaReaderPool::Run(
+    const std::string& request, std::chrono::milliseconds timeout, std::vector<std::string>& values)
 {
     values.clear();
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return MediaReaderOutcome::NoProcess;
-    FileDescriptor readEnd(fds[0]);
-    FileDescriptor writeEnd(fds[1]);
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    pid_t pid = ::fork();
-    if (pid < 0)
-        return MediaReaderOutcome::NoProcess;
-    if (pid == 0)
-        RunChild(job, writeEnd.Get());
-    writeEnd.Close();
-    std::string data;
-    if (!ReadUntilClosed(readEnd.Get(), deadline, data)) {
-        ::kill(pid, SIGKILL);
-        Reap(pid);
-        return MediaReaderOutcome::TimedOut;
-    }
-    ReapBefore(pid, deadline);
-    if (data.empty())
-        return MediaReaderOutcome::Crashed;
-    if (data[0] == kStatusCannotOpen && data.size() == 1)
+    if (request.size() > kMaxRequestBytes)
         return MediaReaderOutcome::CannotOpen;
-    if (data[0] != kStatusRead || !ParseValues(data, values)) {
-        values.clear();
-        return MediaReaderOutcome::Crashed;
+    Clock::time_point deadline = Clock::now() + timeout;
+    std::string framed;
+    AppendWord(framed, static_cast<uint32_t>(request.size()));
+    framed += request;
+    // A helper may have left just before it was handed out: one fresh try then.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Helper helper;
+        if (!Acquire(deadline, helper))
+            return Clock::now() >= deadline ? MediaReaderOutcome::TimedOut
+                                            : MediaReaderOutcome::NoProcess;
+        if (!SendAll(helper.socket, framed)) {
+            Discard(helper);
+            continue;
+        }
+        MediaReaderOutcome outcome = Exchange(helper, deadline, values);
+        if (outcome == MediaReaderOutcome::Read || outcome == MediaReaderOutcome::CannotOpen)
+            Release(helper);
+        else
+            Discard(helper);
+        if (outcome != MediaReaderOutcome::Read)
+            values.clear();
+        return outcome;
     }
-    return MediaReaderOutcome::Read;
+    return MediaReaderOutcome::NoProcess;
 }

@@ -1,0 +1,125 @@
+// The reading helpers: answers come back whole, a helper that crashes or hangs
+// costs one request and its deadline, and helpers hold none of the server's
+// descriptors.
+
+#include "library/media_reader_process.h"
+
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool EchoServe(const std::string& request, std::vector<std::string>& values)
+{
+    if (request == "crash")
+        std::abort();
+    if (request == "hang") {
+        for (;;)
+            pause();
+    }
+    if (request == "missing")
+        return false;
+    values.push_back(request);
+    values.push_back(std::to_string(getpid()));
+    return true;
+}
+
+class MediaReaderPoolTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_pool.SetServeFunction(EchoServe); }
+    MediaReaderPool m_pool { 2 };
+};
+
+TEST_F(MediaReaderPoolTest, AnswersComeBackWholeFromAHelperProcess)
+{
+    std::vector<std::string> values;
+    ASSERT_EQ(m_pool.Run("hello", 5s, values), MediaReaderOutcome::Read);
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[0], "hello");
+    EXPECT_NE(values[1], std::to_string(getpid()));
+    // The helper stays for the next request.
+    std::vector<std::string> again;
+    ASSERT_EQ(m_pool.Run("again", 5s, again), MediaReaderOutcome::Read);
+    EXPECT_EQ(again[1], values[1]);
+    EXPECT_EQ(m_pool.Run("missing", 5s, values), MediaReaderOutcome::CannotOpen);
+    EXPECT_TRUE(values.empty());
+}
+
+TEST_F(MediaReaderPoolTest, ACrashCostsOneRequest)
+{
+    std::vector<std::string> values;
+    EXPECT_EQ(m_pool.Run("crash", 5s, values), MediaReaderOutcome::Crashed);
+    EXPECT_EQ(m_pool.Run("after", 5s, values), MediaReaderOutcome::Read);
+    EXPECT_EQ(values[0], "after");
+}
+
+TEST_F(MediaReaderPoolTest, AHangingHelperIsKilledAtTheDeadline)
+{
+    std::vector<std::string> values;
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_pool.Run("hang", 300ms, values), MediaReaderOutcome::TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    EXPECT_EQ(m_pool.Run("after", 5s, values), MediaReaderOutcome::Read);
+    EXPECT_LE(m_pool.HelperCount(), 2u);
+}
+
+TEST_F(MediaReaderPoolTest, ManyCallersShareAFewHelpers)
+{
+    std::atomic<int> wrong { 0 };
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 8; ++t) {
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) {
+                std::string request = std::to_string(t) + "/" + std::to_string(i);
+                std::vector<std::string> values;
+                if (m_pool.Run(request, 10s, values) != MediaReaderOutcome::Read
+                    || values[0] != request)
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& caller : callers)
+        caller.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_LE(m_pool.HelperCount(), 2u);
+}
+
+TEST_F(MediaReaderPoolTest, HelpersHoldNoneOfTheServersDescriptors)
+{
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0); // deliberately inheritable, like a careless socket
+    std::vector<std::string> values;
+    ASSERT_EQ(m_pool.Run("spawn with the pipe open", 5s, values), MediaReaderOutcome::Read);
+    close(ends[1]);
+    // Only the helper could still hold the write end; end of file means it does not.
+    pollfd poller { ends[0], POLLIN, 0 };
+    ASSERT_EQ(poll(&poller, 1, 2000), 1);
+    char byte;
+    EXPECT_EQ(read(ends[0], &byte, 1), 0);
+    close(ends[0]);
+}
+
+TEST_F(MediaReaderPoolTest, ANewServeFunctionRetiresTheOldHelpers)
+{
+    std::vector<std::string> values;
+    ASSERT_EQ(m_pool.Run("one", 5s, values), MediaReaderOutcome::Read);
+    std::string oldHelper = values[1];
+    m_pool.SetServeFunction([](const std::string&, std::vector<std::string>& out) {
+        out.push_back("new");
+        out.push_back(std::to_string(getpid()));
+        return true;
+    });
+    ASSERT_EQ(m_pool.Run("two", 5s, values), MediaReaderOutcome::Read);
+    EXPECT_EQ(values[0], "new");
+    EXPECT_NE(values[1], oldHelper);
+    EXPECT_EQ(kill(std::stoi(oldHelper), 0), -1); // killed and reaped
+}
+
+} // namespace
