@@ -3,10 +3,10 @@
 // What is inside a media file, as MediaInfo reports it. MediaInfo parses hostile
 // bytes, and some damaged files make it spin for ever (an MP4 edit list that claims
 // four billion entries is enough); a thread stuck in it could never be stopped. So
-// every read runs in a short-lived child process forked for it: the child opens the
-// file, reads the values, writes them into a pipe and exits. The caller waits a
-// bounded time; a child that crashes or overruns is killed and the file counts as
-// unreadable. The server process itself never runs MediaInfo code.
+// every read runs in a reader helper process (media_reader_process.h): the helper
+// opens the file and sends the values back. The caller waits a bounded time; a
+// helper that crashes or overruns is killed and the file counts as unreadable. The
+// server process itself never runs MediaInfo code.
 
 #include <chrono>
 #include <cstdint>
