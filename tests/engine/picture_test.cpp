@@ -1,0 +1,125 @@
+#include "engine/picture_ops.h"
+#include "engine/subtitles.h"
+#include "engine/thumbnail.h"
+#include "engine/video_filter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// 3 wide, 2 high:  1 2 3 / 4 5 6
+const uint8_t kPlane[6] = { 1, 2, 3, 4, 5, 6 };
+
+std::vector<uint8_t> Rotated(int mode)
+{
+    std::vector<uint8_t> out(6, 0);
+    RotatePlane(kPlane, 3, 3, 2, out.data(), 2, mode);
+    return out;
+}
+
+} // namespace
+
+TEST(PictureOps, RotationsOfASmallPlane)
+{
+    // Counter-clockwise: the right column becomes the top row.
+    EXPECT_EQ(Rotated(2), (std::vector<uint8_t> { 3, 6, 2, 5, 1, 4 }));
+    // Clockwise: the left column, read upwards, becomes the top row.
+    EXPECT_EQ(Rotated(1), (std::vector<uint8_t> { 4, 1, 5, 2, 6, 3 }));
+    EXPECT_EQ(Rotated(0), (std::vector<uint8_t> { 1, 4, 2, 5, 3, 6 }));
+    EXPECT_EQ(Rotated(3), (std::vector<uint8_t> { 6, 3, 5, 2, 4, 1 }));
+}
+
+TEST(PictureOps, SubtitleImageIsBlendedWithItsAlpha)
+{
+    FramePtr frame = MakeFrame();
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = 8;
+    frame->height = 8;
+    ASSERT_GE(av_frame_get_buffer(frame.get(), 0), 0);
+    for (int plane = 0; plane < 3; ++plane)
+        memset(frame->data[plane], plane == 0 ? 16 : 128,
+            frame->linesize[plane] * (plane == 0 ? 8 : 4));
+
+    uint8_t coverage[4 * 2] = { 255, 255, 255, 255, 128, 128, 0, 0 };
+    ASS_Image white {};
+    white.w = 4;
+    white.h = 2;
+    white.stride = 4;
+    white.bitmap = coverage;
+    white.color = 0xFFFFFF00; // opaque white
+    white.dst_x = 6; // reaches past the right edge: clipped
+    white.dst_y = 0;
+    BlendSubtitleImages(*frame, &white);
+    EXPECT_EQ(frame->data[0][6], 235);
+    EXPECT_EQ(frame->data[0][7], 235);
+    EXPECT_EQ(frame->data[0][5], 16); // left of the image: untouched
+    EXPECT_NEAR(frame->data[0][frame->linesize[0] + 6], (16 * 127 + 235 * 128) / 255, 1);
+    EXPECT_EQ(frame->data[1][3], 128); // white has no colour
+}
+
+TEST(PictureChainSizes, ScaleRotateAndOddSides)
+{
+    PictureChain chain;
+    chain.Configure({ { FilterKind::Scale, 270, 480, 0 }, { FilterKind::Rotate, 0, 0, 2 } }, 720,
+        1280, nullptr, 0);
+    EXPECT_EQ(chain.OutputWidth(), 480);
+    EXPECT_EQ(chain.OutputHeight(), 270);
+    chain.Configure({}, 321, 241, nullptr, 0);
+    EXPECT_EQ(chain.OutputWidth(), 320);
+    EXPECT_EQ(chain.OutputHeight(), 240);
+    chain.Configure({}, 1, 1, nullptr, 0);
+    EXPECT_EQ(chain.OutputWidth(), 2);
+    EXPECT_EQ(chain.OutputHeight(), 2);
+    chain.Configure({ { FilterKind::Scale, 480, 0, 0 } }, 1920, 1080, nullptr, 0);
+    EXPECT_EQ(chain.OutputHeight(), 270);
+}
+
+TEST(ThumbnailLayout, FitAndHeader)
+{
+    int w = 0;
+    int h = 0;
+    FitThumbnail(1920, 1080, w, h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+    FitThumbnail(1080, 1920, w, h);
+    EXPECT_EQ(h, 480);
+    EXPECT_EQ(w, 270);
+    FitThumbnail(320, 240, w, h); // never enlarged
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 240);
+    FitThumbnail(7680, 1, w, h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 1);
+
+    uint8_t header[kBitmapHeaderSize];
+    size_t stride = WriteBitmapHeader(5, 3, header);
+    EXPECT_EQ(stride, 16u); // 15 bytes padded to 16
+    auto word = [&](int offset) {
+        return static_cast<int32_t>(header[offset] | header[offset + 1] << 8
+            | header[offset + 2] << 16 | static_cast<uint32_t>(header[offset + 3]) << 24);
+    };
+    EXPECT_EQ(word(0), 40);
+    EXPECT_EQ(word(4), 5);
+    EXPECT_EQ(word(8), -3);
+    EXPECT_EQ(header[12], 1);
+    EXPECT_EQ(header[14], 24);
+    EXPECT_EQ(word(16), 0);
+    EXPECT_EQ(word(20), 48);
+    for (size_t i = 24; i < kBitmapHeaderSize; ++i)
+        EXPECT_EQ(header[i], 0) << i;
+}
+
+TEST(SubtitleText, CodePagesAndUtf8)
+{
+    std::string note;
+    EXPECT_EQ(
+        ScriptToUtf8("\xC7\xD1\xB1\xDB", "cp949", note), "\xED\x95\x9C\xEA\xB8\x80"); // "한글"
+    EXPECT_FALSE(note.empty());
+    EXPECT_EQ(ScriptToUtf8("\xEF\xBB\xBFplain", "cp949", note), "plain");
+    EXPECT_TRUE(note.empty());
+    EXPECT_EQ(ScriptToUtf8("\xE9t\xE9", "no-such-codepage", note), "\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(ScriptToUtf8(std::string("\xFF\xFEh\0i\0", 6), "", note), "hi");
+    EXPECT_TRUE(IsValidUtf8("\xED\x95\x9C"));
+    EXPECT_FALSE(IsValidUtf8("\xED\x95"));
+    EXPECT_FALSE(IsValidUtf8("\xC0\x80"));
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+// Media for the engine tests, made with the ffmpeg tool at test time (small and
+// short), and the engine's command lines as the server's builders write them.
+
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed by the caller.
+std::string MakeTempFolder(const std::string& prefix);
+void RemoveTree(const std::string& path);
+
+// Runs a shell command; its exit status. Output goes to /dev/null unless captured.
+int RunShell(const std::string& command);
+std::string CaptureShell(const std::string& command);
+
+// Files made once per test process in one folder (each on first use).
+struct TestMedia {
+    static const TestMedia& Get();
+    std::string folder;
+    // 320x240, 25 fps, 12 s, H.264 (key frame every 2 s) and AAC.
+    std::string Main() const;
+    // The same picture without sound, 6 s.
+    std::string Silent() const;
+    // Sound only.
+    std::string AudioOnly() const;
+    // 20 s of 640x360 at 30 fps, for runs that must last a while.
+    std::string Long() const;
+    // Black 320x240, 10 s, no sound: subtitles show up against it.
+    std::string Black() const;
+    // 321x241 (odd sides), 2 s, no sound.
+    std::string OddSize() const;
+    // The main video as MPEG-TS, cut off in the middle.
+    std::string Truncated() const;
+    // A text file with a video's name.
+    std::string NotMedia() const;
+};
+
+struct ProbedFrame {
+    double pts = 0;
+    bool key = false;
+    char type = '?';
+};
+// The video frames of a file, in presentation order.
+std::vector<ProbedFrame> ProbeVideoFrames(const std::string& path);
+// "codec_type" of each stream, in order.
+std::vector<std::string> ProbeStreamTypes(const std::string& path);
+// Mean luma of the frame nearest to `seconds` (file time), or -1.
+double MeanLumaAt(const std::string& path, double seconds);
+
+// The live line of bandwidth preset 1 (480 box, 576 kbit/s), as the server
+// writes it; startSegment -1 for a run from the beginning.
+std::string LiveCommandLine(const std::string& input, const std::string& scale,
+    const std::string& outFolder, int variant, int startSegment, int pipe,
+    const std::string& subtitleOptions = "");
+// The line of preset 4 (no scale, no x264 options).
+std::string LivePreset4CommandLine(
+    const std::string& input, const std::string& outFolder, int pipe);
+std::string ConversionCommandLine(const std::string& input, const std::string& scale,
+    const std::string& output, int pipe, int bitrate = 400);

@@ -1,0 +1,65 @@
+#include "engine/x264_options.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+std::map<std::string, std::string> AsMap(const X264Settings& settings)
+{
+    return { settings.params.begin(), settings.params.end() };
+}
+
+} // namespace
+
+TEST(X264Options, LiveTemplateMapsToX264Names)
+{
+    X264Settings settings
+        = MapX264Options("bitrate=576:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:"
+                         "trellis=0:weightp=0:nocabac:no8x8dct:bframes=0:frameref=1:threads=auto:"
+                         "keyint=24");
+    std::map<std::string, std::string> params = AsMap(settings);
+    EXPECT_EQ(params["bitrate"], "576");
+    EXPECT_EQ(params["level"], "21");
+    EXPECT_EQ(params["mbtree"], "false");
+    EXPECT_EQ(params["me"], "dia");
+    EXPECT_EQ(params["mixed-refs"], "false");
+    EXPECT_EQ(params["subme"], "0");
+    EXPECT_EQ(params["cabac"], "false");
+    EXPECT_EQ(params["8x8dct"], "false");
+    EXPECT_EQ(params["bframes"], "0");
+    EXPECT_EQ(params["ref"], "1");
+    EXPECT_EQ(params["keyint"], "24");
+    EXPECT_EQ(settings.bitrateKbps, 576);
+    EXPECT_EQ(settings.threads, 0);
+    EXPECT_FALSE(settings.globalHeader);
+    EXPECT_TRUE(settings.notes.empty()) << settings.notes.front();
+    EXPECT_EQ(JoinX264Params({ { "a", "1" }, { "b", "x" } }), "a=1:b=x");
+}
+
+TEST(X264Options, ConversionTemplateAsksForGlobalHeaderAndThreadCount)
+{
+    X264Settings settings = MapX264Options("global_header:bitrate=1000:threads=2");
+    EXPECT_TRUE(settings.globalHeader);
+    EXPECT_EQ(settings.threads, 2);
+    EXPECT_EQ(settings.bitrateKbps, 1000);
+    EXPECT_EQ(AsMap(settings).count("global_header"), 0u);
+}
+
+TEST(X264Options, NothingWhenEmptyOrAnOption)
+{
+    EXPECT_TRUE(MapX264Options("").params.empty());
+    EXPECT_TRUE(MapX264Options("-oac").params.empty());
+    EXPECT_EQ(MapX264Options("-oac").bitrateKbps, 0);
+}
+
+TEST(X264Options, RefusedEntriesAreDroppedWithANote)
+{
+    X264Settings settings = MapX264Options("bitrate=300:frobnicate=3:me=warp::turbo=1:keyint=12");
+    std::map<std::string, std::string> params = AsMap(settings);
+    EXPECT_EQ(params.count("frobnicate"), 0u);
+    EXPECT_EQ(params.count("me"), 0u);
+    EXPECT_EQ(params["keyint"], "12");
+    EXPECT_EQ(params.count("turbo"), 0u); // a multipass switch, silently irrelevant
+    EXPECT_EQ(settings.notes.size(), 2u);
+}
