@@ -10,6 +10,8 @@ namespace {
 
     // How long an open-ended last line stays up, in frames (four seconds at 25 frames a second).
     constexpr int32_t kOpenEndFrames = 100;
+    // A longer brace group is text, not a code.
+    constexpr size_t kMaxCodeLength = 256;
 
     bool ParseDollarColour(const std::wstring& value, uint32_t& colour)
     {
@@ -78,11 +80,13 @@ namespace {
     std::wstring ConvertText(const std::wstring& text)
     {
         std::wstring out;
+        size_t close = 0; // the next '}', remembered so that a run of '{' stays linear
         for (size_t i = 0; i < text.size();) {
             if (text[i] == L'{') {
-                const size_t close = text.find(L'}', i);
+                if (close != std::wstring::npos && close <= i)
+                    close = text.find(L'}', i);
                 std::wstring converted;
-                if (close != std::wstring::npos
+                if (close != std::wstring::npos && close - i <= kMaxCodeLength
                     && ConvertCode(text.substr(i + 1, close - i - 1), converted)) {
                     out += converted;
                     i = close + 1;

@@ -18,8 +18,8 @@ namespace {
         L"<STYLE TYPE=\"text/css\">",
         L"<!--",
         L"P {margin-left: 16pt; margin-right: 16pt; margin-bottom: 16pt; margin-top: 16pt;",
-        L"   text-align: center; font-size: 18pt; font-family: arial; font-weight: bold; color: "
-        L"#f0f0f0;}",
+        (L"   text-align: center; font-size: 18pt; font-family: arial; font-weight: bold; "
+         L"color: #f0f0f0;}"),
         L".UNKNOWNCC {Name:Unknown; lang:en-US; SAMIType:CC;}",
         L"-->",
         L"</STYLE>",
@@ -232,11 +232,17 @@ std::wstring RemoveSsaTags(const std::wstring& text)
 {
     std::wstring out;
     out.reserve(text.size());
+    // The next '}' and '\\' are remembered, so a run of unclosed braces stays linear.
+    size_t close = 0;
+    size_t backslash = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         const wchar_t c = text[i];
         if (c == L'{') {
-            const size_t close = text.find(L'}', i);
-            if (close != std::wstring::npos && text.find(L'\\', i) < close) {
+            if (close != std::wstring::npos && close <= i)
+                close = text.find(L'}', i);
+            if (backslash != std::wstring::npos && backslash <= i)
+                backslash = text.find(L'\\', i);
+            if (close != std::wstring::npos && backslash < close) {
                 i = close;
                 continue;
             }
