@@ -81,8 +81,13 @@ std::string JoinSharePath(const std::string& folder, const std::string& rest)
 
 RequestPathMapping MapRequestPath(const std::string& value, RequestPathKind kind)
 {
+    return MapDecodedRequestPath(DecodePathValue(value), kind);
+}
+
+RequestPathMapping MapDecodedRequestPath(const std::string& decodedPath, RequestPathKind kind)
+{
     RequestPathMapping mapping;
-    mapping.requestPath = DecodePathValue(value);
+    mapping.requestPath = decodedPath;
     const std::string& path = mapping.requestPath;
     if (path.find('\0') != std::string::npos || !textcodec::IsValidUtf8(path)
         || HasParentComponent(path)) {

@@ -37,5 +37,9 @@ struct RequestPathMapping {
 // here, so callers must not apply it again). One leading '/' is optional.
 RequestPathMapping MapRequestPath(const std::string& value, RequestPathKind kind);
 
+// The same for a path that has been through DecodePathValue already (a session's
+// file path, for example).
+RequestPathMapping MapDecodedRequestPath(const std::string& decodedPath, RequestPathKind kind);
+
 // folder + '/' + rest without doubling the folder's trailing separator.
 std::string JoinSharePath(const std::string& folder, const std::string& rest);
