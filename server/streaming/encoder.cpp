@@ -301,6 +301,12 @@ int CEncoder::GetPipeNumber() const
     return m_pipe ? m_pipe->Number() : -1;
 }
 
+std::shared_ptr<const EngineImage> CEncoder::LastImage() const
+{
+    std::lock_guard lock(m_recordLock);
+    return m_image;
+}
+
 std::optional<std::array<uint8_t, kEngineInfoSize>> CEncoder::LastInfo() const
 {
     std::lock_guard lock(m_recordLock);

@@ -82,7 +82,8 @@ public:
     int GetEngineProcessId() const;
     int GetPipeNumber() const;
 
-    // Records of the last messages 4 and 11 of this run.
+    // Records of the last messages 7, 4 and 11 of this run.
+    std::shared_ptr<const EngineImage> LastImage() const;
     std::optional<std::array<uint8_t, kEngineInfoSize>> LastInfo() const;
     std::shared_ptr<const EngineText> LastText() const;
 
