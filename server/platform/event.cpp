@@ -37,3 +37,12 @@ void ManualResetEvent::Wait()
     std::unique_lock<std::mutex> hold(m_lock);
     m_changed.wait(hold, [this] { return m_set; });
 }
+
+bool ManualResetEvent::WaitAndReset(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> hold(m_lock);
+    if (!m_changed.wait_for(hold, timeout, [this] { return m_set; }))
+        return false;
+    m_set = false;
+    return true;
+}

@@ -21,6 +21,9 @@ public:
     // True when the event is set, at once or within timeout; false when the time ran out.
     bool Wait(std::chrono::milliseconds timeout);
     void Wait();
+    // Waits as Wait(timeout) and resets the event in the same step, so of several
+    // waiters exactly one takes it (a turn that admits one holder at a time).
+    bool WaitAndReset(std::chrono::milliseconds timeout);
 
 private:
     mutable std::mutex m_lock;

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -92,11 +93,18 @@ int GetFontFile(const std::string& faceName, std::string& fontPath)
     std::lock_guard lock(g_fontLock);
     auto cached = g_fontCache.find(faceName);
     if (cached == g_fontCache.end()) {
-        if (!FcInit())
-            return 0;
-        std::string file = MatchKoreanFont(MapFontFaceName(faceName));
-        if (file.empty())
-            file = MatchKoreanFont({});
+        // fontconfig reads its configuration and font cache with deep stack frames;
+        // HTTP worker threads have small stacks, so the match runs on a thread of
+        // its own with the default stack.
+        std::string file;
+        std::thread matcher([&] {
+            if (!FcInit())
+                return;
+            file = MatchKoreanFont(MapFontFaceName(faceName));
+            if (file.empty())
+                file = MatchKoreanFont({});
+        });
+        matcher.join();
         if (file.empty())
             TraceMessage(
                 kTraceStreamFailure, "GetFontFile : no Hangul font for '%s'", faceName.c_str());

@@ -1,0 +1,18 @@
+#pragma once
+
+// The command line of a conversion to an .m4v file (the conversion worker builds
+// it under the engine-start lock, after CreateEnginePipe).
+
+#include <string>
+
+// What the line needs from a conversion job; the job keeps what the build learns.
+struct ConvertCommandJob {
+    std::string sourcePath; // as the client named it: "/Share/rest"
+    std::string outputPath; // the .m4v to write, on disk
+    int bitrate = 0; // video kbit/s
+    int durationMs = 0; // out: the source's duration, for the job's progress
+    std::string subtitleScript; // out: the script written for it, "" when none; the job deletes it
+};
+
+// The whole line, or empty text when the source path names no shared file.
+std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber);

@@ -1,0 +1,119 @@
+#include "streaming/live_command.h"
+
+#include "config/trace.h"
+#include "library/media_properties.h"
+#include "library/request_paths.h"
+#include "library/shared_folders.h"
+#include "platform/places.h"
+#include "streaming/client_info.h"
+#include "streaming/command_line.h"
+#include "streaming/subtitle_script.h"
+
+#include <string_view>
+#include <thread>
+
+namespace {
+
+bool HasUnsafeComponent(std::string_view path)
+{
+    if (path.find('\0') != std::string_view::npos)
+        return true;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (path.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Leading decimal digits, as the screen texts are read ("480" → 480; junk → 0).
+long LeadingNumber(const std::string& text)
+{
+    long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || value > 100000)
+            break;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+std::string ResolveSessionFilePath(const std::string& storedPath)
+{
+    std::string_view path = storedPath;
+    if (path.starts_with('/'))
+        path.remove_prefix(1);
+    size_t slash = path.find('/');
+    if (slash == std::string_view::npos || slash == 0 || slash + 1 >= path.size())
+        return {};
+    std::string_view rest = path.substr(slash + 1);
+    if (HasUnsafeComponent(rest))
+        return {};
+    std::string folder = FindSharedFolderPath(std::string(path.substr(0, slash)));
+    if (folder.empty())
+        return {};
+    return JoinSharePath(folder, std::string(rest));
+}
+
+bool MakeBatFile(
+    std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek)
+{
+    commandLine.clear();
+    std::string localPath = ResolveSessionFilePath(session.FilePath());
+    if (localPath.empty())
+        return false;
+    long screenWidth = LeadingNumber(session.Width());
+    long screenHeight = LeadingNumber(session.Height());
+
+    // The script is made before the properties are read, as the scale option
+    // depends on whether subtitles are burnt in.
+    SubtitleScriptJob script { localPath, screenWidth, screenHeight,
+        LiveSubtitleScriptBase(GetSessionWorkFolder(session.szClientID)),
+        startIndex > 0 ? startIndex * 5 : 0 };
+    std::string subtitleOptions = MakeSubtitleScript(script);
+
+    std::string codecId;
+    double frameRate = 0;
+    int videoWidth = 0;
+    int videoHeight = 0;
+    if (!GetMovieProperty(localPath, codecId, frameRate, videoWidth, videoHeight))
+        TraceMessage(kTraceProgress, "GetMovieProperty Return False");
+    if (session.nIsPrepareSeeking == 1)
+        return false;
+
+    int bandwidth = session.nBandwidth;
+    TraceMessage(kTraceWindow, "MakeBatFile - BANDWIDTH:%d", bandwidth);
+    // Without a picture size the engine could only be given an empty picture: a
+    // file that is not video gets no engine.
+    if (videoWidth <= 0 || videoHeight <= 0) {
+        TraceMessage(
+            kTraceStreamFailure, "MakeBatFile : no picture size ('%s')", localPath.c_str());
+        return false;
+    }
+    LiveLine line;
+    line.startSegmentIndex = startIndex;
+    line.localPath = localPath;
+    line.frameRate = static_cast<float>(frameRate);
+    line.size = ComputeScaledSize(
+        static_cast<int>(screenWidth), static_cast<int>(screenHeight), videoWidth, videoHeight);
+    line.subtitleOptions = subtitleOptions;
+    line.processors = std::thread::hardware_concurrency();
+    line.servicesFolder = GetServicesFolder();
+    line.clientId = session.szClientID;
+    line.bandwidth = bandwidth;
+    line.pipeNumber = pipeNumber;
+    std::string text = MakeLiveCommandLine(line);
+    if (text.empty())
+        return false;
+    if (seek == SeekBuild::Yes && session.nIsPrepareSeeking == 1)
+        return false;
+    TraceMessage(kTraceEncoderParam, " - Make Param : %s", text.c_str());
+    commandLine = std::move(text);
+    return true;
+}

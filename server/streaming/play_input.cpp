@@ -1,0 +1,59 @@
+#include "streaming/play_input.h"
+
+#include "http/request.h"
+#include "streaming/playlist.h"
+
+namespace {
+
+// The sizes of the session's fields (terminator included), which cut longer values.
+constexpr size_t kIdChars = 40;
+constexpr size_t kShortChars = 10;
+
+std::string ReadCut(const HttpRequest& request, const char* name, size_t buffer)
+{
+    std::string value = GetRequestVar(request, name);
+    if (value.size() >= buffer)
+        value.resize(buffer - 1);
+    return value;
+}
+
+} // namespace
+
+PlayInput ReadPlayInput(const HttpRequest& request)
+{
+    PlayInput input;
+    input.id = ReadCut(request, "id", kIdChars);
+    input.path = GetRequestVar(request, "path");
+    input.width = ReadCut(request, "width", kShortChars);
+    input.height = ReadCut(request, "height", kShortChars);
+    input.ostype = ReadCut(request, "ostype", kShortChars);
+    input.conntype = ReadCut(request, "conntype", kShortChars);
+    input.playtime = ReadCut(request, "playtime", kShortChars);
+    return input;
+}
+
+std::optional<int> ParseScreenSide(const std::string& text)
+{
+    if (text.empty() || text.size() > 5)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < kMinScreenSide || value > kMaxScreenSide)
+        return std::nullopt;
+    return value;
+}
+
+bool IsUsablePlayInput(const PlayInput& input)
+{
+    for (const std::string* value : { &input.id, &input.path, &input.width, &input.height,
+             &input.ostype, &input.conntype, &input.playtime }) {
+        if (value->empty())
+            return false;
+    }
+    return ParseScreenSide(input.width) && ParseScreenSide(input.height)
+        && ParsePlayTime(input.playtime).has_value();
+}

@@ -1,0 +1,283 @@
+// "/file/ID/vemba-V-n.ts": the segments of a live stream (qz_play_file).
+//
+// Segments are written by the session's engine while the client plays. A request
+// that follows the last one served (n = last + 1, same variant) waits until its
+// segment and the two after it exist. Any other request is a seek: it takes the
+// session's seek turn (hSeekEvent, one seek at a time), restarts the engine at the
+// segment asked for and waits for the new segments. A newer seek that comes in
+// meanwhile sets nIsPrepareSeeking, and the older one gives up at its next look,
+// ending without an answer, so the newer one runs at once.
+//
+// Threads: every request runs on its own HTTP worker, several on one session at
+// once; the session's counters are atomics. The engine-start lock is held only
+// while the engine is stopped and restarted, never while files are polled. Every
+// wait is bounded and gives up, without an answer, when the session is released
+// (server stop) or play ends.
+
+#include "streaming/segments.h"
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "http/handlers.h"
+#include "http/request.h"
+#include "http/send_file.h"
+#include "http/work_folders.h"
+#include "platform/places.h"
+#include "streaming/client_info.h"
+#include "streaming/live_engine.h"
+#include "streaming/playlist.h"
+#include "streaming/segment_request.h"
+#include "streaming/segment_wait.h"
+#include "streaming/session_list.h"
+
+#include <mutex>
+
+namespace {
+
+SegmentServingLimits g_limits; // set before the server starts; read by workers
+
+bool IsReleased(const ClientInfo& session)
+{
+    return !QZ_FindClientInfoByNoticeKey(session.NoticeKey());
+}
+
+// The segments of the session's current variant, as the engine writes them.
+class SessionSegments : public SegmentSource {
+public:
+    enum class Purpose { InSequence, Seek };
+    SessionSegments(ClientInfo& session, Purpose purpose)
+        : m_session(session)
+        , m_purpose(purpose)
+        , m_folder(GetSessionWorkFolder(session.szClientID))
+    {
+    }
+
+    bool SegmentExists(int segment) override
+    {
+        return FileExists(m_folder + "/" + SegmentFileName(m_session.nBandwidth, segment));
+    }
+
+    Verdict WhileMissing() override
+    {
+        if (m_session.nIsPlay == 0 || IsReleased(m_session))
+            return Verdict::GiveUp;
+        if (m_purpose == Purpose::Seek && m_session.nIsPrepareSeeking == 1)
+            return Verdict::GiveUp;
+        if (!IsLiveEngineRunning(m_session)) {
+            if (m_purpose == Purpose::Seek)
+                TraceMessage(kTraceStreamFailure, "pClientInfo->IsENCRunning : FALSE");
+            return Verdict::EngineGone;
+        }
+        return Verdict::KeepWaiting;
+    }
+
+private:
+    ClientInfo& m_session;
+    Purpose m_purpose;
+    std::string m_folder;
+};
+
+// The session's seek turn, given back (hSeekEvent set) on every way out.
+class SeekTurn {
+public:
+    explicit SeekTurn(ClientInfo& session)
+        : m_session(session)
+    {
+    }
+    ~SeekTurn() { Release(); }
+    SeekTurn(const SeekTurn&) = delete;
+    SeekTurn& operator=(const SeekTurn&) = delete;
+
+    // Waits for the turn in short slices, so a released session ends the wait at once.
+    bool Take(std::chrono::milliseconds limit)
+    {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (IsReleased(m_session))
+                return false;
+            if (m_session.hSeekEvent->WaitAndReset(std::chrono::milliseconds(100))) {
+                m_held = true;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void Release()
+    {
+        if (m_held)
+            m_session.hSeekEvent->Set();
+        m_held = false;
+    }
+
+private:
+    ClientInfo& m_session;
+    bool m_held = false;
+};
+
+void SendNotFound(HttpRequest& request)
+{
+    request.SendError(404, "File not found");
+}
+
+// Sends the file the request names, or ends play when it ended meanwhile.
+void Serve(HttpRequest& request, ClientInfo& session, const std::string& file, bool inSequence)
+{
+    if (session.nIsPlay == 1) {
+        if (!FileExists(file)) {
+            SendNotFound(request);
+            return;
+        }
+        TraceMessage(kTraceRequestStep, " - TRY : qz_mg_send_file : ('%s')", file.c_str());
+        qz_mg_send_file(request, file);
+        if (inSequence)
+            session.bCancelSeeking = 0;
+        return;
+    }
+    TraceMessage(kTraceStreamFailure, "ignored qz_play_file2 <- playing ended");
+    SendNotFound(request);
+    std::lock_guard startLock(EngineStartLock());
+    session.StopENC();
+    session.ResetPlayState();
+    WaitLiveEngineEnd(session, std::chrono::milliseconds(5000));
+}
+
+// A run that will not serve: the engine of a session whose play ended is stopped,
+// so no engine runs for a session that does not play.
+void GiveUpSeek(ClientInfo& session)
+{
+    session.bCancelSeeking = 1;
+    if (session.nIsPlay == 0 || IsReleased(session)) {
+        std::lock_guard startLock(EngineStartLock());
+        session.StopENC();
+    }
+}
+
+// Stops the old engine and starts one at segment j; false when the seek gave up.
+bool RestartEngineAt(ClientInfo& session, int j, const std::string& query)
+{
+    std::lock_guard startLock(EngineStartLock());
+    session.nIsPrepareSeeking = 0;
+    session.StopENC();
+    if (session.nIsPrepareSeeking == 1)
+        return false;
+    WaitLiveEngineEnd(session, std::chrono::milliseconds(2000));
+    if (session.nIsPrepareSeeking == 1 || session.nIsPlay == 0 || IsReleased(session))
+        return false;
+    TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
+    std::string commandLine;
+    LiveStart started = StartLiveEngine(session, j - 1, SeekBuild::Yes, commandLine);
+    if (started == LiveStart::StartFailed)
+        TraceMessage(
+            kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());
+    return started == LiveStart::Started;
+}
+
+void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& file)
+{
+    const std::string& query = request.Uri();
+    session.nLastSeeking = j;
+    session.nIsPrepareSeeking = 1;
+    session.nSubtitleIndex = 0;
+    SeekTurn turn(session);
+    if (!turn.Take(g_limits.seekTurnLimit)) {
+        // No newer seek came: the flag this seek set must not stop the next start.
+        if (session.nLastSeeking == j)
+            session.nIsPrepareSeeking = 0;
+        return;
+    }
+    if (session.bCancelSeeking == 1 && j != session.nLastSeeking) {
+        TraceMessage(kTraceLive, "qz_play_file : seeking: %s cancel not last %d", query.c_str(),
+            session.nLastSeeking.load());
+        return;
+    }
+    if (!RestartEngineAt(session, j, query)) {
+        GiveUpSeek(session);
+        return;
+    }
+    if (!IsLiveEngineRunning(session))
+        TraceMessage(kTraceStreamFailure, "Step1 pClientInfo->IsENCRunning : FALSE");
+    SessionSegments segments(session, SessionSegments::Purpose::Seek);
+    SegmentWait waited
+        = WaitForSegments(j, session.nMaxTSNum, segments, *g_limits.clock, g_limits.stallLimit);
+    if (waited != SegmentWait::Ready) {
+        GiveUpSeek(session);
+        return;
+    }
+    session.nLastReqTSNum = j;
+    RememberWorkFolder(GetSessionWorkFolder(session.szClientID));
+    TraceMessage(kTraceLive, "qz_play_file : seeking: %s end", query.c_str());
+    turn.Release();
+    Serve(request, session, file, false);
+}
+
+// True when the request follows the last one served in the same variant. A first
+// request after the variant playlist (nothing served yet) is not a change of
+// variant: the engine the playlist request started is the right one.
+bool IsInSequence(ClientInfo& session, int j)
+{
+    bool inSequence = session.nLastReqTSNum == j - 1;
+    int bandwidth = session.nBandwidth;
+    int last = session.nLastBandwidth.exchange(bandwidth);
+    if (last != bandwidth && last != -1) {
+        TraceMessage(kTraceWindow, " - BandWidth changed : %d=>%d", last, bandwidth);
+        inSequence = false;
+    }
+    return inSequence;
+}
+
+} // namespace
+
+SegmentServingLimits::SegmentServingLimits()
+    : clock(&RealWaitClock())
+{
+}
+
+void SetSegmentServingLimits(const SegmentServingLimits& limits)
+{
+    g_limits = limits;
+}
+
+void qz_play_file(HttpRequest& request)
+{
+    std::optional<LiveRequestPath> path = ParseLiveRequestPath(request.Uri(), "/file/");
+    if (!path) {
+        SendNotFound(request);
+        return;
+    }
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(path->clientId);
+    if (!session) {
+        TraceMessage(kTraceStreamFailure, "qz_play_file : pClientInfo is NULL");
+        return;
+    }
+    std::optional<SegmentName> name = ParseSegmentName(path->name);
+    // A segment past the playlist's end can never be made.
+    if (!name || name->segment > std::max(session->nMaxTSNum.load(), 1)) {
+        SendNotFound(request);
+        return;
+    }
+    if (session->nIsPlay == 0) {
+        SendNotFound(request);
+        TraceMessage(kTraceStreamFailure, "qz_play_file : pClientInfo->nIsPlay is Zero");
+        return;
+    }
+    int j = name->segment;
+    std::string file = WorkFileOf(GetServicesFolder(), *path);
+    session->nIdleSeconds = 0;
+    if (!IsInSequence(*session, j)) {
+        Seek(request, *session, j, file);
+        return;
+    }
+    SessionSegments segments(*session, SessionSegments::Purpose::InSequence);
+    if (WaitForSegments(j, session->nMaxTSNum, segments, *g_limits.clock, g_limits.stallLimit)
+        != SegmentWait::Ready)
+        return;
+    session->nLastReqTSNum = j;
+    Serve(request, *session, file, true);
+}
+
+void OnNotifyPlayFile(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyPlayFile", request.Uri());
+    qz_play_file(request);
+}

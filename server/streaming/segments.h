@@ -1,0 +1,26 @@
+#pragma once
+
+// Serving the segments of live streams ("/file/", see segments.cpp).
+
+#include "streaming/segment_wait.h"
+
+#include <chrono>
+
+class HttpRequest;
+
+// The bounds of the waits of a segment request. A request that runs out ends
+// without an answer; the client asks again.
+struct SegmentServingLimits {
+    SegmentServingLimits();
+    // No new segment for this long: the engine is stuck, the request gives up.
+    std::chrono::milliseconds stallLimit { 60000 };
+    // Longest wait for the seek turn (one seek at a time per session).
+    std::chrono::milliseconds seekTurnLimit { 60000 };
+    WaitClock* clock; // the real clock unless a test passes its own
+};
+
+// Set before the server starts (tests shorten the bounds).
+void SetSegmentServingLimits(const SegmentServingLimits& limits);
+
+// Serves one "/file/" request: the segment, a 404 answer, or nothing.
+void qz_play_file(HttpRequest& request);
