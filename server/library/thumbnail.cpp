@@ -1,0 +1,139 @@
+#include "library/thumbnail.h"
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "library/media_properties.h"
+#include "library/thumbnail_image.h"
+#include "platform/places.h"
+
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+constexpr std::chrono::milliseconds kPoolWait { 10000 };
+
+int ParseSide(const std::string& text)
+{
+    const int64_t value = ParseLeadingInteger(text);
+    return value < 0 || value > INT32_MAX ? 0 : int(value);
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A relative name that stays below the services folder.
+bool IsUsableName(const std::string& name)
+{
+    if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
+        return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        if (name.compare(start, end - start, "..") == 0 || end == start)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string ThumbnailFilePath(const std::string& servicesFolder, const std::string& name, int width)
+{
+    return servicesFolder + "/" + name + (width < kLargeThumbnailWidth ? "_s.jpg" : "_l.jpg");
+}
+
+CThumbnailMaker::CThumbnailMaker(std::function<std::string()> servicesFolder, FrameSource source)
+    : m_servicesFolder(std::move(servicesFolder))
+    , m_source(std::move(source))
+{
+}
+
+std::string CThumbnailMaker::Make(const std::string& path, const std::string& widthText,
+    const std::string& heightText, const std::string&, const std::string& name) const
+{
+    const int width = ParseSide(widthText);
+    const int height = ParseSide(heightText);
+    if (!IsUsableName(name))
+        return {};
+    const std::string file = ThumbnailFilePath(m_servicesFolder(), name, width);
+    if (IsRegularFile(file)) {
+        TraceMessage(kTraceProgress, "No Job QZ_MakeThumbnail : ('%s')", file.c_str());
+        return file;
+    }
+    TraceMessage(kTraceProgress, "Not Accessed QZ_MakeThumbnail : ('%s')", file.c_str());
+    if (width <= 0 || height <= 0 || width > kMaxThumbnailSide || height > kMaxThumbnailSide
+        || !IsRegularFile(path)) {
+        TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Bad request) : ('%s')", file.c_str());
+        return {};
+    }
+    CreateFolderPath(GetFolderOf(file));
+
+    EngineFrame frame;
+    const FrameResult result = m_source(path, frame);
+    if (result == FrameResult::EngineFailed) {
+        TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Cannot RunQZThumbEngine) : ('%s')",
+            file.c_str());
+        return {};
+    }
+    EngineBitmap picture;
+    if (result == FrameResult::Image
+        && ReadEngineBitmap(frame.header, frame.pixels, picture) == EngineImageCheck::Ok) {
+        if (!SaveStretchedJpeg(picture, width, height, file)) {
+            TraceMessage(kTraceProgress, "Fail_1 QZ_MakeThumbnail : ('%s')", file.c_str());
+            return {};
+        }
+    } else {
+        TraceMessage(kTraceProgress, "Fail_2 QZ_MakeThumbnail : ('%s')", file.c_str());
+    }
+    TraceMessage(kTraceProgress, "Complete QZ_MakeThumbnail : ('%s')", file.c_str());
+    return file;
+}
+
+namespace {
+
+const CThumbnailMaker& ProcessMaker()
+{
+    static const CThumbnailMaker maker(GetServicesFolder, EngineFrameSource());
+    return maker;
+}
+
+// Never destroyed: workers of a late round may still run while the process exits.
+CThumbnailPool& ProcessPool()
+{
+    static CThumbnailPool* pool = new CThumbnailPool(
+        [](const ThumbInfo& job) {
+            return QZ_MakeThumbnail(job.path, job.width, job.height, job.playTime, job.name);
+        },
+        std::thread::hardware_concurrency());
+    return *pool;
+}
+
+} // namespace
+
+std::string QZ_MakeThumbnail(const std::string& path, const std::string& width,
+    const std::string& height, const std::string& playTime, const std::string& name)
+{
+    return ProcessMaker().Make(path, width, height, playTime, name);
+}
+
+size_t QZ_AddThumbnailJobs(std::vector<ThumbInfo> jobs)
+{
+    return ProcessPool().AddJobs(std::move(jobs));
+}
+
+bool QZ_StartThumbnailThreads()
+{
+    return ProcessPool().Start(kPoolWait);
+}
+
+bool QZ_StopThumbnailThreads()
+{
+    return ProcessPool().Stop(kPoolWait);
+}

@@ -1,0 +1,128 @@
+// Downloads of shared files through "/file_download/", whole, by range and by HEAD,
+// and the requests that must find nothing.
+
+#include "library_server.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+class Download : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Running());
+        fs::create_directories(server.MediaFolder() + "/Kids");
+        content = Pattern(5000);
+        WriteFile(server.MediaFolder() + "/Kids/a.avi", content);
+    }
+    LibraryServer server;
+    std::string content;
+};
+
+} // namespace
+
+TEST_F(Download, WholeFileWithItsHeaders)
+{
+    const Reply reply = server.Get("/file_download/Movies/Kids/a.avi");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, content);
+    EXPECT_EQ(reply.headers.at("content-length"), "5000");
+    EXPECT_EQ(reply.headers.at("accept-ranges"), "bytes");
+    EXPECT_FALSE(reply.headers.at("etag").empty());
+    EXPECT_FALSE(reply.headers.at("last-modified").empty());
+}
+
+TEST_F(Download, ByteRanges)
+{
+    Reply reply = server.Get("/file_download/Movies/Kids/a.avi", "Range: bytes=1000-\r\n");
+    EXPECT_EQ(reply.status, 206);
+    EXPECT_EQ(reply.headers["content-range"], "bytes 1000-4999/5000");
+    EXPECT_EQ(reply.body, content.substr(1000));
+
+    reply = server.Get("/file_download/Movies/Kids/a.avi", "Range: bytes=10-19\r\n");
+    EXPECT_EQ(reply.status, 206);
+    EXPECT_EQ(reply.headers["content-range"], "bytes 10-19/5000");
+    EXPECT_EQ(reply.body, content.substr(10, 10));
+
+    // A last byte past the end is cut to the end.
+    reply = server.Get("/file_download/Movies/Kids/a.avi", "Range: bytes=4990-9999\r\n");
+    EXPECT_EQ(reply.status, 206);
+    EXPECT_EQ(reply.body, content.substr(4990));
+
+    // Past the end: unsatisfiable, and no bytes.
+    reply = server.Get("/file_download/Movies/Kids/a.avi", "Range: bytes=5000-\r\n");
+    EXPECT_EQ(reply.status, 416);
+    EXPECT_TRUE(reply.body.empty());
+
+    // Malformed or inverted ranges are ignored: the whole file.
+    for (const char* range : { "bytes=abc", "bytes=30-20", "pages=1-2", "bytes=-" }) {
+        reply = server.Get(
+            "/file_download/Movies/Kids/a.avi", std::string("Range: ") + range + "\r\n");
+        EXPECT_EQ(reply.status, 200) << range;
+        EXPECT_EQ(reply.body.size(), 5000u) << range;
+    }
+}
+
+TEST_F(Download, HeadGivesTheHeadersWithoutTheBody)
+{
+    Reply reply = server.Send("HEAD", "/file_download/Movies/Kids/a.avi");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.headers.at("content-length"), "5000");
+    EXPECT_TRUE(reply.body.empty());
+    reply = server.Send("HEAD", "/file_download/Movies/Kids/a.avi", "Range: bytes=1000-\r\n");
+    EXPECT_EQ(reply.status, 206);
+    EXPECT_EQ(reply.headers.at("content-length"), "4000");
+    EXPECT_TRUE(reply.body.empty());
+}
+
+TEST_F(Download, AwkwardNamesAndTwiceEncodedPaths)
+{
+    const std::string name = "it's a \"film\" & <more> 한글.avi";
+    WriteFile(server.MediaFolder() + "/Kids/" + name, "awkward");
+    Reply reply = server.Get("/file_download/Movies/Kids/" + UrlEncode(name));
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, "awkward");
+
+    // Encoded twice by the client: decoded once by the library, once by us.
+    reply = server.Get("/file_download/Movies/Kids%252Fa.avi");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, content);
+}
+
+TEST_F(Download, RefusalsFindNothing)
+{
+    // An unknown share is not a path from the root of the disk.
+    EXPECT_EQ(server.Get("/file_download/Nobody/etc/passwd").status, 404);
+    EXPECT_EQ(
+        server.Get("/file_download/Nobody" + server.MediaFolder() + "/Kids/a.avi").status, 404);
+    // ".." in every spelling that reaches the handler.
+    EXPECT_EQ(
+        server.Get("/file_download/Movies/Kids%252F..%252F..%252Fdata%252FVembaCast.ini").status,
+        404);
+    EXPECT_EQ(server.Get("/file_download/Movies/%252e%252e/data/VembaCast.ini").status, 404);
+    // A link inside the share that leads out of it.
+    fs::create_symlink(
+        server.Root() + "/data/VembaCast.ini", server.MediaFolder() + "/settings.avi");
+    fs::create_directory_symlink(server.Root() + "/data", server.MediaFolder() + "/outside");
+    EXPECT_EQ(server.Get("/file_download/Movies/settings.avi").status, 404);
+    EXPECT_EQ(server.Get("/file_download/Movies/outside/VembaCast.ini").status, 404);
+    // A link that stays inside is followed.
+    fs::create_symlink(server.MediaFolder() + "/Kids/a.avi", server.MediaFolder() + "/inside.avi");
+    EXPECT_EQ(server.Get("/file_download/Movies/inside.avi").body, content);
+    // A missing file under a known share, and a folder: the sender's error page.
+    EXPECT_EQ(server.Get("/file_download/Movies/Kids/none.avi").status, 500);
+    EXPECT_EQ(server.Get("/file_download/Movies/Kids").status, 500);
+}
