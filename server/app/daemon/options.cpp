@@ -1,0 +1,191 @@
+#include "options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr const char* kForbiddenNameCharacters = "\\/:*?\"<>|";
+
+std::string Trim(const std::string& text)
+{
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::string();
+    size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+bool HasControlCharacter(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+bool IsFolder(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return path;
+    std::string text = absolute.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// The folder's last part up to its last dot, as the folder dialog names a share.
+std::string NameFromPath(const std::string& path)
+{
+    std::string last = path.substr(path.find_last_of('/') + 1);
+    size_t dot = last.find_last_of('.');
+    return Trim(dot == std::string::npos || dot == 0 ? last : last.substr(0, dot));
+}
+
+bool ParsePort(const std::string& text, int& port, std::string& error)
+{
+    bool digits = !text.empty() && text.size() <= 5
+        && std::all_of(text.begin(), text.end(),
+            [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+    int value = digits ? std::stoi(text) : 0;
+    if (value < 1 || value > 65535) {
+        error = "--port wants a number from 1 to 65535, not '" + text + "'";
+        return false;
+    }
+    port = value;
+    return true;
+}
+
+bool ParsePassword(const std::string& text, std::string& error)
+{
+    bool digits = !text.empty() && text.size() <= 4
+        && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits)
+        error = "--password wants 1 to 4 decimal digits";
+    return digits;
+}
+
+bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& earlier,
+    FolderListEntry& share, std::string& error)
+{
+    size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        error = "--share wants NAME=PATH, not '" + text + "'";
+        return false;
+    }
+    std::string path = Trim(text.substr(equals + 1));
+    if (path.empty() || HasControlCharacter(path) || !IsFolder(path)) {
+        error = "--share " + text.substr(0, equals) + ": '" + path + "' is no folder";
+        return false;
+    }
+    path = AbsolutePath(path);
+    std::string name = Trim(text.substr(0, equals));
+    if (name.empty())
+        name = NameFromPath(path);
+    if (name.empty() || HasControlCharacter(name)
+        || name.find_first_of(kForbiddenNameCharacters) != std::string::npos) {
+        error = "--share name '" + name + "' is empty or holds one of \\ / : * ? \" < > |";
+        return false;
+    }
+    for (const FolderListEntry& other : earlier) {
+        if (other.displayName == name || other.path == path) {
+            error = "--share '" + name + "' names the same share or folder twice";
+            return false;
+        }
+    }
+    share = FolderListEntry { name, path };
+    return true;
+}
+
+// "--name value" or "--name=value"; advances index past what it used.
+bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
+    std::string& error)
+{
+    std::string argument = argv[index];
+    if (argument.size() > name.size() && argument[name.size()] == '=') {
+        value = argument.substr(name.size() + 1);
+        return true;
+    }
+    if (index + 1 >= argc) {
+        error = name + " wants a value";
+        return false;
+    }
+    value = argv[++index];
+    return true;
+}
+
+bool Is(const std::string& argument, const std::string& name)
+{
+    return argument == name || argument.starts_with(name + "=");
+}
+
+} // namespace
+
+bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        std::string value;
+        if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (Is(argument, "--data-dir")) {
+            if (!TakeValue(argc, argv, i, "--data-dir", value, error))
+                return false;
+            struct stat info { };
+            if (value.empty() || HasControlCharacter(value)
+                || (stat(value.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) {
+                error = "--data-dir '" + value + "' is no folder";
+                return false;
+            }
+            options.dataDir = AbsolutePath(value);
+        } else if (Is(argument, "--port")) {
+            int port = 0;
+            if (!TakeValue(argc, argv, i, "--port", value, error) || !ParsePort(value, port, error))
+                return false;
+            options.port = port;
+        } else if (Is(argument, "--share")) {
+            FolderListEntry share;
+            if (!TakeValue(argc, argv, i, "--share", value, error)
+                || !ParseShare(value, options.shares, share, error))
+                return false;
+            options.shares.push_back(share);
+        } else if (Is(argument, "--password")) {
+            if (!TakeValue(argc, argv, i, "--password", value, error)
+                || !ParsePassword(value, error))
+                return false;
+            options.password = value;
+        } else {
+            error = "unknown argument '" + argument + "' (see --help)";
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* DaemonUsage()
+{
+    return "Usage: vembacastd [OPTION]...\n"
+           "Runs the VembaCast media server without a window until SIGINT or SIGTERM.\n"
+           "\n"
+           "  --data-dir DIR     keep settings, folder list and work files in DIR\n"
+           "                     (default: $VEMBACAST_DATA_DIR, else\n"
+           "                     $XDG_DATA_HOME/Vemba Family/Vemba Cast)\n"
+           "  --port N           listen on port N (1-65535; a taken port is replaced by\n"
+           "                     the first free one from 47002)\n"
+           "  --share NAME=PATH  share the folder PATH under NAME; repeat for more shares.\n"
+           "                     Given shares replace the stored folder list.\n"
+           "  --password DIGITS  clients must give this password (1 to 4 digits)\n"
+           "  --help             show this text\n"
+           "\n"
+           "With --port, --share or --password the settings are written (the server counts\n"
+           "as set up); missing network settings are filled with defaults either way.\n"
+           "A malformed option prints one line and exits with status 2, writing nothing.\n";
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+// The real daemon as a child process: its standard output and error go to files that
+// the test reads while it runs.
+
+#include "platform/places.h"
+#include "server/platform/temp_folder.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+class DaemonProcess {
+public:
+    DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder)
+        : m_out(outputFolder + "/stdout")
+        , m_err(outputFolder + "/stderr")
+    {
+        std::string program = GetProgramFolder() + "/vembacastd";
+        std::vector<std::string> argv { program };
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> pointers;
+        for (std::string& argument : argv)
+            pointers.push_back(argument.data());
+        pointers.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(
+            &actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(
+            &actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, pointers.data(), environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~DaemonProcess()
+    {
+        if (m_pid > 0 && !m_status) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    DaemonProcess(const DaemonProcess&) = delete;
+    DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+    std::string Out() const { return ReadFileText(m_out); }
+    std::string Err() const { return ReadFileText(m_err); }
+
+    // Waits until standard output holds text; false when the time ran out or it ended.
+    bool WaitForOutput(
+        const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (Out().find(text) == std::string::npos) {
+            if (Exited() || std::chrono::steady_clock::now() > deadline)
+                return Out().find(text) != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    void Signal(int signal) const { kill(m_pid, signal); }
+
+    // The exit status, or nullopt when it has not ended in time (or died of a signal: -signal).
+    std::optional<int> WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!Exited()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return m_status;
+    }
+
+private:
+    bool Exited()
+    {
+        if (m_status)
+            return true;
+        if (m_pid <= 0) {
+            m_status = -1000;
+            return true;
+        }
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) != m_pid)
+            return false;
+        m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        return true;
+    }
+
+    std::string m_out;
+    std::string m_err;
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
+};
