@@ -2,6 +2,7 @@
 
 #include "config/trace.h"
 #include "core/app_messages.h"
+#include "core/library_hooks.h"
 #include "core/session_hooks.h"
 #include "core/shutdown_command.h"
 #include "platform/places.h"
@@ -19,6 +20,7 @@ CoreHooks DefaultCoreHooks()
     CoreHooks hooks;
     hooks.shutdownComputer = [] { return RunShutdownCommand(); };
     AddSessionHooks(hooks);
+    AddLibraryHooks(hooks);
     return hooks;
 }
 
