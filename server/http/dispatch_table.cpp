@@ -7,17 +7,17 @@
 namespace {
 
 constexpr Route kRoutes[] = {
-    { "/connect", RouteMatch::Exact, "OnNotifyConnect", nullptr },
-    { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", nullptr },
+    { "/connect", RouteMatch::Exact, "OnNotifyConnect", OnNotifyConnect },
+    { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", OnNotifyConnectOff },
     { "/getList", RouteMatch::Exact, "OnNotifyGetList", OnNotifyGetList },
     { "/getThumbnail", RouteMatch::Exact, "OnNotifyGetThumbnail", OnNotifyGetThumbnail },
-    { "/getFileInfo", RouteMatch::Exact, "OnNotifyGetFileInfo", nullptr },
+    { "/getFileInfo", RouteMatch::Exact, "OnNotifyGetFileInfo", OnNotifyGetFileInfo },
     { "/play", RouteMatch::Exact, "OnNotifyPlay", nullptr },
     { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", nullptr },
     { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", nullptr },
     { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", nullptr },
     { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload", OnNotifyFileDownload },
-    { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect", nullptr },
+    { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect", OnNotifyPlayDirect },
     { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList", nullptr },
     { "/convert", RouteMatch::Exact, "OnNotifyConvert", nullptr },
     { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel", nullptr },

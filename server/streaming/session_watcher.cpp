@@ -3,6 +3,7 @@
 #include "config/trace.h"
 #include "streaming/client_info.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -64,9 +65,10 @@ int EngineProgressPercent(double positionSeconds, uint32_t totalMs)
 {
     if (totalMs == 0 || !std::isfinite(positionSeconds) || positionSeconds <= 0)
         return 0;
-    // Whole milliseconds of the position; a position beyond any real length is capped.
+    // Whole milliseconds of the position; past the end counts as all of it.
     auto madeMs = static_cast<int64_t>(std::min(positionSeconds * 1000.0, 1e15));
-    return static_cast<int>(std::llround(static_cast<double>(madeMs) * 100.0 / totalMs));
+    return static_cast<int>(
+        std::min<long long>(std::llround(static_cast<double>(madeMs) * 100.0 / totalMs), 100));
 }
 
 void StartSessionWatcher(std::weak_ptr<ClientInfo> session, int pid)

@@ -26,8 +26,8 @@ void SetSessionWatcherTiming(SessionWatcherTiming timing);
 SessionWatcherTiming GetSessionWatcherTiming();
 
 // Percent of the file made: the position (seconds, to whole milliseconds) against
-// the total length in milliseconds, rounded to the nearest integer. An unknown
-// (zero) length counts as nothing made.
+// the total length in milliseconds, rounded to the nearest integer, at most 100. An
+// unknown (zero) length counts as nothing made.
 int EngineProgressPercent(double positionSeconds, uint32_t totalMs);
 
 // Starts the watcher of the engine with process id pid.

@@ -19,16 +19,24 @@ inline std::string QuoteForShell(const std::string& text)
     return quoted + "'";
 }
 
+// What to make, written as ClipSpec().Audio("ac3").Seconds(3).
 struct ClipSpec {
     int seconds = 2;
     int width = 160;
     int height = 120;
     std::string videoCodec = "libx264"; // empty: no video stream
     std::string audioCodec = "aac"; // empty: no audio stream
+    std::string videoOptions; // extra encoder options, e.g. "-preset ultrafast"
+
+    ClipSpec& Seconds(int value) { return seconds = value, *this; }
+    ClipSpec& Size(int w, int h) { return width = w, height = h, *this; }
+    ClipSpec& Video(std::string codec) { return videoCodec = std::move(codec), *this; }
+    ClipSpec& Audio(std::string codec) { return audioCodec = std::move(codec), *this; }
+    ClipSpec& Options(std::string options) { return videoOptions = std::move(options), *this; }
 };
 
 // Writes the clip to path (the container follows the extension); true on success.
-inline bool MakeClip(const std::string& path, const ClipSpec& spec = {})
+inline bool MakeClip(const std::string& path, const ClipSpec& spec = ClipSpec())
 {
     std::string duration = std::to_string(spec.seconds);
     std::string command = "ffmpeg -nostdin -loglevel error -y";
@@ -38,7 +46,7 @@ inline bool MakeClip(const std::string& path, const ClipSpec& spec = {})
     if (!spec.audioCodec.empty())
         command += " -f lavfi -i sine=duration=" + duration + ":sample_rate=48000";
     if (!spec.videoCodec.empty())
-        command += " -c:v " + spec.videoCodec + " -pix_fmt yuv420p";
+        command += " -c:v " + spec.videoCodec + " -pix_fmt yuv420p " + spec.videoOptions;
     if (!spec.audioCodec.empty())
         command += " -c:a " + spec.audioCodec;
     command += " " + QuoteForShell(path) + " >/dev/null 2>&1";

@@ -1,0 +1,225 @@
+// Sessions driving the real encoder engine: one engine per session, the live limit,
+// engine notices through the main window, the idle watcher and release.
+
+#include "config/settings.h"
+#include "core/engine_notices.h"
+#include "platform/places.h"
+#include "server/library/media_samples.h"
+#include "server/platform/temp_folder.h"
+#include "skin/message_loop.h"
+#include "streaming/command_line.h"
+#include "streaming/session_list.h"
+#include "streaming/session_watcher.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The main window of the test: engine notices posted to frame index 2 are handled
+// on its loop, as the daemon does.
+class NoticeWindow : public veneta::IMessageTarget {
+public:
+    NoticeWindow() { veneta::CPXFrameMSG::SetTarget(veneta::kFrameMainWindow, this, &m_loop); }
+    ~NoticeWindow() override
+    {
+        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameMainWindow, this);
+        m_loop.Stop();
+    }
+    veneta::LResult OnMessage(
+        veneta::MessageId message, veneta::WParam, veneta::LParam key) override
+    {
+        ++m_notices;
+        HandleEngineNotice(message, key);
+        return 0;
+    }
+    std::atomic<int> m_notices { 0 };
+
+private:
+    veneta::CMessageLoopThread m_loop;
+};
+
+SessionWatcherTiming Timing(std::chrono::milliseconds tick, int idleLimit)
+{
+    SessionWatcherTiming timing;
+    timing.tick = tick;
+    timing.idleLimit = idleLimit;
+    return timing;
+}
+
+template <typename Condition>
+bool WaitFor(Condition condition, std::chrono::milliseconds limit = 20s)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class SessionEngineTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_media = new TempFolder;
+        ASSERT_TRUE(MakeClip(*s_media / "long.mp4",
+            ClipSpec().Seconds(60).Size(320, 240).Options("-preset ultrafast")));
+        ASSERT_TRUE(MakeClip(*s_media / "short.mp4", ClipSpec().Seconds(1)));
+        WriteBytes(*s_media / "broken.mp4", "this is not a movie");
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_media;
+        s_media = nullptr;
+    }
+
+    SessionEngineTest()
+    {
+        CreateFolderPath(GetServicesFolder());
+        SetSettingString("", kSettingSection, "SET", "1");
+    }
+    ~SessionEngineTest() override
+    {
+        QZ_FreeClientInfoList();
+        SetSessionWatcherTiming({});
+    }
+
+    // Starts the session's engine on file as the variant playlist request does.
+    int Start(ClientInfo& session, const std::string& file)
+    {
+        std::lock_guard startLock(EngineStartLock());
+        std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
+        session.SetEngineTargets();
+        LiveLine line;
+        line.localPath = *s_media / file;
+        line.frameRate = 24;
+        line.size = { 320, 240 };
+        line.servicesFolder = GetServicesFolder();
+        line.clientId = session.szClientID;
+        line.bandwidth = 1;
+        line.pipeNumber = session.m_Encoder.CreateEnginePipe();
+        return session.StartENC(MakeLiveCommandLine(line));
+    }
+
+    static TempFolder* s_media;
+    TempFolder m_data;
+    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
+    NoticeWindow m_window;
+};
+TempFolder* SessionEngineTest::s_media = nullptr;
+
+TEST_F(SessionEngineTest, AnEngineStartsOnceAndStops)
+{
+    auto session = QZ_AddClientInfo("00000000000000000000000000000001");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    int pid = session->nEnginePID;
+    EXPECT_GT(pid, 0);
+    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    EXPECT_EQ(CountEncSessions(), 1u);
+    EXPECT_EQ(session->nStartCount, 1);
+
+    EXPECT_EQ(session->StartENC("\"nothing\" -pipename=1"), 1); // already running: nothing new
+    EXPECT_EQ(session->nEnginePID, pid);
+    EXPECT_EQ(session->nStartCount, 1);
+    EXPECT_EQ(CountEncSessions(), 1u);
+
+    EXPECT_EQ(session->StopENC(), 1);
+    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(session->nEnginePID, 0);
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_NE(kill(pid, 0), 0); // gone and reaped
+}
+
+TEST_F(SessionEngineTest, TheLiveLimitRefusesUntilAnEngineStops)
+{
+    SetSettingInt("MaxLIveClient", 1);
+    auto session = QZ_AddClientInfo("00000000000000000000000000000002");
+    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    EXPECT_EQ(QZ_IsLiveClientRoom(), 0);
+    session->StopENC();
+    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
+}
+
+TEST_F(SessionEngineTest, AnEngineErrorReachesTheSessionThroughTheMainWindow)
+{
+    auto session = QZ_AddClientInfo("00000000000000000000000000000003");
+    session->nIsPlay = 1;
+    session->nLastSeeking = 4;
+    // The engine opens its input once told to encode, and reports the failure then.
+    ASSERT_EQ(Start(*session, "broken.mp4"), 1);
+    EXPECT_TRUE(WaitFor([&] { return session->nIsPlay == 0; }));
+    EXPECT_EQ(session->nLastSeeking, 0);
+    EXPECT_GT(m_window.m_notices, 0);
+    EXPECT_TRUE(WaitFor([&] { return CountEncSessions() == 0 && session->nEnginePID == 0; }));
+}
+
+TEST_F(SessionEngineTest, AFinishedEngineIsTakenOffTheList)
+{
+    auto session = QZ_AddClientInfo("00000000000000000000000000000004");
+    session->nIsPlay = 1;
+    ASSERT_EQ(Start(*session, "short.mp4"), 1);
+    EXPECT_TRUE(WaitFor([&] { return CountEncSessions() == 0 && m_window.m_notices > 0; }));
+    EXPECT_EQ(session->nEnginePID, 0);
+    EXPECT_EQ(session->nIsPlay, 1); // completion keeps the play state
+    EXPECT_TRUE(
+        std::filesystem::exists(GetSessionWorkFolder(session->szClientID) + "/vemba-1-1.ts"));
+}
+
+TEST_F(SessionEngineTest, AnIdleClientsEngineIsStoppedByTheWatcher)
+{
+    SetSessionWatcherTiming(Timing(20ms, 10));
+    auto session = QZ_AddClientInfo("00000000000000000000000000000005");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    EXPECT_TRUE(WaitFor(
+        [&] { return session->m_Encoder.IsENCRunning() == 0 && CountEncSessions() == 0; }, 10s));
+    EXPECT_EQ(session->nIdleSeconds, 0);
+}
+
+TEST_F(SessionEngineTest, SegmentRequestsKeepTheWatcherAway)
+{
+    SetSessionWatcherTiming(Timing(20ms, 25));
+    auto session = QZ_AddClientInfo("00000000000000000000000000000006");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    for (int i = 0; i < 40; ++i) { // twice the idle limit, with a request every 10 ms
+        session->nIdleSeconds.exchange(0);
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    session->StopENC();
+}
+
+TEST_F(SessionEngineTest, ANoticeOfAnEarlierRunStopsNothing)
+{
+    auto session = QZ_AddClientInfo("00000000000000000000000000000007");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    uint64_t earlierRun = session->NoticeKey();
+    session->StopENC();
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    EXPECT_NE(session->NoticeKey(), earlierRun);
+    OnENCComplete(static_cast<veneta::LParam>(earlierRun));
+    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    OnENCComplete(static_cast<veneta::LParam>(session->NoticeKey()));
+    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 0);
+}
+
+TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
+{
+    auto first = QZ_AddClientInfo("00000000000000000000000000000008");
+    auto second = QZ_AddClientInfo("00000000000000000000000000000009");
+    ASSERT_EQ(Start(*first, "long.mp4"), 1);
+    ASSERT_EQ(Start(*second, "long.mp4"), 1);
+    EXPECT_EQ(CountEncSessions(), 2u);
+    QZ_FreeClientInfoList();
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(first->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(second->m_Encoder.IsENCRunning(), 0);
+    EXPECT_TRUE(GetClientInfoList().empty());
+}
+
+} // namespace
