@@ -5,7 +5,9 @@
 #include "core/library_hooks.h"
 #include "core/session_hooks.h"
 #include "core/shutdown_command.h"
+#include "platform/adapters.h"
 #include "platform/places.h"
+#include "remote/setting_defaults.h"
 
 #include <chrono>
 
@@ -36,6 +38,20 @@ CCoreController::~CCoreController()
     std::lock_guard lock(m_workerLock);
     if (m_worker.joinable())
         m_worker.join();
+}
+
+bool CCoreController::StartEmbeddedConsole()
+{
+    return StartEmbeddedConsoleIfNeeded(m_console);
+}
+
+void CCoreController::FillSettingDefaults()
+{
+    std::vector<std::string> addresses;
+    std::vector<std::string> descriptions;
+    std::vector<std::string> hardwareAddresses;
+    ListAdapters(addresses, descriptions, hardwareAddresses);
+    ::FillSettingDefaults(addresses, hardwareAddresses);
 }
 
 void CCoreController::LoadFolderList()

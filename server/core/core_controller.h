@@ -13,6 +13,7 @@
 
 #include "config/settings.h"
 #include "http/web_server.h"
+#include "remote/embedded_console.h"
 #include "skin/frame_msg.h"
 
 #include <atomic>
@@ -65,6 +66,12 @@ public:
     CCoreController(const CCoreController&) = delete;
     CCoreController& operator=(const CCoreController&) = delete;
 
+    // Program start: the embedded console, when no console address is configured, so
+    // the console requests of the defaults and the server start have someone to ask.
+    bool StartEmbeddedConsole();
+    // Fills empty network settings from the adapters of this computer (before the
+    // settings dialog opens, and at every daemon start).
+    void FillSettingDefaults();
     // Program start: the folder list file into the rows and the shared folder list.
     void LoadFolderList();
     // The services folder with all its parents.
@@ -97,6 +104,7 @@ private:
 
     ICoreView& m_view;
     CoreHooks m_hooks;
+    CEmbeddedConsole m_console; // outlives the server: declared before it
     CWebServer m_server; // Start/Stop on the worker only
     std::atomic<bool> m_busy { false };
     std::atomic<int> m_lastError { 0 };

@@ -11,10 +11,7 @@
 #include "core/core_controller.h"
 #include "daemon_window.h"
 #include "options.h"
-#include "platform/adapters.h"
 #include "platform/places.h"
-#include "remote/embedded_console.h"
-#include "remote/setting_defaults.h"
 #include "skin/message_loop.h"
 
 #include <clocale>
@@ -38,15 +35,6 @@ void WriteSettings(const DaemonOptions& options)
     if (!options.shares.empty())
         SaveFolderListFile(options.shares);
     SetSettingInt("SET", 1);
-}
-
-void FillDefaults()
-{
-    std::vector<std::string> addresses;
-    std::vector<std::string> descriptions;
-    std::vector<std::string> hardwareAddresses;
-    ListAdapters(addresses, descriptions, hardwareAddresses);
-    FillSettingDefaults(addresses, hardwareAddresses);
 }
 
 sigset_t StopSignals()
@@ -79,15 +67,14 @@ int Serve(const DaemonOptions& options)
     SelectLanguage();
     if (options.WritesSettings())
         WriteSettings(options);
-    // The defaults ask the console for the external address, so it must run first.
-    CEmbeddedConsole console;
-    StartEmbeddedConsoleIfNeeded(console);
-    FillDefaults();
 
     veneta::CMessageLoopThread loop;
     CDaemonWindow window(loop);
     CCoreController controller(window);
     window.Attach(controller);
+    // The defaults ask the console for the external address, so it must run first.
+    controller.StartEmbeddedConsole();
+    controller.FillSettingDefaults();
     controller.LoadFolderList();
     controller.CreateServicesFolder();
     controller.StartStopServer();
@@ -96,7 +83,6 @@ int Serve(const DaemonOptions& options)
     controller.StopServerAndWait();
     controller.Shutdown();
     loop.Stop();
-    console.Stop();
     if (reason > 0)
         return 1; // the start failed; the window has printed why
     std::printf("vembacastd: stopped\n");

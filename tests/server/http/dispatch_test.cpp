@@ -128,8 +128,7 @@ TEST_F(DispatchTest, BadRequestsGetTheLibrarysAnswerAndNeverReachATable)
     std::string huge
         = "GET /connect HTTP/1.1\r\nHost: x\r\nX-Fill: " + std::string(20000, 'a') + "\r\n\r\n";
     RawHttpReply tooLarge = SendRawRequest(m_port, huge);
-    EXPECT_TRUE(tooLarge.status == 413 || tooLarge.status == 0 || tooLarge.status == 400)
-        << tooLarge.status;
+    EXPECT_TRUE(tooLarge.status == 400 || tooLarge.status == 413) << tooLarge.status;
     EXPECT_EQ(tooLarge.body.find("<plist"), std::string::npos);
     EXPECT_EQ(Row("/connect"), "/connect"); // and the server still serves
 }
