@@ -4,6 +4,18 @@
 // the fixed level words below; the low 16 bits say what kind of event it is, the
 // bits from 16 up which area it comes from. The log file keeps an entry only when
 // all bits of its level word lie inside the file mask (default 0xFFFFF).
+//
+// Switches: section [DEBUG] of "Veneta.ini" in the trace folder, read once per
+// process: PXTRACE (default 1; bit 0 the viewer sink, bit 1 the file sink) and
+// PXTRACE_MASK (default 0xFFFFF), each decimal or 0x hexadecimal.
+// File sink: "LogFile[YYYY-MM-DD].log" in the trace folder, UTF-8, dated by the
+// first entry of the process and only appended to; each entry is
+// "\r\n[HH:MM:SS] ] " followed by the text.
+// Viewer sink: one datagram per message to the Unix socket "Displayer" in
+// GetRuntimeFolder(): the level word (4 bytes, little-endian), then the UTF-8 text;
+// sent without waiting and dropped when no viewer (vembacast-trace) listens.
+// The trace folder is the program folder, or $VEMBACAST_TRACE_DIR when that is set
+// (tests point it at a folder of their own).
 
 #include <cstdint>
 

@@ -1,9 +1,9 @@
 #include "config/settings.h"
 #include "platform/ini_file.h"
 #include "server/platform/temp_folder.h"
+#include "server/platform/text_shape.h"
 
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace {
 
@@ -133,8 +133,7 @@ TEST_F(SettingsStore, FolderListKeepsLongPathsAndSplitsAtTheFirstBar)
 
 TEST_F(SettingsStore, VersionTextIsDottedNumbers)
 {
-    EXPECT_TRUE(std::regex_match(GetFileVersionText(), std::regex(R"(\d+(\.\d+)*)")))
-        << GetFileVersionText();
+    EXPECT_TRUE(IsDottedNumbers(GetFileVersionText(), 1, 4, 5)) << GetFileVersionText();
 }
 
 class StartupShortcutTest : public ::testing::Test {

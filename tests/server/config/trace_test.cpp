@@ -1,16 +1,38 @@
 #include "config/trace.h"
 #include "server/platform/temp_folder.h"
+#include "server/platform/text_shape.h"
 
+#include <cstdio>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <regex>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
+
+constexpr std::string_view kPrefixShape = "\r\n[99:99:99] ] ";
+
+// The texts of the log's entries, each checked to start with the time prefix; an
+// entry's text never holds CR LF, so CR LF followed by "[" starts the next entry.
+std::vector<std::string> SplitEntries(const std::string& log, bool& wellFormed)
+{
+    std::vector<std::string> texts;
+    wellFormed = true;
+    for (size_t at = 0; at < log.size();) {
+        size_t next = log.find("\r\n[", at + 1);
+        std::string entry
+            = log.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        if (!HasShape(std::string_view(entry).substr(0, kPrefixShape.size()), kPrefixShape))
+            wellFormed = false;
+        texts.push_back(
+            entry.size() > kPrefixShape.size() ? entry.substr(kPrefixShape.size()) : "");
+        at = next == std::string::npos ? log.size() : next;
+    }
+    return texts;
+}
 
 // Each test gets its own program folder stand-in and runtime folder.
 class TraceLog : public ::testing::Test {
@@ -128,9 +150,10 @@ TEST_F(TraceLog, EntriesHaveTheTimePrefixAndNoLineEnd)
     TraceMessage(kTraceRequest, "abc");
     TraceMessage(kTraceRequest, "%s %.2f", "second", 1.5);
     std::string log = ReadFileText(todaysLog());
-    std::regex form(
-        "\r\n\\[\\d\\d:\\d\\d:\\d\\d\\] \\] abc\r\n\\[\\d\\d:\\d\\d:\\d\\d\\] \\] second 1.50");
-    EXPECT_TRUE(std::regex_match(log, form)) << log;
+    bool wellFormed = false;
+    EXPECT_EQ(SplitEntries(log, wellFormed), (std::vector<std::string> { "abc", "second 1.50" }));
+    EXPECT_TRUE(wellFormed) << log;
+    EXPECT_EQ(log.substr(0, 2), "\r\n") << "the file starts with CR LF";
 }
 
 TEST_F(TraceLog, AnExistingDaysFileIsAppendedTo)
@@ -195,21 +218,21 @@ TEST_F(TraceLog, ConcurrentCallersKeepEntriesWhole)
     for (auto& caller : callers)
         caller.join();
     std::string log = ReadFileText(todaysLog());
-    std::regex entry("\r\n\\[\\d\\d:\\d\\d:\\d\\d\\] \\] thread (\\d) message (\\d+) ([a-z]+)");
-    int count = 0;
-    size_t end = 0; // where the previous entry ended: entries must follow each other
+    bool wellFormed = false;
+    std::vector<std::string> texts = SplitEntries(log, wellFormed);
+    EXPECT_TRUE(wellFormed) << "only whole entries in the file";
+    ASSERT_EQ(texts.size(), static_cast<size_t>(kThreads * kEach));
     std::vector<int> next(kThreads, 0);
-    for (auto it = std::sregex_iterator(log.begin(), log.end(), entry);
-         it != std::sregex_iterator(); ++it) {
-        EXPECT_EQ(static_cast<size_t>(it->position()), end) << "only whole entries in the file";
-        end = static_cast<size_t>(it->position() + it->length());
-        int thread = std::stoi((*it)[1]);
-        EXPECT_EQ(std::stoi((*it)[2]), next[thread]++) << "entries of one thread stay in order";
-        EXPECT_EQ((*it)[3].str(), std::string(100 + thread * 37, static_cast<char>('a' + thread)));
-        ++count;
+    for (const std::string& text : texts) {
+        int thread = -1, index = -1, fillerStart = 0;
+        ASSERT_EQ(
+            std::sscanf(text.c_str(), "thread %d message %d %n", &thread, &index, &fillerStart), 2)
+            << text;
+        ASSERT_TRUE(thread >= 0 && thread < kThreads);
+        EXPECT_EQ(index, next[thread]++) << "entries of one thread stay in order";
+        EXPECT_EQ(text.substr(static_cast<size_t>(fillerStart)),
+            std::string(100 + thread * 37, static_cast<char>('a' + thread)));
     }
-    EXPECT_EQ(count, kThreads * kEach);
-    EXPECT_EQ(end, log.size());
 }
 
 TEST_F(TraceLog, ViewerGetsTheLevelWordLittleEndianAndIgnoresTheMask)

@@ -1,10 +1,10 @@
 #include "platform/adapters.h"
 #include "platform/host.h"
 #include "platform/ports.h"
+#include "server/platform/text_shape.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <regex>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,14 +66,12 @@ TEST(Ports, AClosedPortIsFreeAgain)
 TEST(Adapters, EveryListedAdapterIsAnUpIpv4Interface)
 {
     std::vector<Adapter> adapters = ListAdapters();
-    std::regex dotted(R"(\d{1,3}\.\d{1,3}\.\d{1,3}\.\d{1,3})");
-    std::regex hardware(R"(([0-9A-F]{2}:){5}[0-9A-F]{2})");
     for (const Adapter& adapter : adapters) {
-        EXPECT_TRUE(std::regex_match(adapter.address, dotted)) << adapter.address;
+        EXPECT_TRUE(IsDottedNumbers(adapter.address, 4, 4, 3)) << adapter.address;
         EXPECT_NE(adapter.address.rfind("127.", 0), 0u) << "loopback listed";
         EXPECT_NE(adapter.description, "lo");
         if (!adapter.hardwareAddress.empty()) {
-            EXPECT_TRUE(std::regex_match(adapter.hardwareAddress, hardware));
+            EXPECT_TRUE(HasShape(adapter.hardwareAddress, "FF:FF:FF:FF:FF:FF"));
         }
     }
     std::vector<std::string> addresses, descriptions, hardwares;
