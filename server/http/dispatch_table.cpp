@@ -12,10 +12,10 @@ constexpr Route kRoutes[] = {
     { "/getList", RouteMatch::Exact, "OnNotifyGetList", OnNotifyGetList },
     { "/getThumbnail", RouteMatch::Exact, "OnNotifyGetThumbnail", OnNotifyGetThumbnail },
     { "/getFileInfo", RouteMatch::Exact, "OnNotifyGetFileInfo", OnNotifyGetFileInfo },
-    { "/play", RouteMatch::Exact, "OnNotifyPlay", nullptr },
-    { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", nullptr },
-    { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", nullptr },
-    { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", nullptr },
+    { "/play", RouteMatch::Exact, "OnNotifyPlay", OnNotifyPlay },
+    { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", OnNotifyPlayList },
+    { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", OnNotifyPlayFile },
+    { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", OnNotifyPlayEnd },
     { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload", OnNotifyFileDownload },
     { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect", OnNotifyPlayDirect },
     { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList", nullptr },
@@ -26,7 +26,7 @@ constexpr Route kRoutes[] = {
         nullptr },
     { "/xml/", RouteMatch::Prefix, "OnNotifyXML", OnNotifyXML },
     { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", OnNotifyThumb },
-    { "/pid", RouteMatch::Exact, "OnNotifyPID", nullptr },
+    { "/pid", RouteMatch::Exact, "OnNotifyPID", OnNotifyPID },
     { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", nullptr },
 };
 

@@ -1,0 +1,103 @@
+// "/play": prepares a live stream of one file for a client and answers with the
+// URL of its master playlist.
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "http/answer.h"
+#include "http/connect.h"
+#include "http/handlers.h"
+#include "http/request.h"
+#include "http/web_server.h"
+#include "library/request_paths.h"
+#include "platform/places.h"
+#include "streaming/client_info.h"
+#include "streaming/live_engine.h"
+#include "streaming/play_input.h"
+#include "streaming/playlist.h"
+#include "streaming/session_list.h"
+
+#include <mutex>
+#include <sys/stat.h>
+
+namespace {
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A play request starts a new stream: the engine of the one before stops and its
+// segments go, so no segment of the earlier file (or screen) is ever served for
+// this one, and nothing is served until a variant playlist starts the new run.
+void EndEarlierStream(ClientInfo& session)
+{
+    std::lock_guard startLock(EngineStartLock());
+    session.StopENC();
+    session.nIsPlay = 0;
+    session.nLastReqTSNum = 0;
+    session.nLastMadeTSNum = 0;
+    session.nLastBandwidth = -1;
+    RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
+}
+
+// The answer's code, with the master playlist URL in url on success.
+int PreparePlay(const PlayInput& input, std::string& url)
+{
+    if (!IsUsablePlayInput(input))
+        return kResultFailedInput;
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(input.id);
+    if (!session)
+        return kResultFailedId;
+    if (!QZ_IsLiveClientRoom())
+        return kResultFullUser;
+    RequestPathMapping mapping = MapRequestPath(input.path, RequestPathKind::File);
+    if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath))
+        return kResultNotExist;
+    EndEarlierStream(*session);
+    session->SetConnType(input.conntype); // the playlist writer reads it
+    if (!QZ_MakeM3u8(input.id, input.playtime))
+        return kResultFailedUnknown;
+    QZ_EditClientInfo(
+        input.id, input.path, input.width, input.height, input.ostype, input.conntype);
+    url = MakeMasterPlaylistUrl(
+        FindClientHost(input.id).value_or(""), static_cast<unsigned>(g_nExtPort.load()), input.id);
+    return kResultOk;
+}
+
+const char* TextKeyOf(int code)
+{
+    switch (code) {
+    case kResultFailedInput:
+        return kTextFailedInput;
+    case kResultFailedId:
+        return kTextFailedId;
+    case kResultFullUser:
+        return kTextFullUser;
+    case kResultNotExist:
+        return kTextNotExistFile;
+    default:
+        return kTextFailedUnknown;
+    }
+}
+
+void ResponsePlay(
+    HttpRequest& request, const std::string& clientId, int code, const std::string& url)
+{
+    std::string document
+        = code == kResultOk ? MakeSuccessAnswer(url) : MakeErrorAnswer(code, TextKeyOf(code));
+    WritePlistAnswer(request, document);
+    TraceMessage(kTraceRequest, "ResponsePlay : ('%s')", clientId.c_str());
+    TraceMessage(kTraceProgress, "ResponsePlay XML : ('%s')", document.c_str());
+}
+
+} // namespace
+
+void OnNotifyPlay(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyPlay", request.QueryString());
+    PlayInput input = ReadPlayInput(request);
+    std::string url;
+    int code = PreparePlay(input, url);
+    ResponsePlay(request, input.id, code, url);
+}

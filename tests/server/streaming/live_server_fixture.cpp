@@ -1,0 +1,174 @@
+#include "live_server_fixture.h"
+
+#include "config/settings.h"
+#include "http/web_server.h"
+#include "library/shared_folders.h"
+#include "platform/places.h"
+#include "platform/ports.h"
+#include "streaming/session_list.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+std::string MakeTempRoot()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "vembalive-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    return made ? std::string(made) : std::string();
+}
+
+std::string UrlEncode(const std::string& text)
+{
+    static const char* kHex = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_')
+            encoded += static_cast<char>(c);
+        else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+} // namespace
+
+LiveServer::LiveServer(const SettingList& settings)
+{
+    m_root = MakeTempRoot();
+    m_mediaFolder = m_root + "/media";
+    std::filesystem::create_directories(m_mediaFolder);
+    std::filesystem::create_directories(m_root + "/data");
+    setenv("VEMBACAST_DATA_DIR", (m_root + "/data").c_str(), 1);
+    // Test programs run side by side: start the search at a port of our own.
+    m_port = FindFreePort(47100 + static_cast<int>(getpid() % 400), kLastFreePortSearched + 400);
+    std::string port = std::to_string(m_port);
+    const std::pair<std::string, std::string> base[] = { { kKeySet, "1" },
+        { kKeyInIP, "127.0.0.1" }, { kKeyInPort, port }, { kKeyExtIP, "127.0.0.1" },
+        { kKeyExtPort, port }, { kKeyMacAddress, "02:00:00:00:00:01" }, { kKeyPasswordMode, "0" },
+        { kKeyPINCodeMode, "0" } };
+    for (const auto& [key, value] : base)
+        SetSettingString("", kSettingSection, key, value);
+    for (const auto& [key, value] : settings)
+        SetSettingString("", kSettingSection, key, value);
+    std::filesystem::create_directories(GetServicesFolder());
+    ClearSharedFolders();
+    AddSharedFolder(m_mediaFolder, "Movies");
+    WebServerHooks hooks = DefaultWebServerHooks();
+    hooks.refreshExternalIp = [] { return true; };
+    hooks.releaseSessions = [] { QZ_FreeClientInfoList(); };
+    m_server = std::make_unique<CWebServer>(hooks);
+    m_server->Start();
+}
+
+LiveServer::~LiveServer()
+{
+    m_server.reset();
+    ClearSharedFolders();
+    std::error_code ignored;
+    if (!m_root.empty())
+        std::filesystem::remove_all(m_root, ignored);
+}
+
+bool LiveServer::Running() const
+{
+    return IsWebServerRunning() && m_server->m_nLastError == 0;
+}
+
+bool LiveServer::Stop()
+{
+    return m_server->Stop();
+}
+
+std::string LiveServer::ServicesFolder() const
+{
+    return GetServicesFolder();
+}
+
+std::string LiveServer::Connect() const
+{
+    HttpReply reply = Get("/connect");
+    if (reply.status != 200 || PlistValue(reply.body, "result") != "0")
+        return {};
+    return PlistValue(reply.body, "message").value_or("");
+}
+
+LiveServer::PlayAnswer LiveServer::Play(const std::string& clientId, const std::string& fileName,
+    const std::string& playTime, const std::string& width, const std::string& height,
+    const std::string& connType) const
+{
+    std::string target = "/play?id=" + clientId + "&path=" + UrlEncode("/Movies/" + fileName)
+        + "&width=" + width + "&height=" + height + "&ostype=iOS&conntype=" + connType
+        + "&playtime=" + UrlEncode(playTime);
+    HttpReply reply = Get(target);
+    PlayAnswer answer;
+    if (auto result = PlistValue(reply.body, "result"))
+        answer.result = std::atoi(result->c_str());
+    answer.message = PlistValue(reply.body, "message").value_or("");
+    return answer;
+}
+
+std::string LiveServer::PathOf(const std::string& url)
+{
+    size_t scheme = url.find("://");
+    size_t slash = url.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    return slash == std::string::npos ? std::string() : url.substr(slash);
+}
+
+const std::string& SharedMediaFolder()
+{
+    static const std::string folder = [] {
+        std::string made = MakeTempRoot();
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(SharedMediaFolder(), ignored);
+        });
+        return made;
+    }();
+    return folder;
+}
+
+bool EnsureSharedMedia(const std::string& name, bool (*make)(const std::string&))
+{
+    static std::mutex lock;
+    std::lock_guard guard(lock);
+    std::string path = SharedMediaFolder() + "/" + name;
+    if (std::filesystem::exists(path))
+        return true;
+    // Made under another name of the same extension, so a failed run leaves nothing.
+    std::string making = SharedMediaFolder() + "/making-" + name;
+    if (!make(making))
+        return false;
+    std::filesystem::rename(making, path);
+    return true;
+}
+
+bool PutMedia(const LiveServer& server, const std::string& sharedName, const std::string& asName)
+{
+    std::error_code error;
+    std::string from = SharedMediaFolder() + "/" + sharedName;
+    std::string to = server.MediaFolder() + "/" + asName;
+    std::filesystem::create_hard_link(from, to, error);
+    if (error)
+        std::filesystem::copy_file(from, to, error);
+    return !error;
+}
+
+std::optional<std::string> PlistValue(const std::string& body, const std::string& key)
+{
+    std::string head = "<key>" + key + "</key><string>";
+    size_t at = body.find(head);
+    if (at == std::string::npos)
+        return std::nullopt;
+    at += head.size();
+    size_t end = body.find("</string>", at);
+    if (end == std::string::npos)
+        return std::nullopt;
+    return body.substr(at, end - at);
+}

@@ -1,0 +1,244 @@
+#include "live_test_support.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+std::string Lower(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void ParseReply(const std::string& raw, HttpReply& reply)
+{
+    if (raw.compare(0, 5, "HTTP/") != 0)
+        return;
+    // "/playEnd" answers with the status line alone.
+    size_t headEnd = raw.find("\r\n\r\n");
+    if (headEnd == std::string::npos)
+        headEnd = raw.size() >= 2 ? raw.size() - 2 : raw.size();
+    size_t blank = raw.find(' ');
+    reply.status = std::atoi(raw.c_str() + blank + 1);
+    std::istringstream head(raw.substr(0, headEnd));
+    std::string line;
+    std::getline(head, line);
+    while (std::getline(head, line)) {
+        size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        std::string value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' '))
+            value.erase(0, 1);
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' '))
+            value.pop_back();
+        reply.headers[Lower(line.substr(0, colon))] = value;
+    }
+    reply.body = headEnd + 4 <= raw.size() ? raw.substr(headEnd + 4) : std::string();
+}
+
+} // namespace
+
+HttpReply HttpGet(
+    int port, const std::string& target, std::chrono::milliseconds timeout, const std::string& host)
+{
+    HttpReply reply;
+    auto started = std::chrono::steady_clock::now();
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return reply;
+    timeval limit { static_cast<time_t>(timeout.count() / 1000),
+        static_cast<suseconds_t>((timeout.count() % 1000) * 1000) };
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return reply;
+    }
+    std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + host + ":"
+        + std::to_string(port) + "\r\nConnection: close\r\n\r\n";
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL)
+        != static_cast<ssize_t>(request.size())) {
+        close(fd);
+        return reply;
+    }
+    std::string raw;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        raw.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    ParseReply(raw, reply);
+    reply.seconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return reply;
+}
+
+std::string ShellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+bool RunTool(const std::string& command, std::string* output)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return false;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, n);
+    int status = pclose(pipe);
+    if (output)
+        *output = text;
+    if (status != 0)
+        std::fprintf(stderr, "command failed: %s\n%s\n", command.c_str(), text.c_str());
+    return status == 0;
+}
+
+bool MakeTestClip(const std::string& path, int seconds, int width, int height)
+{
+    std::string size = std::to_string(width) + "x" + std::to_string(height);
+    std::string duration = std::to_string(seconds);
+    return RunTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=" + size
+        + ":rate=24:duration=" + duration + " -f lavfi -i sine=frequency=440:duration=" + duration
+        + " -c:v libx264 -preset ultrafast -g 48 -pix_fmt yuv420p -c:a aac -b:a 64k -shortest "
+        + ShellQuote(path));
+}
+
+bool MakeFlatClip(const std::string& path, int seconds, int width, int height)
+{
+    std::string size = std::to_string(width) + "x" + std::to_string(height);
+    std::string duration = std::to_string(seconds);
+    return RunTool("ffmpeg -nostdin -y -loglevel error -f lavfi -i color=c=0x404040:size=" + size
+        + ":rate=24:duration=" + duration + " -f lavfi -i anullsrc=r=48000:cl=stereo -t " + duration
+        + " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest "
+        + ShellQuote(path));
+}
+
+void WriteSamiFile(const std::string& path, int startMs, int endMs, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "<SAMI>\r\n<HEAD>\r\n<STYLE TYPE=\"text/css\">\r\n<!--\r\n"
+        << "P { margin-left:8pt; margin-right:8pt; text-align:center; }\r\n"
+        << ".KRCC { Name:Korean; lang:ko-KR; SAMIType:CC; "
+           "}\r\n-->\r\n</STYLE>\r\n</HEAD>\r\n<BODY>\r\n"
+        << "<SYNC Start=" << startMs << "><P Class=KRCC>" << text << "\r\n"
+        << "<SYNC Start=" << endMs << "><P Class=KRCC>&nbsp;\r\n</BODY>\r\n</SAMI>\r\n";
+}
+
+MediaFacts ProbeMedia(const std::string& path)
+{
+    MediaFacts facts;
+    std::string output;
+    if (!RunTool("ffprobe -v error -select_streams v:0 -show_entries stream=width,height "
+                 "-show_entries format=duration -of default=noprint_wrappers=1 "
+                + ShellQuote(path),
+            &output))
+        return facts;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("width=", 0) == 0)
+            facts.width = std::atoi(line.c_str() + 6);
+        else if (line.rfind("height=", 0) == 0)
+            facts.height = std::atoi(line.c_str() + 7);
+        else if (line.rfind("duration=", 0) == 0)
+            facts.duration = std::atof(line.c_str() + 9);
+    }
+    if (!RunTool("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -of csv=p=0 "
+                + ShellQuote(path),
+            &output))
+        return facts;
+    std::istringstream packets(output);
+    while (std::getline(packets, line)) {
+        if (line.empty() || line == "N/A")
+            continue;
+        double pts = std::atof(line.c_str());
+        if (facts.videoFrames == 0 || pts < facts.firstVideoPts)
+            facts.firstVideoPts = pts;
+        if (facts.videoFrames == 0 || pts > facts.lastVideoPts)
+            facts.lastVideoPts = pts;
+        ++facts.videoFrames;
+    }
+    return facts;
+}
+
+std::vector<unsigned char> GreyFrameAt(const std::string& path, double seconds, int w, int h)
+{
+    std::string output;
+    char at[32];
+    std::snprintf(at, sizeof at, "%.3f", seconds);
+    std::string raw = path + ".grey";
+    if (!RunTool(std::string("ffmpeg -nostdin -y -loglevel error -ss ") + at + " -i "
+            + ShellQuote(path) + " -frames:v 1 -vf scale=" + std::to_string(w) + ":"
+            + std::to_string(h) + " -pix_fmt gray -f rawvideo " + ShellQuote(raw)))
+        return {};
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<unsigned char> pixels(
+        (std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(raw.c_str());
+    return pixels;
+}
+
+double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b)
+{
+    if (a.empty() || a.size() != b.size())
+        return -1;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+    return sum / static_cast<double>(a.size());
+}
+
+int CountChildEngines()
+{
+    int count = 0;
+    std::string parent = std::to_string(getpid());
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return -1;
+    while (dirent* entry = readdir(proc)) {
+        std::string pid = entry->d_name;
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat("/proc/" + pid + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t open = text.find('(');
+        size_t close = text.rfind(')');
+        if (open == std::string::npos || close == std::string::npos)
+            continue;
+        std::string name = text.substr(open + 1, close - open - 1);
+        std::istringstream rest(text.substr(close + 2));
+        std::string state, ppid;
+        rest >> state >> ppid;
+        if (name.rfind("vembacast-engin", 0) == 0 && ppid == parent && state != "Z")
+            ++count;
+    }
+    closedir(proc);
+    return count;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+// Helpers of the live-streaming integration tests: a plain loopback HTTP client,
+// media made with the ffmpeg tool, and probes of what the server sent.
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+struct HttpReply {
+    int status = 0; // 0: the connection closed without an answer (or timed out)
+    std::map<std::string, std::string> headers; // names in lower case
+    std::string body;
+    double seconds = 0; // from connecting to the end of the answer
+};
+
+// GET http://127.0.0.1:port + target, reading to the end of the connection.
+HttpReply HttpGet(int port, const std::string& target,
+    std::chrono::milliseconds timeout = std::chrono::seconds(60),
+    const std::string& host = "127.0.0.1");
+
+// Runs a shell command; true when it exits 0. Output goes to the test log only on failure.
+bool RunTool(const std::string& command, std::string* output = nullptr);
+
+std::string ShellQuote(const std::string& text);
+
+// An H.264 + AAC clip of a moving test picture with a tone, 24 fps.
+bool MakeTestClip(const std::string& path, int seconds, int width, int height);
+
+// A flat grey clip: burnt-in subtitles show plainly on it.
+bool MakeFlatClip(const std::string& path, int seconds, int width, int height);
+
+// A SAMI file whose one Korean and English line lasts from start to end (ms).
+void WriteSamiFile(const std::string& path, int startMs, int endMs, const std::string& text);
+
+struct MediaFacts {
+    double duration = -1; // seconds, from the container
+    int width = 0;
+    int height = 0;
+    double firstVideoPts = -1; // seconds
+    double lastVideoPts = -1;
+    int videoFrames = 0;
+};
+
+// What ffprobe tells about a media file.
+MediaFacts ProbeMedia(const std::string& path);
+
+// The grey levels of one video frame at seconds into the file, scaled to w × h.
+std::vector<unsigned char> GreyFrameAt(const std::string& path, double seconds, int w, int h);
+
+// Mean absolute difference of two equal-sized grey pictures (0..255).
+double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
+
+// The number of running (not zombie) vembacast-engine processes started by this process.
+int CountChildEngines();

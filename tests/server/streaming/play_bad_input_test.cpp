@@ -1,0 +1,149 @@
+// Hostile and broken requests to the live-stream handlers: each gets its result
+// code, a 404 or no answer, no engine outlives its session, and no worker thread
+// stays blocked (the server keeps answering and stops promptly).
+
+#include "live_server_fixture.h"
+#include "streaming/client_info.h"
+#include "streaming/segments.h"
+#include "streaming/session_list.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <thread>
+
+namespace {
+
+bool MakeClip30(const std::string& path)
+{
+    return MakeTestClip(path, 30, 320, 240);
+}
+
+class LiveBadInput : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(EnsureSharedMedia("clip30.mp4", MakeClip30)); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.Running());
+        ASSERT_TRUE(PutMedia(server, "clip30.mp4", "clip.mp4"));
+        id = server.Connect();
+        ASSERT_EQ(id.size(), 32u);
+    }
+
+    // The server still answers at once: no worker is stuck.
+    void ExpectResponsive()
+    {
+        HttpReply reply = server.Get("/connect", std::chrono::seconds(5));
+        EXPECT_EQ(reply.status, 200);
+        EXPECT_LT(reply.seconds, 2.0);
+    }
+
+    LiveServer server;
+    std::string id;
+};
+
+} // namespace
+
+TEST_F(LiveBadInput, PlayRefusesMissingAndAbsurdValues)
+{
+    EXPECT_EQ(server.Play(id, "clip.mp4", "").result, -11);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "00:00:30", "480", "320", "").result, -11);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "-1:00:00").result, -11);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "99999:99:99").result, -11);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "00:00:30", "0", "0").result, -11);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "00:00:30", "100000", "1").result, -11);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "00:00:30", "abc", "320").result, -11);
+    EXPECT_EQ(server.Play("0123456789ABCDEF0123456789ABCDEF", "clip.mp4", "00:00:30").result, -14);
+    EXPECT_EQ(server.Play(id, "missing.mp4", "00:00:30").result, -12);
+    EXPECT_EQ(server.Play(id, "../data/VembaCast.ini", "00:00:30").result, -12);
+    // Nothing was written for the refused requests.
+    EXPECT_FALSE(std::filesystem::exists(server.WorkFolder(id)));
+}
+
+TEST_F(LiveBadInput, SegmentRequestsThatCanNeverBeServed)
+{
+    // Before any playlist: not playing.
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 404);
+    EXPECT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 404);
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
+    ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    for (const char* name : { "vemba-1-x.ts", "vemba-1-0.ts", "vemba-1--5.ts",
+             "vemba-1-99999999999.ts", "vemba-1-999999999.ts", "vemba-1-7.ts.part",
+             "../../data/VembaCast.ini", "movie1.m3u8" }) {
+        EXPECT_EQ(server.Get("/file/" + id + "/" + name).status, 404) << name;
+    }
+    // An id that no session has: closed without an answer.
+    EXPECT_EQ(server.Get("/file/FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF/vemba-1-1.ts").status, 0);
+    // "/list/" serves playlists only, and only from a work folder.
+    EXPECT_EQ(server.Get("/list/" + id + "/vembacast_temp.ass").status, 404);
+    EXPECT_EQ(server.Get("/list/" + id).status, 404);
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
+    ExpectResponsive();
+}
+
+TEST_F(LiveBadInput, AFileThatIsNotMediaNeverStartsAnEngine)
+{
+    std::ofstream(server.MediaFolder() + "/notes.avi") << "this is not a video\n";
+    ASSERT_EQ(server.Play(id, "notes.avi", "00:01:00").result, 0);
+    EXPECT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    EXPECT_EQ(CountChildEngines(), 0);
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts", std::chrono::seconds(20)).status, 404);
+    ExpectResponsive();
+}
+
+TEST_F(LiveBadInput, TwoClientsHammeringSeeksOnOneSession)
+{
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
+    ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    std::atomic<int> served = 0;
+    std::atomic<int> other = 0;
+    auto hammer = [&](unsigned seed) {
+        std::mt19937 random(seed);
+        for (int i = 0; i < 6; ++i) {
+            int n = static_cast<int>(random() % 6) + 1;
+            HttpReply reply = server.Get("/file/" + id + "/vemba-1-" + std::to_string(n) + ".ts");
+            if (reply.status == 200)
+                ++served;
+            else if (reply.status != 0)
+                ++other;
+        }
+    };
+    std::thread a(hammer, 1);
+    std::thread b(hammer, 2);
+    a.join();
+    b.join();
+    EXPECT_GT(served.load(), 0);
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_LE(CountChildEngines(), 1);
+    // The session is left consistent: the stream plays on in sequence after a seek.
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-4.ts").status, 200);
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-5.ts").status, 200);
+    ExpectResponsive();
+    EXPECT_EQ(server.Get("/playEnd?id=" + id).status, 200);
+    EXPECT_EQ(CountChildEngines(), 0);
+}
+
+TEST_F(LiveBadInput, ASeekThatNeverGetsItsTurnEndsWithoutAnAnswerAndLeavesTheSessionUsable)
+{
+    SegmentServingLimits limits;
+    limits.seekTurnLimit = std::chrono::milliseconds(800);
+    SetSegmentServingLimits(limits);
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
+    ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    ASSERT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(id);
+    ASSERT_TRUE(session);
+    session->hSeekEvent->Reset(); // another seek holds the turn and never gives it back
+
+    HttpReply stuck = server.Get("/file/" + id + "/vemba-1-5.ts");
+    EXPECT_EQ(stuck.status, 0);
+    EXPECT_GE(stuck.seconds, 0.7);
+    EXPECT_EQ(session->nIsPrepareSeeking.load(), 0); // no waiting seek is left behind
+    ExpectResponsive();
+
+    session->hSeekEvent->Set();
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-5.ts").status, 200);
+    SetSegmentServingLimits(SegmentServingLimits());
+}
