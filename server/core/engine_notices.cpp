@@ -5,18 +5,17 @@
 
 namespace {
 
+// The session whose current run posted the notice, with that run's engine stopped
+// (or, when it has exited already, taken off the ENC session list); null when no
+// session runs under this key any more.
 std::shared_ptr<ClientInfo> StopEngineOfNotice(veneta::LParam key)
 {
     if (key == 0)
         return nullptr;
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfoByNoticeKey(static_cast<uint64_t>(key));
-    if (!session)
+    auto noticeKey = static_cast<uint64_t>(key);
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfoByNoticeKey(noticeKey);
+    if (!session || !session->EndEngineRun(noticeKey))
         return nullptr;
-    session->LOCK_ENC();
-    bool running = session->m_Encoder.IsENCRunning() != 0;
-    session->UNLOCK_ENC();
-    if (running)
-        session->StopENC();
     return session;
 }
 

@@ -128,6 +128,9 @@ int ClientInfo::StartENC(const std::string& commandLine)
         UNLOCK_ENC();
         return 0;
     }
+    // Read before the engine is told to encode: a short file may be done, and its
+    // engine gone, by the time StartEncoding returns.
+    int pid = m_Encoder.GetEngineProcessId();
     if (!m_Encoder.StartEncoding()) {
         int error = errno;
         m_Encoder.QuitEncoding();
@@ -138,7 +141,6 @@ int ClientInfo::StartENC(const std::string& commandLine)
         return 0;
     }
     TraceMessage(kTraceEngineLifetime, "ClientInfo::StartENC (%d)", ++nStartCount);
-    int pid = m_Encoder.GetEngineProcessId();
     for (int reading = 1; pid == 0 && reading < kPidReadings; ++reading) {
         std::this_thread::sleep_for(kPidPause);
         pid = m_Encoder.GetEngineProcessId();
@@ -178,6 +180,24 @@ int ClientInfo::StopENC()
         szClientID.c_str(), 0, CountEncSessions());
     UNLOCK_ENC();
     return 1;
+}
+
+bool ClientInfo::EndEngineRun(uint64_t noticeKey)
+{
+    LOCK_ENC();
+    bool current = m_noticeKey == noticeKey;
+    if (current && (m_Encoder.IsENCRunning() || nEnginePID != 0))
+        StopENC();
+    UNLOCK_ENC();
+    return current;
+}
+
+void ClientInfo::ForgetEndedEngine(int pid)
+{
+    LOCK_ENC();
+    if (pid != 0 && nEnginePID == pid && !m_Encoder.IsENCRunning())
+        StopENC();
+    UNLOCK_ENC();
 }
 
 void ClientInfo::ResetPlayState()

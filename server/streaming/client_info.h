@@ -126,6 +126,15 @@ public:
     int StartENC(const std::string& commandLine);
     // Stops the engine if it runs and takes it off the ENC session list. Always 1.
     int StopENC();
+    // An engine notice of the run with this key: stops its engine, or takes an
+    // engine that has ended already off the ENC session list (an engine exits right
+    // after its last message, so "still running" alone would leave it counted
+    // against the live limit). False when the session has moved on to another run.
+    bool EndEngineRun(uint64_t noticeKey);
+    // The watcher's clean-up when the engine with process id pid has ended on its
+    // own (also without any message): off the ENC session list, unless a newer
+    // engine has taken its place.
+    void ForgetEndedEngine(int pid);
     void LOCK_ENC();
     void UNLOCK_ENC();
 

@@ -32,8 +32,12 @@ void WatchEngine(std::weak_ptr<ClientInfo> weakSession, int pid, SessionWatcherT
 {
     for (;;) {
         std::shared_ptr<ClientInfo> session = weakSession.lock();
-        if (!session || WaitForEngineEnd(*session, pid, timing.tick))
+        if (!session)
             return;
+        if (WaitForEngineEnd(*session, pid, timing.tick)) {
+            session->ForgetEndedEngine(pid);
+            return;
+        }
         if (session->nIdleSeconds.fetch_add(1) + 1 < timing.idleLimit)
             continue;
         int percent = EngineProgressPercent(

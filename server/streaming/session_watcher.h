@@ -1,7 +1,8 @@
 #pragma once
 
 // The watcher of a live engine: one detached thread per successful engine start.
-// Every second it looks whether its engine has ended (then it ends too) and counts
+// Every second it looks whether its engine has ended (then it takes the engine off
+// the ENC session list, should nothing else have, and ends too) and counts
 // the session's idle seconds; every segment request of the client sets the count
 // back to 0. After 600 idle seconds it stops the engine when less than half of the
 // file is made, so a client that went away does not keep a transcoder busy, and an

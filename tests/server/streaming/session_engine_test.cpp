@@ -11,6 +11,7 @@
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
@@ -169,6 +170,15 @@ TEST_F(SessionEngineTest, AFinishedEngineIsTakenOffTheList)
     EXPECT_EQ(session->nIsPlay, 1); // completion keeps the play state
     EXPECT_TRUE(
         std::filesystem::exists(GetSessionWorkFolder(session->szClientID) + "/vemba-1-1.ts"));
+}
+
+TEST_F(SessionEngineTest, AnEngineThatDiesWithoutAWordIsTakenOffTheList)
+{
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000A");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    ASSERT_EQ(kill(session->nEnginePID, SIGKILL), 0);
+    EXPECT_TRUE(WaitFor([&] { return CountEncSessions() == 0 && session->nEnginePID == 0; }, 10s));
+    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
 }
 
 TEST_F(SessionEngineTest, AnIdleClientsEngineIsStoppedByTheWatcher)
