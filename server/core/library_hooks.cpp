@@ -9,5 +9,8 @@ void AddLibraryHooks(CoreHooks& hooks)
     // Returns at once: the collecting and the making run in the background, so the
     // start worker can report the running server without waiting for pictures.
     hooks.startThumbnails = [] { QZ_StartShareThumbnails(); };
-    hooks.stopThumbnailPool = [] { QZ_StopThumbnailThreads(); };
+    hooks.stopThumbnailPool = [] {
+        QZ_StopThumbnailThreads();
+        ReapShareThumbnailKickOff();
+    };
 }

@@ -80,3 +80,18 @@ bool IsShareThumbnailKickOffRunning()
     std::lock_guard<std::mutex> hold(state.lock);
     return state.running;
 }
+
+bool ReapShareThumbnailKickOff()
+{
+    KickOff& state = State();
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> hold(state.lock);
+        if (state.running)
+            return false;
+        finished = std::move(state.thread);
+    }
+    if (finished.joinable())
+        finished.join();
+    return true;
+}
