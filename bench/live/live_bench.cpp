@@ -259,7 +259,11 @@ int main(int argc, char** argv)
 {
     Options options = ParseOptions(argc, argv);
     setenv("VEMBACAST_SHUTDOWN_COMMAND", "true", 1);
-    std::string work = SharedMediaFolder();
+    std::string pattern
+        = (std::filesystem::temp_directory_path() / "vembacast-bench-live-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        return 1;
+    std::string work = pattern;
     std::vector<Source> sources = { { "720p", 1280, 720, work + "/source-720p.mp4" },
         { "1080p", 1920, 1080, work + "/source-1080p.mp4" } };
     for (const Source& source : sources) {
@@ -312,5 +316,6 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     server.Stop();
+    std::filesystem::remove_all(work);
     return 0;
 }

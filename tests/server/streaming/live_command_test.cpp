@@ -2,7 +2,7 @@
 // shares, subtitle scripts and the font, as the engine will be given them.
 
 #include "library/shared_folders.h"
-#include "live_test_support.h"
+#include "live_server_fixture.h"
 #include "platform/places.h"
 #include "streaming/client_info.h"
 #include "streaming/convert_command.h"
@@ -25,8 +25,12 @@ protected:
             / ("vemba-command-" + std::to_string(getpid())))
                    .string();
         std::filesystem::create_directories(root + "/media");
-        ASSERT_TRUE(MakeTestClip(root + "/media/wide.mp4", 2, 1280, 720));
-        ASSERT_TRUE(MakeTestClip(root + "/media/tall.mp4", 2, 720, 1280));
+        ASSERT_TRUE(EnsureSharedMedia(
+            "wide2s.mp4", [](const std::string& p) { return MakeTestClip(p, 2, 1280, 720); }));
+        ASSERT_TRUE(EnsureSharedMedia(
+            "tall2s.mp4", [](const std::string& p) { return MakeTestClip(p, 2, 720, 1280); }));
+        std::filesystem::copy_file(SharedMediaFolder() + "/wide2s.mp4", root + "/media/wide.mp4");
+        std::filesystem::copy_file(SharedMediaFolder() + "/tall2s.mp4", root + "/media/tall.mp4");
         std::ofstream(root + "/media/notes.avi") << "not a video";
     }
     static void TearDownTestSuite() { std::filesystem::remove_all(root); }

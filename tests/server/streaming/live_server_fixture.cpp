@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -123,28 +122,30 @@ std::string LiveServer::PathOf(const std::string& url)
 
 const std::string& SharedMediaFolder()
 {
+    // Every test runs in a process of its own; the clips are made once per machine
+    // and user and kept between runs (a few megabytes in the temporary folder).
     static const std::string folder = [] {
-        std::string made = MakeTempRoot();
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(SharedMediaFolder(), ignored);
-        });
-        return made;
+        std::string path = (std::filesystem::temp_directory_path()
+            / ("vembacast-test-media-" + std::to_string(getuid())))
+                               .string();
+        std::filesystem::create_directories(path);
+        return path;
     }();
     return folder;
 }
 
 bool EnsureSharedMedia(const std::string& name, bool (*make)(const std::string&))
 {
-    static std::mutex lock;
-    std::lock_guard guard(lock);
     std::string path = SharedMediaFolder() + "/" + name;
     if (std::filesystem::exists(path))
         return true;
-    // Made under another name of the same extension, so a failed run leaves nothing.
-    std::string making = SharedMediaFolder() + "/making-" + name;
-    if (!make(making))
+    // Made under a name of this process with the same extension and renamed when
+    // whole, so tests running side by side never see half a clip.
+    std::string making = SharedMediaFolder() + "/making-" + std::to_string(getpid()) + "-" + name;
+    if (!make(making)) {
+        std::filesystem::remove(making);
         return false;
+    }
     std::filesystem::rename(making, path);
     return true;
 }

@@ -60,8 +60,8 @@ private:
     std::unique_ptr<CWebServer> m_server;
 };
 
-// Test media shared by the tests of one program, made once on first use in a
-// folder that lives as long as the program.
+// Test media shared by all tests, made once on first use in a folder of the
+// temporary folder that is kept between runs.
 const std::string& SharedMediaFolder();
 // Makes name in the shared media folder with make(path) unless it is there already.
 bool EnsureSharedMedia(const std::string& name, bool (*make)(const std::string&));
