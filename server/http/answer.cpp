@@ -1,6 +1,7 @@
 #include "http/answer.h"
 
 #include "config/texts.h"
+#include "config/utf8_text.h"
 #include "http/request.h"
 
 namespace {
@@ -43,10 +44,12 @@ std::string XmlEscape(std::string_view text)
 
 PlistDict& PlistDict::Add(std::string_view key, std::string_view value)
 {
+    // The document is UTF-8; a name that is not (a file name in another encoding) shows
+    // with replacement characters instead of making the whole answer unreadable.
     m_body += "<key>";
-    m_body += XmlEscape(key);
+    m_body += XmlEscape(SanitizeUtf8(key));
     m_body += "</key><string>";
-    m_body += XmlEscape(value);
+    m_body += XmlEscape(SanitizeUtf8(value));
     m_body += "</string>";
     return *this;
 }

@@ -40,7 +40,8 @@ std::string XmlEscape(std::string_view text);
 // The dictionary of a document, built key by key in a fixed order.
 class PlistDict {
 public:
-    // Adds "<key>key</key><string>escaped value</string>".
+    // Adds "<key>key</key><string>escaped value</string>"; bytes that are not UTF-8
+    // become U+FFFD.
     PlistDict& Add(std::string_view key, std::string_view value);
     PlistDict& Add(std::string_view key, long long value);
     // Adds markup built elsewhere (an array of dictionaries), as it stands.

@@ -3,6 +3,7 @@
 #include <civetweb.h>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <strings.h>
 
 namespace {
@@ -87,7 +88,9 @@ std::string GetRequestVar(const HttpRequest& request, const char* name)
     int length = mg_get_var(query.data(), query.size(), name, buffer.data(), buffer.size());
     if (length < 0)
         return std::string();
-    buffer.resize(static_cast<size_t>(length));
+    // A value ends at a decoded NUL ("%00"), as a C string would: nothing after it can
+    // slip past a check made on the text before it.
+    buffer.resize(std::strlen(buffer.c_str()));
     return buffer;
 }
 

@@ -95,3 +95,9 @@ TEST(PlistAnswer, AMissingLanguageKeyIsAnsweredWithTheKeyEscaped)
     EXPECT_NE(document.find("<string>IDS_NO_SUCH_&lt;KEY&gt;</string>"), std::string::npos)
         << document;
 }
+
+TEST(PlistAnswer, TextsThatAreNotUtf8KeepTheDocumentReadable)
+{
+    std::string body = PlistDict().Add("name", "caf\xE9 & co").Body();
+    EXPECT_EQ(body, "<key>name</key><string>caf\xEF\xBF\xBD &amp; co</string>");
+}

@@ -69,6 +69,8 @@ TEST_F(DispatchTest, QueryValuesAreFormDecodedAndNamesMatchIgnoringCase)
     EXPECT_NE(Get("/var?x=1&Path=%ED%95%9C").body.find("path=[한]"), std::string::npos);
     EXPECT_NE(Get("/var?path=").body.find("path=[]"), std::string::npos);
     EXPECT_NE(Get("/var").body.find("path=[]"), std::string::npos);
+    // A decoded NUL ends the value.
+    EXPECT_NE(Get("/var?path=a.mp4%00/../../x").body.find("path=[a.mp4]"), std::string::npos);
 }
 
 TEST_F(DispatchTest, CopyRequestVarCopiesOnlyWhatFits)
