@@ -11,7 +11,7 @@ class PlayDirectTest : public SessionHttpTest {
 protected:
     PlayDirectTest()
     {
-        EXPECT_TRUE(MakeClip(m_media / "film.mp4"));
+        EXPECT_TRUE(PlaceClip(m_media / "film.mp4"));
         m_bytes = ReadBytes(m_media / "film.mp4");
         StartServer();
     }

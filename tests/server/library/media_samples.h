@@ -3,9 +3,12 @@
 // Short, small media files made with the ffmpeg tool while a test runs.
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 
 inline std::string QuoteForShell(const std::string& text)
 {
@@ -35,8 +38,8 @@ struct ClipSpec {
     ClipSpec& Options(std::string options) { return videoOptions = std::move(options), *this; }
 };
 
-// Writes the clip to path (the container follows the extension); true on success.
-inline bool MakeClip(const std::string& path, const ClipSpec& spec = ClipSpec())
+// The ffmpeg command that writes the clip to path.
+inline std::string ClipCommand(const std::string& path, const ClipSpec& spec)
 {
     std::string duration = std::to_string(spec.seconds);
     std::string command = "ffmpeg -nostdin -loglevel error -y";
@@ -49,8 +52,42 @@ inline bool MakeClip(const std::string& path, const ClipSpec& spec = ClipSpec())
         command += " -c:v " + spec.videoCodec + " -pix_fmt yuv420p " + spec.videoOptions;
     if (!spec.audioCodec.empty())
         command += " -c:a " + spec.audioCodec;
-    command += " " + QuoteForShell(path) + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
+    return command + " " + QuoteForShell(path) + " >/dev/null 2>&1";
+}
+
+// Writes the clip to path (the container follows the extension); true on success.
+inline bool MakeClip(const std::string& path, const ClipSpec& spec = ClipSpec())
+{
+    return std::system(ClipCommand(path, spec).c_str()) == 0;
+}
+
+// Puts the clip at path, made once and kept in a cache folder of this user, so the
+// many test processes of a run do not each make the same media. The cached file is
+// hard-linked (or copied) into place; tests never change it.
+inline bool PlaceClip(const std::string& path, const ClipSpec& spec = ClipSpec())
+{
+    namespace fs = std::filesystem;
+    std::string extension = fs::path(path).extension().string();
+    std::string folder
+        = (fs::temp_directory_path() / ("vembacast-test-media-" + std::to_string(getuid())))
+              .string();
+    std::error_code error;
+    fs::create_directories(folder, error);
+    std::string cached = folder + "/"
+        + std::to_string(std::hash<std::string> {}(ClipCommand("OUT" + extension, spec)))
+        + extension;
+    if (!fs::exists(cached)) {
+        std::string part = cached + "." + std::to_string(getpid()) + ".part" + extension;
+        if (!MakeClip(part, spec))
+            return false;
+        fs::rename(part, cached, error); // atomic: a racing process made the same bytes
+        if (error)
+            return false;
+    }
+    fs::create_hard_link(cached, path, error);
+    if (error)
+        fs::copy_file(cached, path, fs::copy_options::overwrite_existing, error);
+    return !error;
 }
 
 inline std::string ReadBytes(const std::string& path)
@@ -69,9 +106,11 @@ inline void WriteBytes(const std::string& path, const std::string& bytes)
 // for minutes. False when the clip has no edit list to damage.
 inline bool MakeSpinningMp4(const std::string& path)
 {
-    if (!MakeClip(path))
+    std::string source = path + ".source.mp4";
+    if (!PlaceClip(source))
         return false;
-    std::string bytes = ReadBytes(path);
+    std::string bytes = ReadBytes(source);
+    std::filesystem::remove(source);
     size_t box = bytes.find("elst");
     if (box == std::string::npos || box + 12 > bytes.size())
         return false;
