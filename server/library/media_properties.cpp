@@ -145,24 +145,38 @@ void SetMediaReadTimeout(std::chrono::milliseconds timeout)
     g_readTimeoutMs = timeout.count();
 }
 
-bool ReadMediaProperties(const std::string& path, MediaProperties& out)
+MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperties& out)
 {
     out = MediaProperties();
     // A folder would make MediaInfo read every file below it, a FIFO would block it.
     if (!mediainfo::EnsureBound() || !IsRegularFile(path))
-        return false;
+        return MediaReadResult::CannotOpen;
     std::vector<std::string> values;
     MediaReaderOutcome outcome
         = ReaderPool(mediainfo::GetApi())
               .Run(path, std::chrono::milliseconds(g_readTimeoutMs.load()), values);
-    if (outcome == MediaReaderOutcome::TimedOut)
+    switch (outcome) {
+    case MediaReaderOutcome::Read:
+        if (values.size() != kQueryCount)
+            return MediaReadResult::ReaderFailed;
+        FillProperties(values, out);
+        return MediaReadResult::Read;
+    case MediaReaderOutcome::CannotOpen:
+        return MediaReadResult::CannotOpen;
+    case MediaReaderOutcome::TimedOut:
         TraceMessage(kTraceSessionLock, "MediaInfo : reading ('%s') timed out", path.c_str());
-    else if (outcome == MediaReaderOutcome::Crashed)
+        return MediaReadResult::ReaderFailed;
+    case MediaReaderOutcome::Crashed:
+    case MediaReaderOutcome::NoProcess:
         TraceMessage(kTraceSessionLock, "MediaInfo : reader of ('%s') failed", path.c_str());
-    if (outcome != MediaReaderOutcome::Read || values.size() != kQueryCount)
-        return false;
-    FillProperties(values, out);
-    return true;
+        return MediaReadResult::ReaderFailed;
+    }
+    return MediaReadResult::ReaderFailed;
+}
+
+bool ReadMediaProperties(const std::string& path, MediaProperties& out)
+{
+    return ReadMediaPropertiesResult(path, out) == MediaReadResult::Read;
 }
 
 namespace {
@@ -170,11 +184,17 @@ namespace {
 int ReadMovieProperty(const std::string& path, MediaProperties& properties)
 {
     TraceMessage(kTraceProgress, "GetMovieProperty : ('%s')", path.c_str());
-    if (!ReadMediaProperties(path, properties)) {
+    switch (ReadMediaPropertiesResult(path, properties)) {
+    case MediaReadResult::Read:
+        return 1;
+    case MediaReadResult::CannotOpen:
         TraceMessage(kTraceProgress, "GetMovieProperty : Open Fail");
         return 0;
+    case MediaReadResult::ReaderFailed:
+        TraceMessage(kTraceProgress, "GetMovieProperty : Fail Catch(...)");
+        return 0;
     }
-    return 1;
+    return 0;
 }
 
 } // namespace

@@ -29,6 +29,13 @@ struct MediaProperties {
 // the reader crashed or ran out of time (out is then left at its defaults).
 bool ReadMediaProperties(const std::string& path, MediaProperties& out);
 
+enum class MediaReadResult {
+    Read,
+    CannotOpen, // no module, not a regular file, or MediaInfo cannot open it
+    ReaderFailed, // the reader crashed or ran out of time
+};
+MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperties& out);
+
 // H.264 video with AAC audio or none: a file a phone may play without transcoding.
 bool IsDirectPlayableMedia(const MediaProperties& properties);
 
