@@ -53,25 +53,17 @@ void SubtitleInfo_t::ReleaseSubtitleEntries()
     m_entries.shrink_to_fit();
 }
 
-#define TEXT_FIELD(Getter, Setter, member)                                                         \
-    std::string CommonInfo_t::Getter() const                                                       \
-    {                                                                                              \
-        std::lock_guard guard(m_textLock);                                                         \
-        return member;                                                                             \
-    }                                                                                              \
-    void CommonInfo_t::Setter(std::string value)                                                   \
-    {                                                                                              \
-        std::lock_guard guard(m_textLock);                                                         \
-        member = std::move(value);                                                                 \
-    }
+std::string CommonInfo_t::ReadText(const std::string& field) const
+{
+    std::lock_guard guard(m_textLock);
+    return field;
+}
 
-TEXT_FIELD(FilePath, SetFilePath, m_szFilePath)
-TEXT_FIELD(Width, SetWidth, m_szWidth)
-TEXT_FIELD(Height, SetHeight, m_szHeight)
-TEXT_FIELD(OSType, SetOSType, m_szOSType)
-TEXT_FIELD(ConnType, SetConnType, m_szConnType)
-
-#undef TEXT_FIELD
+void CommonInfo_t::WriteText(std::string& field, std::string value)
+{
+    std::lock_guard guard(m_textLock);
+    field = std::move(value);
+}
 
 ClientInfo::ClientInfo(std::string clientId, std::shared_ptr<ProcessSpawner> spawner)
     : szClientID(std::move(clientId))

@@ -66,18 +66,21 @@ public:
     // The media file as the client named it (share name, then the rest), decoded;
     // and the client's screen, OS and connection type as it sent them. No length
     // limit: a long path is never cut.
-    std::string FilePath() const;
-    std::string Width() const;
-    std::string Height() const;
-    std::string OSType() const;
-    std::string ConnType() const;
-    void SetFilePath(std::string value);
-    void SetWidth(std::string value);
-    void SetHeight(std::string value);
-    void SetOSType(std::string value);
-    void SetConnType(std::string value);
+    std::string FilePath() const { return ReadText(m_szFilePath); }
+    std::string Width() const { return ReadText(m_szWidth); }
+    std::string Height() const { return ReadText(m_szHeight); }
+    std::string OSType() const { return ReadText(m_szOSType); }
+    std::string ConnType() const { return ReadText(m_szConnType); }
+    void SetFilePath(std::string value) { WriteText(m_szFilePath, std::move(value)); }
+    void SetWidth(std::string value) { WriteText(m_szWidth, std::move(value)); }
+    void SetHeight(std::string value) { WriteText(m_szHeight, std::move(value)); }
+    void SetOSType(std::string value) { WriteText(m_szOSType, std::move(value)); }
+    void SetConnType(std::string value) { WriteText(m_szConnType, std::move(value)); }
 
 private:
+    std::string ReadText(const std::string& field) const;
+    void WriteText(std::string& field, std::string value);
+
     mutable std::mutex m_textLock;
     std::string m_szFilePath; // guarded by m_textLock
     std::string m_szWidth; // guarded by m_textLock
