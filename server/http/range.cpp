@@ -42,14 +42,14 @@ RangeRequest ParseRange(std::string_view header, uint64_t fileSize)
     header = Trim(header);
     if (header.size() < kUnit.size() || strncasecmp(header.data(), kUnit.data(), kUnit.size()) != 0)
         return whole;
-    std::string_view spec = Trim(header.substr(kUnit.size()));
-    if (spec.find(',') != std::string_view::npos)
+    std::string_view rangeSet = Trim(header.substr(kUnit.size()));
+    if (rangeSet.find(',') != std::string_view::npos)
         return whole;
-    size_t dash = spec.find('-');
+    size_t dash = rangeSet.find('-');
     if (dash == std::string_view::npos)
         return whole;
-    std::string_view firstText = Trim(spec.substr(0, dash));
-    std::string_view lastText = Trim(spec.substr(dash + 1));
+    std::string_view firstText = Trim(rangeSet.substr(0, dash));
+    std::string_view lastText = Trim(rangeSet.substr(dash + 1));
 
     RangeRequest result;
     if (firstText.empty()) {
