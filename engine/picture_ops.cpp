@@ -2,6 +2,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Works in tiles so both the reads and the writes stay in cache.
@@ -76,6 +80,47 @@ void BlendOne(AVFrame& frame, const ASS_Image& image)
 }
 
 } // namespace
+
+void HalvePlane(
+    const uint8_t* src, int srcStride, int srcWidth, int srcHeight, uint8_t* dst, int dstStride)
+{
+    int width = srcWidth / 2;
+    int height = srcHeight / 2;
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* top = src + static_cast<ptrdiff_t>(2 * y) * srcStride;
+        const uint8_t* bottom = top + srcStride;
+        uint8_t* out = dst + static_cast<ptrdiff_t>(y) * dstStride;
+        int x = 0;
+#if defined(__SSE2__)
+        // Exact (a + b + c + d + 2) / 4 in 16-bit lanes, 16 target bytes a round.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i ones = _mm_set1_epi16(1);
+        const __m128i two = _mm_set1_epi32(2);
+        for (; x + 16 <= width; x += 16) {
+            __m128i t0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 2 * x));
+            __m128i t1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 2 * x + 16));
+            __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 2 * x));
+            __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + 2 * x + 16));
+            __m128i sums[4] = {
+                _mm_add_epi16(_mm_unpacklo_epi8(t0, zero), _mm_unpacklo_epi8(b0, zero)),
+                _mm_add_epi16(_mm_unpackhi_epi8(t0, zero), _mm_unpackhi_epi8(b0, zero)),
+                _mm_add_epi16(_mm_unpacklo_epi8(t1, zero), _mm_unpacklo_epi8(b1, zero)),
+                _mm_add_epi16(_mm_unpackhi_epi8(t1, zero), _mm_unpackhi_epi8(b1, zero)),
+            };
+            __m128i means[4];
+            for (int i = 0; i < 4; ++i)
+                means[i] = _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(sums[i], ones), two), 2);
+            __m128i low = _mm_packs_epi32(means[0], means[1]);
+            __m128i high = _mm_packs_epi32(means[2], means[3]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(low, high));
+        }
+#endif
+        for (; x < width; ++x) {
+            int sum = top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1];
+            out[x] = static_cast<uint8_t>((sum + 2) >> 2);
+        }
+    }
+}
 
 void RotatePlane(
     const uint8_t* src, int srcStride, int width, int height, uint8_t* dst, int dstStride, int mode)

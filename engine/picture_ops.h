@@ -19,6 +19,12 @@ void RotatePlane(const uint8_t* src, int srcStride, int width, int height, uint8
 // Turns a YUV 4:2:0 frame into dst, which must be allocated with the sides swapped.
 void RotateFrame(const AVFrame& src, AVFrame& dst, int mode);
 
+// Halves one plane in both directions, each target byte the rounded mean of a
+// 2x2 block: the cheap first step of a large shrink, before the fine scaler.
+// The target is srcWidth/2 x srcHeight/2 (an odd last row or column is dropped).
+void HalvePlane(
+    const uint8_t* src, int srcStride, int srcWidth, int srcHeight, uint8_t* dst, int dstStride);
+
 // Blends every image of the list onto a writable YUV 4:2:0 frame (BT.601,
 // limited range), clipping what lies outside it.
 void BlendSubtitleImages(AVFrame& frame, const ASS_Image* images);

@@ -53,7 +53,6 @@ public:
     uint32_t TotalMs() const { return m_input.DurationMs(); }
 
 private:
-    int ChooseScaleFlags() const;
     std::vector<OutputStream> OutputStreams() const;
 
     const EngineOptions& m_options;

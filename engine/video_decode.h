@@ -24,9 +24,11 @@ struct DecodeTuning {
     int rateNum = 24;
     int rateDen = 1;
     double fpsHint = 0;
-    // Skip the deblocking of frames that nothing refers to: for output much
-    // smaller than the source the difference is below what the scaler keeps.
-    bool skipNonRefDeblock = false;
+    // Skip the deblocking of B pictures: for output a quarter of the source's
+    // area or less the difference is below what the scaler keeps, and B
+    // pictures are referred to, if at all, only within their own short group, so
+    // the difference cannot build up over the group of pictures.
+    bool skipBidirDeblock = false;
 };
 
 class VideoDecodeStage {

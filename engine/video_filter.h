@@ -40,6 +40,7 @@ private:
     };
     FramePtr RunSteps(FramePtr frame, size_t from, size_t to);
     FramePtr Scale(const AVFrame& src, const Step& step);
+    const AVFrame* Halve(const AVFrame& src, size_t level);
     FramePtr Rotate(const AVFrame& src, const Step& step);
 
     std::vector<Step> m_steps;
@@ -50,6 +51,7 @@ private:
     int m_outHeight = 0;
     SwsContext* m_sws = nullptr; // owned; cached across source changes
     SwsPtr m_swsOwner;
+    std::vector<FramePtr> m_halved; // reused targets of the 2x2 shrink steps
     uint64_t m_cachedSerial = UINT64_MAX;
     FramePtr m_beforeSubtitles; // picture of the cached serial before the subtitle step
     FramePtr m_lastOutput;

@@ -29,6 +29,30 @@ TEST(PictureOps, RotationsOfASmallPlane)
     EXPECT_EQ(Rotated(3), (std::vector<uint8_t> { 6, 3, 5, 2, 4, 1 }));
 }
 
+TEST(PictureOps, HalvingIsTheRoundedMeanOfEachBlock)
+{
+    // 70 x 5: the vector path, the tail of the row and a dropped last row and column.
+    const int width = 71;
+    const int height = 5;
+    std::vector<uint8_t> src(width * height);
+    uint32_t seed = 12345;
+    for (uint8_t& byte : src) {
+        seed = seed * 1103515245 + 12345;
+        byte = static_cast<uint8_t>(seed >> 16);
+    }
+    src[0] = 255, src[1] = 255, src[width] = 255, src[width + 1] = 254; // rounds to 255
+    std::vector<uint8_t> dst(35 * 2, 0);
+    HalvePlane(src.data(), width, width, height, dst.data(), 35);
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 35; ++x) {
+            const uint8_t* p = &src[2 * y * width + 2 * x];
+            int expected = (p[0] + p[1] + p[width] + p[width + 1] + 2) / 4;
+            ASSERT_EQ(dst[y * 35 + x], expected) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(dst[0], 255);
+}
+
 TEST(PictureOps, SubtitleImageIsBlendedWithItsAlpha)
 {
     FramePtr frame = MakeFrame();
