@@ -1,6 +1,7 @@
 #include "engine/engine_log.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,13 @@ extern "C" {
 namespace {
 
 std::atomic<int> g_maxLevel { static_cast<int>(LogLevel::Warning) };
+const auto g_started = std::chrono::steady_clock::now();
+
+long long ElapsedMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_started)
+        .count();
+}
 
 void ForwardLibraryLog(void*, int level, const char* format, va_list args)
 {
@@ -47,6 +55,6 @@ void EngineLog(LogLevel level, const char* format, ...)
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    fprintf(stderr, "vembacast-engine[%d] %s: %s\n", static_cast<int>(getpid()),
+    fprintf(stderr, "vembacast-engine[%d] +%lldms %s: %s\n", static_cast<int>(getpid()), ElapsedMs(),
         names[static_cast<int>(level)], text);
 }

@@ -47,6 +47,24 @@ protected:
     std::string m_out;
 };
 
+// The transport packets before the first one of a media stream include the PAT
+// (PID 0) and the PMT (PID 0x1000): the segment can be played on its own.
+bool TablesBeforeMedia(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    bool pat = false;
+    bool pmt = false;
+    unsigned char packet[188];
+    while (file.read(reinterpret_cast<char*>(packet), sizeof packet) && packet[0] == 0x47) {
+        int pid = (packet[1] & 0x1F) << 8 | packet[2];
+        if (pid >= 0x100 && pid != 0x1000)
+            break;
+        pat = pat || pid == 0;
+        pmt = pmt || pid == 0x1000;
+    }
+    return pat && pmt;
+}
+
 // Media time + 10 s on every run.
 constexpr double kOffset = 10.0;
 
@@ -75,6 +93,8 @@ TEST_F(EngineLive, FromTheStartWritesFiveSecondSegmentsOnOneTimeline)
             ASSERT_NEAR(frames[i].pts - frames[i - 1].pts, 1.0 / 24, 0.0015) << "constant 24 fps";
         previousEnd = frames.back().pts + 1.0 / 24;
         EXPECT_EQ(ProbeStreamTypes(Segment(1, n)), (std::vector<std::string> { "video", "audio" }));
+        EXPECT_TRUE(TablesBeforeMedia(Segment(1, n)))
+            << "segment " << n << " must start with PAT/PMT";
     }
     std::vector<RecordedMessage> messages = engine.Messages();
     auto status = std::find_if(messages.rbegin(), messages.rend(),

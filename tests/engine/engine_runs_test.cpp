@@ -31,9 +31,16 @@ protected:
 
     uint32_t ErrorCodeFor(const std::string& input)
     {
+        return ErrorCodeForLine(LiveCommandLine(input, "-vf scale=240:180", m_out, 1, -1, 0));
+    }
+
+    // The line's "-pipename=0" is replaced by the harness's pipe.
+    uint32_t ErrorCodeForLine(std::string line)
+    {
         EngineHarness engine;
-        EXPECT_TRUE(engine.Launch(
-            LiveCommandLine(input, "-vf scale=240:180", m_out, 1, -1, engine.Pipe())));
+        line = line.substr(0, line.rfind("-pipename="))
+            + "-pipename=" + std::to_string(engine.Pipe());
+        EXPECT_TRUE(engine.Launch(line));
         EXPECT_TRUE(engine.SendStart());
         std::optional<RecordedMessage> error = engine.WaitFor(EngineMessage::Error, 20s);
         EXPECT_TRUE(engine.WaitExit(3s));
@@ -132,6 +139,13 @@ TEST_F(EngineRuns, InputsThatCannotBeEncodedGiveError16)
     EXPECT_EQ(ErrorCodeFor(TestMedia::Get().NotMedia()), 2u);
     EXPECT_EQ(ErrorCodeFor(TestMedia::Get().AudioOnly()), 3u);
     EXPECT_TRUE(std::filesystem::is_empty(m_out));
+    // An output folder that is not there: the segments cannot be written.
+    EXPECT_EQ(ErrorCodeForLine(LiveCommandLine(
+                  TestMedia::Get().Main(), "-vf scale=240:180", m_out + "/gone", 1, -1, 0)),
+        6u);
+    // A variant the builders have no template for: the line ends after the path.
+    EXPECT_EQ(
+        ErrorCodeForLine(" \"" + TestMedia::Get().Main() + "\"  -fps 25.00  -pipename=0"), 1u);
 }
 
 TEST_F(EngineRuns, TruncatedFileIsEncodedAsFarAsItGoes)
