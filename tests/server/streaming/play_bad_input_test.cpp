@@ -80,6 +80,9 @@ TEST_F(LiveBadInput, SegmentRequestsThatCanNeverBeServed)
     EXPECT_EQ(server.Get("/list/" + id + "/vembacast_temp.ass").status, 404);
     EXPECT_EQ(server.Get("/list/" + id).status, 404);
     EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
+    // "/pid" only traces; it answers nothing, whatever it is given.
+    EXPECT_EQ(server.Get("/pid?path=99999999999999999999&id=" + id).status, 0);
+    EXPECT_EQ(server.Get("/pid").status, 0);
     ExpectResponsive();
 }
 
