@@ -34,7 +34,14 @@
 
 namespace {
 
-SegmentServingLimits g_limits; // set before the server starts; read by workers
+std::mutex g_limitsLock;
+SegmentServingLimits g_limits; // guarded by g_limitsLock
+
+SegmentServingLimits CurrentLimits()
+{
+    std::lock_guard lock(g_limitsLock);
+    return g_limits;
+}
 
 bool IsReleased(const ClientInfo& session)
 {
@@ -176,11 +183,12 @@ bool RestartEngineAt(ClientInfo& session, int j, const std::string& query)
 void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& file)
 {
     const std::string& query = request.Uri();
+    SegmentServingLimits limits = CurrentLimits();
     session.nLastSeeking = j;
     session.nIsPrepareSeeking = 1;
     session.nSubtitleIndex = 0;
     SeekTurn turn(session);
-    if (!turn.Take(g_limits.seekTurnLimit)) {
+    if (!turn.Take(limits.seekTurnLimit)) {
         // No newer seek came: the flag this seek set must not stop the next start.
         if (session.nLastSeeking == j)
             session.nIsPrepareSeeking = 0;
@@ -199,7 +207,7 @@ void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& f
         TraceMessage(kTraceStreamFailure, "Step1 pClientInfo->IsENCRunning : FALSE");
     SessionSegments segments(session, SessionSegments::Purpose::Seek);
     SegmentWait waited
-        = WaitForSegments(j, session.nMaxTSNum, segments, *g_limits.clock, g_limits.stallLimit);
+        = WaitForSegments(j, session.nMaxTSNum, segments, *limits.clock, limits.stallLimit);
     if (waited != SegmentWait::Ready) {
         GiveUpSeek(session);
         return;
@@ -269,7 +277,8 @@ void qz_play_file(HttpRequest& request)
         return;
     }
     SessionSegments segments(*session, SessionSegments::Purpose::InSequence);
-    if (WaitForSegments(j, session->nMaxTSNum, segments, *g_limits.clock, g_limits.stallLimit)
+    SegmentServingLimits limits = CurrentLimits();
+    if (WaitForSegments(j, session->nMaxTSNum, segments, *limits.clock, limits.stallLimit)
         != SegmentWait::Ready)
         return;
     session->nLastReqTSNum = j;

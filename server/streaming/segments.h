@@ -19,7 +19,7 @@ struct SegmentServingLimits {
     WaitClock* clock; // the real clock unless a test passes its own
 };
 
-// Set before the server starts (tests shorten the bounds).
+// Tests shorten the bounds; requests read them when they start.
 void SetSegmentServingLimits(const SegmentServingLimits& limits);
 
 // Serves one "/file/" request: the segment, a 404 answer, or nothing.
