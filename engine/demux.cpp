@@ -4,13 +4,24 @@
 
 #include <cmath>
 
+std::string LocalUrl(const std::string& path)
+{
+    // A name like "a:b.mp4" would otherwise be read as protocol "a".
+    return path.rfind("file:", 0) == 0 ? path : "file:" + path;
+}
+
 EngineError InputMedia::Open(const std::string& path, JobControl& control)
 {
     AVFormatContext* format = avformat_alloc_context();
     if (!format)
         return kErrorInternal;
     format->interrupt_callback = { &JobControl::InterruptCallback, &control };
-    int result = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+    // The input is a local file and nothing else: no network, no other protocol,
+    // not even for playlists inside it.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    int result = avformat_open_input(&format, LocalUrl(path).c_str(), nullptr, &options);
+    av_dict_free(&options);
     if (result < 0) {
         EngineLog(
             LogLevel::Error, "cannot open '%s': %s", path.c_str(), AvErrorText(result).c_str());

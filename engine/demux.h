@@ -13,6 +13,9 @@
 
 using PacketQueue = BlockingQueue<PacketPtr>;
 
+// The URL that names exactly this local file to the libraries.
+std::string LocalUrl(const std::string& path);
+
 class InputMedia {
 public:
     // 0 or an EngineError. The control's abort flag interrupts blocking reads.

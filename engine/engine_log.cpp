@@ -18,7 +18,8 @@ const auto g_started = std::chrono::steady_clock::now();
 
 long long ElapsedMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_started)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - g_started)
         .count();
 }
 
@@ -55,6 +56,6 @@ void EngineLog(LogLevel level, const char* format, ...)
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    fprintf(stderr, "vembacast-engine[%d] +%lldms %s: %s\n", static_cast<int>(getpid()), ElapsedMs(),
-        names[static_cast<int>(level)], text);
+    fprintf(stderr, "vembacast-engine[%d] +%lldms %s: %s\n", static_cast<int>(getpid()),
+        ElapsedMs(), names[static_cast<int>(level)], text);
 }

@@ -1,3 +1,4 @@
+#include "engine/demux.h"
 #include "engine/engine_log.h"
 #include "engine/mux.h"
 #include "engine/segment_naming.h"
@@ -21,7 +22,8 @@ public:
     EngineError Open(const std::string& path, const char* format,
         const std::vector<OutputStream>& streams, JobControl& control, AVDictionary** options)
     {
-        int result = avformat_alloc_output_context2(&m_context, nullptr, format, path.c_str());
+        std::string url = LocalUrl(path);
+        int result = avformat_alloc_output_context2(&m_context, nullptr, format, url.c_str());
         if (result < 0 || !m_context) {
             EngineLog(LogLevel::Error, "no container for '%s'", path.c_str());
             return kErrorWriteOutput;
@@ -35,8 +37,11 @@ public:
             stream->time_base = source.encoder->time_base;
             stream->sample_aspect_ratio = source.encoder->sample_aspect_ratio;
         }
-        result = avio_open2(
-            &m_context->pb, path.c_str(), AVIO_FLAG_WRITE, &m_context->interrupt_callback, nullptr);
+        AVDictionary* protocols = nullptr;
+        av_dict_set(&protocols, "protocol_whitelist", "file", 0);
+        result = avio_open2(&m_context->pb, url.c_str(), AVIO_FLAG_WRITE,
+            &m_context->interrupt_callback, &protocols);
+        av_dict_free(&protocols);
         if (result < 0) {
             EngineLog(LogLevel::Error, "cannot create '%s': %s", path.c_str(),
                 AvErrorText(result).c_str());

@@ -10,10 +10,14 @@
 // output against the source scaled to 480x270, so speed never hides a loss of
 // picture quality.
 //
-//   engine_bench [--work DIR] [--seconds N]
+// The machine is shared, so each measurement is repeated (alternating between
+// the two programs) and the median is printed.
+//
+//   engine_bench [--work DIR] [--seconds N] [--repeat N]
 
 #include "streaming/encoder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -209,6 +213,18 @@ double Ssim(const std::string& input, const std::string& reference)
     return all == std::string::npos ? -1 : atof(text.c_str() + all + 4);
 }
 
+RunFigures Median(std::vector<RunFigures> runs)
+{
+    auto pick = [&](auto member) {
+        std::vector<double> values;
+        for (const RunFigures& run : runs)
+            values.push_back(run.*member);
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    return { pick(&RunFigures::wall), pick(&RunFigures::cpu), pick(&RunFigures::third) };
+}
+
 void Print(const char* name, const RunFigures& figures)
 {
     printf("  %-34s wall %7.2f s   cpu %7.2f s   third segment %6.2f s\n", name, figures.wall,
@@ -221,12 +237,15 @@ int main(int argc, char** argv)
 {
     std::string work = fs::path(__FILE__).parent_path().parent_path().string() + "/out/engine";
     int seconds = 120;
+    int repeat = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string name = argv[i];
         if (name == "--work")
             work = argv[i + 1];
         else if (name == "--seconds")
             seconds = atoi(argv[i + 1]);
+        else if (name == "--repeat")
+            repeat = std::max(1, atoi(argv[i + 1]));
     }
     fs::create_directories(work);
     std::string source = work + "/source-1080p-" + std::to_string(seconds) + "s.mp4";
@@ -248,11 +267,25 @@ int main(int argc, char** argv)
 
     printf("engine_bench: %s, preset 1 (480x270, 576 kbit/s), %u processors\n", source.c_str(),
         std::thread::hardware_concurrency());
-    RunFigures ours = RunEngine(source, work + "/ours", 0, false);
-    RunFigures tool = RunFfmpeg(source, work + "/ffmpeg", 0, false);
-    RunFigures oursSeek = RunEngine(source, work + "/ours-seek", 60, true);
-    RunFigures toolSeek = RunFfmpeg(source, work + "/ffmpeg-seek", 60, true);
-
+    std::vector<RunFigures> oursRuns, toolRuns, oursSeekRuns, toolSeekRuns;
+    for (int round = 0; round < repeat; ++round) {
+        oursRuns.push_back(RunEngine(source, work + "/ours", 0, false));
+        toolRuns.push_back(RunFfmpeg(source, work + "/ffmpeg", 0, false));
+        oursSeekRuns.push_back(RunEngine(source, work + "/ours-seek", 60, true));
+        toolSeekRuns.push_back(RunFfmpeg(source, work + "/ffmpeg-seek", 60, true));
+        printf("  round %d: engine %.2f s / %.2f s cpu / third %.2f s, -ss 60 third %.2f s;  "
+               "ffmpeg %.2f s / %.2f s cpu / "
+               "third %.2f s, -ss 60 third %.2f s\n",
+            round + 1, oursRuns.back().wall, oursRuns.back().cpu, oursRuns.back().third,
+            oursSeekRuns.back().third, toolRuns.back().wall, toolRuns.back().cpu,
+            toolRuns.back().third, toolSeekRuns.back().third);
+        fflush(stdout);
+    }
+    RunFigures ours = Median(oursRuns);
+    RunFigures tool = Median(toolRuns);
+    RunFigures oursSeek = Median(oursSeekRuns);
+    RunFigures toolSeek = Median(toolSeekRuns);
+    printf("medians of %d rounds:\n", repeat);
     Print("vembacast-engine, whole file", ours);
     Print("ffmpeg tool, whole file", tool);
     Print("vembacast-engine, -ss 60", oursSeek);

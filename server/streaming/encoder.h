@@ -53,6 +53,7 @@ public:
     CEncoder& operator=(const CEncoder&) = delete;
 
     // Set by the owner before CreateEnginePipe. A null notify means nobody is told.
+    // The status record must outlive the runs (it is written on the reader thread).
     void SetNotifyTarget(EngineNotify notify, uintptr_t notifyValue,
         uint32_t errorMessage = WM_APP_ENC_ERROR, uint32_t completeMessage = WM_APP_ENC_COMPLETE);
     void SetStatusTarget(EngineStatus* status);
