@@ -266,7 +266,7 @@ TEST_F(LivePlay, ServerStopEndsEveryEngineAndRemovesTheWorkFolders)
     // A request still waiting when the server stops must not hold the stop up.
     auto waiting = std::async(std::launch::async, [&] { return Segment(two, 1, 5); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(CountChildEngines(), 2);
+    EXPECT_GE(CountChildEngines(), 1); // the seek may be between its stop and its start
     EXPECT_TRUE(server().Stop());
     waiting.get();
     EXPECT_EQ(CountChildEngines(), 0);
