@@ -9,6 +9,8 @@
 // reader thread, and every wait below returns false from then on. Writers of any
 // thread may call Send; a lock keeps their frames whole.
 
+#include "engine/engine_messages.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,19 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace EngineMessage {
-inline constexpr uint8_t Quit = 1;
-inline constexpr uint8_t StartParameters = 2;
-inline constexpr uint8_t Request = 4; // server: a file path; engine: 840-byte information
-inline constexpr uint8_t RequestDone = 5;
-inline constexpr uint8_t Image = 7;
-inline constexpr uint8_t StartEncoding = 8;
-inline constexpr uint8_t Text = 11;
-inline constexpr uint8_t Status = 14;
-inline constexpr uint8_t Complete = 15;
-inline constexpr uint8_t Error = 16;
-} // namespace EngineMessage
 
 class ControlChannel {
 public:

@@ -15,6 +15,7 @@
 // and joins all three. The connection state is guarded by m_lock; the handler
 // must only copy data or post notices, never close this channel itself.
 
+#include "engine/engine_messages.h"
 #include "platform/unix_socket.h"
 
 #include <chrono>
@@ -25,19 +26,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace EngineMessage {
-inline constexpr uint8_t Quit = 1;
-inline constexpr uint8_t StartParameters = 2;
-inline constexpr uint8_t Request = 4; // to the engine: a path; from it: the 840-byte information
-inline constexpr uint8_t RequestDone = 5;
-inline constexpr uint8_t Image = 7;
-inline constexpr uint8_t StartEncoding = 8;
-inline constexpr uint8_t Text = 11;
-inline constexpr uint8_t Status = 14;
-inline constexpr uint8_t Complete = 15;
-inline constexpr uint8_t Error = 16;
-} // namespace EngineMessage
 
 inline constexpr size_t kEnginePipeBufferSize = 0x80000;
 
