@@ -15,6 +15,7 @@
 // posts notices through the notify target, which must not block or call back
 // into this object's stop on that thread.
 
+#include "core/app_messages.h"
 #include "platform/event.h"
 #include "platform/process.h"
 #include "streaming/encoder_records.h"
@@ -28,10 +29,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-
-// The window messages an engine run posts to its owner's window.
-inline constexpr uint32_t WM_APP_ENC_COMPLETE = 0x80CE;
-inline constexpr uint32_t WM_APP_ENC_ERROR = 0x80D0;
 
 // How the engine's notices reach the owner: called on the reader thread with
 // the message number, the first parameter and the owner's notify value. It must
