@@ -14,22 +14,6 @@
 
 namespace {
 
-bool HasUnsafeComponent(std::string_view path)
-{
-    if (path.find('\0') != std::string_view::npos)
-        return true;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string_view::npos)
-            end = path.size();
-        if (path.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // Leading decimal digits, as the screen texts are read ("480" → 480; junk → 0).
 long LeadingNumber(const std::string& text)
 {
@@ -46,19 +30,10 @@ long LeadingNumber(const std::string& text)
 
 std::string ResolveSessionFilePath(const std::string& storedPath)
 {
-    std::string_view path = storedPath;
-    if (path.starts_with('/'))
-        path.remove_prefix(1);
-    size_t slash = path.find('/');
-    if (slash == std::string_view::npos || slash == 0 || slash + 1 >= path.size())
-        return {};
-    std::string_view rest = path.substr(slash + 1);
-    if (HasUnsafeComponent(rest))
-        return {};
-    std::string folder = FindSharedFolderPath(std::string(path.substr(0, slash)));
-    if (folder.empty())
-        return {};
-    return JoinSharePath(folder, std::string(rest));
+    // The stored path has been decoded once already; mapping refuses ".." and
+    // unknown shares like every request path.
+    RequestPathMapping mapping = MapDecodedRequestPath(storedPath, RequestPathKind::File);
+    return mapping.status == RequestPathStatus::Mapped ? mapping.diskPath : std::string();
 }
 
 bool MakeBatFile(
