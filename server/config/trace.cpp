@@ -41,7 +41,14 @@ struct TraceState {
 };
 
 std::mutex g_traceLock;
-TraceState g_state; // guarded by g_traceLock
+
+// Never destroyed: detached threads (session watchers, engine pipe readers) may
+// still trace while the process runs its exit handlers.
+TraceState& State() // guarded by g_traceLock
+{
+    static TraceState* state = new TraceState;
+    return *state;
+}
 
 std::string TraceFolder()
 {
@@ -173,12 +180,13 @@ int TraceMessage(uint32_t level, const char* format, ...)
         va_end(args);
 
         std::lock_guard<std::mutex> hold(g_traceLock);
-        if (g_state.traceSwitch == kSwitchUnread)
-            ReadSwitches(g_state);
-        if (g_state.traceSwitch & 1)
-            SendToViewer(g_state, level, text);
-        if ((g_state.traceSwitch & 2) && (level & g_state.mask) == level)
-            WriteToFile(g_state, text);
+        TraceState& state = State();
+        if (state.traceSwitch == kSwitchUnread)
+            ReadSwitches(state);
+        if (state.traceSwitch & 1)
+            SendToViewer(state, level, text);
+        if ((state.traceSwitch & 2) && (level & state.mask) == level)
+            WriteToFile(state, text);
     } catch (...) {
         // Out of memory while formatting: the message is lost, the caller goes on.
     }
@@ -188,9 +196,10 @@ int TraceMessage(uint32_t level, const char* format, ...)
 void ResetTraceStateForTesting()
 {
     std::lock_guard<std::mutex> hold(g_traceLock);
-    if (g_state.logFile >= 0)
-        close(g_state.logFile);
-    if (g_state.viewerSocket >= 0)
-        close(g_state.viewerSocket);
-    g_state = TraceState {};
+    TraceState& state = State();
+    if (state.logFile >= 0)
+        close(state.logFile);
+    if (state.viewerSocket >= 0)
+        close(state.viewerSocket);
+    state = TraceState {};
 }

@@ -71,8 +71,10 @@ protected:
 
     ~ServerOffTest() override
     {
-        if (m_controller)
+        if (m_controller) {
             m_controller->StopServerAndWait();
+            m_controller->Shutdown(); // as the daemon exits: joins the thumbnail kick-off
+        }
         m_window.m_controller = nullptr;
     }
 
