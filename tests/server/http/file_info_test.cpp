@@ -20,16 +20,16 @@ protected:
         s_media = new TempFolder;
         const TempFolder& media = *s_media;
         ASSERT_TRUE(PlaceClip(media / "film.mp4"));
-        ASSERT_TRUE(PlaceClip(media / "ac3.mp4", ClipSpec().Audio("ac3")));
-        ASSERT_TRUE(PlaceClip(media / "silent.m4v", ClipSpec().Audio("")));
-        ASSERT_TRUE(PlaceClip(media / "old.avi", ClipSpec().Video("mpeg4").Audio("mp3")));
+        ASSERT_TRUE(PlaceClip(media / "ac3.mp4", ClipRecipe().Audio("ac3")));
+        ASSERT_TRUE(PlaceClip(media / "silent.m4v", ClipRecipe().Audio("")));
+        ASSERT_TRUE(PlaceClip(media / "old.avi", ClipRecipe().Video("mpeg4").Audio("mp3")));
         WriteBytes(media / "old.smi", "<SAMI><BODY><SYNC Start=0><P>hi</BODY></SAMI>");
-        ASSERT_TRUE(PlaceClip(media / "show-vembacast.m4v", ClipSpec().Seconds(3)));
-        ASSERT_TRUE(PlaceClip(media / "R&D <\xED\x95\x9C>.mp4", ClipSpec().Audio("")));
+        ASSERT_TRUE(PlaceClip(media / "show-vembacast.m4v", ClipRecipe().Seconds(3)));
+        ASSERT_TRUE(PlaceClip(media / "R&D <\xED\x95\x9C>.mp4", ClipRecipe().Audio("")));
         ASSERT_TRUE(MakeSpinningMp4(media / "spin.mp4"));
         WriteBytes(media / "notes.txt", "not a video");
         std::filesystem::create_directory(media / "Kids");
-        ASSERT_TRUE(PlaceClip(media / "Kids/cartoon.mp4", ClipSpec().Seconds(1)));
+        ASSERT_TRUE(PlaceClip(media / "Kids/cartoon.mp4", ClipRecipe().Seconds(1)));
     }
     static void TearDownTestSuite()
     {
@@ -224,7 +224,7 @@ TEST_F(FileInfoTest, TheDirectPlayUrlUsesTheHostTheClientConnectedUnder)
 TEST_F(FileInfoTest, ALinkThatLeavesTheShareIsNotFollowed)
 {
     TempFolder outside;
-    ASSERT_TRUE(PlaceClip(outside / "secret.mp4", ClipSpec().Seconds(1)));
+    ASSERT_TRUE(PlaceClip(outside / "secret.mp4", ClipRecipe().Seconds(1)));
     std::filesystem::create_symlink(outside / "secret.mp4", *s_media / "link.mp4");
     RawHttpReply reply = Info("/Movies/link.mp4");
     std::filesystem::remove(*s_media / "link.mp4");

@@ -18,9 +18,9 @@ protected:
     {
         s_folder = new TempFolder;
         ASSERT_TRUE(PlaceClip(*s_folder / "h264_aac.mp4"));
-        ASSERT_TRUE(PlaceClip(*s_folder / "h264_ac3.mp4", ClipSpec().Audio("ac3")));
-        ASSERT_TRUE(PlaceClip(*s_folder / "h264_silent.mp4", ClipSpec().Audio("")));
-        ASSERT_TRUE(PlaceClip(*s_folder / "mpeg4.avi", ClipSpec().Video("mpeg4").Audio("mp3")));
+        ASSERT_TRUE(PlaceClip(*s_folder / "h264_ac3.mp4", ClipRecipe().Audio("ac3")));
+        ASSERT_TRUE(PlaceClip(*s_folder / "h264_silent.mp4", ClipRecipe().Audio("")));
+        ASSERT_TRUE(PlaceClip(*s_folder / "mpeg4.avi", ClipRecipe().Video("mpeg4").Audio("mp3")));
         ASSERT_TRUE(PlaceClip(*s_folder / "\xEC\x98\x81\xED\x99\x94 clip.mkv"));
     }
     static void TearDownTestSuite()

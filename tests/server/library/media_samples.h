@@ -22,8 +22,8 @@ inline std::string QuoteForShell(const std::string& text)
     return quoted + "'";
 }
 
-// What to make, written as ClipSpec().Audio("ac3").Seconds(3).
-struct ClipSpec {
+// What to make, written as ClipRecipe().Audio("ac3").Seconds(3).
+struct ClipRecipe {
     int seconds = 2;
     int width = 160;
     int height = 120;
@@ -31,40 +31,40 @@ struct ClipSpec {
     std::string audioCodec = "aac"; // empty: no audio stream
     std::string videoOptions; // extra encoder options, e.g. "-preset ultrafast"
 
-    ClipSpec& Seconds(int value) { return seconds = value, *this; }
-    ClipSpec& Size(int w, int h) { return width = w, height = h, *this; }
-    ClipSpec& Video(std::string codec) { return videoCodec = std::move(codec), *this; }
-    ClipSpec& Audio(std::string codec) { return audioCodec = std::move(codec), *this; }
-    ClipSpec& Options(std::string options) { return videoOptions = std::move(options), *this; }
+    ClipRecipe& Seconds(int value) { return seconds = value, *this; }
+    ClipRecipe& Size(int w, int h) { return width = w, height = h, *this; }
+    ClipRecipe& Video(std::string codec) { return videoCodec = std::move(codec), *this; }
+    ClipRecipe& Audio(std::string codec) { return audioCodec = std::move(codec), *this; }
+    ClipRecipe& Options(std::string options) { return videoOptions = std::move(options), *this; }
 };
 
 // The ffmpeg command that writes the clip to path.
-inline std::string ClipCommand(const std::string& path, const ClipSpec& spec)
+inline std::string ClipCommand(const std::string& path, const ClipRecipe& recipe)
 {
-    std::string duration = std::to_string(spec.seconds);
+    std::string duration = std::to_string(recipe.seconds);
     std::string command = "ffmpeg -nostdin -loglevel error -y";
-    if (!spec.videoCodec.empty())
+    if (!recipe.videoCodec.empty())
         command += " -f lavfi -i testsrc=duration=" + duration + ":size="
-            + std::to_string(spec.width) + "x" + std::to_string(spec.height) + ":rate=24";
-    if (!spec.audioCodec.empty())
+            + std::to_string(recipe.width) + "x" + std::to_string(recipe.height) + ":rate=24";
+    if (!recipe.audioCodec.empty())
         command += " -f lavfi -i sine=duration=" + duration + ":sample_rate=48000";
-    if (!spec.videoCodec.empty())
-        command += " -c:v " + spec.videoCodec + " -pix_fmt yuv420p " + spec.videoOptions;
-    if (!spec.audioCodec.empty())
-        command += " -c:a " + spec.audioCodec;
+    if (!recipe.videoCodec.empty())
+        command += " -c:v " + recipe.videoCodec + " -pix_fmt yuv420p " + recipe.videoOptions;
+    if (!recipe.audioCodec.empty())
+        command += " -c:a " + recipe.audioCodec;
     return command + " " + QuoteForShell(path) + " >/dev/null 2>&1";
 }
 
 // Writes the clip to path (the container follows the extension); true on success.
-inline bool MakeClip(const std::string& path, const ClipSpec& spec = ClipSpec())
+inline bool MakeClip(const std::string& path, const ClipRecipe& recipe = ClipRecipe())
 {
-    return std::system(ClipCommand(path, spec).c_str()) == 0;
+    return std::system(ClipCommand(path, recipe).c_str()) == 0;
 }
 
 // Puts the clip at path, made once and kept in a cache folder of this user, so the
 // many test processes of a run do not each make the same media. The cached file is
 // hard-linked (or copied) into place; tests never change it.
-inline bool PlaceClip(const std::string& path, const ClipSpec& spec = ClipSpec())
+inline bool PlaceClip(const std::string& path, const ClipRecipe& recipe = ClipRecipe())
 {
     namespace fs = std::filesystem;
     std::string extension = fs::path(path).extension().string();
@@ -74,11 +74,11 @@ inline bool PlaceClip(const std::string& path, const ClipSpec& spec = ClipSpec()
     std::error_code error;
     fs::create_directories(folder, error);
     std::string cached = folder + "/"
-        + std::to_string(std::hash<std::string> {}(ClipCommand("OUT" + extension, spec)))
+        + std::to_string(std::hash<std::string> {}(ClipCommand("OUT" + extension, recipe)))
         + extension;
     if (!fs::exists(cached)) {
         std::string part = cached + "." + std::to_string(getpid()) + ".part" + extension;
-        if (!MakeClip(part, spec))
+        if (!MakeClip(part, recipe))
             return false;
         fs::rename(part, cached, error); // atomic: a racing process made the same bytes
         if (error)

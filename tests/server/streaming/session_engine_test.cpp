@@ -69,8 +69,8 @@ protected:
     {
         s_media = new TempFolder;
         ASSERT_TRUE(PlaceClip(*s_media / "long.mp4",
-            ClipSpec().Seconds(60).Size(320, 240).Options("-preset ultrafast")));
-        ASSERT_TRUE(PlaceClip(*s_media / "short.mp4", ClipSpec().Seconds(1)));
+            ClipRecipe().Seconds(60).Size(320, 240).Options("-preset ultrafast")));
+        ASSERT_TRUE(PlaceClip(*s_media / "short.mp4", ClipRecipe().Seconds(1)));
         WriteBytes(*s_media / "broken.mp4", "this is not a movie");
     }
     static void TearDownTestSuite()
