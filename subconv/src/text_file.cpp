@@ -39,6 +39,21 @@ namespace {
         }
     }
 
+    // The mark a Unicode file starts with; 8-bit text has none.
+    std::string ByteOrderMark(TextEncoding encoding)
+    {
+        switch (encoding) {
+        case TextEncoding::Utf8:
+            return "\xEF\xBB\xBF";
+        case TextEncoding::Utf16Le:
+            return "\xFF\xFE";
+        case TextEncoding::Utf16Be:
+            return "\xFE\xFF";
+        default:
+            return {};
+        }
+    }
+
 } // namespace
 
 CTextFile::~CTextFile()
@@ -130,19 +145,7 @@ bool CTextFile::Save(const std::string& path, TextEncoding encoding)
     m_path = path;
     m_writing = true;
     m_encoding = encoding;
-    switch (encoding) {
-    case TextEncoding::Utf8:
-        m_out = "\xEF\xBB\xBF";
-        break;
-    case TextEncoding::Utf16Le:
-        m_out = "\xFF\xFE";
-        break;
-    case TextEncoding::Utf16Be:
-        m_out = "\xFE\xFF";
-        break;
-    default:
-        break;
-    }
+    m_out = ByteOrderMark(encoding);
     return true;
 }
 
@@ -153,19 +156,7 @@ void CTextFile::SaveToMemory(TextEncoding encoding)
     m_memory = true;
     m_writing = true;
     m_encoding = encoding;
-    switch (encoding) {
-    case TextEncoding::Utf8:
-        m_out = "\xEF\xBB\xBF";
-        break;
-    case TextEncoding::Utf16Le:
-        m_out = "\xFF\xFE";
-        break;
-    case TextEncoding::Utf16Be:
-        m_out = "\xFE\xFF";
-        break;
-    default:
-        break;
-    }
+    m_out = ByteOrderMark(encoding);
 }
 
 bool CTextFile::Close()
