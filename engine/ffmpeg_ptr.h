@@ -53,6 +53,20 @@ inline FramePtr MakeFrame()
     return FramePtr(av_frame_alloc());
 }
 
+// A frame with its own picture buffer of the given format and size, or null.
+inline FramePtr MakePictureFrame(int format, int width, int height)
+{
+    FramePtr frame = MakeFrame();
+    if (!frame)
+        return nullptr;
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        return nullptr;
+    return frame;
+}
+
 // A new reference to the same picture or samples: no pixel copy.
 inline FramePtr RefFrame(const AVFrame* frame)
 {

@@ -87,16 +87,9 @@ const AVFrame* PictureChain::Halve(const AVFrame& src, size_t level)
     FramePtr& target = m_halved[level];
     if (!target || target->width != width || target->height != height
         || target->format != src.format) {
-        target = MakeFrame();
+        target = MakePictureFrame(src.format, width, height);
         if (!target)
             return nullptr;
-        target->format = src.format;
-        target->width = width;
-        target->height = height;
-        if (av_frame_get_buffer(target.get(), 0) < 0) {
-            target.reset();
-            return nullptr;
-        }
     }
     target->color_range = src.color_range;
     target->colorspace = src.colorspace;
@@ -128,13 +121,8 @@ FramePtr PictureChain::Scale(const AVFrame& src, const Step& step)
     m_swsOwner.reset(m_sws);
     if (!m_sws)
         return nullptr;
-    FramePtr dst = MakeFrame();
+    FramePtr dst = MakePictureFrame(AV_PIX_FMT_YUV420P, step.width, step.height);
     if (!dst)
-        return nullptr;
-    dst->format = AV_PIX_FMT_YUV420P;
-    dst->width = step.width;
-    dst->height = step.height;
-    if (av_frame_get_buffer(dst.get(), 0) < 0)
         return nullptr;
     sws_scale(m_sws, input->data, input->linesize, 0, input->height, dst->data, dst->linesize);
     return dst;
@@ -142,13 +130,8 @@ FramePtr PictureChain::Scale(const AVFrame& src, const Step& step)
 
 FramePtr PictureChain::Rotate(const AVFrame& src, const Step& step)
 {
-    FramePtr dst = MakeFrame();
+    FramePtr dst = MakePictureFrame(AV_PIX_FMT_YUV420P, step.width, step.height);
     if (!dst)
-        return nullptr;
-    dst->format = AV_PIX_FMT_YUV420P;
-    dst->width = step.width;
-    dst->height = step.height;
-    if (av_frame_get_buffer(dst.get(), 0) < 0)
         return nullptr;
     RotateFrame(src, *dst, step.rotation);
     return dst;
