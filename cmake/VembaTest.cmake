@@ -14,6 +14,10 @@ function(vemba_add_test name)
     target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     add_dependencies(${name} vemba_resources)
+    # Media reads run in this helper program from the program folder.
+    if(TARGET vembacast-mediainfo)
+        add_dependencies(${name} vembacast-mediainfo)
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}

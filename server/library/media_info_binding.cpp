@@ -106,7 +106,14 @@ const char* const* EntryPointNames(size_t& count)
     return kEntryPoints;
 }
 
-void SetLibraryNameForTesting(const std::string& name)
+std::string LibraryName()
+{
+    Binding& binding = TheBinding();
+    std::lock_guard guard(binding.lock);
+    return binding.libraryName;
+}
+
+void SetLibraryName(const std::string& name)
 {
     Binding& binding = TheBinding();
     std::lock_guard guard(binding.lock);

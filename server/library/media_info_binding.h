@@ -44,14 +44,23 @@ Api GetApi();
 // The names of the entry points the binding resolves, in order.
 const char* const* EntryPointNames(size_t& count);
 
-// Tests bind another module name (a missing one shows the unbound behaviour); the
-// current binding is forgotten (its module stays loaded) and the next use binds anew.
-void SetLibraryNameForTesting(const std::string& name);
+// Binds another module name from now on: the current binding is forgotten (its
+// module stays loaded) and the next use binds anew. The reader helper takes the
+// server's name this way.
+void SetLibraryName(const std::string& name);
+
+// The module name the binding uses.
+std::string LibraryName();
+
+// Tests bind another module name (a missing one shows the unbound behaviour).
+inline void SetLibraryNameForTesting(const std::string& name)
+{
+    SetLibraryName(name);
+}
 
 // RAII handle: New on construction, Close (when opened) and Delete on destruction.
 // Without a bound module New yields no handle, Open fails and Get answers
-// kUnboundText. It takes the entry points as a value and no lock, so it may run in
-// a process forked from a threaded one.
+// kUnboundText. It takes the entry points as a value and no lock.
 class Handle {
 public:
     explicit Handle(const Api& api);

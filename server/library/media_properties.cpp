@@ -2,8 +2,9 @@
 
 #include "config/trace.h"
 #include "library/media_info_binding.h"
+#include "library/media_read_query.h"
 #include "library/media_reader_process.h"
-#include "library/text_codec.h"
+#include "platform/places.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,25 +17,6 @@
 namespace {
 
 std::atomic<int64_t> g_readTimeoutMs { 15000 };
-
-// The values a reader asks MediaInfo for, in the order the child sends them.
-struct Query {
-    mediainfo::StreamKind kind;
-    const wchar_t* parameter;
-};
-constexpr Query kQueries[] = {
-    { mediainfo::kStreamGeneral, L"FileSize" },
-    { mediainfo::kStreamGeneral, L"Duration" },
-    { mediainfo::kStreamGeneral, L"CodecID" },
-    { mediainfo::kStreamVideo, L"CodecID" },
-    { mediainfo::kStreamVideo, L"FrameRate" },
-    { mediainfo::kStreamVideo, L"Width" },
-    { mediainfo::kStreamVideo, L"Height" },
-    { mediainfo::kStreamVideo, L"Format" },
-    { mediainfo::kStreamAudio, L"ID" },
-    { mediainfo::kStreamAudio, L"Format" },
-};
-constexpr size_t kQueryCount = std::size(kQueries);
 
 double ParseLeadingDouble(const std::string& text)
 {
@@ -64,32 +46,19 @@ void FillProperties(const std::vector<std::string>& values, MediaProperties& out
     out.audioFormat = values[9];
 }
 
-// Runs in a reader helper: one file, every value of kQueries in order.
-bool ServeMediaRead(
-    const mediainfo::Api& api, const std::string& path, std::vector<std::string>& values)
-{
-    mediainfo::Handle handle(api);
-    if (!handle.Open(textcodec::Utf8ToWide(path)))
-        return false;
-    for (const Query& query : kQueries)
-        values.push_back(textcodec::WideToUtf8(handle.Get(query.kind, query.parameter)));
-    return true;
-}
-
-// The helpers serve with the entry points bound when they were made; a new binding
-// (only tests make one) retires them.
-MediaReaderPool& ReaderPool(const mediainfo::Api& api)
+// The helpers bind the module name the server bound when they were made; a new
+// name (only tests set one) retires them.
+MediaReaderPool& ReaderPool(const std::string& libraryName)
 {
     static std::mutex lock;
-    static mediainfo::Api current; // guarded by lock
+    static std::string current; // guarded by lock
     // Never destroyed: helpers leave by themselves once the process is gone.
     static MediaReaderPool* pool = new MediaReaderPool();
     std::lock_guard guard(lock);
-    if (api.newHandle != current.newHandle || api.get != current.get) {
-        current = api;
-        pool->SetServeFunction([api](const std::string& path, std::vector<std::string>& values) {
-            return ServeMediaRead(api, path, values);
-        });
+    if (current.empty() || libraryName != current) {
+        current = libraryName;
+        pool->SetHelperCommand(
+            { GetProgramFolder() + "/" + mediainfo::kMediaReaderProgram, libraryName });
     }
     return *pool;
 }
@@ -153,11 +122,11 @@ MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperti
         return MediaReadResult::CannotOpen;
     std::vector<std::string> values;
     MediaReaderOutcome outcome
-        = ReaderPool(mediainfo::GetApi())
+        = ReaderPool(mediainfo::LibraryName())
               .Run(path, std::chrono::milliseconds(g_readTimeoutMs.load()), values);
     switch (outcome) {
     case MediaReaderOutcome::Read:
-        if (values.size() != kQueryCount)
+        if (values.size() != mediainfo::kMediaReadValueCount)
             return MediaReadResult::ReaderFailed;
         FillProperties(values, out);
         return MediaReadResult::Read;

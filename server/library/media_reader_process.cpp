@@ -5,10 +5,13 @@
 #include <climits>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,23 +66,12 @@ bool ReadExactly(int fd, char* buffer, size_t length)
 
 // ---- The helper's side ----
 
-void CloseInheritedDescriptors(int keep)
-{
-    if (keep > 3)
-        close_range(3, static_cast<unsigned>(keep - 1), 0);
-    close_range(static_cast<unsigned>(keep + 1), UINT_MAX, 0);
-}
+constexpr int kHelperSocket = 3;
 
-// The server's signal handlers mean nothing in a helper.
-void ResetSignals()
+// posix_spawn already closes them; this only guards against a careless launcher.
+void CloseInheritedDescriptors()
 {
-    for (int sig = 1; sig < NSIG; ++sig) {
-        if (sig != SIGKILL && sig != SIGSTOP)
-            ::signal(sig, SIG_DFL);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    close_range(kHelperSocket + 1, UINT_MAX, 0);
 }
 
 bool ReadRequest(int fd, std::string& request)
@@ -109,37 +101,6 @@ std::string MakeReply(const MediaServeFunction& serve, const std::string& reques
         reply.append(values[i], 0, length);
     }
     return reply;
-}
-
-[[noreturn]] void RunHelper(const MediaServeFunction& serve, int fd, pid_t server)
-{
-    CloseInheritedDescriptors(fd);
-    ResetSignals();
-    // Libraries turn wide file names into bytes by the C library's locale.
-    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
-        setlocale(LC_CTYPE, "C.UTF-8");
-    int idleSeconds = 0;
-    for (;;) {
-        pollfd poller { fd, POLLIN, 0 };
-        int ready = ::poll(&poller, 1, 1000);
-        if (::getppid() != server)
-            _exit(0);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            _exit(1);
-        if (ready == 0) {
-            if (++idleSeconds >= kHelperIdleSeconds)
-                _exit(0);
-            continue;
-        }
-        idleSeconds = 0;
-        std::string request;
-        if (!ReadRequest(fd, request))
-            _exit(0);
-        if (!SendAll(fd, MakeReply(serve, request)))
-            _exit(0);
-    }
 }
 
 // ---- The server's side ----
@@ -191,7 +152,74 @@ int MillisecondsUntil(Clock::time_point deadline)
     return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
 }
 
+// Starts program <server pid> <arguments> with the socket as descriptor 3, every other
+// descriptor closed, default signal handling and nothing blocked.
+pid_t SpawnHelperProcess(const std::vector<std::string>& command, int socket)
+{
+    std::vector<std::string> arguments { command[0], std::to_string(::getpid()) };
+    arguments.insert(arguments.end(), command.begin() + 1, command.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_adddup2(&actions, socket, kHelperSocket);
+    posix_spawn_file_actions_addclosefrom_np(&actions, kHelperSocket + 1);
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    pid_t pid = -1;
+    int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
 } // namespace
+
+int RunMediaReaderHelper(int argc, char** argv, const MediaServeFunction& serve)
+{
+    if (argc < 2)
+        return 2;
+    pid_t server = static_cast<pid_t>(std::strtol(argv[1], nullptr, 10));
+    if (server <= 0 || ::fcntl(kHelperSocket, F_GETFD) < 0)
+        return 2;
+    CloseInheritedDescriptors();
+    // Libraries turn wide file names into bytes by the C library's locale.
+    setlocale(LC_CTYPE, "");
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        setlocale(LC_CTYPE, "C.UTF-8");
+    int idleSeconds = 0;
+    for (;;) {
+        pollfd poller { kHelperSocket, POLLIN, 0 };
+        int ready = ::poll(&poller, 1, 1000);
+        if (::getppid() != server)
+            return 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return 1;
+        if (ready == 0) {
+            if (++idleSeconds >= kHelperIdleSeconds)
+                return 0;
+            continue;
+        }
+        idleSeconds = 0;
+        std::string request;
+        if (!ReadRequest(kHelperSocket, request))
+            return 0;
+        if (!SendAll(kHelperSocket, MakeReply(serve, request)))
+            return 0;
+    }
+}
 
 MediaReaderPool::MediaReaderPool(size_t maxHelpers)
     : m_maxHelpers(maxHelpers == 0 ? 1 : maxHelpers)
@@ -209,12 +237,12 @@ MediaReaderPool::~MediaReaderPool()
         Discard(helper);
 }
 
-void MediaReaderPool::SetServeFunction(MediaServeFunction serve)
+void MediaReaderPool::SetHelperCommand(std::vector<std::string> command)
 {
     std::vector<Helper> retired;
     {
         std::lock_guard guard(m_lock);
-        m_serve = std::move(serve);
+        m_command = std::move(command);
         ++m_generation;
         retired.swap(m_idle);
     }
@@ -230,19 +258,23 @@ size_t MediaReaderPool::HelperCount() const
 
 bool MediaReaderPool::Spawn(Helper& helper)
 {
-    MediaServeFunction serve;
+    std::vector<std::string> command;
     {
         std::lock_guard guard(m_lock);
-        serve = m_serve;
+        command = m_command;
         helper.generation = m_generation;
     }
     int ends[2];
-    if (!serve || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    if (command.empty() || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return false;
-    pid_t server = ::getpid();
-    pid_t pid = ::fork();
-    if (pid == 0)
-        RunHelper(serve, ends[1], server);
+    pid_t pid = -1;
+    // The helper's end may not sit on descriptor 3 itself: dup2 onto itself would
+    // leave it close-on-exec.
+    int helperEnd = ends[1] == kHelperSocket ? ::fcntl(ends[1], F_DUPFD_CLOEXEC, 4) : ends[1];
+    if (helperEnd >= 0)
+        pid = SpawnHelperProcess(command, helperEnd);
+    if (helperEnd >= 0 && helperEnd != ends[1])
+        ::close(helperEnd);
     ::close(ends[1]);
     if (pid < 0) {
         ::close(ends[0]);

@@ -1,21 +1,20 @@
 #pragma once
 
 // Helper processes that run reading work the server must not run itself. A helper
-// is forked from the server, closes every descriptor it inherited except its end of
-// a socket pair (so it never holds a client connection or the listening socket
-// open), and then answers requests one at a time: a request text in, a status and
-// a list of value texts out. A few helpers stay alive between requests so that the
-// library they call stays warm; an idle helper leaves after a minute, and every
-// helper leaves when the server process is gone.
+// is a separate program started with posix_spawn (never a bare fork of the threaded
+// server, whose locks a forked copy could find held for ever). It gets its end of a
+// socket pair as descriptor 3 and no other descriptor of the server (so it never
+// holds a client connection or the listening socket open), and then answers
+// requests one at a time: a request text in, a status and a list of value texts out. A few helpers
+// stay alive between requests so that the library they call stays warm; an idle helper leaves after
+// a minute, and every helper leaves when the server process is gone.
 //
 // Each request has a deadline. A helper that overruns it is killed (SIGKILL) and
 // reaped, one that dies or answers garbage is reaped, and either way the caller
 // gets a clear outcome and the next request gets a fresh helper.
 //
-// The serve function runs in the helper, a process forked from a threaded one: it
-// must not take any lock that another thread of the server could have held at the
-// fork, so it may allocate memory and call into a library that the server itself
-// never runs, nothing more.
+// A helper program is started as: program <server pid> <arguments of the command...>,
+// and its main calls RunMediaReaderHelper with its serve function.
 //
 // Threads: any number of callers; the pool's lists are guarded by its lock, and a
 // helper belongs to one caller at a time between Acquire and Release.
@@ -40,6 +39,11 @@ enum class MediaReaderOutcome {
 using MediaServeFunction
     = std::function<bool(const std::string& request, std::vector<std::string>& values)>;
 
+// The helper program's side: serves requests on descriptor 3 until the socket closes,
+// the server (argv[1]) is gone or a minute passes without work; returns the exit
+// status for main.
+int RunMediaReaderHelper(int argc, char** argv, const MediaServeFunction& serve);
+
 class MediaReaderPool {
 public:
     explicit MediaReaderPool(size_t maxHelpers = 4);
@@ -47,8 +51,9 @@ public:
     MediaReaderPool(const MediaReaderPool&) = delete;
     MediaReaderPool& operator=(const MediaReaderPool&) = delete;
 
-    // Helpers made from now on run serve; helpers of an earlier function are retired.
-    void SetServeFunction(MediaServeFunction serve);
+    // Helpers made from now on run this command (the program's path, then its own
+    // arguments); helpers of an earlier command are retired.
+    void SetHelperCommand(std::vector<std::string> command);
 
     MediaReaderOutcome Run(const std::string& request, std::chrono::milliseconds timeout,
         std::vector<std::string>& values);
@@ -77,5 +82,5 @@ private:
     std::vector<Helper> m_idle; // guarded by m_lock
     size_t m_alive = 0; // guarded by m_lock: idle and busy helpers
     unsigned m_generation = 0; // guarded by m_lock
-    MediaServeFunction m_serve; // guarded by m_lock
+    std::vector<std::string> m_command; // guarded by m_lock
 };

@@ -3,6 +3,7 @@
 // descriptors.
 
 #include "library/media_reader_process.h"
+#include "platform/places.h"
 
 #include <atomic>
 #include <csignal>
@@ -16,24 +17,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool EchoServe(const std::string& request, std::vector<std::string>& values)
+std::string EchoHelper()
 {
-    if (request == "crash")
-        std::abort();
-    if (request == "hang") {
-        for (;;)
-            pause();
-    }
-    if (request == "missing")
-        return false;
-    values.push_back(request);
-    values.push_back(std::to_string(getpid()));
-    return true;
+    return GetProgramFolder() + "/media_reader_echo_helper";
 }
 
 class MediaReaderPoolTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_pool.SetServeFunction(EchoServe); }
+    void SetUp() override { m_pool.SetHelperCommand({ EchoHelper() }); }
     MediaReaderPool m_pool { 2 };
 };
 
@@ -50,6 +41,14 @@ TEST_F(MediaReaderPoolTest, AnswersComeBackWholeFromAHelperProcess)
     EXPECT_EQ(again[1], values[1]);
     EXPECT_EQ(m_pool.Run("missing", 5s, values), MediaReaderOutcome::CannotOpen);
     EXPECT_TRUE(values.empty());
+}
+
+TEST_F(MediaReaderPoolTest, AMissingProgramMeansNoProcess)
+{
+    m_pool.SetHelperCommand({ GetProgramFolder() + "/no-such-reader-helper" });
+    std::vector<std::string> values;
+    EXPECT_EQ(m_pool.Run("hello", 5s, values), MediaReaderOutcome::NoProcess);
+    EXPECT_EQ(m_pool.HelperCount(), 0u);
 }
 
 TEST_F(MediaReaderPoolTest, ACrashCostsOneRequest)
@@ -106,16 +105,12 @@ TEST_F(MediaReaderPoolTest, HelpersHoldNoneOfTheServersDescriptors)
     close(ends[0]);
 }
 
-TEST_F(MediaReaderPoolTest, ANewServeFunctionRetiresTheOldHelpers)
+TEST_F(MediaReaderPoolTest, ANewCommandRetiresTheOldHelpers)
 {
     std::vector<std::string> values;
     ASSERT_EQ(m_pool.Run("one", 5s, values), MediaReaderOutcome::Read);
     std::string oldHelper = values[1];
-    m_pool.SetServeFunction([](const std::string&, std::vector<std::string>& out) {
-        out.push_back("new");
-        out.push_back(std::to_string(getpid()));
-        return true;
-    });
+    m_pool.SetHelperCommand({ EchoHelper(), "new" });
     ASSERT_EQ(m_pool.Run("two", 5s, values), MediaReaderOutcome::Read);
     EXPECT_EQ(values[0], "new");
     EXPECT_NE(values[1], oldHelper);
