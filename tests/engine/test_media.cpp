@@ -1,5 +1,7 @@
 #include "engine/test_media.h"
 
+#include "support/test_support.h"
+
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -11,17 +13,14 @@
 
 namespace {
 
-std::string Quote(const std::string& text)
-{
-    return "'" + text + "'";
-}
+using vembatest::ShellQuote;
 
 std::string Make(const std::string& path, const std::string& ffmpegArgs)
 {
     static std::mutex lock;
     std::lock_guard guard(lock);
     if (!std::filesystem::exists(path))
-        RunShell("ffmpeg -v error -y " + ffmpegArgs + " " + Quote(path));
+        RunShell("ffmpeg -v error -y " + ffmpegArgs + " " + ShellQuote(path));
     return path;
 }
 
@@ -123,7 +122,7 @@ std::string TestMedia::Truncated() const
     static std::once_flag once;
     std::call_once(once, [&] {
         std::string whole = folder + "/whole.ts";
-        RunShell("ffmpeg -v error -y -i " + Quote(Main()) + " -c copy " + Quote(whole));
+        RunShell("ffmpeg -v error -y -i " + ShellQuote(Main()) + " -c copy " + ShellQuote(whole));
         std::error_code error;
         auto size = std::filesystem::file_size(whole, error);
         std::filesystem::copy_file(whole, path, error);
@@ -151,7 +150,7 @@ std::vector<ProbedFrame> ProbeVideoFrames(const std::string& path)
     std::string text = CaptureShell(
         "ffprobe -v error -select_streams v:0 -show_entries frame=pts_time,key_frame,pict_type "
         "-of csv=p=0 "
-        + Quote(path));
+        + ShellQuote(path));
     std::vector<ProbedFrame> frames;
     std::istringstream lines(text);
     std::string line;
@@ -175,7 +174,7 @@ std::vector<std::string> ProbeStreamTypes(const std::string& path)
 {
     // MPEG-TS lists its streams twice (under the program too): keep each index once.
     std::string text = CaptureShell(
-        "ffprobe -v error -show_entries stream=index,codec_type -of csv=p=0 " + Quote(path));
+        "ffprobe -v error -show_entries stream=index,codec_type -of csv=p=0 " + ShellQuote(path));
     std::vector<std::string> types;
     std::set<std::string> seen;
     std::istringstream lines(text);
@@ -190,9 +189,9 @@ std::vector<std::string> ProbeStreamTypes(const std::string& path)
 
 double MeanLumaAt(const std::string& path, double seconds)
 {
-    std::string text
-        = CaptureShell("ffprobe -v error -f lavfi -i " + Quote("movie=" + path + ",signalstats")
-            + " -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0");
+    std::string text = CaptureShell("ffprobe -v error -f lavfi -i "
+        + ShellQuote("movie=" + path + ",signalstats")
+        + " -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0");
     std::istringstream lines(text);
     std::string line;
     double best = -1;

@@ -15,15 +15,12 @@ struct CliResult {
     std::string err;
 };
 
-std::string Quote(const std::string& s)
-{
-    return "'" + s + "'";
-}
+using vembatest::ShellQuote;
 
 CliResult Convert(const CTempFolder& folder, const std::string& args)
 {
     const std::string errPath = folder.Path("stderr.txt");
-    const std::string cmd = Quote(SUBVORO_CONVERT) + " " + args + " 2>" + Quote(errPath);
+    const std::string cmd = ShellQuote(SUBVORO_CONVERT) + " " + args + " 2>" + ShellQuote(errPath);
     const int rc = std::system(cmd.c_str());
     CliResult run;
     run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -46,8 +43,8 @@ TEST(SubvoroConvert, WritesTheServersScriptAndExitsZero)
             "<SYNC Start=1500><P Class=KRCC>Annyeong\n<SYNC Start=1500><P Class=ENCC>Hello\n"
             "<SYNC Start=4000><P Class=KRCC>&nbsp;\n<SYNC Start=4000><P Class=ENCC>&nbsp;\n"));
     const CliResult run = Convert(folder,
-        "--lang EN --screen 640x480 --server-style " + Quote(folder.Path("in.smi")) + " "
-            + Quote(folder.Path("out")));
+        "--lang EN --screen 640x480 --server-style " + ShellQuote(folder.Path("in.smi")) + " "
+            + ShellQuote(folder.Path("out")));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const std::string ass = ReadFile(folder.Path("out.ass"));
@@ -60,9 +57,9 @@ TEST(SubvoroConvert, WritesTheServersScriptAndExitsZero)
     EXPECT_NE(ass.find("Dialogue: 0,0:00:01.50,0:00:04.00,Default,,0000,0000,0000,,Hello\r\n"),
         std::string::npos);
 
-    EXPECT_EQ(
-        Convert(folder, Quote(folder.Path("in.smi")) + " " + Quote(folder.Path("out")) + " SRT")
-            .status,
+    EXPECT_EQ(Convert(folder,
+                  ShellQuote(folder.Path("in.smi")) + " " + ShellQuote(folder.Path("out")) + " SRT")
+                  .status,
         0);
     EXPECT_EQ(ReadFile(folder.Path("out.srt")),
         "1\r\n00:00:01,500 --> 00:00:01,500\r\nAnnyeong\r\n\r\n2\r\n00:00:01,500 --> "
@@ -74,18 +71,18 @@ TEST(SubvoroConvert, EachFailureHasItsStatusAndOneLine)
     CTempFolder folder;
     WriteFile(folder.Path("notes.txt"), "nothing timed\n");
     WriteFile(folder.Path("bad.srt"), "1\n00:00:01,000 --> 00:00:02,000\nHi\n\n2\nnot a time\n");
-    const std::string notes = Quote(folder.Path("notes.txt"));
-    const std::string out = Quote(folder.Path("o"));
+    const std::string notes = ShellQuote(folder.Path("notes.txt"));
+    const std::string out = ShellQuote(folder.Path("o"));
     struct Case {
         std::string args;
         int status;
         std::string says;
     };
     const Case cases[] = {
-        { Quote(folder.Path("missing.smi")) + " " + out, 1, "cannot open" },
-        { Quote(folder.Path("bad.srt")) + " " + out, 2, "Syntax error at line 6" },
+        { ShellQuote(folder.Path("missing.smi")) + " " + out, 1, "cannot open" },
+        { ShellQuote(folder.Path("bad.srt")) + " " + out, 2, "Syntax error at line 6" },
         { "--server-style " + notes + " " + out, 3, "no subtitle entries" },
-        { notes + " " + Quote(folder.Path("no/such/dir/o")), 4, "cannot write" },
+        { notes + " " + ShellQuote(folder.Path("no/such/dir/o")), 4, "cannot write" },
         { notes + " " + out + " docx", 64, "unknown format" },
         { "--screen 640 " + notes + " " + out, 64, "bad screen size" },
     };
@@ -101,14 +98,10 @@ TEST(SubvoroConvert, EachFailureHasItsStatusAndOneLine)
 
 TEST(SubvoroLibrary, ExportsOnlyTheConverterClass)
 {
-    const std::string cmd = "nm -D --defined-only -C " + Quote(SUBVORO_LIBRARY);
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
     std::string listing;
-    char buffer[4096];
-    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        listing.append(buffer, n);
-    ASSERT_EQ(::pclose(pipe), 0);
+    ASSERT_TRUE(
+        vembatest::RunCommand("nm -D --defined-only -C " + ShellQuote(SUBVORO_LIBRARY), &listing))
+        << listing;
     int symbols = 0;
     std::istringstream lines(listing);
     for (std::string line; std::getline(lines, line);) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "readers.h"
+#include "support/test_support.h"
 #include "text_file.h"
 
 #include <cstdlib>
@@ -18,22 +19,13 @@ namespace subvoro::test {
 // A fresh folder under the temporary folder, removed with its contents at the end of the test.
 class CTempFolder {
 public:
-    CTempFolder()
+    std::string Path(const std::string& name) const
     {
-        std::string pattern
-            = (std::filesystem::temp_directory_path() / "subconv-test-XXXXXX").string();
-        if (char* made = ::mkdtemp(pattern.data()))
-            m_path = made;
+        return (std::filesystem::path(m_folder.Path()) / name).string();
     }
-    ~CTempFolder()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string Path(const std::string& name) const { return (m_path / name).string(); }
 
 private:
-    std::filesystem::path m_path;
+    vembatest::TempFolder m_folder { "subconv-test" };
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes)

@@ -18,13 +18,6 @@
 
 namespace {
 
-std::string MakeTempRoot()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "vembalib-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string();
-}
-
 std::string Lower(std::string text)
 {
     for (char& c : text)
@@ -60,7 +53,7 @@ Reply ParseReply(const std::string& raw)
 
 LibraryServer::LibraryServer()
 {
-    m_root = MakeTempRoot();
+    m_root = m_rootFolder.Path();
     m_mediaFolder = m_root + "/media";
     std::filesystem::create_directories(m_mediaFolder);
     std::filesystem::create_directories(m_root + "/data");
@@ -92,8 +85,8 @@ LibraryServer::~LibraryServer()
         // Unreadable folders made by a test must not stop the removal.
         std::filesystem::permissions(m_mediaFolder, std::filesystem::perms::owner_all,
             std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(m_root, ignored);
     }
+    // m_rootFolder removes the tree once the server is gone.
 }
 
 bool LibraryServer::Running() const

@@ -4,6 +4,8 @@
 // on a media folder, the real HTTP front on a free loopback port and the real
 // engine from the program folder. Clients talk to it only over HTTP.
 
+#include "support/test_support.h"
+
 #include <chrono>
 #include <map>
 #include <memory>
@@ -52,6 +54,7 @@ public:
     std::string FetchListing(const std::string& path) const;
 
 private:
+    vembatest::TempFolder m_rootFolder { "vembalib" }; // removed at the end
     std::string m_root;
     std::string m_mediaFolder;
     int m_port = 0;

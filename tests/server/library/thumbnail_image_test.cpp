@@ -1,4 +1,5 @@
 #include "library/thumbnail_image.h"
+#include "support/test_support.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -97,11 +98,10 @@ class ThumbnailJpegFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/vemba-thumbimg-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        ASSERT_FALSE(folder.Path().empty());
+        dir = folder.Path();
     }
-    void TearDown() override { fs::remove_all(dir); }
+    vembatest::TempFolder folder { "vemba-thumbimg" };
     fs::path dir;
 };
 

@@ -5,6 +5,7 @@
 
 #include "library/thumbnail.h"
 #include "library/thumbnail_image.h"
+#include "support/test_support.h"
 
 #include <atomic>
 #include <filesystem>
@@ -20,15 +21,13 @@ class ThumbnailMaking : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/vemba-thumbmaker-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        root = tmpl;
+        ASSERT_FALSE(folder.Path().empty());
+        root = folder.Path();
         services = root + "/Services";
         fs::create_directories(services);
         video = root + "/clip.avi";
         std::ofstream(video) << "video bytes";
     }
-    void TearDown() override { fs::remove_all(root); }
 
     // A source that hands out a grey frame of frameWidth x 90 and counts its runs.
     FrameSource Source()
@@ -49,6 +48,7 @@ protected:
         return CThumbnailMaker([this] { return services; }, Source());
     }
 
+    vembatest::TempFolder folder { "vemba-thumbmaker" };
     std::string root, services, video, lastPath;
     std::atomic<int> runs { 0 };
     FrameResult result = FrameResult::Image;

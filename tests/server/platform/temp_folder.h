@@ -3,6 +3,8 @@
 // A fresh folder under the system's temporary folder, removed with its contents
 // when the test ends, and small file helpers for tests.
 
+#include "support/test_support.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,28 +13,11 @@
 
 class TempFolder {
 public:
-    TempFolder()
-    {
-        std::string pattern
-            = (std::filesystem::temp_directory_path() / "vembatest-XXXXXX").string();
-        char* made = mkdtemp(pattern.data());
-        if (made)
-            m_path = made;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& path() const { return m_folder.Path(); }
+    std::string operator/(const std::string& name) const { return m_folder.Path() + "/" + name; }
 
 private:
-    std::string m_path;
+    vembatest::TempFolder m_folder { "vembatest" };
 };
 
 inline std::string ReadFileText(const std::string& path)

@@ -13,13 +13,6 @@
 
 namespace {
 
-std::string MakeTempRoot()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "vembalive-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    return made ? std::string(made) : std::string();
-}
-
 std::string UrlEncode(const std::string& text)
 {
     static const char* kHex = "0123456789ABCDEF";
@@ -40,7 +33,7 @@ std::string UrlEncode(const std::string& text)
 
 LiveServer::LiveServer(const SettingList& settings)
 {
-    m_root = MakeTempRoot();
+    m_root = m_rootFolder.Path();
     m_mediaFolder = m_root + "/media";
     std::filesystem::create_directories(m_mediaFolder);
     std::filesystem::create_directories(m_root + "/data");
@@ -70,9 +63,7 @@ LiveServer::~LiveServer()
 {
     m_server.reset();
     ClearSharedFolders();
-    std::error_code ignored;
-    if (!m_root.empty())
-        std::filesystem::remove_all(m_root, ignored);
+    // m_rootFolder removes the tree once the server is gone.
 }
 
 bool LiveServer::Running() const

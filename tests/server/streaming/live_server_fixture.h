@@ -5,6 +5,7 @@
 // from the program folder. Clients talk to it only over HTTP.
 
 #include "live_test_support.h"
+#include "support/test_support.h"
 
 #include <memory>
 #include <optional>
@@ -54,7 +55,8 @@ public:
     static std::string PathOf(const std::string& url);
 
 private:
-    std::string m_root; // removed at the end
+    vembatest::TempFolder m_rootFolder { "vembalive" }; // removed at the end
+    std::string m_root;
     std::string m_mediaFolder;
     int m_port = 0;
     std::unique_ptr<CWebServer> m_server;

@@ -90,34 +90,15 @@ HttpReply HttpGet(
     return reply;
 }
 
-std::string ShellQuote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
-
 bool RunTool(const std::string& command, std::string* output)
 {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return false;
     std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    int status = pclose(pipe);
-    if (output)
-        *output = text;
-    if (status != 0)
+    const bool ran = vembatest::RunCommand(command, &text);
+    if (!ran)
         std::fprintf(stderr, "command failed: %s\n%s\n", command.c_str(), text.c_str());
-    return status == 0;
+    if (output)
+        *output = std::move(text);
+    return ran;
 }
 
 bool MakeTestClip(const std::string& path, int seconds, int width, int height)

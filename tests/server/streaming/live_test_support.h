@@ -3,6 +3,8 @@
 // Helpers of the live-streaming integration tests: a plain loopback HTTP client,
 // media made with the ffmpeg tool, and probes of what the server sent.
 
+#include "support/test_support.h"
+
 #include <chrono>
 #include <map>
 #include <string>
@@ -23,7 +25,7 @@ HttpReply HttpGet(int port, const std::string& target,
 // Runs a shell command; true when it exits 0. Output goes to the test log only on failure.
 bool RunTool(const std::string& command, std::string* output = nullptr);
 
-std::string ShellQuote(const std::string& text);
+using vembatest::ShellQuote;
 
 // An H.264 + AAC clip of a moving test picture with a tone, 24 fps.
 bool MakeTestClip(const std::string& path, int seconds, int width, int height);
