@@ -5,6 +5,7 @@
 #include "library/shared_folders.h"
 #include "platform/places.h"
 #include "platform/ports.h"
+#include "support/loopback_server.h"
 
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -55,21 +56,7 @@ LibraryServer::LibraryServer()
 {
     m_root = m_rootFolder.Path();
     m_mediaFolder = m_root + "/media";
-    std::filesystem::create_directories(m_mediaFolder);
-    std::filesystem::create_directories(m_root + "/data");
-    setenv("VEMBACAST_DATA_DIR", (m_root + "/data").c_str(), 1);
-    // Test programs run side by side: start the search at a port of our own.
-    m_port = FindFreePort(47100 + int(getpid() % 400), kLastFreePortSearched + 400);
-    const std::string port = std::to_string(m_port);
-    const std::pair<std::string, std::string> settings[] = { { kKeySet, "1" },
-        { kKeyInIP, "127.0.0.1" }, { kKeyInPort, port }, { kKeyExtIP, "127.0.0.1" },
-        { kKeyExtPort, port }, { kKeyMacAddress, "02:00:00:00:00:01" }, { kKeyPasswordMode, "0" },
-        { kKeyPINCodeMode, "0" } };
-    for (const auto& [key, value] : settings)
-        SetSettingString("", kSettingSection, key, value);
-    std::filesystem::create_directories(GetServicesFolder());
-    ClearSharedFolders();
-    AddSharedFolder(m_mediaFolder, "Movies");
+    m_port = vembatest::PrepareLoopbackServer(m_root, m_mediaFolder);
     WebServerHooks hooks = DefaultWebServerHooks();
     hooks.refreshExternalIp = [] { return true; };
     m_server = std::make_unique<CWebServer>(hooks);

@@ -6,6 +6,7 @@
 #include "platform/places.h"
 #include "platform/ports.h"
 #include "streaming/session_list.h"
+#include "support/loopback_server.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,23 +36,9 @@ LiveServer::LiveServer(const SettingList& settings)
 {
     m_root = m_rootFolder.Path();
     m_mediaFolder = m_root + "/media";
-    std::filesystem::create_directories(m_mediaFolder);
-    std::filesystem::create_directories(m_root + "/data");
-    setenv("VEMBACAST_DATA_DIR", (m_root + "/data").c_str(), 1);
-    // Test programs run side by side: start the search at a port of our own.
-    m_port = FindFreePort(47100 + static_cast<int>(getpid() % 400), kLastFreePortSearched + 400);
-    std::string port = std::to_string(m_port);
-    const std::pair<std::string, std::string> base[] = { { kKeySet, "1" },
-        { kKeyInIP, "127.0.0.1" }, { kKeyInPort, port }, { kKeyExtIP, "127.0.0.1" },
-        { kKeyExtPort, port }, { kKeyMacAddress, "02:00:00:00:00:01" }, { kKeyPasswordMode, "0" },
-        { kKeyPINCodeMode, "0" } };
-    for (const auto& [key, value] : base)
-        SetSettingString("", kSettingSection, key, value);
+    m_port = vembatest::PrepareLoopbackServer(m_root, m_mediaFolder);
     for (const auto& [key, value] : settings)
         SetSettingString("", kSettingSection, key, value);
-    std::filesystem::create_directories(GetServicesFolder());
-    ClearSharedFolders();
-    AddSharedFolder(m_mediaFolder, "Movies");
     WebServerHooks hooks = DefaultWebServerHooks();
     hooks.refreshExternalIp = [] { return true; };
     hooks.releaseSessions = [] { QZ_FreeClientInfoList(); };
