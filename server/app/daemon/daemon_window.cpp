@@ -1,8 +1,8 @@
 #include "daemon_window.h"
 
+#include "config/app_messages.h"
 #include "config/settings.h"
 #include "config/texts.h"
-#include "core/app_messages.h"
 #include "http/web_server.h"
 
 #include <cstdio>
