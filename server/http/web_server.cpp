@@ -33,7 +33,7 @@ std::atomic<bool> g_running { false }; // mirrors g_server for readers without t
 std::atomic<int> g_listeningPort { 0 };
 
 constexpr const char* kExtraMimeTypes
-    = ".m4v=video/mp4v-es,.ts=video/mp2t,.m3u8=application/vnd.apple.mpegurl";
+    = ".m4v=video/mp4v-es,.ts=video/mp2t,.m3u8=application/vnd.apple.mpegurl,.mjs=text/javascript";
 
 // The leading decimal number of a setting text; 0 when there is none or it is too big.
 int SettingNumber(const std::string& text)
