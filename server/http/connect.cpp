@@ -3,8 +3,10 @@
 #include "config/settings.h"
 #include "config/texts.h"
 #include "config/trace.h"
+#include "http/access_gate.h"
 #include "http/answer.h"
 #include "http/handlers.h"
+#include "http/password_attempts.h"
 #include "http/request.h"
 #include "streaming/session_list.h"
 
@@ -37,12 +39,30 @@ std::optional<Guid> NewGuid()
     return source ? source() : CreateGuid();
 }
 
-// The password is handed out only when password mode is exactly 1.
+// The password is handed out only when password mode is exactly 1, and never when the
+// server checks it itself.
 std::string PasswordToHandOut()
 {
-    if (GetSettingInt(kSettingSection, "PasswordMode", 0) != 1)
+    if (GetSettingInt(kSettingSection, "PasswordMode", 0) != 1 || IsPasswordRequired())
         return std::string();
     return GetSettingString("Password");
+}
+
+// With "RequirePassword" 1: true when "password" matches the stored one and the
+// failure limits leave room; a failure is counted against the caller's address.
+bool PasswordAccepted(const HttpRequest& request)
+{
+    PasswordAttempts& attempts = ConnectPasswordAttempts();
+    if (!attempts.MayTry(request.RemoteAddress())) {
+        TraceMessage(kTraceRequest, " - Password refused: too many failures (%s)",
+            request.RemoteAddress().c_str());
+        return false;
+    }
+    if (PasswordMatches(GetRequestVar(request, "password"), GetSettingString("Password")))
+        return true;
+    attempts.RecordFailure(request.RemoteAddress());
+    TraceMessage(kTraceRequest, " - Password wrong (%s)", request.RemoteAddress().c_str());
+    return false;
 }
 
 } // namespace
@@ -87,6 +107,15 @@ std::optional<std::string> FindClientHost(const std::string& clientId)
 
 void ResponseConnect(HttpRequest& request)
 {
+    bool required = IsPasswordRequired();
+    if (required && !PasswordAccepted(request)) {
+        WritePlistAnswer(request,
+            PlistDocument(PlistAnswer(kResultFailedPassword, LookupText(kTextFailedPassword))
+                              .Add("password", "")
+                              .Body()));
+        TraceMessage(kTraceRequest, "ResponseConnect: ('%s')", request.Uri().c_str());
+        return;
+    }
     std::string id;
     int result = kResultOk;
     if (MakeGUID(id)) {
@@ -95,7 +124,14 @@ void ResponseConnect(HttpRequest& request)
         TraceMessage(kTraceStreamFailure, " [[ MakeGUID ]] ");
         result = kResultFailedCreateId;
     }
-    WriteAnswerHeader(request);
+    if (required && result == kResultOk) {
+        // A browser keeps the id in a cookie that its scripts cannot read.
+        request.Write("HTTP/1.1 200 OK\r\n");
+        request.Write(ClientIdCookieHeader(id));
+        request.Write("Content-Type: text/xml\r\n\r\n");
+    } else {
+        WriteAnswerHeader(request);
+    }
     std::string password = PasswordToHandOut();
     std::string document;
     if (result == kResultFailedCreateId) {
