@@ -122,9 +122,12 @@ describe('files as they are', () => {
         const downloading = page.waitForEvent('download');
         await card.locator('a.download').click();
         const download = await downloading;
-        const saved = join(tempFolder('download'), 'direct.mp4');
+        const folder = tempFolder('download');
+        const saved = join(folder, 'direct.mp4');
         await download.saveAs(saved);
-        assert.ok(readFileSync(saved).equals(readFileSync(join(media, 'direct.mp4'))));
+        const same = readFileSync(saved).equals(readFileSync(join(media, 'direct.mp4')));
+        rmSync(folder, { recursive: true, force: true });
+        assert.ok(same, 'the downloaded bytes equal the file');
         assert.equal(download.suggestedFilename(), 'direct.mp4');
         await page.close();
     });
