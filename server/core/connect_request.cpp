@@ -6,25 +6,54 @@
 #include "config/texts.h"
 #include "config/trace.h"
 #include "core/request_handlers.h"
+#include "http/access_gate.h"
 #include "http/answer.h"
 #include "http/client_ids.h"
+#include "http/password_attempts.h"
 #include "http/request.h"
 #include "streaming/session_list.h"
 
 namespace {
 
-// The password is handed out only when password mode is exactly 1.
+// The password is handed out only when password mode is exactly 1, and never when the
+// server checks it itself.
 std::string PasswordToHandOut()
 {
-    if (GetSettingInt(kSettingSection, "PasswordMode", 0) != 1)
+    if (GetSettingInt(kSettingSection, "PasswordMode", 0) != 1 || IsPasswordRequired())
         return std::string();
     return GetSettingString("Password");
+}
+
+// With "RequirePassword" 1: true when "password" matches the stored one and the
+// failure limits leave room; a failure is counted against the caller's address.
+bool PasswordAccepted(const HttpRequest& request)
+{
+    PasswordAttempts& attempts = ConnectPasswordAttempts();
+    if (!attempts.MayTry(request.RemoteAddress())) {
+        TraceMessage(kTraceRequest, " - Password refused: too many failures (%s)",
+            request.RemoteAddress().c_str());
+        return false;
+    }
+    if (PasswordMatches(GetRequestVar(request, "password"), GetSettingString("Password")))
+        return true;
+    attempts.RecordFailure(request.RemoteAddress());
+    TraceMessage(kTraceRequest, " - Password wrong (%s)", request.RemoteAddress().c_str());
+    return false;
 }
 
 } // namespace
 
 void ResponseConnect(HttpRequest& request)
 {
+    bool required = IsPasswordRequired();
+    if (required && !PasswordAccepted(request)) {
+        WritePlistAnswer(request,
+            PlistDocument(PlistAnswer(kResultFailedPassword, LookupText(kTextFailedPassword))
+                              .Add("password", "")
+                              .Body()));
+        TraceMessage(kTraceRequest, "ResponseConnect: ('%s')", request.Uri().c_str());
+        return;
+    }
     std::string id;
     int result = kResultOk;
     if (MakeGUID(id)) {
@@ -33,7 +62,14 @@ void ResponseConnect(HttpRequest& request)
         TraceMessage(kTraceStreamFailure, " [[ MakeGUID ]] ");
         result = kResultFailedCreateId;
     }
-    WriteAnswerHeader(request);
+    if (required && result == kResultOk) {
+        // A browser keeps the id in a cookie that its scripts cannot read.
+        request.Write("HTTP/1.1 200 OK\r\n");
+        request.Write(ClientIdCookieHeader(id));
+        request.Write("Content-Type: text/xml\r\n\r\n");
+    } else {
+        WriteAnswerHeader(request);
+    }
     std::string password = PasswordToHandOut();
     std::string document;
     if (result == kResultFailedCreateId) {

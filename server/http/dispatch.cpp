@@ -1,6 +1,7 @@
 #include "http/dispatch.h"
 
 #include "config/trace.h"
+#include "http/access_gate.h"
 #include "http/request.h"
 
 const Route* FindRoute(std::span<const Route> routes, std::string_view uri)
@@ -25,6 +26,10 @@ bool DispatchRequest(std::span<const Route> routes, HttpRequest& request)
     const Route* route = FindRoute(routes, request.Uri());
     if (!route || !route->handler)
         return false;
+    if (!AdmitRequest(*route, request)) {
+        request.SendError(403, "Forbidden");
+        return true;
+    }
     try {
         route->handler(request);
     } catch (...) {

@@ -30,8 +30,14 @@ std::unique_ptr<RunningServer> g_server; // guarded by g_startStopLock
 std::atomic<bool> g_running { false }; // mirrors g_server for readers without the lock
 std::atomic<int> g_listeningPort { 0 };
 
+// The client's own page, scripts and styles (the only static files): only this
+// server's scripts run, and hls.js may feed the player from blob: URLs and a worker.
+constexpr const char* kPageHeaders
+    = "Content-Security-Policy: default-src 'self'; media-src 'self' blob:; worker-src 'self' blob:"
+      "\r\nX-Content-Type-Options: nosniff";
+
 constexpr const char* kExtraMimeTypes
-    = ".m4v=video/mp4v-es,.ts=video/mp2t,.m3u8=application/vnd.apple.mpegurl";
+    = ".m4v=video/mp4v-es,.ts=video/mp2t,.m3u8=application/vnd.apple.mpegurl,.mjs=text/javascript";
 
 // The leading decimal number of a setting text; 0 when there is none or it is too big.
 int SettingNumber(const std::string& text)
@@ -134,6 +140,7 @@ bool CWebServer::StartLibrary()
         "enable_directory_listing", "no",
         "max_request_size", "16384",
         "extra_mime_types", kExtraMimeTypes,
+        "additional_header", kPageHeaders,
         nullptr,
     };
     // clang-format on

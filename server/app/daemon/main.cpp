@@ -34,6 +34,8 @@ void WriteSettings(const DaemonOptions& options)
         SetSettingString("", kSettingSection, "Password", *options.password);
         SetSettingInt("PasswordMode", 1);
     }
+    if (options.requirePassword)
+        SetSettingInt("RequirePassword", 1);
     if (!options.shares.empty())
         SaveFolderListFile(options.shares);
     SetSettingInt("SET", 1);

@@ -157,6 +157,8 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
                 || !ParseShare(value, options.shares, share, error))
                 return false;
             options.shares.push_back(share);
+        } else if (argument == "--require-password") {
+            options.requirePassword = true;
         } else if (Is(argument, "--password")) {
             if (!TakeValue(argc, argv, i, "--password", value, error)
                 || !ParsePassword(value, error))
@@ -183,6 +185,8 @@ const char* DaemonUsage()
            "  --share NAME=PATH  share the folder PATH under NAME; repeat for more shares.\n"
            "                     Given shares replace the stored folder list.\n"
            "  --password DIGITS  clients must give this password (1 to 4 digits)\n"
+           "  --require-password the server checks the password itself: browsers must give\n"
+           "                     it, phone apps cannot connect (needs a stored --password)\n"
            "  --help             show this text\n"
            "\n"
            "With --port, --share or --password the settings are written (the server counts\n"

@@ -14,11 +14,12 @@ struct DaemonOptions {
     std::optional<int> port;
     std::vector<FolderListEntry> shares;
     std::optional<std::string> password;
+    bool requirePassword = false; // --require-password: the server checks the password
     bool help = false;
 
     // Shares, a port or a password make the daemon write the settings as the settings
     // dialog would.
-    bool WritesSettings() const { return port || !shares.empty() || password; }
+    bool WritesSettings() const { return port || !shares.empty() || password || requirePassword; }
 };
 
 // False with a one-line reason in error for a malformed command line.

@@ -1,0 +1,195 @@
+// The phone's client API spoken from the browser: plist answers parsed with
+// DOMParser, one client id per page (re-made when the server no longer knows it).
+// URLs that the server hands out name its external address; the page always asks
+// its own origin for the same path, so it works behind port mappings too.
+
+export const RESULT = {
+    OK: 0,
+    FAILED_INPUT: -11,
+    NOT_EXIST: -12,
+    FAILED_ID: -14,
+    FULL_USER: -16,
+    PASSWORD: -17,
+};
+
+export class ApiError extends Error {
+    constructor(result, message) {
+        super(message || `result ${result}`);
+        this.result = result;
+    }
+}
+
+// Thrown when the server wants a password before anything else.
+export class PasswordNeeded extends Error {}
+
+function parseValue(node) {
+    switch (node.tagName) {
+    case 'string':
+        return node.textContent;
+    case 'array':
+        return Array.from(node.children, parseValue);
+    case 'dict': {
+        const result = {};
+        const children = Array.from(node.children);
+        for (let i = 0; i + 1 < children.length; i += 2) {
+            if (children[i].tagName === 'key')
+                result[children[i].textContent] = parseValue(children[i + 1]);
+        }
+        return result;
+    }
+    default:
+        return node.textContent;
+    }
+}
+
+// A property-list document as plain objects; null when it is not one.
+export function parsePlist(text) {
+    const doc = new DOMParser().parseFromString(text, 'application/xml');
+    if (doc.getElementsByTagName('parsererror').length)
+        return null;
+    const top = doc.documentElement;
+    if (!top || top.tagName !== 'plist' || !top.firstElementChild)
+        return null;
+    return parseValue(top.firstElementChild);
+}
+
+// The same path on this page's origin; empty for anything that is not an http URL.
+export function sameOrigin(url) {
+    try {
+        const parsed = new URL(url, location.href);
+        if (parsed.protocol !== 'http:' && parsed.protocol !== 'https:')
+            return '';
+        return parsed.pathname + parsed.search;
+    } catch {
+        return '';
+    }
+}
+
+let clientId = null;
+let passwordGiven = null;
+
+export function currentClientId() {
+    return clientId;
+}
+
+async function fetchText(url) {
+    const response = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+    if (response.status === 403)
+        throw new PasswordNeeded();
+    if (!response.ok)
+        throw new ApiError(-response.status, `HTTP ${response.status}`);
+    return response.text();
+}
+
+async function fetchPlist(url) {
+    const answer = parsePlist(await fetchText(url));
+    if (!answer)
+        throw new ApiError(-1, 'not a property list');
+    return answer;
+}
+
+function resultOf(answer) {
+    const result = Number.parseInt(answer.result, 10);
+    return Number.isNaN(result) ? -1 : result;
+}
+
+// Asks for a client id; with a password when the server wants one.
+export async function connect(password) {
+    const query = password ? `?password=${encodeURIComponent(password)}` : '';
+    const answer = await fetchPlist(`/connect${query}`);
+    const result = resultOf(answer);
+    if (result === RESULT.PASSWORD)
+        throw new PasswordNeeded(answer.message);
+    if (result !== RESULT.OK || !/^[0-9A-F]{32}$/.test(answer.message || ''))
+        throw new ApiError(result, answer.message);
+    clientId = answer.message;
+    if (password)
+        passwordGiven = password;
+    return clientId;
+}
+
+async function ensureId() {
+    return clientId || connect(passwordGiven);
+}
+
+// Runs a request that needs a client id, connecting again once when the server has
+// forgotten the id (it restarted).
+async function withId(request) {
+    const id = await ensureId();
+    const answer = await fetchPlist(request(id));
+    if (resultOf(answer) !== RESULT.FAILED_ID)
+        return answer;
+    clientId = null;
+    return fetchPlist(request(await ensureId()));
+}
+
+function checked(answer) {
+    const result = resultOf(answer);
+    if (result !== RESULT.OK)
+        throw new ApiError(result, answer.message);
+    return answer;
+}
+
+// { folders: [{name, count}], files: [{name, playTime, size, …}] } of a server path
+// ("/" for the shares).
+export async function listFolder(path) {
+    const answer = checked(
+        await withId((id) => `/getList?path=${encodeURIComponent(path)}&id=${id}`));
+    const listUrl = sameOrigin(answer.fileurl || '');
+    if (!listUrl.startsWith('/xml/'))
+        throw new ApiError(-1, 'no list file');
+    const list = await fetchPlist(listUrl);
+    const folders = Array.isArray(list.folders) ? list.folders : [];
+    const files = Array.isArray(list.files) ? list.files : [];
+    return { folders, files };
+}
+
+export async function fileInfo(path) {
+    return checked(
+        await withId((id) => `/getFileInfo?path=${encodeURIComponent(path)}&id=${id}`));
+}
+
+// The master playlist's path for a live stream of the file.
+export async function play(path, width, height, playTime) {
+    const answer = checked(await withId((id) => {
+        const query = new URLSearchParams({
+            id, path, width: String(width), height: String(height),
+            ostype: 'web', conntype: 'WIFI', playtime: playTime || '00:00:00',
+        });
+        return `/play?${query}`;
+    }));
+    return sameOrigin(answer.message || '');
+}
+
+// Ends the client's stream. keepalive lets it finish while the page goes away.
+export function playEnd(keepalive) {
+    if (!clientId)
+        return Promise.resolve();
+    return fetch(`/playEnd?id=${clientId}`, { keepalive, credentials: 'same-origin' })
+        .then(() => undefined, () => undefined);
+}
+
+// "2 MB", "221 KB", "1.4 GB" as bytes, for sorting; 0 when unreadable.
+export function sizeBytes(text) {
+    const match = /^\s*([\d.,]+)\s*([KMGT]?B|bytes?)?\s*$/i.exec(String(text || ''));
+    if (!match)
+        return 0;
+    const value = Number.parseFloat(match[1].replace(/,/g, ''));
+    const unit = (match[2] || 'B').toUpperCase();
+    const scale = { B: 1, BYTE: 1, BYTES: 1, KB: 1024, MB: 1024 ** 2, GB: 1024 ** 3, TB: 1024 ** 4 };
+    return Number.isFinite(value) ? value * (scale[unit] || 1) : 0;
+}
+
+// "hh:mm:ss" as seconds; 0 when unreadable.
+export function playSeconds(text) {
+    const parts = String(text || '').split(':').map((p) => Number.parseInt(p, 10));
+    if (parts.length !== 3 || parts.some(Number.isNaN))
+        return 0;
+    return parts[0] * 3600 + parts[1] * 60 + parts[2];
+}
+
+// "640x360" as {width, height}; null when unreadable.
+export function resolutionOf(text) {
+    const match = /^(\d+)x(\d+)$/.exec(String(text || ''));
+    return match ? { width: Number(match[1]), height: Number(match[2]) } : null;
+}

@@ -1,0 +1,98 @@
+// The page's router: the hash names what is shown (see routes.js). Pages change one
+// at a time, so a player has sent its end before the next one asks to play.
+
+import { connect, PasswordNeeded } from './api.js';
+import { showFolder } from './browse.js';
+import { el } from './dom.js';
+import { language, t } from './i18n.js';
+import { showPlayer } from './player.js';
+import { browseLink, parseRoute } from './routes.js';
+
+const view = document.getElementById('view');
+const crumbs = document.getElementById('crumbs');
+let leaveCurrent = null;
+let generation = 0;
+let queue = Promise.resolve();
+
+function showCrumbs(segments, isPlay) {
+    const parts = [el('a', { href: '#/' }, t('shares'))];
+    const folders = isPlay ? segments.slice(0, -1) : segments;
+    folders.forEach((name, index) => {
+        parts.push(el('span', { class: 'sep', 'aria-hidden': 'true' }, '›'));
+        parts.push(el('a', { href: browseLink(folders.slice(0, index + 1)) }, name));
+    });
+    crumbs.replaceChildren(...parts);
+}
+
+function askPassword(wrong) {
+    return new Promise((resolve) => {
+        const input = el('input', {
+            type: 'password', inputmode: 'numeric', autocomplete: 'current-password',
+            name: 'password', maxlength: '16', required: true, id: 'password',
+        });
+        const form = el('form', { class: 'password' },
+            el('h1', {}, t('passwordTitle')),
+            el('label', { for: 'password' }, t('passwordLabel')), input,
+            wrong ? el('p', { class: 'error' }, t('passwordWrong')) : null,
+            el('button', { type: 'submit' }, t('passwordSubmit')));
+        form.addEventListener('submit', (event) => {
+            event.preventDefault();
+            resolve(input.value);
+        });
+        crumbs.replaceChildren();
+        view.replaceChildren(form);
+        input.focus();
+    });
+}
+
+// Connects with a password until the server takes one.
+async function unlock() {
+    let wrong = false;
+    for (;;) {
+        const password = await askPassword(wrong);
+        try {
+            await connect(password);
+            return;
+        } catch (error) {
+            if (!(error instanceof PasswordNeeded))
+                throw error;
+            wrong = true;
+        }
+    }
+}
+
+async function render() {
+    const mine = ++generation;
+    if (leaveCurrent) {
+        const leave = leaveCurrent;
+        leaveCurrent = null;
+        await leave(false);
+    }
+    const route = parseRoute(location.hash);
+    showCrumbs(route.segments, route.view === 'play');
+    try {
+        if (route.view === 'play')
+            leaveCurrent = await showPlayer(view, route.segments, route.start);
+        else
+            await showFolder(view, route.segments, () => mine === generation);
+    } catch (error) {
+        if (error instanceof PasswordNeeded) {
+            if (leaveCurrent) {
+                await leaveCurrent(false);
+                leaveCurrent = null;
+            }
+            await unlock();
+            return render();
+        }
+        view.replaceChildren(el('p', { class: 'notice error' },
+            error instanceof TypeError ? t('serverGone') : t('denied')));
+    }
+}
+
+function schedule() {
+    queue = queue.then(render, render);
+}
+
+document.documentElement.lang = language;
+window.addEventListener('hashchange', schedule);
+schedule();

@@ -1,0 +1,221 @@
+// The player page: one <video> element, its own controls (so a portrait video can be
+// turned upright without turning the controls), quality choice, previous and next in
+// the folder, keyboard control and the remembered position.
+
+import { ApiError, fileInfo, listFolder, play, playEnd, playSeconds, resolutionOf, RESULT, sameOrigin } from './api.js';
+import { sortFiles, sortOrder } from './browse.js';
+import { el, icon } from './dom.js';
+import { t } from './i18n.js';
+import { savedPosition, savePosition } from './resume.js';
+import { attachStream } from './stream.js';
+import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
+
+const MAX_WIDTH = 1920;
+const MAX_HEIGHT = 1080;
+const SKIP_SECONDS = 10;
+
+// The screen size the server encodes for: the stage in device pixels, at most 1920x1080.
+export function screenSize(cssWidth, cssHeight, ratio) {
+    const scale = Number.isFinite(ratio) && ratio > 0 ? ratio : 1;
+    const width = Math.round(Math.max(cssWidth, 160) * scale);
+    const height = Math.round(Math.max(cssHeight, 90) * scale);
+    return { width: Math.min(width, MAX_WIDTH), height: Math.min(height, MAX_HEIGHT) };
+}
+
+function clock(seconds) {
+    if (!Number.isFinite(seconds) || seconds < 0)
+        return '0:00';
+    const whole = Math.floor(seconds);
+    const h = Math.floor(whole / 3600);
+    const m = Math.floor((whole % 3600) / 60);
+    const s = String(whole % 60).padStart(2, '0');
+    return h ? `${h}:${String(m).padStart(2, '0')}:${s}` : `${m}:${s}`;
+}
+
+async function neighbours(segments) {
+    const folder = segments.slice(0, -1);
+    try {
+        const listing = await listFolder(serverPath(folder));
+        const files = await sortFiles([...listing.files], sortOrder(), folder);
+        const index = files.findIndex((file) => file.name === segments.at(-1));
+        const at = (i) => (i >= 0 && i < files.length ? [...folder, files[i].name] : null);
+        return index < 0 ? {} : { previous: at(index - 1), next: at(index + 1) };
+    } catch {
+        return {};
+    }
+}
+
+function buildControls(video, stage) {
+    const toggle = el('button', { type: 'button', class: 'toggle', 'aria-label': t('play') }, icon('play'));
+    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0' });
+    const time = el('span', { class: 'time' }, '0:00 / 0:00');
+    const full = el('button', { type: 'button', class: 'full', 'aria-label': t('fullscreen') }, icon('fullscreen'));
+    toggle.addEventListener('click', () => (video.paused ? video.play().catch(() => {}) : video.pause()));
+    full.addEventListener('click', () => toggleFullscreen(stage));
+    let dragging = false;
+    seek.addEventListener('input', () => { dragging = true; time.textContent = `${clock(+seek.value)} / ${clock(video.duration)}`; });
+    seek.addEventListener('change', () => { dragging = false; video.currentTime = +seek.value; });
+    const update = () => {
+        if (Number.isFinite(video.duration))
+            seek.max = String(video.duration);
+        if (!dragging) {
+            seek.value = String(video.currentTime);
+            time.textContent = `${clock(video.currentTime)} / ${clock(video.duration)}`;
+        }
+        const paused = video.paused;
+        toggle.replaceChildren(icon(paused ? 'play' : 'pause'));
+        toggle.setAttribute('aria-label', paused ? t('play') : t('pause'));
+    };
+    for (const name of ['timeupdate', 'durationchange', 'play', 'pause', 'seeked'])
+        video.addEventListener(name, update);
+    return el('div', { class: 'controls' }, toggle, seek, time, full);
+}
+
+function toggleFullscreen(stage) {
+    if (document.fullscreenElement)
+        document.exitFullscreen().catch(() => {});
+    else
+        stage.requestFullscreen?.().catch(() => {});
+}
+
+function keyHandler(video, stage) {
+    return (event) => {
+        if (event.target instanceof HTMLSelectElement || event.altKey || event.ctrlKey || event.metaKey)
+            return;
+        const actions = {
+            ' ': () => (video.paused ? video.play().catch(() => {}) : video.pause()),
+            ArrowLeft: () => { video.currentTime = Math.max(0, video.currentTime - SKIP_SECONDS); },
+            ArrowRight: () => { video.currentTime = Math.min(video.duration || Infinity, video.currentTime + SKIP_SECONDS); },
+            ArrowUp: () => { video.volume = Math.min(1, video.volume + 0.1); },
+            ArrowDown: () => { video.volume = Math.max(0, video.volume - 0.1); },
+            f: () => toggleFullscreen(stage),
+            F: () => toggleFullscreen(stage),
+        };
+        const action = actions[event.key];
+        if (action) {
+            event.preventDefault();
+            action();
+        }
+    };
+}
+
+// Keeps the turned video's box the stage's size with width and height swapped.
+function turnUpright(stage) {
+    stage.classList.add('turned');
+    const observer = new ResizeObserver(() => {
+        stage.style.setProperty('--stage-w', `${stage.clientWidth}px`);
+        stage.style.setProperty('--stage-h', `${stage.clientHeight}px`);
+    });
+    observer.observe(stage);
+    return () => observer.disconnect();
+}
+
+function qualityChooser(bitrates, chosen, setLevel) {
+    const select = el('select', { class: 'quality', 'aria-label': t('quality') },
+        bitrates.map((bitrate, index) => el('option', { value: index, selected: index === chosen },
+            t('kbits', Math.round(bitrate / 1000)))));
+    select.addEventListener('change', () => setLevel(Number(select.value)));
+    return el('label', { class: 'quality-box' }, t('quality'), ' ', select);
+}
+
+function failText(error) {
+    if (error instanceof ApiError && error.result === RESULT.NOT_EXIST)
+        return t('noSuchFile');
+    if (error instanceof ApiError && error.result === RESULT.FULL_USER)
+        return t('tooMany');
+    return t('playFailed');
+}
+
+// Shows the player for the file at segments; returns the function that ends it.
+export async function showPlayer(view, segments, start) {
+    const path = serverPath(segments);
+    const video = el('video', { playsinline: true, preload: 'auto' });
+    const stage = el('div', { class: 'stage' }, video);
+    const message = el('p', { class: 'notice', hidden: true });
+    const nav = el('div', { class: 'nav' });
+    const title = el('h1', { class: 'title' }, segments.at(-1));
+    const bar = el('div', { class: 'bar' },
+        el('a', { href: browseLink(segments.slice(0, -1)), class: 'back' }, '← ', t('back')),
+        nav,
+        el('a', { class: 'download', href: downloadUrl(segments), download: segments.at(-1) }, t('download')));
+    view.replaceChildren(el('section', { class: 'player' }, stage, buildControls(video, stage), title, bar, message));
+
+    const cleanups = [];
+    let ended = false;
+    const fail = (text) => { message.textContent = text; message.hidden = false; };
+    const keys = keyHandler(video, stage);
+    document.addEventListener('keydown', keys);
+    cleanups.push(() => document.removeEventListener('keydown', keys));
+    const remember = () => savePosition(path, video.currentTime, video.duration);
+    let lastSaved = 0;
+    video.addEventListener('timeupdate', () => {
+        if (Math.abs(video.currentTime - lastSaved) >= 5) {
+            lastSaved = video.currentTime;
+            remember();
+        }
+    });
+    video.addEventListener('ended', remember);
+
+    let live = false;
+    const finish = async (leavingPage) => {
+        if (ended)
+            return;
+        ended = true;
+        if (video.currentTime > 0)
+            remember();
+        cleanups.reverse().forEach((cleanup) => cleanup());
+        video.remove();
+        if (live)
+            await playEnd(leavingPage);
+    };
+    const onPageHide = () => finish(true);
+    window.addEventListener('pagehide', onPageHide);
+    cleanups.push(() => window.removeEventListener('pagehide', onPageHide));
+
+    neighbours(segments).then(({ previous, next }) => {
+        if (ended)
+            return;
+        nav.replaceChildren(...[
+            previous ? el('a', { href: playLink(previous), class: 'previous' }, icon('previous'), t('previous')) : null,
+            next ? el('a', { href: playLink(next), class: 'next' }, t('next'), icon('next')) : null,
+        ].filter(Boolean));
+    });
+
+    try {
+        const info = await fileInfo(path);
+        if (ended)
+            return finish;
+        const at = start ?? savedPosition(path);
+        const direct = Number(info.encoding) >= 1 && sameOrigin(info.playdurl || '').startsWith('/playdirect/');
+        let source;
+        if (direct) {
+            source = sameOrigin(info.playdurl);
+        } else {
+            const size = screenSize(stage.clientWidth, stage.clientHeight, window.devicePixelRatio);
+            live = true;
+            source = await play(path, size.width, size.height, info.playTime || '00:00:00');
+            const picture = resolutionOf(info.resolution);
+            if (picture && picture.height >= picture.width)
+                cleanups.push(turnUpright(stage));
+        }
+        if (ended)
+            return finish;
+        const stream = await attachStream(video, source, {
+            hls: !direct, start: at,
+            onLevels: (bitrates, chosen) => {
+                if (bitrates.length > 1)
+                    bar.insertBefore(qualityChooser(bitrates, chosen, (i) => stream.setLevel(i)), bar.lastChild);
+            },
+            onFatal: () => fail(t('playFailed')),
+        });
+        cleanups.push(() => stream.destroy());
+        video.addEventListener('error', () => fail(t('playFailed')));
+        stage.dataset.duration = String(playSeconds(info.playTime));
+        video.play().catch(() => {}); // a browser may want a click first
+    } catch (error) {
+        fail(failText(error));
+        if (!(error instanceof ApiError))
+            throw error;
+    }
+    return finish;
+}

@@ -1,0 +1,54 @@
+// Deep links: #/browse/<share>/<path…> and #/play/<share>/<path…>?t=SECONDS, each
+// path segment URL-encoded. Parsing never throws: a malformed link shows the shares.
+
+function decodeSegment(segment) {
+    try {
+        return decodeURIComponent(segment);
+    } catch {
+        return null;
+    }
+}
+
+export function parseRoute(hash) {
+    let text = String(hash || '').replace(/^#/, '');
+    let query = '';
+    const mark = text.indexOf('?');
+    if (mark >= 0) {
+        query = text.slice(mark + 1);
+        text = text.slice(0, mark);
+    }
+    const raw = text.split('/').filter((part) => part !== '');
+    const segments = raw.slice(1).map(decodeSegment);
+    const safe = segments.every((s) => s !== null && s !== '.' && s !== '..' && !s.includes('/'));
+    if (!safe || raw.length === 0)
+        return { view: 'browse', segments: [] };
+    if (raw[0] === 'play' && segments.length >= 2) {
+        const seconds = Number(new URLSearchParams(query).get('t'));
+        const start = Number.isFinite(seconds) && seconds > 0 ? seconds : null;
+        return { view: 'play', segments, start };
+    }
+    return { view: 'browse', segments: raw[0] === 'browse' ? segments : [] };
+}
+
+function encodeSegments(segments) {
+    return segments.map(encodeURIComponent).join('/');
+}
+
+export function browseLink(segments) {
+    return segments.length ? `#/browse/${encodeSegments(segments)}` : '#/';
+}
+
+export function playLink(segments, start) {
+    const link = `#/play/${encodeSegments(segments)}`;
+    return start ? `${link}?t=${Math.floor(start)}` : link;
+}
+
+// The server's path form: "/share/folder/file" (the server decodes it once more only
+// when it still looks percent-encoded, so plain text goes as it is).
+export function serverPath(segments) {
+    return '/' + segments.join('/');
+}
+
+export function downloadUrl(segments) {
+    return `/file_download/${encodeSegments(segments)}`;
+}

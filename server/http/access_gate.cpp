@@ -1,0 +1,90 @@
+#include "http/access_gate.h"
+
+#include "config/settings.h"
+#include "http/client_ids.h"
+#include "http/dispatch.h"
+#include "http/request.h"
+
+#include <array>
+
+namespace {
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool IsKnownId(const std::string& id)
+{
+    return !id.empty() && FindClientHost(id).has_value();
+}
+
+} // namespace
+
+bool IsPasswordRequired()
+{
+    return GetSettingInt(kSettingSection, kRequirePasswordSetting, 0) == 1;
+}
+
+std::optional<std::string> FindCookie(std::string_view header, std::string_view name)
+{
+    while (!header.empty()) {
+        size_t end = header.find(';');
+        std::string_view pair = Trim(header.substr(0, end));
+        header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+        size_t equals = pair.find('=');
+        if (equals != std::string_view::npos && Trim(pair.substr(0, equals)) == name)
+            return std::string(Trim(pair.substr(equals + 1)));
+    }
+    return std::nullopt;
+}
+
+std::string PathClientId(std::string_view uri)
+{
+    for (std::string_view prefix : { std::string_view("/list/"), std::string_view("/file/") }) {
+        if (!uri.starts_with(prefix))
+            continue;
+        std::string_view rest = uri.substr(prefix.size());
+        size_t slash = rest.find('/');
+        return slash == std::string_view::npos ? std::string() : std::string(rest.substr(0, slash));
+    }
+    return std::string();
+}
+
+bool CarriesKnownClientId(const HttpRequest& request)
+{
+    if (IsKnownId(GetRequestVar(request, "id")) || IsKnownId(PathClientId(request.Uri())))
+        return true;
+    std::optional<std::string> cookies = request.Header("Cookie");
+    if (!cookies)
+        return false;
+    std::optional<std::string> id = FindCookie(*cookies, kClientIdCookie);
+    return id && IsKnownId(*id);
+}
+
+bool AdmitRequest(const Route& route, const HttpRequest& request)
+{
+    if (std::string_view(route.path) == "/connect" || !IsPasswordRequired())
+        return true;
+    return CarriesKnownClientId(request);
+}
+
+std::string ClientIdCookieHeader(const std::string& clientId)
+{
+    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId
+        + "; Path=/; HttpOnly; SameSite=Strict\r\n";
+}
+
+bool PasswordMatches(std::string_view given, std::string_view stored)
+{
+    if (stored.empty())
+        return false;
+    unsigned char difference = given.size() == stored.size() ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i)
+        difference |= static_cast<unsigned char>(given[i] ^ stored[i % stored.size()]);
+    return difference == 0;
+}

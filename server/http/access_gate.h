@@ -1,0 +1,40 @@
+#pragma once
+
+// Access for browsers. By default the server checks nothing, as phone clients expect.
+// With the setting "RequirePassword" 1, "/connect" wants the password and every other
+// request of the client API must carry a client id that "/connect" gave out: as the
+// query variable "id", inside a "/list/<id>/" or "/file/<id>/" path, or in the
+// HttpOnly cookie that a password-checked "/connect" sets. The client's own page,
+// scripts and styles (static files) stay open.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+class HttpRequest;
+struct Route;
+
+inline constexpr const char* kRequirePasswordSetting = "RequirePassword";
+inline constexpr const char* kClientIdCookie = "VembaCastId";
+
+// True when the setting "RequirePassword" is 1.
+bool IsPasswordRequired();
+
+// The value of a cookie in a Cookie header ("a=1; b=2"), or nothing.
+std::optional<std::string> FindCookie(std::string_view header, std::string_view name);
+
+// The client id inside a "/list/<id>/…" or "/file/<id>/…" path, or empty.
+std::string PathClientId(std::string_view uri);
+
+// True when the request carries an id that "/connect" gave out.
+bool CarriesKnownClientId(const HttpRequest& request);
+
+// True when the request may reach the route's handler.
+bool AdmitRequest(const Route& route, const HttpRequest& request);
+
+// The Set-Cookie header line (with CR LF) that hands a browser its client id.
+std::string ClientIdCookieHeader(const std::string& clientId);
+
+// Compares a given password with the stored one in time that does not depend on where
+// they differ; an empty stored password matches nothing.
+bool PasswordMatches(std::string_view given, std::string_view stored);

@@ -1,0 +1,166 @@
+// A person's whole tasks in the browser client, in Chromium against the real server:
+// watch with seeking and a quality change, play a file as it is, download one, and
+// get in with the password when the server asks for it.
+
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { readFileSync, rmSync } from 'node:fs';
+import { join } from 'node:path';
+import { launchBrowser, makeMedia, playedPast, screenshot, startDaemon, tempFolder } from './support.mjs';
+
+const media = makeMedia();
+after(() => rmSync(media, { recursive: true, force: true }));
+
+function requestLog(page) {
+    const paths = [];
+    page.on('request', (request) => paths.push(new URL(request.url()).pathname));
+    return paths;
+}
+
+describe('watching', () => {
+    let server;
+    let browser;
+    before(async () => {
+        // Four variants, so the player offers a choice of quality.
+        server = await startDaemon({ shares: { Movies: media }, settings: { FixedBandwidth: 0 } });
+        browser = await launchBrowser({ viewport: { width: 1280, height: 800 } });
+    });
+    after(async () => {
+        await browser?.close();
+        await server?.stop();
+    });
+
+    test('a deep link to a folder, a click on a video, seeking and a quality change', async () => {
+        const page = await browser.context.newPage();
+        const paths = requestLog(page);
+        await page.goto(`${server.base}/#/browse/Movies`);
+        const card = page.locator('.item.video', { hasText: 'long.mkv' });
+        await card.waitFor();
+        await assert.doesNotReject(page.locator('.item.folder', { hasText: 'Empty' }).waitFor());
+        assert.match(await card.locator('.meta').innerText(), /00:01:30.*640x360/);
+        await page.locator('.item.video', { hasText: 'direct.mp4' }).locator('.thumb').evaluate(
+            (image) => image.complete || new Promise((resolve) => image.addEventListener('load', resolve)));
+        await screenshot(page, 'browse-desktop');
+
+        await card.locator('.open').click();
+        await playedPast(page, 5);
+        assert.match(page.url(), /#\/play\/Movies\/long\.mkv$/);
+        assert.equal(await page.locator('video').count(), 1);
+        const play = paths.find((path) => path === '/play');
+        assert.ok(play, 'the player asked the server to play');
+        await screenshot(page, 'player-desktop');
+
+        await page.locator('.seek').fill('60');
+        await playedPast(page, 62);
+
+        const quality = page.locator('select.quality');
+        assert.equal(await quality.locator('option').count(), 4);
+        const before = paths.filter((path) => path.startsWith('/list/')).length;
+        await quality.selectOption({ index: 0 });
+        const variants = paths.filter((path) => /\/movie\d\.m3u8$/.test(path));
+        await page.waitForRequest((request) => /\/file\/[0-9A-F]{32}\/vemba-4-\d+\.ts$/.test(request.url()));
+        assert.ok(paths.filter((path) => path.startsWith('/list/')).length > before, 'a new variant was asked for');
+        assert.ok(variants.some((path) => path.endsWith('movie4.m3u8')), 'the lowest variant is movie4');
+        const at = await page.evaluate(() => document.querySelector('video').currentTime);
+        await playedPast(page, at + 2);
+
+        const ended = page.waitForRequest((request) => new URL(request.url()).pathname === '/playEnd');
+        await page.locator('a.back').click();
+        await ended;
+        await page.locator('.item.video').first().waitFor();
+        assert.equal(await page.locator('video').count(), 0);
+        await page.close();
+    });
+
+    test('a deep link with a start time on a phone screen', async () => {
+        const phone = await launchBrowser({ viewport: { width: 390, height: 844 }, deviceScaleFactor: 2, isMobile: true, hasTouch: true });
+        try {
+            const page = await phone.context.newPage();
+            await page.goto(`${server.base}/#/browse/Movies`);
+            await page.locator('.item.video').first().waitFor();
+            await screenshot(page, 'browse-phone');
+            const asked = page.waitForRequest((request) => new URL(request.url()).pathname === '/play');
+            await page.goto(`${server.base}/#/play/Movies/long.mkv?t=30`);
+            const query = new URL((await asked).url()).searchParams;
+            assert.equal(query.get('conntype'), 'WIFI');
+            assert.ok(Number(query.get('width')) <= 1920 && Number(query.get('height')) <= 1080);
+            assert.equal(Number(query.get('width')), Math.round(await page.locator('.stage').evaluate((s) => s.clientWidth)) * 2);
+            await playedPast(page, 32);
+            await screenshot(page, 'player-phone');
+        } finally {
+            await phone.close();
+        }
+    });
+});
+
+describe('files as they are', () => {
+    let server;
+    let browser;
+    before(async () => {
+        server = await startDaemon({ shares: { Movies: media } });
+        browser = await launchBrowser();
+    });
+    after(async () => {
+        await browser?.close();
+        await server?.stop();
+    });
+
+    test('a directly playable file plays without any playlist', async () => {
+        const page = await browser.context.newPage();
+        const paths = requestLog(page);
+        await page.goto(`${server.base}/#/play/Movies/direct.mp4`);
+        await playedPast(page, 1);
+        assert.ok(paths.some((path) => /^\/playdirect\/file-\d+\.m4v$/.test(path)), paths.join(' '));
+        assert.deepEqual(paths.filter((path) => path.startsWith('/list/') || path === '/play'), []);
+        await page.close();
+    });
+
+    test('a download gives the file byte for byte', async () => {
+        const page = await browser.context.newPage();
+        await page.goto(`${server.base}/#/browse/Movies`);
+        const card = page.locator('.item.video', { hasText: 'direct.mp4' });
+        const downloading = page.waitForEvent('download');
+        await card.locator('a.download').click();
+        const download = await downloading;
+        const folder = tempFolder('download');
+        const saved = join(folder, 'direct.mp4');
+        await download.saveAs(saved);
+        const same = readFileSync(saved).equals(readFileSync(join(media, 'direct.mp4')));
+        rmSync(folder, { recursive: true, force: true });
+        assert.ok(same, 'the downloaded bytes equal the file');
+        assert.equal(download.suggestedFilename(), 'direct.mp4');
+        await page.close();
+    });
+});
+
+describe('a server that requires its password', () => {
+    let server;
+    let browser;
+    before(async () => {
+        server = await startDaemon({ shares: { Movies: media }, args: ['--password', '2468', '--require-password'] });
+        browser = await launchBrowser();
+    });
+    after(async () => {
+        await browser?.close();
+        await server?.stop();
+    });
+
+    test('requests without the password are refused and the page asks for it', async () => {
+        const refused = await fetch(`${server.base}/getList?path=%2F`);
+        assert.equal(refused.status, 403);
+        const page = await browser.context.newPage();
+        await page.goto(`${server.base}/#/browse/Movies`);
+        const password = page.locator('form.password input[type=password]');
+        await password.fill('1111');
+        await page.locator('form.password button').click();
+        await page.locator('form.password .error').waitFor();
+        await page.locator('form.password input[type=password]').fill('2468');
+        await page.locator('form.password button').click();
+        await page.locator('.item.video', { hasText: 'long.mkv' }).waitFor();
+        const cookies = await browser.context.cookies(server.base);
+        const id = cookies.find((cookie) => cookie.name === 'VembaCastId');
+        assert.ok(id && id.httpOnly && id.sameSite === 'Strict');
+        assert.equal(await page.evaluate(() => document.cookie), '');
+        await page.close();
+    });
+});
