@@ -12,6 +12,7 @@
 #include "daemon_window.h"
 #include "options.h"
 #include "platform/places.h"
+#include "platform/single_copy.h"
 #include "skin/message_loop.h"
 
 #include <clocale>
@@ -64,6 +65,12 @@ int Serve(const DaemonOptions& options)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // before any thread exists
 
     CreateFolderPath(GetDataFolder());
+    CDataFolderLock dataLock; // held until the end: one server per data folder
+    if (!dataLock.Acquire(GetDataFolder())) {
+        std::fprintf(stderr, "vembacastd: another VembaCast server uses the data folder %s\n",
+            GetDataFolder().c_str());
+        return 1;
+    }
     SelectLanguage();
     if (options.WritesSettings())
         WriteSettings(options);
