@@ -62,7 +62,8 @@ int RunDesktopApplication(QApplication& application)
         QString text = UiText("IDS_ERROR_DATA_FOLDER_IN_USE")
                            .replace(QStringLiteral("%s"), FromUtf8(dataFolder));
         std::fprintf(stderr, "vembacast: %s\n", ToUtf8(text).c_str());
-        veneta::CPXMessageBox::Show(nullptr, text);
+        if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+            veneta::CPXMessageBox::Show(nullptr, text); // nobody could answer an unseen box
         return 1;
     }
 

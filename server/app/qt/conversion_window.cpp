@@ -262,12 +262,15 @@ void CConversionWindow::dragEnterEvent(QDragEnterEvent* event)
         event->acceptProposedAction();
 }
 
+int CConversionWindow::HandleDrop(const QMimeData& data)
+{
+    return data.hasUrls() ? DropFiles(data.urls()) : 0;
+}
+
 void CConversionWindow::dropEvent(QDropEvent* event)
 {
-    if (!event->mimeData()->hasUrls())
-        return; // a drop without a file list is ignored
-    DropFiles(event->mimeData()->urls());
-    event->acceptProposedAction();
+    if (HandleDrop(*event->mimeData()) > 0)
+        event->acceptProposedAction();
 }
 
 void CConversionWindow::keyPressEvent(QKeyEvent* event)

@@ -45,6 +45,8 @@ public:
     void Refresh();
     // Queues every local file of a drop; returns how many became jobs.
     int DropFiles(const QList<QUrl>& urls);
+    // A drop's data: its file list becomes jobs; data without one is ignored.
+    int HandleDrop(const QMimeData& data);
     void CancelSelected();
     void RemoveCompleted();
     // Toggles the sort of a column as a header click does.
