@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 PORT ?= 47002
 SHARE ?=
 
-.PHONY: all bootstrap configure build run test test-fast test-e2e asan tsan format clean
+.PHONY: all bootstrap configure build run test test-fast test-e2e asan tsan format clean package screenshots
 
 all: build
 
@@ -23,6 +23,14 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && VEMBACAST_SHUTDOWN_COMMAND=true ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# A Debian package of the installed tree (bin/, lib/, share/vembacast/res, desktop entry,
+# the daemon's systemd user unit).
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+
+screenshots: build
+	@tools/screenshots
 
 test-fast: build
 	@cd $(BUILD_DIR) && VEMBACAST_SHUTDOWN_COMMAND=true ctest --output-on-failure -j $(JOBS) -LE e2e

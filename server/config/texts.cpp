@@ -130,7 +130,7 @@ std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
 
 std::string GetLanguageFilePath(const std::string& code)
 {
-    return GetProgramFolder() + "/res/lang_VembaCast_" + code + ".lng";
+    return GetResourceFolder() + "/lang_VembaCast_" + code + ".lng";
 }
 
 bool SelectLanguage(const std::string& code)

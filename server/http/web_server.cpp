@@ -130,7 +130,7 @@ bool CWebServer::StartLibrary()
     server->routes.assign(m_config.routes.begin(), m_config.routes.end());
     std::string portText = std::to_string(m_nPort);
     std::string root
-        = m_config.documentRoot.empty() ? GetProgramFolder() + "/res/web" : m_config.documentRoot;
+        = m_config.documentRoot.empty() ? GetResourceFolder() + "/web" : m_config.documentRoot;
     // clang-format off
     const char* options[] = {
         "listening_ports", portText.c_str(),

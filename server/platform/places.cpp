@@ -45,6 +45,19 @@ std::string XdgFolder(const char* variable, const char* fallbackUnderHome)
 
 } // namespace
 
+std::string GetResourceFolder()
+{
+    std::string program = GetProgramFolder();
+    std::string beside = program + "/res";
+    struct stat info {};
+    if (stat(beside.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return beside;
+    std::string installed = program.substr(0, program.find_last_of('/')) + "/share/vembacast/res";
+    if (stat(installed.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return installed;
+    return beside;
+}
+
 std::string GetProgramFolder()
 {
     char buffer[PATH_MAX];

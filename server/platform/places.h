@@ -7,6 +7,10 @@
 // Folder of the running executable (/proc/self/exe): language files, res/, trace files.
 std::string GetProgramFolder();
 
+// The read-only resources (language files, skin, web/): "res" beside the program in a
+// build, else "share/vembacast/res" of the installation the program folder belongs to.
+std::string GetResourceFolder();
+
 // $VEMBACAST_DATA_DIR when set, else $XDG_DATA_HOME/Vemba Family/Vemba Cast
 // (XDG_DATA_HOME defaulting to ~/.local/share).
 std::string GetDataFolder();

@@ -11,8 +11,8 @@
 #include "core/core_controller.h"
 #include "daemon_window.h"
 #include "options.h"
-#include "platform/data_folder_lock.h"
 #include "platform/places.h"
+#include "platform/single_copy.h"
 #include "skin/message_loop.h"
 
 #include <clocale>
@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 
 namespace {
 
@@ -70,16 +69,12 @@ int Serve(const DaemonOptions& options)
     std::string dataFolder = GetDataFolder();
     CreateFolderPath(dataFolder);
     // Before anything is written: a second server on this folder would rewrite the
-    // first one's port and folder list.
-    int holder = 0;
-    std::optional<DataFolderLock> lock = DataFolderLock::Acquire(dataFolder, holder);
-    if (!lock) {
+    // first one's port and folder list. Held until the end.
+    CDataFolderLock dataLock;
+    if (!dataLock.Acquire(dataFolder)) {
         SelectLanguage(LanguageFromLocale());
-        std::fprintf(stderr, "vembacastd: %s\n  (%s",
+        std::fprintf(stderr, "vembacastd: %s\n  (%s)\n",
             LookupText("IDS_DAEMON_DATA_FOLDER_IN_USE").c_str(), dataFolder.c_str());
-        if (holder > 0)
-            std::fprintf(stderr, ", pid %d", holder);
-        std::fprintf(stderr, ")\n");
         return 1;
     }
     StoreLocaleLanguageIfUnset();

@@ -1,0 +1,118 @@
+// The main window's folder and settings commands.
+
+#include "check_version_dialog.h"
+#include "config/settings.h"
+#include "library/shared_folders.h"
+#include "library/thumbnail_kickoff.h"
+#include "main_window.h"
+#include "platform/adapters.h"
+#include "platform/places.h"
+#include "set_path_dialog.h"
+#include "settings_dialog.h"
+#include "skin/qt/image_button.h"
+#include "ui_texts.h"
+
+#include <QStackedWidget>
+#include <QTreeWidget>
+
+namespace {
+
+FolderListEntry EntryOf(const QTreeWidgetItem& item)
+{
+    return { ToUtf8(item.text(0)), ToUtf8(item.text(1)) };
+}
+
+} // namespace
+
+void CVembaCastDlg::LoadFolderRows()
+{
+    m_controller.LoadFolderList();
+    for (const FolderListEntry& row : m_controller.Rows())
+        new QTreeWidgetItem(m_list, { FromUtf8(row.displayName), FromUtf8(row.path) });
+    RefreshFolderView();
+}
+
+void CVembaCastDlg::RefreshFolderView()
+{
+    m_listArea->setCurrentWidget(
+        m_list->topLevelItemCount() > 0 ? static_cast<QWidget*>(m_list) : m_listArea->widget(0));
+}
+
+void CVembaCastDlg::SyncRows()
+{
+    std::vector<FolderListEntry> rows;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
+        rows.push_back(EntryOf(*m_list->topLevelItem(i)));
+    m_controller.SetRows(std::move(rows));
+    // Written at once, so a crash or a power cut loses no folder the user added.
+    m_controller.SaveFolderList();
+    RefreshFolderView();
+}
+
+void CVembaCastDlg::OnAddFolder()
+{
+    CSetPathDlg dialog(FolderDialogMode::Add, m_controller.Rows(), m_seams, this);
+    if (m_seams.runDialog(dialog) != QDialog::Accepted)
+        return;
+    FolderListEntry entry { ToUtf8(dialog.DisplayName()), ToUtf8(dialog.FolderPath()) };
+    new QTreeWidgetItem(m_list, { dialog.DisplayName(), dialog.FolderPath() });
+    AddSharedFolder(entry.path, entry.displayName);
+    SyncRows();
+    // Returns at once: the pictures are made in the background.
+    QZ_StartShareThumbnails();
+}
+
+void CVembaCastDlg::OnEditFolder(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    FolderListEntry old = EntryOf(*item);
+    CSetPathDlg dialog(FolderDialogMode::Edit, m_controller.Rows(), m_seams, this);
+    dialog.SetEntry(item->text(0), item->text(1));
+    if (m_seams.runDialog(dialog) != QDialog::Accepted)
+        return;
+    item->setText(0, dialog.DisplayName());
+    item->setText(1, dialog.FolderPath());
+    RemoveSharedFolder(old.displayName);
+    AddSharedFolder(ToUtf8(dialog.FolderPath()), ToUtf8(dialog.DisplayName()));
+    SyncRows();
+}
+
+void CVembaCastDlg::OnOpenFolder(QTreeWidgetItem* item)
+{
+    if (item)
+        m_seams.openAddress(item->text(1));
+}
+
+void CVembaCastDlg::OnDeleteFolders()
+{
+    std::vector<std::string> workFolders;
+    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+    for (QTreeWidgetItem* item : selected) {
+        std::string name = ToUtf8(item->text(0));
+        // A name from a hand-edited folder list could point outside the services folder.
+        if (IsSafeServicesSubfolder(name))
+            workFolders.push_back(GetServicesFolder() + "/" + name);
+        RemoveSharedFolder(name);
+        delete item;
+    }
+    SyncRows();
+    for (const std::string& folder : workFolders)
+        DeleteFolderTree(folder);
+}
+
+void CVembaCastDlg::OnSettings()
+{
+    std::vector<Adapter> adapters = ListAdapters();
+    if (adapters.empty())
+        return;
+    m_controller.FillSettingDefaults();
+    bool wasRunning = m_controller.IsServerRunning();
+    CSettingDialog dialog(adapters, m_consoleReachable, m_remote, m_seams, this);
+    if (m_seams.runDialog(dialog) != QDialog::Accepted)
+        return;
+    SetSettingInt(kKeySet, 1);
+    if (wasRunning)
+        ShowOkMessage(m_seams, this, UiText("IDS_WORD_RESTART_SETTINGAPPLY"));
+    m_startStop->setEnabled(true);
+}

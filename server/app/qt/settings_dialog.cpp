@@ -1,0 +1,317 @@
+#include "settings_dialog.h"
+
+#include "config/settings.h"
+#include "config/app_messages.h"
+#include "password_dialog.h"
+#include "platform/host.h"
+#include "platform/places.h"
+#include "select_nic_dialog.h"
+#include "skin/qt/gui_message_loop.h"
+#include "skin/qt/progress_box.h"
+#include "ui_texts.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kShortcutFile = "/Vemba Cast.desktop";
+
+bool ShortcutExists()
+{
+    return FileExists(GetStartupFolder() + kShortcutFile);
+}
+
+void WriteFlag(const char* key, bool on)
+{
+    SetSettingInt(key, on ? 1 : 0);
+}
+
+int ReadFlag(const char* key)
+{
+    return GetSettingInt(kSettingSection, key, 0);
+}
+
+} // namespace
+
+std::optional<int> ParsePortField(const QString& text)
+{
+    QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.size() > 5)
+        return std::nullopt;
+    for (QChar c : trimmed) {
+        if (!c.isDigit() || c.unicode() > '9')
+            return std::nullopt;
+    }
+    int port = trimmed.toInt();
+    if (port < 1 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+CSettingDialog::CSettingDialog(std::vector<Adapter> adapters, bool consoleReachable,
+    IRemoteAccess& remote, const UiSeams& seams, QWidget* parent)
+    : QDialog(parent)
+    , m_adapters(std::move(adapters))
+    , m_consoleReachable(consoleReachable)
+    , m_remote(remote)
+    , m_seams(seams)
+    , m_progress(new veneta::CPXProgressBox(this))
+{
+    setObjectName(QStringLiteral("settingDialog"));
+    setWindowTitle(UiText("IDS_WORD_SETTING_DLG"));
+    BuildControls();
+    LoadValues();
+}
+
+void CSettingDialog::BuildControls()
+{
+    auto* info = new QGroupBox(UiText("IDS_WORD_SERVER_INFO"), this);
+    auto* form = new QFormLayout(info);
+    m_address = new QLabel(info);
+    m_address->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_port = new QLineEdit(info);
+    m_port->setObjectName(QStringLiteral("port"));
+    m_port->setMaxLength(5);
+    form->addRow(UiText("IDS_WORD_IP"), m_address);
+    form->addRow(UiText("IDS_WORD_PORT"), m_port);
+
+    m_windowStart = new QCheckBox(UiText("IDS_WORD_WINDOWSTART"), this);
+    m_autoStart = new QCheckBox(UiText("IDS_WORD_AUTOSTART"), this);
+    m_passwordMode = new QCheckBox(UiText("IDS_WORD_SET_PASSWORD_MODE"), this);
+    m_passwordButton = new QPushButton(UiText("IDS_WORD_SET_PASSWORD"), this);
+    m_pinMode = new QCheckBox(UiText("IDS_WORD_ENABLE_INTERNET"), this);
+    m_pinText = new QLabel(this);
+    m_autoMap = new QCheckBox(UiText("IDS_WORD_AUTOMAPPORT"), this);
+    m_adapterButton = new QPushButton(UiText("IDS_WORD_SELECT_NIC"), this);
+
+    auto* passwordRow = new QHBoxLayout;
+    passwordRow->addWidget(m_passwordMode, 1);
+    passwordRow->addWidget(m_passwordButton);
+    auto* buttons = new QDialogButtonBox(this);
+    buttons->addButton(m_adapterButton, QDialogButtonBox::ActionRole);
+    m_set = buttons->addButton(UiText("IDS_WORD_COMMON_SET"), QDialogButtonBox::AcceptRole);
+    m_close = buttons->addButton(UiText("IDS_WORD_COMMON_CLOSE"), QDialogButtonBox::RejectRole);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(info);
+    layout->addWidget(m_windowStart);
+    layout->addWidget(m_autoStart);
+    layout->addLayout(passwordRow);
+    layout->addWidget(m_pinMode);
+    layout->addWidget(m_pinText);
+    layout->addWidget(m_autoMap);
+    layout->addStretch(1);
+    layout->addWidget(buttons);
+    setMinimumWidth(480);
+
+    connect(m_passwordMode, &QCheckBox::clicked, this, &CSettingDialog::OnPasswordModeClicked);
+    connect(m_passwordButton, &QPushButton::clicked, this, &CSettingDialog::OnPasswordButton);
+    connect(m_pinMode, &QCheckBox::clicked, this, &CSettingDialog::OnPinModeClicked);
+    connect(m_autoMap, &QCheckBox::clicked, this, &CSettingDialog::OnAutoMapClicked);
+    connect(m_adapterButton, &QPushButton::clicked, this, &CSettingDialog::OnAdapterButton);
+    connect(m_set, &QPushButton::clicked, this, &CSettingDialog::TrySet);
+    connect(m_close, &QPushButton::clicked, this, &CSettingDialog::reject);
+}
+
+void CSettingDialog::LoadValues()
+{
+    m_opening.shortcut = ShortcutExists();
+    m_opening.autoStart = ReadFlag(kKeyAutoStart);
+    m_opening.passwordMode = ReadFlag(kKeyPasswordMode);
+    m_opening.password = GetSettingString(kKeyPassword);
+    m_opening.pinMode = ReadFlag(kKeyPINCodeMode);
+    m_opening.pinCode = GetSettingString(kKeyPINCode);
+    m_opening.autoMap = ReadFlag(kKeyAutoPortMapMode);
+    m_opening.inIp = GetSettingString(kKeyInIP);
+    m_opening.macAddress = GetSettingString(kKeyMacAddress);
+
+    m_windowStart->setChecked(m_opening.shortcut);
+    m_autoStart->setChecked(m_opening.autoStart == 1);
+    if (GetSettingString(kKeyPCName).empty())
+        SetSettingString("", kSettingSection, kKeyPCName, GetHostName());
+    m_passwordMode->setChecked(m_opening.passwordMode == 1);
+    m_passwordButton->setVisible(m_passwordMode->isChecked());
+    m_autoMap->setChecked(m_opening.autoMap == 1);
+
+    std::string extIp = GetSettingString(kKeyExtIP);
+    std::string address = extIp.empty() ? m_opening.inIp : extIp;
+    m_address->setText(address.empty() ? QStringLiteral("XXX.XXX.XXX.XXX") : FromUtf8(address));
+    std::string port = GetSettingString(kKeyInPort);
+    m_port->setText(port.empty() ? QStringLiteral("47002") : FromUtf8(port));
+
+    m_adapterMac = m_opening.macAddress;
+    if (m_adapterMac.empty() && !m_adapters.empty())
+        m_adapterMac = m_adapters.front().hardwareAddress;
+    m_adapterButton->setVisible(m_adapters.size() >= 2);
+
+    if (m_consoleReachable) {
+        m_pinMode->setChecked(m_opening.pinMode == 1);
+        if (m_pinMode->isChecked())
+            m_remote.SyncPinCode(m_adapterMac);
+        ShowPinText(m_pinMode->isChecked());
+    } else {
+        m_pinMode->setChecked(false);
+        m_pinMode->setEnabled(false);
+        ShowPinText(false);
+    }
+}
+
+void CSettingDialog::ShowPinText(bool shown)
+{
+    QString format = UiText("IDS_WORD_THISPIN");
+    m_pinText->setText(
+        format.replace(QStringLiteral("%s"), FromUtf8(GetSettingString(kKeyPINCode))));
+    m_pinText->setVisible(shown);
+}
+
+void CSettingDialog::OnPasswordModeClicked()
+{
+    m_passwordButton->setVisible(m_passwordMode->isChecked());
+}
+
+void CSettingDialog::OnPasswordButton()
+{
+    CSetPasswordDialog dialog(QString(), m_seams, this);
+    if (m_seams.runDialog(dialog) == QDialog::Accepted)
+        SetSettingString("", kSettingSection, kKeyPassword, ToUtf8(dialog.Password()));
+}
+
+void CSettingDialog::OnPinModeClicked()
+{
+    if (!m_pinMode->isChecked()) {
+        ShowPinText(false);
+        return;
+    }
+    if (m_remote.SyncPinCode(m_adapterMac)) {
+        ShowPinText(true);
+    } else {
+        m_pinMode->setChecked(false);
+        ShowOkMessage(m_seams, this, UiText("IDS_WORD_INVAILD_SETTING"));
+    }
+}
+
+bool CSettingDialog::IsOwnAdapterAddress(const std::string& address) const
+{
+    for (const Adapter& adapter : m_adapters) {
+        if (adapter.address == address)
+            return true;
+    }
+    return false;
+}
+
+void CSettingDialog::OnAutoMapClicked()
+{
+    std::string extIp = GetSettingString(kKeyExtIP);
+    if (!extIp.empty() && IsOwnAdapterAddress(extIp)) {
+        // This computer is on the internet itself: there is no router to map on.
+        m_autoMap->setChecked(false);
+        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NO_UPNPDEVICE"));
+        return;
+    }
+    StartMapping(m_autoMap->isChecked() ? PortMapping::Add : PortMapping::Remove);
+}
+
+void CSettingDialog::StartMapping(PortMapping action)
+{
+    m_progress->ShowText(
+        UiText(action == PortMapping::Add ? "IDS_WORD_SEARCH_UPNP" : "IDS_WORD_REMOVE_UPNPINFO"));
+    QPointer<CSettingDialog> guard(this);
+    // The worker reports from its own thread; the answer is handled on the GUI thread,
+    // and dropped when the dialog has gone meanwhile.
+    m_remote.StartPortMapping(action, [guard](int code) {
+        veneta::GuiMessageLoop().PostTask([guard, code] {
+            if (guard)
+                guard->OnMappingDone(code);
+        });
+    });
+}
+
+void CSettingDialog::OnMappingDone(int code)
+{
+    m_progress->CloseBox();
+    if (code == kServerErrorNoUpnpDevice) {
+        m_autoMap->setChecked(false);
+        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NO_UPNPDEVICE"));
+    } else if (code == 8) {
+        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NOTSUPPORT_MYEXTCONNECT_UPNPDEVICE"));
+    }
+}
+
+void CSettingDialog::OnAdapterButton()
+{
+    std::string inIp = GetSettingString(kKeyInIP);
+    int preset = 0;
+    for (size_t i = 0; i < m_adapters.size(); ++i) {
+        if (QString::compare(FromUtf8(m_adapters[i].address), FromUtf8(inIp), Qt::CaseInsensitive)
+            == 0)
+            preset = static_cast<int>(i);
+    }
+    CSelectNICDlg dialog(m_adapters, preset, this);
+    if (m_seams.runDialog(dialog) != QDialog::Accepted)
+        return;
+    int chosen = dialog.Selected();
+    if (chosen < 0 || static_cast<size_t>(chosen) >= m_adapters.size())
+        return;
+    const Adapter& adapter = m_adapters[static_cast<size_t>(chosen)];
+    SetSettingString("", kSettingSection, kKeyInIP, adapter.address);
+    SetSettingString("", kSettingSection, kKeyMacAddress, adapter.hardwareAddress);
+    m_adapterMac = adapter.hardwareAddress;
+    bool changed
+        = QString::compare(FromUtf8(adapter.address), FromUtf8(inIp), Qt::CaseInsensitive) != 0;
+    if (m_autoMap->isChecked() && changed)
+        StartMapping(PortMapping::Add);
+}
+
+void CSettingDialog::TrySet()
+{
+    std::optional<int> port = ParsePortField(m_port->text());
+    if (!port) {
+        ShowOkMessage(m_seams, this, UiText("IDS_ERROR_WRONG_PORT"));
+        return;
+    }
+    SetStartupShortcut(m_windowStart->isChecked() ? StartupShortcut::On : StartupShortcut::Off);
+    WriteFlag(kKeyAutoStart, m_autoStart->isChecked());
+    std::string pinCode = GetSettingString(kKeyPINCode);
+    WriteFlag(kKeyPINCodeMode, m_pinMode->isChecked());
+    if (!pinCode.empty())
+        m_remote.UpdatePinCode(m_pinMode->isChecked());
+    WriteFlag(kKeyAutoPortMapMode, m_autoMap->isChecked());
+    WriteFlag(kKeyPasswordMode, m_passwordMode->isChecked());
+    SetSettingString("", kSettingSection, kKeyInPort, std::to_string(*port));
+    if (!m_autoMap->isChecked()) // without a mapping the router forwards the same port
+        SetSettingString("", kSettingSection, kKeyExtPort, std::to_string(*port));
+    accept();
+}
+
+void CSettingDialog::reject()
+{
+    if (m_windowStart->isChecked() != m_opening.shortcut)
+        SetStartupShortcut(m_opening.shortcut ? StartupShortcut::On : StartupShortcut::Off);
+    if (m_autoStart->isChecked() != (m_opening.autoStart == 1))
+        SetSettingInt(kKeyAutoStart, static_cast<unsigned>(m_opening.autoStart));
+    if (m_passwordMode->isChecked() != (m_opening.passwordMode == 1))
+        SetSettingInt(kKeyPasswordMode, static_cast<unsigned>(m_opening.passwordMode));
+    if (GetSettingString(kKeyPassword) != m_opening.password)
+        SetSettingString("", kSettingSection, kKeyPassword, m_opening.password);
+    if (GetSettingString(kKeyPINCode) != m_opening.pinCode)
+        SetSettingString("", kSettingSection, kKeyPINCode, m_opening.pinCode);
+    if (GetSettingString(kKeyInIP) != m_opening.inIp)
+        SetSettingString("", kSettingSection, kKeyInIP, m_opening.inIp);
+    if (GetSettingString(kKeyMacAddress) != m_opening.macAddress)
+        SetSettingString("", kSettingSection, kKeyMacAddress, m_opening.macAddress);
+    if (m_autoMap->isChecked() != (m_opening.autoMap == 1)) {
+        SetSettingInt(kKeyAutoPortMapMode, static_cast<unsigned>(m_opening.autoMap));
+        m_remote.StartPortMapping(
+            m_opening.autoMap == 1 ? PortMapping::Add : PortMapping::Remove, {});
+    }
+    QDialog::reject();
+}

@@ -1,0 +1,127 @@
+#include "conversion_queue.h"
+#include "server/platform/temp_folder.h"
+#include "settings_dialog.h"
+#include "shared_folder_rules.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+class SharedFolderRulesTest : public ::testing::Test {
+protected:
+    SharedFolderRulesTest()
+    {
+        fs::create_directories(m_root / "Movies");
+        fs::create_directories(m_root / "Kids.2010");
+        m_rows = { { "Movies", m_root / "Movies" } };
+    }
+    TempFolder m_root;
+    std::vector<FolderListEntry> m_rows;
+};
+
+TEST_F(SharedFolderRulesTest, AMissingFolderIsRefusedAndNotCreated)
+{
+    FolderCheck check = CheckSharedFolder("New", m_root / "nowhere", FolderDialogMode::Add, m_rows);
+    EXPECT_STREQ(check.errorKey, "IDS_ERROR_WRONG_FOLDERPATH");
+    EXPECT_FALSE(fs::exists(m_root / "nowhere"));
+    EXPECT_STREQ(CheckSharedFolder("New", "   ", FolderDialogMode::Add, m_rows).errorKey,
+        "IDS_ERROR_WRONG_FOLDERPATH");
+}
+
+TEST_F(SharedFolderRulesTest, AnEmptyNameIsTakenFromTheFolderUpToItsLastDot)
+{
+    FolderCheck check = CheckSharedFolder(
+        "", "  " + (m_root / "Kids.2010") + "/ ", FolderDialogMode::Add, m_rows);
+    EXPECT_EQ(check.errorKey, nullptr);
+    EXPECT_TRUE(check.nameFilled);
+    EXPECT_EQ(check.name, "Kids");
+    EXPECT_EQ(check.path, m_root / "Kids.2010/");
+}
+
+TEST_F(SharedFolderRulesTest, NamesWithForbiddenCharactersOrDotNamesAreRefused)
+{
+    for (const char* name :
+        { "what?", "a/b", "a\\b", "x:y", "<a>", "p|q", "\"q\"", "star*", ".", ".." })
+        EXPECT_STREQ(
+            CheckSharedFolder(name, m_root / "Kids.2010", FolderDialogMode::Add, m_rows).errorKey,
+            "IDS_ERROR_WRONG_CHARACTER")
+            << name;
+    EXPECT_STREQ(
+        CheckSharedFolder("   ", m_root / "Kids.2010", FolderDialogMode::Add, m_rows).errorKey,
+        "IDS_ERROR_FAILED_INPUT");
+}
+
+TEST_F(SharedFolderRulesTest, DuplicatesAreCaseSensitiveAndOnlyCheckedWhenAdding)
+{
+    EXPECT_STREQ(
+        CheckSharedFolder("Movies", m_root / "Kids.2010", FolderDialogMode::Add, m_rows).errorKey,
+        "IDS_ERROR_DUPLICATE_NAME");
+    EXPECT_EQ(
+        CheckSharedFolder("movies", m_root / "Kids.2010", FolderDialogMode::Add, m_rows).errorKey,
+        nullptr);
+    EXPECT_STREQ(
+        CheckSharedFolder("Films", m_root / "Movies", FolderDialogMode::Add, m_rows).errorKey,
+        "IDS_ERROR_DUPLICATE_FOLDER");
+    EXPECT_EQ(
+        CheckSharedFolder("Movies", m_root / "Kids.2010", FolderDialogMode::Edit, m_rows).errorKey,
+        nullptr);
+}
+
+TEST(ServicesSubfolderTest, OnlyPlainNamesMayBeDeletedUnderTheServicesFolder)
+{
+    EXPECT_TRUE(IsSafeServicesSubfolder("Movies"));
+    EXPECT_FALSE(IsSafeServicesSubfolder(""));
+    EXPECT_FALSE(IsSafeServicesSubfolder(".."));
+    EXPECT_FALSE(IsSafeServicesSubfolder("."));
+    EXPECT_FALSE(IsSafeServicesSubfolder("../../home"));
+}
+
+TEST(PortFieldTest, AcceptsOnlyPortNumbers)
+{
+    EXPECT_EQ(ParsePortField(" 47002 "), 47002);
+    EXPECT_EQ(ParsePortField("1"), 1);
+    EXPECT_EQ(ParsePortField("65535"), 65535);
+    for (const char* bad : { "", "0", "65536", "99999", "-1", "12a", "4 7", "\xd9\xa3" })
+        EXPECT_FALSE(ParsePortField(QString::fromUtf8(bad))) << bad;
+}
+
+TEST(ConversionOutputTest, TakenNamesGetTheNextNumber)
+{
+    TempFolder root;
+    std::string source = root / "clip.avi";
+    EXPECT_EQ(ConversionOutputPath(source, {}), root / "clip-vembacast.m4v");
+    WriteFileText(root / "clip-vembacast.m4v", "x");
+    EXPECT_EQ(ConversionOutputPath(source, {}), root / "clip-vembacast (2).m4v");
+    auto queued = [&](const std::string& name) { return name == root / "clip-vembacast (2).m4v"; };
+    EXPECT_EQ(ConversionOutputPath(source, queued), root / "clip-vembacast (3).m4v");
+}
+
+TEST(LocalConversionQueueTest, QueuesFilesWithTheirOwnIdsAndOutputs)
+{
+    TempFolder root;
+    WriteFileText(root / "clip.avi", "x");
+    CLocalConversionQueue queue;
+    int changes = 0;
+    queue.SetObserver([&] { ++changes; });
+    EXPECT_FALSE(queue.AddLocalFile(root / "missing.avi"));
+    EXPECT_FALSE(queue.AddLocalFile(root.path()));
+    ASSERT_TRUE(queue.AddLocalFile(root / "clip.avi"));
+    ASSERT_TRUE(queue.AddLocalFile(root / "clip.avi"));
+    std::vector<ConversionRow> rows = queue.Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(rows[0].convertId, rows[1].convertId);
+    EXPECT_EQ(rows[0].convertId.size(), 32u);
+    EXPECT_NE(rows[0].outputPath, rows[1].outputPath);
+    EXPECT_EQ(rows[0].state, kConvWaiting);
+
+    EXPECT_TRUE(queue.Update(rows[0].convertId, 150, kConvComplete));
+    EXPECT_FALSE(queue.Update("unknown", 1, kConvComplete));
+    EXPECT_EQ(queue.Rows()[0].progress, 100);
+    queue.Cancel(rows[1].convertId);
+    EXPECT_EQ(queue.Rows()[1].state, kConvCancelled);
+    queue.RemoveCompleted();
+    ASSERT_EQ(queue.Rows().size(), 1u);
+    EXPECT_EQ(queue.Rows()[0].convertId, rows[1].convertId);
+    EXPECT_EQ(changes, 5);
+}

@@ -1,0 +1,107 @@
+// vembacast-screenshots OUTPUT_FOLDER: renders every window and dialog of the desktop
+// program offscreen, in Korean and in English, to OUTPUT_FOLDER/<language>/<name>.png.
+// It runs on a throw-away data folder, so nothing of the user's settings is touched.
+
+#include "check_version_dialog.h"
+#include "config/settings.h"
+#include "config/texts.h"
+#include "conversion_window.h"
+#include "main_window.h"
+#include "password_dialog.h"
+#include "platform/adapters.h"
+#include "select_nic_dialog.h"
+#include "set_path_dialog.h"
+#include "settings_dialog.h"
+#include "skin/qt/progress_box.h"
+#include "ui_texts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTreeWidget>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+bool Save(QWidget& widget, const QString& folder, const QString& name)
+{
+    widget.show();
+    QApplication::processEvents();
+    QString path = folder + "/" + name + ".png";
+    bool saved = widget.grab().save(path);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", path.toUtf8().constData());
+    widget.hide();
+    return saved;
+}
+
+std::vector<Adapter> SampleAdapters()
+{
+    return { { "192.168.0.10", "eth0", "02:00:00:00:00:01" },
+        { "10.0.0.7", "wlan0", "02:00:00:00:00:02" } };
+}
+
+bool RenderLanguage(const std::string& code, const QString& folder, const std::string& media)
+{
+    SetSettingString("", kSettingSection, kKeyGeneralLanguage, code);
+    SelectLanguage(code);
+    QDir().mkpath(folder);
+    UiSeams seams = DesktopSeams();
+    CLocalRemoteAccess remote;
+    CLocalConversionQueue queue;
+    queue.AddLocalFile(media + "/holiday.mp4");
+    queue.AddLocalFile(media + "/concert.mkv");
+    std::vector<ConversionRow> rows = queue.Rows();
+    queue.Update(rows[0].convertId, 37, kConvConverting);
+    queue.Update(rows[1].convertId, 100, kConvComplete);
+
+    bool ok = true;
+    CVembaCastDlg window(remote, seams, queue);
+    ok &= Save(window, folder, "main_window");
+    window.ProgressBox()->ShowText(UiText("IDS_WORD_BTN_STARTSERVER"));
+    ok &= Save(*window.ProgressBox(), folder, "progress_box");
+    ok &= Save(*window.ConversionWindow(), folder, "conversion_window");
+    CSettingDialog settings(SampleAdapters(), true, remote, seams, nullptr);
+    ok &= Save(settings, folder, "settings_dialog");
+    CSetPasswordDialog password(QStringLiteral("12"), seams, nullptr);
+    ok &= Save(password, folder, "password_dialog");
+    CSelectNICDlg nic(SampleAdapters(), 0, nullptr);
+    ok &= Save(nic, folder, "adapter_dialog");
+    CSetPathDlg addFolder(FolderDialogMode::Add, {}, seams, nullptr);
+    addFolder.SetEntry(QStringLiteral("Movies"), FromUtf8(media));
+    ok &= Save(addFolder, folder, "folder_dialog");
+    CCheckVerDlg update(QStringLiteral("1.1.0.0"), QStringLiteral("1.2.0.0"),
+        QStringLiteral("https://www.vembacast.com/download"), seams, nullptr);
+    ok &= Save(update, folder, "update_dialog");
+    QMessageBox box(
+        QMessageBox::Information, UiText("IDS_APP_NAME"), UiText("IDS_WORD_NOT_SETTING"));
+    box.addButton(UiText("IDS_WORD_COMMON_OK"), QMessageBox::AcceptRole);
+    ok &= Save(box, folder, "message_box");
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: vembacast-screenshots OUTPUT_FOLDER\n");
+        return 2;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::string data
+        = std::filesystem::temp_directory_path() / ("vembacast-shots-" + std::to_string(getpid()));
+    setenv("VEMBACAST_DATA_DIR", data.c_str(), 1);
+    CreateFolderPath(data + "/media");
+    for (const char* name : { "holiday.mp4", "concert.mkv" })
+        std::fclose(std::fopen((data + "/media/" + name).c_str(), "w"));
+    SaveFolderListFile({ { "Movies", data + "/media" }, { "Kids", data } });
+    QApplication application(argc, argv);
+    application.setStyle(QStringLiteral("Fusion"));
+    bool ok = RenderLanguage("kor", QString::fromUtf8(argv[1]) + "/kor", data + "/media")
+        && RenderLanguage("eng", QString::fromUtf8(argv[1]) + "/eng", data + "/media");
+    std::filesystem::remove_all(data);
+    return ok ? 0 : 1;
+}
