@@ -64,3 +64,25 @@ std::string ParseExternalIpAnswer(const std::string& answer, std::string& ip)
 {
     return ParseConsoleAnswer(answer, { { "ip", &ip } });
 }
+
+std::string ParseRegistrationAnswer(const std::string& answer, std::string& pinCode)
+{
+    return ParseConsoleAnswer(answer, { { "pincode", &pinCode } });
+}
+
+std::string ParseServerInfoAnswer(const std::string& answer, ServerInfo& info)
+{
+    return ParseConsoleAnswer(
+        answer, { { "ip", &info.ip }, { "port", &info.port }, { "pcname", &info.name } });
+}
+
+std::string ParsePinUpdateAnswer(const std::string& answer)
+{
+    return ParseConsoleAnswer(answer, {}, true);
+}
+
+std::string ParseUpdateCheckAnswer(const std::string& answer, UpdateInfo& info)
+{
+    return ParseConsoleAnswer(
+        answer, { { "version", &info.version }, { "code", &info.code }, { "url", &info.url } });
+}
