@@ -41,6 +41,10 @@ int TakeExternalPort(IPortMapper& mapper, const std::string& localAddress, int i
         if (IsPortMappedToMe(mapper, localAddress, internalPort, candidate)
             || MapPort(mapper, localAddress, candidate, internalPort))
             return candidate;
+        // Without a usable gateway another port fares no better; only a refusal of this
+        // port (a UPnP error code) is worth the next candidate.
+        if (mapper.LastError() <= 0)
+            return 0;
     }
     return 0;
 }
