@@ -28,8 +28,11 @@ std::vector<std::string> DictTexts(const std::string& answer)
     const XmlNode* dict = FindFirstDict(document);
     if (!dict)
         return texts;
+    // The values as they were meant: "&amp;" in the document is "&" in the name.
+    XmlTextOptions plain;
+    plain.encodeEntities = false;
     for (const auto& child : dict->children)
-        texts.push_back(child->GetText());
+        texts.push_back(child->GetText(plain));
     return texts;
 }
 

@@ -21,11 +21,12 @@ extern char** environ;
 
 class DaemonProcess {
 public:
-    DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder)
+    DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder,
+        const std::string& programName = "vembacastd")
         : m_out(outputFolder + "/stdout")
         , m_err(outputFolder + "/stderr")
     {
-        std::string program = GetProgramFolder() + "/vembacastd";
+        std::string program = GetProgramFolder() + "/" + programName;
         std::vector<std::string> argv { program };
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> pointers;
