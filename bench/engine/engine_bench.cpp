@@ -15,7 +15,7 @@
 //
 //   engine_bench [--work DIR] [--seconds N] [--repeat N]
 
-#include "streaming/encoder.h"
+#include "enginectl/encoder.h"
 
 #include <algorithm>
 #include <chrono>

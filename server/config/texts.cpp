@@ -4,6 +4,7 @@
 #include "config/utf8_text.h"
 #include "platform/places.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <optional>
@@ -166,4 +167,22 @@ std::string LookupText(const std::string& key)
     std::shared_lock<std::shared_mutex> hold(g_languageLock);
     auto found = g_language.texts.find(UpperCase(key));
     return found == g_language.texts.end() ? key : found->second;
+}
+
+std::string LanguageFromLocale()
+{
+    for (const char* variable : { "LC_ALL", "LC_MESSAGES", "LANG" }) {
+        const char* value = std::getenv(variable);
+        if (value && *value)
+            return std::string(value).rfind("ko", 0) == 0 ? "kor" : "eng";
+    }
+    return "eng";
+}
+
+void StoreLocaleLanguageIfUnset()
+{
+    // An empty value is what a fresh data folder reads; the stored "kor" of an
+    // earlier run, or any other choice, stays.
+    if (GetSettingString(kKeyGeneralLanguage).empty())
+        SetSettingString("", kSettingSection, kKeyGeneralLanguage, LanguageFromLocale());
 }

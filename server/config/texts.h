@@ -24,6 +24,13 @@ bool SelectLanguage(const std::string& code = "");
 // when nothing has been selected yet.
 std::string GetLanguageCode();
 
+// The language the user's locale asks for: "kor" for a Korean locale (LC_ALL,
+// LC_MESSAGES or LANG, the first one set, starting with "ko"), else "eng".
+std::string LanguageFromLocale();
+// A fresh data folder has no language stored: store the locale's, so the first
+// messages come in the user's language. A stored language is kept as it is.
+void StoreLocaleLanguageIfUnset();
+
 // The texts of one language file by upper-case key, or nullopt when it cannot be
 // read. A damaged file gives the lines that parse; bytes that are not UTF-8 become U+FFFD.
 std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(

@@ -1,10 +1,11 @@
 #include "core/core_controller.h"
 
+#include "config/app_messages.h"
 #include "config/trace.h"
-#include "core/app_messages.h"
 #include "core/library_hooks.h"
 #include "core/session_hooks.h"
 #include "core/shutdown_command.h"
+#include "core/web_server_hooks.h"
 #include "platform/adapters.h"
 #include "platform/places.h"
 #include "remote/setting_defaults.h"
@@ -20,6 +21,7 @@ constexpr auto kWaitStep = std::chrono::milliseconds(10);
 CoreHooks DefaultCoreHooks()
 {
     CoreHooks hooks;
+    hooks.server = DefaultWebServerHooks();
     hooks.shutdownComputer = [] { return RunShutdownCommand(); };
     AddSessionHooks(hooks);
     AddLibraryHooks(hooks);
@@ -29,7 +31,7 @@ CoreHooks DefaultCoreHooks()
 CCoreController::CCoreController(ICoreView& view, CoreHooks hooks)
     : m_view(view)
     , m_hooks(std::move(hooks))
-    , m_server(m_hooks.server)
+    , m_server(m_hooks.server, DefaultWebServerConfig())
 {
 }
 

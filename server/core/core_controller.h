@@ -40,7 +40,7 @@ public:
 
 // The parts of the system the core drives; each may stay empty until that part exists.
 struct CoreHooks {
-    WebServerHooks server = DefaultWebServerHooks();
+    WebServerHooks server;
     // Puts one folder of the folder list file into the shared folder list.
     std::function<void(const FolderListEntry&)> registerSharedFolder;
     // Starts thumbnail making for every shared folder (after a successful start).

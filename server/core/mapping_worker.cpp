@@ -2,7 +2,7 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "core/app_messages.h"
+#include "config/app_messages.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
 

@@ -1,13 +1,10 @@
 #pragma once
 
-// The request table: every request path of the client API and the handler that serves
-// it. The URI is compared against the rows top to bottom; the first row that matches
-// serves the request. A row without a handler yet, and any URI that matches no row,
-// fall through to static files below the document root.
-//
-// Adding a request: write its handler in one file of its family (for example
-// server/http/connect.cpp or server/streaming/play.cpp), declare it in
-// http/handlers.h, and put it into its row of kRoutes in dispatch_table.cpp.
+// Request routing: a table of request paths and the handlers that serve them. The
+// URI is compared against the rows top to bottom; the first row that matches serves
+// the request. A row without a handler yet, and any URI that matches no row, fall
+// through to static files below the document root. The client API's own table lives
+// in the core (core/request_table.h), above every folder that has handlers.
 
 #include <span>
 #include <string_view>
@@ -27,9 +24,6 @@ struct Route {
     const char* handlerName;
     RequestHandler handler; // nullptr until the request is served
 };
-
-// The client API's table, in its fixed order.
-std::span<const Route> DefaultRoutes();
 
 // The first row whose path matches uri, or nullptr.
 const Route* FindRoute(std::span<const Route> routes, std::string_view uri);

@@ -4,10 +4,8 @@
 #include "config/trace.h"
 #include "http/civet_support.h"
 #include "http/request.h"
-#include "http/work_folders.h"
 #include "platform/places.h"
 #include "platform/ports.h"
-#include "remote/external_ip.h"
 
 #include <civetweb.h>
 #include <climits>
@@ -66,13 +64,6 @@ bool IsWebServerRunning()
 int GetListeningPort()
 {
     return g_listeningPort.load();
-}
-
-WebServerHooks DefaultWebServerHooks()
-{
-    WebServerHooks hooks;
-    hooks.refreshExternalIp = [] { return RefreshExternalIp(); };
-    return hooks;
 }
 
 CWebServer::CWebServer(WebServerHooks hooks, WebServerConfig config)
@@ -189,7 +180,8 @@ bool CWebServer::Start()
         m_nLastError = kWebErrorLibrary;
         return false;
     }
-    ForgetAllWorkFolders();
+    if (m_hooks.forgetWorkFolders)
+        m_hooks.forgetWorkFolders();
     TraceMessage(kTraceRequest, "<< Start webserver   (port:%d) >>", m_nPort);
     TraceMessage(kTraceRequest, " - Start webserver complete (succeed)");
     return true;
@@ -218,8 +210,10 @@ bool CWebServer::Stop()
 
 void CWebServer::CleanUp()
 {
-    ClearRememberedWorkFolders();
+    if (m_hooks.clearWorkFolders)
+        m_hooks.clearWorkFolders();
     if (m_hooks.removeEngineFiles)
         m_hooks.removeEngineFiles();
-    RemoveLeftoverListFiles();
+    if (m_hooks.removeListFiles)
+        m_hooks.removeListFiles();
 }

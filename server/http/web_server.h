@@ -40,23 +40,25 @@ struct WebServerHooks {
     std::function<bool()> refreshExternalIp;
     // Releases every client session, stopping its engine (before the library stops).
     std::function<void()> releaseSessions;
+    // Forgets the work folders of earlier runs (after a successful start).
+    std::function<void()> forgetWorkFolders;
+    // Clears the sessions' work folders (at stop, after the sessions are released).
+    std::function<void()> clearWorkFolders;
     // Removes the engines' temporary files (after the work folders are cleared).
     std::function<void()> removeEngineFiles;
+    // Removes the one-time list files nobody fetched.
+    std::function<void()> removeListFiles;
 };
 
 struct WebServerConfig {
-    std::span<const Route> routes = DefaultRoutes();
+    std::span<const Route> routes; // the request table (core/request_table.h)
     // Static files come from here; empty means res/web in the program folder.
     std::string documentRoot;
 };
 
-// The hooks of the running system: the real console refresh, nothing else yet.
-WebServerHooks DefaultWebServerHooks();
-
 class CWebServer {
 public:
-    explicit CWebServer(
-        WebServerHooks hooks = DefaultWebServerHooks(), WebServerConfig config = {});
+    explicit CWebServer(WebServerHooks hooks = {}, WebServerConfig config = {});
     virtual ~CWebServer(); // stops the server
     CWebServer(const CWebServer&) = delete;
     CWebServer& operator=(const CWebServer&) = delete;

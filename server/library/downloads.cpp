@@ -2,9 +2,9 @@
 // the share ("/file_download/Movies/Kids/a.avi").
 
 #include "config/trace.h"
-#include "http/handlers.h"
 #include "http/request.h"
 #include "http/send_file.h"
+#include "library/request_handlers.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
 #include "library/shared_folders.h"

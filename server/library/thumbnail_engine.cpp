@@ -4,8 +4,8 @@
 // made at once. Every run ends with QuitEncoding, so no engine is left behind.
 
 #include "config/trace.h"
+#include "enginectl/encoder.h"
 #include "library/thumbnail.h"
-#include "streaming/encoder.h"
 
 namespace {
 

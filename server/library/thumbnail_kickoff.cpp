@@ -7,7 +7,7 @@
 #include "library/thumbnail_kickoff.h"
 
 #include "config/trace.h"
-#include "library/listing.h"
+#include "library/folder_listing.h"
 #include "library/thumbnail.h"
 
 #include <mutex>

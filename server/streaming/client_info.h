@@ -13,9 +13,9 @@
 // start and stop of the engine. Sessions are shared (std::shared_ptr), so a request
 // or a watcher that still holds one never sees it freed under it.
 
+#include "enginectl/encoder.h"
+#include "enginectl/encoder_records.h"
 #include "platform/event.h"
-#include "streaming/encoder.h"
-#include "streaming/encoder_records.h"
 
 #include <atomic>
 #include <cstdint>

@@ -2,7 +2,7 @@
 
 // The texts of the engine's command lines. Everything here is a pure function of
 // its inputs so the exact wording, which the engine parses, can be checked alone;
-// MakeBatFile and QZ_MakeConvertCmd gather the inputs (media properties, the
+// MakeLiveCommandLine and QZ_MakeConvertCmd gather the inputs (media properties, the
 // subtitle script, the font) and call these.
 
 #include <cstdint>

@@ -36,7 +36,7 @@ std::string ResolveSessionFilePath(const std::string& storedPath)
     return mapping.status == RequestPathStatus::Mapped ? mapping.diskPath : std::string();
 }
 
-bool MakeBatFile(
+bool MakeLiveCommandLine(
     std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek)
 {
     commandLine.clear();
@@ -63,12 +63,12 @@ bool MakeBatFile(
         return false;
 
     int bandwidth = session.nBandwidth;
-    TraceMessage(kTraceWindow, "MakeBatFile - BANDWIDTH:%d", bandwidth);
+    TraceMessage(kTraceWindow, "MakeLiveCommandLine - BANDWIDTH:%d", bandwidth);
     // Without a picture size the engine could only be given an empty picture: a
     // file that is not video gets no engine.
     if (videoWidth <= 0 || videoHeight <= 0) {
         TraceMessage(
-            kTraceStreamFailure, "MakeBatFile : no picture size ('%s')", localPath.c_str());
+            kTraceStreamFailure, "MakeLiveCommandLine : no picture size ('%s')", localPath.c_str());
         return false;
     }
     LiveLine line;

@@ -19,5 +19,5 @@ enum class SeekBuild { No, Yes };
 // share, its picture size cannot be read, the variant has no encoding, or a newer
 // seek is waiting (nIsPrepareSeeking). Called under the engine-start lock, after
 // CreateEnginePipe and before StartENC.
-bool MakeBatFile(
+bool MakeLiveCommandLine(
     std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek);

@@ -13,7 +13,7 @@ LiveStart StartLiveEngine(
     int pipeNumber = session.m_Encoder.CreateEnginePipe();
     if (pipeNumber == -1)
         return LiveStart::NoPipe;
-    if (!MakeBatFile(commandLine, session, pipeNumber, startIndex, seek)) {
+    if (!MakeLiveCommandLine(commandLine, session, pipeNumber, startIndex, seek)) {
         // The pipes wait for an engine that will not come; close them now.
         session.m_Encoder.QuitEncoding();
         return LiveStart::NoLine;

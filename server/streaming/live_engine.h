@@ -18,7 +18,7 @@ class ClientInfo;
 enum class LiveStart {
     Started,
     NoPipe, // CreateEnginePipe failed
-    NoLine, // MakeBatFile found nothing to start (or a newer seek is waiting)
+    NoLine, // MakeLiveCommandLine found nothing to start (or a newer seek is waiting)
     Overtaken, // a newer seek came in while the line was built
     StartFailed, // StartENC failed
 };

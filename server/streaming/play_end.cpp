@@ -1,13 +1,13 @@
 // "/playEnd" ends a client's live stream and removes its files; "/pid" only traces.
 
 #include "config/trace.h"
-#include "http/handlers.h"
 #include "http/request.h"
-#include "http/work_folders.h"
 #include "library/media_properties.h"
 #include "streaming/client_info.h"
 #include "streaming/live_engine.h"
+#include "streaming/request_handlers.h"
 #include "streaming/session_list.h"
+#include "streaming/work_folders.h"
 
 #include <cstdlib>
 #include <mutex>

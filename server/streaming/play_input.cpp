@@ -1,7 +1,7 @@
 #include "streaming/play_input.h"
 
 #include "http/request.h"
-#include "streaming/playlist.h"
+#include "streaming/hls_playlists.h"
 
 namespace {
 

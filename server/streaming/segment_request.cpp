@@ -1,6 +1,6 @@
 #include "streaming/segment_request.h"
 
-#include "streaming/playlist.h"
+#include "streaming/hls_playlists.h"
 
 namespace {
 

@@ -18,17 +18,17 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "http/handlers.h"
 #include "http/request.h"
 #include "http/send_file.h"
-#include "http/work_folders.h"
 #include "platform/places.h"
 #include "streaming/client_info.h"
+#include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
-#include "streaming/playlist.h"
+#include "streaming/request_handlers.h"
 #include "streaming/segment_request.h"
 #include "streaming/segment_wait.h"
 #include "streaming/session_list.h"
+#include "streaming/work_folders.h"
 
 #include <mutex>
 

@@ -28,7 +28,8 @@ public:
         std::vector<std::string> arguments { "--address", "127.0.0.1", "--port", "0", "--database",
             folder + "/pins.sqlite" };
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        m_process = std::make_unique<DaemonProcess>(arguments, folder, "vembacast-console");
+        m_process = std::make_unique<DaemonProcess>(
+            GetProgramFolder() + "/vembacast-console", arguments, folder, std::vector<std::string> {});
         if (m_process->WaitForOutput("listening on 127.0.0.1:")) {
             std::string out = m_process->Out();
             m_port = std::atoi(out.c_str() + out.find("127.0.0.1:") + 10);

@@ -1,8 +1,8 @@
 #include "engine/engine_harness.h"
 
 #include "engine/test_media.h"
+#include "enginectl/engine_pipe.h"
 #include "platform/places.h"
-#include "streaming/engine_pipe.h"
 
 #include <atomic>
 #include <cstring>

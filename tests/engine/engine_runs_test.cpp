@@ -3,7 +3,7 @@
 
 #include "engine/engine_harness.h"
 #include "engine/test_media.h"
-#include "streaming/engine_pipe.h"
+#include "enginectl/engine_pipe.h"
 
 #include <filesystem>
 #include <fstream>

@@ -28,10 +28,10 @@ TEST(TraceViewer, ReceivesWhatTheTraceLogSends)
     ResetTraceStateForTesting();
     TraceViewerSocket viewer(runtime / "Displayer");
     ASSERT_TRUE(viewer.isOpen()) << viewer.error();
-    TraceMessage(kTraceWindow, "MakeBatFile - BANDWIDTH:%d", 576);
+    TraceMessage(kTraceWindow, "MakeLiveCommandLine - BANDWIDTH:%d", 576);
     auto datagram = viewer.receive(1000);
     ASSERT_TRUE(datagram);
-    EXPECT_EQ(FormatTraceDatagram(*datagram), "0x10008 MakeBatFile - BANDWIDTH:576");
+    EXPECT_EQ(FormatTraceDatagram(*datagram), "0x10008 MakeLiveCommandLine - BANDWIDTH:576");
     ResetTraceStateForTesting();
 }
 

@@ -1,9 +1,10 @@
 #include "daemon_window.h"
 
+#include "config/app_messages.h"
 #include "config/settings.h"
 #include "config/texts.h"
-#include "core/app_messages.h"
 #include "http/web_server.h"
+#include "library/shared_folders.h"
 
 #include <cstdio>
 
@@ -42,13 +43,36 @@ void CDaemonWindow::ServerStateChanged(bool running)
     if (!address.empty())
         std::printf(" or http://%s:%d/", address.c_str(), port);
     std::printf("\n");
+    if (GetSharedFolders().empty())
+        std::printf("vembacastd: %s\n", LookupText("IDS_DAEMON_NO_SHARES").c_str());
     std::fflush(stdout);
     m_started = true;
 }
 
+namespace {
+
+// The window's texts send the user to the settings dialog; the daemon has none, so
+// it names its own options instead.
+const char* DaemonTextKey(int code, const char* windowTextKey)
+{
+    switch (code) {
+    case 1:
+        return "IDS_DAEMON_NOT_SETTING";
+    case 2:
+        return "IDS_DAEMON_NEED_RESETTING";
+    case 3:
+        return "IDS_DAEMON_INVALID_SETTING";
+    default:
+        return windowTextKey;
+    }
+}
+
+} // namespace
+
 void CDaemonWindow::ShowServerError(int code, const char* textKey)
 {
-    std::fprintf(stderr, "vembacastd: %s (code %d)\n", LookupText(textKey).c_str(), code);
+    std::fprintf(stderr, "vembacastd: %s (code %d)\n",
+        LookupText(DaemonTextKey(code, textKey)).c_str(), code);
     std::fflush(stderr);
     m_exitReason = code;
 }

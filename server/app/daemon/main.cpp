@@ -12,6 +12,7 @@
 #include "daemon_window.h"
 #include "network_start.h"
 #include "options.h"
+#include "platform/data_folder_lock.h"
 #include "platform/places.h"
 #include "skin/message_loop.h"
 
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -64,7 +66,22 @@ int Serve(const DaemonOptions& options)
     sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // before any thread exists
 
-    CreateFolderPath(GetDataFolder());
+    std::string dataFolder = GetDataFolder();
+    CreateFolderPath(dataFolder);
+    // Before anything is written: a second server on this folder would rewrite the
+    // first one's port and folder list.
+    int holder = 0;
+    std::optional<DataFolderLock> lock = DataFolderLock::Acquire(dataFolder, holder);
+    if (!lock) {
+        SelectLanguage(LanguageFromLocale());
+        std::fprintf(stderr, "vembacastd: %s\n  (%s",
+            LookupText("IDS_DAEMON_DATA_FOLDER_IN_USE").c_str(), dataFolder.c_str());
+        if (holder > 0)
+            std::fprintf(stderr, ", pid %d", holder);
+        std::fprintf(stderr, ")\n");
+        return 1;
+    }
+    StoreLocaleLanguageIfUnset();
     SelectLanguage();
     NetworkBefore before = ReadNetworkBefore();
     std::string error;

@@ -2,7 +2,7 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "core/app_messages.h"
+#include "config/app_messages.h"
 #include "core/startup_checks.h"
 #include "platform/adapters.h"
 #include "remote/pin_sync.h"

@@ -21,25 +21,36 @@ extern char** environ;
 
 class DaemonProcess {
 public:
-    DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder,
-        const std::string& programName = "vembacastd")
+    DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder)
+        : DaemonProcess(GetProgramFolder() + "/vembacastd", arguments, outputFolder, {})
+    {
+    }
+
+    // Any program (a wrapper script too); environment, when not empty, replaces the
+    // test's own ("NAME=value" entries).
+    DaemonProcess(const std::string& program, const std::vector<std::string>& arguments,
+        const std::string& outputFolder, std::vector<std::string> environment)
         : m_out(outputFolder + "/stdout")
         , m_err(outputFolder + "/stderr")
     {
-        std::string program = GetProgramFolder() + "/" + programName;
         std::vector<std::string> argv { program };
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> pointers;
         for (std::string& argument : argv)
             pointers.push_back(argument.data());
         pointers.push_back(nullptr);
+        std::vector<char*> variables;
+        for (std::string& variable : environment)
+            variables.push_back(variable.data());
+        variables.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(
             &actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(
             &actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, pointers.data(), environ) != 0)
+        char** env = environment.empty() ? environ : variables.data();
+        if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, pointers.data(), env) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }

@@ -117,9 +117,9 @@ TEST_F(DaemonBehindGateway, APhoneFindsTheServerByItsPinAndSeesAPortChange)
 {
     std::string consoleFolder = m_root.path() + "/console";
     fs::create_directories(consoleFolder);
-    DaemonProcess console(
+    DaemonProcess console(GetProgramFolder() + "/vembacast-console",
         { "--address", "127.0.0.1", "--port", "0", "--database", consoleFolder + "/pins.sqlite" },
-        consoleFolder, "vembacast-console");
+        consoleFolder, {});
     ASSERT_TRUE(console.WaitForOutput("listening on 127.0.0.1:")) << console.Err();
     std::string out = console.Out();
     std::string root = "http://127.0.0.1:" + out.substr(out.find("127.0.0.1:") + 10);

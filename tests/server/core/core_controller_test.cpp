@@ -1,5 +1,5 @@
+#include "config/app_messages.h"
 #include "config/settings.h"
-#include "core/app_messages.h"
 #include "core/core_controller.h"
 #include "core/shutdown_command.h"
 #include "platform/places.h"

@@ -3,7 +3,7 @@
 
 #include "config/settings.h"
 #include "console/console_service.h"
-#include "core/app_messages.h"
+#include "config/app_messages.h"
 #include "console/sqlite_pin_registry.h"
 #include "core/mapping_worker.h"
 #include "core/startup_checks.h"

@@ -2,7 +2,7 @@
 
 #include "config/texts.h"
 #include "http/answer.h"
-#include "http/connect.h"
+#include "http/client_ids.h"
 #include "server/http/session_http_fixture.h"
 #include "streaming/session_list.h"
 

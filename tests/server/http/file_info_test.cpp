@@ -1,8 +1,8 @@
 // "/getFileInfo" over real HTTP on media made for the test, and every kind of bad
 // path value.
 
-#include "http/connect.h"
-#include "library/direct_play.h"
+#include "http/client_ids.h"
+#include "library/direct_play_table.h"
 #include "library/media_info_binding.h"
 #include "library/media_properties.h"
 #include "library/shared_folders.h"

@@ -1,7 +1,7 @@
 // "/playdirect/": the numbered URL of a file-info answer serves the file whole, by
 // byte range and by HEAD; numbers never given out are not found.
 
-#include "library/direct_play.h"
+#include "library/direct_play_table.h"
 #include "server/http/session_http_fixture.h"
 #include "server/library/media_samples.h"
 

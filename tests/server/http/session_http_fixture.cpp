@@ -1,6 +1,7 @@
 #include "server/http/session_http_fixture.h"
 
 #include "config/settings.h"
+#include "core/web_server_hooks.h"
 #include "library/shared_folders.h"
 #include "platform/places.h"
 #include "streaming/session_list.h"
@@ -41,7 +42,7 @@ void SessionHttpTest::StartServer()
     WebServerHooks hooks;
     hooks.refreshExternalIp = [] { return true; };
     hooks.releaseSessions = [] { QZ_FreeClientInfoList(); };
-    m_server = std::make_unique<CWebServer>(hooks);
+    m_server = std::make_unique<CWebServer>(hooks, DefaultWebServerConfig());
     ASSERT_TRUE(m_server->Start()) << "start error " << m_server->m_nLastError;
 }
 

@@ -1,5 +1,6 @@
 #include "web_server_fixture.h"
 
+#include "core/web_server_hooks.h"
 #include "http/answer.h"
 #include "http/request.h"
 #include "http/send_file.h"
@@ -78,7 +79,8 @@ void WebServerTest::WriteGoodSettings(int extPort)
 
 std::unique_ptr<CWebServer> WebServerTest::MakeServer(bool refreshSucceeds, bool defaultRoot)
 {
-    WebServerHooks hooks;
+    // The running system's clean-up at start and stop, with the console answer faked.
+    WebServerHooks hooks = DefaultWebServerHooks();
     hooks.refreshExternalIp = [refreshSucceeds] { return refreshSucceeds; };
     WebServerConfig config;
     config.routes = kEchoRoutes;

@@ -1,6 +1,6 @@
 #include "config/trace.h"
-#include "http/work_folders.h"
 #include "platform/places.h"
+#include "streaming/work_folders.h"
 #include "web_server_fixture.h"
 
 #include <arpa/inet.h>

@@ -2,7 +2,7 @@
 // the same under many threads at once.
 
 #include "http/web_server.h"
-#include "library/direct_play.h"
+#include "library/direct_play_table.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

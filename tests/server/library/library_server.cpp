@@ -1,6 +1,7 @@
 #include "library_server.h"
 
 #include "config/settings.h"
+#include "core/web_server_hooks.h"
 #include "http/web_server.h"
 #include "library/shared_folders.h"
 #include "platform/places.h"
@@ -59,7 +60,7 @@ LibraryServer::LibraryServer()
     m_port = vembatest::PrepareLoopbackServer(m_root, m_mediaFolder);
     WebServerHooks hooks = DefaultWebServerHooks();
     hooks.refreshExternalIp = [] { return true; };
-    m_server = std::make_unique<CWebServer>(hooks);
+    m_server = std::make_unique<CWebServer>(hooks, DefaultWebServerConfig());
     m_server->Start();
 }
 

@@ -57,7 +57,7 @@ protected:
     {
         session.SetFilePath(file);
         std::string line = "left over";
-        if (!MakeBatFile(line, session, 50001, startIndex, seek)) {
+        if (!MakeLiveCommandLine(line, session, 50001, startIndex, seek)) {
             EXPECT_EQ(line, "");
             return "";
         }

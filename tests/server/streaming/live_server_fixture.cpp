@@ -1,6 +1,7 @@
 #include "live_server_fixture.h"
 
 #include "config/settings.h"
+#include "core/web_server_hooks.h"
 #include "http/web_server.h"
 #include "library/shared_folders.h"
 #include "platform/places.h"
@@ -42,7 +43,7 @@ LiveServer::LiveServer(const SettingList& settings)
     WebServerHooks hooks = DefaultWebServerHooks();
     hooks.refreshExternalIp = [] { return true; };
     hooks.releaseSessions = [] { QZ_FreeClientInfoList(); };
-    m_server = std::make_unique<CWebServer>(hooks);
+    m_server = std::make_unique<CWebServer>(hooks, DefaultWebServerConfig());
     m_server->Start();
 }
 

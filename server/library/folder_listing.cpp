@@ -1,0 +1,199 @@
+#include "library/folder_listing.h"
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "config/utf8_text.h"
+#include "http/answer.h"
+#include "library/media_files.h"
+#include "library/media_properties.h"
+#include "library/share_confine.h"
+#include "library/shared_folders.h"
+#include "library/text_codec.h"
+#include "library/thumbnail.h"
+#include "platform/places.h"
+
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+enum class EntryKind { Skip, Folder, Video };
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// What a directory entry is in a listing, following links only when they stay
+// inside the share.
+EntryKind ClassifyEntry(
+    const std::string& full, const std::string& name, const std::string& shareFolder)
+{
+    struct stat info { };
+    if (lstat(full.c_str(), &info) != 0)
+        return EntryKind::Skip;
+    if (S_ISLNK(info.st_mode)
+        && (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0))
+        return EntryKind::Skip;
+    if (S_ISDIR(info.st_mode))
+        return name.front() == '.' ? EntryKind::Skip : EntryKind::Folder;
+    if (S_ISREG(info.st_mode) && ClassifyMediaFile(name) == kMediaFileVideo)
+        return EntryKind::Video;
+    return EntryKind::Skip;
+}
+
+std::string FolderEntry(const std::string& name, int count)
+{
+    return "<dict><key>name</key><string>" + XmlEscape(name) + "</string><key>count</key><string>"
+        + std::to_string(count) + "</string></dict>";
+}
+
+struct VideoEntry {
+    std::string name, playTime, size, resolution, thumbnail;
+    int encoding = 0, subtitle = 0;
+
+    std::string Markup() const
+    {
+        return "<dict><key>name</key><string>" + XmlEscape(name)
+            + "</string><key>playTime</key><string>" + XmlEscape(playTime)
+            + "</string><key>size</key><string>" + XmlEscape(size)
+            + "</string><key>resolution</key><string>" + XmlEscape(resolution)
+            + "</string><key>encoding</key><string>" + std::to_string(encoding)
+            + "</string><key>subtitle</key><string>" + std::to_string(subtitle)
+            + "</string><key>thumbnail</key><string>" + XmlEscape(thumbnail) + "</string></dict>";
+    }
+};
+
+// Reads one video's properties and, when they could be read, names its thumbnail
+// and queues the thumbnail when it is not stored yet.
+VideoEntry DescribeVideo(const std::string& full, const std::string& name,
+    const std::string& relativeFolder, const std::string& servicesFolder,
+    std::vector<ThumbInfo>& jobs)
+{
+    VideoEntry entry;
+    entry.name = name;
+    GetSubtitleAndEncoding(full, entry.subtitle, entry.encoding);
+    MediaProperties properties;
+    if (!ReadMediaProperties(full, properties)) {
+        TraceMessage(
+            kTraceSessionLock, "QZ_MakeFileList : MediaInfo Open Error ('%s')", full.c_str());
+        return entry;
+    }
+    entry.size = FormatSizeText(properties.fileSize);
+    entry.playTime = FormatPlayTime(properties.durationMs);
+    entry.resolution = std::to_string(properties.width) + "x" + std::to_string(properties.height);
+    if (entry.encoding >= 1 && !IsDirectPlayableMedia(properties))
+        entry.encoding = 0;
+
+    const std::string relativeName = relativeFolder + "/" + name;
+    TraceMessage(kTraceSessionLock,
+        "QZ_MakeFileList : QZ_MakeThumbnail strGetPath('%s'), strtemp('%s')",
+        relativeFolder.c_str(), name.c_str());
+    const std::string thumbnailFile = ThumbnailFilePath(
+        servicesFolder, relativeName, int(ParseLeadingInteger(kListThumbnailWidth)));
+    if (!IsRegularFile(thumbnailFile))
+        jobs.push_back(
+            { full, kListThumbnailWidth, kListThumbnailHeight, entry.playTime, relativeName });
+    const std::string thumbnailName = GetFileNameOf(thumbnailFile);
+    entry.thumbnail = "/" + relativeFolder + "/" + thumbnailName;
+    TraceMessage(kTraceSessionLock, "QZ_MakeFileList : QZ_MakeThumbnail strThumbnail('%s')",
+        entry.thumbnail.c_str());
+    return entry;
+}
+
+std::string AssembleDocument(const std::string& folders, const std::string& files)
+{
+    std::string body;
+    if (!folders.empty())
+        body += "<key>folders</key><array>" + folders + "</array>";
+    if (!files.empty())
+        body += "<key>files</key><array>" + files + "</array>";
+    return PlistDocument(body);
+}
+
+} // namespace
+
+FolderListing BuildFolderListing(const std::string& diskFolder, const std::string& requestPath,
+    const std::string& shareFolder, const std::string& servicesFolder)
+{
+    FolderListing listing;
+    std::string folders, files;
+    const std::string relativeFolder = NormalizeRequestFolder(requestPath);
+    std::unique_ptr<DIR, DirCloser> dir(opendir(diskFolder.c_str()));
+    while (dir) {
+        const dirent* item = readdir(dir.get());
+        if (!item)
+            break;
+        const std::string name = item->d_name;
+        if (name == "." || name == "..")
+            continue;
+        if (!textcodec::IsValidUtf8(name)) {
+            // No request path could name it again, so it is not offered.
+            TraceMessage(kTraceProgress, "QZ_MakeFileList : not UTF-8, skipped ('%s')",
+                SanitizeUtf8(diskFolder + name).c_str());
+            continue;
+        }
+        const std::string full = diskFolder + name;
+        switch (ClassifyEntry(full, name, shareFolder)) {
+        case EntryKind::Folder:
+            folders += FolderEntry(name, CountFolderEntries(full)) + "\r\n";
+            break;
+        case EntryKind::Video:
+            files
+                += DescribeVideo(full, name, relativeFolder, servicesFolder, listing.thumbnailJobs)
+                       .Markup()
+                + "\r\n";
+            break;
+        case EntryKind::Skip:
+            break;
+        }
+    }
+    listing.document = AssembleDocument(folders, files);
+    return listing;
+}
+
+void QZ_MakeFileList(std::string& list, const std::string& diskFolder,
+    const std::string& requestPath, const std::string& host)
+{
+    (void)host; // references are relative; the answer's URL carries the host
+    const std::string relativeFolder = NormalizeRequestFolder(requestPath);
+    const std::string shareFolder
+        = FindSharedFolderPath(relativeFolder.substr(0, relativeFolder.find('/')));
+    FolderListing listing
+        = BuildFolderListing(diskFolder, requestPath, shareFolder, GetServicesFolder());
+    if (!listing.thumbnailJobs.empty()) {
+        QZ_AddThumbnailJobs(std::move(listing.thumbnailJobs));
+        QZ_StartThumbnailThreads();
+    }
+    list = std::move(listing.document);
+    TraceMessage(kTraceProgress, "QZ_MakeFileList : ('%s')", list.c_str());
+}
+
+std::string MakeRootListDocument()
+{
+    std::string entries;
+    for (const SharedFolder& share : GetSharedFolders())
+        entries += FolderEntry(share.name, CountFolderEntries(share.path));
+    return PlistDocument("<key>folders</key><array>" + entries + "</array>");
+}
+
+std::vector<ThumbInfo> CollectShareThumbnailJobs()
+{
+    std::vector<ThumbInfo> jobs;
+    const std::string services = GetServicesFolder();
+    for (const SharedFolder& share : GetSharedFolders()) {
+        std::string folder = share.path;
+        if (folder.empty() || folder.back() != '/')
+            folder += '/';
+        FolderListing listing = BuildFolderListing(folder, "/" + share.name, share.path, services);
+        for (ThumbInfo& job : listing.thumbnailJobs)
+            jobs.push_back(std::move(job));
+    }
+    return jobs;
+}

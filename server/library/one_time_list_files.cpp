@@ -1,0 +1,133 @@
+#include "library/one_time_list_files.h"
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "http/request.h"
+#include "http/send_file.h"
+#include "platform/file_io.h"
+#include "platform/places.h"
+#include "platform/temp_names.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+class FileHandle {
+public:
+    explicit FileHandle(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileHandle()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int get() const { return m_fd; }
+    bool Close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+std::string NewListFile(const std::string& folder)
+{
+    std::string path = CreateTempListFile(folder);
+    if (path.empty() && !FileExists(folder)) {
+        // The folder is made at start-up; it may have been removed under us since.
+        CreateFolderPath(folder);
+        path = CreateTempListFile(folder);
+    }
+    return path;
+}
+
+} // namespace
+
+bool MakeAndGetXmlFile(const std::string& document, std::string& name)
+{
+    const std::string folder = GetServicesFolder();
+    const bool fresh = name.empty();
+    if (fresh) {
+        name = GetFileNameOf(NewListFile(folder));
+    } else if (!IsTempListFileName(name)) {
+        name.clear();
+    }
+    if (name.empty()) {
+        TraceMessage(kTraceProgress, "MakeAndGetXmlFile : cannot create a list file in ('%s')",
+            folder.c_str());
+        return false;
+    }
+    const std::string path = folder + "/" + name;
+    FileHandle file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const bool ok = file.get() >= 0 && WriteAll(file.get(), document) && file.Close();
+    if (!ok) {
+        if (fresh || file.get() >= 0)
+            unlink(path.c_str());
+        TraceMessage(kTraceProgress, "MakeAndGetXmlFile : cannot write ('%s')", path.c_str());
+        name.clear();
+        return false;
+    }
+    TraceMessage(kTraceProgress, "MakeAndGetXmlFile : ('%s')", name.c_str());
+    return true;
+}
+
+void OnNotifyXML(HttpRequest& request)
+{
+    TraceMessage(kTraceRequest, " - Noti OnNotifyXML: ('%s')", request.QueryString().c_str());
+    static constexpr std::string_view kPrefix = "/xml/";
+    const std::string& uri = request.Uri();
+    const std::string name = uri.substr(std::min(uri.size(), kPrefix.size()));
+    if (!IsTempListFileName(name)) {
+        request.SendError(404, "Not Found");
+    } else {
+        const std::string path = GetServicesFolder() + "/" + name;
+        if (request.IsHead()) {
+            qz_mg_send_file(request, path);
+        } else {
+            // Opening and then unlinking claims the file: of two fetches at once only
+            // the one whose unlink succeeds sends it, and nothing is left behind.
+            FileHandle file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            if (file.get() >= 0 && unlink(path.c_str()) == 0)
+                qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.get()));
+            else
+                request.SendError(500, "fopen(" + path + "): " + std::strerror(errno));
+        }
+    }
+    TraceMessage(
+        kTraceRequest, " - Noti complete: OnNotifyXML: ('%s')", request.QueryString().c_str());
+}
+
+void RemoveLeftoverListFiles()
+{
+    std::string services = GetServicesFolder();
+    if (services.empty())
+        return;
+    for (const std::string& name : ListFolder(services, FolderEntries::Files)) {
+        if (IsTempListFileName(name))
+            unlink((services + "/" + name).c_str());
+    }
+}

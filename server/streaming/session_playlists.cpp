@@ -1,0 +1,58 @@
+// QZ_MakeM3u8: the playlists of a session, written when the client asks to play.
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "http/client_ids.h"
+#include "http/web_server.h"
+#include "streaming/client_info.h"
+#include "streaming/hls_playlists.h"
+#include "streaming/session_list.h"
+
+namespace {
+
+void TraceMasterChoice(MasterChoice choice, const std::string& connType)
+{
+    switch (choice) {
+    case MasterChoice::Preset1:
+        TraceMessage(
+            kTraceLive, "  - BandWidth is fixed (%s mode => preset 1 fixed)", connType.c_str());
+        break;
+    case MasterChoice::Preset3:
+        TraceMessage(
+            kTraceLive, "  - BandWidth is fixed (%s mode => preset 3 fixed)", connType.c_str());
+        break;
+    case MasterChoice::AllFour:
+        TraceMessage(kTraceLive, "  - BandWidth is float ");
+        break;
+    }
+}
+
+} // namespace
+
+int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime)
+{
+    TraceMessage(kTraceLive, "<<QZ_MakeM3u8   START: (szID:'%s', szPlayTime:'%s')",
+        clientId.c_str(), playTime.c_str());
+    std::optional<int64_t> seconds = ParsePlayTime(playTime);
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(clientId);
+    if (!seconds || !session)
+        return 0;
+    int count = SegmentCountFor(*seconds);
+
+    // URLs point the client back at the host it connected under, on the external port.
+    PlaylistTarget target { FindClientHost(clientId).value_or(""),
+        static_cast<unsigned>(g_nExtPort.load()), clientId };
+    std::string folder = GetSessionWorkFolder(clientId);
+    CreateFolderPath(folder);
+    std::string connType = session->ConnType();
+    MasterChoice choice
+        = ChooseMasterVariants(GetSettingInt(kSettingSection, kKeyFixedBandwidth, 1), connType);
+    TraceMasterChoice(choice, connType);
+    if (!WritePlaylists(folder, target, choice, count)) {
+        TraceMessage(kTraceStreamFailure, "<<QZ_MakeM3u8 FAILED>> ('%s')", folder.c_str());
+        return 0;
+    }
+    session->nMaxTSNum = count;
+    TraceMessage(kTraceLive, "<<QZ_MakeM3u8 SUCCEED>>");
+    return 1;
+}

@@ -1,0 +1,114 @@
+#include "streaming/variant_request.h"
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "http/request.h"
+#include "http/send_file.h"
+#include "platform/places.h"
+#include "streaming/client_info.h"
+#include "streaming/hls_playlists.h"
+#include "streaming/live_engine.h"
+#include "streaming/request_handlers.h"
+#include "streaming/segment_request.h"
+#include "streaming/session_list.h"
+#include "streaming/work_folders.h"
+
+#include <mutex>
+
+namespace {
+
+// A run that could not start leaves the session able to take the next request.
+void AbandonStart(ClientInfo& session)
+{
+    session.hSeekEvent->Set();
+    session.bCancelSeeking = 1;
+}
+
+void StartVariant(ClientInfo& session, int variant, const std::string& query)
+{
+    session.nLastMadeTSNum = 0;
+    session.nLastReqTSNum = 0;
+    session.nSubtitleIndex = 0;
+    session.nBandwidth = variant;
+    session.StopENC();
+    session.ReleaseSubtitleEntries();
+
+    TraceMessage(kTraceLive, "PlayFile : pClientInfo->m_Encoder.CreateEnginePipe");
+    std::unique_lock startLock(EngineStartLock());
+    // Stopped again under the lock: a second variant request of the same client
+    // may have started an engine meanwhile.
+    session.StopENC();
+    RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
+    std::string commandLine;
+    LiveStart started = StartLiveEngine(session, -1, SeekBuild::No, commandLine);
+    if (started == LiveStart::NoPipe || started == LiveStart::NoLine
+        || started == LiveStart::Overtaken) {
+        startLock.unlock();
+        AbandonStart(session);
+        return;
+    }
+    TraceMessage(kTraceLive, " -- Starting FFMPEG Client:(%s), Parameter:(%s)",
+        session.Dump().c_str(), commandLine.c_str());
+    if (started == LiveStart::Started) {
+        session.nIsPlay = 1;
+        startLock.unlock();
+        RememberWorkFolder(GetSessionWorkFolder(session.szClientID));
+        TraceMessage(kTraceLive, "<<QZ_StartClient  SUCCEED >>");
+        return;
+    }
+    startLock.unlock();
+    TraceMessage(kTraceStreamFailure, " FAILED - qz_play_file : StartENC (%s) ", query.c_str());
+    session.nIsPlay = 0;
+    session.ReleaseSubtitleEntries();
+}
+
+} // namespace
+
+void QZ_StartClient(const std::string& clientId, const std::string& uri)
+{
+    TraceMessage(kTraceLive, "<<QZ_StartClient (szClientID:'%s')>>", clientId.c_str());
+    TraceMessage(kTraceLive, " QZ_StartClient : request_info->uri : %s", uri.c_str());
+    std::string name = uri.substr(uri.rfind('/') + 1);
+    if (name == kMasterPlaylistName) {
+        TraceMessage(kTraceLive, " - CAST request m3u8");
+        return;
+    }
+    std::optional<int> variant = ParseVariantPlaylistName(name);
+    if (!variant)
+        return;
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(clientId);
+    if (!session) {
+        TraceMessage(kTraceLive, " - ignore m3u8   pClientInfo is NULL");
+        return;
+    }
+    // A session without playlists has nothing to play: no engine for it.
+    if (session->nMaxTSNum < 0) {
+        TraceMessage(kTraceLive, " - ignore m3u8   no playlist");
+        return;
+    }
+    if (session->nLastReqTSNum == session->nMaxTSNum) {
+        TraceMessage(
+            kTraceLive, " - ignore m3u8   pClientInfo->nLastReqTSNum == pClientInfo->nMaxTSNums");
+        return;
+    }
+    StartVariant(*session, *variant, uri);
+}
+
+void OnNotifyPlayList(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyPlayList", request.QueryString());
+    std::optional<LiveRequestPath> path = ParseLiveRequestPath(request.Uri(), "/list/");
+    // Only the playlists of a work folder are served here.
+    if (!path || !IsPlaylistName(path->name)) {
+        request.SendError(404, "File not found");
+        return;
+    }
+    std::string file = WorkFileOf(GetServicesFolder(), *path);
+    QZ_StartClient(path->clientId, request.Uri());
+    if (!FileExists(file)) {
+        request.SendError(404, "File not found");
+        return;
+    }
+    TraceMessage(kTraceRequestStep, " - TRY : qz_mg_send_file : ('%s')", file.c_str());
+    qz_mg_send_file(request, file);
+}
