@@ -30,6 +30,12 @@ inline constexpr veneta::MessageId WM_APP_QUEUE_LAST = 0x80D9;
 
 // Code 7 of WM_APP_SERVER_ERROR: no UPnP gateway took the mapping.
 inline constexpr int kServerErrorNoUpnpDevice = 7;
+// Code 8, sent to the settings dialog: the port is mapped, but the server cannot reach
+// its own external address through the gateway.
+inline constexpr int kServerErrorNoExternalAccess = 8;
+
+// The settings dialog's frame index while it is open (the target of code 8).
+inline constexpr int kFrameSettingsDialog = 6;
 
 // The language key of the message the main window shows for a WM_APP_SERVER_ERROR
 // code, or nullptr for a code it ignores.

@@ -47,6 +47,8 @@ struct CFormService::State {
             request.method = info->request_method ? info->request_method : "";
             request.path = info->local_uri ? info->local_uri : "";
             request.remoteAddress = info->remote_addr;
+            if (const char* forwarded = mg_get_header(connection, "X-Forwarded-For"))
+                request.forwardedFor = forwarded;
             if (info->content_length > kMaxBody) {
                 mg_send_http_error(connection, 413, "%s", "Request Too Large");
                 return 413;

@@ -18,6 +18,7 @@ struct FormRequest {
     std::string path; // the cleaned local URI
     std::string body; // the request body (form fields), at most 64 KB
     std::string remoteAddress;
+    std::string forwardedFor; // the X-Forwarded-For header, empty without one
 };
 
 // The answer text, or nullopt for 404.

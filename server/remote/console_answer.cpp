@@ -28,8 +28,11 @@ std::vector<std::string> DictTexts(const std::string& answer)
     const XmlNode* dict = FindFirstDict(document);
     if (!dict)
         return texts;
+    // The values as they were meant: "&amp;" in the document is "&" in the name.
+    XmlTextOptions plain;
+    plain.encodeEntities = false;
     for (const auto& child : dict->children)
-        texts.push_back(child->GetText());
+        texts.push_back(child->GetText(plain));
     return texts;
 }
 
@@ -63,4 +66,26 @@ std::string ParseConsoleAnswer(
 std::string ParseExternalIpAnswer(const std::string& answer, std::string& ip)
 {
     return ParseConsoleAnswer(answer, { { "ip", &ip } });
+}
+
+std::string ParseRegistrationAnswer(const std::string& answer, std::string& pinCode)
+{
+    return ParseConsoleAnswer(answer, { { "pincode", &pinCode } });
+}
+
+std::string ParseServerInfoAnswer(const std::string& answer, ServerInfo& info)
+{
+    return ParseConsoleAnswer(
+        answer, { { "ip", &info.ip }, { "port", &info.port }, { "pcname", &info.name } });
+}
+
+std::string ParsePinUpdateAnswer(const std::string& answer)
+{
+    return ParseConsoleAnswer(answer, {}, true);
+}
+
+std::string ParseUpdateCheckAnswer(const std::string& answer, UpdateInfo& info)
+{
+    return ParseConsoleAnswer(
+        answer, { { "version", &info.version }, { "code", &info.code }, { "url", &info.url } });
 }

@@ -23,3 +23,25 @@ std::string ParseConsoleAnswer(const std::string& answer,
 
 // The external-address answer: keys "result", "message", "ip".
 std::string ParseExternalIpAnswer(const std::string& answer, std::string& ip);
+
+// The registration answer: "result", "message", "pincode".
+std::string ParseRegistrationAnswer(const std::string& answer, std::string& pinCode);
+
+struct ServerInfo {
+    std::string ip;
+    std::string port;
+    std::string name;
+};
+// The server information answer: "result", "message", "ip", "port", "pcname".
+std::string ParseServerInfoAnswer(const std::string& answer, ServerInfo& info);
+
+// The PIN update answer: "result", "message" (the walk ends at the message).
+std::string ParsePinUpdateAnswer(const std::string& answer);
+
+struct UpdateInfo {
+    std::string version;
+    std::string code;
+    std::string url;
+};
+// The update check answer: "result", "message", "version", "code", "url".
+std::string ParseUpdateCheckAnswer(const std::string& answer, UpdateInfo& info);

@@ -1,4 +1,5 @@
 #include "remote/http_transport.h"
+#include "remote/relay_server.h"
 
 #include <curl/curl.h>
 #include <memory>
@@ -6,21 +7,29 @@
 
 namespace {
 
-constexpr size_t kMaxAnswerBytes = 100000000;
-
 void EnsureCurl()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct BodySink {
+    std::string* body;
+    size_t limit;
+    bool overflowed = false;
+};
+
 size_t AppendBody(char* data, size_t size, size_t count, void* userData)
 {
-    auto* body = static_cast<std::string*>(userData);
+    auto* sink = static_cast<BodySink*>(userData);
     size_t bytes = size * count;
-    size_t room = kMaxAnswerBytes - std::min(body->size(), kMaxAnswerBytes);
-    body->append(data, std::min(bytes, room));
-    return bytes > room ? 0 : bytes; // 0 ends the transfer at the limit
+    size_t room = sink->limit - std::min(sink->body->size(), sink->limit);
+    if (bytes > room) {
+        sink->overflowed = true;
+        return 0; // ends the transfer at the limit
+    }
+    sink->body->append(data, bytes);
+    return bytes;
 }
 
 struct CurlDeleter {
@@ -77,7 +86,8 @@ TransportResult CCurlTransport::Exchange(
         curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_timeouts.connect.count()));
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(m_timeouts.total.count()));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &result.body);
+    BodySink sink { &result.body, m_timeouts.maxBodyBytes };
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     if (post) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
@@ -91,13 +101,15 @@ TransportResult CCurlTransport::Exchange(
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     result.status = static_cast<int>(status);
     result.failure = ClassifyFailure(curl, code, status);
-    if (code == CURLE_WRITE_ERROR && result.body.size() >= kMaxAnswerBytes)
-        result.failure = TransportFailure::None; // stopped at the limit on purpose
+    if (sink.overflowed)
+        result.failure = TransportFailure::TooLarge;
     return result;
 }
 
 IHttpTransport& DefaultHttpTransport()
 {
-    static CCurlTransport transport;
+    // Console answers are small; a console that sends more, or stalls, is cut off.
+    static CCurlTransport transport(CurlTimeouts { std::chrono::milliseconds(5000),
+        std::chrono::milliseconds(15000), kMaxConsoleAnswerBytes });
     return transport;
 }

@@ -3,16 +3,29 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "platform/adapters.h"
-#include "remote/console_service.h"
+#include "platform/places.h"
+#include "remote/network_identity.h"
 #include "remote/relay_server.h"
 
-#include <memory>
-
 namespace {
+
+constexpr int kMaxFailedLookups = 10;
+constexpr std::chrono::seconds kLookupWindow { 600 };
 
 std::string RootOf(int port)
 {
     return "http://127.0.0.1:" + std::to_string(port) + "/";
+}
+
+// The gateway's external address when mapping is on and it answers, else the adapter's.
+std::string EmbeddedExternalAddress()
+{
+    if (GetSettingInt(kSettingSection, "AutoPortMapMode", 0) != 0) {
+        std::string gatewayAddress = GatewayExternalAddress();
+        if (!gatewayAddress.empty())
+            return gatewayAddress;
+    }
+    return ChosenAdapterAddress();
 }
 
 } // namespace
@@ -26,6 +39,17 @@ std::string ChosenAdapterAddress()
     return adapters.empty() ? std::string() : adapters.front().address;
 }
 
+ConsoleRequest ToConsoleRequest(const FormRequest& request)
+{
+    return ConsoleRequest { PageOfPath(request.path), ParseFormFields(request.body),
+        request.remoteAddress };
+}
+
+CEmbeddedConsole::CEmbeddedConsole()
+    : m_limiter(kMaxFailedLookups, kLookupWindow)
+{
+}
+
 CEmbeddedConsole::~CEmbeddedConsole()
 {
     Stop();
@@ -35,10 +59,21 @@ bool CEmbeddedConsole::Start()
 {
     if (m_service.IsRunning())
         return true;
-    auto console = std::make_shared<CConsoleService>(
-        [](const FormRequest&) { return ChosenAdapterAddress(); });
-    bool started = m_service.Start(
-        "127.0.0.1", 0, [console](const FormRequest& request) { return console->Answer(request); });
+    if (!m_registry) {
+        auto registry = std::make_unique<CSqlitePinRegistry>();
+        std::string error;
+        if (registry->Open(GetDataFolder() + "/console.sqlite", error))
+            m_registry = std::move(registry);
+        else
+            TraceMessage(kTraceWebFailure, "Embedded console - no PIN registry: %s", error.c_str());
+    }
+    m_console = std::make_unique<CConsoleService>(
+        [](const ConsoleRequest&) { return EmbeddedExternalAddress(); }, m_registry.get(),
+        &m_limiter, ConsoleRelease { VEMBACAST_VERSION_TEXT, "0", "" });
+    CConsoleService* console = m_console.get();
+    bool started = m_service.Start("127.0.0.1", 0, [console](const FormRequest& request) {
+        return console->Answer(ToConsoleRequest(request));
+    });
     if (!started)
         return false;
     SetBuiltInConsoleRoot(RootOf(m_service.Port()));

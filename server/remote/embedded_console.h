@@ -3,14 +3,20 @@
 // The embedded console: the console service run by the server itself on a loopback
 // port, so a server on a home network starts and streams without any outside service.
 // While it runs it is the built-in console of CRelayServer, and every console request
-// still travels the real HTTP path. It reports the chosen adapter's address as the
-// external address.
+// still travels the real HTTP path. It reports the gateway's external address when
+// automatic port mapping is on and the gateway answers, else the chosen adapter's
+// address; its PIN registry is an SQLite file in the data folder.
 
+#include "console/console_service.h"
+#include "console/lookup_limiter.h"
+#include "console/sqlite_pin_registry.h"
 #include "http/form_service.h"
+
+#include <memory>
 
 class CEmbeddedConsole {
 public:
-    CEmbeddedConsole() = default;
+    CEmbeddedConsole();
     ~CEmbeddedConsole(); // stops it
     CEmbeddedConsole(const CEmbeddedConsole&) = delete;
     CEmbeddedConsole& operator=(const CEmbeddedConsole&) = delete;
@@ -22,7 +28,10 @@ public:
     int Port() const { return m_service.Port(); }
 
 private:
-    CFormService m_service;
+    std::unique_ptr<CSqlitePinRegistry> m_registry; // null when its file cannot be opened
+    CLookupLimiter m_limiter;
+    std::unique_ptr<CConsoleService> m_console;
+    CFormService m_service; // last: stopped before the parts its handler uses go
 };
 
 // Starts console when no console address is configured ("TestSeverURL" empty).
@@ -31,3 +40,6 @@ bool StartEmbeddedConsoleIfNeeded(CEmbeddedConsole& console);
 
 // The address of the adapter the server serves on: "InIP", else the first adapter's.
 std::string ChosenAdapterAddress();
+
+// A console request as the console logic sees it.
+ConsoleRequest ToConsoleRequest(const FormRequest& request);

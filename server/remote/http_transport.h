@@ -18,6 +18,7 @@ enum class TransportFailure {
     Connect, // no connection to host:port
     Request, // the request could not be sent
     Receive, // the answer broke off after its status line
+    TooLarge, // the body passed the transport's limit and was not read to its end
 };
 
 struct TransportResult {
@@ -38,9 +39,11 @@ public:
 struct CurlTimeouts {
     std::chrono::milliseconds connect { 10000 };
     std::chrono::milliseconds total { 30000 };
+    size_t maxBodyBytes = 100000000; // a longer body ends the exchange as TooLarge
 };
 
-// libcurl, plain http only, agent "VembaCAST", body read up to 100 000 000 bytes.
+// libcurl, plain http only, agent "VembaCAST". An answer that sends nothing for the
+// total time, or more than the limit, ends the exchange.
 class CCurlTransport : public IHttpTransport {
 public:
     explicit CCurlTransport(CurlTimeouts timeouts = {});

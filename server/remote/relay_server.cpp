@@ -1,6 +1,8 @@
 #include "remote/relay_server.h"
 
 #include "config/settings.h"
+#include "config/utf8_text.h"
+#include "remote/form_encoding.h"
 
 #include <cctype>
 #include <mutex>
@@ -117,10 +119,16 @@ std::string CRelayServer::PostForm(
     case TransportFailure::Request:
         return "ERR: Unable Relay Server";
     case TransportFailure::Receive:
+    case TransportFailure::TooLarge:
+        // A cut-off answer may end inside a value ("192.168.1"): nothing of it is used.
+        return std::string();
     case TransportFailure::None:
         break;
     }
-    return result.status == 200 ? result.body : std::string();
+    if (result.status != 200 || result.body.size() > kMaxConsoleAnswerBytes
+        || SanitizeUtf8(result.body) != result.body)
+        return std::string();
+    return result.body;
 }
 
 std::string CRelayServer::Request(
@@ -135,4 +143,47 @@ std::string CRelayServer::Request(
 std::string CRelayServer::GetExternalIp()
 {
     return Request(m_infoAddress, "getExternalIP.php", "admin_id=corvane");
+}
+
+std::string CRelayServer::RegisterPinCode(
+    const std::string& hardwareAddress, const std::string& name, const std::string& port)
+{
+    return Request(m_pinAddress, "registerPINCode.php",
+        FormBody({ { "mac", hardwareAddress }, { "name", name }, { "port", port } }));
+}
+
+std::string CRelayServer::GetServerInfoFromPinCode(
+    const std::string& pinCode, const std::string& locale)
+{
+    return Request(m_pinAddress, "getServerInfoFromPINCode.php",
+        FormBody({ { "pincode", pinCode }, { "locale", locale } }));
+}
+
+std::string CRelayServer::UpdatePinCode(const std::string& pinCode, const std::string& port,
+    const std::string& name, const std::string& hardwareAddress, bool pinModeOn,
+    const std::string& locale)
+{
+    return Request(m_pinAddress, "updatePINCode.php",
+        FormBody({ { "pincode", pinCode }, { "port", port }, { "name", name },
+            { "mac", hardwareAddress }, { "modeon", pinModeOn ? "1" : "0" },
+            { "locale", locale } }));
+}
+
+std::string CRelayServer::CheckUpdate(const std::string& locale)
+{
+    return Request(
+        m_updateAddress, "updatecheck.php", FormBody({ { "product", "0" }, { "locale", locale } }));
+}
+
+std::string PinLocale()
+{
+    std::string language = GetSettingString("General_language", "kor");
+    for (char& c : language)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return language == "KOR" ? "KR" : "EN";
+}
+
+std::string UpdateLocale()
+{
+    return GetSettingString("ErrLANG", "en");
 }

@@ -24,6 +24,14 @@ std::string GetBuiltInConsoleRoot();
 // plain http with a host and a valid port.
 bool SplitHttpUrl(const std::string& url, HttpTarget& target);
 
+// The locale of the PIN requests: "KR" when "General_language" is kor, else "EN".
+std::string PinLocale();
+// The locale of the update check: "ErrLANG", default "en".
+std::string UpdateLocale();
+
+// The largest console answer taken; the console's answers are a few hundred bytes.
+inline constexpr size_t kMaxConsoleAnswerBytes = 1024 * 1024;
+
 class CRelayServer {
 public:
     explicit CRelayServer(IHttpTransport& transport = DefaultHttpTransport());
@@ -35,8 +43,16 @@ public:
     std::string PostForm(
         const std::string& base, const std::string& page, const std::string& body, int method);
 
-    // The console's answer with the external address, empty on any transport failure.
+    // The console requests. Each answers the console's property list, or empty text on
+    // any transport failure, a cut-off answer, or one that is too large or not UTF-8.
     std::string GetExternalIp();
+    std::string RegisterPinCode(
+        const std::string& hardwareAddress, const std::string& name, const std::string& port);
+    std::string GetServerInfoFromPinCode(const std::string& pinCode, const std::string& locale);
+    std::string UpdatePinCode(const std::string& pinCode, const std::string& port,
+        const std::string& name, const std::string& hardwareAddress, bool pinModeOn,
+        const std::string& locale);
+    std::string CheckUpdate(const std::string& locale);
 
     const std::string& PinAddress() const { return m_pinAddress; }
     const std::string& InfoAddress() const { return m_infoAddress; }

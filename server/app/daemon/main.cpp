@@ -10,6 +10,7 @@
 #include "config/texts.h"
 #include "core/core_controller.h"
 #include "daemon_window.h"
+#include "network_start.h"
 #include "options.h"
 #include "platform/places.h"
 #include "platform/single_copy.h"
@@ -79,6 +80,12 @@ int Serve(const DaemonOptions& options)
     }
     StoreLocaleLanguageIfUnset();
     SelectLanguage();
+    NetworkBefore before = ReadNetworkBefore();
+    std::string error;
+    if (!WriteNetworkOptions(options, error)) {
+        std::fprintf(stderr, "vembacastd: %s\n", error.c_str());
+        return 2;
+    }
     if (options.WritesSettings())
         WriteSettings(options);
 
@@ -89,6 +96,8 @@ int Serve(const DaemonOptions& options)
     // The defaults ask the console for the external address, so it must run first.
     controller.StartEmbeddedConsole();
     controller.FillSettingDefaults();
+    RunNetworkStart(options, before, DefaultNetworkSeams(),
+        [&controller] { controller.FillSettingDefaults(); });
     controller.LoadFolderList();
     controller.CreateServicesFolder();
     controller.StartStopServer();

@@ -127,6 +127,60 @@ bool Is(const std::string& argument, const std::string& name)
     return argument == name || argument.starts_with(name + "=");
 }
 
+bool ParseSwitch(const std::string& name, const std::string& text, std::optional<bool>& value,
+    std::string& error)
+{
+    if (text != "on" && text != "off") {
+        error = name + " wants on or off, not '" + text + "'";
+        return false;
+    }
+    value = text == "on";
+    return true;
+}
+
+bool ParseConsole(const std::string& text, std::string& error)
+{
+    bool http = text.empty() || (text.starts_with("http://") && text.size() > 7);
+    if (!http || HasControlCharacter(text) || text.find(' ') != std::string::npos) {
+        error = "--console wants an http:// address, or nothing for the embedded console";
+        return false;
+    }
+    return true;
+}
+
+// The network options; false with error set when argument is one of them but malformed.
+bool ParseNetworkOption(
+    int argc, char** argv, int& i, DaemonOptions& options, bool& known, std::string& error)
+{
+    std::string argument = argv[i];
+    std::string value;
+    known = true;
+    if (Is(argument, "--port-mapping"))
+        return TakeValue(argc, argv, i, "--port-mapping", value, error)
+            && ParseSwitch("--port-mapping", value, options.portMapping, error);
+    if (Is(argument, "--pin"))
+        return TakeValue(argc, argv, i, "--pin", value, error)
+            && ParseSwitch("--pin", value, options.pinMode, error);
+    if (Is(argument, "--adapter")) {
+        if (!TakeValue(argc, argv, i, "--adapter", value, error))
+            return false;
+        if (value.empty() || HasControlCharacter(value)) {
+            error = "--adapter wants an interface name or address";
+            return false;
+        }
+        options.adapter = value;
+        return true;
+    }
+    if (Is(argument, "--console")) {
+        if (!TakeValue(argc, argv, i, "--console", value, error) || !ParseConsole(value, error))
+            return false;
+        options.console = value;
+        return true;
+    }
+    known = false;
+    return true;
+}
+
 } // namespace
 
 bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::string& error)
@@ -165,8 +219,13 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
                 return false;
             options.password = value;
         } else {
-            error = "unknown argument '" + argument + "' (see --help)";
-            return false;
+            bool known = false;
+            if (!ParseNetworkOption(argc, argv, i, options, known, error))
+                return false;
+            if (!known) {
+                error = "unknown argument '" + argument + "' (see --help)";
+                return false;
+            }
         }
     }
     return true;
@@ -187,9 +246,20 @@ const char* DaemonUsage()
            "  --password DIGITS  clients must give this password (1 to 4 digits)\n"
            "  --require-password the server checks the password itself: browsers must give\n"
            "                     it, phone apps cannot connect (needs a stored --password)\n"
+           "  --port-mapping on|off\n"
+           "                     map the port on the router by UPnP (it stays mapped until\n"
+           "                     switched off), or remove that mapping\n"
+           "  --pin on|off       keep a PIN code at the console, under which phones outside\n"
+           "                     the home network find this server\n"
+           "  --adapter NAME     serve on the network interface NAME (or with that address)\n"
+           "  --console URL      the console's http:// root address; an empty URL uses the\n"
+           "                     embedded console (the default)\n"
            "  --help             show this text\n"
            "\n"
            "With --port, --share or --password the settings are written (the server counts\n"
-           "as set up); missing network settings are filled with defaults either way.\n"
+           "as set up); missing network settings are filled with defaults either way. The\n"
+           "network options are kept for later starts. Every start checks the network\n"
+           "settings and prints one line with the result; when the network has changed the\n"
+           "settings are refilled and the mapping and PIN code the user switched on redone.\n"
            "A malformed option prints one line and exits with status 2, writing nothing.\n";
 }

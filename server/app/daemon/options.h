@@ -15,6 +15,10 @@ struct DaemonOptions {
     std::vector<FolderListEntry> shares;
     std::optional<std::string> password;
     bool requirePassword = false; // --require-password: the server checks the password
+    std::optional<bool> portMapping; // --port-mapping on|off
+    std::optional<bool> pinMode; // --pin on|off
+    std::optional<std::string> adapter; // an interface name or its address
+    std::optional<std::string> console; // the console's root address, "" for the embedded
     bool help = false;
 
     // Shares, a port or a password make the daemon write the settings as the settings

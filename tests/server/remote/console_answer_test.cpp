@@ -71,8 +71,8 @@ TEST(ConsoleAnswer, ThePinUpdateWalkStopsAtTheMessage)
     EXPECT_EQ(ParseConsoleAnswer(Answer(body), {}, false), "second");
 }
 
-TEST(ConsoleAnswer, EscapedTextsComeBackEncoded)
+TEST(ConsoleAnswer, EscapedTextsComeBackAsTheyWereMeant)
 {
-    std::string message = ParseConsoleAnswer(Answer(PlistAnswer(-1, "a & b").Body()), {});
-    EXPECT_EQ(message, "a &amp; b");
+    std::string message = ParseConsoleAnswer(Answer(PlistAnswer(-1, "a & b <c>").Body()), {});
+    EXPECT_EQ(message, "a & b <c>");
 }

@@ -1,6 +1,6 @@
 #include "config/settings.h"
+#include "console/console_service.h"
 #include "http/form_service.h"
-#include "remote/console_service.h"
 #include "remote/embedded_console.h"
 #include "remote/external_ip.h"
 #include "remote/relay_server.h"
@@ -61,9 +61,9 @@ TEST_F(EmbeddedConsoleTest, AnUnknownPageIsAnEmptyAnswer)
 TEST_F(EmbeddedConsoleTest, AConsoleWithoutAnAddressLeavesTheSettingAlone)
 {
     CFormService service;
-    CConsoleService noAddress([](const FormRequest&) { return std::string(); });
-    ASSERT_TRUE(
-        service.Start("127.0.0.1", 0, [&](const FormRequest& r) { return noAddress.Answer(r); }));
+    CConsoleService noAddress([](const ConsoleRequest&) { return std::string(); });
+    ASSERT_TRUE(service.Start("127.0.0.1", 0,
+        [&](const FormRequest& r) { return noAddress.Answer(ToConsoleRequest(r)); }));
     Set("TestSeverURL_INFO", "http://127.0.0.1:" + std::to_string(service.Port()) + "/info/");
     Set("ExtIP", "192.0.2.50");
     EXPECT_FALSE(RefreshExternalIp());

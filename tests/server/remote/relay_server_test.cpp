@@ -60,8 +60,11 @@ TEST_F(RelayServerTest, TransportFailuresBecomeTheErrorTexts)
     EXPECT_EQ(relay.PostForm("http://h/", "p.php", "", kFormPost), "ERR: Unable Internet Session");
     m_transport.reply = { TransportFailure::Request, 0, "" };
     EXPECT_EQ(relay.PostForm("http://h/", "p.php", "", kFormPost), "ERR: Unable Relay Server");
+    // A cut-off answer could end inside a value: none of it is taken.
     m_transport.reply = { TransportFailure::Receive, 200, "<plist><di" };
-    EXPECT_EQ(relay.PostForm("http://h/", "p.php", "", kFormPost), "<plist><di");
+    EXPECT_EQ(relay.PostForm("http://h/", "p.php", "", kFormPost), "");
+    m_transport.reply = { TransportFailure::TooLarge, 200, "<plist><dict>" };
+    EXPECT_EQ(relay.PostForm("http://h/", "p.php", "", kFormPost), "");
     m_transport.reply = { TransportFailure::None, 404, "not found page" };
     EXPECT_EQ(relay.PostForm("http://h/", "p.php", "", kFormPost), "");
 }

@@ -1,0 +1,45 @@
+#pragma once
+
+// The mapping worker behind the automatic port-mapping control (and an adapter
+// change): with mapping on it maps the server's port on the gateway, trying up to ten
+// external ports from the listening port upwards, keeps "ExtPort" and the PIN
+// registration in step and probes the external address; with mapping off it removes
+// the mapping and returns "ExtPort" to the listening port.
+//
+// Threads: it runs on the thread that calls it (the settings dialog starts one per
+// click; the daemon runs it at start) and blocks on the gateway and the console. Two
+// workers at once would race on the settings: callers run one at a time.
+
+#include "remote/http_transport.h"
+#include "remote/network_identity.h"
+
+#include <string>
+
+struct MappingRequest {
+    bool mappingOn = false;
+    bool removeFirst = false; // the adapter changed: remove the old mapping first
+    bool pinModeOn = false; // keep the PIN registration in step with "ExtPort"
+};
+
+struct MappingOutcome {
+    // 0, or the WM_APP_SERVER_ERROR code: 7 (no gateway took the mapping; the control
+    // is unchecked) or 8 (mapped, but the external address cannot be reached from here).
+    int serverError = 0;
+    bool mappingOn = false; // the control's state afterwards
+    int externalPort = 0;
+    std::string externalAddress;
+    bool removed = true; // false when a removal the worker made was refused
+    bool pinSynced = true; // false when the PIN registration failed
+};
+
+struct NetworkSeams {
+    IPortMapper& mapper;
+    IHttpTransport& transport;
+};
+
+NetworkSeams DefaultNetworkSeams();
+
+MappingOutcome RunMappingWorker(const MappingRequest& request, NetworkSeams seams);
+
+// Posts the outcome's error: code 7 to the main window, code 8 to the settings dialog.
+void PostMappingOutcome(const MappingOutcome& outcome);

@@ -1,0 +1,263 @@
+// The start-up check, the update check and the mapping worker, with the console as a
+// real console service on loopback and the gateway behind the port-mapping seam.
+
+#include "config/settings.h"
+#include "console/console_service.h"
+#include "config/app_messages.h"
+#include "console/sqlite_pin_registry.h"
+#include "core/mapping_worker.h"
+#include "core/startup_checks.h"
+#include "platform/adapters.h"
+#include "platform/ports.h"
+#include "remote/embedded_console.h"
+#include "remote/relay_server.h"
+#include "server/http/http_test_client.h"
+#include "server/platform/temp_folder.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// A gateway as the worker sees it: a table of mappings, an external address, and
+// refusals (UPnP error 718) for ports another device holds.
+class TableGateway : public IPortMapper {
+public:
+    bool GetMapping(int externalPort, GatewayMapping& mapping) override
+    {
+        ++reads;
+        mapping = {};
+        if (!present) {
+            lastError = -11;
+            return false;
+        }
+        lastError = 0;
+        mapping.externalAddress = externalAddress;
+        auto found = table.find(externalPort);
+        if (found == table.end())
+            return false;
+        mapping.internalClient = found->second.first;
+        mapping.internalPort = found->second.second;
+        return true;
+    }
+    bool AddMapping(const std::string& client, int externalPort, int internalPort) override
+    {
+        if (!present)
+            return lastError = -11, false;
+        auto found = table.find(externalPort);
+        if (found != table.end() && found->second.first != client)
+            return lastError = 718, false;
+        table[externalPort] = { client, internalPort };
+        return lastError = 0, true;
+    }
+    bool RemoveMapping(int externalPort) override
+    {
+        if (!present || refuseRemoval)
+            return lastError = present ? 714 : -11, false;
+        table.erase(externalPort);
+        return lastError = 0, true;
+    }
+    int LastError() override { return lastError; }
+
+    bool present = true;
+    bool refuseRemoval = false;
+    std::string externalAddress = "127.0.0.1";
+    std::map<int, std::pair<std::string, int>> table;
+    int lastError = 0;
+    int reads = 0;
+};
+
+class NetworkChecksTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(m_registry.Open(m_data.path() + "/pins.sqlite", error)) << error;
+        ASSERT_TRUE(m_service.Start("127.0.0.1", 0, [this](const FormRequest& request) {
+            return m_console.Answer(ToConsoleRequest(request));
+        }));
+        Set("TestSeverURL", "http://127.0.0.1:" + std::to_string(m_service.Port()) + "/");
+        m_port = PickFreePort();
+        for (auto [key, value] : std::map<std::string, std::string> { { "SET", "1" },
+                 { "ExtIP", "127.0.0.1" }, { "InIP", "192.168.1.20" },
+                 { "InPort", std::to_string(m_port) }, { "ExtPort", std::to_string(m_port) },
+                 { "AutoPortMapMode", "1" }, { "PCName", "Den" }, { "MACA", "02:00:00:00:00:07" } })
+            Set(key, value);
+        m_gateway.table[m_port] = { "192.168.1.20", m_port };
+    }
+    void Set(const std::string& key, const std::string& value)
+    {
+        SetSettingString("", kSettingSection, key, value);
+    }
+    int Check(std::string* reason = nullptr)
+    {
+        CRelayServer relay;
+        return RunStartupCheck(relay, m_gateway, reason);
+    }
+
+    TempFolder m_data;
+    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
+    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.path() };
+    CSqlitePinRegistry m_registry;
+    CConsoleService m_console { [](const ConsoleRequest& r) { return r.requester; }, &m_registry,
+        nullptr, ConsoleRelease { "1.2", "0", "http://127.0.0.1/new" } };
+    CFormService m_service;
+    TableGateway m_gateway;
+    int m_port = 0;
+};
+
+TEST(VersionCompare, ComparesPartByPartWithMissingPartsAsZero)
+{
+    EXPECT_LT(CompareVersions("1.1.0.0", "1.2"), 0);
+    EXPECT_EQ(CompareVersions("1.1.0.0", "1.1.0.0"), 0);
+    EXPECT_GT(CompareVersions("2.0.0.0", "1.5.0.0"), 0);
+    EXPECT_LT(CompareVersions("1.1", "1.1.0.1"), 0);
+    EXPECT_EQ(CompareVersions("1..1", "1.1"), 0);
+    EXPECT_EQ(CompareVersions("1.x", "1.0"), 0);
+    EXPECT_EQ(CompareVersions("1.99999999999999999999", "1.0"), 0);
+}
+
+TEST_F(NetworkChecksTest, UpdateCheckFindsTheNewerVersionOrNoAnswer)
+{
+    CRelayServer relay;
+    UpdateCheck check = RunUpdateCheck(relay, "1.1.0.0");
+    EXPECT_EQ(check.result, kUpdateAvailable);
+    EXPECT_EQ(check.serverVersion, "1.2");
+    EXPECT_EQ(check.downloadUrl, "http://127.0.0.1/new");
+    EXPECT_EQ(RunUpdateCheck(relay, "1.2.0.0").result, kUpdateNone);
+    m_service.Stop();
+    CRelayServer gone;
+    EXPECT_EQ(RunUpdateCheck(gone, "1.1.0.0").result, kUpdateNoAnswer);
+}
+
+TEST_F(NetworkChecksTest, StartupCheckOutcomes)
+{
+    std::string reason;
+    EXPECT_EQ(Check(&reason), kStartupGood) << reason;
+
+    Set("ExtIP", "10.0.0.1"); // the home network's address changed
+    EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
+    EXPECT_EQ(reason, "the external address changed");
+    Set("ExtIP", "127.0.0.1");
+
+    { // the port is taken by someone else
+        int holder = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(m_port));
+        ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(listen(holder, 1), 0);
+        EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
+        EXPECT_EQ(reason, "the listening port is taken");
+        close(holder);
+    }
+
+    m_gateway.table.clear(); // the mapping is gone from the router
+    EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
+    EXPECT_EQ(reason, "the gateway no longer maps the port");
+    m_gateway.table[m_port] = { "192.168.1.99", m_port }; // mapped to another device
+    EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
+    m_gateway.table[m_port] = { "192.168.1.20", m_port };
+
+    Set("SET", "0");
+    int reads = m_gateway.reads;
+    EXPECT_EQ(Check(), kStartupNeverSetUp);
+    EXPECT_EQ(m_gateway.reads, reads); // no network request for a server never set up
+    Set("SET", "1");
+
+    m_service.Stop();
+    EXPECT_EQ(Check(), kStartupConsoleUnreachable);
+}
+
+TEST_F(NetworkChecksTest, StartupCheckComparesThePinRecordWithTheSettings)
+{
+    Set("PINCodeMode", "1");
+    EXPECT_EQ(Check(), kStartupGood); // no PIN code yet: the step is skipped
+    PinRecord record { "", "02:00:00:00:00:07", "Den", "127.0.0.1", std::to_string(m_port), true };
+    std::string pin = m_registry.Register(record);
+    Set("PINCode", pin);
+    EXPECT_EQ(Check(), kStartupGood);
+    record.pinCode = pin;
+    record.port = "1";
+    ASSERT_TRUE(m_registry.Update(record));
+    std::string reason;
+    EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
+    EXPECT_EQ(reason, "the console holds another address");
+    Set("PINCode", "99999999x");
+    EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
+    EXPECT_EQ(reason, "the console refused the PIN code");
+}
+
+TEST_F(NetworkChecksTest, ManualMappingNeedsTheStoredAdapterAndEqualPorts)
+{
+    std::vector<Adapter> adapters = ListAdapters();
+    if (adapters.empty() || adapters.front().hardwareAddress.empty())
+        GTEST_SKIP() << "no network adapter with a hardware address here";
+    Set("AutoPortMapMode", "0");
+    Set("MACA", adapters.front().hardwareAddress);
+    Set("InIP", adapters.front().address);
+    EXPECT_EQ(Check(), kStartupGood);
+    Set("ExtPort", std::to_string(m_port + 1));
+    EXPECT_EQ(Check(), kStartupNetworkChanged);
+    Set("ExtPort", std::to_string(m_port));
+    Set("MACA", "02:00:00:00:00:00");
+    EXPECT_EQ(Check(), kStartupNetworkChanged);
+}
+
+TEST_F(NetworkChecksTest, WorkerTakesTheNextExternalPortWhenAnotherDeviceHoldsIt)
+{
+    m_gateway.table.clear();
+    m_gateway.table[m_port] = { "192.168.1.99", 80 };
+    m_gateway.table[m_port + 1] = { "192.168.1.98", 80 };
+    Set("PINCodeMode", "1");
+    MappingOutcome outcome
+        = RunMappingWorker({ true, false, true }, { m_gateway, DefaultHttpTransport() });
+    EXPECT_TRUE(outcome.mappingOn);
+    EXPECT_EQ(outcome.externalPort, m_port + 2);
+    EXPECT_EQ(GetSettingString("ExtPort"), std::to_string(m_port + 2));
+    EXPECT_EQ(GetSettingString("InPort"), std::to_string(m_port)); // the server keeps its port
+    EXPECT_EQ(
+        m_gateway.table[m_port + 2], (std::pair<std::string, int> { "192.168.1.20", m_port }));
+    // The changed external port was registered at the console.
+    EXPECT_TRUE(outcome.pinSynced);
+    std::optional<PinRecord> record = m_registry.Find(GetSettingString("PINCode"));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->port, std::to_string(m_port + 2));
+    // Nothing listens on the external address's port: the probe fails, code 8.
+    EXPECT_EQ(outcome.serverError, kServerErrorNoExternalAccess);
+
+    // The next start's check accepts the mapping: its internal port is the server's.
+    EXPECT_EQ(Check(), kStartupGood);
+}
+
+TEST_F(NetworkChecksTest, WorkerWithoutAGatewayGivesCodeSevenAfterOneTry)
+{
+    m_gateway.present = false;
+    int reads = m_gateway.reads;
+    MappingOutcome outcome
+        = RunMappingWorker({ true, false, false }, { m_gateway, DefaultHttpTransport() });
+    EXPECT_EQ(outcome.serverError, kServerErrorNoUpnpDevice);
+    EXPECT_FALSE(outcome.mappingOn);
+    EXPECT_EQ(m_gateway.reads, reads + 1);
+}
+
+TEST_F(NetworkChecksTest, SwitchingMappingOffRemovesItAndReportsARefusal)
+{
+    Set("ExtPort", std::to_string(m_port + 3));
+    m_gateway.table[m_port + 3] = { "192.168.1.20", m_port };
+    MappingOutcome off
+        = RunMappingWorker({ false, false, false }, { m_gateway, DefaultHttpTransport() });
+    EXPECT_TRUE(off.removed);
+    EXPECT_EQ(m_gateway.table.count(m_port + 3), 0u);
+    EXPECT_EQ(GetSettingString("ExtPort"), std::to_string(m_port));
+
+    m_gateway.refuseRemoval = true;
+    MappingOutcome refused
+        = RunMappingWorker({ false, false, false }, { m_gateway, DefaultHttpTransport() });
+    EXPECT_FALSE(refused.removed);
+}
+
+} // namespace
