@@ -71,11 +71,11 @@ EngineError Scheduler::Prepare()
     tuning.rateDen = m_options.outputFpsDen;
     tuning.fpsHint = m_options.inputFpsHint;
     tuning.decoderThreads = DecoderThreadsFromEnvironment();
-    tuning.skipLoopFilter
+    tuning.skipBidirDeblock
         = static_cast<int64_t>(m_pictures.OutputWidth()) * m_pictures.OutputHeight() * 4
         <= static_cast<int64_t>(m_sourceWidth) * m_sourceHeight;
-    EngineLog(LogLevel::Info, "decoder threads %d, loop filter %s", tuning.decoderThreads,
-        tuning.skipLoopFilter ? "skipped" : "kept");
+    EngineLog(LogLevel::Info, "decoder threads %d, B picture deblocking %s", tuning.decoderThreads,
+        tuning.skipBidirDeblock ? "skipped" : "kept");
     result = m_decode.Open(m_input, tuning);
     if (result != kErrorNone)
         return result;

@@ -28,8 +28,8 @@ EngineError VideoDecodeStage::Open(const InputMedia& input, const DecodeTuning& 
     m_codec->pkt_timebase = m_stream->time_base;
     m_codec->thread_count = tuning.decoderThreads;
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-    if (tuning.skipLoopFilter)
-        m_codec->skip_loop_filter = AVDISCARD_ALL;
+    if (tuning.skipBidirDeblock)
+        m_codec->skip_loop_filter = AVDISCARD_BIDIR;
     int result = avcodec_open2(m_codec.get(), codec, nullptr);
     if (result < 0) {
         EngineLog(
