@@ -1,5 +1,6 @@
 #include "engine/scheduler.h"
 
+#include "engine/decoder_threads.h"
 #include "engine/engine_log.h"
 #include "engine/segment_naming.h"
 
@@ -69,9 +70,12 @@ EngineError Scheduler::Prepare()
     tuning.rateNum = m_options.outputFpsNum;
     tuning.rateDen = m_options.outputFpsDen;
     tuning.fpsHint = m_options.inputFpsHint;
+    tuning.decoderThreads = DecoderThreadsFromEnvironment();
     tuning.skipBidirDeblock
         = static_cast<int64_t>(m_pictures.OutputWidth()) * m_pictures.OutputHeight() * 4
         <= static_cast<int64_t>(m_sourceWidth) * m_sourceHeight;
+    EngineLog(LogLevel::Info, "decoder threads %d, B picture deblocking %s", tuning.decoderThreads,
+        tuning.skipBidirDeblock ? "skipped" : "kept");
     result = m_decode.Open(m_input, tuning);
     if (result != kErrorNone)
         return result;

@@ -26,7 +26,7 @@ EngineError VideoDecodeStage::Open(const InputMedia& input, const DecodeTuning& 
     if (!m_codec || avcodec_parameters_to_context(m_codec.get(), m_stream->codecpar) < 0)
         return kErrorInternal;
     m_codec->pkt_timebase = m_stream->time_base;
-    m_codec->thread_count = 0; // as many as there are processors
+    m_codec->thread_count = tuning.decoderThreads;
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (tuning.skipBidirDeblock)
         m_codec->skip_loop_filter = AVDISCARD_BIDIR;

@@ -10,10 +10,15 @@
 //   (c) mediainfo: one `mediainfo` process reading all N files, and N processes
 //       reading one file each.
 //
-// Usage: bench_library [--files N] (default 200). Not run in CI.
+// Each round starts from nothing stored (no thumbnails, no media properties
+// cache) and the rounds alternate with the mediainfo runs; medians are printed.
+//
+// Usage: bench_library [--files N] [--repeat N] (defaults 200, 3). Not run in CI.
 
+#include "library/media_properties_cache.h"
 #include "library_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +26,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -72,14 +78,70 @@ double RunShell(const std::string& command)
     return Since(start);
 }
 
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Forgets every stored thumbnail and cached property, so the next listing is cold.
+void ForgetEverything(const LibraryServer& server)
+{
+    std::error_code error;
+    fs::remove_all(server.ServicesFolder() + "/Movies", error);
+    const std::string database = ActiveMediaPropertiesCache()->DatabaseFile();
+    for (const char* suffix : { "", "-wal", "-shm" })
+        fs::remove(database + suffix, error);
+}
+
+struct Round {
+    Timed cold;
+    size_t storedAtAnswer = 0;
+    double allThumbnails = 0;
+    Timed warm;
+    double mediainfoAll = 0;
+    double mediainfoEach = 0;
+};
+
+Round RunRound(const LibraryServer& server, const std::string& folder, int files, bool each)
+{
+    Round round;
+    ForgetEverything(server);
+    round.cold = ListOnce(server);
+    round.storedAtAnswer = StoredThumbnails(server);
+    const auto waitStart = Clock::now();
+    while (StoredThumbnails(server) < size_t(files) && Since(waitStart) < 600)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    round.allThumbnails = round.cold.seconds + Since(waitStart);
+    round.warm = ListOnce(server);
+    const std::string quoted = "'" + folder + "'";
+    round.mediainfoAll = RunShell("mediainfo " + quoted + "/*.mp4 > /dev/null");
+    if (each)
+        round.mediainfoEach
+            = RunShell("for f in " + quoted + "/*.mp4; do mediainfo \"$f\" > /dev/null; done");
+    return round;
+}
+
+template <typename Field> double MedianOf(const std::vector<Round>& rounds, Field field)
+{
+    std::vector<double> values;
+    for (const Round& round : rounds)
+        values.push_back(field(round));
+    return Median(values);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     int files = 200;
-    for (int i = 1; i + 1 < argc; ++i)
+    int repeat = 3;
+    for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--files") == 0)
             files = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--repeat") == 0)
+            repeat = std::max(1, std::atoi(argv[++i]));
+    }
 
     LibraryServer server;
     if (!server.Running()) {
@@ -97,30 +159,29 @@ int main(int argc, char** argv)
         fs::copy_file(folder + "/clip0000.mp4", folder + name);
     }
 
-    const Timed cold = ListOnce(server);
-    const size_t storedAtAnswer = StoredThumbnails(server);
-    const auto waitStart = Clock::now();
-    while (StoredThumbnails(server) < size_t(files) && Since(waitStart) < 600)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const double allThumbnails = cold.seconds + Since(waitStart);
-    const Timed warm = ListOnce(server);
+    std::vector<Round> rounds;
+    for (int r = 0; r < repeat; ++r)
+        rounds.push_back(RunRound(server, folder, files, r == 0));
     const Timed warmAgain = ListOnce(server);
+    const double cold = MedianOf(rounds, [](const Round& x) { return x.cold.seconds; });
+    const double warm = MedianOf(rounds, [](const Round& x) { return x.warm.seconds; });
+    const double all = MedianOf(rounds, [](const Round& x) { return x.allThumbnails; });
+    const double mediainfoAll = MedianOf(rounds, [](const Round& x) { return x.mediainfoAll; });
 
-    const std::string quoted = "'" + folder + "'";
-    const double mediainfoAll = RunShell("mediainfo " + quoted + "/*.mp4 > /dev/null");
-    const double mediainfoEach
-        = RunShell("for f in " + quoted + "/*.mp4; do mediainfo \"$f\" > /dev/null; done");
-
-    std::printf("\nlisting %d videos over HTTP (answer + list file fetch)\n", files);
+    std::printf("\nlisting %d videos over HTTP (answer + list file fetch), median of %d rounds\n",
+        files, repeat);
     std::printf(
-        "  cold (no thumbnails stored)   %7.2f s  %zu entries, %zu thumbnails stored at answer\n",
-        cold.seconds, cold.entries, storedAtAnswer);
-    std::printf("  all thumbnails stored after   %7.2f s\n", allThumbnails);
+        "  cold (nothing stored)         %7.3f s  %zu entries, %zu thumbnails stored at answer\n",
+        cold, rounds[0].cold.entries, rounds[0].storedAtAnswer);
+    std::printf("  all thumbnails stored after   %7.3f s\n", all);
     std::printf(
-        "  warm (all stored)             %7.2f s  %zu entries\n", warm.seconds, warm.entries);
-    std::printf("  warm again                    %7.2f s\n", warmAgain.seconds);
+        "  warm (all stored)             %7.3f s  %zu entries\n", warm, rounds[0].warm.entries);
+    std::printf("  warm again                    %7.3f s  %zu entries\n", warmAgain.seconds,
+        warmAgain.entries);
     std::printf("reference: mediainfo tool on the same %d files\n", files);
-    std::printf("  one process, all files        %7.2f s\n", mediainfoAll);
-    std::printf("  one process per file          %7.2f s\n", mediainfoEach);
+    std::printf("  one process, all files        %7.3f s\n", mediainfoAll);
+    std::printf("  one process per file          %7.3f s (first round)\n", rounds[0].mediainfoEach);
+    std::printf(
+        "warm listing / one mediainfo process: %.3f\n", mediainfoAll > 0 ? warm / mediainfoAll : 0);
     return 0;
 }

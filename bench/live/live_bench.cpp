@@ -10,9 +10,12 @@
 //   (c) clients: N clients each fetch segments 1..K in order, as a player does;
 //       a client keeps real time when segment k arrives no later than 5 × (k − 1)
 //       seconds after segment 1. ffmpeg: N transcodes of K × 5 s at once, real
-//       time when each ends within K × 5 s.
+//       time when each ends within K × 5 s. The count rises by a step from A
+//       until both have fallen behind (or B is reached); the limit of each is
+//       the last count at which every one of its streams kept real time.
 //
-// Usage: bench_live [--seconds S] [--clients-from A] [--clients-to B] [--segments K]
+// Usage: bench_live [--seconds S] [--clients-from A] [--clients-to B]
+//                   [--clients-step D] [--segments K]
 // Not run in CI: it takes several minutes and measures the machine it runs on.
 
 #include "live_server_fixture.h"
@@ -37,7 +40,8 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     int sourceSeconds = 120;
     int clientsFrom = 4;
-    int clientsTo = 7;
+    int clientsTo = 32; // a bound for the search (the server admits 32), not a goal
+    int clientsStep = 1;
     int segments = 12; // segments each concurrent client fetches
 };
 
@@ -234,6 +238,53 @@ int FfmpegAtOnce(
     return inTime;
 }
 
+struct ClientLimits {
+    int server = 0; // most clients that all kept real time
+    int tool = 0;
+    bool serverBound = false; // the search stopped before it fell behind
+    bool toolBound = false;
+};
+
+// Raises the count of streams until the server and the tool have both fallen
+// behind; a side that has is not measured again.
+ClientLimits RaiseClientsUntilBehind(
+    const LiveServer& server, const Source& big, const Options& options, const std::string& work)
+{
+    ClientLimits limits;
+    const int segmentSeconds = options.segments * 5;
+    bool serverBehind = false, toolBehind = false;
+    for (int clients = options.clientsFrom;
+         clients <= options.clientsTo && !(serverBehind && toolBehind);
+         clients += options.clientsStep) {
+        std::printf("%8d", clients);
+        if (!serverBehind) {
+            ClientsResult result = RunClients(
+                server, big.label + ".mp4", clients, options.segments, options.sourceSeconds);
+            std::printf(" %10d of %-3d %14.2f", result.keptUp, clients, result.worstLag);
+            serverBehind = result.keptUp < clients;
+            if (!serverBehind)
+                limits.server = clients;
+        } else {
+            std::printf(" %16s %14s", "-", "-");
+        }
+        if (!toolBehind) {
+            double slowest = 0;
+            int inTime = FfmpegAtOnce(big.path, clients, segmentSeconds, work, slowest);
+            std::printf(" %12d of %-3d %16.2f", inTime, clients, slowest);
+            toolBehind = inTime < clients;
+            if (!toolBehind)
+                limits.tool = clients;
+        } else {
+            std::printf(" %18s %16s", "-", "-");
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    limits.serverBound = !serverBehind;
+    limits.toolBound = !toolBehind;
+    return limits;
+}
+
 Options ParseOptions(int argc, char** argv)
 {
     Options options;
@@ -245,6 +296,8 @@ Options ParseOptions(int argc, char** argv)
             options.clientsFrom = std::max(value, 1);
         else if (!std::strcmp(argv[i], "--clients-to"))
             options.clientsTo = value;
+        else if (!std::strcmp(argv[i], "--clients-step"))
+            options.clientsStep = std::max(value, 1);
         else if (!std::strcmp(argv[i], "--segments"))
             options.segments = std::max(value, 3);
     }
@@ -306,15 +359,12 @@ int main(int argc, char** argv)
         big.label.c_str(), options.segments, segmentSeconds);
     std::printf("%8s %16s %14s %18s %16s\n", "clients", "server in time", "worst lag s",
         "ffmpeg in time", "slowest s");
-    for (int clients = options.clientsFrom; clients <= options.clientsTo; ++clients) {
-        ClientsResult result = RunClients(
-            server, big.label + ".mp4", clients, options.segments, options.sourceSeconds);
-        double slowest = 0;
-        int refInTime = FfmpegAtOnce(big.path, clients, segmentSeconds, work, slowest);
-        std::printf("%8d %10d of %-3d %14.2f %12d of %-3d %16.2f\n", clients, result.keptUp,
-            clients, result.worstLag, refInTime, clients, slowest);
-        std::fflush(stdout);
-    }
+    ClientLimits limits = RaiseClientsUntilBehind(server, big, options, work);
+    std::printf("limits (every stream in real time): server %s%d, ffmpeg tool %s%d",
+        limits.serverBound ? ">= " : "", limits.server, limits.toolBound ? ">= " : "", limits.tool);
+    if (limits.tool > 0)
+        std::printf(", server / tool %.2f", double(limits.server) / limits.tool);
+    std::printf("\n");
     server.Stop();
     std::filesystem::remove_all(work);
     return 0;

@@ -3,6 +3,7 @@
 #include "config/trace.h"
 #include "platform/places.h"
 #include "platform/temp_names.h"
+#include "enginectl/engine_census.h"
 
 #include <cstring>
 #include <dirent.h>
@@ -173,12 +174,15 @@ int CEncoder::CreateEngine(const std::string& commandLine)
             = m_enginePath.empty() ? GetProgramFolder() + "/vembacast-engine" : m_enginePath;
         request.environment.emplace_back("VEMBACAST_PIPE_DIR", m_pipeFolder);
     }
+    request.environment.emplace_back(
+        kEngineCountVariable, ServerEngineCensus().CountForNewEngine());
     request.args = SplitCommandLine(commandLine);
     std::shared_ptr<ChildProcess> process = m_spawner->Spawn(request);
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
         return 0;
     }
+    ServerEngineCensus().Note(process);
     {
         std::lock_guard lock(m_lock);
         m_process = process;

@@ -2,6 +2,7 @@
 
 #include "config/trace.h"
 #include "library/media_info_binding.h"
+#include "library/media_properties_cache.h"
 #include "library/media_read_query.h"
 #include "library/media_reader_process.h"
 #include "platform/places.h"
@@ -12,7 +13,6 @@
 #include <climits>
 #include <cstdio>
 #include <mutex>
-#include <sys/stat.h>
 
 namespace {
 
@@ -63,12 +63,6 @@ MediaReaderPool& ReaderPool(const std::string& libraryName)
     return *pool;
 }
 
-bool IsRegularFile(const std::string& path)
-{
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 } // namespace
 
 int64_t ParseLeadingInteger(const std::string& text)
@@ -114,12 +108,10 @@ void SetMediaReadTimeout(std::chrono::milliseconds timeout)
     g_readTimeoutMs = timeout.count();
 }
 
-MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperties& out)
+namespace {
+
+MediaReadResult ReadWithHelper(const std::string& path, MediaProperties& out)
 {
-    out = MediaProperties();
-    // A folder would make MediaInfo read every file below it, a FIFO would block it.
-    if (!mediainfo::EnsureBound() || !IsRegularFile(path))
-        return MediaReadResult::CannotOpen;
     std::vector<std::string> values;
     MediaReaderOutcome outcome
         = ReaderPool(mediainfo::LibraryName())
@@ -141,6 +133,32 @@ MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperti
         return MediaReadResult::ReaderFailed;
     }
     return MediaReadResult::ReaderFailed;
+}
+
+} // namespace
+
+MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperties& out)
+{
+    out = MediaProperties();
+    // A folder would make MediaInfo read every file below it, a FIFO would block it.
+    MediaFileStamp stamp;
+    if (!mediainfo::EnsureBound() || !StampRegularFile(path, stamp))
+        return MediaReadResult::CannotOpen;
+    std::shared_ptr<MediaPropertiesCache> cache = ActiveMediaPropertiesCache();
+    if (cache) {
+        if (std::optional<CachedMediaRead> kept = cache->Find(path, stamp)) {
+            out = std::move(kept->properties);
+            return kept->opened ? MediaReadResult::Read : MediaReadResult::CannotOpen;
+        }
+    }
+    MediaReadResult result = ReadWithHelper(path, out);
+    // A crash or an overrun may be the machine's fault, not the file's: not kept.
+    // Nor is a read of a file that changed while it was read.
+    MediaFileStamp after;
+    if (cache && result != MediaReadResult::ReaderFailed && StampRegularFile(path, after)
+        && after == stamp)
+        cache->Store(path, stamp, { result == MediaReadResult::Read, out });
+    return result;
 }
 
 bool ReadMediaProperties(const std::string& path, MediaProperties& out)

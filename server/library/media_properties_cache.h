@@ -1,0 +1,84 @@
+#pragma once
+
+// What media reads found, kept in an SQLite database in the data folder so that a
+// listing of files already seen starts no reader helper at all. An entry is keyed by
+// the file's path, size and modification time: a file that changed in either is
+// read again, and its entry replaced.
+//
+// Threads: HTTP workers, the thumbnail pool and the conversion worker use one cache
+// at once. Each caller borrows a connection of its own from a small pool (the pool's
+// lock guards only the list of idle connections, never a database call), and SQLite
+// orders the writers (write-ahead log, so readers never wait for a writer).
+//
+// The cache is only an accelerator: a database that cannot be opened means no
+// caching; one that is damaged, or deleted under the running server, is replaced
+// by a fresh one. No failure here is ever seen by a caller other than as a miss.
+
+#include "library/media_properties.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The identity of one version of a file.
+struct MediaFileStamp {
+    int64_t size = 0;
+    int64_t modifiedNs = 0; // modification time, nanoseconds since the epoch
+
+    bool operator==(const MediaFileStamp&) const = default;
+};
+
+// Size and modification time of a regular file (links followed); false for
+// anything else or a file that cannot be examined.
+bool StampRegularFile(const std::string& path, MediaFileStamp& stamp);
+
+// One remembered read: either the values, or the fact that MediaInfo could not
+// open this version of the file.
+struct CachedMediaRead {
+    bool opened = false;
+    MediaProperties properties; // defaults when not opened
+};
+
+class MediaPropertiesCache {
+public:
+    explicit MediaPropertiesCache(std::string databaseFile);
+    ~MediaPropertiesCache();
+    MediaPropertiesCache(const MediaPropertiesCache&) = delete;
+    MediaPropertiesCache& operator=(const MediaPropertiesCache&) = delete;
+
+    const std::string& DatabaseFile() const { return m_file; }
+
+    // The remembered read of exactly this version of the file, if any.
+    std::optional<CachedMediaRead> Find(const std::string& path, const MediaFileStamp& stamp);
+
+    // Remembers a read, replacing whatever was kept for the path.
+    void Store(const std::string& path, const MediaFileStamp& stamp, const CachedMediaRead& read);
+
+    struct Connection;
+
+private:
+    std::unique_ptr<Connection> Borrow();
+    void GiveBack(std::unique_ptr<Connection> connection);
+    // Runs one statement with a fresh connection after replacing a damaged file.
+    template <typename Work> bool WithConnection(Work work);
+
+    const std::string m_file;
+
+    std::mutex m_lock;
+    // --- guarded by m_lock
+    std::vector<std::unique_ptr<Connection>> m_idle;
+};
+
+// The cache ReadMediaPropertiesResult uses: by default "MediaProperties.sqlite" in
+// the data folder (followed when the data folder changes); null when caching is
+// off. Shared so a caller may finish with it while another changes the setting.
+std::shared_ptr<MediaPropertiesCache> ActiveMediaPropertiesCache();
+
+// Puts the cache in another file; an empty name turns caching off.
+void SetMediaPropertiesCacheFile(const std::string& databaseFile);
+
+// Back to the data folder's file.
+void UseDataFolderMediaPropertiesCache();

@@ -1,0 +1,322 @@
+// The media properties cache: exact values back, a changed file read again, a
+// damaged or deleted database replaced, several threads at once, and reads through
+// the real MediaInfo helper that give the same answers with and without it.
+
+#include "library/folder_listing.h"
+#include "library/media_properties.h"
+#include "library/media_properties_cache.h"
+#include "media_samples.h"
+#include "server/platform/temp_folder.h"
+
+#include <atomic>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+MediaProperties OddProperties()
+{
+    MediaProperties p;
+    p.fileSize = 5000000000LL;
+    p.durationMs = 7261234;
+    p.codecId = std::string("avc1\0x", 6);
+    p.frameRate = 24000.0 / 1001.0;
+    p.width = 1920;
+    p.height = 1080;
+    p.videoFormat = "AVC";
+    p.audioId = "\xff\xfe not text";
+    p.audioFormat = "AAC";
+    return p;
+}
+
+void ExpectSame(const MediaProperties& a, const MediaProperties& b)
+{
+    EXPECT_EQ(a.fileSize, b.fileSize);
+    EXPECT_EQ(a.durationMs, b.durationMs);
+    EXPECT_EQ(a.codecId, b.codecId);
+    // Bit for bit: the frame rate reaches command lines as text.
+    EXPECT_EQ(std::memcmp(&a.frameRate, &b.frameRate, sizeof(double)), 0);
+    EXPECT_EQ(a.width, b.width);
+    EXPECT_EQ(a.height, b.height);
+    EXPECT_EQ(a.videoFormat, b.videoFormat);
+    EXPECT_EQ(a.audioId, b.audioId);
+    EXPECT_EQ(a.audioFormat, b.audioFormat);
+}
+
+bool IsSqliteFile(const std::string& path)
+{
+    return ReadBytes(path).starts_with(std::string("SQLite format 3\0", 16));
+}
+
+class MediaCacheTest : public ::testing::Test {
+protected:
+    std::string Database() const { return m_folder / "MediaProperties.sqlite"; }
+    TempFolder m_folder;
+    const MediaFileStamp m_stamp { 1234, 1700000000123456789LL };
+};
+
+TEST_F(MediaCacheTest, EveryValueComesBackExactlyAfterARestart)
+{
+    {
+        MediaPropertiesCache cache(Database());
+        cache.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+        cache.Store("/films/broken.mp4", m_stamp, { false, {} });
+    }
+    MediaPropertiesCache restarted(Database());
+    auto kept = restarted.Find("/films/a.mp4", m_stamp);
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->opened);
+    ExpectSame(kept->properties, OddProperties());
+
+    auto unreadable = restarted.Find("/films/broken.mp4", m_stamp);
+    ASSERT_TRUE(unreadable);
+    EXPECT_FALSE(unreadable->opened);
+    EXPECT_FALSE(restarted.Find("/films/other.mp4", m_stamp));
+}
+
+TEST_F(MediaCacheTest, AnotherSizeOrModificationTimeIsNotFound)
+{
+    MediaPropertiesCache cache(Database());
+    cache.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+    EXPECT_FALSE(cache.Find("/films/a.mp4", { m_stamp.size + 1, m_stamp.modifiedNs }));
+    EXPECT_FALSE(cache.Find("/films/a.mp4", { m_stamp.size, m_stamp.modifiedNs + 1 }));
+
+    // The new version replaces the old one rather than piling up beside it.
+    MediaProperties changed = OddProperties();
+    changed.width = 640;
+    const MediaFileStamp newer { m_stamp.size, m_stamp.modifiedNs + 1 };
+    cache.Store("/films/a.mp4", newer, { true, changed });
+    EXPECT_FALSE(cache.Find("/films/a.mp4", m_stamp));
+    ASSERT_TRUE(cache.Find("/films/a.mp4", newer));
+    EXPECT_EQ(cache.Find("/films/a.mp4", newer)->properties.width, 640);
+}
+
+TEST_F(MediaCacheTest, ACorruptDatabaseIsReplaced)
+{
+    WriteBytes(Database(), std::string(8192, '\x5a'));
+    MediaPropertiesCache cache(Database());
+    EXPECT_FALSE(cache.Find("/films/a.mp4", m_stamp));
+    cache.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+    EXPECT_TRUE(IsSqliteFile(Database()));
+
+    MediaPropertiesCache restarted(Database());
+    ASSERT_TRUE(restarted.Find("/films/a.mp4", m_stamp));
+}
+
+TEST_F(MediaCacheTest, ADatabaseSwappedForDamagedBytesWhileInUseIsReplaced)
+{
+    MediaPropertiesCache cache(Database());
+    cache.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+    // Another file moved over it (a restored backup, say), and a bad one.
+    std::string bytes(16384, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7);
+    WriteBytes(Database() + ".new", bytes);
+    fs::rename(Database() + ".new", Database());
+    fs::remove(Database() + "-wal");
+    fs::remove(Database() + "-shm");
+
+    EXPECT_FALSE(cache.Find("/films/a.mp4", m_stamp));
+    EXPECT_TRUE(IsSqliteFile(Database()));
+    cache.Store("/films/b.mp4", m_stamp, { true, OddProperties() });
+    MediaPropertiesCache restarted(Database());
+    EXPECT_TRUE(restarted.Find("/films/b.mp4", m_stamp));
+}
+
+TEST_F(MediaCacheTest, ADeletedDatabaseIsMadeAgain)
+{
+    MediaPropertiesCache cache(Database());
+    cache.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+    for (const char* suffix : { "", "-wal", "-shm" })
+        fs::remove(Database() + suffix);
+
+    EXPECT_FALSE(cache.Find("/films/a.mp4", m_stamp));
+    cache.Store("/films/b.mp4", m_stamp, { true, OddProperties() });
+    MediaPropertiesCache restarted(Database());
+    EXPECT_TRUE(restarted.Find("/films/b.mp4", m_stamp));
+}
+
+TEST_F(MediaCacheTest, AnUnusablePlaceMeansNoCachingAndNoHarm)
+{
+    MediaPropertiesCache missingFolder(m_folder / "no/such/folder/cache.sqlite");
+    missingFolder.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+    EXPECT_FALSE(missingFolder.Find("/films/a.mp4", m_stamp));
+
+    // A folder where the file should be is not somebody's database to delete.
+    fs::create_directory(Database());
+    MediaPropertiesCache folder(Database());
+    folder.Store("/films/a.mp4", m_stamp, { true, OddProperties() });
+    EXPECT_FALSE(folder.Find("/films/a.mp4", m_stamp));
+    EXPECT_TRUE(fs::is_directory(Database()));
+}
+
+TEST_F(MediaCacheTest, ManyThreadsReadAndWriteAtOnce)
+{
+    MediaPropertiesCache cache(Database());
+    constexpr int kThreads = 6;
+    constexpr int kFiles = 60;
+    std::atomic<int> wrongValues { 0 };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kFiles; ++i) {
+                // Threads share every other path and write the same values there.
+                const int file = (i % 2 == 0) ? i : 1000 * (t + 1) + i;
+                const std::string path = "/films/" + std::to_string(file) + ".mp4";
+                MediaProperties p = OddProperties();
+                p.width = file;
+                cache.Store(path, m_stamp, { true, p });
+                auto kept = cache.Find(path, m_stamp);
+                if (!kept || kept->properties.width != file)
+                    ++wrongValues;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrongValues.load(), 0);
+
+    MediaPropertiesCache restarted(Database());
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 1; i < kFiles; i += 2) {
+            const int file = 1000 * (t + 1) + i;
+            auto kept = restarted.Find("/films/" + std::to_string(file) + ".mp4", m_stamp);
+            ASSERT_TRUE(kept) << file;
+            EXPECT_EQ(kept->properties.width, file);
+        }
+}
+
+// Reads through the real MediaInfo helper with the cache in a test folder.
+class CachedMediaReadTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetMediaPropertiesCacheFile(m_folder / "cache.sqlite"); }
+    void TearDown() override { UseDataFolderMediaPropertiesCache(); }
+
+    // A clip of this test's own (not a link to the shared one), so it may change.
+    std::string OwnClip(const std::string& name, const ClipRecipe& recipe = ClipRecipe())
+    {
+        const std::string path = m_folder / name;
+        const std::string shared = path + ".shared" + fs::path(name).extension().string();
+        EXPECT_TRUE(PlaceClip(shared, recipe));
+        fs::copy_file(shared, path);
+        fs::remove(shared);
+        return path;
+    }
+
+    // Plants values no reader would give, so an answer that carries them came
+    // from the cache and nothing was read.
+    void PlantMarker(const std::string& path)
+    {
+        MediaFileStamp stamp;
+        ASSERT_TRUE(StampRegularFile(path, stamp));
+        MediaProperties marker = OddProperties();
+        marker.width = 4321;
+        ActiveMediaPropertiesCache()->Store(path, stamp, { true, marker });
+    }
+
+    TempFolder m_folder;
+};
+
+TEST_F(CachedMediaReadTest, AWarmReadReadsNothing)
+{
+    const std::string clip = OwnClip("film.mp4");
+    MediaProperties first;
+    ASSERT_TRUE(ReadMediaProperties(clip, first));
+    EXPECT_EQ(first.width, 160);
+    PlantMarker(clip);
+    MediaProperties warm;
+    ASSERT_TRUE(ReadMediaProperties(clip, warm));
+    EXPECT_EQ(warm.width, 4321);
+}
+
+TEST_F(CachedMediaReadTest, ANewModificationTimeIsReadAgain)
+{
+    const std::string clip = OwnClip("film.mp4");
+    PlantMarker(clip);
+    struct stat info { };
+    ASSERT_EQ(stat(clip.c_str(), &info), 0);
+    timespec times[2] = { info.st_atim, info.st_mtim };
+    times[1].tv_sec -= 3600;
+    ASSERT_EQ(utimensat(AT_FDCWD, clip.c_str(), times, 0), 0);
+
+    MediaProperties properties;
+    ASSERT_TRUE(ReadMediaProperties(clip, properties));
+    EXPECT_EQ(properties.width, 160);
+}
+
+TEST_F(CachedMediaReadTest, ANewSizeIsReadAgain)
+{
+    const std::string clip = OwnClip("film.mkv");
+    PlantMarker(clip);
+    struct stat info { };
+    ASSERT_EQ(stat(clip.c_str(), &info), 0);
+    // Same modification time, other bytes: the size alone must tell.
+    WriteBytes(clip, ReadBytes(clip) + std::string(4096, '\0'));
+    timespec times[2] = { info.st_atim, info.st_mtim };
+    ASSERT_EQ(utimensat(AT_FDCWD, clip.c_str(), times, 0), 0);
+
+    MediaProperties properties;
+    ASSERT_TRUE(ReadMediaProperties(clip, properties));
+    EXPECT_EQ(properties.width, 160);
+    EXPECT_EQ(properties.fileSize, info.st_size + 4096);
+}
+
+TEST_F(CachedMediaReadTest, AnswersAreTheSameWithAndWithoutTheCache)
+{
+    const std::string aac = OwnClip("aac.mp4");
+    const std::string ac3 = OwnClip("ac3.mp4", ClipRecipe().Audio("ac3"));
+    const std::string text = m_folder / "text.mp4";
+    WriteBytes(text, "no movie here");
+    for (const std::string& path : { aac, ac3, text }) {
+        SetMediaPropertiesCacheFile("");
+        MediaProperties uncached, cold, warm;
+        MediaReadResult expected = ReadMediaPropertiesResult(path, uncached);
+        SetMediaPropertiesCacheFile(m_folder / "cache.sqlite");
+        EXPECT_EQ(ReadMediaPropertiesResult(path, cold), expected) << path;
+        EXPECT_EQ(ReadMediaPropertiesResult(path, warm), expected) << path;
+        ExpectSame(cold, uncached);
+        ExpectSame(warm, uncached);
+    }
+}
+
+TEST_F(CachedMediaReadTest, AListingIsTheSameColdWarmAndUncached)
+{
+    const std::string share = m_folder / "share";
+    fs::create_directories(share + "/Kids");
+    OwnClip("share/one.mp4");
+    OwnClip("share/two.avi", ClipRecipe().Video("mpeg4").Audio("mp3"));
+    WriteBytes(share + "/two.smi", "<SAMI></SAMI>");
+    const std::string services = m_folder / "Services";
+
+    SetMediaPropertiesCacheFile("");
+    const std::string uncached
+        = BuildFolderListing(share + "/", "/Films", share, services).document;
+    SetMediaPropertiesCacheFile(m_folder / "cache.sqlite");
+    const std::string cold = BuildFolderListing(share + "/", "/Films", share, services).document;
+    const std::string warm = BuildFolderListing(share + "/", "/Films", share, services).document;
+    EXPECT_NE(uncached.find("160x120"), std::string::npos);
+    EXPECT_EQ(cold, uncached);
+    EXPECT_EQ(warm, uncached);
+}
+
+TEST_F(CachedMediaReadTest, ADamagedDatabaseInUseNeverStopsAReadAndIsRebuilt)
+{
+    const std::string clip = OwnClip("film.mp4");
+    const std::string database = m_folder / "cache.sqlite";
+    WriteBytes(database, "this is not a database, whatever it claims to be");
+    MediaProperties properties;
+    ASSERT_TRUE(ReadMediaProperties(clip, properties));
+    EXPECT_EQ(properties.width, 160);
+    EXPECT_TRUE(IsSqliteFile(database));
+    MediaFileStamp stamp;
+    ASSERT_TRUE(StampRegularFile(clip, stamp));
+    EXPECT_TRUE(MediaPropertiesCache(database).Find(clip, stamp));
+}
+
+} // namespace
