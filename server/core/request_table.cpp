@@ -32,7 +32,7 @@ constexpr Route kRoutes[] = {
     { "/xml/", RouteMatch::Prefix, "OnNotifyXML", OnNotifyXML },
     { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", OnNotifyThumb },
     { "/pid", RouteMatch::Exact, "OnNotifyPID", OnNotifyPID },
-    { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", nullptr },
+    { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", OnNotifySubtitle },
 };
 
 } // namespace
