@@ -59,7 +59,7 @@ void ConvertInfo_t::setConvertOptions(int device, int option)
     else if (option == 2)
         nBitrate = base;
     else
-        nBitrate = static_cast<int>(static_cast<float>(base) * 0.7f);
+        nBitrate = static_cast<int>(base * static_cast<double>(0.7f)); // 1399, not 1400
     TraceMessage(kTraceProgress, "setConvertOptions : Res: %ux%u BitRate: %u", unsigned(nWidth),
         unsigned(nHeight), unsigned(nBitrate));
 }

@@ -125,11 +125,7 @@ veneta::LResult CConvertQueue::OnMessage(
         auto* job = reinterpret_cast<ConvertJobPtr*>(lParam);
         if (!job || !*job)
             return 1;
-        std::lock_guard threads(m_threadLock);
-        if (!m_registered)
-            return 1; // the queue stops: nothing more is taken
-        AddJob(*job);
-        return 0;
+        return AddJob(*job) ? 0 : 1;
     }
     case WM_APP_QUEUE_CLEAR:
         MarkJobs(wParam == 1);
@@ -145,11 +141,13 @@ veneta::LResult CConvertQueue::OnMessage(
     }
 }
 
-void CConvertQueue::AddJob(ConvertJobPtr job)
+bool CConvertQueue::AddJob(ConvertJobPtr job)
 {
     const std::string name = ConvertFileName(job->strSourcePath);
     {
         std::lock_guard lock(m_queueLock);
+        if (m_stopping)
+            return false; // the queue stops: nothing more is taken
         for (auto it = m_jobs.begin(); it != m_jobs.end(); ++it) {
             ConvertInfo_t& queued = **it;
             if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
@@ -166,6 +164,7 @@ void CConvertQueue::AddJob(ConvertJobPtr job)
     }
     m_wake.notify_all();
     PostConversionNotice(WM_APP_CONVERSION_ADDED, *job);
+    return true;
 }
 
 void CConvertQueue::ReportProgress(int percent, const std::string& convertId)

@@ -72,7 +72,7 @@ public:
     std::vector<ConvertJobPtr> Jobs() const;
 
 private:
-    void AddJob(ConvertJobPtr job);
+    bool AddJob(ConvertJobPtr job);
     void ReportProgress(int percent, const std::string& convertId);
     void MarkJobs(bool all);
     void OnConversionCompleted(uint64_t key);
