@@ -33,6 +33,7 @@ CCoreController::CCoreController(ICoreView& view, CoreHooks hooks)
     , m_hooks(std::move(hooks))
     , m_server(m_hooks.server, DefaultWebServerConfig())
 {
+    m_convertQueue.Start();
 }
 
 CCoreController::~CCoreController()
@@ -196,4 +197,7 @@ void CCoreController::Shutdown()
         m_hooks.endSessions();
     if (m_hooks.cancelConversions)
         m_hooks.cancelConversions();
+    // A running conversion is cancelled and its partial output deleted; waiting jobs
+    // are dropped.
+    m_convertQueue.Stop();
 }

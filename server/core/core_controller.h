@@ -12,6 +12,7 @@
 // index 2). IsServerRunning and IsWorkerBusy may be polled from any thread.
 
 #include "config/settings.h"
+#include "conversion/convert_queue.h"
 #include "http/web_server.h"
 #include "remote/embedded_console.h"
 #include "skin/frame_msg.h"
@@ -98,6 +99,9 @@ public:
     // live sessions and cancels the conversions.
     void Shutdown();
 
+    // The conversion queue and its worker, running from construction to Shutdown.
+    CConvertQueue& ConvertQueue() { return m_convertQueue; }
+
 private:
     void RunStartStop();
     void WaitWhileBusy();
@@ -106,6 +110,7 @@ private:
     CoreHooks m_hooks;
     CEmbeddedConsole m_console; // outlives the server: declared before it
     CWebServer m_server; // Start/Stop on the worker only
+    CConvertQueue m_convertQueue;
     std::atomic<bool> m_busy { false };
     std::atomic<int> m_lastError { 0 };
     std::mutex m_workerLock;

@@ -3,6 +3,7 @@
 
 #include "core/request_table.h"
 
+#include "conversion/request_handlers.h"
 #include "core/request_handlers.h"
 #include "library/request_handlers.h"
 #include "streaming/request_handlers.h"
@@ -21,16 +22,17 @@ constexpr Route kRoutes[] = {
     { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", OnNotifyPlayEnd },
     { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload", OnNotifyFileDownload },
     { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect", OnNotifyPlayDirect },
-    { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList", nullptr },
-    { "/convert", RouteMatch::Exact, "OnNotifyConvert", nullptr },
-    { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel", nullptr },
-    { "/convertProgress", RouteMatch::Exact, "OnNotifyConvertUpdateProgress", nullptr },
+    { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList", OnNotifyGetConvertList },
+    { "/convert", RouteMatch::Exact, "OnNotifyConvert", OnNotifyConvert },
+    { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel", OnNotifyConvertCancel },
+    { "/convertProgress", RouteMatch::Exact, "OnNotifyConvertUpdateProgress",
+        OnNotifyConvertUpdateProgress },
     { "/convertDeleteCompleteList", RouteMatch::Exact, "OnNotifyConvertDeleteCompleteList",
-        nullptr },
+        OnNotifyConvertDeleteCompleteList },
     { "/xml/", RouteMatch::Prefix, "OnNotifyXML", OnNotifyXML },
     { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", OnNotifyThumb },
     { "/pid", RouteMatch::Exact, "OnNotifyPID", OnNotifyPID },
-    { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", nullptr },
+    { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", OnNotifySubtitle },
 };
 
 } // namespace

@@ -1,0 +1,183 @@
+#include "conversion/convert_info.h"
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "skin/frame_msg.h"
+#include "streaming/convert_command.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+std::atomic<uint64_t> g_nextNoticeKey { 1 };
+
+// A job's engine notices go to the queue's message thread; the reader thread of the
+// engine only posts them.
+void PostJobNotice(uint32_t message, uintptr_t wParam, uintptr_t key)
+{
+    veneta::CPXFrameMSG::Post(
+        veneta::kFrameConversionList, message, wParam, static_cast<veneta::LParam>(key));
+}
+
+} // namespace
+
+ConvertInfo_t::ConvertInfo_t(std::shared_ptr<ProcessSpawner> spawner)
+    : m_Encoder(std::move(spawner))
+    , nNoticeKey(g_nextNoticeKey.fetch_add(1))
+{
+}
+
+ConvertInfo_t::~ConvertInfo_t()
+{
+    StopENC();
+}
+
+std::string ConvertInfo_t::FinalOutputPath() const
+{
+    return GetFolderOf(strOutputPath) + "/" + GetFileTitleOf(strOutputPath) + ".m4v";
+}
+
+void ConvertInfo_t::setConvertOptions(int device, int option)
+{
+    int base = 1200;
+    if (device == 1) {
+        nWidth = 960;
+        nHeight = 480;
+        base = 1500;
+    } else if (device == 2) {
+        nWidth = 1024;
+        nHeight = 768;
+        base = 2000;
+    } else {
+        nWidth = 480;
+        nHeight = 320;
+    }
+    if (option == 0)
+        nBitrate = static_cast<int>(base * 0.5);
+    else if (option == 2)
+        nBitrate = base;
+    else
+        nBitrate = static_cast<int>(base * static_cast<double>(0.7f)); // 1399, not 1400
+    TraceMessage(kTraceProgress, "setConvertOptions : Res: %ux%u BitRate: %u", unsigned(nWidth),
+        unsigned(nHeight), unsigned(nBitrate));
+}
+
+int ConvertInfo_t::StartENC()
+{
+    TraceMessage(kTraceProgress, "CConvertInfo::StarENC()");
+    std::unique_lock startLock(EngineStartLock());
+    if (m_Encoder.IsENCRunning()) {
+        TraceMessage(kTraceConvertTwice, " - FAILED: ConvertInfo_t Already run??????????");
+        return 0;
+    }
+    m_Encoder.QuitEncoding(); // whatever the last run left
+    m_EngineStatus.Clear();
+    m_Encoder.SetNotifyTarget(PostJobNotice, nNoticeKey, WM_APP_ENC_ERROR, WM_APP_ENC_COMPLETE);
+    m_Encoder.SetStatusTarget(&m_EngineStatus);
+    int pipeNumber = m_Encoder.CreateEnginePipe();
+    if (pipeNumber == -1) {
+        TraceMessage(kTraceStreamFailure, " - FAILED: ConvertInfo_t cannot create Pipe");
+        return 0;
+    }
+    ConvertCommandJob line { strSourcePath, strOutputPath, nBitrate, 0, {} };
+    std::string commandLine = QZ_MakeConvertCmd(line, pipeNumber);
+    nDuration = line.durationMs;
+    DropSubtitleScript(line.subtitleScript);
+    if (commandLine.empty() || !m_Encoder.RunQZEncEngine(commandLine)) {
+        m_Encoder.QuitEncoding();
+        TraceMessage(kTraceStreamFailure, " - FAILED: ConvertInfo_t cannot RunQZEncEngine");
+        return 0;
+    }
+    startLock.unlock();
+    int pid = m_Encoder.GetEngineProcessId();
+    if (!m_Encoder.StartEncoding()) {
+        int error = errno;
+        m_Encoder.QuitEncoding();
+        TraceMessage(kTraceStreamFailure,
+            "ConvertInfo::StartENC : m_Encoder.StartEncoding() Fail: (%u)!!!", unsigned(error));
+        return 0;
+    }
+    nEnginePID = pid;
+    bOwnsTemp = true;
+    MarkConverting();
+    TraceMessage(
+        kTraceProgress, "ConvertInfo::StartENC : Result:%u Process:%u ", 1u, unsigned(pid));
+    return 1;
+}
+
+int ConvertInfo_t::StopENC()
+{
+    if (m_Encoder.IsENCRunning()) {
+        // QuitEncoding asks the engine to end, waits and kills it when it does not, so
+        // it is gone when this returns.
+        if (!m_Encoder.QuitEncoding()) {
+            m_Encoder.TerminateEngine();
+            TraceMessage(kTraceEngineLifetime, " - TeminateEngine");
+        }
+    } else {
+        m_Encoder.QuitEncoding(); // closes the channel of an engine that has ended
+    }
+    TraceMessage(kTraceEngineLifetime, " - ConvertInfo::StopENC(PID:%d)", nEnginePID.load());
+    nEnginePID = 0;
+    DropSubtitleScript({});
+    return 1;
+}
+
+void ConvertInfo_t::DropSubtitleScript(std::string next)
+{
+    std::string old;
+    {
+        std::lock_guard lock(m_scriptLock);
+        old = std::exchange(m_subtitleScript, std::move(next));
+    }
+    if (!old.empty())
+        std::remove(old.c_str());
+}
+
+bool ConvertInfo_t::MarkConverting()
+{
+    int expected = kConvertWaiting;
+    return nState.compare_exchange_strong(expected, kConvertConverting);
+}
+
+bool ConvertInfo_t::MarkComplete()
+{
+    int state = nState;
+    while (state == kConvertWaiting || state == kConvertConverting) {
+        if (nState.compare_exchange_weak(state, kConvertComplete))
+            return true;
+    }
+    return false;
+}
+
+bool ConvertInfo_t::MarkFailed()
+{
+    int state = nState;
+    while (state == kConvertWaiting || state == kConvertConverting) {
+        if (nState.compare_exchange_weak(state, kConvertFailed))
+            return true;
+    }
+    return false;
+}
+
+void ConvertInfo_t::RaiseProgress(int percent)
+{
+    int current = nProgress;
+    while (percent > current && !nProgress.compare_exchange_weak(current, percent)) { }
+}
+
+std::string MakeConvertTempPath(const std::string& localSource)
+{
+    size_t slash = localSource.rfind('/');
+    size_t dot = localSource.rfind('.');
+    bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? localSource.substr(0, dot) : localSource) + kConvertTempSuffix;
+}
+
+std::string ConvertFileName(const std::string& path)
+{
+    size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+// A conversion job: one video of a share to be converted into an .m4v file beside
+// it. The queue (convert_queue.h) owns the jobs; its worker thread runs their
+// engines one at a time.
+//
+// Threads: the worker starts and stops the engine; the queue's message thread
+// changes states and progress; request handlers read copies. The state and the
+// progress are atomics; the texts are set before the job is queued and never
+// change after, so any thread may read them. The engine's reader thread writes
+// EngineStatus, which carries its own lock.
+
+#include "enginectl/encoder.h"
+#include "enginectl/encoder_records.h"
+#include "streaming/client_info.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+// Job states.
+enum ConvertState : int {
+    kConvertWaiting = 0,
+    kConvertComplete = 1,
+    kConvertConverting = 2,
+    kConvertFailed = 4,
+    kConvertRemoved = 16, // cancelled or cleared: the worker stops and removes it
+};
+
+// The temporary output's ending and the final one.
+inline constexpr const char* kConvertTempSuffix = "-vembacast.m4vtmp";
+
+class ConvertInfo_t : public CommonInfo_t {
+public:
+    explicit ConvertInfo_t(std::shared_ptr<ProcessSpawner> spawner = MakePosixSpawner());
+    ~ConvertInfo_t() override; // stops a running engine
+
+    // Set before the job is queued, read-only after.
+    std::string strConvertID;
+    std::string strSourcePath; // as the client sent it: "/Share/rest"
+    std::string strOutputPath; // the temporary output on disk
+    int nWidth = 480;
+    int nHeight = 320;
+    int nBitrate = 1200;
+
+    std::atomic<int> nDuration { 0 }; // ms, known once the command line is built
+    std::atomic<int> nState { kConvertWaiting };
+    std::atomic<int> nProgress { 0 }; // only ever raised
+    std::atomic<int> nStartFailures { 0 }; // engine starts that failed in a row
+    // True from the engine's start until the temporary output is renamed or
+    // deleted: while it is set no other job may write that file, and removing the
+    // job deletes it.
+    std::atomic<bool> bOwnsTemp { false };
+
+    EngineStatus m_EngineStatus; // declared before the engine, which writes into it
+    CEncoder m_Encoder;
+
+    // The key the engine's notices carry: unique per job in this process, so a late
+    // notice of a job that is gone finds nothing.
+    const uint64_t nNoticeKey;
+
+    // The final name: the temporary output's folder and base name, then ".m4v".
+    std::string FinalOutputPath() const;
+
+    // Device and option of the request: resolution and video bitrate.
+    void setConvertOptions(int device, int option);
+
+    // Starts the engine (pipe, command line, spawn, start message). 1 or 0.
+    int StartENC();
+    // Stops a running engine and waits for it; also drops the subtitle script.
+    int StopENC();
+
+    // State changes that never leave "to be removed" and never go back to waiting.
+    bool MarkConverting();
+    bool MarkComplete();
+    bool MarkFailed();
+    void MarkRemoved() { nState = kConvertRemoved; }
+    void RaiseProgress(int percent);
+
+private:
+    void DropSubtitleScript(std::string next);
+
+    std::mutex m_scriptLock;
+    std::string m_subtitleScript; // guarded by m_scriptLock
+};
+
+// The temporary output of a source on disk: everything from the last '.' of the
+// file name replaced by "-vembacast.m4vtmp".
+std::string MakeConvertTempPath(const std::string& localSource);
+
+// The file name of a request path: the part after its last '/' or '\'.
+std::string ConvertFileName(const std::string& path);

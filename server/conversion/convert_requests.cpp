@@ -1,0 +1,188 @@
+// The conversion requests: "/convert" queues a job, "/convertCancel" and
+// "/convertDeleteCompleteList" mark jobs for the worker to remove, "/convertList"
+// answers with the URL of a one-time list file of the jobs.
+
+#include "config/settings.h"
+#include "config/trace.h"
+#include "conversion/convert_list.h"
+#include "conversion/request_handlers.h"
+#include "http/answer.h"
+#include "http/client_ids.h"
+#include "http/request.h"
+#include "http/web_server.h"
+#include "library/one_time_list_files.h"
+#include "library/request_paths.h"
+#include "library/share_confine.h"
+#include "library/shared_folders.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A decimal query value; anything else (missing, empty, not a number, out of range)
+// counts as 0.
+int DecimalVar(const HttpRequest& request, const char* name)
+{
+    const std::string text = GetRequestVar(request, name);
+    if (text.empty())
+        return 0;
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end == text.c_str() || value < -1000000 || value > 1000000)
+        return 0;
+    return static_cast<int>(value);
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info { };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool PathExists(const std::string& path)
+{
+    struct stat info { };
+    return lstat(path.c_str(), &info) == 0;
+}
+
+void WriteError(HttpRequest& request, int code, const char* textKey)
+{
+    WritePlistAnswer(request, MakeErrorAnswer(code, textKey));
+}
+
+// Writes the job list to a list file and answers with its URL.
+void ResponseConvertList(HttpRequest& request)
+{
+    const std::string document = MakeConvertListDocument(ReadConvertQueue());
+    TraceMessage(kTraceProgress, "ResponseConvertList XML : %s", document.c_str());
+    std::string name;
+    if (!MakeAndGetXmlFile(document, name)) {
+        WriteError(request, kResultFailedUnknown, kTextFailedUnknown);
+        return;
+    }
+    const std::string url = "http://" + GetRequestHost(request) + ":"
+        + std::to_string(unsigned(g_nExtPort.load())) + "/xml/" + name;
+    WritePlistAnswer(request, PlistDocument(PlistAnswer(kResultOk).Add("fileurl", url).Body()));
+}
+
+// A job of the queue that writes (or is about to stop writing) this temporary file.
+bool IsTargetOwned(const std::string& tempPath)
+{
+    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+        if (job->strOutputPath == tempPath && (job->bOwnsTemp || job->nState == kConvertConverting))
+            return true;
+    }
+    return false;
+}
+
+// The steps of "/convert" up to the queue; the result code, job filled on 0.
+int PrepareConvertJob(const std::string& path, ConvertJobPtr& job)
+{
+    if (path.empty())
+        return kResultFailedInput;
+    const RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::File);
+    if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath)
+        || !IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName)))
+        return kResultNotExist;
+    std::string id = MakeGUID();
+    if (id.empty())
+        return kResultFailedUnknown;
+    job = std::make_shared<ConvertInfo_t>();
+    job->strConvertID = id;
+    job->strSourcePath = path;
+    job->strOutputPath = MakeConvertTempPath(mapping.diskPath);
+    job->SetFilePath(mapping.requestPath);
+    // A running conversion's file is told from the queue: on this system deleting a
+    // file that an engine writes would succeed.
+    if (IsTargetOwned(job->strOutputPath))
+        return kResultDuplicateName;
+    if (PathExists(job->strOutputPath) && ::unlink(job->strOutputPath.c_str()) != 0)
+        return kResultDuplicateName;
+    if (PathExists(job->FinalOutputPath()))
+        return kResultDuplicateName;
+    return kResultOk;
+}
+
+} // namespace
+
+void OnNotifyGetConvertList(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyGetConvertList", request.QueryString());
+    ResponseConvertList(request);
+}
+
+void OnNotifyConvert(HttpRequest& request)
+{
+    const std::string path = GetRequestVar(request, "path");
+    const int device = DecimalVar(request, "device");
+    const int option = DecimalVar(request, "option");
+    TraceMessage(kTraceRequest, "Noti : OnNotifyConvert: path:'%s', device:'%d', option:'%d'",
+        path.c_str(), device, option);
+    ConvertJobPtr job;
+    int code = PrepareConvertJob(path, job);
+    if (code == kResultOk) {
+        job->setConvertOptions(device, option);
+        ConvertJobPtr added = job;
+        if (!veneta::CPXFrameMSG::GetTarget(veneta::kFrameConversionList))
+            code = kResultFailedUnknown; // no queue runs to take it
+        else if (veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD, 0,
+                     reinterpret_cast<veneta::LParam>(&added))
+            != 0)
+            code = kResultDuplicateName;
+    }
+    TraceMessage(kTraceProgress, "ResponseConvert : ('%s')", path.c_str());
+    if (code == kResultOk) {
+        const std::string answer
+            = PlistDocument(PlistAnswer(kResultOk).Add("convertid", job->strConvertID).Body());
+        TraceMessage(kTraceProgress, "ResponseConvert XML: ('%s')", answer.c_str());
+        WritePlistAnswer(request, answer);
+    } else if (code == kResultFailedInput) {
+        WriteError(request, code, kTextFailedInput);
+    } else if (code == kResultNotExist) {
+        WriteError(request, code, kTextNotExistFile);
+    } else if (code == kResultDuplicateName) {
+        WriteError(request, code, kTextDuplicateName);
+    } else {
+        WriteError(request, kResultFailedUnknown, kTextFailedUnknown);
+    }
+    TraceMessage(kTraceRequest, " - Noti complete: OnNotifyConvert: ('%s') Ret:'%d'",
+        request.QueryString().c_str(), code);
+}
+
+void OnNotifyConvertCancel(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyConvertCancel", request.QueryString());
+    const std::string id = GetRequestVar(request, "convertid");
+    if (id.empty()) {
+        TraceMessage(kTraceProgress, "ResponseConvertCancel : ('%s')", id.c_str());
+        WriteError(request, kResultFailedInput, kTextFailedInput);
+        return;
+    }
+    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+        if (job->strConvertID == id && job->nState != kConvertRemoved) {
+            // The worker stops its engine and deletes its file; a job so marked is no
+            // longer listed, so the list below needs no pause.
+            job->MarkRemoved();
+            ResponseConvertList(request);
+            return;
+        }
+    }
+    TraceMessage(kTraceProgress, "ResponseConvertCancel : ('%s')", id.c_str());
+    WriteError(request, kResultFailedId, kTextFailedId);
+}
+
+void OnNotifyConvertUpdateProgress(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyConvertUpdateProgress", request.QueryString());
+}
+
+void OnNotifyConvertDeleteCompleteList(HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyConvertDeleteCompleteList", request.QueryString());
+    veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_CLEAR, 0);
+    ResponseConvertList(request);
+}
