@@ -1,5 +1,7 @@
 #include "console/console_options.h"
 
+#include "config/utf8_text.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
@@ -20,14 +22,6 @@ bool ParseNumber(const std::string& text, int low, int high, int& value)
         return false;
     value = std::stoi(text);
     return value >= low && value <= high;
-}
-
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 // "--name value" or "--name=value".
@@ -118,8 +112,8 @@ std::string RequesterAddress(const std::string& peer, const std::string& forward
     if (forwardedFor.empty() || !trustedProxies.contains(peer))
         return peer;
     size_t comma = forwardedFor.find_last_of(',');
-    std::string last
-        = Trim(comma == std::string::npos ? forwardedFor : forwardedFor.substr(comma + 1));
+    std::string last = std::string(
+        TrimBlanks(comma == std::string::npos ? forwardedFor : forwardedFor.substr(comma + 1)));
     return IsAddress(last) ? last : peer;
 }
 

@@ -1,35 +1,6 @@
 #include "console/plist_text.h"
 
-namespace {
-
-std::string Escape(std::string_view text)
-{
-    std::string escaped;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        case '\'':
-            escaped += "&apos;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
-} // namespace
+#include "http/answer.h"
 
 ConsolePlist::ConsolePlist(int result, std::string_view message)
 {
@@ -39,7 +10,7 @@ ConsolePlist::ConsolePlist(int result, std::string_view message)
 
 ConsolePlist& ConsolePlist::Add(std::string_view key, std::string_view value)
 {
-    m_body += "<key>" + Escape(key) + "</key><string>" + Escape(value) + "</string>\n";
+    m_body += "<key>" + XmlEscape(key) + "</key><string>" + XmlEscape(value) + "</string>\n";
     return *this;
 }
 

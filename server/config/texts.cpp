@@ -35,15 +35,6 @@ std::string UpperCase(std::string text)
     return text;
 }
 
-std::string Trim(const std::string& text)
-{
-    const char* blanks = " \t\r\n";
-    size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return std::string();
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 // "\n" becomes a line break, "\t" a tab, "\\" one backslash; any other backslash stays.
 std::string Unescape(const std::string& text)
 {
@@ -109,21 +100,21 @@ std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
     std::unordered_map<std::string, std::string> texts;
     bool inStrings = false;
     for (std::string line; std::getline(lines, line);) {
-        std::string trimmed = Trim(line);
+        std::string trimmed = std::string(TrimWhitespace(line));
         if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#')
             continue;
         if (trimmed[0] == '[') {
             size_t close = trimmed.find(']');
             inStrings = close != std::string::npos
-                && UpperCase(Trim(trimmed.substr(1, close - 1))) == "STRING";
+                && UpperCase(std::string(TrimWhitespace(trimmed.substr(1, close - 1)))) == "STRING";
             continue;
         }
         size_t equals = trimmed.find('=');
         if (!inStrings || equals == std::string::npos)
             continue;
-        std::string key = UpperCase(Trim(trimmed.substr(0, equals)));
+        std::string key = UpperCase(std::string(TrimWhitespace(trimmed.substr(0, equals))));
         if (!key.empty() && !texts.count(key))
-            texts.emplace(key, Unescape(Trim(trimmed.substr(equals + 1))));
+            texts.emplace(key, Unescape(std::string(TrimWhitespace(trimmed.substr(equals + 1)))));
     }
     return texts;
 }

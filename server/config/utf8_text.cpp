@@ -73,3 +73,25 @@ std::string CutUtf8(std::string_view text, size_t maxChars)
     }
     return std::string(text);
 }
+
+namespace {
+
+std::string_view TrimOf(std::string_view text, std::string_view blanks)
+{
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+} // namespace
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    return TrimOf(text, " \t");
+}
+
+std::string_view TrimWhitespace(std::string_view text)
+{
+    return TrimOf(text, " \t\r\n");
+}

@@ -1,6 +1,7 @@
 #include "http/access_gate.h"
 
 #include "config/settings.h"
+#include "config/utf8_text.h"
 #include "http/client_ids.h"
 #include "http/dispatch.h"
 #include "http/request.h"
@@ -8,15 +9,6 @@
 #include <array>
 
 namespace {
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
 
 bool IsKnownId(const std::string& id)
 {
@@ -34,11 +26,11 @@ std::optional<std::string> FindCookie(std::string_view header, std::string_view 
 {
     while (!header.empty()) {
         size_t end = header.find(';');
-        std::string_view pair = Trim(header.substr(0, end));
+        std::string_view pair = TrimBlanks(header.substr(0, end));
         header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
         size_t equals = pair.find('=');
-        if (equals != std::string_view::npos && Trim(pair.substr(0, equals)) == name)
-            return std::string(Trim(pair.substr(equals + 1)));
+        if (equals != std::string_view::npos && TrimBlanks(pair.substr(0, equals)) == name)
+            return std::string(TrimBlanks(pair.substr(equals + 1)));
     }
     return std::nullopt;
 }

@@ -1,19 +1,12 @@
 #include "http/range.h"
 
+#include "config/utf8_text.h"
+
 #include <cctype>
 #include <limits>
 #include <strings.h>
 
 namespace {
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Decimal digits only; a value too large for 64 bits saturates (it lies past any end).
 bool ParseNumber(std::string_view text, uint64_t& value)
@@ -39,17 +32,17 @@ RangeRequest ParseRange(std::string_view header, uint64_t fileSize)
 {
     constexpr std::string_view kUnit = "bytes=";
     RangeRequest whole;
-    header = Trim(header);
+    header = TrimBlanks(header);
     if (header.size() < kUnit.size() || strncasecmp(header.data(), kUnit.data(), kUnit.size()) != 0)
         return whole;
-    std::string_view rangeSet = Trim(header.substr(kUnit.size()));
+    std::string_view rangeSet = TrimBlanks(header.substr(kUnit.size()));
     if (rangeSet.find(',') != std::string_view::npos)
         return whole;
     size_t dash = rangeSet.find('-');
     if (dash == std::string_view::npos)
         return whole;
-    std::string_view firstText = Trim(rangeSet.substr(0, dash));
-    std::string_view lastText = Trim(rangeSet.substr(dash + 1));
+    std::string_view firstText = TrimBlanks(rangeSet.substr(0, dash));
+    std::string_view lastText = TrimBlanks(rangeSet.substr(dash + 1));
 
     RangeRequest result;
     if (firstText.empty()) {

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "config/utf8_text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -8,15 +10,6 @@
 namespace {
 
 constexpr const char* kForbiddenNameCharacters = "\\/:*?\"<>|";
-
-std::string Trim(const std::string& text)
-{
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return std::string();
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 bool HasControlCharacter(const std::string& text)
 {
@@ -47,7 +40,8 @@ std::string NameFromPath(const std::string& path)
 {
     std::string last = path.substr(path.find_last_of('/') + 1);
     size_t dot = last.find_last_of('.');
-    return Trim(dot == std::string::npos || dot == 0 ? last : last.substr(0, dot));
+    return std::string(
+        TrimBlanks(dot == std::string::npos || dot == 0 ? last : last.substr(0, dot)));
 }
 
 bool ParsePort(const std::string& text, int& port, std::string& error)
@@ -81,13 +75,13 @@ bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& ear
         error = "--share wants NAME=PATH, not '" + text + "'";
         return false;
     }
-    std::string path = Trim(text.substr(equals + 1));
+    std::string path = std::string(TrimBlanks(text.substr(equals + 1)));
     if (path.empty() || HasControlCharacter(path) || !IsFolder(path)) {
         error = "--share " + text.substr(0, equals) + ": '" + path + "' is no folder";
         return false;
     }
     path = AbsolutePath(path);
-    std::string name = Trim(text.substr(0, equals));
+    std::string name = std::string(TrimBlanks(text.substr(0, equals)));
     if (name.empty())
         name = NameFromPath(path);
     if (name.empty() || HasControlCharacter(name)

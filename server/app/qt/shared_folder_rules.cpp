@@ -1,19 +1,12 @@
 #include "shared_folder_rules.h"
 
+#include "config/utf8_text.h"
+
 #include <filesystem>
 
 namespace {
 
 constexpr const char* kForbiddenNameCharacters = "\\/:*?\"<>|";
-
-std::string Trim(const std::string& text)
-{
-    const char* blanks = " \t\r\n";
-    size_t first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 bool IsExistingFolder(const std::string& path)
 {
@@ -48,7 +41,7 @@ FolderCheck CheckSharedFolder(const std::string& name, const std::string& path,
     FolderDialogMode mode, const std::vector<FolderListEntry>& rows)
 {
     FolderCheck check;
-    check.path = Trim(path);
+    check.path = std::string(TrimWhitespace(path));
     if (check.path.empty() || !IsExistingFolder(check.path)) {
         check.errorKey = "IDS_ERROR_WRONG_FOLDERPATH";
         return check;
@@ -58,7 +51,7 @@ FolderCheck CheckSharedFolder(const std::string& name, const std::string& path,
         check.name = DefaultShareName(check.path);
         check.nameFilled = true;
     }
-    check.name = Trim(check.name);
+    check.name = std::string(TrimWhitespace(check.name));
     if (check.name.empty()) {
         check.errorKey = "IDS_ERROR_FAILED_INPUT";
         return check;
