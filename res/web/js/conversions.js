@@ -1,7 +1,7 @@
 // Conversions: a dialog that queues a video with the device and quality the server
 // offers, and a page that lists the server's jobs with their progress, cancels them
-// and clears the finished ones. The page reads the list again every second while a
-// job is open, less often otherwise, and keeps each job's row so that a refresh
+// and clears the finished ones. The page reads the list again twice a second while
+// a job is open, less often otherwise, and keeps each job's row so that a refresh
 // never moves a button under the pointer.
 
 import { ApiError, cancelConversion, clearFinishedConversions, conversionList, convert, PasswordNeeded, RESULT } from './api.js';
@@ -12,7 +12,7 @@ import { downloadUrl, playLink, serverPath } from './routes.js';
 const CHOICE_KEY = 'vembacast.convert';
 const JOBS_KEY = 'vembacast.jobs';
 const MAX_REMEMBERED_JOBS = 200;
-const BUSY_REFRESH_MS = 1000;
+const BUSY_REFRESH_MS = 500;
 const IDLE_REFRESH_MS = 5000;
 const DEVICES = [0, 1, 2];
 const OPTIONS = [0, 1, 2];
