@@ -15,7 +15,7 @@ export function tempFolder(prefix) {
     return mkdtempSync(join(tmpdir(), `vembacast-${prefix}-`));
 }
 
-function ffmpeg(...args) {
+export function ffmpeg(...args) {
     execFileSync('ffmpeg', ['-hide_banner', '-loglevel', 'error', '-y', ...args]);
 }
 
@@ -31,6 +31,30 @@ export function makeMedia() {
         '-c:a', 'aac', '-shortest', '-movflags', '+faststart', join(folder, 'direct.mp4'));
     mkdirSync(join(folder, 'Empty'));
     return folder;
+}
+
+// A transcoded video of the given picture size and length in seconds; a long one is
+// a short piece repeated, which costs no encoding.
+export function makeVideo(path, size, seconds) {
+    const piece = Math.min(seconds, 30);
+    const repeats = Math.ceil(seconds / piece);
+    const first = repeats > 1 ? `${path}.piece.mkv` : path;
+    ffmpeg('-f', 'lavfi', '-i', `testsrc=duration=${piece}:size=${size}:rate=25`, '-f', 'lavfi',
+        '-i', `sine=duration=${piece}`, '-c:v', 'libx264', '-preset', 'ultrafast', '-c:a', 'libmp3lame',
+        '-shortest', first);
+    if (repeats > 1) {
+        ffmpeg('-stream_loop', String(repeats - 1), '-i', first, '-c', 'copy', path);
+        rmSync(first);
+    }
+}
+
+// A SAMI file with one Korean line from the start to the given second.
+export function writeSami(path, seconds) {
+    writeFileSync(path, '<SAMI>\r\n<HEAD>\r\n<STYLE TYPE="text/css">\r\n<!--\r\n'
+        + 'P { margin-left:8pt; margin-right:8pt; text-align:center; }\r\n'
+        + '.KRCC { Name:Korean; lang:ko-KR; SAMIType:CC; }\r\n-->\r\n</STYLE>\r\n</HEAD>\r\n<BODY>\r\n'
+        + '<SYNC Start=0><P Class=KRCC>안녕하세요, 자막입니다\r\n'
+        + `<SYNC Start=${seconds * 1000}><P Class=KRCC>&nbsp;\r\n</BODY>\r\n</SAMI>\r\n`);
 }
 
 function freePort() {

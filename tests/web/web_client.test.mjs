@@ -1,14 +1,18 @@
 // A person's whole tasks in the browser client, in Chromium against the real server:
-// watch with seeking and a quality change, play a file as it is, download one, and
-// get in with the password when the server asks for it.
+// watch with seeking and a quality change, watch with subtitles and a portrait video,
+// play a file as it is, download one, and get in with the password when the server
+// asks for it.
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, makeMedia, playedPast, screenshot, startDaemon, tempFolder } from './support.mjs';
+import { launchBrowser, makeMedia, makeVideo, playedPast, screenshot, startDaemon, tempFolder, writeSami } from './support.mjs';
 
 const media = makeMedia();
+makeVideo(join(media, 'portrait.mkv'), '360x640', 20);
+makeVideo(join(media, 'subtitled.mkv'), '640x360', 20);
+writeSami(join(media, 'subtitled.smi'), 20);
 after(() => rmSync(media, { recursive: true, force: true }));
 
 function requestLog(page) {
@@ -69,6 +73,68 @@ describe('watching', () => {
         await ended;
         await page.locator('.item.video').first().waitFor();
         assert.equal(await page.locator('video').count(), 0);
+        await page.close();
+    });
+
+    test('a video with subtitles beside it is marked and plays with them', async () => {
+        const page = await browser.context.newPage();
+        const paths = requestLog(page);
+        await page.goto(`${server.base}/#/browse/Movies`);
+        const card = page.locator('.item.video', { hasText: 'subtitled.mkv' });
+        await card.waitFor();
+        assert.equal(await card.locator('.badge', { hasText: 'SMI' }).count(), 1);
+        assert.equal(await page.locator('.item.video', { hasText: 'long.mkv' }).locator('.badge', { hasText: 'SMI' }).count(), 0);
+        await card.locator('.open').click();
+        await playedPast(page, 3);
+        assert.ok(paths.some((path) => /^\/file\/[0-9A-F]{32}\/vemba-\d-\d+\.ts$/.test(path)), 'the stream is transcoded');
+        await screenshot(page, 'player-subtitles');
+        await page.close();
+    });
+
+    test('a portrait video stands upright', async () => {
+        const page = await browser.context.newPage();
+        await page.goto(`${server.base}/#/play/Movies/portrait.mkv`);
+        await playedPast(page, 2);
+        const shown = await page.locator('video').evaluate((video) => {
+            const matrix = new DOMMatrixReadOnly(getComputedStyle(video).transform);
+            // The picture is fitted into the element's own box, which is then turned.
+            const scale = Math.min(video.clientWidth / video.videoWidth, video.clientHeight / video.videoHeight);
+            return {
+                streamWidth: video.videoWidth, streamHeight: video.videoHeight,
+                turn: [matrix.a, matrix.b, matrix.c, matrix.d].map((v) => Math.round(v * 1000) / 1000),
+                screenWidth: video.videoHeight * scale, screenHeight: video.videoWidth * scale,
+            };
+        });
+        // The server sends a portrait picture turned a quarter to the left ...
+        assert.ok(shown.streamWidth > shown.streamHeight, JSON.stringify(shown));
+        // ... and the page turns it a quarter to the right, back upright.
+        assert.deepEqual(shown.turn, [0, 1, -1, 0]);
+        assert.ok(Math.abs(shown.screenHeight / shown.screenWidth - 640 / 360) < 0.05, JSON.stringify(shown));
+        await screenshot(page, 'player-portrait');
+        await page.close();
+    });
+
+    test('leaving the player ends the stream whichever way the server answers', async () => {
+        const page = await browser.context.newPage();
+        // A full answer in place of the bare status line; the real server still ends
+        // the stream first.
+        await page.route((url) => url.pathname === '/playEnd', async (route) => {
+            await route.fetch().catch(() => null);
+            await route.fulfill({
+                status: 200, contentType: 'text/xml',
+                body: '<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>result</key>'
+                    + '<string>0</string><key>message</key><string></string></dict></plist>',
+            });
+        });
+        for (const name of ['long.mkv', 'subtitled.mkv']) {
+            await page.goto(`${server.base}/#/play/Movies/${name}`);
+            await playedPast(page, 1);
+            const ended = page.waitForResponse((response) => new URL(response.url()).pathname === '/playEnd');
+            await page.locator('a.back').click();
+            assert.equal((await ended).status(), 200);
+            await page.locator('.item.video').first().waitFor();
+            assert.equal(await page.locator('video').count(), 0);
+        }
         await page.close();
     });
 

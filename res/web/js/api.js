@@ -8,6 +8,7 @@ export const RESULT = {
     FAILED_INPUT: -11,
     NOT_EXIST: -12,
     FAILED_ID: -14,
+    DUPLICATE_NAME: -15,
     FULL_USER: -16,
     PASSWORD: -17,
 };
@@ -161,12 +162,79 @@ export async function play(path, width, height, playTime) {
     return sameOrigin(answer.message || '');
 }
 
-// Ends the client's stream. keepalive lets it finish while the page goes away.
-export function playEnd(keepalive) {
+// Ends the client's stream. keepalive lets it finish while the page goes away. The
+// server may answer with a bare status line, which fails the fetch, or with a full
+// answer; either way the stream has ended by the time it answers, and nothing in the
+// answer changes what the page does next. The wait is bounded so that a server that
+// never answers cannot hold the next page back.
+const PLAY_END_WAIT_MS = 5000;
+
+export async function playEnd(keepalive) {
     if (!clientId)
-        return Promise.resolve();
-    return fetch(`/playEnd?id=${clientId}`, { keepalive, credentials: 'same-origin' })
-        .then(() => undefined, () => undefined);
+        return;
+    try {
+        const response = await fetch(`/playEnd?id=${clientId}`, {
+            keepalive, credentials: 'same-origin', cache: 'no-store',
+            signal: AbortSignal.timeout(PLAY_END_WAIT_MS),
+        });
+        await response.arrayBuffer();
+    } catch {
+        // A broken answer or no answer at all: the page goes on either way.
+    }
+}
+
+// The server's conversion jobs: { open: [{id, name, progress}], finished: [{id, name,
+// failed}] }; progress is null while a job waits for its turn, else 0 to 100.
+async function fetchJobList(answer) {
+    const listUrl = sameOrigin(checked(answer).fileurl || '');
+    if (!listUrl.startsWith('/xml/'))
+        throw new ApiError(-1, 'no list file');
+    const list = await fetchPlist(listUrl);
+    const entries = (key) => (Array.isArray(list[key]) ? list[key] : [])
+        .filter((job) => job && typeof job.convertid === 'string' && job.convertid !== '');
+    const open = entries('convertWait').map((job) => {
+        const progress = Number.parseInt(job.progress, 10);
+        return {
+            id: job.convertid, name: String(job.filename ?? ''),
+            progress: Number.isNaN(progress) || progress < 0 ? null : Math.min(progress, 100),
+        };
+    });
+    const finished = entries('convertComplete').map((job) => ({
+        id: job.convertid, name: String(job.filename ?? ''), failed: job.status !== '0',
+    }));
+    return { open, finished };
+}
+
+// The conversion requests do not look at the client id (it only opens the door when
+// the server requires its password), so -14 there names an unknown job, never a
+// forgotten client.
+async function conversionRequest(request) {
+    return fetchPlist(request(await ensureId()));
+}
+
+export async function conversionList() {
+    return fetchJobList(await conversionRequest((id) => `/convertList?id=${id}`));
+}
+
+// Queues the file for conversion; resolves to the new job's id.
+export async function convert(path, device, option) {
+    const answer = checked(await conversionRequest((id) => {
+        const query = new URLSearchParams({ id, path, device: String(device), option: String(option) });
+        return `/convert?${query}`;
+    }));
+    if (typeof answer.convertid !== 'string' || answer.convertid === '')
+        throw new ApiError(-1, 'no convert id');
+    return answer.convertid;
+}
+
+// Cancels a waiting or running job, or takes a finished one off the list.
+export async function cancelConversion(convertId) {
+    return fetchJobList(await conversionRequest(
+        (id) => `/convertCancel?${new URLSearchParams({ id, convertid: convertId })}`));
+}
+
+export async function clearFinishedConversions() {
+    return fetchJobList(await conversionRequest((id) => `/convertDeleteCompleteList?id=${id}`));
 }
 
 // "2 MB", "221 KB", "1.4 GB" as bytes, for sorting; 0 when unreadable.

@@ -2,6 +2,7 @@
 // or a list, sorted by name, date or size.
 
 import { ApiError, listFolder, RESULT, sizeBytes } from './api.js';
+import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { t } from './i18n.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
@@ -72,7 +73,12 @@ function videoCard(file, segments) {
             el('span', { class: 'meta' }, facts,
                 file.subtitle === '1' ? el('span', { class: 'badge', title: t('subtitle') }, 'SMI') : null,
                 Number(file.encoding) >= 1 ? el('span', { class: 'badge direct', title: t('directPlay') }, 'MP4') : null)),
-        el('a', { class: 'download', href: downloadUrl(path), download: file.name, title: t('download'), 'aria-label': t('download') }, icon('download')));
+        el('a', { class: 'download', href: downloadUrl(path), download: file.name, title: t('download'), 'aria-label': t('download') }, icon('download')),
+        // A converted file is converted already.
+        file.encoding === '2' ? null : el('button', {
+            type: 'button', class: 'convert', title: t('convert'), 'aria-label': t('convert'),
+            onclick: () => openConvertDialog(path),
+        }, icon('convert')));
 }
 
 function toolbar(onChange) {

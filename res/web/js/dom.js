@@ -33,6 +33,7 @@ const ICONS = {
     next: 'M16 5h2v14h-2zM4 5l11 7-11 7z',
     play: 'M7 4l13 8-13 8z',
     pause: 'M6 4h4v16H6zM14 4h4v16h-4z',
+    convert: 'M12 4V1L8 5l4 4V6a6 6 0 0 1 5.2 9l1.5 1.5A8 8 0 0 0 12 4zm0 14a6 6 0 0 1-5.2-9L5.3 7.5A8 8 0 0 0 12 20v3l4-4-4-4z',
     fullscreen: 'M4 4h6v2H6v4H4zM14 4h6v6h-2V6h-4zM4 14h2v4h4v2H4zM18 14h2v6h-6v-2h4z',
 };
 

@@ -3,6 +3,7 @@
 
 import { connect, PasswordNeeded } from './api.js';
 import { showFolder } from './browse.js';
+import { showConversions } from './conversions.js';
 import { el } from './dom.js';
 import { language, t } from './i18n.js';
 import { showPlayer } from './player.js';
@@ -68,11 +69,15 @@ async function render() {
         leaveCurrent = null;
         await leave(false);
     }
+    // A dialog belongs to the page it was opened on.
+    document.querySelectorAll('dialog').forEach((dialog) => dialog.close());
     const route = parseRoute(location.hash);
     showCrumbs(route.segments, route.view === 'play');
     try {
         if (route.view === 'play')
             leaveCurrent = await showPlayer(view, route.segments, route.start);
+        else if (route.view === 'conversions')
+            leaveCurrent = await showConversions(view);
         else
             await showFolder(view, route.segments, () => mine === generation);
     } catch (error) {
@@ -94,5 +99,6 @@ function schedule() {
 }
 
 document.documentElement.lang = language;
+document.getElementById('jobs-link').textContent = t('conversions');
 window.addEventListener('hashchange', schedule);
 schedule();

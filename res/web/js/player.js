@@ -4,6 +4,7 @@
 
 import { ApiError, fileInfo, listFolder, play, playEnd, playSeconds, resolutionOf, RESULT, sameOrigin } from './api.js';
 import { sortFiles, sortOrder } from './browse.js';
+import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { t } from './i18n.js';
 import { savedPosition, savePosition } from './resume.js';
@@ -82,6 +83,8 @@ function keyHandler(video, stage) {
     return (event) => {
         if (event.target instanceof HTMLSelectElement || event.altKey || event.ctrlKey || event.metaKey)
             return;
+        if (document.querySelector('dialog[open]'))
+            return;
         const actions = {
             ' ': () => (video.paused ? video.play().catch(() => {}) : video.pause()),
             ArrowLeft: () => { video.currentTime = Math.max(0, video.currentTime - SKIP_SECONDS); },
@@ -134,9 +137,12 @@ export async function showPlayer(view, segments, start) {
     const message = el('p', { class: 'notice', hidden: true });
     const nav = el('div', { class: 'nav' });
     const title = el('h1', { class: 'title' }, segments.at(-1));
+    const convertButton = el('button', { type: 'button', class: 'convert', onclick: () => openConvertDialog(segments) },
+        icon('convert'), t('convert'));
     const bar = el('div', { class: 'bar' },
         el('a', { href: browseLink(segments.slice(0, -1)), class: 'back' }, '← ', t('back')),
         nav,
+        convertButton,
         el('a', { class: 'download', href: downloadUrl(segments), download: segments.at(-1) }, t('download')));
     view.replaceChildren(el('section', { class: 'player' }, stage, buildControls(video, stage), title, bar, message));
 
@@ -185,6 +191,7 @@ export async function showPlayer(view, segments, start) {
         const info = await fileInfo(path);
         if (ended)
             return finish;
+        convertButton.hidden = info.encoding === '2';
         const at = start ?? savedPosition(path);
         const direct = Number(info.encoding) >= 1 && sameOrigin(info.playdurl || '').startsWith('/playdirect/');
         let source;

@@ -1,5 +1,5 @@
 // Deep links: #/browse/<share>/<path…> and #/play/<share>/<path…>?t=SECONDS, each
-// path segment URL-encoded. Parsing never throws: a malformed link shows the shares.
+// path segment URL-encoded, and #/conversions for the server's conversion jobs. Parsing never throws: a malformed link shows the shares.
 
 function decodeSegment(segment) {
     try {
@@ -22,6 +22,8 @@ export function parseRoute(hash) {
     const safe = segments.every((s) => s !== null && s !== '.' && s !== '..' && !s.includes('/'));
     if (!safe || raw.length === 0)
         return { view: 'browse', segments: [] };
+    if (raw[0] === 'conversions' && raw.length === 1)
+        return { view: 'conversions', segments: [] };
     if (raw[0] === 'play' && segments.length >= 2) {
         const seconds = Number(new URLSearchParams(query).get('t'));
         const start = Number.isFinite(seconds) && seconds > 0 ? seconds : null;
