@@ -5,6 +5,7 @@
 #include "check_version_dialog.h"
 #include "config/settings.h"
 #include "config/texts.h"
+#include "conversion/convert_queue.h"
 #include "conversion_window.h"
 #include "main_window.h"
 #include "password_dialog.h"
@@ -37,6 +38,19 @@ bool Save(QWidget& widget, const QString& folder, const QString& name)
     return saved;
 }
 
+// A job shown as it would be mid-way: not waiting, so the worker leaves it alone.
+void ShowSampleJob(const std::string& source, int state, int progress)
+{
+    auto job = std::make_shared<ConvertInfo_t>();
+    job->strConvertID = source;
+    job->strSourcePath = source;
+    job->strOutputPath = GetFolderOf(source) + "/" + GetFileTitleOf(source) + kConvertTempSuffix;
+    job->nState = state;
+    job->nProgress = progress;
+    veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD, kQueueAddKeepSameName,
+        reinterpret_cast<veneta::LParam>(&job));
+}
+
 std::vector<Adapter> SampleAdapters()
 {
     return { { "192.168.0.10", "eth0", "02:00:00:00:00:01" },
@@ -49,16 +63,13 @@ bool RenderLanguage(const std::string& code, const QString& folder, const std::s
     SelectLanguage(code);
     QDir().mkpath(folder);
     UiSeams seams = DesktopSeams();
-    CLocalRemoteAccess remote;
-    CLocalConversionQueue queue;
-    queue.AddLocalFile(media + "/holiday.mp4");
-    queue.AddLocalFile(media + "/concert.mkv");
-    std::vector<ConversionRow> rows = queue.Rows();
-    queue.Update(rows[0].convertId, 37, kConvConverting);
-    queue.Update(rows[1].convertId, 100, kConvComplete);
+    CRemoteAccess remote(DefaultNetworkSeams());
 
     bool ok = true;
-    CVembaCastDlg window(remote, seams, queue);
+    CVembaCastDlg window(remote, seams);
+    ShowSampleJob(media + "/holiday.mp4", kConvertConverting, 37);
+    ShowSampleJob(media + "/concert.mkv", kConvertComplete, 100);
+    window.ConversionWindow()->Refresh();
     ok &= Save(window, folder, "main_window");
     window.ProgressBox()->ShowText(UiText("IDS_WORD_BTN_STARTSERVER"));
     ok &= Save(*window.ProgressBox(), folder, "progress_box");

@@ -81,7 +81,7 @@ int ConvertInfo_t::StartENC()
         TraceMessage(kTraceStreamFailure, " - FAILED: ConvertInfo_t cannot create Pipe");
         return 0;
     }
-    ConvertCommandJob line { strSourcePath, strOutputPath, nBitrate, 0, {} };
+    ConvertCommandJob line { strSourcePath, strLocalSource, strOutputPath, nBitrate, 0, {} };
     std::string commandLine = QZ_MakeConvertCmd(line, pipeNumber);
     nDuration = line.durationMs;
     DropSubtitleScript(line.subtitleScript);

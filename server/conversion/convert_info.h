@@ -40,6 +40,9 @@ public:
     std::string strConvertID;
     std::string strSourcePath; // as the client sent it: "/Share/rest"
     std::string strOutputPath; // the temporary output on disk
+    // A file dropped on the desktop window: its own disk path, converted without a
+    // share (the person at the computer chose it). Empty for client jobs.
+    std::string strLocalSource;
     int nWidth = 480;
     int nHeight = 320;
     int nBitrate = 1200;

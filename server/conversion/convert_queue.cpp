@@ -125,7 +125,7 @@ veneta::LResult CConvertQueue::OnMessage(
         auto* job = reinterpret_cast<ConvertJobPtr*>(lParam);
         if (!job || !*job)
             return 1;
-        return AddJob(*job) ? 0 : 1;
+        return AddJob(*job, wParam != kQueueAddKeepSameName) ? 0 : 1;
     }
     case WM_APP_QUEUE_CLEAR:
         MarkJobs(wParam == 1);
@@ -141,14 +141,14 @@ veneta::LResult CConvertQueue::OnMessage(
     }
 }
 
-bool CConvertQueue::AddJob(ConvertJobPtr job)
+bool CConvertQueue::AddJob(ConvertJobPtr job, bool replaceSameName)
 {
     const std::string name = ConvertFileName(job->strSourcePath);
     {
         std::lock_guard lock(m_queueLock);
         if (m_stopping)
             return false; // the queue stops: nothing more is taken
-        for (auto it = m_jobs.begin(); it != m_jobs.end(); ++it) {
+        for (auto it = m_jobs.begin(); replaceSameName && it != m_jobs.end(); ++it) {
             ConvertInfo_t& queued = **it;
             if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
                 continue;

@@ -35,9 +35,14 @@ inline constexpr veneta::MessageId WM_APP_QUEUE_JOB_AT
     = 0x80D5; // wParam index, lParam: ConvertJobPtr*
 inline constexpr veneta::MessageId WM_APP_QUEUE_PROGRESS
     = 0x80D6; // wParam percent, lParam: const std::string* id
-inline constexpr veneta::MessageId WM_APP_QUEUE_ADD = 0x80D7; // lParam: ConvertJobPtr*
+// lParam: ConvertJobPtr*; wParam kQueueAddKeepSameName appends without replacing
+inline constexpr veneta::MessageId WM_APP_QUEUE_ADD = 0x80D7;
 inline constexpr veneta::MessageId WM_APP_QUEUE_NOTHING = 0x80D8;
 inline constexpr veneta::MessageId WM_APP_QUEUE_CLEAR = 0x80D9; // wParam 0: finished jobs, 1: all
+
+// WM_APP_QUEUE_ADD's wParam for a file dropped at this computer: two files of the
+// same name from different folders are two jobs, not one replacing the other.
+inline constexpr veneta::WParam kQueueAddKeepSameName = 1;
 
 // Progress code of a cancelled job.
 inline constexpr int kConvertProgressCancelled = -255;
@@ -72,7 +77,7 @@ public:
     std::vector<ConvertJobPtr> Jobs() const;
 
 private:
-    bool AddJob(ConvertJobPtr job);
+    bool AddJob(ConvertJobPtr job, bool replaceSameName);
     void ReportProgress(int percent, const std::string& convertId);
     void MarkJobs(bool all);
     void OnConversionCompleted(uint64_t key);

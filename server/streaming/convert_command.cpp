@@ -10,9 +10,14 @@
 
 std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
 {
-    RequestPathMapping mapping = MapRequestPath(job.sourcePath, RequestPathKind::File);
-    if (mapping.status != RequestPathStatus::Mapped)
-        return {};
+    RequestPathMapping mapping;
+    if (!job.localPath.empty()) {
+        mapping.diskPath = job.localPath;
+    } else {
+        mapping = MapRequestPath(job.sourcePath, RequestPathKind::File);
+        if (mapping.status != RequestPathStatus::Mapped)
+            return {};
+    }
     std::string codecId;
     double frameRate = 0;
     int width = 0;

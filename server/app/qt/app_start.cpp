@@ -1,9 +1,8 @@
 #include "app_start.h"
 
+#include "config/app_messages.h"
 #include "config/settings.h"
 #include "config/texts.h"
-#include "conversion_queue.h"
-#include "config/app_messages.h"
 #include "main_window.h"
 #include "platform/places.h"
 #include "platform/single_copy.h"
@@ -67,9 +66,8 @@ int RunDesktopApplication(QApplication& application)
         return 1;
     }
 
-    CLocalRemoteAccess remote;
-    CLocalConversionQueue conversions;
-    CVembaCastDlg window(remote, DesktopSeams(), conversions);
+    CRemoteAccess remote(DefaultNetworkSeams());
+    CVembaCastDlg window(remote, DesktopSeams());
     window.Controller().StartEmbeddedConsole();
     QObject::connect(&window, &CVembaCastDlg::ExitRequested, &application, &QApplication::quit);
     std::unique_ptr<QSocketNotifier> wake;

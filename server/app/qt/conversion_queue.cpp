@@ -1,10 +1,32 @@
 #include "conversion_queue.h"
 
 #include "config/settings.h"
+#include "conversion/convert_list.h"
 #include "platform/guid.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+// The temporary file the engine writes for a final name: ".m4v" becomes ".m4vtmp",
+// so the queue renames it to exactly that final name.
+std::string TempPathFor(const std::string& finalPath)
+{
+    return finalPath + "tmp";
+}
+
+ConvertJobPtr FindJob(const std::string& convertId)
+{
+    for (ConvertJobPtr& job : ReadConvertQueue()) {
+        if (job->strConvertID == convertId)
+            return job;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 std::string ConversionOutputPath(
     const std::string& source, const std::function<bool(const std::string&)>& taken)
@@ -19,79 +41,60 @@ std::string ConversionOutputPath(
     return output;
 }
 
-std::vector<ConversionRow> CLocalConversionQueue::Rows() const
+std::vector<ConversionRow> ReadConversionRows()
 {
-    std::lock_guard lock(m_lock);
-    return m_rows;
+    std::vector<ConversionRow> rows;
+    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+        ConversionRow row;
+        row.convertId = job->strConvertID;
+        row.sourcePath = job->strSourcePath;
+        row.outputPath = job->FinalOutputPath();
+        row.progress = std::clamp(job->nProgress.load(), 0, 100);
+        row.state = job->nState;
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
-bool CLocalConversionQueue::AddLocalFile(const std::string& path)
+bool QueueLocalFile(const std::string& path)
 {
+    if (!veneta::CPXFrameMSG::GetTarget(veneta::kFrameConversionList))
+        return false; // no queue runs to take it
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!std::filesystem::is_regular_file(path, error) || ::access(path.c_str(), R_OK) != 0)
         return false;
     std::optional<Guid> guid = CreateGuid();
     if (!guid)
         return false;
-    {
-        std::lock_guard lock(m_lock);
-        ConversionRow row;
-        row.convertId = GuidToHex(*guid);
-        row.sourcePath = path;
-        // A second drop of the same file gets its own output name, not the first one's.
-        row.outputPath = ConversionOutputPath(path, [this](const std::string& name) {
-            return std::any_of(m_rows.begin(), m_rows.end(),
-                [&](const ConversionRow& other) { return other.outputPath == name; });
+    std::vector<ConvertJobPtr> queued = ReadConvertQueue();
+    // A second drop of the same file gets its own output name, not the first one's.
+    std::string output = ConversionOutputPath(path, [&](const std::string& name) {
+        return std::any_of(queued.begin(), queued.end(), [&](const ConvertJobPtr& job) {
+            return job->nState != kConvertRemoved && job->FinalOutputPath() == name;
         });
-        m_rows.push_back(std::move(row));
+    });
+    auto job = std::make_shared<ConvertInfo_t>();
+    job->strConvertID = GuidToHex(*guid);
+    job->strSourcePath = path;
+    job->strLocalSource = path;
+    job->strOutputPath = TempPathFor(output);
+    job->SetFilePath(path);
+    job->setConvertOptions(0, 0); // 480x320 at 600 kbit/s
+    return veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD,
+               kQueueAddKeepSameName, reinterpret_cast<veneta::LParam>(&job))
+        == 0;
+}
+
+void CancelConversion(const std::string& convertId)
+{
+    if (ConvertJobPtr job = FindJob(convertId))
+        job->MarkRemoved();
+}
+
+void RemoveCompletedConversions()
+{
+    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+        if (job->nState == kConvertComplete)
+            job->MarkRemoved();
     }
-    Notify();
-    return true;
-}
-
-void CLocalConversionQueue::Cancel(const std::string& convertId)
-{
-    Update(convertId, -1, kConvCancelled);
-}
-
-void CLocalConversionQueue::RemoveCompleted()
-{
-    {
-        std::lock_guard lock(m_lock);
-        std::erase_if(m_rows, [](const ConversionRow& row) { return row.state == kConvComplete; });
-    }
-    Notify();
-}
-
-void CLocalConversionQueue::SetObserver(std::function<void()> changed)
-{
-    std::lock_guard lock(m_lock);
-    m_changed = std::move(changed);
-}
-
-bool CLocalConversionQueue::Update(const std::string& convertId, int progress, int state)
-{
-    {
-        std::lock_guard lock(m_lock);
-        auto row = std::find_if(m_rows.begin(), m_rows.end(),
-            [&](const ConversionRow& candidate) { return candidate.convertId == convertId; });
-        if (row == m_rows.end())
-            return false;
-        if (progress >= 0)
-            row->progress = std::clamp(progress, 0, 100);
-        row->state = state;
-    }
-    Notify();
-    return true;
-}
-
-void CLocalConversionQueue::Notify()
-{
-    std::function<void()> changed;
-    {
-        std::lock_guard lock(m_lock);
-        changed = m_changed;
-    }
-    if (changed)
-        changed(); // outside the lock: the observer may read the rows
 }

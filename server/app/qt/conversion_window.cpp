@@ -1,9 +1,8 @@
 #include "conversion_window.h"
 
+#include "config/app_messages.h"
 #include "config/settings.h"
 #include "config/trace.h"
-#include "config/app_messages.h"
-#include "skin/qt/gui_message_loop.h"
 #include "ui_texts.h"
 
 #include <QApplication>
@@ -29,14 +28,14 @@ constexpr int kCommandRemoveCompleted = 113;
 QColor StateColour(int state)
 {
     switch (state) {
-    case kConvWaiting:
+    case kConvertWaiting:
         return QColor(0x00, 0x00, 0x00);
-    case kConvConverting:
+    case kConvertConverting:
         return QColor(0x00, 0x5F, 0x87);
-    case kConvComplete:
+    case kConvertComplete:
         return QColor(0x75, 0x75, 0x75);
-    case kConvFailed:
-    case kConvCancelled:
+    case kConvertFailed:
+    case kConvertRemoved:
         return QColor(0xFF, 0x00, 0x00);
     default:
         return QColor(0x33, 0x33, 0x33);
@@ -81,15 +80,15 @@ public:
 const char* ConversionStateTextKey(int state)
 {
     switch (state) {
-    case kConvWaiting:
+    case kConvertWaiting:
         return "IDS_WORD_CONV_WAITING";
-    case kConvComplete:
+    case kConvertComplete:
         return "IDS_WORD_CONV_COMPLETE";
-    case kConvConverting:
+    case kConvertConverting:
         return "IDS_WORD_CONV_CONVERTING";
-    case kConvFailed:
+    case kConvertFailed:
         return "IDS_WORD_CONV_FAILED";
-    case kConvCancelled:
+    case kConvertRemoved:
         return "IDS_WORD_CONV_CANCELED";
     default:
         return nullptr;
@@ -155,13 +154,11 @@ QVariant CConversionModel::headerData(int section, Qt::Orientation orientation, 
     return section >= 0 && section < kColumnCount ? UiText(keys[section]) : QVariant();
 }
 
-CConversionWindow::CConversionWindow(IConversionQueue& queue, QWidget* parent)
+CConversionWindow::CConversionWindow(QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , m_queue(queue)
     , m_model(new CConversionModel())
     , m_sort(new CTextSortModel(this))
     , m_view(new QTableView(this))
-    , m_alive(std::make_shared<bool>(true))
 {
     setObjectName(QStringLiteral("conversionWindow"));
     setWindowTitle(UiText("IDS_WORD_CONVERSION_DLG"));
@@ -196,32 +193,21 @@ CConversionWindow::CConversionWindow(IConversionQueue& queue, QWidget* parent)
         [this](veneta::MessageId m, veneta::WParam w, veneta::LParam l) {
             return OnFrameMessage(m, w, l);
         });
-    std::weak_ptr<bool> alive = m_alive;
-    m_queue.SetObserver([this, alive] {
-        veneta::GuiMessageLoop().PostTask([this, alive] {
-            if (alive.lock())
-                Refresh();
-        });
-    });
     Refresh();
 }
 
-CConversionWindow::~CConversionWindow()
-{
-    m_queue.SetObserver({});
-    m_alive.reset();
-}
+CConversionWindow::~CConversionWindow() = default;
 
 void CConversionWindow::Refresh()
 {
-    m_model->SetRows(m_queue.Rows());
+    m_model->SetRows(ReadConversionRows());
 }
 
 int CConversionWindow::DropFiles(const QList<QUrl>& urls)
 {
     int added = 0;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() && m_queue.AddLocalFile(ToUtf8(url.toLocalFile())))
+        if (url.isLocalFile() && QueueLocalFile(ToUtf8(url.toLocalFile())))
             ++added;
     }
     Refresh();
@@ -233,13 +219,15 @@ void CConversionWindow::CancelSelected()
     QModelIndexList selected = m_view->selectionModel()->selectedRows();
     for (const QModelIndex& index : selected) {
         if (const ConversionRow* row = m_model->RowAt(m_sort->mapToSource(index).row()))
-            m_queue.Cancel(row->convertId);
+            CancelConversion(row->convertId);
     }
+    Refresh();
 }
 
 void CConversionWindow::RemoveCompleted()
 {
-    m_queue.RemoveCompleted();
+    RemoveCompletedConversions();
+    Refresh();
 }
 
 void CConversionWindow::SortByColumn(int column)

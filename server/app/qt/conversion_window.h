@@ -1,11 +1,12 @@
 #pragma once
 
-// The conversion window: the jobs of the conversion queue with their status and
-// progress, sortable by any column; files dropped on it become jobs. It is a view:
-// the queue converts, and its notices (window index 3) only make the window refresh.
+// The conversion window: the jobs of the core's conversion queue with their status
+// and progress, sortable by any column; files dropped on it become jobs. It is a
+// view: the queue converts, and its notices (window index 3) make the window read
+// the rows again.
 //
-// Threads: the queue reports changes from any thread; each report is handed to the
-// GUI thread, where the rows are read again.
+// Threads: the notices are posted by the queue's threads and run on the GUI thread
+// through the window's frame binding; the rows are read there.
 
 #include "conversion_queue.h"
 #include "skin/qt/frame_binding.h"
@@ -39,7 +40,7 @@ const char* ConversionStateTextKey(int state);
 class CConversionWindow : public QWidget {
     Q_OBJECT
 public:
-    CConversionWindow(IConversionQueue& queue, QWidget* parent = nullptr);
+    explicit CConversionWindow(QWidget* parent = nullptr);
     ~CConversionWindow() override;
 
     void Refresh();
@@ -65,12 +66,10 @@ private:
     veneta::LResult OnFrameMessage(
         veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam);
 
-    IConversionQueue& m_queue;
     CConversionModel* m_model;
     QSortFilterProxyModel* m_sort;
     QTableView* m_view;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    std::shared_ptr<bool> m_alive; // read on the GUI thread by queued refreshes
     std::unique_ptr<veneta::CFrameBinding> m_frame;
 };

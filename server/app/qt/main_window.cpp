@@ -1,10 +1,10 @@
 #include "main_window.h"
 
 #include "check_version_dialog.h"
+#include "config/app_messages.h"
 #include "config/settings.h"
 #include "config/trace.h"
 #include "conversion_window.h"
-#include "config/app_messages.h"
 #include "http/web_server.h"
 #include "skin/qt/image_button.h"
 #include "skin/qt/progress_box.h"
@@ -24,12 +24,10 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-CVembaCastDlg::CVembaCastDlg(IRemoteAccess& remote, UiSeams seams, IConversionQueue& conversions,
-    CoreHooks hooks, QWidget* parent)
+CVembaCastDlg::CVembaCastDlg(CRemoteAccess& remote, UiSeams seams, CoreHooks hooks, QWidget* parent)
     : QWidget(parent)
     , m_remote(remote)
     , m_seams(std::move(seams))
-    , m_conversions(conversions)
     , m_controller(*this, WithShutdownReport(std::move(hooks)))
 {
     setObjectName(QStringLiteral("mainWindow"));
@@ -46,7 +44,7 @@ CVembaCastDlg::CVembaCastDlg(IRemoteAccess& remote, UiSeams seams, IConversionQu
     BuildTray();
     LoadFolderRows();
     m_controller.CreateServicesFolder();
-    m_conversion = new CConversionWindow(m_conversions, this);
+    m_conversion = new CConversionWindow(this);
     m_startStop->setEnabled(false); // until the start-up check passes
 }
 
@@ -169,27 +167,27 @@ void CVembaCastDlg::BuildTray()
 
 void CVembaCastDlg::OnInitDialog()
 {
-    UpdateOffer offer = m_remote.RunUpdateCheck();
+    UpdateCheck offer = m_remote.RunUpdateCheck();
     if (offer.result == kUpdateAvailable) {
         CCheckVerDlg dialog(FromUtf8(offer.localVersion), FromUtf8(offer.serverVersion),
-            FromUtf8(offer.downloadLink), m_seams, this);
+            FromUtf8(offer.downloadUrl), m_seams, this);
         m_seams.runDialog(dialog);
     }
     switch (m_remote.RunStartupCheck()) {
     case kStartupGood:
         m_startStop->setEnabled(true);
         break;
-    case kStartupNotSet:
+    case kStartupNeverSetUp:
         ShowOkMessage(m_seams, this, UiText("IDS_WORD_NOT_SETTING"));
         veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, veneta::kWmCommand, kCmdSettings);
         break;
-    case kStartupNoConsole:
+    case kStartupConsoleUnreachable:
         ShowOkMessage(m_seams, this,
             UiText("IDS_WORD_UNABLE_RELAYSERVER") + QStringLiteral(" ")
                 + UiText("IDS_WORD_NEED_RESETTING"));
         m_consoleReachable = false;
         break;
-    case kStartupChanged:
+    case kStartupNetworkChanged:
         for (const char* key :
             { kKeyInIP, kKeyInPort, kKeyExtIP, kKeyExtPort, kKeyMacAddress, kKeyPINCode })
             SetSettingString("", kSettingSection, key, "");

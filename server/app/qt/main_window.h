@@ -23,7 +23,6 @@ class QSystemTrayIcon;
 class QTreeWidget;
 class QTreeWidgetItem;
 class CConversionWindow;
-class IConversionQueue;
 namespace veneta {
 class CPXImageButton;
 class CPXProgressBox;
@@ -46,8 +45,8 @@ inline constexpr veneta::LParam kTrayRightButtonDown = 516;
 class CVembaCastDlg : public QWidget, public ICoreView {
     Q_OBJECT
 public:
-    CVembaCastDlg(IRemoteAccess& remote, UiSeams seams, IConversionQueue& conversions,
-        CoreHooks hooks = DefaultCoreHooks(), QWidget* parent = nullptr);
+    CVembaCastDlg(CRemoteAccess& remote, UiSeams seams, CoreHooks hooks = DefaultCoreHooks(),
+        QWidget* parent = nullptr);
     ~CVembaCastDlg() override;
 
     // Program start after the window exists: the start-up and update checks, then the
@@ -109,9 +108,8 @@ private:
     void OnGui(std::function<void()> task);
     CoreHooks WithShutdownReport(CoreHooks hooks);
 
-    IRemoteAccess& m_remote;
+    CRemoteAccess& m_remote;
     UiSeams m_seams;
-    IConversionQueue& m_conversions;
     CCoreController m_controller;
     bool m_consoleReachable = true;
     QLabel* m_title = nullptr;

@@ -1,17 +1,65 @@
 #include "remote_access.h"
 
-#include "config/settings.h"
-#include "config/app_messages.h"
+#include "remote/pin_sync.h"
+#include "remote/relay_server.h"
 
-int CLocalRemoteAccess::RunStartupCheck()
+CRemoteAccess::CRemoteAccess(NetworkSeams seams)
+    : m_seams(seams)
 {
-    std::string set = GetSettingString(kKeySet);
-    return set.empty() || set == "0" ? kStartupNotSet : kStartupGood;
 }
 
-void CLocalRemoteAccess::StartPortMapping(PortMapping action, std::function<void(int code)> done)
+CRemoteAccess::~CRemoteAccess()
 {
-    // Without a gateway a removal has nothing to undo; an addition finds no device.
-    if (done)
-        done(action == PortMapping::Remove ? 0 : kServerErrorNoUpnpDevice);
+    WaitForMapping();
+}
+
+void CRemoteAccess::WaitForMapping()
+{
+    std::thread last;
+    {
+        std::lock_guard lock(m_mappingLock);
+        last = std::move(m_mapping);
+    }
+    if (last.joinable())
+        last.join(); // outside the lock: the worker never takes it, but nobody waits holding it
+}
+
+int CRemoteAccess::RunStartupCheck()
+{
+    CRelayServer relay(m_seams.transport);
+    return ::RunStartupCheck(relay, m_seams.mapper);
+}
+
+UpdateCheck CRemoteAccess::RunUpdateCheck()
+{
+    CRelayServer relay(m_seams.transport);
+    return ::RunUpdateCheck(relay, VEMBACAST_VERSION_TEXT);
+}
+
+bool CRemoteAccess::SyncPinCode(const std::string& hardwareAddress)
+{
+    CRelayServer relay(m_seams.transport);
+    return ::SyncPinCode(relay, hardwareAddress);
+}
+
+void CRemoteAccess::UpdatePinCode(bool on)
+{
+    CRelayServer relay(m_seams.transport);
+    ReportPinMode(relay, on);
+}
+
+void CRemoteAccess::StartPortMapping(
+    const MappingRequest& request, std::function<void(const MappingOutcome&)> done)
+{
+    // Two workers at once would race on the settings: the last one ends first. Its
+    // outcome only posts to the GUI thread, so waiting for it here cannot deadlock.
+    WaitForMapping();
+    NetworkSeams seams = m_seams;
+    std::lock_guard lock(m_mappingLock);
+    m_mapping = std::thread([request, seams, done = std::move(done)] {
+        MappingOutcome outcome = RunMappingWorker(request, seams);
+        PostMappingOutcome(outcome);
+        if (done)
+            done(outcome);
+    });
 }

@@ -1,54 +1,44 @@
 #pragma once
 
-// What the main window and the settings dialog ask of remote access: the start-up and
-// update checks, the PIN registration with the console and the router's port mapping.
-// The windows only talk to this interface, so they run the same over the full remote
-// access and over the local one below.
+// Remote access as the desktop windows use it: the update and start-up checks, the
+// PIN registration at the console and the router's port mapping, all over the
+// network seams passed in (the gateway library and the console client).
+//
+// Threads: the checks and the PIN requests run on the caller's thread. The mapping
+// worker runs on a thread of its own, one at a time (a new one waits for the last);
+// it posts its error code (7 to the main window, 8 to the settings dialog) and hands
+// its outcome to done, both from the worker thread.
+
+#include "core/mapping_worker.h"
+#include "core/startup_checks.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
-// Start-up check results.
-enum StartupCheckResult {
-    kStartupGood = 0,
-    kStartupNotSet = 1,
-    kStartupNoConsole = 2,
-    kStartupChanged = 3
-};
-// Update check results.
-enum UpdateCheckResult { kUpdateNone = 0, kUpdateNoAnswer = 2, kUpdateAvailable = 4 };
-
-struct UpdateOffer {
-    int result = kUpdateNone;
-    std::string localVersion;
-    std::string serverVersion;
-    std::string downloadLink;
-};
-
-enum class PortMapping { Add, Remove };
-
-class IRemoteAccess {
+class CRemoteAccess {
 public:
-    virtual ~IRemoteAccess() = default;
-    virtual int RunStartupCheck() = 0;
-    virtual UpdateOffer RunUpdateCheck() = 0;
+    explicit CRemoteAccess(NetworkSeams seams);
+    ~CRemoteAccess(); // waits for a running mapping worker
+    CRemoteAccess(const CRemoteAccess&) = delete;
+    CRemoteAccess& operator=(const CRemoteAccess&) = delete;
+
+    int RunStartupCheck();
+    UpdateCheck RunUpdateCheck();
     // Registers (or refreshes) this server's PIN code for the adapter; false when refused.
-    virtual bool SyncPinCode(const std::string& hardwareAddress) = 0;
-    // Tells the console whether the PIN code is in use.
-    virtual void UpdatePinCode(bool on) = 0;
-    // Adds or removes the router's mapping of "ExtPort" to "InIP":"InPort" on a worker;
-    // done gets 0 on success or the WM_APP_SERVER_ERROR code (7, 8), on any thread.
-    virtual void StartPortMapping(PortMapping action, std::function<void(int code)> done) = 0;
-};
+    bool SyncPinCode(const std::string& hardwareAddress);
+    // Tells the console whether the PIN code is in use; the answer is not examined.
+    void UpdatePinCode(bool on);
+    // Adds, removes or moves the router's mapping on the worker thread.
+    void StartPortMapping(
+        const MappingRequest& request, std::function<void(const MappingOutcome&)> done);
 
-// Remote access as far as this computer alone can answer: the start-up check reads
-// whether the server was ever set up; there is no update offer, no PIN registration
-// and no gateway to map a port on.
-class CLocalRemoteAccess : public IRemoteAccess {
-public:
-    int RunStartupCheck() override;
-    UpdateOffer RunUpdateCheck() override { return {}; }
-    bool SyncPinCode(const std::string&) override { return false; }
-    void UpdatePinCode(bool) override { }
-    void StartPortMapping(PortMapping action, std::function<void(int code)> done) override;
+    // Waits for a running mapping worker (callers are on one thread, the GUI's).
+    void WaitForMapping();
+
+private:
+    NetworkSeams m_seams;
+    std::mutex m_mappingLock;
+    std::thread m_mapping; // guarded by m_mappingLock
 };

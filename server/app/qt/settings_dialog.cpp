@@ -1,7 +1,7 @@
 #include "settings_dialog.h"
 
-#include "config/settings.h"
 #include "config/app_messages.h"
+#include "config/settings.h"
 #include "password_dialog.h"
 #include "platform/host.h"
 #include "platform/places.h"
@@ -58,7 +58,7 @@ std::optional<int> ParsePortField(const QString& text)
 }
 
 CSettingDialog::CSettingDialog(std::vector<Adapter> adapters, bool consoleReachable,
-    IRemoteAccess& remote, const UiSeams& seams, QWidget* parent)
+    CRemoteAccess& remote, const UiSeams& seams, QWidget* parent)
     : QDialog(parent)
     , m_adapters(std::move(adapters))
     , m_consoleReachable(consoleReachable)
@@ -69,7 +69,21 @@ CSettingDialog::CSettingDialog(std::vector<Adapter> adapters, bool consoleReacha
     setObjectName(QStringLiteral("settingDialog"));
     setWindowTitle(UiText("IDS_WORD_SETTING_DLG"));
     BuildControls();
+    m_frame = std::make_unique<veneta::CFrameBinding>(
+        kFrameSettingsDialog, [this](veneta::MessageId m, veneta::WParam w, veneta::LParam) {
+            return OnFrameMessage(m, w);
+        });
     LoadValues();
+}
+
+CSettingDialog::~CSettingDialog() = default;
+
+veneta::LResult CSettingDialog::OnFrameMessage(veneta::MessageId message, veneta::WParam wParam)
+{
+    // Only code 8 is the dialog's; code 7 goes to the main window.
+    if (message == WM_APP_SERVER_ERROR && wParam == kServerErrorNoExternalAccess)
+        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NOTSUPPORT_MYEXTCONNECT_UPNPDEVICE"));
+    return 0;
 }
 
 void CSettingDialog::BuildControls()
@@ -217,33 +231,32 @@ void CSettingDialog::OnAutoMapClicked()
         ShowOkMessage(m_seams, this, UiText("IDS_WORD_NO_UPNPDEVICE"));
         return;
     }
-    StartMapping(m_autoMap->isChecked() ? PortMapping::Add : PortMapping::Remove);
+    StartMapping(m_autoMap->isChecked(), false);
 }
 
-void CSettingDialog::StartMapping(PortMapping action)
+void CSettingDialog::StartMapping(bool on, bool removeFirst)
 {
-    m_progress->ShowText(
-        UiText(action == PortMapping::Add ? "IDS_WORD_SEARCH_UPNP" : "IDS_WORD_REMOVE_UPNPINFO"));
+    m_progress->ShowText(UiText(on ? "IDS_WORD_SEARCH_UPNP" : "IDS_WORD_REMOVE_UPNPINFO"));
     QPointer<CSettingDialog> guard(this);
     // The worker reports from its own thread; the answer is handled on the GUI thread,
     // and dropped when the dialog has gone meanwhile.
-    m_remote.StartPortMapping(action, [guard](int code) {
-        veneta::GuiMessageLoop().PostTask([guard, code] {
+    MappingRequest request { on, removeFirst, m_pinMode->isChecked() };
+    m_remote.StartPortMapping(request, [guard](const MappingOutcome& outcome) {
+        veneta::GuiMessageLoop().PostTask([guard, outcome] {
             if (guard)
-                guard->OnMappingDone(code);
+                guard->OnMappingDone(outcome);
         });
     });
 }
 
-void CSettingDialog::OnMappingDone(int code)
+void CSettingDialog::OnMappingDone(const MappingOutcome& outcome)
 {
     m_progress->CloseBox();
-    if (code == kServerErrorNoUpnpDevice) {
+    // A refused mapping unchecks the box; its message (code 7) is the main window's.
+    if (m_autoMap->isChecked() && !outcome.mappingOn)
         m_autoMap->setChecked(false);
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NO_UPNPDEVICE"));
-    } else if (code == 8) {
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NOTSUPPORT_MYEXTCONNECT_UPNPDEVICE"));
-    }
+    if (outcome.pinSynced)
+        ShowPinText(m_pinMode->isChecked());
 }
 
 void CSettingDialog::OnAdapterButton()
@@ -268,7 +281,7 @@ void CSettingDialog::OnAdapterButton()
     bool changed
         = QString::compare(FromUtf8(adapter.address), FromUtf8(inIp), Qt::CaseInsensitive) != 0;
     if (m_autoMap->isChecked() && changed)
-        StartMapping(PortMapping::Add);
+        StartMapping(true, true);
 }
 
 void CSettingDialog::TrySet()
@@ -310,8 +323,8 @@ void CSettingDialog::reject()
         SetSettingString("", kSettingSection, kKeyMacAddress, m_opening.macAddress);
     if (m_autoMap->isChecked() != (m_opening.autoMap == 1)) {
         SetSettingInt(kKeyAutoPortMapMode, static_cast<unsigned>(m_opening.autoMap));
-        m_remote.StartPortMapping(
-            m_opening.autoMap == 1 ? PortMapping::Add : PortMapping::Remove, {});
+        MappingRequest restore { m_opening.autoMap == 1, false, m_opening.pinMode == 1 };
+        m_remote.StartPortMapping(restore, {});
     }
     QDialog::reject();
 }

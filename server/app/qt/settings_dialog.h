@@ -7,12 +7,17 @@
 // Some settings are written while the dialog is open (the password, the adapter, the
 // PIN code, the router mapping); Close puts every one of them back as it was at
 // opening, Set keeps them and writes the rest.
+//
+// Threads: the mapping worker reports from its own thread; its outcome and its
+// code 8 (posted to the dialog's window index) are handled on the GUI thread.
 
 #include "platform/adapters.h"
 #include "remote_access.h"
+#include "skin/qt/frame_binding.h"
 #include "ui_seams.h"
 
 #include <QDialog>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -27,8 +32,9 @@ class CPXProgressBox;
 class CSettingDialog : public QDialog {
     Q_OBJECT
 public:
-    CSettingDialog(std::vector<Adapter> adapters, bool consoleReachable, IRemoteAccess& remote,
+    CSettingDialog(std::vector<Adapter> adapters, bool consoleReachable, CRemoteAccess& remote,
         const UiSeams& seams, QWidget* parent);
+    ~CSettingDialog() override;
 
     // Close: restores what the dialog changed.
     void reject() override;
@@ -67,14 +73,16 @@ private:
     void OnPinModeClicked();
     void OnAutoMapClicked();
     void OnAdapterButton();
-    void StartMapping(PortMapping action);
-    void OnMappingDone(int code);
+    // Adds (on) or removes the router's mapping; removeFirst moves it to a new adapter.
+    void StartMapping(bool on, bool removeFirst);
+    void OnMappingDone(const MappingOutcome& outcome);
+    veneta::LResult OnFrameMessage(veneta::MessageId message, veneta::WParam wParam);
     void TrySet();
     bool IsOwnAdapterAddress(const std::string& address) const;
 
     std::vector<Adapter> m_adapters;
     bool m_consoleReachable;
-    IRemoteAccess& m_remote;
+    CRemoteAccess& m_remote;
     const UiSeams& m_seams;
     Opening m_opening;
     std::string m_adapterMac; // the adapter the PIN registration is for
@@ -91,6 +99,7 @@ private:
     QPushButton* m_set = nullptr;
     QPushButton* m_close = nullptr;
     veneta::CPXProgressBox* m_progress = nullptr;
+    std::unique_ptr<veneta::CFrameBinding> m_frame; // while open: the target of code 8
 };
 
 // A port typed in the dialog: 1 to 65535 in decimal digits, else nullopt.

@@ -1,6 +1,11 @@
-#include "conversion_window.h"
+// The conversion window over a real queue that runs no worker: the test moves the
+// jobs on with the queue's own progress messages, as the worker would.
+
 #include "config/app_messages.h"
+#include "conversion/convert_queue.h"
+#include "conversion_window.h"
 #include "desktop_fixture.h"
+#include "skin/message_loop.h"
 
 #include <QHeaderView>
 #include <QMimeData>
@@ -32,13 +37,32 @@ protected:
         m_window.HandleDrop(data);
     }
 
+    ~ConversionWindowTest() override
+    {
+        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameConversionList, &m_queue);
+    }
+
     QString Cell(int row, int column) const
     {
         return m_window.SortModel()->index(row, column).data().toString();
     }
 
-    CLocalConversionQueue m_queue;
-    CConversionWindow m_window { m_queue };
+    std::vector<ConversionRow> Rows() const { return ReadConversionRows(); }
+
+    // The worker's report: a percentage, 100 for done, a negative code for failed.
+    void Report(const std::string& convertId, int percent)
+    {
+        veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_PROGRESS,
+            static_cast<veneta::WParam>(percent), reinterpret_cast<veneta::LParam>(&convertId));
+    }
+
+    veneta::CMessageLoopThread m_loop;
+    CConvertQueue m_queue;
+    bool m_registered = [this] {
+        veneta::CPXFrameMSG::SetTarget(veneta::kFrameConversionList, &m_queue, &m_loop);
+        return true;
+    }();
+    CConversionWindow m_window;
 };
 
 TEST_F(ConversionWindowTest, DroppedFilesBecomeRowsWithOutputNamesOfTheirOwn)
@@ -53,7 +77,7 @@ TEST_F(ConversionWindowTest, DroppedFilesBecomeRowsWithOutputNamesOfTheirOwn)
 
     WriteFileText(m_root / "a/clip-vembacast.m4v", "done");
     Drop({ m_root / "a/clip.avi", m_root / "a/clip.avi" });
-    std::vector<ConversionRow> rows = m_queue.Rows();
+    std::vector<ConversionRow> rows = Rows();
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[2].outputPath, m_root / "a/clip-vembacast (2).m4v");
     EXPECT_EQ(rows[3].outputPath, m_root / "a/clip-vembacast (3).m4v");
@@ -71,9 +95,10 @@ TEST_F(ConversionWindowTest, ADropWithoutFilesChangesNothing)
 TEST_F(ConversionWindowTest, ProgressAndStateShowWithTheirColours)
 {
     Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
-    std::vector<ConversionRow> rows = m_queue.Rows();
-    m_queue.Update(rows[0].convertId, 37, kConvConverting);
-    m_queue.Update(rows[1].convertId, 0, kConvFailed);
+    std::vector<ConversionRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    Report(rows[0].convertId, 37);
+    Report(rows[1].convertId, -1);
     // Changes arrive as queued notices, as they would from the worker.
     ASSERT_TRUE(
         RunEventsUntil([&] { return Cell(0, CConversionModel::kColumnProgress) == "37%"; }));
@@ -81,13 +106,13 @@ TEST_F(ConversionWindowTest, ProgressAndStateShowWithTheirColours)
     EXPECT_EQ(status.data().toString().toStdString(), LookupText("IDS_WORD_CONV_FAILED"));
     EXPECT_EQ(status.data(Qt::ForegroundRole).value<QColor>(), QColor(0xFF, 0, 0));
     EXPECT_EQ(m_window.SortModel()->index(0, 0).data(Qt::ForegroundRole).value<QColor>(),
-        QColor(0x00, 0x5F, 0x87));
+        QColor(0x00, 0x00, 0x00)); // still waiting: no engine took it
 }
 
 TEST_F(ConversionWindowTest, TheStatusHeaderSortsAscendingThenDescending)
 {
     Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
-    m_queue.Update(m_queue.Rows()[0].convertId, 100, kConvComplete);
+    Report(Rows().at(0).convertId, 100);
     ASSERT_TRUE(RunEventsUntil([&] {
         return Cell(0, CConversionModel::kColumnStatus).toStdString()
             == LookupText("IDS_WORD_CONV_COMPLETE");
@@ -106,13 +131,17 @@ TEST_F(ConversionWindowTest, TheStatusHeaderSortsAscendingThenDescending)
 TEST_F(ConversionWindowTest, CommandsCancelTheSelectedJobAndClearFinishedOnes)
 {
     Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
-    m_queue.Update(m_queue.Rows()[0].convertId, 100, kConvComplete);
+    Report(Rows().at(0).convertId, 100);
+    m_window.Refresh();
     m_window.View()->selectRow(1);
     veneta::CPXFrameMSG::Send(veneta::kFrameConversionWindow, veneta::kWmCommand, 112);
-    EXPECT_EQ(m_queue.Rows()[1].state, kConvCancelled);
+    EXPECT_EQ(Rows().at(1).state, kConvertRemoved);
+    EXPECT_EQ(Cell(1, CConversionModel::kColumnStatus).toStdString(),
+        LookupText("IDS_WORD_CONV_CANCELED"));
     veneta::CPXFrameMSG::Send(veneta::kFrameConversionWindow, veneta::kWmCommand, 113);
-    ASSERT_EQ(m_queue.Rows().size(), 1u);
-    ASSERT_TRUE(RunEventsUntil([&] { return m_window.Model()->rowCount() == 1; }));
+    // Both are now the worker's to take out; neither is still waiting or complete.
+    for (const ConversionRow& row : Rows())
+        EXPECT_EQ(row.state, kConvertRemoved);
 }
 
 TEST_F(ConversionWindowTest, EscapeHidesTheWindowWithItsRowsKept)

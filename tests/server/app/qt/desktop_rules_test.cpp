@@ -1,7 +1,9 @@
+#include "conversion/convert_queue.h"
 #include "conversion_queue.h"
 #include "server/platform/temp_folder.h"
 #include "settings_dialog.h"
 #include "shared_folder_rules.h"
+#include "skin/message_loop.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -97,31 +99,32 @@ TEST(ConversionOutputTest, TakenNamesGetTheNextNumber)
     EXPECT_EQ(ConversionOutputPath(source, queued), root / "clip-vembacast (3).m4v");
 }
 
-TEST(LocalConversionQueueTest, QueuesFilesWithTheirOwnIdsAndOutputs)
+TEST(DesktopJobsTest, DroppedFilesAreQueuedByTheirOwnPathOnlyWhileAQueueRuns)
 {
     TempFolder root;
     WriteFileText(root / "clip.avi", "x");
-    CLocalConversionQueue queue;
-    int changes = 0;
-    queue.SetObserver([&] { ++changes; });
-    EXPECT_FALSE(queue.AddLocalFile(root / "missing.avi"));
-    EXPECT_FALSE(queue.AddLocalFile(root.path()));
-    ASSERT_TRUE(queue.AddLocalFile(root / "clip.avi"));
-    ASSERT_TRUE(queue.AddLocalFile(root / "clip.avi"));
-    std::vector<ConversionRow> rows = queue.Rows();
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_NE(rows[0].convertId, rows[1].convertId);
-    EXPECT_EQ(rows[0].convertId.size(), 32u);
-    EXPECT_NE(rows[0].outputPath, rows[1].outputPath);
-    EXPECT_EQ(rows[0].state, kConvWaiting);
+    EXPECT_FALSE(QueueLocalFile(root / "clip.avi")) << "no queue runs";
 
-    EXPECT_TRUE(queue.Update(rows[0].convertId, 150, kConvComplete));
-    EXPECT_FALSE(queue.Update("unknown", 1, kConvComplete));
-    EXPECT_EQ(queue.Rows()[0].progress, 100);
-    queue.Cancel(rows[1].convertId);
-    EXPECT_EQ(queue.Rows()[1].state, kConvCancelled);
-    queue.RemoveCompleted();
-    ASSERT_EQ(queue.Rows().size(), 1u);
-    EXPECT_EQ(queue.Rows()[0].convertId, rows[1].convertId);
-    EXPECT_EQ(changes, 5);
+    veneta::CMessageLoopThread loop;
+    CConvertQueue queue; // its worker is not started: the jobs stay as queued
+    ASSERT_TRUE(veneta::CPXFrameMSG::SetTarget(veneta::kFrameConversionList, &queue, &loop));
+    EXPECT_FALSE(QueueLocalFile(root / "missing.avi"));
+    EXPECT_FALSE(QueueLocalFile(root.path()));
+    ASSERT_TRUE(QueueLocalFile(root / "clip.avi"));
+    ASSERT_TRUE(QueueLocalFile(root / "clip.avi"));
+    std::vector<ConvertJobPtr> jobs = queue.Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_NE(jobs[0]->strConvertID, jobs[1]->strConvertID);
+    EXPECT_EQ(jobs[0]->strConvertID.size(), 32u);
+    EXPECT_EQ(jobs[0]->strLocalSource, root / "clip.avi");
+    EXPECT_EQ(jobs[0]->strOutputPath, root / "clip-vembacast.m4vtmp");
+    EXPECT_EQ(jobs[1]->FinalOutputPath(), root / "clip-vembacast (2).m4v");
+
+    std::vector<ConversionRow> rows = ReadConversionRows();
+    ASSERT_EQ(rows.size(), 2u);
+    CancelConversion(rows[1].convertId);
+    CancelConversion("unknown");
+    EXPECT_EQ(jobs[0]->nState, kConvertWaiting);
+    EXPECT_EQ(jobs[1]->nState, kConvertRemoved);
+    veneta::CPXFrameMSG::ClearTarget(veneta::kFrameConversionList, &queue);
 }

@@ -32,7 +32,7 @@ protected:
 
     std::unique_ptr<CVembaCastDlg> OpenWindow()
     {
-        auto window = std::make_unique<CVembaCastDlg>(m_remote, m_seams, m_queue);
+        auto window = std::make_unique<CVembaCastDlg>(m_remote, m_seams);
         window->Controller().StartEmbeddedConsole();
         window->Controller().FillSettingDefaults();
         window->show();
@@ -67,8 +67,7 @@ protected:
         });
     }
 
-    CLocalRemoteAccess m_remote;
-    CLocalConversionQueue m_queue;
+    CRemoteAccess m_remote { DefaultNetworkSeams() };
     int m_port = PickFreePort();
 };
 
