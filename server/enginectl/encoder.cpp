@@ -18,6 +18,7 @@ constexpr auto kTempFilePause = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
 std::atomic<int> g_pipeCounter { 50000 };
+std::atomic<int64_t> g_longestStartHoldUs { 0 };
 
 uint32_t ReadWord(const uint8_t* bytes)
 {
@@ -26,10 +27,35 @@ uint32_t ReadWord(const uint8_t* bytes)
 
 } // namespace
 
-std::recursive_mutex& EngineStartLock()
+std::mutex& EngineStartLock()
 {
-    static std::recursive_mutex lock;
+    static std::mutex lock;
     return lock;
+}
+
+EngineStartHold::EngineStartHold()
+    : m_hold(EngineStartLock())
+    , m_since(std::chrono::steady_clock::now())
+{
+}
+
+EngineStartHold::~EngineStartHold()
+{
+    auto held = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - m_since)
+                    .count();
+    int64_t longest = g_longestStartHoldUs.load();
+    while (held > longest && !g_longestStartHoldUs.compare_exchange_weak(longest, held)) { }
+}
+
+std::chrono::microseconds EngineStartLockLongestHold()
+{
+    return std::chrono::microseconds(g_longestStartHoldUs.load());
+}
+
+void ResetEngineStartLockFigures()
+{
+    g_longestStartHoldUs = 0;
 }
 
 int NextEnginePipeNumber()
@@ -140,12 +166,17 @@ int CEncoder::CreateEnginePipe()
         std::lock_guard lock(m_recordLock);
         m_runResponse = response;
     }
-    if (!pipe->Create(
+    bool created = false;
+    {
+        EngineStartHold hold;
+        created = pipe->Create(
             number, folder,
             [this](uint8_t type, const uint8_t* payload, uint32_t length) {
                 HandleEngineMessage(type, payload, length);
             },
-            bound)) {
+            bound);
+    }
+    if (!created) {
         std::lock_guard lock(m_recordLock);
         m_runResponse.reset();
         return -1;
@@ -174,7 +205,11 @@ int CEncoder::CreateEngine(const std::string& commandLine)
         request.environment.emplace_back("VEMBACAST_PIPE_DIR", m_pipeFolder);
     }
     request.args = SplitCommandLine(commandLine);
-    std::shared_ptr<ChildProcess> process = m_spawner->Spawn(request);
+    std::shared_ptr<ChildProcess> process;
+    {
+        EngineStartHold hold;
+        process = m_spawner->Spawn(request);
+    }
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
         return 0;

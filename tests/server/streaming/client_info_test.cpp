@@ -140,7 +140,7 @@ TEST_F(SessionListTest, StoppingASessionWithoutAnEngineOnlyCounts)
 {
     auto session = QZ_AddClientInfo("IDLE");
     EXPECT_EQ(session->StopENC(), 1);
-    EXPECT_EQ(session->nStartCount, -1);
+    EXPECT_EQ(session->Engine().StartCount(), -1);
     EXPECT_EQ(session->nEnginePID, 0);
     EXPECT_EQ(CountEncSessions(), 0u);
 }

@@ -11,6 +11,7 @@
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
 
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -93,7 +94,6 @@ protected:
     // Starts the session's engine on file as the variant playlist request does.
     int Start(ClientInfo& session, const std::string& file)
     {
-        std::lock_guard startLock(EngineStartLock());
         std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
         session.SetEngineTargets();
         LiveLine line;
@@ -103,8 +103,26 @@ protected:
         line.servicesFolder = GetServicesFolder();
         line.clientId = session.szClientID;
         line.bandwidth = 1;
-        line.pipeNumber = session.m_Encoder.CreateEnginePipe();
+        line.pipeNumber = session.Encoder().CreateEnginePipe();
         return session.StartENC(MakeLiveCommandLine(line));
+    }
+
+    // The line of a run from the beginning of file, for RestartENC.
+    SessionEngine::LineBuilder Builder(ClientInfo& session, const std::string& file)
+    {
+        return [this, &session, file](int pipeNumber, std::string& commandLine) {
+            std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
+            LiveLine line;
+            line.localPath = *s_media / file;
+            line.frameRate = 24;
+            line.size = { 320, 240 };
+            line.servicesFolder = GetServicesFolder();
+            line.clientId = session.szClientID;
+            line.bandwidth = 1;
+            line.pipeNumber = pipeNumber;
+            commandLine = MakeLiveCommandLine(line);
+            return SessionEngine::Line::Built;
+        };
     }
 
     static TempFolder* s_media;
@@ -120,17 +138,17 @@ TEST_F(SessionEngineTest, AnEngineStartsOnceAndStops)
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     int pid = session->nEnginePID;
     EXPECT_GT(pid, 0);
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
-    EXPECT_EQ(session->nStartCount, 1);
+    EXPECT_EQ(session->Engine().StartCount(), 1);
 
     EXPECT_EQ(session->StartENC("\"nothing\" -pipename=1"), 1); // already running: nothing new
     EXPECT_EQ(session->nEnginePID, pid);
-    EXPECT_EQ(session->nStartCount, 1);
+    EXPECT_EQ(session->Engine().StartCount(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
 
     EXPECT_EQ(session->StopENC(), 1);
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
     EXPECT_EQ(session->nEnginePID, 0);
     EXPECT_EQ(CountEncSessions(), 0u);
     EXPECT_NE(kill(pid, 0), 0); // gone and reaped
@@ -187,7 +205,7 @@ TEST_F(SessionEngineTest, AnIdleClientsEngineIsStoppedByTheWatcher)
     auto session = QZ_AddClientInfo("00000000000000000000000000000005");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     EXPECT_TRUE(WaitFor(
-        [&] { return session->m_Encoder.IsENCRunning() == 0 && CountEncSessions() == 0; }, 10s));
+        [&] { return session->Encoder().IsENCRunning() == 0 && CountEncSessions() == 0; }, 10s));
     EXPECT_EQ(session->nIdleSeconds, 0);
 }
 
@@ -200,7 +218,7 @@ TEST_F(SessionEngineTest, SegmentRequestsKeepTheWatcherAway)
         session->nIdleSeconds.exchange(0);
         std::this_thread::sleep_for(10ms);
     }
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
     session->StopENC();
 }
 
@@ -213,9 +231,9 @@ TEST_F(SessionEngineTest, ANoticeOfAnEarlierRunStopsNothing)
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     EXPECT_NE(session->NoticeKey(), earlierRun);
     OnENCComplete(static_cast<veneta::LParam>(earlierRun));
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
     OnENCComplete(static_cast<veneta::LParam>(session->NoticeKey()));
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
 }
 
 TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
@@ -227,9 +245,119 @@ TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
     EXPECT_EQ(CountEncSessions(), 2u);
     QZ_FreeClientInfoList();
     EXPECT_EQ(CountEncSessions(), 0u);
-    EXPECT_EQ(first->m_Encoder.IsENCRunning(), 0);
-    EXPECT_EQ(second->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(first->Encoder().IsENCRunning(), 0);
+    EXPECT_EQ(second->Encoder().IsENCRunning(), 0);
     EXPECT_TRUE(GetClientInfoList().empty());
+}
+
+// Which test thread a hook call comes from.
+thread_local char t_who = '?';
+
+// Step records of the engine hook, in order, with the thread that made them.
+class StepLog {
+public:
+    void Add(char who, SessionEngine::Step step)
+    {
+        std::lock_guard lock(m_lock);
+        m_steps.emplace_back(who, step);
+        m_changed.notify_all();
+    }
+    // Bounded only so that a fault fails the test instead of hanging it.
+    bool WaitFor(char who, SessionEngine::Step step)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s, [&] {
+            return std::find(m_steps.begin(), m_steps.end(), std::pair(who, step)) != m_steps.end();
+        });
+    }
+    // The steps of the test's own threads (the watcher may look in as well).
+    std::vector<std::pair<char, SessionEngine::Step>> Steps()
+    {
+        std::lock_guard lock(m_lock);
+        std::vector<std::pair<char, SessionEngine::Step>> own;
+        for (const auto& step : m_steps) {
+            if (step.first != '?')
+                own.push_back(step);
+        }
+        return own;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<std::pair<char, SessionEngine::Step>> m_steps; // guarded by m_lock
+};
+
+TEST_F(SessionEngineTest, ASecondStartOfOneSessionFollowsTheFirstInsteadOfCuttingIt)
+{
+    using Step = SessionEngine::Step;
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000B");
+    StepLog log;
+    std::thread second;
+    std::atomic<bool> secondLaunched = false;
+    LiveStart secondResult = LiveStart::NoPipe;
+    session->Engine().SetStepHook([&](Step step) {
+        log.Add(t_who, step);
+        // The first start is under way: a retry of the same client comes in now and
+        // must wait for it rather than stop its half-started engine.
+        if (t_who == 'A' && step == Step::Starting && !secondLaunched.exchange(true)) {
+            second = std::thread([&] {
+                t_who = 'B';
+                std::string line;
+                secondResult = session->RestartENC(Builder(*session, "long.mp4"), line);
+            });
+            EXPECT_TRUE(log.WaitFor('B', Step::Waiting));
+        }
+    });
+    t_who = 'A';
+    std::string line;
+    EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
+    int firstPid = session->nEnginePID;
+    ASSERT_TRUE(secondLaunched);
+    second.join();
+    session->Engine().SetStepHook(nullptr);
+    EXPECT_EQ(secondResult, LiveStart::Started);
+
+    std::vector<std::pair<char, Step>> expected { { 'A', Step::Stopping }, { 'A', Step::Starting },
+        { 'B', Step::Waiting }, { 'B', Step::Stopping }, { 'B', Step::Starting } };
+    EXPECT_EQ(log.Steps(), expected);
+    EXPECT_GT(firstPid, 0);
+    EXPECT_NE(session->nEnginePID, firstPid);
+    EXPECT_EQ(CountEncSessions(), 1u);
+    EXPECT_EQ(session->Engine().State(), EngineState::Running);
+    EXPECT_NE(kill(firstPid, 0), 0); // the first engine was stopped, not left behind
+    // The first run's quit is no error of the file: no notice stops the second run.
+    EXPECT_EQ(m_window.m_notices, 0);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
+}
+
+TEST_F(SessionEngineTest, AStopWaitsForAStartUnderWayAndThenStopsItsEngine)
+{
+    using Step = SessionEngine::Step;
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000C");
+    StepLog log;
+    std::thread stopper;
+    std::atomic<bool> launched = false;
+    session->Engine().SetStepHook([&](Step step) {
+        log.Add(t_who, step);
+        if (t_who == 'A' && step == Step::Starting && !launched.exchange(true)) {
+            stopper = std::thread([&] {
+                t_who = 'S';
+                session->StopENC();
+            });
+            EXPECT_TRUE(log.WaitFor('S', Step::Waiting));
+        }
+    });
+    t_who = 'A';
+    std::string line;
+    EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
+    ASSERT_TRUE(launched);
+    stopper.join();
+    session->Engine().SetStepHook(nullptr);
+    EXPECT_EQ(session->Engine().State(), EngineState::Idle);
+    EXPECT_EQ(session->nEnginePID, 0);
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
 }
 
 } // namespace
