@@ -99,10 +99,10 @@ public:
     SeekTurn& operator=(const SeekTurn&) = delete;
 
     // Waits for the turn in short slices, so a released session ends the wait at once.
-    bool Take(std::chrono::milliseconds limit)
+    bool Take(std::chrono::milliseconds limit, WaitClock& clock)
     {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
+        auto deadline = clock.Now() + limit;
+        while (clock.Now() < deadline) {
             if (IsReleased(m_session))
                 return false;
             if (m_session.hSeekEvent->WaitAndReset(std::chrono::milliseconds(100))) {
@@ -161,9 +161,12 @@ void GiveUpSeek(ClientInfo& session)
 
 // Stops the old engine and starts one at segment j, as one step of the session's
 // engine; false when the seek gave up.
-bool RestartEngineAt(ClientInfo& session, int j, const std::string& query)
+bool RestartEngineAt(
+    ClientInfo& session, int j, const std::string& query, const SegmentServingLimits& limits)
 {
     session.nIsPrepareSeeking = 0;
+    if (limits.seekHook)
+        limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
     std::string commandLine;
     LiveStart started = RestartLiveEngine(session, j - 1, SeekBuild::Yes, false, commandLine);
@@ -181,8 +184,10 @@ void Seek(HttpRequest& request, ClientInfo& session, SegmentName name, const std
     session.nLastSeeking = j;
     session.nIsPrepareSeeking = 1;
     session.nSubtitleIndex = 0;
+    if (limits.seekHook)
+        limits.seekHook(SegmentServingLimits::SeekStep::Waiting, j);
     SeekTurn turn(session);
-    if (!turn.Take(limits.seekTurnLimit)) {
+    if (!turn.Take(limits.seekTurnLimit, *limits.clock)) {
         // No newer seek came: the flag this seek set must not stop the next start.
         if (session.nLastSeeking == j)
             session.nIsPrepareSeeking = 0;
@@ -193,7 +198,7 @@ void Seek(HttpRequest& request, ClientInfo& session, SegmentName name, const std
             session.nLastSeeking.load());
         return;
     }
-    if (!RestartEngineAt(session, j, query)) {
+    if (!RestartEngineAt(session, j, query, limits)) {
         GiveUpSeek(session);
         return;
     }

@@ -2,6 +2,8 @@
 // ends play over real HTTP, with the real engine making the segments.
 
 #include "live_server_fixture.h"
+#include "streaming/segments.h"
+#include "support/step_log.h"
 
 #include <filesystem>
 #include <fstream>
@@ -23,6 +25,17 @@ bool MakePortrait(const std::string& path)
 {
     return MakeTestClip(path, 6, 240, 320);
 }
+
+// The seek steps reported by the segment handler's hook.
+class SeekSteps {
+public:
+    using Step = SegmentServingLimits::SeekStep;
+    void Add(Step step, int segment) { m_log.Add({ step, segment }); }
+    bool WaitFor(Step step, int segment) { return m_log.WaitFor({ step, segment }); }
+
+private:
+    vembatest::StepLog<std::pair<Step, int>> m_log;
+};
 
 // A client in the middle of a stream: connected, played, variant playlist fetched.
 struct Stream {
@@ -152,14 +165,29 @@ TEST_F(LivePlay, SeeksForwardAndBackStayOnOneTimeline)
 
 TEST_F(LivePlay, OfTwoQuickSeeksTheFirstGivesUpAndTheSecondIsServed)
 {
+    using Step = SegmentServingLimits::SeekStep;
     ASSERT_TRUE(PutMedia(server(), "clip30.mp4", "clip.mp4"));
     Stream stream = Open("clip.mp4", "00:00:30");
     ASSERT_EQ(Segment(stream, 1, 1).status, 200);
-    auto older = std::async(std::launch::async, [&] { return Segment(stream, 1, 3); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    HttpReply newer = Segment(stream, 1, 5);
-    HttpReply overtaken = older.get();
-    EXPECT_EQ(newer.status, 200);
+    SeekSteps steps;
+    std::future<HttpReply> newer;
+    SegmentServingLimits limits;
+    limits.seekHook = [&](Step step, int segment) {
+        steps.Add(step, segment);
+        // The older seek has its turn and is about to restart the engine: the newer
+        // one comes in now.
+        if (step == Step::Restarting && segment == 3) {
+            newer = std::async(std::launch::async, [&] { return Segment(stream, 1, 5); });
+            EXPECT_TRUE(steps.WaitFor(Step::Waiting, 5));
+        }
+    };
+    SetSegmentServingLimits(limits);
+    HttpReply overtaken = Segment(stream, 1, 3);
+    ASSERT_TRUE(steps.WaitFor(Step::Restarting, 3));
+    ASSERT_TRUE(newer.valid());
+    HttpReply served = newer.get();
+    SetSegmentServingLimits(SegmentServingLimits());
+    EXPECT_EQ(served.status, 200);
     EXPECT_EQ(overtaken.status, 0) << "the overtaken seek ends without an answer";
     EXPECT_EQ(Segment(stream, 1, 6).status, 200); // the stream goes on after the newer seek
 }
@@ -264,11 +292,17 @@ TEST_F(LivePlay, ServerStopEndsEveryEngineAndRemovesTheWorkFolders)
     Stream two = Open("clip.mp4", "00:00:30");
     ASSERT_EQ(Segment(one, 1, 1).status, 200);
     // A request still waiting when the server stops must not hold the stop up.
+    SeekSteps steps;
+    SegmentServingLimits limits;
+    limits.seekHook
+        = [&](SegmentServingLimits::SeekStep step, int segment) { steps.Add(step, segment); };
+    SetSegmentServingLimits(limits);
     auto waiting = std::async(std::launch::async, [&] { return Segment(two, 1, 5); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(steps.WaitFor(SegmentServingLimits::SeekStep::Waiting, 5));
     EXPECT_GE(CountChildEngines(), 1); // the seek may be between its stop and its start
     EXPECT_TRUE(server().Stop());
     waiting.get();
+    SetSegmentServingLimits(SegmentServingLimits());
     EXPECT_EQ(CountChildEngines(), 0);
     EXPECT_FALSE(std::filesystem::exists(server().WorkFolder(one.id)));
     EXPECT_FALSE(std::filesystem::exists(server().WorkFolder(two.id)));

@@ -10,8 +10,8 @@
 #include "streaming/command_line.h"
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
+#include "support/step_log.h"
 
-#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -256,36 +256,18 @@ thread_local char t_who = '?';
 // Step records of the engine hook, in order, with the thread that made them.
 class StepLog {
 public:
-    void Add(char who, SessionEngine::Step step)
-    {
-        std::lock_guard lock(m_lock);
-        m_steps.emplace_back(who, step);
-        m_changed.notify_all();
-    }
-    // Bounded only so that a fault fails the test instead of hanging it.
-    bool WaitFor(char who, SessionEngine::Step step)
-    {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(lock, 60s, [&] {
-            return std::find(m_steps.begin(), m_steps.end(), std::pair(who, step)) != m_steps.end();
-        });
-    }
+    void Add(char who, SessionEngine::Step step) { m_log.Add({ who, step }); }
+    bool WaitFor(char who, SessionEngine::Step step) { return m_log.WaitFor({ who, step }); }
     // The steps of the test's own threads (the watcher may look in as well).
     std::vector<std::pair<char, SessionEngine::Step>> Steps()
     {
-        std::lock_guard lock(m_lock);
-        std::vector<std::pair<char, SessionEngine::Step>> own;
-        for (const auto& step : m_steps) {
-            if (step.first != '?')
-                own.push_back(step);
-        }
+        std::vector<std::pair<char, SessionEngine::Step>> own = m_log.Events();
+        std::erase_if(own, [](const auto& step) { return step.first == '?'; });
         return own;
     }
 
 private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<std::pair<char, SessionEngine::Step>> m_steps; // guarded by m_lock
+    vembatest::StepLog<std::pair<char, SessionEngine::Step>> m_log;
 };
 
 TEST_F(SessionEngineTest, ASecondStartOfOneSessionFollowsTheFirstInsteadOfCuttingIt)
