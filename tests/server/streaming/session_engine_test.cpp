@@ -342,4 +342,20 @@ TEST_F(SessionEngineTest, AStopWaitsForAStartUnderWayAndThenStopsItsEngine)
     EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
 }
 
+TEST_F(SessionEngineTest, ASessionWhoseEngineRunsIsNeverReleasedAsIdle)
+{
+    std::atomic<std::chrono::steady_clock::duration> now { std::chrono::hours(100) };
+    SetSessionClock([&] { return std::chrono::steady_clock::time_point(now.load()); });
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000D");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    now = now.load() + kSessionIdleLife * 2;
+    EXPECT_EQ(ReleaseIdleSessions(), 0u);
+    EXPECT_EQ(QZ_FindClientInfo(session->szClientID), session);
+    session->StopENC();
+    now = now.load() + kSessionIdleLife;
+    EXPECT_EQ(ReleaseIdleSessions(), 1u);
+    EXPECT_EQ(QZ_FindClientInfo(session->szClientID), nullptr);
+    SetSessionClock(nullptr);
+}
+
 } // namespace
