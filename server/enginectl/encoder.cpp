@@ -1,11 +1,11 @@
 #include "enginectl/encoder.h"
 
 #include "config/trace.h"
+#include "platform/file_io.h"
 #include "platform/places.h"
 #include "platform/temp_names.h"
 
 #include <cstring>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -416,15 +416,8 @@ void CEncoder::HandleEngineMessage(uint8_t type, const uint8_t* payload, uint32_
 void CEncoder::DeleteTemporaryFiles(const std::string& folder)
 {
     std::string path = folder.empty() ? GetServicesFolder() : folder;
-    DIR* directory = opendir(path.c_str());
-    if (!directory)
-        return;
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(directory)) {
-        if (IsTempListFileName(entry->d_name))
-            names.emplace_back(entry->d_name);
-    }
-    closedir(directory);
+    std::vector<std::string> names = ListFolder(path, FolderEntries::Files);
+    std::erase_if(names, [](const std::string& name) { return !IsTempListFileName(name); });
     for (const std::string& name : names) {
         std::string file = path + "/" + name;
         struct stat info { };

@@ -1,9 +1,10 @@
 #include "streaming/live_engine.h"
 
 #include "config/trace.h"
+#include "platform/file_io.h"
 #include "streaming/client_info.h"
 
-#include <filesystem>
+#include <unistd.h>
 
 LiveStart RestartLiveEngine(ClientInfo& session, int startIndex, SeekBuild seek,
     bool removeSegments, std::string& commandLine)
@@ -34,12 +35,8 @@ bool IsLiveEngineRunning(ClientInfo& session)
 
 void RemoveOldSegments(const std::string& workFolder)
 {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(workFolder, error)) {
-        std::string name = entry.path().filename().string();
-        if (name.starts_with("vemba-") && (name.ends_with(".ts") || name.ends_with(".ts.part"))) {
-            std::error_code ignored;
-            std::filesystem::remove(entry.path(), ignored);
-        }
+    for (const std::string& name : ListFolder(workFolder, FolderEntries::Files)) {
+        if (name.starts_with("vemba-") && (name.ends_with(".ts") || name.ends_with(".ts.part")))
+            unlink((workFolder + "/" + name).c_str());
     }
 }
