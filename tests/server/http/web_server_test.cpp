@@ -188,7 +188,7 @@ TEST_F(WebServerTest, StaticFilesComeFromTheProgramsWebFolderNeverTheWorkingFold
     auto server = MakeServer(true, true);
     ASSERT_TRUE(server->Start());
     EXPECT_EQ(Get("/secret.txt").status, 404);
-    RawHttpReply index = Get("/index.html");
+    HttpReply index = Get("/index.html");
     EXPECT_EQ(index.status, 200);
     EXPECT_EQ(index.body, ReadFileText(GetProgramFolder() + "/res/web/index.html"));
     EXPECT_TRUE(server->Stop());

@@ -18,41 +18,6 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
-namespace {
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-Reply ParseReply(const std::string& raw)
-{
-    Reply reply;
-    const size_t end = raw.find("\r\n\r\n");
-    if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos)
-        return reply;
-    reply.status = std::atoi(raw.c_str() + 9);
-    size_t line = raw.find("\r\n") + 2;
-    while (line < end) {
-        const size_t next = raw.find("\r\n", line);
-        const std::string header = raw.substr(line, next - line);
-        const size_t colon = header.find(':');
-        if (colon != std::string::npos) {
-            size_t value = colon + 1;
-            while (value < header.size() && header[value] == ' ')
-                ++value;
-            reply.headers[Lower(header.substr(0, colon))] = header.substr(value);
-        }
-        line = next + 2;
-    }
-    reply.body = raw.substr(end + 4);
-    return reply;
-}
-
-} // namespace
-
 LibraryServer::LibraryServer()
 {
     m_root = m_rootFolder.Path();
@@ -87,38 +52,17 @@ std::string LibraryServer::ServicesFolder() const
     return GetServicesFolder();
 }
 
-Reply LibraryServer::Send(const std::string& method, const std::string& target,
+HttpReply LibraryServer::Send(const std::string& method, const std::string& target,
     const std::string& extraHeaders, const std::string& host) const
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return {};
-    timeval timeout { 60, 0 };
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(m_port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string raw;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const std::string request = method + " " + target + " HTTP/1.1\r\nHost: " + host + ":"
-            + std::to_string(m_port) + "\r\n" + extraHeaders + "Connection: close\r\n\r\n";
-        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size())) {
-            char buffer[65536];
-            ssize_t n;
-            while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0)
-                raw.append(buffer, size_t(n));
-        }
-    }
-    close(fd);
-    return ParseReply(raw);
+    return HttpSend(m_port, method, target, extraHeaders, host);
 }
 
 LibraryServer::ListAnswer LibraryServer::GetList(
     const std::string& path, const std::string& host) const
 {
     ListAnswer answer;
-    const Reply reply = Send("GET", "/getList?path=" + UrlEncode(path), {}, host);
+    const HttpReply reply = Send("GET", "/getList?path=" + UrlEncode(path), {}, host);
     if (auto result = PlistValue(reply.body, "result"))
         answer.result = std::atoi(result->c_str());
     answer.fileUrl = PlistValue(reply.body, "fileurl").value_or("");
@@ -134,7 +78,7 @@ std::string LibraryServer::FetchListing(const std::string& path) const
     const ListAnswer answer = GetList(path);
     if (answer.result != 0 || answer.xmlPath.empty())
         return {};
-    const Reply reply = Get(answer.xmlPath);
+    const HttpReply reply = Get(answer.xmlPath);
     return reply.status == 200 ? reply.body : std::string();
 }
 

@@ -4,6 +4,7 @@
 // on a media folder, the real HTTP front on a free loopback port and the real
 // engine from the program folder. Clients talk to it only over HTTP.
 
+#include "support/http_client.h"
 #include "support/test_support.h"
 
 #include <chrono>
@@ -14,12 +15,6 @@
 #include <vector>
 
 class CWebServer;
-
-struct Reply {
-    int status = 0; // 0: closed without an answer
-    std::map<std::string, std::string> headers; // names in lower case
-    std::string body;
-};
 
 class LibraryServer {
 public:
@@ -35,9 +30,9 @@ public:
     std::string ServicesFolder() const;
 
     // One request on a fresh connection; extra header lines end in "\r\n".
-    Reply Send(const std::string& method, const std::string& target,
+    HttpReply Send(const std::string& method, const std::string& target,
         const std::string& extraHeaders = {}, const std::string& host = "127.0.0.1") const;
-    Reply Get(const std::string& target, const std::string& extraHeaders = {}) const
+    HttpReply Get(const std::string& target, const std::string& extraHeaders = {}) const
     {
         return Send("GET", target, extraHeaders);
     }

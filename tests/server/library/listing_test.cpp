@@ -153,7 +153,7 @@ TEST_F(Listing, BadPathsAnswerWithResultCodes)
     EXPECT_EQ(server.GetList("/Movies/%2e%2e/%2e%2e").result, -12); // ".." once more encoded
     fs::create_directory_symlink(server.Root() + "/data", Media("away"));
     EXPECT_EQ(server.GetList("/Movies/away").result, -12);
-    const Reply reply = server.Get("/getList?path=%2FMusic");
+    const HttpReply reply = server.Get("/getList?path=%2FMusic");
     EXPECT_EQ(reply.status, 200);
     EXPECT_NE(reply.body.find("<key>result</key><string>-12</string><key>message</key><string>"),
         std::string::npos);
@@ -216,7 +216,7 @@ TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
     ASSERT_TRUE(fs::exists(server.ServicesFolder() + "/" + name));
     // HEAD shows it without using it up.
     EXPECT_EQ(server.Send("HEAD", answer.xmlPath).status, 200);
-    Reply first = server.Get(answer.xmlPath);
+    HttpReply first = server.Get(answer.xmlPath);
     EXPECT_EQ(first.status, 200);
     EXPECT_EQ(first.headers["content-type"], "text/plain");
     EXPECT_EQ(first.body.rfind(kHead, 0), 0u);
@@ -240,7 +240,7 @@ TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)
         ASSERT_EQ(answer.result, 0);
         std::atomic<int> sent { 0 }, missing { 0 };
         auto fetch = [&] {
-            const Reply reply = server.Get(answer.xmlPath);
+            const HttpReply reply = server.Get(answer.xmlPath);
             if (reply.status == 200 && reply.body.rfind(kHead, 0) == 0)
                 ++sent;
             else if (reply.status == 500)
