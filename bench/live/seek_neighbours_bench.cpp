@@ -49,7 +49,7 @@ std::string SegmentPath(const std::string& id, int n)
 
 // A client streaming file: connected, played, variant playlist fetched, the
 // first segment served. Empty id on failure.
-std::string OpenStream(const LiveServer& server, const std::string& file)
+std::string OpenStream(const LoopbackServer& server, const std::string& file)
 {
     std::string id = server.Connect();
     if (id.empty() || server.Play(id, file, "00:02:00").result != 0)
@@ -63,7 +63,7 @@ std::string OpenStream(const LiveServer& server, const std::string& file)
 // file anew (which removes the segments made so far), so every seek restarts the
 // engine and waits for freshly made segments.
 std::vector<double> MeasureSeeks(
-    const LiveServer& server, const std::string& id, const std::string& file, int count)
+    const LoopbackServer& server, const std::string& id, const std::string& file, int count)
 {
     static const int kTargets[] = { 12, 4, 18, 8, 20, 3, 15, 6, 10, 17 };
     std::vector<double> seconds;
@@ -90,7 +90,7 @@ std::vector<double> MeasureSeeks(
 // A neighbour that seeks in its own small file until told to stop.
 class SeekingNeighbour {
 public:
-    SeekingNeighbour(const LiveServer& server, const std::string& id)
+    SeekingNeighbour(const LoopbackServer& server, const std::string& id)
         : m_thread([this, &server, id] {
             std::mt19937 random(7);
             while (!m_stop) {
@@ -118,7 +118,7 @@ private:
 // it and waits out the connect bound.
 class HungNeighbour {
 public:
-    HungNeighbour(const LiveServer& server, const std::string& id)
+    HungNeighbour(const LoopbackServer& server, const std::string& id)
         : m_thread([this, &server, id] {
             while (!m_stop) {
                 server.Get("/list/" + id + "/movie1.m3u8");
@@ -178,7 +178,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make the test media\n");
         return 1;
     }
-    LiveServer server(SettingList { { "MaxLIveClient", "10" } });
+    LoopbackServer server(SettingList { { "MaxLIveClient", "10" } });
     if (!server.Running() || !PutMedia(server, "neighbour-small.mp4", "small.mp4")
         || !PutMedia(server, "neighbour-fresh.mp4", "fresh.mp4")) {
         std::fprintf(stderr, "cannot start the server\n");

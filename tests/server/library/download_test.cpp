@@ -28,7 +28,7 @@ protected:
         content = Pattern(5000);
         WriteFile(server.MediaFolder() + "/Kids/a.avi", content);
     }
-    LibraryServer server;
+    LoopbackServer server;
     std::string content;
 };
 

@@ -19,7 +19,7 @@ class Listing : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.Running()); }
     std::string Media(const std::string& name) const { return server.MediaFolder() + "/" + name; }
-    LibraryServer server;
+    LoopbackServer server;
 };
 
 size_t Count(const std::string& text, const std::string& what)
@@ -48,7 +48,7 @@ TEST_F(Listing, RootListsSharesInOrderWithCountsHiddenFoldersCounted)
     AddSharedFolder(second, "Zeta & <Co>");
     AddSharedFolder(server.Root() + "/gone", "Gone");
 
-    const LibraryServer::ListAnswer answer = server.GetList("/");
+    const LoopbackServer::ListAnswer answer = server.GetList("/");
     ASSERT_EQ(answer.result, 0);
     EXPECT_EQ(
         answer.fileUrl.rfind("http://127.0.0.1:" + std::to_string(server.Port()) + "/xml/fil", 0),
@@ -210,7 +210,7 @@ TEST_F(Listing, UnreadableFoldersCountAndListAsEmpty)
 
 TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
 {
-    const LibraryServer::ListAnswer answer = server.GetList("/");
+    const LoopbackServer::ListAnswer answer = server.GetList("/");
     ASSERT_EQ(answer.result, 0);
     const std::string name = answer.xmlPath.substr(5);
     ASSERT_TRUE(fs::exists(server.ServicesFolder() + "/" + name));
@@ -236,7 +236,7 @@ TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
 TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)
 {
     for (int round = 0; round < 5; ++round) {
-        const LibraryServer::ListAnswer answer = server.GetList("/");
+        const LoopbackServer::ListAnswer answer = server.GetList("/");
         ASSERT_EQ(answer.result, 0);
         std::atomic<int> sent { 0 }, missing { 0 };
         auto fetch = [&] {
@@ -256,7 +256,7 @@ TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)
 
 TEST_F(Listing, AnswerUrlUsesTheRequestHostAndTheExternalPort)
 {
-    const LibraryServer::ListAnswer answer = server.GetList("/", "media.example");
+    const LoopbackServer::ListAnswer answer = server.GetList("/", "media.example");
     EXPECT_EQ(
         answer.fileUrl.rfind("http://media.example:" + std::to_string(server.Port()) + "/xml/", 0),
         0u)

@@ -27,7 +27,7 @@ protected:
     {
         return server.Get("/getThumbnail?path=" + UrlEncode(path) + size + "&playtime=00:00:02");
     }
-    LibraryServer server;
+    LoopbackServer server;
 };
 
 } // namespace

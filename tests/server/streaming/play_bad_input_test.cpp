@@ -43,7 +43,7 @@ protected:
         EXPECT_LT(reply.seconds, 2.0);
     }
 
-    LiveServer server;
+    LoopbackServer server;
     std::string id;
 };
 

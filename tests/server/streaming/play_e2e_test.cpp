@@ -67,15 +67,15 @@ protected:
         Stream stream;
         stream.id = server().Connect();
         EXPECT_EQ(stream.id.size(), 32u);
-        LiveServer::PlayAnswer play = server().Play(stream.id, file, playTime);
+        LoopbackServer::PlayAnswer play = server().Play(stream.id, file, playTime);
         EXPECT_EQ(play.result, 0) << play.message;
         stream.master = play.message;
-        HttpReply master = server().Get(LiveServer::PathOf(play.message));
+        HttpReply master = server().Get(LoopbackServer::PathOf(play.message));
         EXPECT_EQ(master.status, 200);
         size_t url = master.body.find("http://");
         EXPECT_NE(url, std::string::npos) << master.body;
         stream.variantPath
-            = LiveServer::PathOf(master.body.substr(url, master.body.find("\r\n", url) - url));
+            = LoopbackServer::PathOf(master.body.substr(url, master.body.find("\r\n", url) - url));
         HttpReply variant = server().Get(stream.variantPath);
         EXPECT_EQ(variant.status, 200);
         EXPECT_NE(variant.body.find("#EXT-X-ENDLIST"), std::string::npos);
@@ -95,8 +95,8 @@ protected:
         return path;
     }
 
-    LiveServer& server() { return *holder; }
-    std::optional<LiveServer> holder;
+    LoopbackServer& server() { return *holder; }
+    std::optional<LoopbackServer> holder;
 };
 
 } // namespace
@@ -113,7 +113,9 @@ TEST_F(LivePlay, WholeFilePlayedInSequenceJoinsIntoTheFile)
         EXPECT_EQ(segment.headers["content-type"], "video/mp2t");
         joined += segment.body;
     }
-    std::string path = Save(HttpReply { 200, {}, joined, 0 }, "joined.ts");
+    HttpReply whole;
+    whole.body = joined;
+    std::string path = Save(whole, "joined.ts");
     MediaFacts facts = ProbeMedia(path);
     EXPECT_EQ(facts.width, 320);
     EXPECT_EQ(facts.height, 240);
@@ -133,7 +135,7 @@ TEST_F(LivePlay, ANewPlayNeverServesTheSegmentsOfTheFileBefore)
     for (int n = 1; n <= 3; ++n)
         ASSERT_EQ(Segment(stream, 1, n).status, 200);
     // The same client plays another file of the same length.
-    LiveServer::PlayAnswer again = server().Play(stream.id, "wide.mp4", "00:00:12");
+    LoopbackServer::PlayAnswer again = server().Play(stream.id, "wide.mp4", "00:00:12");
     ASSERT_EQ(again.result, 0);
     ASSERT_EQ(server().Get(stream.variantPath).status, 200);
     HttpReply first = Segment(stream, 1, 1);
@@ -195,12 +197,12 @@ TEST_F(LivePlay, OfTwoQuickSeeksTheFirstGivesUpAndTheSecondIsServed)
 TEST_F(LivePlay, VariantChangeRestartsTheEngineForTheNewVariant)
 {
     StartServer({ { "FixedBandwidth", "0" } });
-    LiveServer& floating = *holder;
+    LoopbackServer& floating = *holder;
     ASSERT_TRUE(PutMedia(floating, "clip30.mp4", "clip.mp4"));
     std::string id = floating.Connect();
     auto play = floating.Play(id, "clip.mp4", "00:00:30");
     ASSERT_EQ(play.result, 0);
-    HttpReply master = floating.Get(LiveServer::PathOf(play.message));
+    HttpReply master = floating.Get(LoopbackServer::PathOf(play.message));
     EXPECT_NE(master.body.find("BANDWIDTH=64000"), std::string::npos) << master.body;
     ASSERT_EQ(floating.Get("/list/" + id + "/movie1.m3u8").status, 200);
     ASSERT_EQ(floating.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
@@ -259,7 +261,7 @@ TEST_F(LivePlay, SamiBesideTheVideoIsBurntIntoThePicture)
 TEST_F(LivePlay, TheLiveStreamLimitRefusesAndReadmits)
 {
     StartServer({ { "MaxLIveClient", "1" } });
-    LiveServer& limited = *holder;
+    LoopbackServer& limited = *holder;
     ASSERT_TRUE(PutMedia(limited, "clip30.mp4", "clip.mp4"));
     std::string first = limited.Connect();
     std::string second = limited.Connect();
