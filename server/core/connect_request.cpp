@@ -16,9 +16,9 @@ namespace {
 // The password is handed out only when password mode is exactly 1.
 std::string PasswordToHandOut()
 {
-    if (GetSettingInt(kSettingSection, "PasswordMode", 0) != 1)
+    if (ReadSettingInt(kKeyPasswordMode, kDefaultPasswordMode) != 1)
         return std::string();
-    return GetSettingString("Password");
+    return ReadSettingText(kKeyPassword);
 }
 
 } // namespace

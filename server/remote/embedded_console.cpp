@@ -19,7 +19,7 @@ std::string RootOf(int port)
 
 std::string ChosenAdapterAddress()
 {
-    std::string chosen = GetSettingString("InIP");
+    std::string chosen = ReadSettingText(kKeyInIP);
     if (!chosen.empty())
         return chosen;
     std::vector<Adapter> adapters = ListAdapters();
@@ -57,7 +57,7 @@ void CEmbeddedConsole::Stop()
 
 bool StartEmbeddedConsoleIfNeeded(CEmbeddedConsole& console)
 {
-    if (!GetSettingString("TestSeverURL").empty())
+    if (!ReadSettingText(kKeyTestServerURL).empty())
         return false;
     return console.Start();
 }

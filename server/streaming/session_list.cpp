@@ -164,7 +164,7 @@ namespace {
 
 unsigned LiveClientLimit()
 {
-    return static_cast<unsigned>(GetSettingInt(kSettingSection, "MaxLIveClient", 4));
+    return static_cast<unsigned>(ReadSettingInt(kKeyMaxLiveClient, kDefaultMaxLiveClient));
 }
 
 } // namespace
