@@ -109,7 +109,10 @@ private:
         if (now < watch.nextTick)
             return true;
         watch.nextTick += watch.timing.tick;
-        if (session->IdleSeconds().fetch_add(1) + 1 < watch.timing.idleLimit)
+        session->IdleSeconds().fetch_add(1);
+        if (watch.timing.afterTick)
+            watch.timing.afterTick(*session);
+        if (session->IdleSeconds().load() < watch.timing.idleLimit)
             return true;
         int percent = session->EngineProgress();
         session->IdleSeconds().exchange(0);

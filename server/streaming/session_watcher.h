@@ -19,11 +19,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+
+class WatchedSession;
 
 struct SessionWatcherTiming {
     std::chrono::milliseconds tick { 1000 }; // one idle "second"
     int idleLimit = 600; // ticks without a segment request
+    // Tests: called on the watcher thread right after each idle tick is counted,
+    // before the count is compared with the limit.
+    std::function<void(WatchedSession&)> afterTick;
 };
 
 // What the watcher needs of a session.

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -211,15 +212,28 @@ TEST_F(SessionEngineTest, AnIdleClientsEngineIsStoppedByTheWatcher)
 
 TEST_F(SessionEngineTest, SegmentRequestsKeepTheWatcherAway)
 {
-    SetSessionWatcherTiming(Timing(20ms, 25));
+    // A segment request every tenth idle tick, made on the watcher's own thread
+    // between its ticks, so the order does not depend on how busy the machine is.
+    constexpr int kLimit = 25;
+    std::atomic<int> ticks = 0;
+    std::promise<void> twiceTheLimit;
+    SessionWatcherTiming timing = Timing(5ms, kLimit);
+    timing.afterTick = [&](WatchedSession& watched) {
+        int tick = ++ticks;
+        if (tick % 10 == 0)
+            watched.IdleSeconds().exchange(0);
+        if (tick == 2 * kLimit + 10)
+            twiceTheLimit.set_value();
+    };
+    SetSessionWatcherTiming(timing);
     auto session = QZ_AddClientInfo("00000000000000000000000000000006");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    for (int i = 0; i < 40; ++i) { // twice the idle limit, with a request every 10 ms
-        session->nIdleSeconds.exchange(0);
-        std::this_thread::sleep_for(10ms);
-    }
+    ASSERT_EQ(twiceTheLimit.get_future().wait_for(60s), std::future_status::ready);
     EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
+    EXPECT_EQ(WatchedEngineCount(), 1u);
     session->StopENC();
+    StopSessionWatcher(); // no tick hook runs once the test's counters are gone
+    SetSessionWatcherTiming({});
 }
 
 TEST_F(SessionEngineTest, ANoticeOfAnEarlierRunStopsNothing)
