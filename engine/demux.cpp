@@ -23,12 +23,21 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control)
     int result = avformat_open_input(&format, LocalUrl(path).c_str(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
+        // A quit cuts the open short; that says nothing about the file.
+        if (control.Aborted()) {
+            EngineLog(LogLevel::Info, "told to quit while opening '%s'", path.c_str());
+            return kErrorOpenInput;
+        }
         EngineLog(
             LogLevel::Error, "cannot open '%s': %s", path.c_str(), AvErrorText(result).c_str());
         return kErrorOpenInput;
     }
     m_format.reset(format);
     result = avformat_find_stream_info(format, nullptr);
+    if (result < 0 && control.Aborted()) {
+        EngineLog(LogLevel::Info, "told to quit while reading '%s'", path.c_str());
+        return kErrorOpenInput;
+    }
     if (result < 0) {
         EngineLog(LogLevel::Error, "no stream information in '%s': %s", path.c_str(),
             AvErrorText(result).c_str());

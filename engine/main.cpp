@@ -99,6 +99,9 @@ int RunEncode(const EngineOptions& options, ControlChannel& channel, JobControl&
     EngineError prepared = scheduler.Prepare();
     if (!channel.WaitForStart())
         return 0; // quit before the start: nothing to report
+    // Told to quit while the input was still opening: the failure is the quit's.
+    if (prepared != kErrorNone && control.Aborted())
+        return 0;
     if (prepared != kErrorNone) {
         SendError(channel, prepared);
         return 1;

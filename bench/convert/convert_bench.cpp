@@ -58,7 +58,7 @@ double Ssim(const std::string& output, const std::string& source)
 }
 
 // One conversion through the server; seconds, or -1.
-double ServerRun(LiveServer& server, const std::string& final)
+double ServerRun(LoopbackServer& server, const std::string& final)
 {
     fs::remove(final);
     auto start = Clock::now();
@@ -96,7 +96,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make the source\n");
         return 1;
     }
-    LiveServer server;
+    LoopbackServer server;
     CConvertQueue queue;
     queue.Start();
     PutMedia(server, "bench-1080p-120s.mp4", "source.mp4");

@@ -106,7 +106,6 @@ RunFigures RunEngine(
     double cpuBefore = ChildCpu();
     auto started = Clock::now();
     {
-        std::lock_guard lock(EngineStartLock());
         int number = encoder.CreateEnginePipe();
         std::ostringstream line;
         if (startSeconds > 0)

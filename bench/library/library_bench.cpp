@@ -53,14 +53,14 @@ size_t CountEntries(const std::string& document)
     return n;
 }
 
-Timed ListOnce(const LibraryServer& server)
+Timed ListOnce(const LoopbackServer& server)
 {
     const auto start = Clock::now();
     const std::string document = server.FetchListing("/Movies/Clips");
     return { Since(start), CountEntries(document) };
 }
 
-size_t StoredThumbnails(const LibraryServer& server)
+size_t StoredThumbnails(const LoopbackServer& server)
 {
     size_t n = 0;
     std::error_code error;
@@ -143,7 +143,7 @@ int main(int argc, char** argv)
             repeat = std::max(1, std::atoi(argv[++i]));
     }
 
-    LibraryServer server;
+    LoopbackServer server;
     if (!server.Running()) {
         std::fprintf(stderr, "server did not start\n");
         return 1;

@@ -141,13 +141,13 @@ struct StreamTimes {
     double seek = -1;
 };
 
-StreamTimes MeasureServer(const LiveServer& server, const std::string& file, int sourceSeconds)
+StreamTimes MeasureServer(const LoopbackServer& server, const std::string& file, int sourceSeconds)
 {
     StreamTimes times;
     std::string id = server.Connect();
     std::string playTime = PlayTimeText(sourceSeconds);
     auto play = server.Play(id, file, playTime);
-    if (play.result != 0 || server.Get(LiveServer::PathOf(play.message)).status != 200)
+    if (play.result != 0 || server.Get(LoopbackServer::PathOf(play.message)).status != 200)
         return times;
     auto started = Clock::now();
     HttpReply variant = server.Get("/list/" + id + "/movie1.m3u8");
@@ -164,7 +164,7 @@ StreamTimes MeasureServer(const LiveServer& server, const std::string& file, int
 
 // Lateness of the worst segment of one client (seconds behind real time; ≤ 0 keeps up).
 double PlayLikeAPlayer(
-    const LiveServer& server, const std::string& file, int segments, int sourceSeconds)
+    const LoopbackServer& server, const std::string& file, int segments, int sourceSeconds)
 {
     std::string id = server.Connect();
     std::string playTime = PlayTimeText(sourceSeconds);
@@ -194,7 +194,7 @@ struct ClientsResult {
 };
 
 ClientsResult RunClients(
-    const LiveServer& server, const std::string& file, int clients, int segments, int sourceSeconds)
+    const LoopbackServer& server, const std::string& file, int clients, int segments, int sourceSeconds)
 {
     std::vector<double> lags(static_cast<size_t>(clients));
     std::vector<std::thread> threads;
@@ -325,7 +325,7 @@ int main(int argc, char** argv)
         if (!MakeSource(source, options.sourceSeconds))
             return 1;
     }
-    LiveServer server({ { "MaxLIveClient", "32" }, { "FixedBandwidth", "1" } });
+    LoopbackServer server({ { "MaxLIveClient", "32" }, { "FixedBandwidth", "1" } });
     if (!server.Running()) {
         std::fprintf(stderr, "the server did not start\n");
         return 1;

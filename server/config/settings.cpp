@@ -56,7 +56,7 @@ std::string GetFolderListFilePath()
     return data.empty() ? std::string() : data + "/" + kFolderListFileName;
 }
 
-int GetSettingInt(const std::string& section, const std::string& key, int def)
+int ReadSettingInt(const std::string& key, int def, const std::string& section)
 {
     std::string path = GetSettingsFilePath();
     if (path.empty() || !ini::FileExists(path))
@@ -67,7 +67,7 @@ int GetSettingInt(const std::string& section, const std::string& key, int def)
     return LeadingInteger(*value, def);
 }
 
-std::string GetSettingString(const std::string& key, const std::string& def,
+std::string ReadSettingText(const std::string& key, const std::string& def,
     const std::string& section, const std::string& fileName)
 {
     std::string path = DataFilePath(fileName);
@@ -77,21 +77,43 @@ std::string GetSettingString(const std::string& key, const std::string& def,
     return CutUtf8(SanitizeUtf8(value ? *value : def), kMaxSettingText);
 }
 
-bool SetSettingInt(const std::string& key, unsigned value)
+bool WriteSettingInt(const std::string& key, unsigned value, const std::string& section)
 {
     std::string path = GetSettingsFilePath();
     if (path.empty())
         return false;
-    return ini::WriteValue(path, kSettingSection, key, std::to_string(value));
+    return ini::WriteValue(path, section, key, std::to_string(value));
 }
 
-bool SetSettingString(const std::string& fileName, const std::string& section,
-    const std::string& key, const std::string& value)
+bool WriteSettingText(const std::string& key, const std::string& value, const std::string& section,
+    const std::string& fileName)
 {
     std::string path = DataFilePath(fileName);
     if (path.empty())
         return false;
     return ini::WriteValue(path, section, key, value);
+}
+
+int GetSettingInt(const std::string& section, const std::string& key, int def)
+{
+    return ReadSettingInt(key, def, section);
+}
+
+std::string GetSettingString(const std::string& key, const std::string& def,
+    const std::string& section, const std::string& fileName)
+{
+    return ReadSettingText(key, def, section, fileName);
+}
+
+bool SetSettingInt(const std::string& key, unsigned value)
+{
+    return WriteSettingInt(key, value);
+}
+
+bool SetSettingString(const std::string& fileName, const std::string& section,
+    const std::string& key, const std::string& value)
+{
+    return WriteSettingText(key, value, section, fileName);
 }
 
 std::string GetFileVersionText()

@@ -88,21 +88,33 @@ inline constexpr const char* kFolderSection = "Folder";
 std::string GetSettingsFilePath();
 std::string GetFolderListFilePath();
 
+// Every setting function takes the key first, then the default or the value, then
+// where the setting lives: a section (default "Setting") and, for text, a file of
+// the data folder (empty: the settings file). Keys are the kKey... constants.
+
 // 0 when the settings file does not exist (whatever the default); otherwise the
 // leading decimal digits of the value, or def when the key is missing.
-int GetSettingInt(const std::string& section, const std::string& key, int def);
+int ReadSettingInt(const std::string& key, int def, const std::string& section = kSettingSection);
 
-// fileName empty means the settings file, otherwise a file of that name in the data
-// folder. Empty text when that file does not exist; def when the key is missing;
-// at most kMaxSettingText characters.
-std::string GetSettingString(const std::string& key, const std::string& def = "",
+// Empty text when the file does not exist; def when the key is missing; at most
+// kMaxSettingText characters.
+std::string ReadSettingText(const std::string& key, const std::string& def = "",
     const std::string& section = kSettingSection, const std::string& fileName = "");
 
-// Section "Setting" of the settings file, written as unsigned decimal.
-bool SetSettingInt(const std::string& key, unsigned value);
+// Written as unsigned decimal into the settings file.
+bool WriteSettingInt(
+    const std::string& key, unsigned value, const std::string& section = kSettingSection);
 
-// Writes into the settings file (fileName empty) or a file in the data folder.
 // The file is created if missing; the data folder must exist.
+bool WriteSettingText(const std::string& key, const std::string& value,
+    const std::string& section = kSettingSection, const std::string& fileName = "");
+
+// The earlier forms, each in its own argument order. Kept only while other work
+// still calls them; to be removed: use the Read.../Write... functions above.
+int GetSettingInt(const std::string& section, const std::string& key, int def);
+std::string GetSettingString(const std::string& key, const std::string& def = "",
+    const std::string& section = kSettingSection, const std::string& fileName = "");
+bool SetSettingInt(const std::string& key, unsigned value);
 bool SetSettingString(const std::string& fileName, const std::string& section,
     const std::string& key, const std::string& value);
 

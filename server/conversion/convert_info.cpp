@@ -67,7 +67,8 @@ void ConvertInfo_t::setConvertOptions(int device, int option)
 int ConvertInfo_t::StartENC()
 {
     TraceMessage(kTraceProgress, "CConvertInfo::StarENC()");
-    std::unique_lock startLock(EngineStartLock());
+    // The one worker starts a job's engine; CEncoder takes the engine-start lock
+    // itself around the sockets and the spawn, so nothing else is held here.
     if (m_Encoder.IsENCRunning()) {
         TraceMessage(kTraceConvertTwice, " - FAILED: ConvertInfo_t Already run??????????");
         return 0;
@@ -90,7 +91,6 @@ int ConvertInfo_t::StartENC()
         TraceMessage(kTraceStreamFailure, " - FAILED: ConvertInfo_t cannot RunQZEncEngine");
         return 0;
     }
-    startLock.unlock();
     int pid = m_Encoder.GetEngineProcessId();
     if (!m_Encoder.StartEncoding()) {
         int error = errno;

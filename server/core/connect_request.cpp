@@ -19,9 +19,9 @@ namespace {
 // server checks it itself.
 std::string PasswordToHandOut()
 {
-    if (GetSettingInt(kSettingSection, "PasswordMode", 0) != 1 || IsPasswordRequired())
+    if (ReadSettingInt(kKeyPasswordMode, kDefaultPasswordMode) != 1 || IsPasswordRequired())
         return std::string();
-    return GetSettingString("Password");
+    return ReadSettingText(kKeyPassword);
 }
 
 // With "RequirePassword" 1: true when "password" matches the stored one and the
@@ -34,7 +34,7 @@ bool PasswordAccepted(const HttpRequest& request)
             request.RemoteAddress().c_str());
         return false;
     }
-    if (PasswordMatches(GetRequestVar(request, "password"), GetSettingString("Password")))
+    if (PasswordMatches(GetRequestVar(request, "password"), ReadSettingText(kKeyPassword)))
         return true;
     attempts.RecordFailure(request.RemoteAddress());
     TraceMessage(kTraceRequest, " - Password wrong (%s)", request.RemoteAddress().c_str());

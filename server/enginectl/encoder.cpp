@@ -1,12 +1,12 @@
 #include "enginectl/encoder.h"
 
 #include "config/trace.h"
+#include "platform/file_io.h"
 #include "platform/places.h"
 #include "platform/temp_names.h"
 #include "enginectl/engine_census.h"
 
 #include <cstring>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -19,6 +19,7 @@ constexpr auto kTempFilePause = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
 std::atomic<int> g_pipeCounter { 50000 };
+std::atomic<int64_t> g_longestStartHoldUs { 0 };
 
 uint32_t ReadWord(const uint8_t* bytes)
 {
@@ -27,10 +28,35 @@ uint32_t ReadWord(const uint8_t* bytes)
 
 } // namespace
 
-std::recursive_mutex& EngineStartLock()
+std::mutex& EngineStartLock()
 {
-    static std::recursive_mutex lock;
+    static std::mutex lock;
     return lock;
+}
+
+EngineStartHold::EngineStartHold()
+    : m_hold(EngineStartLock())
+    , m_since(std::chrono::steady_clock::now())
+{
+}
+
+EngineStartHold::~EngineStartHold()
+{
+    auto held = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - m_since)
+                    .count();
+    int64_t longest = g_longestStartHoldUs.load();
+    while (held > longest && !g_longestStartHoldUs.compare_exchange_weak(longest, held)) { }
+}
+
+std::chrono::microseconds EngineStartLockLongestHold()
+{
+    return std::chrono::microseconds(g_longestStartHoldUs.load());
+}
+
+void ResetEngineStartLockFigures()
+{
+    g_longestStartHoldUs = 0;
 }
 
 int NextEnginePipeNumber()
@@ -141,12 +167,17 @@ int CEncoder::CreateEnginePipe()
         std::lock_guard lock(m_recordLock);
         m_runResponse = response;
     }
-    if (!pipe->Create(
+    bool created = false;
+    {
+        EngineStartHold hold;
+        created = pipe->Create(
             number, folder,
             [this](uint8_t type, const uint8_t* payload, uint32_t length) {
                 HandleEngineMessage(type, payload, length);
             },
-            bound)) {
+            bound);
+    }
+    if (!created) {
         std::lock_guard lock(m_recordLock);
         m_runResponse.reset();
         return -1;
@@ -177,7 +208,11 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     request.environment.emplace_back(
         kEngineCountVariable, ServerEngineCensus().CountForNewEngine());
     request.args = SplitCommandLine(commandLine);
-    std::shared_ptr<ChildProcess> process = m_spawner->Spawn(request);
+    std::shared_ptr<ChildProcess> process;
+    {
+        EngineStartHold hold;
+        process = m_spawner->Spawn(request);
+    }
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
         return 0;
@@ -385,15 +420,8 @@ void CEncoder::HandleEngineMessage(uint8_t type, const uint8_t* payload, uint32_
 void CEncoder::DeleteTemporaryFiles(const std::string& folder)
 {
     std::string path = folder.empty() ? GetServicesFolder() : folder;
-    DIR* directory = opendir(path.c_str());
-    if (!directory)
-        return;
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(directory)) {
-        if (IsTempListFileName(entry->d_name))
-            names.emplace_back(entry->d_name);
-    }
-    closedir(directory);
+    std::vector<std::string> names = ListFolder(path, FolderEntries::Files);
+    std::erase_if(names, [](const std::string& name) { return !IsTempListFileName(name); });
     for (const std::string& name : names) {
         std::string file = path + "/" + name;
         struct stat info { };

@@ -1,7 +1,9 @@
 #include "http/send_file.h"
 
+#include "config/trace.h"
 #include "http/range.h"
 #include "http/request.h"
+#include "platform/file_io.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -26,25 +28,6 @@ constexpr ExtraMimeType kExtraMimeTypes[] = {
     { "m4v", "video/mp4v-es" },
     { "ts", "video/mp2t" },
     { "m3u8", "application/vnd.apple.mpegurl" },
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
 };
 
 std::string HttpDate(time_t when)
@@ -114,15 +97,18 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
         request.SendError(404, "Not Found");
         return;
     }
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info { };
-    int openError = file.get() < 0 ? errno : 0;
-    if (openError == 0 && fstat(file.get(), &info) != 0)
+    int openError = file.Get() < 0 ? errno : 0;
+    if (openError == 0 && fstat(file.Get(), &info) != 0)
         openError = errno;
     if (openError == 0 && !S_ISREG(info.st_mode))
         openError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     if (openError != 0) {
-        request.SendError(500, "fopen(" + path + "): " + std::strerror(openError));
+        // The server's own paths and error texts go to the trace, not to the client.
+        TraceMessage(kTraceStreamFailure, "qz_mg_send_file : cannot open ('%s'): %s", path.c_str(),
+            std::strerror(openError));
+        request.SendError(500, "Internal Server Error");
         return;
     }
 
@@ -165,5 +151,5 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
         status.c_str(), date.c_str(), modified.c_str(), etag, MimeTypeOf(path).c_str(), length,
         contentRange.c_str());
     if (!request.IsHead())
-        SendBody(request, file.get(), first, length);
+        SendBody(request, file.Get(), first, length);
 }

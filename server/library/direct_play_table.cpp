@@ -5,17 +5,38 @@
 #include "library/request_paths.h"
 
 #include <cstdio>
-#include <map>
+#include <list>
 #include <mutex>
-#include <vector>
+#include <unordered_map>
 
 namespace {
 
+struct DirectPlayEntry {
+    std::string path;
+    std::list<unsigned>::iterator use; // its place in the use order
+};
+
 struct DirectPlayTable {
     std::mutex lock;
-    std::map<std::string, unsigned> numbers; // guarded by lock
-    std::vector<std::string> paths; // guarded by lock; number n at index n - 1
+    std::unordered_map<std::string, unsigned> numbers; // guarded by lock
+    std::unordered_map<unsigned, DirectPlayEntry> entries; // guarded by lock
+    std::list<unsigned> useOrder; // guarded by lock; most recently used first
+    unsigned lastNumber = 0; // guarded by lock
 };
+
+void MarkUsed(DirectPlayTable& table, DirectPlayEntry& entry)
+{
+    table.useOrder.splice(table.useOrder.begin(), table.useOrder, entry.use);
+}
+
+void EvictLeastRecentlyUsed(DirectPlayTable& table)
+{
+    unsigned oldest = table.useOrder.back();
+    table.useOrder.pop_back();
+    auto found = table.entries.find(oldest);
+    table.numbers.erase(found->second.path);
+    table.entries.erase(found);
+}
 
 DirectPlayTable& Table()
 {
@@ -36,10 +57,15 @@ unsigned GetDirectPlayNumber(const std::string& filePath)
     DirectPlayTable& table = Table();
     std::lock_guard guard(table.lock);
     auto found = table.numbers.find(filePath);
-    if (found != table.numbers.end())
+    if (found != table.numbers.end()) {
+        MarkUsed(table, table.entries.at(found->second));
         return found->second;
-    table.paths.push_back(filePath);
-    auto number = static_cast<unsigned>(table.paths.size());
+    }
+    if (table.entries.size() >= kDirectPlayCapacity)
+        EvictLeastRecentlyUsed(table);
+    unsigned number = ++table.lastNumber;
+    table.useOrder.push_front(number);
+    table.entries.emplace(number, DirectPlayEntry { filePath, table.useOrder.begin() });
     table.numbers.emplace(filePath, number);
     return number;
 }
@@ -48,9 +74,18 @@ std::string FindDirectPlayPath(unsigned number)
 {
     DirectPlayTable& table = Table();
     std::lock_guard guard(table.lock);
-    if (number == 0 || number > table.paths.size())
+    auto found = table.entries.find(number);
+    if (found == table.entries.end())
         return std::string();
-    return table.paths[number - 1];
+    MarkUsed(table, found->second);
+    return found->second.path;
+}
+
+size_t DirectPlayEntryCount()
+{
+    DirectPlayTable& table = Table();
+    std::lock_guard guard(table.lock);
+    return table.entries.size();
 }
 
 std::string MakeDirectPlayUrl(const std::string& host, const std::string& filePath)

@@ -2,18 +2,26 @@
 
 // The direct-play table: files that a phone may play as they are get a number, and
 // the client fetches them under "/playdirect/file-<number>.m4v" instead of by path.
-// Numbers count from 1 in the order paths are first asked for and are never reused;
-// a path keeps its number for the life of the process. Handlers on many threads
-// ask at once, so the table is read and changed under one lock, and two first
-// requests for one path get one number.
+// Numbers count from 1 in the order paths are first asked for and are never reused.
+// The table holds at most kDirectPlayCapacity paths: when a new one comes, the one
+// least recently asked for (by path or by number) leaves, and its number is
+// unknown from then on; asked for again, the path gets a new number. Handlers on
+// many threads ask at once, so the table is read and changed under one lock, and
+// two first requests for one path get one number.
 
+#include <cstddef>
 #include <string>
+
+inline constexpr size_t kDirectPlayCapacity = 10000;
 
 // The path's number, giving it the next one when it has none yet.
 unsigned GetDirectPlayNumber(const std::string& filePath);
 
-// The path stored under number, or empty text when no path has it.
+// The path stored under number, or empty text when no path has it (any more).
 std::string FindDirectPlayPath(unsigned number);
+
+// Paths held now (tests).
+size_t DirectPlayEntryCount();
 
 // "http://<host>:<external port>/playdirect/file-<number>.m4v".
 std::string MakeDirectPlayUrl(const std::string& host, const std::string& filePath);

@@ -1,5 +1,7 @@
 #include "library/media_reader_process.h"
 
+#include "platform/process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -11,7 +13,6 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -156,31 +157,14 @@ int MillisecondsUntil(Clock::time_point deadline)
 // descriptor closed, default signal handling and nothing blocked.
 pid_t SpawnHelperProcess(const std::vector<std::string>& command, int socket)
 {
-    std::vector<std::string> arguments { command[0], std::to_string(::getpid()) };
-    arguments.insert(arguments.end(), command.begin() + 1, command.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_adddup2(&actions, socket, kHelperSocket);
-    posix_spawn_file_actions_addclosefrom_np(&actions, kHelperSocket + 1);
-    sigset_t all;
-    sigset_t none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    int failed = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return failed == 0 ? pid : -1;
+    SpawnRequest request;
+    request.program = command[0];
+    request.args = { std::to_string(::getpid()) };
+    request.args.insert(request.args.end(), command.begin() + 1, command.end());
+    request.descriptors = { { socket, kHelperSocket } };
+    // The helpers stay in the server's process group, as they always have.
+    request.ownProcessGroup = false;
+    return SpawnProcess(request);
 }
 
 } // namespace

@@ -15,45 +15,6 @@
 
 namespace {
 
-class FileHandle {
-public:
-    explicit FileHandle(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileHandle()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return m_fd; }
-    bool Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
-
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
 std::string NewListFile(const std::string& folder)
 {
     std::string path = CreateTempListFile(folder);
@@ -82,10 +43,9 @@ bool MakeAndGetXmlFile(const std::string& document, std::string& name)
         return false;
     }
     const std::string path = folder + "/" + name;
-    FileHandle file(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    const bool ok = file.get() >= 0 && WriteAll(file.get(), document) && file.Close();
-    if (!ok) {
-        if (fresh || file.get() >= 0)
+    // Replaced whole: a fetch at the same time gets the old list or the new one.
+    if (!ReplaceFileWhole(path, document)) {
+        if (fresh)
             unlink(path.c_str());
         TraceMessage(kTraceProgress, "MakeAndGetXmlFile : cannot write ('%s')", path.c_str());
         name.clear();
@@ -110,11 +70,15 @@ void OnNotifyXML(HttpRequest& request)
         } else {
             // Opening and then unlinking claims the file: of two fetches at once only
             // the one whose unlink succeeds sends it, and nothing is left behind.
-            FileHandle file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-            if (file.get() >= 0 && unlink(path.c_str()) == 0)
-                qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.get()));
-            else
-                request.SendError(500, "fopen(" + path + "): " + std::strerror(errno));
+            UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+            if (file && unlink(path.c_str()) == 0) {
+                qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.Get()));
+            } else {
+                // The detail stays in the trace: the server's folders are nobody's business.
+                TraceMessage(kTraceStreamFailure, "OnNotifyXML : cannot open ('%s'): %s",
+                    path.c_str(), std::strerror(errno));
+                request.SendError(500, "Internal Server Error");
+            }
         }
     }
     TraceMessage(

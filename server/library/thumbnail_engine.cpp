@@ -1,7 +1,7 @@
 // The encoder engine as the source of thumbnail frames: one private engine run per
-// picture. The engine is started under the engine-start lock like every other
-// engine; the request and its answer run outside it, so several pictures can be
-// made at once. Every run ends with QuitEncoding, so no engine is left behind.
+// picture. The encoder takes the engine-start lock only for its sockets and the
+// spawn; the connect, the request and its answer run outside it, so several
+// pictures can be made at once. Every run ends with QuitEncoding, so no engine is left behind.
 
 #include "config/trace.h"
 #include "enginectl/encoder.h"
@@ -13,16 +13,13 @@ FrameResult RequestFrame(const std::string& mediaPath, EngineFrame& frame)
 {
     CEncoder encoder; // no notify target: a thumbnail run tells nobody
     int started = 0;
-    {
-        std::lock_guard<std::recursive_mutex> hold(EngineStartLock());
-        TraceMessage(kTraceProgress, "Thumbnail : Encoder.CreateEnginePipe");
-        const int pipe = encoder.CreateEnginePipe();
-        if (pipe < 0) {
-            TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Cannot create Pipe) : ('%s')",
-                mediaPath.c_str());
-        } else {
-            started = encoder.RunQZThumbEngine(" -pipename=" + std::to_string(pipe));
-        }
+    TraceMessage(kTraceProgress, "Thumbnail : Encoder.CreateEnginePipe");
+    const int pipe = encoder.CreateEnginePipe();
+    if (pipe < 0) {
+        TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Cannot create Pipe) : ('%s')",
+            mediaPath.c_str());
+    } else {
+        started = encoder.RunQZThumbEngine(" -pipename=" + std::to_string(pipe));
     }
     FrameResult result = FrameResult::EngineFailed;
     if (started) {

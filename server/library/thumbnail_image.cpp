@@ -1,5 +1,7 @@
 #include "library/thumbnail_image.h"
 
+#include "platform/file_io.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -87,30 +89,6 @@ bool Stretch(const EngineBitmap& picture, int width, int height, std::vector<uin
     return sws_scale(sws.get(), src, srcStride, 0, picture.rows, dst, dstStride) == height;
 }
 
-bool WriteWholeFile(const std::string& path, const unsigned char* data, size_t size)
-{
-    static std::atomic<unsigned> counter { 0 };
-    const std::string part
-        = path + ".part" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += size_t(n);
-    }
-    const bool written = done == size;
-    const bool closed = close(fd) == 0;
-    if (!written || !closed || rename(part.c_str(), path.c_str()) != 0) {
-        unlink(part.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool SaneTarget(const EngineBitmap& picture, int width, int height)
 {
     return picture.firstRow && picture.width > 0 && picture.rows > 0 && width > 0 && height > 0
@@ -191,8 +169,9 @@ size_t MakeEngineBitmapHeader(int width, int rows, uint8_t (&header)[kEngineImag
 
 bool SaveStretchedJpeg(const EngineBitmap& picture, int width, int height, const std::string& path)
 {
-    return CompressStretched(picture, width, height,
-        [&](const unsigned char* data, size_t size) { return WriteWholeFile(path, data, size); });
+    return CompressStretched(picture, width, height, [&](const unsigned char* data, size_t size) {
+        return ReplaceFileWhole(path, std::string_view(reinterpret_cast<const char*>(data), size));
+    });
 }
 
 std::string EncodeStretchedJpeg(const EngineBitmap& picture, int width, int height)

@@ -1,8 +1,12 @@
 #include "platform/file_io.h"
 
+#include <atomic>
+#include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,4 +33,43 @@ std::vector<std::string> ListFolder(const std::string& folder, FolderEntries kin
             names.push_back(std::move(name));
     }
     return names;
+}
+
+void UniqueFd::Reset(int fd)
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_fd = fd;
+}
+
+bool WriteFully(int fd, const void* data, size_t size)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t wrote = write(fd, bytes + done, size - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return false;
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode)
+{
+    static std::atomic<unsigned> counter { 0 };
+    std::string temporary
+        = path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!file)
+        return false;
+    bool written = WriteFully(file.Get(), contents.data(), contents.size());
+    written = close(file.Release()) == 0 && written;
+    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
 }

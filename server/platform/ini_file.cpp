@@ -1,5 +1,7 @@
 #include "platform/ini_file.h"
 
+#include "platform/file_io.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -156,39 +158,13 @@ namespace {
         return range;
     }
 
-    bool WriteAll(int fd, const std::string& data)
-    {
-        size_t done = 0;
-        while (done < data.size()) {
-            ssize_t wrote = write(fd, data.data() + done, data.size() - done);
-            if (wrote < 0 && errno == EINTR)
-                continue;
-            if (wrote <= 0)
-                return false;
-            done += static_cast<size_t>(wrote);
-        }
-        return true;
-    }
-
     // Replaces the file whole: a temporary beside it, then rename.
     bool Store(const std::string& path, const IniText& text)
     {
-        static std::atomic<unsigned> counter { 0 };
         std::string joined;
         for (const std::string& line : text.lines)
             joined += line + text.lineEnd;
-        std::string temporary = path + ".new-" + std::to_string(getpid()) + "-"
-            + std::to_string(counter.fetch_add(1));
-        int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0)
-            return false;
-        bool written = WriteAll(fd, joined);
-        written = close(fd) == 0 && written;
-        if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-            unlink(temporary.c_str());
-            return false;
-        }
-        return true;
+        return ReplaceFileWhole(path, joined);
     }
 
     IniText Load(const std::string& path)

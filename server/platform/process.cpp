@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -133,40 +134,66 @@ class PosixSpawner final : public ProcessSpawner {
 public:
     std::unique_ptr<ChildProcess> Spawn(const SpawnRequest& request) override
     {
-        std::vector<std::string> argvText { request.program };
-        argvText.insert(argvText.end(), request.args.begin(), request.args.end());
-        std::vector<std::string> envText = MergedEnvironment(request.environment);
-        std::vector<char*> argv = Pointers(argvText);
-        std::vector<char*> envp = Pointers(envText);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawnattr_t attributes;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-        sigset_t none;
-        sigset_t all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        posix_spawnattr_setflags(
-            &attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-        pid_t pid = 0;
-        int result = posix_spawn(
-            &pid, request.program.c_str(), &actions, &attributes, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-        if (result != 0) {
-            errno = result;
+        pid_t pid = SpawnProcess(request);
+        if (pid < 0)
             return nullptr;
-        }
         return std::make_unique<PosixChild>(pid);
     }
 };
 
 } // namespace
+
+pid_t SpawnProcess(const SpawnRequest& request)
+{
+    // The child numbers must fill 3 .. 2 + n: closing from the one above then
+    // leaves the child nothing of ours it was not given.
+    std::vector<bool> taken(request.descriptors.size(), false);
+    for (const DescriptorMapping& mapping : request.descriptors) {
+        size_t slot = static_cast<size_t>(mapping.childFd - 3);
+        if (mapping.childFd < 3 || slot >= taken.size() || taken[slot] || mapping.parentFd < 0
+            || mapping.parentFd == mapping.childFd) {
+            errno = EINVAL;
+            return -1;
+        }
+        taken[slot] = true;
+    }
+    int highest = 2 + static_cast<int>(request.descriptors.size());
+    std::vector<std::string> argvText { request.program };
+    argvText.insert(argvText.end(), request.args.begin(), request.args.end());
+    std::vector<std::string> envText = MergedEnvironment(request.environment);
+    std::vector<char*> argv = Pointers(argvText);
+    std::vector<char*> envp = Pointers(envText);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    for (const DescriptorMapping& mapping : request.descriptors)
+        posix_spawn_file_actions_adddup2(&actions, mapping.parentFd, mapping.childFd);
+    posix_spawn_file_actions_addclosefrom_np(&actions, highest + 1);
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (request.ownProcessGroup) {
+        posix_spawnattr_setpgroup(&attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attributes, flags);
+    pid_t pid = 0;
+    int result = posix_spawn(
+        &pid, request.program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (result != 0) {
+        errno = result;
+        return -1;
+    }
+    return pid;
+}
 
 std::shared_ptr<ProcessSpawner> MakePosixSpawner()
 {

@@ -32,11 +32,29 @@ public:
     virtual bool Kill() = 0;
 };
 
+// A descriptor of ours that the child gets under the number childFd.
+struct DescriptorMapping {
+    int parentFd = -1;
+    int childFd = -1;
+};
+
 struct SpawnRequest {
     std::string program; // full path of the executable
     std::vector<std::string> args; // without the program name
     std::vector<std::pair<std::string, std::string>> environment; // set on top of ours
+    // The only descriptors beyond 0-2 the child keeps. The child numbers are 3,
+    // 4, ... with none left out (everything above them is closed, and a gap could
+    // keep one of ours); a parentFd equal to its childFd must be moved first: it
+    // would stay close-on-exec.
+    std::vector<DescriptorMapping> descriptors;
+    // A process group of its own, so a Ctrl-C in the terminal reaches only us.
+    bool ownProcessGroup = true;
 };
+
+// Starts the request's program with default signal handling, an empty signal mask
+// and no descriptors beyond 0-2 other than those the request maps. The child's
+// process id, or -1 with errno set. The caller owns the child: it must reap it.
+pid_t SpawnProcess(const SpawnRequest& request);
 
 class ProcessSpawner {
 public:

@@ -49,13 +49,6 @@ int WaitFor(int fd, short events, std::chrono::milliseconds timeout, int cancel)
 
 } // namespace
 
-void UniqueFd::Reset(int fd)
-{
-    if (m_fd >= 0)
-        close(m_fd);
-    m_fd = fd;
-}
-
 WakeSignal::WakeSignal()
     : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {

@@ -1,48 +1,15 @@
 #pragma once
 
-// Unix stream sockets for the engine pipes: an owning descriptor, listen,
+// Unix stream sockets for the engine pipes: listen,
 // accept and connect with bounds on every wait, and a wake-up signal that lets
 // another thread cancel those waits.
+
+#include "platform/file_io.h"
 
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <sys/types.h>
-
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept
-        : m_fd(other.Release())
-    {
-    }
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other)
-            Reset(other.Release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    int Release()
-    {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void Reset(int fd = -1);
-
-private:
-    int m_fd = -1;
-};
 
 // A level-triggered wake-up (an eventfd): once signalled, every wait below that
 // watches it returns at once.

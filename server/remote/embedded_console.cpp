@@ -32,7 +32,7 @@ std::string EmbeddedExternalAddress()
 
 std::string ChosenAdapterAddress()
 {
-    std::string chosen = GetSettingString("InIP");
+    std::string chosen = ReadSettingText(kKeyInIP);
     if (!chosen.empty())
         return chosen;
     std::vector<Adapter> adapters = ListAdapters();
@@ -92,7 +92,7 @@ void CEmbeddedConsole::Stop()
 
 bool StartEmbeddedConsoleIfNeeded(CEmbeddedConsole& console)
 {
-    if (!GetSettingString("TestSeverURL").empty())
+    if (!ReadSettingText(kKeyTestServerURL).empty())
         return false;
     return console.Start();
 }

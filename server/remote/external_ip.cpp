@@ -18,5 +18,5 @@ bool RefreshExternalIp(CRelayServer& relay)
     std::string address;
     if (!ParseExternalIpAnswer(answer, address).empty() || address.empty())
         return false;
-    return SetSettingString("", kSettingSection, "ExtIP", address);
+    return WriteSettingText(kKeyExtIP, address);
 }

@@ -18,7 +18,7 @@ bool IsEmpty(const char* key)
 
 void Write(const char* key, const std::string& value)
 {
-    SetSettingString("", kSettingSection, key, value);
+    WriteSettingText(key, value);
 }
 
 int SettingNumber(const char* key)
@@ -58,10 +58,10 @@ void FillSettingDefaults(const std::vector<std::string>& addresses,
         Write("InIP", addresses.front());
     FillPort();
     if (IsEmpty("ExtIP") && !(refreshExternalIp && refreshExternalIp()))
-        Write("ExtIP", GetSettingString("InIP"));
+        Write(kKeyExtIP, ReadSettingText(kKeyInIP));
     if (IsEmpty("ExtPort"))
         Write("ExtPort", std::to_string(kDefaultPort));
-    if (GetSettingInt(kSettingSection, "AutoPortMapMode", 0) == 0
+    if (ReadSettingInt(kKeyAutoPortMapMode, kDefaultAutoPortMapMode) == 0
         && SettingNumber("InPort") != SettingNumber("ExtPort"))
         Write("ExtPort", std::to_string(SettingNumber("InPort")));
     if (IsEmpty("MACA") && !hardwareAddresses.empty())

@@ -1,32 +1,8 @@
 #include "streaming/client_info.h"
 
-#include "config/trace.h"
 #include "platform/places.h"
-#include "skin/frame_msg.h"
-#include "streaming/session_list.h"
-#include "streaming/session_watcher.h"
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <thread>
-
-namespace {
-
-std::atomic<uint64_t> g_nextNoticeKey { 1 };
-
-// The engine's process id is read this many times, 100 ms apart, before the start
-// counts as failed.
-constexpr int kPidReadings = 200;
-constexpr auto kPidPause = std::chrono::milliseconds(100);
-
-void PostToMainWindow(uint32_t message, uintptr_t wParam, uintptr_t lParam)
-{
-    veneta::CPXFrameMSG::Post(
-        veneta::kFrameMainWindow, message, wParam, static_cast<veneta::LParam>(lParam));
-}
-
-} // namespace
 
 void SubtitleInfo_t::SetSubtitleEntries(std::vector<SubtitleEntry> entries)
 {
@@ -67,129 +43,51 @@ void CommonInfo_t::WriteText(std::string& field, std::string value)
 
 ClientInfo::ClientInfo(std::string clientId, std::shared_ptr<ProcessSpawner> spawner)
     : szClientID(std::move(clientId))
-    , m_Encoder(std::move(spawner))
+    , m_engine(szClientID, std::move(spawner), nEnginePID)
 {
-    SetEngineTargets();
 }
 
 ClientInfo::~ClientInfo()
 {
-    StopENC();
-    m_Encoder.QuitEncoding();
+    // The engine stops itself with the session; the watcher holds no reference.
 }
 
-void ClientInfo::SetEngineTargets()
+void ClientInfo::WatchStarted(int pid)
 {
-    m_noticeKey = g_nextNoticeKey++;
-    m_Encoder.SetNotifyTarget(PostToMainWindow, static_cast<uintptr_t>(m_noticeKey.load()));
-    m_Encoder.SetStatusTarget(&m_EngineStatus);
-}
-
-void ClientInfo::LOCK_ENC()
-{
-    TraceMessage(kTraceSessionLock, " - ClientInfo::LOCK_ENC (%s)", szClientID.c_str());
-    csEnc.lock();
-}
-
-void ClientInfo::UNLOCK_ENC()
-{
-    TraceMessage(kTraceSessionLock, "ClientInfo::UNLOCK_ENC (%s)", szClientID.c_str());
-    csEnc.unlock();
+    if (pid != 0)
+        WatchSessionEngine(std::weak_ptr<WatchedSession>(weak_from_this().lock()), pid);
 }
 
 int ClientInfo::StartENC(const std::string& commandLine)
 {
-    if (m_Encoder.IsENCRunning()) {
-        TraceMessage(kTraceEngineLifetime, " - engine is RUNNING already (%d)", nEnginePID.load());
-        return 1;
-    }
-    LOCK_ENC();
-    // Asked again under the lock: two requests may both have found no engine above.
-    if (m_Encoder.IsENCRunning()) {
-        TraceMessage(kTraceEngineLifetime, " - engine is RUNNING already (%d)", nEnginePID.load());
-        UNLOCK_ENC();
-        return 1;
-    }
-    SetEngineTargets();
-    if (!m_Encoder.RunQZEncEngine(commandLine)) {
-        int error = errno;
-        m_Encoder.QuitEncoding();
-        TraceMessage(kTraceStreamFailure,
-            "QZ_StartFFMpeg : m_Encoder.RunQZEncEngine('%s') Fail: (%u)!!!", commandLine.c_str(),
-            static_cast<unsigned>(error));
-        UNLOCK_ENC();
-        return 0;
-    }
-    // Read before the engine is told to encode: a short file may be done, and its
-    // engine gone, by the time StartEncoding returns.
-    int pid = m_Encoder.GetEngineProcessId();
-    if (!m_Encoder.StartEncoding()) {
-        int error = errno;
-        m_Encoder.QuitEncoding();
-        TraceMessage(kTraceStreamFailure,
-            "QZ_StartFFMpeg : m_Encoder.StartEncoding() Fail: (%u)!!!",
-            static_cast<unsigned>(error));
-        UNLOCK_ENC();
-        return 0;
-    }
-    TraceMessage(kTraceEngineLifetime, "ClientInfo::StartENC (%d)", ++nStartCount);
-    for (int reading = 1; pid == 0 && reading < kPidReadings; ++reading) {
-        std::this_thread::sleep_for(kPidPause);
-        pid = m_Encoder.GetEngineProcessId();
-    }
-    if (pid == 0) {
-        TraceMessage(kTraceStreamFailure, " - engine is TIMEOUT(ID:%d)", pid);
-        UNLOCK_ENC();
-        return 0;
-    }
-    nEnginePID = pid;
-    TraceMessage(kTraceEngineLifetime, " - engine is Start( segPID:%d)", pid);
-    AddEncSession(pid);
-    TraceMessage(kTraceEngineLifetime, " - Add ENC session (ID:'%s', PID:%d, countENC:%zu)",
-        szClientID.c_str(), pid, CountEncSessions());
-    UNLOCK_ENC();
-    StartSessionWatcher(weak_from_this(), pid);
-    return 1;
+    int pid = 0;
+    int started = m_engine.Start(commandLine, pid);
+    WatchStarted(pid);
+    return started;
+}
+
+LiveStart ClientInfo::RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine)
+{
+    int pid = 0;
+    LiveStart started = m_engine.Restart(build, commandLine, pid);
+    WatchStarted(pid);
+    return started;
 }
 
 int ClientInfo::StopENC()
 {
-    TraceMessage(kTraceEngineLifetime, "ClientInfo::StopENC (%d)", nStartCount.load());
-    LOCK_ENC();
-    if (m_Encoder.IsENCRunning()) {
-        // QuitEncoding asks the engine to end, waits for it and kills it when it
-        // does not, so the engine is gone when it returns.
-        if (!m_Encoder.QuitEncoding()) {
-            m_Encoder.TerminateEngine();
-            TraceMessage(kTraceEngineLifetime, " - TeminateEngine");
-        }
-    }
-    int pid = nEnginePID.exchange(0);
-    if (pid != 0)
-        RemoveEncSession(pid);
-    --nStartCount;
-    TraceMessage(kTraceEngineLifetime, " - TeminatePorcess (ID:'%s', PID:%d, countENC%zu)",
-        szClientID.c_str(), 0, CountEncSessions());
-    UNLOCK_ENC();
+    m_engine.Stop();
     return 1;
 }
 
-bool ClientInfo::EndEngineRun(uint64_t noticeKey)
+bool ClientInfo::EngineRunsAs(int pid)
 {
-    LOCK_ENC();
-    bool current = m_noticeKey == noticeKey;
-    if (current && (m_Encoder.IsENCRunning() || nEnginePID != 0))
-        StopENC();
-    UNLOCK_ENC();
-    return current;
+    return Encoder().IsENCRunning() && Encoder().GetEngineProcessId() == pid;
 }
 
-void ClientInfo::ForgetEndedEngine(int pid)
+int ClientInfo::EngineProgress()
 {
-    LOCK_ENC();
-    if (pid != 0 && nEnginePID == pid && !m_Encoder.IsENCRunning())
-        StopENC();
-    UNLOCK_ENC();
+    return EngineProgressPercent(Status().PositionSeconds(), Status().TotalMs());
 }
 
 void ClientInfo::ResetPlayState()
@@ -199,7 +97,6 @@ void ClientInfo::ResetPlayState()
     nLastBandwidth = -1;
     nLastMadeTSNum = 0;
     nLastReqTSNum = 0;
-    nEnginePID = 0;
     nIsPlay = 0;
     nIsPrepareSeeking = 0;
     nLastSeeking = 0;

@@ -9,15 +9,18 @@
 // Threads: the HTTP workers of every request of the client, the session's watcher
 // thread and the message loop that handles engine notices all work on one session.
 // Counters and flags are atomics, so each read or write stands alone; the texts are
-// guarded by m_textLock and read through copies; csEnc (LOCK_ENC) serialises the
-// start and stop of the engine. Sessions are shared (std::shared_ptr), so a request
-// or a watcher that still holds one never sees it freed under it.
+// guarded by m_textLock and read through copies; the engine (SessionEngine) orders
+// its own starts and stops. Sessions are shared (std::shared_ptr), so a request or
+// the watcher that still holds one never sees it freed under it.
 
 #include "enginectl/encoder.h"
 #include "enginectl/encoder_records.h"
 #include "platform/event.h"
+#include "streaming/session_engine.h"
+#include "streaming/session_watcher.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,7 +64,8 @@ public:
     // Process id of the running engine, 0 when none ("segPID" in the trace).
     std::atomic<int> nEnginePID { 0 };
     // Signalled while no seek is in progress; a seek waits for it and resets it.
-    std::shared_ptr<ManualResetEvent> hSeekEvent;
+    const std::shared_ptr<ManualResetEvent> hSeekEvent
+        = std::make_shared<ManualResetEvent>(EventState::Set);
 
     // The media file as the client named it (share name, then the rest), decoded;
     // and the client's screen, OS and connection type as it sent them. No length
@@ -89,9 +93,12 @@ private:
     std::string m_szConnType; // guarded by m_textLock
 };
 
-class ClientInfo : public CommonInfo_t, public std::enable_shared_from_this<ClientInfo> {
+class ClientInfo : public CommonInfo_t,
+                   public WatchedSession,
+                   public std::enable_shared_from_this<ClientInfo> {
 public:
-    // spawner: how the engine is started (tests pass their own).
+    // Created complete: no playlist, no variant, the seek turn free, the engine
+    // idle. spawner: how the engine is started (tests pass their own).
     explicit ClientInfo(
         std::string clientId, std::shared_ptr<ProcessSpawner> spawner = MakePosixSpawner());
     ~ClientInfo() override; // stops the engine
@@ -99,7 +106,7 @@ public:
     // The 32 hexadecimal digits of the client id; compared exactly.
     const std::string szClientID;
 
-    std::atomic<int> nMaxTSNum { 0 }; // last segment of the playlist; -1: no playlist
+    std::atomic<int> nMaxTSNum { -1 }; // last segment of the playlist; -1: no playlist
     std::atomic<int> nLastMadeTSNum { 0 };
     std::atomic<int> nLastReqTSNum { 0 }; // last segment served
     std::atomic<int> nIsPlay { 0 };
@@ -108,48 +115,66 @@ public:
     std::atomic<int> bCancelSeeking { 0 };
     std::atomic<int> nBandwidth { -1 }; // variant asked for last; -1: none
     std::atomic<int> nLastBandwidth { -1 }; // variant of the last segment served
-    std::atomic<int> nStartCount { 0 }; // StartENC calls not matched by StopENC (trace)
     // Seconds since the last segment request, counted by the watcher thread.
     std::atomic<int> nIdleSeconds { 0 };
 
-    std::recursive_mutex csEnc; // the engine lock: LOCK_ENC / UNLOCK_ENC
-    // Declared before the engine, which writes into it until the engine is gone.
-    EngineStatus m_EngineStatus; // the engine's last status message
-    CEncoder m_Encoder;
+    // The session's engine: its start, stop and run, one ordered sequence.
+    SessionEngine& Engine() { return m_engine; }
+    CEncoder& Encoder() { return m_engine.Encoder(); }
+    EngineStatus& Status() { return m_engine.Status(); }
 
-    // Points the engine's notices at the main window and its status at
-    // m_EngineStatus. Each call gives the notices a new key (StartENC makes one per
-    // engine run), so a late notice of an earlier engine, or of a session released
-    // meanwhile, finds no session and stops nothing.
-    void SetEngineTargets();
-    uint64_t NoticeKey() const { return m_noticeKey; }
+    void SetEngineTargets() { m_engine.SetEngineTargets(); }
+    uint64_t NoticeKey() const { return m_engine.NoticeKey(); }
 
-    // Starts the engine with the command line; 1 on success or when one already
-    // runs, 0 on failure. Starts the watcher thread.
+    // Starts the engine with a line for pipes made already; 1 on success or when
+    // one already runs, 0 on failure. The watcher then watches the new engine.
     int StartENC(const std::string& commandLine);
+    // Stops whatever runs and starts a new run with the line build makes; after
+    // any start or stop of this session under way, never in the middle of one.
+    LiveStart RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine);
     // Stops the engine if it runs and takes it off the ENC session list. Always 1.
     int StopENC();
     // An engine notice of the run with this key: stops its engine, or takes an
     // engine that has ended already off the ENC session list (an engine exits right
     // after its last message, so "still running" alone would leave it counted
     // against the live limit). False when the session has moved on to another run.
-    bool EndEngineRun(uint64_t noticeKey);
-    // The watcher's clean-up when the engine with process id pid has ended on its
-    // own (also without any message): off the ENC session list, unless a newer
-    // engine has taken its place.
-    void ForgetEndedEngine(int pid);
-    void LOCK_ENC();
-    void UNLOCK_ENC();
+    bool EndEngineRun(uint64_t noticeKey) { return m_engine.EndRun(noticeKey); }
 
     // Back to idle when playing ends: no playlist, no variant, counters and flags 0,
-    // subtitle entries released.
+    // subtitle entries released. The engine's own record is left to the engine.
     void ResetPlayState();
 
     // "szClientID:'%s', nMaxTSNum:%d, ..." for traces.
     std::string Dump() const;
 
+    // The watcher's view.
+    bool EngineRunsAs(int pid) override;
+    void ForgetEndedEngine(int pid) override { m_engine.ForgetEnded(pid); }
+    std::atomic<int>& IdleSeconds() override { return nIdleSeconds; }
+    int EngineProgress() override;
+    void StopIdleEngine() override { StopENC(); }
+
+    // When a request last named this session, for the release of forgotten sessions.
+    void Touch(std::chrono::steady_clock::time_point now)
+    {
+        m_lastUse = now.time_since_epoch().count();
+    }
+    std::chrono::steady_clock::time_point LastUse() const
+    {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(m_lastUse));
+    }
+
+    // Set when the session leaves the list; waits of its requests then give up.
+    void MarkReleased() { m_released = true; }
+    bool IsReleased() const { return m_released; }
+
 private:
-    std::atomic<uint64_t> m_noticeKey { 0 };
+    void WatchStarted(int pid);
+
+    std::atomic<bool> m_released { false };
+    std::atomic<std::chrono::steady_clock::rep> m_lastUse { 0 };
+    SessionEngine m_engine;
 };
 
 // The session work folder: the services folder followed by the client id.

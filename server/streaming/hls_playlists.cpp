@@ -1,5 +1,7 @@
 #include "streaming/hls_playlists.h"
 
+#include "platform/file_io.h"
+
 #include <array>
 #include <cstdio>
 #include <fcntl.h>
@@ -18,30 +20,6 @@ std::string StreamInfLine(int variant)
 std::string BaseUrl(const std::string& host, unsigned port)
 {
     return "http://" + host + ":" + std::to_string(port);
-}
-
-// Writes text to path through "path.tmp" and a rename.
-bool WriteWhole(const std::string& path, const std::string& text)
-{
-    std::string temporary = path + ".tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n <= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -163,11 +141,11 @@ std::string MakeVariantPlaylist(const PlaylistTarget& target, int variant, int s
 bool WritePlaylists(
     const std::string& folder, const PlaylistTarget& target, MasterChoice choice, int segmentCount)
 {
-    if (!WriteWhole(folder + "/" + kMasterPlaylistName, MakeMasterPlaylist(target, choice)))
+    if (!ReplaceFileWhole(folder + "/" + kMasterPlaylistName, MakeMasterPlaylist(target, choice)))
         return false;
     for (int variant = 1; variant <= kPlaylistVariants; ++variant) {
         std::string path = folder + "/" + VariantPlaylistName(variant);
-        if (!WriteWhole(path, MakeVariantPlaylist(target, variant, segmentCount)))
+        if (!ReplaceFileWhole(path, MakeVariantPlaylist(target, variant, segmentCount)))
             return false;
     }
     return true;

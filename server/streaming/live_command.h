@@ -17,7 +17,8 @@ enum class SeekBuild { No, Yes };
 // startIndex (-1 from the beginning, else at startIndex × 5 seconds) for pipe
 // pipeNumber. False when there is nothing usable to start: the file is not in a
 // share, its picture size cannot be read, the variant has no encoding, or a newer
-// seek is waiting (nIsPrepareSeeking). Called under the engine-start lock, after
-// CreateEnginePipe and before StartENC.
+// seek is waiting (nIsPrepareSeeking). Called by the session's engine restart,
+// after CreateEnginePipe and before the start, with no lock held (it reads the
+// media).
 bool MakeLiveCommandLine(
     std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek);

@@ -16,7 +16,6 @@
 #include "streaming/request_handlers.h"
 #include "streaming/session_list.h"
 
-#include <mutex>
 #include <sys/stat.h>
 
 namespace {
@@ -32,7 +31,6 @@ bool IsRegularFile(const std::string& path)
 // this one, and nothing is served until a variant playlist starts the new run.
 void EndEarlierStream(ClientInfo& session)
 {
-    std::lock_guard startLock(EngineStartLock());
     session.StopENC();
     session.nIsPlay = 0;
     session.nLastReqTSNum = 0;
@@ -49,7 +47,9 @@ int PreparePlay(const PlayInput& input, std::string& url)
     std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(input.id);
     if (!session)
         return kResultFailedId;
-    if (!QZ_IsLiveClientRoom())
+    // The client's own engine ends with this request, so it does not count: a
+    // client at the limit may switch files.
+    if (!QZ_IsLiveClientRoomFor(*session))
         return kResultFullUser;
     RequestPathMapping mapping = MapRequestPath(input.path, RequestPathKind::File);
     if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath))

@@ -10,7 +10,13 @@
 #include "streaming/work_folders.h"
 
 #include <cstdlib>
-#include <mutex>
+
+namespace {
+
+// A whole answer without a body, so the client's HTTP stack does not wait for more.
+constexpr const char* kPlayEndAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+
+} // namespace
 
 void OnNotifyPlayEnd(HttpRequest& request)
 {
@@ -19,22 +25,19 @@ void OnNotifyPlayEnd(HttpRequest& request)
     std::string id = GetRequestVar(request, "id");
     std::shared_ptr<ClientInfo> session = id.empty() ? nullptr : QZ_FindClientInfo(id);
     if (!session) {
-        request.Write("HTTP/1.1 200 OK\r\n");
+        request.Write(kPlayEndAnswer);
         TraceMessage(kTraceRequest, " - ClientInfo is NULL");
         return;
     }
-    {
-        // Under the engine-start lock, so a seek starting an engine now finishes
-        // first and its engine is stopped here, not left running for nobody.
-        std::lock_guard startLock(EngineStartLock());
-        session->StopENC();
-        session->ResetPlayState();
-    }
-    WaitLiveEngineEnd(*session, std::chrono::milliseconds(500));
+    // A seek starting an engine now finishes its start first (the session's engine
+    // orders them), so its engine is stopped here, not left running for nobody; the
+    // stop returns once the engine has ended.
+    session->StopENC();
+    session->ResetPlayState();
     std::string folder = GetSessionWorkFolder(session->szClientID);
     ClearWorkFolder(folder);
     ForgetWorkFolder(folder);
-    request.Write("HTTP/1.1 200 OK\r\n");
+    request.Write(kPlayEndAnswer);
 }
 
 void OnNotifyPID(HttpRequest& request)

@@ -9,10 +9,10 @@
 // ending without an answer, so the newer one runs at once.
 //
 // Threads: every request runs on its own HTTP worker, several on one session at
-// once; the session's counters are atomics. The engine-start lock is held only
-// while the engine is stopped and restarted, never while files are polled. Every
-// wait is bounded and gives up, without an answer, when the session is released
-// (server stop) or play ends.
+// once; the session's counters are atomics. A restart is one step of the session's
+// engine, which orders it after any start or stop under way; no lock is held while
+// files are polled. Every wait is bounded and gives up, without an answer, when the
+// session is released (server stop) or play ends.
 
 #include "streaming/segments.h"
 
@@ -45,15 +45,16 @@ SegmentServingLimits CurrentLimits()
 
 bool IsReleased(const ClientInfo& session)
 {
-    return !QZ_FindClientInfoByNoticeKey(session.NoticeKey());
+    return session.IsReleased();
 }
 
-// The segments of the session's current variant, as the engine writes them.
+// The segments of the variant a request names, as the engine writes them.
 class SessionSegments : public SegmentSource {
 public:
     enum class Purpose { InSequence, Seek };
-    SessionSegments(ClientInfo& session, Purpose purpose)
+    SessionSegments(ClientInfo& session, int variant, Purpose purpose)
         : m_session(session)
+        , m_variant(variant)
         , m_purpose(purpose)
         , m_folder(GetSessionWorkFolder(session.szClientID))
     {
@@ -61,12 +62,13 @@ public:
 
     bool SegmentExists(int segment) override
     {
-        return FileExists(m_folder + "/" + SegmentFileName(m_session.nBandwidth, segment));
+        return FileExists(m_folder + "/" + SegmentFileName(m_variant, segment));
     }
 
     Verdict WhileMissing() override
     {
-        if (m_session.nIsPlay == 0 || IsReleased(m_session))
+        // A change of variant meanwhile: this variant's segments stop coming.
+        if (m_session.nIsPlay == 0 || IsReleased(m_session) || m_session.nBandwidth != m_variant)
             return Verdict::GiveUp;
         if (m_purpose == Purpose::Seek && m_session.nIsPrepareSeeking == 1)
             return Verdict::GiveUp;
@@ -80,6 +82,7 @@ public:
 
 private:
     ClientInfo& m_session;
+    int m_variant;
     Purpose m_purpose;
     std::string m_folder;
 };
@@ -96,10 +99,10 @@ public:
     SeekTurn& operator=(const SeekTurn&) = delete;
 
     // Waits for the turn in short slices, so a released session ends the wait at once.
-    bool Take(std::chrono::milliseconds limit)
+    bool Take(std::chrono::milliseconds limit, WaitClock& clock)
     {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
+        auto deadline = clock.Now() + limit;
+        while (clock.Now() < deadline) {
             if (IsReleased(m_session))
                 return false;
             if (m_session.hSeekEvent->WaitAndReset(std::chrono::milliseconds(100))) {
@@ -143,10 +146,8 @@ void Serve(HttpRequest& request, ClientInfo& session, const std::string& file, b
     }
     TraceMessage(kTraceStreamFailure, "ignored qz_play_file2 <- playing ended");
     SendNotFound(request);
-    std::lock_guard startLock(EngineStartLock());
-    session.StopENC();
+    session.StopENC(); // returns once the engine has ended
     session.ResetPlayState();
-    WaitLiveEngineEnd(session, std::chrono::milliseconds(5000));
 }
 
 // A run that will not serve: the engine of a session whose play ended is stopped,
@@ -154,41 +155,39 @@ void Serve(HttpRequest& request, ClientInfo& session, const std::string& file, b
 void GiveUpSeek(ClientInfo& session)
 {
     session.bCancelSeeking = 1;
-    if (session.nIsPlay == 0 || IsReleased(session)) {
-        std::lock_guard startLock(EngineStartLock());
+    if (session.nIsPlay == 0 || IsReleased(session))
         session.StopENC();
-    }
 }
 
-// Stops the old engine and starts one at segment j; false when the seek gave up.
-bool RestartEngineAt(ClientInfo& session, int j, const std::string& query)
+// Stops the old engine and starts one at segment j, as one step of the session's
+// engine; false when the seek gave up.
+bool RestartEngineAt(
+    ClientInfo& session, int j, const std::string& query, const SegmentServingLimits& limits)
 {
-    std::lock_guard startLock(EngineStartLock());
     session.nIsPrepareSeeking = 0;
-    session.StopENC();
-    if (session.nIsPrepareSeeking == 1)
-        return false;
-    WaitLiveEngineEnd(session, std::chrono::milliseconds(2000));
-    if (session.nIsPrepareSeeking == 1 || session.nIsPlay == 0 || IsReleased(session))
-        return false;
+    if (limits.seekHook)
+        limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
     std::string commandLine;
-    LiveStart started = StartLiveEngine(session, j - 1, SeekBuild::Yes, commandLine);
+    LiveStart started = RestartLiveEngine(session, j - 1, SeekBuild::Yes, false, commandLine);
     if (started == LiveStart::StartFailed)
         TraceMessage(
             kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());
     return started == LiveStart::Started;
 }
 
-void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& file)
+void Seek(HttpRequest& request, ClientInfo& session, SegmentName name, const std::string& file)
 {
     const std::string& query = request.Uri();
+    const int j = name.segment;
     SegmentServingLimits limits = CurrentLimits();
     session.nLastSeeking = j;
     session.nIsPrepareSeeking = 1;
     session.nSubtitleIndex = 0;
+    if (limits.seekHook)
+        limits.seekHook(SegmentServingLimits::SeekStep::Waiting, j);
     SeekTurn turn(session);
-    if (!turn.Take(limits.seekTurnLimit)) {
+    if (!turn.Take(limits.seekTurnLimit, *limits.clock)) {
         // No newer seek came: the flag this seek set must not stop the next start.
         if (session.nLastSeeking == j)
             session.nIsPrepareSeeking = 0;
@@ -199,13 +198,13 @@ void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& f
             session.nLastSeeking.load());
         return;
     }
-    if (!RestartEngineAt(session, j, query)) {
+    if (!RestartEngineAt(session, j, query, limits)) {
         GiveUpSeek(session);
         return;
     }
     if (!IsLiveEngineRunning(session))
         TraceMessage(kTraceStreamFailure, "Step1 pClientInfo->IsENCRunning : FALSE");
-    SessionSegments segments(session, SessionSegments::Purpose::Seek);
+    SessionSegments segments(session, name.variant, SessionSegments::Purpose::Seek);
     SegmentWait waited
         = WaitForSegments(j, session.nMaxTSNum, segments, *limits.clock, limits.stallLimit);
     if (waited != SegmentWait::Ready) {
@@ -243,6 +242,7 @@ SegmentServingLimits::SegmentServingLimits()
 
 void SetSegmentServingLimits(const SegmentServingLimits& limits)
 {
+    std::lock_guard lock(g_limitsLock);
     g_limits = limits;
 }
 
@@ -269,14 +269,20 @@ void qz_play_file(HttpRequest& request)
         TraceMessage(kTraceStreamFailure, "qz_play_file : pClientInfo->nIsPlay is Zero");
         return;
     }
+    // Only the variant the client asked for last is made; another one's segments
+    // would never come.
+    if (name->variant != session->nBandwidth) {
+        SendNotFound(request);
+        return;
+    }
     int j = name->segment;
     std::string file = WorkFileOf(GetServicesFolder(), *path);
     session->nIdleSeconds = 0;
     if (!IsInSequence(*session, j)) {
-        Seek(request, *session, j, file);
+        Seek(request, *session, *name, file);
         return;
     }
-    SessionSegments segments(*session, SessionSegments::Purpose::InSequence);
+    SessionSegments segments(*session, name->variant, SessionSegments::Purpose::InSequence);
     SegmentServingLimits limits = CurrentLimits();
     if (WaitForSegments(j, session->nMaxTSNum, segments, *limits.clock, limits.stallLimit)
         != SegmentWait::Ready)

@@ -5,6 +5,7 @@
 #include "streaming/segment_wait.h"
 
 #include <chrono>
+#include <functional>
 
 class HttpRequest;
 
@@ -17,6 +18,11 @@ struct SegmentServingLimits {
     // Longest wait for the seek turn (one seek at a time per session).
     std::chrono::milliseconds seekTurnLimit { 60000 };
     WaitClock* clock; // the real clock unless a test passes its own
+    // Tests order seeks through this: called with the segment when a seek has
+    // announced itself and starts to wait for its turn (Waiting), and when it has
+    // its turn and is about to restart the engine (Restarting).
+    enum class SeekStep { Waiting, Restarting };
+    std::function<void(SeekStep, int segment)> seekHook;
 };
 
 // Tests shorten the bounds; requests read them when they start.

@@ -2,16 +2,21 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
+#include "http/client_ids.h"
 #include "library/request_paths.h"
 
 #include <algorithm>
 #include <mutex>
+#include <unordered_map>
 
 namespace {
 
 struct SessionList {
     std::mutex lock;
-    std::vector<std::shared_ptr<ClientInfo>> sessions; // guarded by lock, in connection order
+    std::vector<std::shared_ptr<ClientInfo>> ordered; // guarded by lock, in connection order
+    // guarded by lock: the sessions of each id, earliest first
+    std::unordered_map<std::string, std::vector<std::shared_ptr<ClientInfo>>> byId;
+    SessionClock clock; // guarded by lock
 };
 
 SessionList& Sessions()
@@ -20,29 +25,85 @@ SessionList& Sessions()
     return list;
 }
 
-struct EncSessionList {
-    std::mutex lock;
-    std::vector<int> pids; // guarded by lock
-};
-
-EncSessionList& EncSessions()
+std::chrono::steady_clock::time_point Now(SessionList& list)
 {
-    static EncSessionList list;
-    return list;
+    std::lock_guard guard(list.lock);
+    return list.clock ? list.clock() : std::chrono::steady_clock::now();
+}
+
+bool IsForgotten(ClientInfo& session, std::chrono::steady_clock::time_point now)
+{
+    return now - session.LastUse() >= kSessionIdleLife
+        && session.Engine().State() == EngineState::Idle && !session.Engine().IsRunning();
+}
+
+// Takes the forgotten sessions out of the list; the caller releases them unlocked.
+std::vector<std::shared_ptr<ClientInfo>> TakeForgotten(
+    SessionList& list, std::chrono::steady_clock::time_point now)
+{
+    std::vector<std::shared_ptr<ClientInfo>> taken;
+    std::lock_guard guard(list.lock);
+    auto kept = std::remove_if(
+        list.ordered.begin(), list.ordered.end(), [&](const std::shared_ptr<ClientInfo>& session) {
+            if (!IsForgotten(*session, now))
+                return false;
+            taken.push_back(session);
+            return true;
+        });
+    list.ordered.erase(kept, list.ordered.end());
+    for (const std::shared_ptr<ClientInfo>& session : taken) {
+        auto found = list.byId.find(session->szClientID);
+        if (found == list.byId.end())
+            continue;
+        std::erase(found->second, session);
+        if (found->second.empty())
+            list.byId.erase(found);
+    }
+    return taken;
+}
+
+void Release(ClientInfo& session)
+{
+    session.MarkReleased();
+    // A seek still waiting for its turn is let go rather than left hanging.
+    session.hSeekEvent->Set();
+    session.StopENC();
+    session.ReleaseSubtitleEntries();
 }
 
 } // namespace
 
+void SetSessionClock(SessionClock clock)
+{
+    SessionList& list = Sessions();
+    std::lock_guard guard(list.lock);
+    list.clock = std::move(clock);
+}
+
+size_t ReleaseIdleSessions()
+{
+    SessionList& list = Sessions();
+    std::vector<std::shared_ptr<ClientInfo>> taken = TakeForgotten(list, Now(list));
+    for (const std::shared_ptr<ClientInfo>& session : taken) {
+        TraceMessage(kTraceProgress, "Release idle session ('%s')", session->szClientID.c_str());
+        Release(*session);
+        // Another session may carry the same id; its host stays.
+        if (!QZ_FindClientInfo(session->szClientID))
+            ForgetClientHost(session->szClientID);
+    }
+    return taken.size();
+}
+
 std::shared_ptr<ClientInfo> QZ_AddClientInfo(const std::string& clientId)
 {
+    ReleaseIdleSessions();
     auto session = std::make_shared<ClientInfo>(clientId);
-    session->nMaxTSNum = -1;
-    session->nBandwidth = -1;
-    session->hSeekEvent = std::make_shared<ManualResetEvent>(EventState::Set);
+    SessionList& list = Sessions();
+    session->Touch(Now(list));
     {
-        SessionList& list = Sessions();
         std::lock_guard guard(list.lock);
-        list.sessions.push_back(session);
+        list.ordered.push_back(session);
+        list.byId[clientId].push_back(session);
     }
     TraceMessage(kTraceProgress, "QZ_AddClientInfo ('%s')", session->Dump().c_str());
     return session;
@@ -51,12 +112,16 @@ std::shared_ptr<ClientInfo> QZ_AddClientInfo(const std::string& clientId)
 std::shared_ptr<ClientInfo> QZ_FindClientInfo(const std::string& clientId)
 {
     SessionList& list = Sessions();
-    std::lock_guard guard(list.lock);
-    for (const std::shared_ptr<ClientInfo>& session : list.sessions) {
-        if (session->szClientID == clientId)
-            return session;
+    std::shared_ptr<ClientInfo> session;
+    {
+        std::lock_guard guard(list.lock);
+        auto found = list.byId.find(clientId);
+        if (found == list.byId.end() || found->second.empty())
+            return nullptr;
+        session = found->second.front();
     }
-    return nullptr;
+    session->Touch(Now(list));
+    return session;
 }
 
 int QZ_IsClientInfo(const std::string& clientId)
@@ -68,7 +133,7 @@ std::shared_ptr<ClientInfo> QZ_FindClientInfoByNoticeKey(uint64_t key)
 {
     SessionList& list = Sessions();
     std::lock_guard guard(list.lock);
-    for (const std::shared_ptr<ClientInfo>& session : list.sessions) {
+    for (const std::shared_ptr<ClientInfo>& session : list.ordered) {
         if (session->NoticeKey() == key)
             return session;
     }
@@ -95,10 +160,26 @@ void QZ_EditClientInfo(const std::string& clientId, const std::string& path,
     TraceMessage(kTraceProgress, "QZ_EditClientInfo ('%s')", session->Dump().c_str());
 }
 
+namespace {
+
+unsigned LiveClientLimit()
+{
+    return static_cast<unsigned>(ReadSettingInt(kKeyMaxLiveClient, kDefaultMaxLiveClient));
+}
+
+} // namespace
+
 int QZ_IsLiveClientRoom()
 {
-    auto limit = static_cast<unsigned>(GetSettingInt(kSettingSection, "MaxLIveClient", 4));
-    return CountEncSessions() < limit ? 1 : 0;
+    return CountEncSessions() < LiveClientLimit() ? 1 : 0;
+}
+
+int QZ_IsLiveClientRoomFor(ClientInfo& session)
+{
+    size_t running = CountEncSessions();
+    if (session.nEnginePID != 0 && running > 0)
+        --running;
+    return running < LiveClientLimit() ? 1 : 0;
 }
 
 void QZ_FreeClientInfoList()
@@ -107,46 +188,17 @@ void QZ_FreeClientInfoList()
     {
         SessionList& list = Sessions();
         std::lock_guard guard(list.lock);
-        sessions.swap(list.sessions);
+        sessions.swap(list.ordered);
+        list.byId.clear();
     }
-    for (const std::shared_ptr<ClientInfo>& session : sessions) {
-        // A seek still waiting for its turn is let go rather than left hanging.
-        if (session->hSeekEvent)
-            session->hSeekEvent->Set();
-        if (session->m_Encoder.IsENCRunning())
-            session->StopENC();
-        session->ReleaseSubtitleEntries();
-    }
+    StopSessionWatcher();
+    for (const std::shared_ptr<ClientInfo>& session : sessions)
+        Release(*session);
 }
 
 std::vector<std::shared_ptr<ClientInfo>> GetClientInfoList()
 {
     SessionList& list = Sessions();
     std::lock_guard guard(list.lock);
-    return list.sessions;
-}
-
-void AddEncSession(int pid)
-{
-    EncSessionList& list = EncSessions();
-    std::lock_guard guard(list.lock);
-    list.pids.push_back(pid);
-}
-
-bool RemoveEncSession(int pid)
-{
-    EncSessionList& list = EncSessions();
-    std::lock_guard guard(list.lock);
-    auto found = std::find(list.pids.begin(), list.pids.end(), pid);
-    if (found == list.pids.end())
-        return false;
-    list.pids.erase(found);
-    return true;
-}
-
-size_t CountEncSessions()
-{
-    EncSessionList& list = EncSessions();
-    std::lock_guard guard(list.lock);
-    return list.pids.size();
+    return list.ordered;
 }

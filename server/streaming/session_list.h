@@ -1,28 +1,38 @@
 #pragma once
 
-// The process-wide session list and the list of running live engines.
+// The process-wide session list.
 //
-// Sessions are appended by "/connect" in the order clients connect and live until
-// the whole list is released (server stop, program exit); there is no removal of a
-// single session. Two sessions may carry one id: finding always returns the earlier.
-// The ENC session list holds the process id of every session engine that runs; its
-// length is what "MaxLIveClient" limits.
+// Sessions are added by "/connect" in the order clients connect. Two sessions may
+// carry one id: finding always returns the earlier. Lookups by id are hashed. A
+// session that has had no engine and no request for kSessionIdleLife is released
+// with its client-host entry when the next client connects; its id is then unknown
+// like any other. The list is released as a whole at server stop and program exit.
 //
-// Threads: HTTP workers append and search at once; each list has its own lock and
-// no lock is held while an engine is started or stopped.
+// Threads: HTTP workers add and search at once; the list has its own lock, which is
+// never held while an engine is started or stopped or a session is released.
 
 #include "streaming/client_info.h"
+#include "streaming/running_engines.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-// Appends a new idle session with this id (no check for an existing one) and
-// returns it.
+inline constexpr std::chrono::hours kSessionIdleLife { 12 };
+
+// The clock of session lifetimes; tests pass their own, an empty one restores the
+// steady clock.
+using SessionClock = std::function<std::chrono::steady_clock::time_point()>;
+void SetSessionClock(SessionClock clock);
+
+// Adds a new idle session with this id (no check for an existing one) and returns
+// it, after releasing the sessions that have been left alone too long.
 std::shared_ptr<ClientInfo> QZ_AddClientInfo(const std::string& clientId);
 
-// The first session with exactly this id, or null.
+// The first session with exactly this id, or null. Counts as a request of it.
 std::shared_ptr<ClientInfo> QZ_FindClientInfo(const std::string& clientId);
 int QZ_IsClientInfo(const std::string& clientId);
 
@@ -37,15 +47,16 @@ void QZ_EditClientInfo(const std::string& clientId, const std::string& path,
 
 // 1 while fewer engines run than "MaxLIveClient" allows (default 4), else 0.
 int QZ_IsLiveClientRoom();
+// The same for a play request of session: its own engine, which the play stops,
+// does not count.
+int QZ_IsLiveClientRoomFor(ClientInfo& session);
 
-// Stops every session's engine and releases the whole list.
+// Releases the sessions without an engine that no request has named for
+// kSessionIdleLife, with their client-host entries. The number released.
+size_t ReleaseIdleSessions();
+
+// Stops every session's engine, the watcher thread, and releases the whole list.
 void QZ_FreeClientInfoList();
 
 // The sessions in list order.
 std::vector<std::shared_ptr<ClientInfo>> GetClientInfoList();
-
-// The ENC session list: process ids of running session engines.
-void AddEncSession(int pid);
-// Removes the first entry equal to pid; false when there is none.
-bool RemoveEncSession(int pid);
-size_t CountEncSessions();

@@ -45,8 +45,8 @@ int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime)
     std::string folder = GetSessionWorkFolder(clientId);
     CreateFolderPath(folder);
     std::string connType = session->ConnType();
-    MasterChoice choice
-        = ChooseMasterVariants(GetSettingInt(kSettingSection, kKeyFixedBandwidth, 1), connType);
+    MasterChoice choice = ChooseMasterVariants(
+        ReadSettingInt(kKeyFixedBandwidth, kDefaultFixedBandwidth), connType);
     TraceMasterChoice(choice, connType);
     if (!WritePlaylists(folder, target, choice, count)) {
         TraceMessage(kTraceStreamFailure, "<<QZ_MakeM3u8 FAILED>> ('%s')", folder.c_str());

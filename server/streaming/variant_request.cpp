@@ -13,8 +13,6 @@
 #include "streaming/session_list.h"
 #include "streaming/work_folders.h"
 
-#include <mutex>
-
 namespace {
 
 // A run that could not start leaves the session able to take the next request.
@@ -30,20 +28,16 @@ void StartVariant(ClientInfo& session, int variant, const std::string& query)
     session.nLastReqTSNum = 0;
     session.nSubtitleIndex = 0;
     session.nBandwidth = variant;
-    session.StopENC();
     session.ReleaseSubtitleEntries();
 
+    // One step of the session's engine: a second request of the same client (one
+    // that retries) waits for this start to finish and then restarts, rather than
+    // stopping an engine that is still opening its input.
     TraceMessage(kTraceLive, "PlayFile : pClientInfo->m_Encoder.CreateEnginePipe");
-    std::unique_lock startLock(EngineStartLock());
-    // Stopped again under the lock: a second variant request of the same client
-    // may have started an engine meanwhile.
-    session.StopENC();
-    RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
     std::string commandLine;
-    LiveStart started = StartLiveEngine(session, -1, SeekBuild::No, commandLine);
+    LiveStart started = RestartLiveEngine(session, -1, SeekBuild::No, true, commandLine);
     if (started == LiveStart::NoPipe || started == LiveStart::NoLine
         || started == LiveStart::Overtaken) {
-        startLock.unlock();
         AbandonStart(session);
         return;
     }
@@ -51,12 +45,10 @@ void StartVariant(ClientInfo& session, int variant, const std::string& query)
         session.Dump().c_str(), commandLine.c_str());
     if (started == LiveStart::Started) {
         session.nIsPlay = 1;
-        startLock.unlock();
         RememberWorkFolder(GetSessionWorkFolder(session.szClientID));
         TraceMessage(kTraceLive, "<<QZ_StartClient  SUCCEED >>");
         return;
     }
-    startLock.unlock();
     TraceMessage(kTraceStreamFailure, " FAILED - qz_play_file : StartENC (%s) ", query.c_str());
     session.nIsPlay = 0;
     session.ReleaseSubtitleEntries();

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <dirent.h>
 #include <mutex>
-#include <strings.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,9 +20,11 @@ constexpr auto kFolderPause = std::chrono::milliseconds(100);
 std::mutex g_lock;
 std::vector<std::string> g_folders; // guarded by g_lock
 
+// Names compare exactly: on this file system "ab" and "AB" are two folders, and
+// each must be cleared on its own.
 bool SameFolder(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && strcasecmp(a.c_str(), b.c_str()) == 0;
+    return a == b;
 }
 
 // A folder strictly inside the services folder, reached without "..".

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-// Remembers folder once (names compare without regard to case).
+// Remembers folder once (names compare exactly, as the file system does).
 void RememberWorkFolder(const std::string& folder);
 void ForgetWorkFolder(const std::string& folder);
 std::vector<std::string> RememberedWorkFolders();

@@ -37,7 +37,7 @@ void CDaemonWindow::ServerStateChanged(bool running)
         return;
     }
     int port = GetListeningPort();
-    std::string address = GetSettingString("InIP");
+    std::string address = ReadSettingText(kKeyInIP);
     std::printf("vembacastd: listening on port %d\n", port);
     std::printf("vembacastd: open http://127.0.0.1:%d/", port);
     if (!address.empty())

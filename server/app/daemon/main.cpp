@@ -29,16 +29,16 @@ namespace {
 void WriteSettings(const DaemonOptions& options)
 {
     if (options.port)
-        SetSettingString("", kSettingSection, "InPort", std::to_string(*options.port));
+        WriteSettingText(kKeyInPort, std::to_string(*options.port));
     if (options.password) {
-        SetSettingString("", kSettingSection, "Password", *options.password);
-        SetSettingInt("PasswordMode", 1);
+        WriteSettingText(kKeyPassword, *options.password);
+        WriteSettingInt(kKeyPasswordMode, 1);
     }
     if (options.requirePassword)
         SetSettingInt("RequirePassword", 1);
     if (!options.shares.empty())
         SaveFolderListFile(options.shares);
-    SetSettingInt("SET", 1);
+    WriteSettingInt(kKeySet, 1);
 }
 
 sigset_t StopSignals()

@@ -3,7 +3,7 @@
 
 #include "daemon_process.h"
 #include "platform/adapters.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "support/test_support.h"
 
 #include <dirent.h>
@@ -59,7 +59,7 @@ TEST(DaemonConversion, StoppingDuringAConversionLeavesNoEngineAndNoPartialFile)
         root / "out");
     ASSERT_TRUE(daemon.WaitForOutput("listening on port " + std::to_string(port))) << daemon.Err();
 
-    RawHttpReply answer = HttpGetRaw(port, "/convert?path=/Movies/long.mp4");
+    HttpReply answer = HttpGetRaw(port, "/convert?path=/Movies/long.mp4");
     ASSERT_NE(answer.body.find("<key>result</key><string>0</string>"), std::string::npos)
         << answer.body;
     const std::string temp = media + "/long-vembacast.m4vtmp";

@@ -6,7 +6,7 @@
 #include "daemon_process.h"
 #include "remote/console_answer.h"
 #include "remote/relay_server.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "support/upnp_gateway.h"
 
 #include <filesystem>

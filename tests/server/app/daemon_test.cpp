@@ -2,7 +2,7 @@
 #include "config/texts.h"
 #include "daemon_process.h"
 #include "platform/adapters.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

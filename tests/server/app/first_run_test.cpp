@@ -4,7 +4,7 @@
 #include "platform/places.h"
 #include "platform/ports.h"
 #include "server/app/daemon_process.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 
 #include <arpa/inet.h>
 #include <filesystem>
@@ -47,7 +47,7 @@ protected:
 
     static bool Answers(int port)
     {
-        RawHttpReply reply = SendRawRequest(port, "GET /connect HTTP/1.0\r\n\r\n");
+        HttpReply reply = SendRawRequest(port, "GET /connect HTTP/1.0\r\n\r\n");
         return reply.status == 200 && reply.body.find("<key>result</key>") != std::string::npos;
     }
 

@@ -171,6 +171,31 @@ TEST_F(StartupShortcutTest, OffWithoutAnEntryLeavesTheFolderAlone)
     EXPECT_FALSE(std::filesystem::exists(m_config / "autostart"));
 }
 
+TEST_F(SettingsStore, KeyFirstFunctionsReadAndWriteWhereTheEarlierFormsDo)
+{
+    EXPECT_TRUE(WriteSettingInt(kKeyMaxLiveClient, 7));
+    EXPECT_TRUE(WriteSettingText(kKeyPCName, "den"));
+    EXPECT_TRUE(WriteSettingText(kKeyDebugID, "job", kDebugSection));
+    EXPECT_TRUE(WriteSettingText("path0", "Movies|/m", kFolderSection, kFolderListFileName));
+    // Each written value is seen by both forms, wherever it lives.
+    EXPECT_EQ(ReadSettingInt(kKeyMaxLiveClient, 4), 7);
+    EXPECT_EQ(GetSettingInt(kSettingSection, kKeyMaxLiveClient, 4), 7);
+    EXPECT_EQ(ReadSettingText(kKeyPCName), "den");
+    EXPECT_EQ(ReadSettingText(kKeyDebugID, "", kDebugSection), "job");
+    EXPECT_EQ(ReadSettingText(kKeyDebugID), "") << "another section is another key";
+    EXPECT_EQ(ReadSettingText("path0", "", kFolderSection, kFolderListFileName), "Movies|/m");
+    EXPECT_EQ(ReadSettingInt(kKeyPINCodeMode, kDefaultPINCodeMode), 0);
+    EXPECT_EQ(ReadSettingInt(kKeyFixedBandwidth, kDefaultFixedBandwidth), 1);
+    // The earlier forms write where the new ones read.
+    EXPECT_TRUE(SetSettingString("", kSettingSection, kKeyPassword, "pw"));
+    EXPECT_TRUE(SetSettingInt(kKeyPasswordMode, 1));
+    EXPECT_EQ(ReadSettingText(kKeyPassword), "pw");
+    EXPECT_EQ(ReadSettingInt(kKeyPasswordMode, 0), 1);
+    EXPECT_TRUE(WriteSettingInt(kKeyDebugID, 3, kDebugSection));
+    EXPECT_EQ(ReadSettingInt(kKeyDebugID, 0, kDebugSection), 3);
+    EXPECT_EQ(ReadSettingText(kKeyPCName), "den") << "a write to another section changed this";
+}
+
 TEST(PathFunctions, SplitAtTheLastSlashAndDot)
 {
     EXPECT_EQ(GetFileNameOf("/media/a.b/movie.mkv"), "movie.mkv");

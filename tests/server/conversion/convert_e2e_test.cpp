@@ -3,7 +3,7 @@
 // read-only folder fail cleanly while the server keeps serving.
 
 #include "conversion/convert_queue.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/streaming/live_server_fixture.h"
 
 #include <cstring>
@@ -63,9 +63,9 @@ protected:
         EXPECT_EQ(PlistValue(answer.body, "result"), "0") << answer.body;
         std::string url = PlistValue(answer.body, "fileurl").value_or("");
         EXPECT_TRUE(url.starts_with("http://127.0.0.1:")) << url;
-        HttpReply file = m_server.Get(LiveServer::PathOf(url));
+        HttpReply file = m_server.Get(LoopbackServer::PathOf(url));
         EXPECT_EQ(file.status, 200);
-        EXPECT_EQ(m_server.Get(LiveServer::PathOf(url)).status, 500)
+        EXPECT_EQ(m_server.Get(LoopbackServer::PathOf(url)).status, 500)
             << "a list file is fetched once";
         std::vector<ListedJob> jobs;
         size_t wait = file.body.find("<key>convertWait</key>");
@@ -105,7 +105,7 @@ protected:
         return false;
     }
 
-    LiveServer m_server;
+    LoopbackServer m_server;
     CConvertQueue m_queue;
 };
 
@@ -180,7 +180,7 @@ TEST_F(ConvertServer, QueueWatchCancelFinishAndClearOverHttp)
     EXPECT_TRUE(MoovBeforeMdat(output)) << "directly playable while it downloads";
     EXPECT_TRUE(RunTool("ffmpeg -nostdin -v error -i " + ShellQuote(output) + " -f null -"));
 
-    RawHttpReply range = HttpGetRaw(
+    HttpReply range = HttpGetRaw(
         m_server.Port(), "/file_download/Movies/second-vembacast.m4v", "Range: bytes=0-99\r\n");
     EXPECT_EQ(range.status, 206);
     EXPECT_EQ(range.body.size(), 100u);

@@ -3,7 +3,7 @@
 #include "core/core_controller.h"
 #include "core/shutdown_command.h"
 #include "platform/places.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 #include "skin/message_loop.h"
 

@@ -11,7 +11,7 @@
 #include "platform/ports.h"
 #include "remote/embedded_console.h"
 #include "remote/relay_server.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 
 #include <gtest/gtest.h>

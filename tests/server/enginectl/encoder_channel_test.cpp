@@ -358,13 +358,14 @@ TEST(EncoderStart, NoPipeNoStartAndADeadEngineIsNotWaitedFor)
 TEST(PosixSpawner, FinishedChildrenAreReapedAndKillWorks)
 {
     auto spawner = MakePosixSpawner();
-    std::unique_ptr<ChildProcess> quick = spawner->Spawn({ "/bin/sh", { "-c", "exit 3" }, {} });
+    std::unique_ptr<ChildProcess> quick
+        = spawner->Spawn({ "/bin/sh", { "-c", "exit 3" }, {}, {}, true });
     ASSERT_NE(quick, nullptr);
     EXPECT_TRUE(quick->WaitForExit(5s));
     EXPECT_FALSE(quick->IsRunning());
     EXPECT_FALSE(quick->Kill()) << "nothing left to kill";
 
-    std::unique_ptr<ChildProcess> slow = spawner->Spawn({ "/bin/sleep", { "30" }, {} });
+    std::unique_ptr<ChildProcess> slow = spawner->Spawn({ "/bin/sleep", { "30" }, {}, {}, true });
     ASSERT_NE(slow, nullptr);
     EXPECT_TRUE(slow->IsRunning());
     EXPECT_FALSE(slow->WaitForExit(50ms));
@@ -374,9 +375,9 @@ TEST(PosixSpawner, FinishedChildrenAreReapedAndKillWorks)
     // The extra environment reaches the child: it waits only when it sees it.
     std::unique_ptr<ChildProcess> env = spawner->Spawn(
         { "/bin/sh", { "-c", "test \"$VEMBA_SPAWN_CHECK\" = yes && exec sleep 30" },
-            { { "VEMBA_SPAWN_CHECK", "yes" } } });
+            { { "VEMBA_SPAWN_CHECK", "yes" } }, {}, true });
     ASSERT_NE(env, nullptr);
     EXPECT_FALSE(env->WaitForExit(300ms));
     EXPECT_TRUE(env->Kill());
-    EXPECT_EQ(spawner->Spawn({ "/nonexistent/program", {}, {} }), nullptr);
+    EXPECT_EQ(spawner->Spawn({ "/nonexistent/program", {}, {}, {}, true }), nullptr);
 }

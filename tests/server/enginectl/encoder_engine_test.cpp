@@ -53,10 +53,9 @@ protected:
     void SetUp() override { m_out = MakeTempFolder("vemba-encoder"); }
     void TearDown() override { RemoveTree(m_out); }
 
-    // The start sequence of a live session, under the engine-start lock.
+    // The start sequence of a live session.
     bool StartLive(CEncoder& encoder, const std::string& input, bool preset4 = false)
     {
-        std::lock_guard lock(EngineStartLock());
         int number = encoder.CreateEnginePipe();
         if (number < 50001)
             return false;
@@ -107,7 +106,6 @@ TEST_F(EncoderWithEngine, ThumbnailRequestsReturnThePictureOrNothing)
 {
     CEncoder encoder;
     {
-        std::lock_guard lock(EngineStartLock());
         int number = encoder.CreateEnginePipe();
         ASSERT_GE(number, 50001);
         ASSERT_EQ(encoder.RunQZThumbEngine(" -pipename=" + std::to_string(number)), 1);
@@ -171,7 +169,6 @@ TEST_F(EncoderWithEngine, EngineOutlivesTheThreadThatStartedIt)
     // engine must tell that apart from its server going away.
     CEncoder encoder;
     std::thread starter([&] {
-        std::lock_guard lock(EngineStartLock());
         int number = encoder.CreateEnginePipe();
         EXPECT_EQ(encoder.RunQZThumbEngine(" -pipename=" + std::to_string(number)), 1);
     });

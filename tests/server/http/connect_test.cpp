@@ -25,8 +25,8 @@ TEST_F(ConnectTest, AConnectionGetsANewIdASessionAndNoPasswordWhenPasswordModeIs
 {
     SetSetting("Password", "1234");
     StartServer();
-    RawHttpReply first = Get("/connect");
-    RawHttpReply second = Get("/connect");
+    HttpReply first = Get("/connect");
+    HttpReply second = Get("/connect");
     ASSERT_EQ(first.status, 200);
     EXPECT_EQ(first.Header("content-type"), "text/xml");
     std::string id = PlistValue(first.body, "message").value_or("");
@@ -47,7 +47,7 @@ TEST_F(ConnectTest, PasswordModeOneHandsOutThePasswordEscaped)
     SetSetting("PasswordMode", "1");
     SetSetting("Password", "1&<2");
     StartServer();
-    RawHttpReply reply = Get("/connect");
+    HttpReply reply = Get("/connect");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "password"), "1&amp;&lt;2");
 }
@@ -57,8 +57,8 @@ TEST_F(ConnectTest, QueryVariablesChangeNothing)
     SetSetting("PasswordMode", "1");
     SetSetting("Password", "77");
     StartServer();
-    RawHttpReply plain = Get("/connect");
-    RawHttpReply withQuery
+    HttpReply plain = Get("/connect");
+    HttpReply withQuery
         = Get("/connect?version=9.9&password=wrong&id=" + std::string(5000, 'A'));
     EXPECT_EQ(PlistValue(withQuery.body, "result"), "0");
     EXPECT_EQ(PlistValue(withQuery.body, "password"), "77");
@@ -69,7 +69,7 @@ TEST_F(ConnectTest, QueryVariablesChangeNothing)
 TEST_F(ConnectTest, TheHostOfTheConnectionIsRemembered)
 {
     StartServer();
-    RawHttpReply reply = SendRawRequest(m_port,
+    HttpReply reply = SendRawRequest(m_port,
         "GET /connect HTTP/1.1\r\nHost: phone-side.example:47002\r\nConnection: close\r\n\r\n");
     std::string id = PlistValue(reply.body, "message").value_or("");
     ASSERT_TRUE(IsClientId(id));
@@ -105,7 +105,7 @@ TEST_F(ConnectTest, NoGuidMeansResultMinusThreeAndNoSession)
     StartServer();
     SetGuidSourceForTesting([] { return std::optional<Guid>(); });
     size_t before = GetClientInfoList().size();
-    RawHttpReply reply = Get("/connect");
+    HttpReply reply = Get("/connect");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(PlistValue(reply.body, "result"), "-3");
     EXPECT_EQ(

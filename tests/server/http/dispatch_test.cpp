@@ -35,7 +35,7 @@ TEST_F(DispatchTest, PrefixRowsNeedTheirWholePrefix)
 
 TEST_F(DispatchTest, ARowWithoutAHandlerFallsThroughToStaticFiles)
 {
-    RawHttpReply reply = Get("/later");
+    HttpReply reply = Get("/later");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "static later");
 }
@@ -83,7 +83,7 @@ TEST_F(DispatchTest, CopyRequestVarCopiesOnlyWhatFits)
 TEST_F(DispatchTest, TheHostIsTheHostHeaderWithoutItsPort)
 {
     auto hostOf = [&](const std::string& header) {
-        RawHttpReply reply = SendRawRequest(
+        HttpReply reply = SendRawRequest(
             m_port, "GET /var HTTP/1.1\r\n" + header + "Connection: close\r\n\r\n");
         size_t start = reply.body.find("host=[") + 6;
         return reply.body.substr(start, reply.body.find("] copy=", start) - start);
@@ -96,14 +96,14 @@ TEST_F(DispatchTest, TheHostIsTheHostHeaderWithoutItsPort)
 
 TEST_F(DispatchTest, AnswersAreNeverCut)
 {
-    RawHttpReply reply = Get("/big");
+    HttpReply reply = Get("/big");
     EXPECT_EQ(reply.body.size(), 20000u);
     EXPECT_EQ(reply.body.back(), 'y');
 }
 
 TEST_F(DispatchTest, PlistAnswersCarryStatus200AndTextXml)
 {
-    RawHttpReply reply = Get("/connect");
+    HttpReply reply = Get("/connect");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.Header("content-type"), "text/xml");
     EXPECT_TRUE(reply.body.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>")) << reply.body;
@@ -124,12 +124,12 @@ TEST_F(DispatchTest, AFailingHandlerAnswers500AndTheServerGoesOn)
 
 TEST_F(DispatchTest, BadRequestsGetTheLibrarysAnswerAndNeverReachATable)
 {
-    RawHttpReply garbage = SendRawRequest(m_port, "GARBAGE\r\n\r\n");
+    HttpReply garbage = SendRawRequest(m_port, "GARBAGE\r\n\r\n");
     EXPECT_GE(garbage.status, 400);
     EXPECT_LT(garbage.status, 500);
     std::string huge
         = "GET /connect HTTP/1.1\r\nHost: x\r\nX-Fill: " + std::string(20000, 'a') + "\r\n\r\n";
-    RawHttpReply tooLarge = SendRawRequest(m_port, huge);
+    HttpReply tooLarge = SendRawRequest(m_port, huge);
     EXPECT_TRUE(tooLarge.status == 400 || tooLarge.status == 413) << tooLarge.status;
     EXPECT_EQ(tooLarge.body.find("<plist"), std::string::npos);
     EXPECT_EQ(Row("/connect"), "/connect"); // and the server still serves

@@ -48,7 +48,7 @@ protected:
         mediainfo::SetLibraryNameForTesting("libmediainfo.so.0");
     }
 
-    RawHttpReply Info(const std::string& path, const std::string& extra = "")
+    HttpReply Info(const std::string& path, const std::string& extra = "")
     {
         return Get("/getFileInfo?path=" + QueryEscape(path) + extra);
     }
@@ -63,7 +63,7 @@ TempFolder* FileInfoTest::s_media = nullptr;
 
 TEST_F(FileInfoTest, H264WithAacPlaysDirectlyUnderOneUrl)
 {
-    RawHttpReply reply = Info("/Movies/film.mp4");
+    HttpReply reply = Info("/Movies/film.mp4");
     ASSERT_EQ(reply.status, 200);
     const std::string& body = reply.body;
     EXPECT_EQ(PlistValue(body, "result"), "0");
@@ -87,12 +87,12 @@ TEST_F(FileInfoTest, H264WithAacPlaysDirectlyUnderOneUrl)
 
 TEST_F(FileInfoTest, OtherAudioOrContainersNeedTranscoding)
 {
-    RawHttpReply ac3 = Info("/Movies/ac3.mp4");
+    HttpReply ac3 = Info("/Movies/ac3.mp4");
     EXPECT_EQ(PlistValue(ac3.body, "encoding"), "0");
     EXPECT_EQ(PlistValue(ac3.body, "playdurl"), "");
     EXPECT_EQ(PlistValue(ac3.body, "resolution"), "160x120");
 
-    RawHttpReply avi = Info("/Movies/old.avi");
+    HttpReply avi = Info("/Movies/old.avi");
     EXPECT_EQ(PlistValue(avi.body, "encoding"), "0");
     EXPECT_EQ(PlistValue(avi.body, "subtitle"), "1");
     EXPECT_EQ(PlistValue(avi.body, "playdurl"), "");
@@ -101,31 +101,31 @@ TEST_F(FileInfoTest, OtherAudioOrContainersNeedTranscoding)
 
 TEST_F(FileInfoTest, NoAudioAndConvertedFilesPlayDirectly)
 {
-    RawHttpReply silent = Info("/Movies/silent.m4v");
+    HttpReply silent = Info("/Movies/silent.m4v");
     EXPECT_EQ(PlistValue(silent.body, "encoding"), "1");
     EXPECT_TRUE(PlistValue(silent.body, "playdurl").value_or("").starts_with(DirectPlayPrefix()));
 
-    RawHttpReply converted = Info("/Movies/show-vembacast.m4v");
+    HttpReply converted = Info("/Movies/show-vembacast.m4v");
     EXPECT_EQ(PlistValue(converted.body, "encoding"), "2");
     EXPECT_EQ(PlistValue(converted.body, "playTime"), "00:00:03");
     EXPECT_TRUE(
         PlistValue(converted.body, "playdurl").value_or("").starts_with(DirectPlayPrefix()));
 
-    RawHttpReply nested = Info("/Movies/Kids/cartoon.mp4");
+    HttpReply nested = Info("/Movies/Kids/cartoon.mp4");
     EXPECT_EQ(PlistValue(nested.body, "name"), "cartoon.mp4");
     EXPECT_EQ(PlistValue(nested.body, "encoding"), "1");
 }
 
 TEST_F(FileInfoTest, NamesAreEscapedAndKeptAsUtf8)
 {
-    RawHttpReply reply = Info("/Movies/R&D <\xED\x95\x9C>.mp4");
+    HttpReply reply = Info("/Movies/R&D <\xED\x95\x9C>.mp4");
     EXPECT_EQ(PlistValue(reply.body, "name"), "R&amp;D &lt;\xED\x95\x9C&gt;.mp4");
     EXPECT_EQ(PlistValue(reply.body, "encoding"), "1");
 }
 
 TEST_F(FileInfoTest, AMissingFileUnderAKnownShareHasTheValuesOfUnreadableMedia)
 {
-    RawHttpReply reply = Info("/Movies/gone.mp4");
+    HttpReply reply = Info("/Movies/gone.mp4");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "name"), "gone.mp4");
     EXPECT_EQ(PlistValue(reply.body, "size"), "0");
@@ -136,7 +136,7 @@ TEST_F(FileInfoTest, AMissingFileUnderAKnownShareHasTheValuesOfUnreadableMedia)
 
 TEST_F(FileInfoTest, ANonVideoFileGivesAClosedDocumentWithoutFileKeys)
 {
-    RawHttpReply reply = Info("/Movies/notes.txt");
+    HttpReply reply = Info("/Movies/notes.txt");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_FALSE(PlistValue(reply.body, "name").has_value());
     EXPECT_TRUE(reply.body.ends_with("<key>message</key><string></string></dict></plist>"));
@@ -147,7 +147,7 @@ TEST_F(FileInfoTest, MissingPathIsMinusElevenAndUnknownShareMinusTwelve)
     EXPECT_EQ(PlistValue(Get("/getFileInfo").body, "result"), "-11");
     EXPECT_EQ(PlistValue(Get("/getFileInfo?path=").body, "result"), "-11");
     EXPECT_EQ(PlistValue(Get("/getFileInfo?id=ABC").body, "result"), "-11");
-    RawHttpReply unknown = Info("/Music/film.mp4");
+    HttpReply unknown = Info("/Music/film.mp4");
     EXPECT_EQ(unknown.status, 200);
     EXPECT_EQ(PlistValue(unknown.body, "result"), "-12");
     EXPECT_FALSE(PlistValue(unknown.body, "message").value_or("").empty());
@@ -172,13 +172,13 @@ TEST_F(FileInfoTest, HostileValuesGetTheirCodeAndTheServerKeepsServing)
         { "path=/Movies/" + std::string(12000, 'a') + ".mp4", "0" },
     };
     for (const Case& c : cases) {
-        RawHttpReply reply = Get("/getFileInfo?" + c.query);
+        HttpReply reply = Get("/getFileInfo?" + c.query);
         EXPECT_EQ(reply.status, 200) << c.query.substr(0, 80);
         EXPECT_EQ(PlistValue(reply.body, "result").value_or("none"), c.result)
             << c.query.substr(0, 80);
     }
     // A NUL byte never reaches a file name: the value ends there or is refused.
-    RawHttpReply nul = Get("/getFileInfo?path=/Movies/film.mp4%00.txt");
+    HttpReply nul = Get("/getFileInfo?path=/Movies/film.mp4%00.txt");
     EXPECT_EQ(nul.body.find('\0'), std::string::npos);
     EXPECT_FALSE(PlistValue(nul.body, "name").value_or("").ends_with(".txt"));
     EXPECT_EQ(PlistValue(Info("/Movies/film.mp4").body, "encoding"), "1");
@@ -187,7 +187,7 @@ TEST_F(FileInfoTest, HostileValuesGetTheirCodeAndTheServerKeepsServing)
 TEST_F(FileInfoTest, AFileThatHangsMediaInfoIsAnsweredAsUnreadable)
 {
     SetMediaReadTimeout(std::chrono::milliseconds(1500));
-    RawHttpReply reply = Info("/Movies/spin.mp4");
+    HttpReply reply = Info("/Movies/spin.mp4");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "size"), "0");
     EXPECT_EQ(PlistValue(reply.body, "playdurl"), "");
@@ -197,7 +197,7 @@ TEST_F(FileInfoTest, AFileThatHangsMediaInfoIsAnsweredAsUnreadable)
 TEST_F(FileInfoTest, WithoutMediaInfoTheAnswerStillComes)
 {
     mediainfo::SetLibraryNameForTesting("libvembacast-absent-mediainfo.so.0");
-    RawHttpReply reply = Info("/Movies/film.mp4");
+    HttpReply reply = Info("/Movies/film.mp4");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "name"), "film.mp4");
     EXPECT_EQ(PlistValue(reply.body, "playTime"), "0");
@@ -206,14 +206,14 @@ TEST_F(FileInfoTest, WithoutMediaInfoTheAnswerStillComes)
 
 TEST_F(FileInfoTest, TheDirectPlayUrlUsesTheHostTheClientConnectedUnder)
 {
-    RawHttpReply connect = SendRawRequest(
+    HttpReply connect = SendRawRequest(
         m_port, "GET /connect HTTP/1.1\r\nHost: phone-side.example\r\nConnection: close\r\n\r\n");
     std::string id = PlistValue(connect.body, "message").value_or("");
     ASSERT_EQ(id.size(), 32u);
-    RawHttpReply known = Info("/Movies/film.mp4", "&id=" + id);
+    HttpReply known = Info("/Movies/film.mp4", "&id=" + id);
     EXPECT_TRUE(
         PlistValue(known.body, "playdurl").value_or("").starts_with("http://phone-side.example:"));
-    RawHttpReply unknown = SendRawRequest(m_port,
+    HttpReply unknown = SendRawRequest(m_port,
         "GET /getFileInfo?path=%2FMovies%2Ffilm.mp4&id=NOSUCHID HTTP/1.1\r\nHost: "
         "other.example:9\r\n"
         "Connection: close\r\n\r\n");
@@ -226,7 +226,7 @@ TEST_F(FileInfoTest, ALinkThatLeavesTheShareIsNotFollowed)
     TempFolder outside;
     ASSERT_TRUE(PlaceClip(outside / "secret.mp4", ClipRecipe().Seconds(1)));
     std::filesystem::create_symlink(outside / "secret.mp4", *s_media / "link.mp4");
-    RawHttpReply reply = Info("/Movies/link.mp4");
+    HttpReply reply = Info("/Movies/link.mp4");
     std::filesystem::remove(*s_media / "link.mp4");
     EXPECT_EQ(PlistValue(reply.body, "result"), "-12");
 }

@@ -24,7 +24,7 @@ protected:
     // The id of a password-checked connection, with the cookie that came with it.
     std::string Connect(const std::string& password, std::string* cookie = nullptr)
     {
-        RawHttpReply reply = Get("/connect?password=" + password);
+        HttpReply reply = Get("/connect?password=" + password);
         if (cookie)
             *cookie = reply.Header("set-cookie");
         return PlistValue(reply.body, "result") == "0"
@@ -38,11 +38,11 @@ TEST_F(RequirePasswordTest, ByDefaultNothingIsCheckedAndNoCookieIsSet)
     SetSetting("Password", "1234");
     SetSetting("PasswordMode", "1");
     StartServer();
-    RawHttpReply connect = Get("/connect");
+    HttpReply connect = Get("/connect");
     EXPECT_EQ(PlistValue(connect.body, "result"), "0");
     EXPECT_EQ(PlistValue(connect.body, "password"), "1234");
     EXPECT_EQ(connect.Header("set-cookie"), "");
-    RawHttpReply list = Get("/getList?path=/");
+    HttpReply list = Get("/getList?path=/");
     EXPECT_EQ(list.status, 200);
     EXPECT_EQ(PlistValue(list.body, "result"), "0");
 }
@@ -52,7 +52,7 @@ TEST_F(RequirePasswordTest, AMissingOrWrongPasswordGetsMinusSeventeenAndNoId)
     StartRequiring("1234");
     for (const std::string target : { "/connect", "/connect?password=", "/connect?password=4321",
              "/connect?password=12345", "/connect?password=+1234" }) {
-        RawHttpReply reply = Get(target);
+        HttpReply reply = Get(target);
         EXPECT_EQ(reply.status, 200) << target;
         EXPECT_EQ(PlistValue(reply.body, "result"), "-17") << target;
         EXPECT_EQ(PlistValue(reply.body, "message"), LookupText("IDS_ERROR_FAILED_PASSWORD"));
@@ -65,7 +65,7 @@ TEST_F(RequirePasswordTest, AMissingOrWrongPasswordGetsMinusSeventeenAndNoId)
 TEST_F(RequirePasswordTest, TheRightPasswordGivesAnIdInAStrictHttpOnlyCookieAndNoPassword)
 {
     StartRequiring("1234");
-    RawHttpReply reply = Get("/connect?password=1234");
+    HttpReply reply = Get("/connect?password=1234");
     std::string id = PlistValue(reply.body, "message").value_or("");
     ASSERT_EQ(PlistValue(reply.body, "result"), "0") << reply.body;
     EXPECT_EQ(id.size(), 32u);
@@ -87,9 +87,9 @@ TEST_F(RequirePasswordTest, ApiRequestsNeedAKnownIdFromQueryPathOrCookie)
     EXPECT_EQ(Get("/list/" + unknown + "/files.m3u8").status, 403);
     EXPECT_EQ(Get("/playEnd").status, 403);
 
-    RawHttpReply byQuery = Get("/getList?path=/&id=" + id);
+    HttpReply byQuery = Get("/getList?path=/&id=" + id);
     EXPECT_EQ(PlistValue(byQuery.body, "result"), "0");
-    RawHttpReply byCookie
+    HttpReply byCookie
         = Get("/getList?path=/", "Cookie: theme=dark; VembaCastId=" + id + "\r\n");
     EXPECT_EQ(PlistValue(byCookie.body, "result"), "0");
     // A known id in the path reaches the playlist handler (no playlist exists: not 403).
@@ -99,7 +99,7 @@ TEST_F(RequirePasswordTest, ApiRequestsNeedAKnownIdFromQueryPathOrCookie)
 TEST_F(RequirePasswordTest, ServerOffIsRefusedWithoutAKnownId)
 {
     StartRequiring("1234");
-    RawHttpReply reply = Get("/serverOff");
+    HttpReply reply = Get("/serverOff");
     EXPECT_EQ(reply.status, 403);
     EXPECT_EQ(PlistValue(reply.body, "result"), std::nullopt);
 }
@@ -107,7 +107,7 @@ TEST_F(RequirePasswordTest, ServerOffIsRefusedWithoutAKnownId)
 TEST_F(RequirePasswordTest, TheClientsPageStaysOpenAndCarriesItsSecurityHeaders)
 {
     StartRequiring("1234");
-    RawHttpReply page = Get("/");
+    HttpReply page = Get("/");
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.Header("content-security-policy"),
         "default-src 'self'; media-src 'self' blob:; worker-src 'self' blob:");

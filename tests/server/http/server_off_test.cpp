@@ -88,7 +88,7 @@ TEST_F(ServerOffTest, TheClientIsAnsweredThenTheServerStopsAndTheShutdownCommand
     std::string marker = m_data / "powered-off";
     ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + marker + "'");
     StartThroughController();
-    RawHttpReply reply = Get("/serverOff?anything=1");
+    HttpReply reply = Get("/serverOff?anything=1");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "message"), "");
@@ -102,7 +102,7 @@ TEST_F(ServerOffTest, AFailingShutdownCommandStillAnswersSuccessAndLeavesTheServ
     std::string marker = m_data / "tried";
     ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + marker + "'; exit 1");
     StartThroughController();
-    RawHttpReply reply = Get("/serverOff");
+    HttpReply reply = Get("/serverOff");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }));
     EXPECT_TRUE(WaitFor([&] { return !m_controller->IsServerRunning(); }));

@@ -5,7 +5,7 @@
 // and the request table of the running system.
 
 #include "http/web_server.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +22,7 @@ protected:
     void StartServer();
     void SetSetting(const std::string& key, const std::string& value);
 
-    RawHttpReply Get(const std::string& target, const std::string& headers = "",
+    HttpReply Get(const std::string& target, const std::string& headers = "",
         const std::string& method = "GET") const
     {
         return HttpGetRaw(m_port, target, headers, method);

@@ -89,7 +89,7 @@ std::unique_ptr<CWebServer> WebServerTest::MakeServer(bool refreshSucceeds, bool
     return std::make_unique<CWebServer>(hooks, config);
 }
 
-std::string EchoedUri(const RawHttpReply& reply)
+std::string EchoedUri(const HttpReply& reply)
 {
     const std::string open = "<key>message</key><string>";
     size_t start = reply.body.find(open);

@@ -6,7 +6,7 @@
 
 #include "config/settings.h"
 #include "http/web_server.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ protected:
     // A server over the echo table with the given outcome of the console refresh.
     std::unique_ptr<CWebServer> MakeServer(bool refreshSucceeds = true, bool defaultRoot = false);
 
-    RawHttpReply Get(const std::string& target, const std::string& headers = "") const
+    HttpReply Get(const std::string& target, const std::string& headers = "") const
     {
         return HttpGetRaw(m_port, target, headers);
     }
@@ -40,4 +40,4 @@ protected:
 };
 
 // The handlers' answers: the URI the row saw, as the plist message.
-std::string EchoedUri(const RawHttpReply& reply);
+std::string EchoedUri(const HttpReply& reply);

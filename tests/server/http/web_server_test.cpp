@@ -53,14 +53,19 @@ TEST_F(WebServerTest, StoppingAStoppedServerFailsWithCode6AndStillCleansUp)
     TempFolder outside;
     WriteFileText(outside / "a.ts", "not ours");
     RememberWorkFolder(services + "/ABCDEF0123");
-    RememberWorkFolder(services + "/abcdef0123"); // the same folder, once
+    RememberWorkFolder(services + "/ABCDEF0123"); // the same folder, once
+    // Another folder on this file system, though it differs only in case.
+    fs::create_directories(services + "/abcdef0123");
+    WriteFileText(services + "/abcdef0123/vemba-1-1.ts", "segment");
+    RememberWorkFolder(services + "/abcdef0123");
     RememberWorkFolder(outside.path());
-    EXPECT_EQ(RememberedWorkFolders().size(), 2u);
+    EXPECT_EQ(RememberedWorkFolders().size(), 3u);
 
     auto server = MakeServer();
     EXPECT_FALSE(server->Stop());
     EXPECT_EQ(server->m_nLastError, kWebErrorNotRunning);
     EXPECT_FALSE(fs::exists(services + "/ABCDEF0123"));
+    EXPECT_FALSE(fs::exists(services + "/abcdef0123"));
     EXPECT_FALSE(fs::exists(services + "/fil1A.tmp"));
     EXPECT_FALSE(fs::exists(services + "/filFFFF.tmp"));
     EXPECT_TRUE(fs::exists(services + "/keep.tmp"));
@@ -183,7 +188,7 @@ TEST_F(WebServerTest, StaticFilesComeFromTheProgramsWebFolderNeverTheWorkingFold
     auto server = MakeServer(true, true);
     ASSERT_TRUE(server->Start());
     EXPECT_EQ(Get("/secret.txt").status, 404);
-    RawHttpReply index = Get("/index.html");
+    HttpReply index = Get("/index.html");
     EXPECT_EQ(index.status, 200);
     EXPECT_EQ(index.body, ReadFileText(GetProgramFolder() + "/res/web/index.html"));
     EXPECT_TRUE(server->Stop());

@@ -89,3 +89,37 @@ TEST(DirectPlayTable, ConcurrentFirstRequestsForOnePathGetOneNumber)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DirectPlayBound, TheLeastRecentlyUsedLeaveFirstAndTheirNumbersAreNotReused)
+{
+    // Fill the table with paths of this test alone, so whatever earlier tests
+    // left has gone.
+    std::vector<unsigned> numbers;
+    for (size_t i = 0; i < kDirectPlayCapacity; ++i)
+        numbers.push_back(GetDirectPlayNumber(UniquePath("bound", static_cast<int>(i))));
+    EXPECT_EQ(DirectPlayEntryCount(), kDirectPlayCapacity);
+    // Using the oldest by number and the second oldest by path keeps them.
+    EXPECT_EQ(FindDirectPlayPath(numbers[0]), UniquePath("bound", 0));
+    EXPECT_EQ(GetDirectPlayNumber(UniquePath("bound", 1)), numbers[1]);
+
+    unsigned newcomer = GetDirectPlayNumber(UniquePath("bound-new", 0));
+    EXPECT_EQ(DirectPlayEntryCount(), kDirectPlayCapacity);
+    EXPECT_GT(newcomer, numbers.back());
+    // The least recently used one (the third added) has gone; its number is unknown.
+    EXPECT_EQ(FindDirectPlayPath(numbers[2]), "");
+    EXPECT_EQ(ResolveDirectPlayUri("/playdirect/file-" + std::to_string(numbers[2]) + ".m4v"), "");
+    EXPECT_EQ(FindDirectPlayPath(numbers[0]), UniquePath("bound", 0));
+    EXPECT_EQ(FindDirectPlayPath(numbers[1]), UniquePath("bound", 1));
+    EXPECT_EQ(FindDirectPlayPath(numbers[3]), UniquePath("bound", 3));
+    // Asked for again, the evicted path gets a fresh number, never the old one.
+    unsigned again = GetDirectPlayNumber(UniquePath("bound", 2));
+    EXPECT_NE(again, numbers[2]);
+    EXPECT_GT(again, newcomer);
+    // Looking 3 up above used it, so 4 was the least recently used and made room.
+    EXPECT_EQ(FindDirectPlayPath(numbers[4]), "");
+    EXPECT_EQ(FindDirectPlayPath(numbers[3]), UniquePath("bound", 3));
+}
+
+} // namespace

@@ -28,7 +28,7 @@ protected:
         content = Pattern(5000);
         WriteFile(server.MediaFolder() + "/Kids/a.avi", content);
     }
-    LibraryServer server;
+    LoopbackServer server;
     std::string content;
 };
 
@@ -36,7 +36,7 @@ protected:
 
 TEST_F(Download, WholeFileWithItsHeaders)
 {
-    const Reply reply = server.Get("/file_download/Movies/Kids/a.avi");
+    const HttpReply reply = server.Get("/file_download/Movies/Kids/a.avi");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, content);
     EXPECT_EQ(reply.headers.at("content-length"), "5000");
@@ -47,7 +47,7 @@ TEST_F(Download, WholeFileWithItsHeaders)
 
 TEST_F(Download, ByteRanges)
 {
-    Reply reply = server.Get("/file_download/Movies/Kids/a.avi", "Range: bytes=1000-\r\n");
+    HttpReply reply = server.Get("/file_download/Movies/Kids/a.avi", "Range: bytes=1000-\r\n");
     EXPECT_EQ(reply.status, 206);
     EXPECT_EQ(reply.headers["content-range"], "bytes 1000-4999/5000");
     EXPECT_EQ(reply.body, content.substr(1000));
@@ -78,7 +78,7 @@ TEST_F(Download, ByteRanges)
 
 TEST_F(Download, HeadGivesTheHeadersWithoutTheBody)
 {
-    Reply reply = server.Send("HEAD", "/file_download/Movies/Kids/a.avi");
+    HttpReply reply = server.Send("HEAD", "/file_download/Movies/Kids/a.avi");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.headers.at("content-length"), "5000");
     EXPECT_TRUE(reply.body.empty());
@@ -92,7 +92,7 @@ TEST_F(Download, AwkwardNamesAndTwiceEncodedPaths)
 {
     const std::string name = "it's a \"film\" & <more> 한글.avi";
     WriteFile(server.MediaFolder() + "/Kids/" + name, "awkward");
-    Reply reply = server.Get("/file_download/Movies/Kids/" + UrlEncode(name));
+    HttpReply reply = server.Get("/file_download/Movies/Kids/" + UrlEncode(name));
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "awkward");
 

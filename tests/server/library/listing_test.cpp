@@ -19,7 +19,7 @@ class Listing : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server.Running()); }
     std::string Media(const std::string& name) const { return server.MediaFolder() + "/" + name; }
-    LibraryServer server;
+    LoopbackServer server;
 };
 
 size_t Count(const std::string& text, const std::string& what)
@@ -48,7 +48,7 @@ TEST_F(Listing, RootListsSharesInOrderWithCountsHiddenFoldersCounted)
     AddSharedFolder(second, "Zeta & <Co>");
     AddSharedFolder(server.Root() + "/gone", "Gone");
 
-    const LibraryServer::ListAnswer answer = server.GetList("/");
+    const LoopbackServer::ListAnswer answer = server.GetList("/");
     ASSERT_EQ(answer.result, 0);
     EXPECT_EQ(
         answer.fileUrl.rfind("http://127.0.0.1:" + std::to_string(server.Port()) + "/xml/fil", 0),
@@ -153,7 +153,7 @@ TEST_F(Listing, BadPathsAnswerWithResultCodes)
     EXPECT_EQ(server.GetList("/Movies/%2e%2e/%2e%2e").result, -12); // ".." once more encoded
     fs::create_directory_symlink(server.Root() + "/data", Media("away"));
     EXPECT_EQ(server.GetList("/Movies/away").result, -12);
-    const Reply reply = server.Get("/getList?path=%2FMusic");
+    const HttpReply reply = server.Get("/getList?path=%2FMusic");
     EXPECT_EQ(reply.status, 200);
     EXPECT_NE(reply.body.find("<key>result</key><string>-12</string><key>message</key><string>"),
         std::string::npos);
@@ -210,13 +210,13 @@ TEST_F(Listing, UnreadableFoldersCountAndListAsEmpty)
 
 TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
 {
-    const LibraryServer::ListAnswer answer = server.GetList("/");
+    const LoopbackServer::ListAnswer answer = server.GetList("/");
     ASSERT_EQ(answer.result, 0);
     const std::string name = answer.xmlPath.substr(5);
     ASSERT_TRUE(fs::exists(server.ServicesFolder() + "/" + name));
     // HEAD shows it without using it up.
     EXPECT_EQ(server.Send("HEAD", answer.xmlPath).status, 200);
-    Reply first = server.Get(answer.xmlPath);
+    HttpReply first = server.Get(answer.xmlPath);
     EXPECT_EQ(first.status, 200);
     EXPECT_EQ(first.headers["content-type"], "text/plain");
     EXPECT_EQ(first.body.rfind(kHead, 0), 0u);
@@ -236,11 +236,11 @@ TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
 TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)
 {
     for (int round = 0; round < 5; ++round) {
-        const LibraryServer::ListAnswer answer = server.GetList("/");
+        const LoopbackServer::ListAnswer answer = server.GetList("/");
         ASSERT_EQ(answer.result, 0);
         std::atomic<int> sent { 0 }, missing { 0 };
         auto fetch = [&] {
-            const Reply reply = server.Get(answer.xmlPath);
+            const HttpReply reply = server.Get(answer.xmlPath);
             if (reply.status == 200 && reply.body.rfind(kHead, 0) == 0)
                 ++sent;
             else if (reply.status == 500)
@@ -256,7 +256,7 @@ TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)
 
 TEST_F(Listing, AnswerUrlUsesTheRequestHostAndTheExternalPort)
 {
-    const LibraryServer::ListAnswer answer = server.GetList("/", "media.example");
+    const LoopbackServer::ListAnswer answer = server.GetList("/", "media.example");
     EXPECT_EQ(
         answer.fileUrl.rfind("http://media.example:" + std::to_string(server.Port()) + "/xml/", 0),
         0u)

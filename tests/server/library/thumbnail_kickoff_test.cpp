@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 TEST(ThumbnailKickOff, StartHookMakesTheMissingThumbnailsOfEveryShareInTheBackground)
 {
-    LibraryServer server;
+    LoopbackServer server;
     ASSERT_TRUE(server.Running());
     const std::string second = server.Root() + "/second";
     fs::create_directories(second + "/Deeper");

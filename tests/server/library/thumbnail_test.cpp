@@ -23,18 +23,18 @@ protected:
     {
         return server.ServicesFolder() + "/" + name;
     }
-    Reply GetThumbnail(const std::string& path, const std::string& size) const
+    HttpReply GetThumbnail(const std::string& path, const std::string& size) const
     {
         return server.Get("/getThumbnail?path=" + UrlEncode(path) + size + "&playtime=00:00:02");
     }
-    LibraryServer server;
+    LoopbackServer server;
 };
 
 } // namespace
 
 TEST_F(Thumbnails, MadeOnDemandStoredAndServedBySizeClass)
 {
-    Reply reply = GetThumbnail("/Movies/Kids/clip one.mp4", "&width=100&height=75");
+    HttpReply reply = GetThumbnail("/Movies/Kids/clip one.mp4", "&width=100&height=75");
     ASSERT_EQ(reply.status, 200);
     EXPECT_EQ(reply.headers["content-type"], "image/jpeg");
     int width = 0, height = 0;
@@ -64,7 +64,7 @@ TEST_F(Thumbnails, MadeOnDemandStoredAndServedBySizeClass)
 TEST_F(Thumbnails, UndecodableMediaFailsCleanlyAndIsTriedAgain)
 {
     WriteFile(Media("Kids/broken.avi"), std::string(20000, 'q'));
-    Reply reply = GetThumbnail("/Movies/Kids/broken.avi", "&width=64&height=50");
+    HttpReply reply = GetThumbnail("/Movies/Kids/broken.avi", "&width=64&height=50");
     EXPECT_EQ(reply.status, 500);
     EXPECT_FALSE(fs::exists(Stored("Movies/Kids/broken.avi_s.jpg")));
     // The same name now holds a real video: the next request makes its thumbnail.
@@ -112,7 +112,7 @@ TEST_F(Thumbnails, ListingMakesThumbnailsThatItsReferencesFetch)
     // The listing waited for its batch: both small thumbnails exist now.
     EXPECT_TRUE(fs::exists(Stored("Movies/Kids/clip one.mp4_s.jpg")));
     ASSERT_TRUE(fs::exists(Stored("Movies/Kids/second & third.mkv_s.jpg")));
-    const Reply reply = server.Get("/thumb" + UrlEncode("/Movies/Kids/second & third.mkv_s.jpg"));
+    const HttpReply reply = server.Get("/thumb" + UrlEncode("/Movies/Kids/second & third.mkv_s.jpg"));
     EXPECT_EQ(reply.status, 200);
     int width = 0, height = 0;
     ASSERT_TRUE(JpegSize(reply.body, width, height));

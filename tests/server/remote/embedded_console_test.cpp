@@ -4,7 +4,7 @@
 #include "remote/embedded_console.h"
 #include "remote/external_ip.h"
 #include "remote/relay_server.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -99,7 +99,7 @@ TEST_F(EmbeddedConsoleTest, TheFormServiceHandsOverThePostedBody)
     EXPECT_EQ(seen.body, "mac=AA&name=PC&port=47002");
     EXPECT_EQ(seen.remoteAddress, "127.0.0.1");
 
-    RawHttpReply oversized = SendRawRequest(service.Port(),
+    HttpReply oversized = SendRawRequest(service.Port(),
         "POST /x HTTP/1.1\r\nHost: a\r\nContent-Length: 999999999\r\nConnection: close\r\n\r\nabc");
     EXPECT_EQ(oversized.status, 413);
 }

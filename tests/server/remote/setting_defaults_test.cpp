@@ -3,7 +3,7 @@
 #include "platform/host.h"
 #include "platform/ports.h"
 #include "remote/setting_defaults.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 
 #include <arpa/inet.h>

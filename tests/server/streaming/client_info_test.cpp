@@ -3,6 +3,7 @@
 
 #include "config/settings.h"
 #include "core/engine_notices.h"
+#include "http/client_ids.h"
 #include "server/platform/temp_folder.h"
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
@@ -140,7 +141,7 @@ TEST_F(SessionListTest, StoppingASessionWithoutAnEngineOnlyCounts)
 {
     auto session = QZ_AddClientInfo("IDLE");
     EXPECT_EQ(session->StopENC(), 1);
-    EXPECT_EQ(session->nStartCount, -1);
+    EXPECT_EQ(session->Engine().StartCount(), -1);
     EXPECT_EQ(session->nEnginePID, 0);
     EXPECT_EQ(CountEncSessions(), 0u);
 }
@@ -167,6 +168,66 @@ TEST(EngineProgress, PercentOfTheFileMadeNeverDividesByZero)
     EXPECT_EQ(EngineProgressPercent(1e300, 1000), 100); // a broken status word
     EXPECT_EQ(EngineProgressPercent(std::nan(""), 1000), 0);
     EXPECT_EQ(EngineProgressPercent(7200.0, 7200000), 100);
+}
+
+} // namespace
+
+namespace {
+
+// A session clock the test moves by hand.
+class ManualSessionClock {
+public:
+    ManualSessionClock()
+    {
+        SetSessionClock([this] { return std::chrono::steady_clock::time_point(m_now.load()); });
+    }
+    ~ManualSessionClock() { SetSessionClock(nullptr); }
+    void Advance(std::chrono::steady_clock::duration by) { m_now = m_now.load() + by; }
+
+private:
+    std::atomic<std::chrono::steady_clock::duration> m_now { std::chrono::hours(1000) };
+};
+
+TEST_F(SessionListTest, ASessionLeftAloneForTwelveHoursIsReleasedWithItsHost)
+{
+    ManualSessionClock clock;
+    auto forgotten = QZ_AddClientInfo("FORGOTTEN");
+    SetClientHost("FORGOTTEN", "10.0.0.7");
+    auto used = QZ_AddClientInfo("USED");
+    SetClientHost("USED", "10.0.0.8");
+
+    clock.Advance(std::chrono::hours(11));
+    ASSERT_EQ(QZ_FindClientInfo("USED"), used); // a request keeps it
+    clock.Advance(std::chrono::hours(1));
+    EXPECT_EQ(ReleaseIdleSessions(), 1u);
+    EXPECT_TRUE(forgotten->IsReleased());
+    EXPECT_EQ(QZ_FindClientInfo("FORGOTTEN"), nullptr);
+    EXPECT_FALSE(FindClientHost("FORGOTTEN").has_value());
+    EXPECT_EQ(QZ_FindClientInfo("USED"), used);
+    EXPECT_EQ(FindClientHost("USED"), "10.0.0.8");
+    EXPECT_EQ(GetClientInfoList().size(), 1u);
+
+    // The next connection releases what has been left alone since.
+    clock.Advance(std::chrono::hours(12));
+    QZ_AddClientInfo("NEWCOMER");
+    EXPECT_EQ(QZ_FindClientInfo("USED"), nullptr);
+    EXPECT_FALSE(FindClientHost("USED").has_value());
+    ASSERT_EQ(GetClientInfoList().size(), 1u);
+    EXPECT_EQ(GetClientInfoList().front()->szClientID, "NEWCOMER");
+}
+
+TEST_F(SessionListTest, OfTwoSessionsWithOneIdTheReleaseOfOneKeepsTheOther)
+{
+    ManualSessionClock clock;
+    auto first = QZ_AddClientInfo("TWIN");
+    SetClientHost("TWIN", "10.0.0.9");
+    clock.Advance(std::chrono::hours(6));
+    auto second = QZ_AddClientInfo("TWIN");
+    clock.Advance(std::chrono::hours(6));
+    EXPECT_EQ(ReleaseIdleSessions(), 1u);
+    EXPECT_EQ(QZ_FindClientInfo("TWIN"), second);
+    EXPECT_EQ(FindClientHost("TWIN"), "10.0.0.9");
+    EXPECT_TRUE(first->IsReleased());
 }
 
 } // namespace

@@ -1,94 +1,11 @@
 #include "live_test_support.h"
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
-#include <netinet/in.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
-
-namespace {
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-void ParseReply(const std::string& raw, HttpReply& reply)
-{
-    if (raw.compare(0, 5, "HTTP/") != 0)
-        return;
-    // "/playEnd" answers with the status line alone.
-    size_t headEnd = raw.find("\r\n\r\n");
-    if (headEnd == std::string::npos)
-        headEnd = raw.size() >= 2 ? raw.size() - 2 : raw.size();
-    size_t blank = raw.find(' ');
-    reply.status = std::atoi(raw.c_str() + blank + 1);
-    std::istringstream head(raw.substr(0, headEnd));
-    std::string line;
-    std::getline(head, line);
-    while (std::getline(head, line)) {
-        size_t colon = line.find(':');
-        if (colon == std::string::npos)
-            continue;
-        std::string value = line.substr(colon + 1);
-        while (!value.empty() && (value.front() == ' '))
-            value.erase(0, 1);
-        while (!value.empty() && (value.back() == '\r' || value.back() == ' '))
-            value.pop_back();
-        reply.headers[Lower(line.substr(0, colon))] = value;
-    }
-    reply.body = headEnd + 4 <= raw.size() ? raw.substr(headEnd + 4) : std::string();
-}
-
-} // namespace
-
-HttpReply HttpGet(
-    int port, const std::string& target, std::chrono::milliseconds timeout, const std::string& host)
-{
-    HttpReply reply;
-    auto started = std::chrono::steady_clock::now();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return reply;
-    timeval limit { static_cast<time_t>(timeout.count() / 1000),
-        static_cast<suseconds_t>((timeout.count() % 1000) * 1000) };
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return reply;
-    }
-    std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + host + ":"
-        + std::to_string(port) + "\r\nConnection: close\r\n\r\n";
-    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL)
-        != static_cast<ssize_t>(request.size())) {
-        close(fd);
-        return reply;
-    }
-    std::string raw;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        raw.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    ParseReply(raw, reply);
-    reply.seconds
-        = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    return reply;
-}
 
 bool RunTool(const std::string& command, std::string* output)
 {

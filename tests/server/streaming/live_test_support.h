@@ -1,26 +1,14 @@
 #pragma once
 
-// Helpers of the live-streaming integration tests: a plain loopback HTTP client,
-// media made with the ffmpeg tool, and probes of what the server sent.
+// Helpers of the live-streaming integration tests: media made with the ffmpeg tool, and probes of what the server sent.
 
+#include "support/http_client.h"
 #include "support/test_support.h"
 
 #include <chrono>
 #include <map>
 #include <string>
 #include <vector>
-
-struct HttpReply {
-    int status = 0; // 0: the connection closed without an answer (or timed out)
-    std::map<std::string, std::string> headers; // names in lower case
-    std::string body;
-    double seconds = 0; // from connecting to the end of the answer
-};
-
-// GET http://127.0.0.1:port + target, reading to the end of the connection.
-HttpReply HttpGet(int port, const std::string& target,
-    std::chrono::milliseconds timeout = std::chrono::seconds(60),
-    const std::string& host = "127.0.0.1");
 
 // Runs a shell command; true when it exits 0. Output goes to the test log only on failure.
 bool RunTool(const std::string& command, std::string* output = nullptr);

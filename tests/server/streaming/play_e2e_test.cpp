@@ -2,6 +2,8 @@
 // ends play over real HTTP, with the real engine making the segments.
 
 #include "live_server_fixture.h"
+#include "streaming/segments.h"
+#include "support/step_log.h"
 
 #include <filesystem>
 #include <fstream>
@@ -23,6 +25,17 @@ bool MakePortrait(const std::string& path)
 {
     return MakeTestClip(path, 6, 240, 320);
 }
+
+// The seek steps reported by the segment handler's hook.
+class SeekSteps {
+public:
+    using Step = SegmentServingLimits::SeekStep;
+    void Add(Step step, int segment) { m_log.Add({ step, segment }); }
+    bool WaitFor(Step step, int segment) { return m_log.WaitFor({ step, segment }); }
+
+private:
+    vembatest::StepLog<std::pair<Step, int>> m_log;
+};
 
 // A client in the middle of a stream: connected, played, variant playlist fetched.
 struct Stream {
@@ -54,15 +67,15 @@ protected:
         Stream stream;
         stream.id = server().Connect();
         EXPECT_EQ(stream.id.size(), 32u);
-        LiveServer::PlayAnswer play = server().Play(stream.id, file, playTime);
+        LoopbackServer::PlayAnswer play = server().Play(stream.id, file, playTime);
         EXPECT_EQ(play.result, 0) << play.message;
         stream.master = play.message;
-        HttpReply master = server().Get(LiveServer::PathOf(play.message));
+        HttpReply master = server().Get(LoopbackServer::PathOf(play.message));
         EXPECT_EQ(master.status, 200);
         size_t url = master.body.find("http://");
         EXPECT_NE(url, std::string::npos) << master.body;
         stream.variantPath
-            = LiveServer::PathOf(master.body.substr(url, master.body.find("\r\n", url) - url));
+            = LoopbackServer::PathOf(master.body.substr(url, master.body.find("\r\n", url) - url));
         HttpReply variant = server().Get(stream.variantPath);
         EXPECT_EQ(variant.status, 200);
         EXPECT_NE(variant.body.find("#EXT-X-ENDLIST"), std::string::npos);
@@ -82,8 +95,8 @@ protected:
         return path;
     }
 
-    LiveServer& server() { return *holder; }
-    std::optional<LiveServer> holder;
+    LoopbackServer& server() { return *holder; }
+    std::optional<LoopbackServer> holder;
 };
 
 } // namespace
@@ -100,7 +113,9 @@ TEST_F(LivePlay, WholeFilePlayedInSequenceJoinsIntoTheFile)
         EXPECT_EQ(segment.headers["content-type"], "video/mp2t");
         joined += segment.body;
     }
-    std::string path = Save(HttpReply { 200, {}, joined, 0 }, "joined.ts");
+    HttpReply whole;
+    whole.body = joined;
+    std::string path = Save(whole, "joined.ts");
     MediaFacts facts = ProbeMedia(path);
     EXPECT_EQ(facts.width, 320);
     EXPECT_EQ(facts.height, 240);
@@ -120,7 +135,7 @@ TEST_F(LivePlay, ANewPlayNeverServesTheSegmentsOfTheFileBefore)
     for (int n = 1; n <= 3; ++n)
         ASSERT_EQ(Segment(stream, 1, n).status, 200);
     // The same client plays another file of the same length.
-    LiveServer::PlayAnswer again = server().Play(stream.id, "wide.mp4", "00:00:12");
+    LoopbackServer::PlayAnswer again = server().Play(stream.id, "wide.mp4", "00:00:12");
     ASSERT_EQ(again.result, 0);
     ASSERT_EQ(server().Get(stream.variantPath).status, 200);
     HttpReply first = Segment(stream, 1, 1);
@@ -152,14 +167,29 @@ TEST_F(LivePlay, SeeksForwardAndBackStayOnOneTimeline)
 
 TEST_F(LivePlay, OfTwoQuickSeeksTheFirstGivesUpAndTheSecondIsServed)
 {
+    using Step = SegmentServingLimits::SeekStep;
     ASSERT_TRUE(PutMedia(server(), "clip30.mp4", "clip.mp4"));
     Stream stream = Open("clip.mp4", "00:00:30");
     ASSERT_EQ(Segment(stream, 1, 1).status, 200);
-    auto older = std::async(std::launch::async, [&] { return Segment(stream, 1, 3); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    HttpReply newer = Segment(stream, 1, 5);
-    HttpReply overtaken = older.get();
-    EXPECT_EQ(newer.status, 200);
+    SeekSteps steps;
+    std::future<HttpReply> newer;
+    SegmentServingLimits limits;
+    limits.seekHook = [&](Step step, int segment) {
+        steps.Add(step, segment);
+        // The older seek has its turn and is about to restart the engine: the newer
+        // one comes in now.
+        if (step == Step::Restarting && segment == 3) {
+            newer = std::async(std::launch::async, [&] { return Segment(stream, 1, 5); });
+            EXPECT_TRUE(steps.WaitFor(Step::Waiting, 5));
+        }
+    };
+    SetSegmentServingLimits(limits);
+    HttpReply overtaken = Segment(stream, 1, 3);
+    ASSERT_TRUE(steps.WaitFor(Step::Restarting, 3));
+    ASSERT_TRUE(newer.valid());
+    HttpReply served = newer.get();
+    SetSegmentServingLimits(SegmentServingLimits());
+    EXPECT_EQ(served.status, 200);
     EXPECT_EQ(overtaken.status, 0) << "the overtaken seek ends without an answer";
     EXPECT_EQ(Segment(stream, 1, 6).status, 200); // the stream goes on after the newer seek
 }
@@ -167,12 +197,12 @@ TEST_F(LivePlay, OfTwoQuickSeeksTheFirstGivesUpAndTheSecondIsServed)
 TEST_F(LivePlay, VariantChangeRestartsTheEngineForTheNewVariant)
 {
     StartServer({ { "FixedBandwidth", "0" } });
-    LiveServer& floating = *holder;
+    LoopbackServer& floating = *holder;
     ASSERT_TRUE(PutMedia(floating, "clip30.mp4", "clip.mp4"));
     std::string id = floating.Connect();
     auto play = floating.Play(id, "clip.mp4", "00:00:30");
     ASSERT_EQ(play.result, 0);
-    HttpReply master = floating.Get(LiveServer::PathOf(play.message));
+    HttpReply master = floating.Get(LoopbackServer::PathOf(play.message));
     EXPECT_NE(master.body.find("BANDWIDTH=64000"), std::string::npos) << master.body;
     ASSERT_EQ(floating.Get("/list/" + id + "/movie1.m3u8").status, 200);
     ASSERT_EQ(floating.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
@@ -231,7 +261,7 @@ TEST_F(LivePlay, SamiBesideTheVideoIsBurntIntoThePicture)
 TEST_F(LivePlay, TheLiveStreamLimitRefusesAndReadmits)
 {
     StartServer({ { "MaxLIveClient", "1" } });
-    LiveServer& limited = *holder;
+    LoopbackServer& limited = *holder;
     ASSERT_TRUE(PutMedia(limited, "clip30.mp4", "clip.mp4"));
     std::string first = limited.Connect();
     std::string second = limited.Connect();
@@ -264,11 +294,17 @@ TEST_F(LivePlay, ServerStopEndsEveryEngineAndRemovesTheWorkFolders)
     Stream two = Open("clip.mp4", "00:00:30");
     ASSERT_EQ(Segment(one, 1, 1).status, 200);
     // A request still waiting when the server stops must not hold the stop up.
+    SeekSteps steps;
+    SegmentServingLimits limits;
+    limits.seekHook
+        = [&](SegmentServingLimits::SeekStep step, int segment) { steps.Add(step, segment); };
+    SetSegmentServingLimits(limits);
     auto waiting = std::async(std::launch::async, [&] { return Segment(two, 1, 5); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(steps.WaitFor(SegmentServingLimits::SeekStep::Waiting, 5));
     EXPECT_GE(CountChildEngines(), 1); // the seek may be between its stop and its start
     EXPECT_TRUE(server().Stop());
     waiting.get();
+    SetSegmentServingLimits(SegmentServingLimits());
     EXPECT_EQ(CountChildEngines(), 0);
     EXPECT_FALSE(std::filesystem::exists(server().WorkFolder(one.id)));
     EXPECT_FALSE(std::filesystem::exists(server().WorkFolder(two.id)));

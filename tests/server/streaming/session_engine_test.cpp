@@ -10,9 +10,11 @@
 #include "streaming/command_line.h"
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
+#include "support/step_log.h"
 
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -93,7 +95,6 @@ protected:
     // Starts the session's engine on file as the variant playlist request does.
     int Start(ClientInfo& session, const std::string& file)
     {
-        std::lock_guard startLock(EngineStartLock());
         std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
         session.SetEngineTargets();
         LiveLine line;
@@ -103,8 +104,26 @@ protected:
         line.servicesFolder = GetServicesFolder();
         line.clientId = session.szClientID;
         line.bandwidth = 1;
-        line.pipeNumber = session.m_Encoder.CreateEnginePipe();
+        line.pipeNumber = session.Encoder().CreateEnginePipe();
         return session.StartENC(MakeLiveCommandLine(line));
+    }
+
+    // The line of a run from the beginning of file, for RestartENC.
+    SessionEngine::LineBuilder Builder(ClientInfo& session, const std::string& file)
+    {
+        return [this, &session, file](int pipeNumber, std::string& commandLine) {
+            std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
+            LiveLine line;
+            line.localPath = *s_media / file;
+            line.frameRate = 24;
+            line.size = { 320, 240 };
+            line.servicesFolder = GetServicesFolder();
+            line.clientId = session.szClientID;
+            line.bandwidth = 1;
+            line.pipeNumber = pipeNumber;
+            commandLine = MakeLiveCommandLine(line);
+            return SessionEngine::Line::Built;
+        };
     }
 
     static TempFolder* s_media;
@@ -120,17 +139,17 @@ TEST_F(SessionEngineTest, AnEngineStartsOnceAndStops)
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     int pid = session->nEnginePID;
     EXPECT_GT(pid, 0);
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
-    EXPECT_EQ(session->nStartCount, 1);
+    EXPECT_EQ(session->Engine().StartCount(), 1);
 
     EXPECT_EQ(session->StartENC("\"nothing\" -pipename=1"), 1); // already running: nothing new
     EXPECT_EQ(session->nEnginePID, pid);
-    EXPECT_EQ(session->nStartCount, 1);
+    EXPECT_EQ(session->Engine().StartCount(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
 
     EXPECT_EQ(session->StopENC(), 1);
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
     EXPECT_EQ(session->nEnginePID, 0);
     EXPECT_EQ(CountEncSessions(), 0u);
     EXPECT_NE(kill(pid, 0), 0); // gone and reaped
@@ -187,21 +206,34 @@ TEST_F(SessionEngineTest, AnIdleClientsEngineIsStoppedByTheWatcher)
     auto session = QZ_AddClientInfo("00000000000000000000000000000005");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     EXPECT_TRUE(WaitFor(
-        [&] { return session->m_Encoder.IsENCRunning() == 0 && CountEncSessions() == 0; }, 10s));
+        [&] { return session->Encoder().IsENCRunning() == 0 && CountEncSessions() == 0; }, 10s));
     EXPECT_EQ(session->nIdleSeconds, 0);
 }
 
 TEST_F(SessionEngineTest, SegmentRequestsKeepTheWatcherAway)
 {
-    SetSessionWatcherTiming(Timing(20ms, 25));
+    // A segment request every tenth idle tick, made on the watcher's own thread
+    // between its ticks, so the order does not depend on how busy the machine is.
+    constexpr int kLimit = 25;
+    std::atomic<int> ticks = 0;
+    std::promise<void> twiceTheLimit;
+    SessionWatcherTiming timing = Timing(5ms, kLimit);
+    timing.afterTick = [&](WatchedSession& watched) {
+        int tick = ++ticks;
+        if (tick % 10 == 0)
+            watched.IdleSeconds().exchange(0);
+        if (tick == 2 * kLimit + 10)
+            twiceTheLimit.set_value();
+    };
+    SetSessionWatcherTiming(timing);
     auto session = QZ_AddClientInfo("00000000000000000000000000000006");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    for (int i = 0; i < 40; ++i) { // twice the idle limit, with a request every 10 ms
-        session->nIdleSeconds.exchange(0);
-        std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    ASSERT_EQ(twiceTheLimit.get_future().wait_for(60s), std::future_status::ready);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
+    EXPECT_EQ(WatchedEngineCount(), 1u);
     session->StopENC();
+    StopSessionWatcher(); // no tick hook runs once the test's counters are gone
+    SetSessionWatcherTiming({});
 }
 
 TEST_F(SessionEngineTest, ANoticeOfAnEarlierRunStopsNothing)
@@ -213,9 +245,9 @@ TEST_F(SessionEngineTest, ANoticeOfAnEarlierRunStopsNothing)
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     EXPECT_NE(session->NoticeKey(), earlierRun);
     OnENCComplete(static_cast<veneta::LParam>(earlierRun));
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 1);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
     OnENCComplete(static_cast<veneta::LParam>(session->NoticeKey()));
-    EXPECT_EQ(session->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
 }
 
 TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
@@ -227,9 +259,117 @@ TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
     EXPECT_EQ(CountEncSessions(), 2u);
     QZ_FreeClientInfoList();
     EXPECT_EQ(CountEncSessions(), 0u);
-    EXPECT_EQ(first->m_Encoder.IsENCRunning(), 0);
-    EXPECT_EQ(second->m_Encoder.IsENCRunning(), 0);
+    EXPECT_EQ(first->Encoder().IsENCRunning(), 0);
+    EXPECT_EQ(second->Encoder().IsENCRunning(), 0);
     EXPECT_TRUE(GetClientInfoList().empty());
+}
+
+// Which test thread a hook call comes from.
+thread_local char t_who = '?';
+
+// Step records of the engine hook, in order, with the thread that made them.
+class StepLog {
+public:
+    void Add(char who, SessionEngine::Step step) { m_log.Add({ who, step }); }
+    bool WaitFor(char who, SessionEngine::Step step) { return m_log.WaitFor({ who, step }); }
+    // The steps of the test's own threads (the watcher may look in as well).
+    std::vector<std::pair<char, SessionEngine::Step>> Steps()
+    {
+        std::vector<std::pair<char, SessionEngine::Step>> own = m_log.Events();
+        std::erase_if(own, [](const auto& step) { return step.first == '?'; });
+        return own;
+    }
+
+private:
+    vembatest::StepLog<std::pair<char, SessionEngine::Step>> m_log;
+};
+
+TEST_F(SessionEngineTest, ASecondStartOfOneSessionFollowsTheFirstInsteadOfCuttingIt)
+{
+    using Step = SessionEngine::Step;
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000B");
+    StepLog log;
+    std::thread second;
+    std::atomic<bool> secondLaunched = false;
+    LiveStart secondResult = LiveStart::NoPipe;
+    session->Engine().SetStepHook([&](Step step) {
+        log.Add(t_who, step);
+        // The first start is under way: a retry of the same client comes in now and
+        // must wait for it rather than stop its half-started engine.
+        if (t_who == 'A' && step == Step::Starting && !secondLaunched.exchange(true)) {
+            second = std::thread([&] {
+                t_who = 'B';
+                std::string line;
+                secondResult = session->RestartENC(Builder(*session, "long.mp4"), line);
+            });
+            EXPECT_TRUE(log.WaitFor('B', Step::Waiting));
+        }
+    });
+    t_who = 'A';
+    std::string line;
+    EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
+    int firstPid = session->nEnginePID;
+    ASSERT_TRUE(secondLaunched);
+    second.join();
+    session->Engine().SetStepHook(nullptr);
+    EXPECT_EQ(secondResult, LiveStart::Started);
+
+    std::vector<std::pair<char, Step>> expected { { 'A', Step::Stopping }, { 'A', Step::Starting },
+        { 'B', Step::Waiting }, { 'B', Step::Stopping }, { 'B', Step::Starting } };
+    EXPECT_EQ(log.Steps(), expected);
+    EXPECT_GT(firstPid, 0);
+    EXPECT_NE(session->nEnginePID, firstPid);
+    EXPECT_EQ(CountEncSessions(), 1u);
+    EXPECT_EQ(session->Engine().State(), EngineState::Running);
+    EXPECT_NE(kill(firstPid, 0), 0); // the first engine was stopped, not left behind
+    // The first run's quit is no error of the file: no notice stops the second run.
+    EXPECT_EQ(m_window.m_notices, 0);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
+}
+
+TEST_F(SessionEngineTest, AStopWaitsForAStartUnderWayAndThenStopsItsEngine)
+{
+    using Step = SessionEngine::Step;
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000C");
+    StepLog log;
+    std::thread stopper;
+    std::atomic<bool> launched = false;
+    session->Engine().SetStepHook([&](Step step) {
+        log.Add(t_who, step);
+        if (t_who == 'A' && step == Step::Starting && !launched.exchange(true)) {
+            stopper = std::thread([&] {
+                t_who = 'S';
+                session->StopENC();
+            });
+            EXPECT_TRUE(log.WaitFor('S', Step::Waiting));
+        }
+    });
+    t_who = 'A';
+    std::string line;
+    EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
+    ASSERT_TRUE(launched);
+    stopper.join();
+    session->Engine().SetStepHook(nullptr);
+    EXPECT_EQ(session->Engine().State(), EngineState::Idle);
+    EXPECT_EQ(session->nEnginePID, 0);
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
+}
+
+TEST_F(SessionEngineTest, ASessionWhoseEngineRunsIsNeverReleasedAsIdle)
+{
+    std::atomic<std::chrono::steady_clock::duration> now { std::chrono::hours(100) };
+    SetSessionClock([&] { return std::chrono::steady_clock::time_point(now.load()); });
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000D");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    now = now.load() + kSessionIdleLife * 2;
+    EXPECT_EQ(ReleaseIdleSessions(), 0u);
+    EXPECT_EQ(QZ_FindClientInfo(session->szClientID), session);
+    session->StopENC();
+    now = now.load() + kSessionIdleLife;
+    EXPECT_EQ(ReleaseIdleSessions(), 1u);
+    EXPECT_EQ(QZ_FindClientInfo(session->szClientID), nullptr);
+    SetSessionClock(nullptr);
 }
 
 } // namespace

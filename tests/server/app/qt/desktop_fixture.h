@@ -7,7 +7,7 @@
 #include "config/settings.h"
 #include "config/texts.h"
 #include "conversion_queue.h"
-#include "server/http/http_test_client.h"
+#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 #include "ui_seams.h"
 

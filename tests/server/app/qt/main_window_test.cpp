@@ -85,11 +85,11 @@ TEST_F(MainWindowTest, AddedFolderIsListedSavedAndServedOnceTheServerStarts)
     EXPECT_EQ(saved[0].path, m_root / "media");
 
     ASSERT_TRUE(PressStartStop(*window, true)) << ::testing::PrintToString(m_messages);
-    RawHttpReply connect = HttpGetRaw(m_port, "/connect");
+    HttpReply connect = HttpGetRaw(m_port, "/connect");
     EXPECT_EQ(connect.status, 200);
     EXPECT_NE(connect.body.find("<key>result</key>"), std::string::npos) << connect.body;
     EXPECT_TRUE(window->StatusLine()->text().contains(QString::number(m_port)));
-    RawHttpReply list = HttpGetRaw(m_port, "/getList?path=%2FMovies");
+    HttpReply list = HttpGetRaw(m_port, "/getList?path=%2FMovies");
     EXPECT_EQ(list.status, 200);
 
     ASSERT_TRUE(PressStartStop(*window, false));
@@ -157,7 +157,7 @@ TEST_F(MainWindowTest, PasswordSetInTheSettingsIsHandedOutByConnectAfterARestart
     EXPECT_EQ(GetSettingString(kKeyInPort), std::to_string(newPort));
 
     // The password is handed out at once; the port takes effect after a restart.
-    RawHttpReply connect = HttpGetRaw(m_port, "/connect");
+    HttpReply connect = HttpGetRaw(m_port, "/connect");
     EXPECT_NE(connect.body.find("<string>4321</string>"), std::string::npos) << connect.body;
     ASSERT_TRUE(PressStartStop(*window, false));
     ASSERT_TRUE(PressStartStop(*window, true));

@@ -1,11 +1,13 @@
 #pragma once
 
-// A plain HTTP/1.x client over a real loopback socket for the server tests: it sends
-// the request bytes exactly as given and reads until the server closes.
+// The one HTTP/1.x client of the server tests and benchmarks: a real loopback
+// socket, the request bytes sent exactly as given, the answer read until the server
+// closes (or the time limit passes) and split into status, headers and body.
 
 #include <arpa/inet.h>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <netinet/in.h>
 #include <poll.h>
@@ -13,12 +15,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-struct RawHttpReply {
+struct HttpReply {
     int status = 0; // 0 when nothing arrived
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
     std::string raw;
     bool connected = false;
+    double seconds = 0; // from connecting to the end of the answer
 
     std::string Header(const std::string& name) const
     {
@@ -27,9 +30,9 @@ struct RawHttpReply {
     }
 };
 
-inline RawHttpReply ParseRawReply(std::string raw)
+inline HttpReply ParseRawReply(std::string raw)
 {
-    RawHttpReply reply;
+    HttpReply reply;
     reply.raw = raw;
     size_t headEnd = raw.find("\r\n\r\n");
     std::string head = raw.substr(0, headEnd);
@@ -57,10 +60,11 @@ inline RawHttpReply ParseRawReply(std::string raw)
     return reply;
 }
 
-inline RawHttpReply SendRawRequest(int port, const std::string& request,
+inline HttpReply SendRawRequest(int port, const std::string& request,
     std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
-    RawHttpReply failed;
+    auto started = std::chrono::steady_clock::now();
+    HttpReply failed;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return failed;
@@ -96,17 +100,36 @@ inline RawHttpReply SendRawRequest(int port, const std::string& request,
         raw.append(buffer, static_cast<size_t>(n));
     }
     close(fd);
-    RawHttpReply reply = ParseRawReply(raw);
+    HttpReply reply = ParseRawReply(raw);
     reply.connected = true;
+    reply.seconds
+        = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return reply;
 }
 
-inline RawHttpReply HttpGetRaw(int port, const std::string& target,
-    const std::string& extraHeaders = "", const std::string& method = "GET")
+// One request on a fresh connection; extra header lines end in "\r\n".
+inline HttpReply HttpSend(int port, const std::string& method, const std::string& target,
+    const std::string& extraHeaders = {}, const std::string& host = "127.0.0.1",
+    std::chrono::milliseconds timeout = std::chrono::seconds(60))
 {
     return SendRawRequest(port,
-        method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n"
-            + extraHeaders + "Connection: close\r\n\r\n");
+        method + " " + target + " HTTP/1.1\r\nHost: " + host + ":" + std::to_string(port) + "\r\n"
+            + extraHeaders + "Connection: close\r\n\r\n",
+        timeout);
+}
+
+// GET http://127.0.0.1:port + target, reading to the end of the connection.
+inline HttpReply HttpGet(int port, const std::string& target,
+    std::chrono::milliseconds timeout = std::chrono::seconds(60),
+    const std::string& host = "127.0.0.1")
+{
+    return HttpSend(port, "GET", target, {}, host, timeout);
+}
+
+inline HttpReply HttpGetRaw(int port, const std::string& target,
+    const std::string& extraHeaders = "", const std::string& method = "GET")
+{
+    return HttpSend(port, method, target, extraHeaders, "127.0.0.1", std::chrono::seconds(10));
 }
 
 // A port that was free a moment ago (the kernel's pick), for a server to bind next.
