@@ -400,4 +400,22 @@ TEST_F(SessionEngineTest, TheTraceNamesTheEngineThatWasStopped)
         << log;
 }
 
+TEST_F(SessionEngineTest, AStartAfterAnEngineDiedUnnoticedLeavesOneEntryOnTheList)
+{
+    // The watcher looks only after a long while here: nobody else tidies up.
+    SetSessionWatcherTiming(Timing(std::chrono::hours(1), 600));
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000F");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    int dead = session->nEnginePID;
+    ASSERT_EQ(kill(dead, SIGKILL), 0);
+    ASSERT_TRUE(WaitFor([&] { return session->Encoder().IsENCRunning() == 0; }));
+    EXPECT_EQ(CountEncSessions(), 1u); // still counted: nothing has noticed yet
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    EXPECT_NE(session->nEnginePID, dead);
+    EXPECT_EQ(CountEncSessions(), 1u) << "the dead engine still counts against the limit";
+    EXPECT_FALSE(RemoveEncSession(dead));
+    session->StopENC();
+    EXPECT_EQ(CountEncSessions(), 0u);
+}
+
 } // namespace
