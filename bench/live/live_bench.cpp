@@ -193,8 +193,8 @@ struct ClientsResult {
     double worstLag = 0;
 };
 
-ClientsResult RunClients(
-    const LoopbackServer& server, const std::string& file, int clients, int segments, int sourceSeconds)
+ClientsResult RunClients(const LoopbackServer& server, const std::string& file, int clients,
+    int segments, int sourceSeconds)
 {
     std::vector<double> lags(static_cast<size_t>(clients));
     std::vector<std::thread> threads;

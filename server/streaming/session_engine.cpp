@@ -118,6 +118,20 @@ void SessionEngine::StopClaimed()
         m_clientId.c_str(), pid, CountEncSessions());
 }
 
+void SessionEngine::ForgetEndedRun()
+{
+    int pid = 0;
+    {
+        std::lock_guard lock(m_lock);
+        pid = m_pid;
+        m_pid = 0;
+    }
+    m_publishedPid = 0;
+    if (pid != 0 && RemoveEncSession(pid))
+        TraceMessage(
+            kTraceEngineLifetime, " - ended engine off the ENC session list (PID:%d)", pid);
+}
+
 bool SessionEngine::StartClaimed(const std::string& commandLine, int& pid)
 {
     pid = 0;
@@ -201,6 +215,11 @@ int SessionEngine::Start(const std::string& commandLine, int& pid)
         Settle(EngineState::Running);
         return 1;
     }
+    // An engine that ended on its own leaves the ENC session list before the next
+    // one joins it; the watcher, finding a newer engine, would leave it there. Its
+    // channel is not closed: the caller has made the new run's pipes already.
+    if (found == EngineState::Running)
+        ForgetEndedRun();
     bool started = StartClaimed(commandLine, pid);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? 1 : 0;

@@ -89,6 +89,7 @@ private:
     void Settle(EngineState state);
     void RunHook(Step step);
     void StopClaimed();
+    void ForgetEndedRun();
     bool StartClaimed(const std::string& commandLine, int& pid);
 
     const std::string m_clientId;

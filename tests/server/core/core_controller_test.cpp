@@ -3,9 +3,9 @@
 #include "core/core_controller.h"
 #include "core/shutdown_command.h"
 #include "platform/places.h"
-#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
 #include "skin/message_loop.h"
+#include "support/http_client.h"
 
 #include <chrono>
 #include <filesystem>

@@ -58,8 +58,7 @@ TEST_F(ConnectTest, QueryVariablesChangeNothing)
     SetSetting("Password", "77");
     StartServer();
     HttpReply plain = Get("/connect");
-    HttpReply withQuery
-        = Get("/connect?version=9.9&password=wrong&id=" + std::string(5000, 'A'));
+    HttpReply withQuery = Get("/connect?version=9.9&password=wrong&id=" + std::string(5000, 'A'));
     EXPECT_EQ(PlistValue(withQuery.body, "result"), "0");
     EXPECT_EQ(PlistValue(withQuery.body, "password"), "77");
     EXPECT_TRUE(IsClientId(PlistValue(withQuery.body, "message").value_or("")));

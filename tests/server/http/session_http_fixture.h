@@ -5,8 +5,8 @@
 // and the request table of the running system.
 
 #include "http/web_server.h"
-#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
+#include "support/http_client.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -6,8 +6,8 @@
 
 #include "config/settings.h"
 #include "http/web_server.h"
-#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
+#include "support/http_client.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -112,7 +112,8 @@ TEST_F(Thumbnails, ListingMakesThumbnailsThatItsReferencesFetch)
     // The listing waited for its batch: both small thumbnails exist now.
     EXPECT_TRUE(fs::exists(Stored("Movies/Kids/clip one.mp4_s.jpg")));
     ASSERT_TRUE(fs::exists(Stored("Movies/Kids/second & third.mkv_s.jpg")));
-    const HttpReply reply = server.Get("/thumb" + UrlEncode("/Movies/Kids/second & third.mkv_s.jpg"));
+    const HttpReply reply
+        = server.Get("/thumb" + UrlEncode("/Movies/Kids/second & third.mkv_s.jpg"));
     EXPECT_EQ(reply.status, 200);
     int width = 0, height = 0;
     ASSERT_TRUE(JpegSize(reply.body, width, height));

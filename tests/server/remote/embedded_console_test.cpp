@@ -4,8 +4,8 @@
 #include "remote/embedded_console.h"
 #include "remote/external_ip.h"
 #include "remote/relay_server.h"
-#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
+#include "support/http_client.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 #include "platform/host.h"
 #include "platform/ports.h"
 #include "remote/setting_defaults.h"
-#include "support/http_client.h"
 #include "server/platform/temp_folder.h"
+#include "support/http_client.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

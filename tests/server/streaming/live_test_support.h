@@ -1,6 +1,7 @@
 #pragma once
 
-// Helpers of the live-streaming integration tests: media made with the ffmpeg tool, and probes of what the server sent.
+// Helpers of the live-streaming integration tests: media made with the ffmpeg tool, and probes of
+// what the server sent.
 
 #include "support/http_client.h"
 #include "support/test_support.h"

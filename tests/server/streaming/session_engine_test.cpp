@@ -2,7 +2,9 @@
 // engine notices through the main window, the idle watcher and release.
 
 #include "config/settings.h"
+#include "config/trace.h"
 #include "core/engine_notices.h"
+#include "platform/file_io.h"
 #include "platform/places.h"
 #include "server/library/media_samples.h"
 #include "server/platform/temp_folder.h"
@@ -370,6 +372,50 @@ TEST_F(SessionEngineTest, ASessionWhoseEngineRunsIsNeverReleasedAsIdle)
     EXPECT_EQ(ReleaseIdleSessions(), 1u);
     EXPECT_EQ(QZ_FindClientInfo(session->szClientID), nullptr);
     SetSessionClock(nullptr);
+}
+
+TEST_F(SessionEngineTest, TheTraceNamesTheEngineThatWasStopped)
+{
+    TempFolder traces;
+    ScopedEnv traceEnv { "VEMBACAST_TRACE_DIR", traces.path() };
+    WriteFileText(traces / "Veneta.ini", "[DEBUG]\nPXTRACE=2\nPXTRACE_MASK=0x3FFFFF\n");
+    ResetTraceStateForTesting();
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000E");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    int pid = session->nEnginePID;
+    session->StopENC();
+    ResetTraceStateForTesting();
+
+    std::string log;
+    for (const std::string& name : ListFolder(traces.path(), FolderEntries::Files)) {
+        if (name.starts_with("LogFile["))
+            log += ReadFileText(traces / name);
+    }
+    std::string id = session->szClientID;
+    EXPECT_NE(
+        log.find(" - engine is Start( segPID:" + std::to_string(pid) + ")"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(" - TeminatePorcess (ID:'" + id + "', PID:" + std::to_string(pid) + ","),
+        std::string::npos)
+        << log;
+}
+
+TEST_F(SessionEngineTest, AStartAfterAnEngineDiedUnnoticedLeavesOneEntryOnTheList)
+{
+    // The watcher looks only after a long while here: nobody else tidies up.
+    SetSessionWatcherTiming(Timing(std::chrono::hours(1), 600));
+    auto session = QZ_AddClientInfo("0000000000000000000000000000000F");
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    int dead = session->nEnginePID;
+    ASSERT_EQ(kill(dead, SIGKILL), 0);
+    ASSERT_TRUE(WaitFor([&] { return session->Encoder().IsENCRunning() == 0; }));
+    EXPECT_EQ(CountEncSessions(), 1u); // still counted: nothing has noticed yet
+    ASSERT_EQ(Start(*session, "long.mp4"), 1);
+    EXPECT_NE(session->nEnginePID, dead);
+    EXPECT_EQ(CountEncSessions(), 1u) << "the dead engine still counts against the limit";
+    EXPECT_FALSE(RemoveEncSession(dead));
+    session->StopENC();
+    EXPECT_EQ(CountEncSessions(), 0u);
 }
 
 } // namespace
