@@ -91,6 +91,7 @@ bool HasErrorFrame(int code)
     case kResultFailedId:
     case kResultDuplicateName:
     case kResultFullUser:
+    case kResultRefused:
     case kResultFailedUnknown:
         return true;
     default:
