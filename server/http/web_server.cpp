@@ -176,6 +176,8 @@ bool CWebServer::Start()
         m_nLastError = kWebErrorAlreadyRunning;
         return false;
     }
+    if (m_hooks.sweepLeftovers)
+        m_hooks.sweepLeftovers();
     if (!StartLibrary()) {
         m_nLastError = kWebErrorLibrary;
         return false;
@@ -216,4 +218,6 @@ void CWebServer::CleanUp()
         m_hooks.removeEngineFiles();
     if (m_hooks.removeListFiles)
         m_hooks.removeListFiles();
+    if (m_hooks.sweepLeftovers)
+        m_hooks.sweepLeftovers();
 }

@@ -7,6 +7,7 @@
 #include "http/client_ids.h"
 #include "http/request.h"
 #include "http/web_server.h"
+#include "library/media_properties.h"
 #include "library/request_paths.h"
 #include "platform/places.h"
 #include "streaming/client_info.h"
@@ -25,6 +26,15 @@ bool IsRegularFile(const std::string& path)
 {
     struct stat info { };
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The file's real duration, when it can be read; the playlists never list more.
+std::optional<int64_t> MediaDurationOf(const std::string& path)
+{
+    MediaProperties properties;
+    if (!ReadMediaProperties(path, properties) || properties.durationMs <= 0)
+        return std::nullopt;
+    return properties.durationMs;
 }
 
 // A play request starts a new stream: the engine of the one before stops and its
@@ -56,7 +66,7 @@ int PreparePlay(const PlayInput& input, std::string& url)
         return kResultNotExist;
     EndEarlierStream(*session);
     session->SetConnType(input.conntype); // the playlist writer reads it
-    if (!QZ_MakeM3u8(input.id, input.playtime))
+    if (!QZ_MakeM3u8(input.id, input.playtime, MediaDurationOf(mapping.diskPath)))
         return kResultFailedUnknown;
     QZ_EditClientInfo(
         input.id, input.path, input.width, input.height, input.ostype, input.conntype);

@@ -6,7 +6,9 @@
 #include "streaming/client_info.h"
 #include "streaming/segments.h"
 #include "streaming/session_list.h"
+#include "streaming/work_folders.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -60,6 +62,49 @@ TEST_F(LiveBadInput, PlayRefusesMissingAndAbsurdValues)
     EXPECT_EQ(server.Play(id, "../data/VembaCast.ini", "00:00:30").result, -12);
     // Nothing was written for the refused requests.
     EXPECT_FALSE(std::filesystem::exists(server.WorkFolder(id)));
+}
+
+namespace {
+
+int ListedSegments(const std::string& playlistPath)
+{
+    std::ifstream in(playlistPath);
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.find(".ts") != std::string::npos ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+TEST_F(LiveBadInput, APlayTimeLongerThanTheFileListsOnlyWhatItsDurationNeeds)
+{
+    ASSERT_EQ(server.Play(id, "clip.mp4", "24:00:00").result, 0);
+    const std::string folder = server.WorkFolder(id);
+    EXPECT_EQ(ListedSegments(folder + "/movie1.m3u8"), 6); // 30 s in 5 s segments
+    EXPECT_EQ(ListedSegments(folder + "/movie6.m3u8"), 6);
+    uintmax_t bytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        bytes += entry.file_size();
+    EXPECT_LT(bytes, 16u * 1024u);
+    // Remembered for clean-up before any engine ran.
+    std::vector<std::string> remembered = RememberedWorkFolders();
+    EXPECT_NE(std::find(remembered.begin(), remembered.end(), folder), remembered.end());
+    EXPECT_EQ(CountChildEngines(), 0);
+    // A shorter play time keeps its own count.
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:12").result, 0);
+    EXPECT_EQ(ListedSegments(folder + "/movie1.m3u8"), 3);
+}
+
+TEST_F(LiveBadInput, APlayTimeWithFractionalSecondsPlays)
+{
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:07.5").result, 0);
+    EXPECT_EQ(ListedSegments(server.WorkFolder(id) + "/movie1.m3u8"), 2);
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:12.500").result, 0);
+    EXPECT_EQ(ListedSegments(server.WorkFolder(id) + "/movie1.m3u8"), 3);
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:01:02.500").result, 0);
+    EXPECT_EQ(ListedSegments(server.WorkFolder(id) + "/movie1.m3u8"), 6);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "0:0:7.x").result, -11);
 }
 
 TEST_F(LiveBadInput, SegmentRequestsThatCanNeverBeServed)
