@@ -1,5 +1,8 @@
 #include "library/share_confine.h"
 
+#include "library/request_paths.h"
+#include "library/shared_folders.h"
+
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -42,4 +45,10 @@ std::string NormalizeRequestFolder(const std::string& requestPath)
         start = end + 1;
     }
     return out;
+}
+
+bool IsMappedInsideShare(const RequestPathMapping& mapping)
+{
+    return mapping.status == RequestPathStatus::Mapped
+        && IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName));
 }

@@ -49,8 +49,7 @@ void OnNotifyGetThumbnail(HttpRequest& request)
         return; // nothing is sent
 
     const RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::File);
-    if (mapping.status != RequestPathStatus::Mapped
-        || !IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName))) {
+    if (!IsMappedInsideShare(mapping)) {
         request.SendError(404, "Not Found");
         return;
     }

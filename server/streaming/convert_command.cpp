@@ -3,6 +3,7 @@
 #include "config/trace.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
+#include "library/share_confine.h"
 #include "streaming/command_line.h"
 #include "streaming/subtitle_script.h"
 
@@ -11,8 +12,8 @@
 std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
 {
     RequestPathMapping mapping = MapRequestPath(job.sourcePath, RequestPathKind::File);
-    if (mapping.status != RequestPathStatus::Mapped)
-        return {};
+    if (!IsMappedInsideShare(mapping))
+        return {}; // a link out of the share is not converted, as it is not downloaded
     std::string codecId;
     double frameRate = 0;
     int width = 0;

@@ -9,6 +9,7 @@
 #include "http/web_server.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
+#include "library/share_confine.h"
 #include "platform/places.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
@@ -62,7 +63,8 @@ int PreparePlay(const PlayInput& input, std::string& url)
     if (!QZ_IsLiveClientRoom())
         return kResultFullUser;
     RequestPathMapping mapping = MapRequestPath(input.path, RequestPathKind::File);
-    if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath))
+    // A link that leads out of its share is not there, as for downloads.
+    if (!IsMappedInsideShare(mapping) || !IsRegularFile(mapping.diskPath))
         return kResultNotExist;
     EndEarlierStream(*session);
     session->SetConnType(input.conntype); // the playlist writer reads it

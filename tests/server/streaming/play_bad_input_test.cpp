@@ -107,6 +107,30 @@ TEST_F(LiveBadInput, APlayTimeWithFractionalSecondsPlays)
     EXPECT_EQ(server.Play(id, "clip.mp4", "0:0:7.x").result, -11);
 }
 
+TEST_F(LiveBadInput, ALinkOutOfTheShareIsNotPlayed)
+{
+    namespace fs = std::filesystem;
+    const std::string outside = server.MediaFolder() + "/../outside.mp4";
+    fs::copy_file(
+        server.MediaFolder() + "/clip.mp4", outside, fs::copy_options::overwrite_existing);
+    fs::create_symlink(outside, server.MediaFolder() + "/leaving.mp4");
+    EXPECT_EQ(server.Play(id, "leaving.mp4", "00:00:30").result, -12);
+    EXPECT_FALSE(fs::exists(server.WorkFolder(id)));
+    // A link inside the share plays.
+    fs::create_symlink(server.MediaFolder() + "/clip.mp4", server.MediaFolder() + "/staying.mp4");
+    EXPECT_EQ(server.Play(id, "staying.mp4", "00:00:30").result, 0);
+
+    // A file swapped for a link after "/play" never reaches an engine.
+    fs::copy_file(server.MediaFolder() + "/clip.mp4", server.MediaFolder() + "/swapped.mp4");
+    ASSERT_EQ(server.Play(id, "swapped.mp4", "00:00:30").result, 0);
+    fs::remove(server.MediaFolder() + "/swapped.mp4");
+    fs::create_symlink(outside, server.MediaFolder() + "/swapped.mp4");
+    EXPECT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    EXPECT_EQ(CountChildEngines(), 0);
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts", std::chrono::seconds(20)).status, 404);
+    ExpectResponsive();
+}
+
 TEST_F(LiveBadInput, SegmentRequestsThatCanNeverBeServed)
 {
     // Before any playlist: not playing.
