@@ -110,6 +110,22 @@ TEST_F(LivePlay, WholeFilePlayedInSequenceJoinsIntoTheFile)
     EXPECT_NEAR(facts.lastVideoPts - facts.firstVideoPts, 12.0 - 1.0 / 24, 0.1);
 }
 
+TEST_F(LivePlay, NamesWithBackslashesQuotesAndNewlinesReachTheEngineWhole)
+{
+    // Each name once broke the engine's arguments: a backslash before the closing
+    // quote swallowed it, a quote ended the word.
+    for (const std::string name :
+        { "ends in a backslash\\", "say \"hi\\\".mp4", "two\nlines\\\\", "\\\"\\" }) {
+        ASSERT_TRUE(PutMedia(server(), "clip12.mp4", name)) << name;
+        Stream stream = Open(name, "00:00:12");
+        HttpReply segment = Segment(stream, 1, 1);
+        ASSERT_EQ(segment.status, 200) << name;
+        MediaFacts facts = ProbeMedia(Save(segment, "segment.ts"));
+        EXPECT_EQ(facts.width, 320) << name;
+        EXPECT_NEAR(facts.duration, 5.0, 0.3) << name;
+    }
+}
+
 TEST_F(LivePlay, ANewPlayNeverServesTheSegmentsOfTheFileBefore)
 {
     ASSERT_TRUE(EnsureSharedMedia(
