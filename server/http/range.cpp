@@ -51,7 +51,6 @@ RangeRequest ParseRange(std::string_view header, uint64_t fileSize)
     std::string_view firstText = Trim(rangeSet.substr(0, dash));
     std::string_view lastText = Trim(rangeSet.substr(dash + 1));
 
-    RangeRequest result;
     if (firstText.empty()) {
         // Suffix range: the last N bytes.
         uint64_t count = 0;
