@@ -49,6 +49,7 @@ void EndEarlierStream(ClientInfo& session)
     session.nLastReqTSNum = 0;
     session.nLastMadeTSNum = 0;
     session.nLastBandwidth = -1;
+    session.nRevivedSegment = 0;
     RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
 }
 

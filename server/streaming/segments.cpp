@@ -219,6 +219,29 @@ void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& f
     Serve(request, session, file, false);
 }
 
+// An engine that ended while its session still plays died (it was killed, or
+// crashed): nothing told the session, and no segment would ever come.
+bool EngineDied(ClientInfo& session)
+{
+    return session.nIsPlay == 1 && !IsReleased(session) && !IsLiveEngineRunning(session);
+}
+
+// Play ends as after an engine error notice: the engine stopped, the session no
+// longer playing, and the request told the file will not come.
+void EndPlayAfterRepeatedDeath(HttpRequest& request, ClientInfo& session, int j)
+{
+    TraceMessage(kTraceStreamFailure, "qz_play_file : engine died again at %d: play ends", j);
+    {
+        std::lock_guard startLock(EngineStartLock());
+        session.StopENC();
+        session.nIsPlay = 0;
+        session.nIsPrepareSeeking = 0;
+        session.nLastSeeking = 0;
+        session.bCancelSeeking = 0;
+    }
+    SendNotFound(request);
+}
+
 // True when the request follows the last one served in the same variant. A first
 // request after the variant playlist (nothing served yet) is not a change of
 // variant: the engine the playlist request started is the right one.
@@ -279,8 +302,19 @@ void qz_play_file(HttpRequest& request)
     SessionSegments segments(*session, SessionSegments::Purpose::InSequence);
     SegmentServingLimits limits = CurrentLimits();
     if (WaitForSegments(j, session->nMaxTSNum, segments, *limits.clock, limits.stallLimit)
-        != SegmentWait::Ready)
+        != SegmentWait::Ready) {
+        if (!EngineDied(*session))
+            return;
+        // The engine died under a playing stream: restart it once at this segment,
+        // as a seek does; a second death at the same segment ends play.
+        if (session->nRevivedSegment.exchange(j) == j) {
+            EndPlayAfterRepeatedDeath(request, *session, j);
+            return;
+        }
+        TraceMessage(kTraceLive, "qz_play_file : engine died, restarting at %d", j);
+        Seek(request, *session, j, file);
         return;
+    }
     session->nLastReqTSNum = j;
     Serve(request, *session, file, true);
 }
