@@ -219,11 +219,16 @@ void Seek(HttpRequest& request, ClientInfo& session, int j, const std::string& f
     Serve(request, session, file, false);
 }
 
-// An engine that ended while its session still plays died (it was killed, or
-// crashed): nothing told the session, and no segment would ever come.
+// An engine that ended while its session still plays, with no seek restarting it,
+// died (it was killed, or crashed): nothing told the session, and no segment would
+// ever come. A seek stops and restarts the engine under the engine-start lock, so
+// once that lock is free the engine's state is settled.
 bool EngineDied(ClientInfo& session)
 {
-    return session.nIsPlay == 1 && !IsReleased(session) && !IsLiveEngineRunning(session);
+    if (session.nIsPlay != 1 || session.nIsPrepareSeeking == 1 || IsReleased(session))
+        return false;
+    std::lock_guard startLock(EngineStartLock());
+    return session.nIsPlay == 1 && session.nIsPrepareSeeking == 0 && !IsLiveEngineRunning(session);
 }
 
 // Play ends as after an engine error notice: the engine stopped, the session no
