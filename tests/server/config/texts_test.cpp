@@ -32,7 +32,7 @@ const char* const kAllKeys[] = { "IDS_APP_NAME", "IDS_WORD_COMMON_OK", "IDS_WORD
     "IDS_WORD_CONV_COMPLETE", "IDS_WORD_CONV_CANCELED", "IDS_WORD_CONV_FAILED",
     "IDS_ERROR_FAILED_INPUT", "IDS_ERROR_NOTEXIST_FOLDER", "IDS_ERROR_NOTEXIST_FILE",
     "IDS_ERROR_FAILED_ID", "IDS_ERROR_FAILED_CREATEID", "IDS_ERROR_FAILED_UNKNOWN",
-    "IDS_ERROR_FULLUSER", "IDS_ERROR_DISMATCHED_VER" };
+    "IDS_ERROR_FULLUSER", "IDS_ERROR_DISMATCHED_VER", "IDS_ERROR_SERVEROFF_REFUSED" };
 
 class LanguageTexts : public ::testing::Test {
 protected:
@@ -49,7 +49,7 @@ TEST_F(LanguageTexts, BothFilesCarryEveryKey)
     for (const char* code : { "kor", "eng" }) {
         auto texts = ReadLanguageFile(GetLanguageFilePath(code));
         ASSERT_TRUE(texts) << code;
-        EXPECT_EQ(std::size(kAllKeys), 76u);
+        EXPECT_EQ(std::size(kAllKeys), 77u);
         EXPECT_EQ(texts->size(), std::size(kAllKeys)) << code << " has keys beyond the known ones";
         for (const char* key : kAllKeys) {
             auto found = texts->find(key);
