@@ -105,7 +105,8 @@ public:
         // Started by root, nginx's workers would drop to "nobody" and could not read
         // our private temporary folder.
         std::ofstream(root + "/nginx.conf")
-            << (geteuid() == 0 ? "user root; " : "") << "worker_processes auto; pid " << root << "/nginx.pid; error_log " << root
+            << (geteuid() == 0 ? "user root; " : "") << "worker_processes auto; pid " << root
+            << "/nginx.pid; error_log " << root
             << "/logs/error.log; events { worker_connections 4096; }\n"
             << "http { access_log off; sendfile on; default_type application/octet-stream;\n"
             << " server { listen 127.0.0.1:" << port << ";\n"

@@ -4,10 +4,10 @@
 #include "library/shared_folders.h"
 
 #include <climits>
-#include <fcntl.h>
-#include <unistd.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
