@@ -38,6 +38,8 @@ inline constexpr const char* kKeyTestServerURL = "TestSeverURL";
 inline constexpr const char* kKeyTestServerURLPin = "TestSeverURL_PIN";
 inline constexpr const char* kKeyTestServerURLInfo = "TestSeverURL_INFO";
 inline constexpr const char* kKeyTestServerURLUpdate = "TestSeverURL_UPDATE";
+// 0: "/serverOff" is refused from everywhere; otherwise it works from the home network.
+inline constexpr const char* kKeyAllowServerOff = "AllowServerOff";
 
 inline constexpr int kDefaultSet = 0;
 inline constexpr const char* kDefaultInIP = "";
@@ -61,6 +63,7 @@ inline constexpr const char* kDefaultTestServerURL = ""; // empty: the built-in 
 inline constexpr const char* kDefaultTestServerURLPin = "";
 inline constexpr const char* kDefaultTestServerURLInfo = "";
 inline constexpr const char* kDefaultTestServerURLUpdate = "";
+inline constexpr int kDefaultAllowServerOff = 1;
 
 // The default port of the server and the range searched when it is taken.
 inline constexpr int kDefaultServerPort = 47002;

@@ -1,14 +1,33 @@
-// "/serverOff": the client's remote power button. The answer goes out first; then
-// the main window is told to stop the server and shut the computer down (the core
-// controller runs the shutdown command). Posting does not wait, so the client
-// always gets its success answer, whether or not the shutdown is permitted.
+// "/serverOff": the client's remote power button. It acts only for requests from the
+// home network (loopback, private and link-local addresses) and only while the setting
+// "AllowServerOff" is not 0; anywhere else, anyone who reaches the port (through a
+// port mapping, the internet) could power the computer off. A refused request gets
+// result -18 and nothing else happens.
+//
+// When allowed, the answer goes out first; then the main window is told to stop the
+// server and shut the computer down (the core controller runs the shutdown command).
+// Posting does not wait, so the client always gets its success answer, whether or not
+// the shutdown is permitted.
 
 #include "config/app_messages.h"
+#include "config/settings.h"
 #include "core/request_handlers.h"
 #include "http/answer.h"
 #include "http/client_ids.h"
+#include "http/home_network.h"
 #include "http/request.h"
 #include "skin/frame_msg.h"
+
+namespace {
+
+bool MayPowerOff(const HttpRequest& request)
+{
+    if (GetSettingInt(kSettingSection, kKeyAllowServerOff, kDefaultAllowServerOff) == 0)
+        return false;
+    return IsHomeNetworkAddress(request.RemoteAddress());
+}
+
+} // namespace
 
 void ResponseConnectOff(HttpRequest& request)
 {
@@ -18,6 +37,11 @@ void ResponseConnectOff(HttpRequest& request)
 void OnNotifyConnectOff(HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyConnectOff", request.QueryString());
+    if (!MayPowerOff(request)) {
+        TraceMessage(kTraceRequest, " - serverOff refused for %s", request.RemoteAddress().c_str());
+        WritePlistAnswer(request, MakeErrorAnswer(kResultRefused, kTextServerOffRefused));
+        return;
+    }
     ResponseConnectOff(request);
     veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, WM_APP_SHUTDOWN_PC);
 }

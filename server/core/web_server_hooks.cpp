@@ -12,6 +12,10 @@ WebServerHooks DefaultWebServerHooks()
     hooks.forgetWorkFolders = [] { ForgetAllWorkFolders(); };
     hooks.clearWorkFolders = [] { ClearRememberedWorkFolders(); };
     hooks.removeListFiles = [] { RemoveLeftoverListFiles(); };
+    hooks.sweepLeftovers = [] {
+        SweepSessionWorkFolders();
+        RemoveLeftoverListFiles();
+    };
     return hooks;
 }
 

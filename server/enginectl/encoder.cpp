@@ -15,7 +15,6 @@ namespace {
 constexpr auto kRequestTimeout = std::chrono::milliseconds(20000);
 constexpr auto kQuitWait = std::chrono::milliseconds(1500);
 constexpr auto kConnectPoll = std::chrono::milliseconds(100);
-constexpr auto kTempFilePause = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
 std::atomic<int> g_pipeCounter { 50000 };
@@ -427,7 +426,6 @@ void CEncoder::DeleteTemporaryFiles(const std::string& folder)
         struct stat info { };
         if (lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
             continue;
-        if (unlink(file.c_str()) == 0)
-            std::this_thread::sleep_for(kTempFilePause);
+        unlink(file.c_str());
     }
 }

@@ -92,6 +92,7 @@ bool HasErrorFrame(int code)
     case kResultDuplicateName:
     case kResultFullUser:
     case kResultFailedPassword:
+    case kResultRefused:
     case kResultFailedUnknown:
         return true;
     default:

@@ -21,6 +21,7 @@ enum ResultCode : int {
     kResultDuplicateName = -15,
     kResultFullUser = -16, // the limit of live streams is reached
     kResultFailedPassword = -17, // "/connect" without the right password (RequirePassword)
+    kResultRefused = -18, // the request is not allowed from where it came
     kResultFailedUnknown = -100,
 };
 
@@ -34,6 +35,7 @@ inline constexpr const char* kTextDuplicateName = "IDS_ERROR_DUPLICATE_NAME";
 inline constexpr const char* kTextFullUser = "IDS_ERROR_FULLUSER";
 inline constexpr const char* kTextFailedUnknown = "IDS_ERROR_FAILED_UNKNOWN";
 inline constexpr const char* kTextFailedPassword = "IDS_ERROR_FAILED_PASSWORD";
+inline constexpr const char* kTextServerOffRefused = "IDS_ERROR_SERVEROFF_REFUSED";
 
 // "&" first (so entities made later are not escaped again), then "<", ">", '"', "'".
 // Nothing else changes.
@@ -62,7 +64,7 @@ std::string PlistDocument(std::string_view dictBody);
 // A dictionary that starts with "result" and "message"; add the request's own keys.
 PlistDict PlistAnswer(int result, std::string_view message = {});
 
-// True for the codes that have an error frame (-3, -11, -12, -14, -15, -16, -17, -100).
+// True for the codes that have an error frame (-3, -11, -12, -14, -15, -16, -17, -18, -100).
 bool HasErrorFrame(int code);
 
 // The error answer of a code: "result" code and "message" the escaped language text

@@ -26,6 +26,15 @@ bool DispatchRequest(std::span<const Route> routes, HttpRequest& request)
     const Route* route = FindRoute(routes, request.Uri());
     if (!route || !route->handler)
         return false;
+    // The API reads and never changes anything by method: "DELETE /connect" must not
+    // make a session, nor "OPTIONS /serverOff" power anything off.
+    if (request.Method() != "GET" && request.Method() != "HEAD") {
+        request.Write("HTTP/1.1 405 Method Not Allowed\r\n"
+                      "Allow: GET, HEAD\r\n"
+                      "Content-Length: 0\r\n"
+                      "Connection: close\r\n\r\n");
+        return true;
+    }
     if (!AdmitRequest(*route, request)) {
         request.SendError(403, "Forbidden");
         return true;

@@ -44,7 +44,6 @@ RangeRequest ParseRange(std::string_view header, uint64_t fileSize)
     std::string_view firstText = TrimBlanks(rangeSet.substr(0, dash));
     std::string_view lastText = TrimBlanks(rangeSet.substr(dash + 1));
 
-    RangeRequest result;
     if (firstText.empty()) {
         // Suffix range: the last N bytes.
         uint64_t count = 0;

@@ -83,7 +83,13 @@ void HttpRequest::SendError(int status, const std::string& text)
 
 std::string GetRequestVar(const HttpRequest& request, const char* name)
 {
-    const std::string& query = request.QueryString();
+    return GetQueryVar(request.QueryString(), name);
+}
+
+std::string GetQueryVar(std::string_view query, const char* name)
+{
+    if (!name)
+        return std::string();
     std::string buffer(kRequestVarBuffer, '\0');
     int length = mg_get_var(query.data(), query.size(), name, buffer.data(), buffer.size());
     if (length < 0)

@@ -59,6 +59,9 @@ private:
     bool m_answered = false;
 };
 
+// The named variable of a raw query string, form-decoded; the rules of GetRequestVar.
+std::string GetQueryVar(std::string_view query, const char* name);
+
 // The named query variable, form-decoded ("%26" gives "&", "+" a blank); the name
 // matches ignoring case. Empty when absent or longer than the 32768-byte decode buffer.
 std::string GetRequestVar(const HttpRequest& request, const char* name);

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
+#include <string_view>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,6 +66,63 @@ void SendBody(HttpRequest& request, int fd, uint64_t offset, uint64_t length)
     }
 }
 
+// The entity tags of an "If-None-Match" list, as they stand ("*" included); a weak
+// tag ("W/...") compares by its opaque part, as the weak comparison does.
+bool EtagListMatches(std::string_view list, std::string_view etag)
+{
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string_view::npos)
+            end = list.size();
+        std::string_view tag = list.substr(start, end - start);
+        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
+            tag.remove_prefix(1);
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
+            tag.remove_suffix(1);
+        if (tag.starts_with("W/"))
+            tag.remove_prefix(2);
+        if (tag == "*" || tag == etag)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// An IMF-fixdate ("Sun, 06 Nov 1994 08:49:37 GMT"); nullopt for anything else.
+std::optional<time_t> ParseHttpDate(const std::string& text)
+{
+    struct tm parts { };
+    const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    if (!end || *end != '\0')
+        return std::nullopt;
+    return timegm(&parts);
+}
+
+// A conditional GET or HEAD whose copy is still current: "If-None-Match" decides
+// when present, otherwise "If-Modified-Since" (a date not after the file's).
+bool ClientCopyIsCurrent(const HttpRequest& request, const std::string& etag, time_t modified)
+{
+    if (std::optional<std::string> tags = request.Header("If-None-Match"))
+        return EtagListMatches(*tags, etag);
+    std::optional<std::string> since = request.Header("If-Modified-Since");
+    if (!since)
+        return false;
+    std::optional<time_t> date = ParseHttpDate(*since);
+    return date && modified <= *date;
+}
+
+void SendNotModified(HttpRequest& request, const std::string& date, const std::string& modified,
+    const std::string& etag)
+{
+    request.Printf("HTTP/1.1 304 Not Modified\r\n"
+                   "Date: %s\r\n"
+                   "Last-Modified: %s\r\n"
+                   "Etag: %s\r\n"
+                   "Connection: close\r\n\r\n",
+        date.c_str(), modified.c_str(), etag.c_str());
+}
+
 void SendUnsatisfiable(HttpRequest& request, uint64_t size, const std::string& date)
 {
     request.Printf("HTTP/1.1 416 Range Not Satisfiable\r\n"
@@ -104,6 +163,12 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
         openError = errno;
     if (openError == 0 && !S_ISREG(info.st_mode))
         openError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    if (openError == ENOENT || openError == ENOTDIR) {
+        // Missing is simply not found: the answer never tells why, so it cannot show
+        // which paths exist behind a link.
+        request.SendError(404, "Not Found");
+        return;
+    }
     if (openError != 0) {
         // The server's own paths and error texts go to the trace, not to the client.
         TraceMessage(kTraceStreamFailure, "qz_mg_send_file : cannot open ('%s'): %s", path.c_str(),
@@ -118,6 +183,11 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
         static_cast<unsigned long>(size));
     const std::string modified = HttpDate(info.st_mtime);
     const std::string date = HttpDate(time(nullptr));
+
+    if (ClientCopyIsCurrent(request, etag, info.st_mtime)) {
+        SendNotModified(request, date, modified, etag);
+        return;
+    }
 
     RangeRequest range;
     std::optional<std::string> rangeHeader = request.Header("Range");

@@ -124,6 +124,13 @@ bool CWebServer::CheckNetwork()
     return false;
 }
 
+namespace {
+
+constexpr const char* kWorkerThreads = "256";
+constexpr const char* kRequestTimeoutMs = "5000";
+
+} // namespace
+
 bool CWebServer::StartLibrary()
 {
     auto server = std::make_unique<RunningServer>();
@@ -131,11 +138,20 @@ bool CWebServer::StartLibrary()
     std::string portText = std::to_string(m_nPort);
     std::string root
         = m_config.documentRoot.empty() ? GetResourceFolder() + "/web" : m_config.documentRoot;
+    // A worker is taken by a connection from its first byte (the library cannot
+    // refuse one before its request line arrives), so idle and slow clients are
+    // outlasted by numbers and a short timeout: more workers than the slow
+    // connections one address plausibly holds, and 5 s for a request's headers. The
+    // same timeout bounds each write, so a download fails only for a reader slower
+    // than one 64 KB chunk in 5 s (about 13 KB/s).
     // clang-format off
     const char* options[] = {
         "listening_ports", portText.c_str(),
         "document_root", root.c_str(),
-        "num_threads", "10",
+        "num_threads", kWorkerThreads,
+        "request_timeout_ms", kRequestTimeoutMs,
+        "listen_backlog", "1024",
+        "connection_queue", "1024",
         "enable_keep_alive", "no",
         "enable_directory_listing", "no",
         "max_request_size", "16384",
@@ -183,6 +199,8 @@ bool CWebServer::Start()
         m_nLastError = kWebErrorAlreadyRunning;
         return false;
     }
+    if (m_hooks.sweepLeftovers)
+        m_hooks.sweepLeftovers();
     if (!StartLibrary()) {
         m_nLastError = kWebErrorLibrary;
         return false;
@@ -223,4 +241,6 @@ void CWebServer::CleanUp()
         m_hooks.removeEngineFiles();
     if (m_hooks.removeListFiles)
         m_hooks.removeListFiles();
+    if (m_hooks.sweepLeftovers)
+        m_hooks.sweepLeftovers();
 }

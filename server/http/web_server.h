@@ -48,6 +48,10 @@ struct WebServerHooks {
     std::function<void()> removeEngineFiles;
     // Removes the one-time list files nobody fetched.
     std::function<void()> removeListFiles;
+    // Deletes every session work folder and list file left in the services folder,
+    // remembered or not: before the library starts (the left-overs of a killed run)
+    // and at the end of every stop.
+    std::function<void()> sweepLeftovers;
 };
 
 struct WebServerConfig {

@@ -37,8 +37,7 @@ void OnNotifyFileDownload(HttpRequest& request)
     // A missing file goes to the sender, which answers it as it answers every file
     // that cannot be opened; one that exists but resolves outside its share is not
     // found.
-    if (PathExists(mapping.diskPath)
-        && !IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName))) {
+    if (PathExists(mapping.diskPath) && !IsMappedInsideShare(mapping)) {
         request.SendError(404, "Not Found");
         return;
     }

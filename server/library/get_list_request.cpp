@@ -65,7 +65,7 @@ void ResponseGetList(
         return;
     }
     std::string name;
-    if (!MakeAndGetXmlFile(document, name)) {
+    if (!MakeAndGetXmlFile(document, name, request.RemoteAddress())) {
         WriteAnswerDocument(request, MakeErrorAnswer(kResultFailedUnknown, kTextFailedUnknown));
         return;
     }

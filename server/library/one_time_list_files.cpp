@@ -4,6 +4,7 @@
 #include "config/trace.h"
 #include "http/request.h"
 #include "http/send_file.h"
+#include "library/list_file_book.h"
 #include "platform/file_io.h"
 #include "platform/places.h"
 #include "platform/temp_names.h"
@@ -26,14 +27,51 @@ std::string NewListFile(const std::string& folder)
     return path;
 }
 
+ListFileBook& Book()
+{
+    static ListFileBook book([] { return std::chrono::steady_clock::now(); });
+    return book;
+}
+
+void DeleteListFiles(const std::string& folder, const std::vector<std::string>& names)
+{
+    for (const std::string& name : names)
+        unlink((folder + "/" + name).c_str());
+}
+
+// Enters a new file in the book; false (file deleted) when the server holds too many.
+bool EnterInBook(const std::string& folder, const std::string& name, const std::string& client)
+{
+    std::vector<std::string> doomed;
+    const bool admitted = Book().Enter(client, name, doomed);
+    DeleteListFiles(folder, doomed);
+    if (!admitted) {
+        unlink((folder + "/" + name).c_str());
+        TraceMessage(kTraceProgress, "MakeAndGetXmlFile : too many unfetched list files");
+    }
+    return admitted;
+}
+
 } // namespace
 
 bool MakeAndGetXmlFile(const std::string& document, std::string& name)
+{
+    return MakeAndGetXmlFile(document, name, std::string());
+}
+
+size_t PendingListFileCount()
+{
+    return Book().Count();
+}
+
+bool MakeAndGetXmlFile(const std::string& document, std::string& name, const std::string& client)
 {
     const std::string folder = GetServicesFolder();
     const bool fresh = name.empty();
     if (fresh) {
         name = GetFileNameOf(NewListFile(folder));
+        if (!name.empty() && !EnterInBook(folder, name, client))
+            name.clear();
     } else if (!IsTempListFileName(name)) {
         name.clear();
     }
@@ -47,6 +85,8 @@ bool MakeAndGetXmlFile(const std::string& document, std::string& name)
     if (!ReplaceFileWhole(path, document)) {
         if (fresh)
             unlink(path.c_str());
+        if (fresh)
+            Book().Remove(name);
         TraceMessage(kTraceProgress, "MakeAndGetXmlFile : cannot write ('%s')", path.c_str());
         name.clear();
         return false;
@@ -72,6 +112,7 @@ void OnNotifyXML(HttpRequest& request)
             // the one whose unlink succeeds sends it, and nothing is left behind.
             UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
             if (file && unlink(path.c_str()) == 0) {
+                Book().Remove(name);
                 qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.Get()));
             } else {
                 // The detail stays in the trace: the server's folders are nobody's business.
@@ -94,4 +135,5 @@ void RemoveLeftoverListFiles()
         if (IsTempListFileName(name))
             unlink((services + "/" + name).c_str());
     }
+    Book().Clear();
 }

@@ -13,6 +13,11 @@ class HttpRequest;
 // new list file is created and its bare name returned in name; a given name must
 // be a list file name and is used in the services folder. False (and name empty)
 // when the file cannot be made or written; nothing is left behind then.
+//
+// A new file is entered in the book of unfetched list files under client (the
+// requester's address): files expire unfetched after 5 minutes, a client keeps at most
+// 16 (its oldest goes) and the server 1,000 (a new one is refused).
+bool MakeAndGetXmlFile(const std::string& document, std::string& name, const std::string& client);
 bool MakeAndGetXmlFile(const std::string& document, std::string& name);
 
 // The handler of "/xml/" (request_handlers.h) serves the list file that the URI names exactly once
@@ -20,5 +25,8 @@ bool MakeAndGetXmlFile(const std::string& document, std::string& name);
 // that cannot be opened). HEAD shows the headers and keeps the file.
 
 // Deletes the list files ("fil" + hex + ".tmp") nobody fetched from the services
-// folder (server stop).
+// folder and empties the book (server start and stop).
 void RemoveLeftoverListFiles();
+
+// Unfetched list files in the book.
+size_t PendingListFileCount();

@@ -36,6 +36,11 @@ unsigned HexDigitValue(unsigned char c)
     return (c <= '9' ? c - 48u : c - 55u) & 0x0Fu;
 }
 
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 bool HasParentComponent(const std::string& path)
 {
     size_t start = 0;
@@ -60,7 +65,9 @@ std::string DecodePathValue(const std::string& text)
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<unsigned char>(text[i]);
-        if (c == '%' && i + 2 < text.size()) {
+        // A '%' that is not followed by two hexadecimal digits is a character of the
+        // name itself ("%n%s%x.mp4"), not an escape.
+        if (c == '%' && i + 2 < text.size() && IsHexDigit(text[i + 1]) && IsHexDigit(text[i + 2])) {
             unsigned high = HexDigitValue(static_cast<unsigned char>(text[i + 1]));
             unsigned low = HexDigitValue(static_cast<unsigned char>(text[i + 2]));
             out += static_cast<char>((high << 4) | low);

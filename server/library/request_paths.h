@@ -12,7 +12,8 @@
 // The second percent-decoding of a path value. A value made only of letters,
 // digits, '%', '/' and '.' was percent-encoded twice by the client and is decoded
 // once more; any other value (blanks, hyphens, brackets, invalid UTF-8) is taken
-// literally. The result may hold any bytes.
+// literally. A '%' that two hexadecimal digits do not follow stays as it is, so a
+// name such as "%n%s%x.mp4" can be reached. The result may hold any bytes.
 std::string DecodePathValue(const std::string& text);
 
 enum class RequestPathKind {

@@ -11,6 +11,13 @@
 // is) the folder, itself resolved. False for anything that cannot be resolved.
 bool IsInsideShare(const std::string& path, const std::string& shareFolder);
 
+struct RequestPathMapping;
+
+// The one check every request that opens a file goes through (downloads, thumbnails,
+// live play, conversions): the mapping succeeded and the path, links resolved, lies
+// inside the share it named. A file that does not exist is not confined either.
+bool IsMappedInsideShare(const RequestPathMapping& mapping);
+
 // The relative folder of a request path: leading, trailing and repeated slashes
 // dropped ("/Movies//Kids/" gives "Movies/Kids").
 std::string NormalizeRequestFolder(const std::string& requestPath);

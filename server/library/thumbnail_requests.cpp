@@ -26,6 +26,7 @@ bool EndsWith(const std::string& text, std::string_view tail)
 bool IsThumbnailName(const std::string& name)
 {
     return !name.empty() && !HasDotDotComponent(name) && name.find('\\') == std::string::npos
+        && name.find('\0') == std::string::npos
         && (EndsWith(name, "_s.jpg") || EndsWith(name, "_l.jpg"));
 }
 
@@ -49,8 +50,7 @@ void OnNotifyGetThumbnail(HttpRequest& request)
         return; // nothing is sent
 
     const RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::File);
-    if (mapping.status != RequestPathStatus::Mapped
-        || !IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName))) {
+    if (!IsMappedInsideShare(mapping)) {
         request.SendError(404, "Not Found");
         return;
     }
@@ -65,9 +65,10 @@ void OnNotifyThumb(HttpRequest& request)
 {
     const std::string& uri = request.Uri();
     TraceMessage(kTraceRequest, " - Noti OnNotifyThumb: ('%s')", uri.c_str());
-    // The library has percent-decoded the URI already; decoding again would change
-    // names that hold a '%'.
-    const std::string name = uri.substr(std::min(uri.size(), kThumbPrefix.size()));
+    // The client encodes the path twice, as for downloads: the library has decoded
+    // it once, DecodePathValue decodes a twice-encoded name (Korean, blanks, '&')
+    // again and leaves a '%' without two hex digits after it as it is.
+    const std::string name = DecodePathValue(uri.substr(std::min(uri.size(), kThumbPrefix.size())));
     TraceMessage(kTraceRequest, " - Noti OnNotifyThumb Step2 : ('%s')", name.c_str());
     const std::string services = GetServicesFolder();
     const std::string file = services + "/" + name;

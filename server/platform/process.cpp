@@ -20,10 +20,21 @@ std::vector<std::string> SplitCommandLine(const std::string& text)
     bool quoted = false;
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        if (c == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
-            word += '"';
+        if (c == '\\') {
+            size_t end = text.find_first_not_of('\\', i);
+            size_t run = (end == std::string::npos ? text.size() : end) - i;
+            if (i + run < text.size() && text[i + run] == '"') {
+                word.append(run / 2, '\\');
+                if (run % 2 == 1)
+                    word += '"';
+                else
+                    quoted = !quoted;
+                i += run; // the quote is taken too
+            } else {
+                word.append(run, '\\');
+                i += run - 1;
+            }
             inWord = true;
-            ++i;
         } else if (c == '"') {
             quoted = !quoted;
             inWord = true; // "" is an empty word

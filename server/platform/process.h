@@ -14,8 +14,11 @@
 #include <vector>
 
 // Splits a command line into words: blanks outside double quotes separate words,
-// double quotes group and are dropped, \" is a literal quote. Other backslashes
-// are kept as they are (they are path characters).
+// double quotes group and are dropped. Backslashes are path characters and kept as
+// they are, except in a run that ends at a double quote: there 2n backslashes give
+// n and the quote groups, 2n+1 give n and a literal quote (so \" is a quote, and a
+// quoted path that ends in a backslash is written with two before its closing
+// quote). Any other byte, a newline included, is part of the word it stands in.
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
 // One started process. Owning it means owning its end: destroying a process that

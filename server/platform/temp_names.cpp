@@ -1,23 +1,36 @@
 #include "platform/temp_names.h"
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr unsigned kNameCount = 0xFFFF; // the numbers 1 to FFFF
+constexpr std::string_view kPrefix = "fil";
+constexpr std::string_view kSuffix = ".tmp";
+constexpr int kAttempts = 8; // a clash of 128 random bits means the source is broken
 
-// Starts where the clock points, as the names of one run should not all collide
-// with the left-overs of another.
-unsigned FirstNumber()
+bool RandomHex(std::string& out)
 {
-    static std::atomic<unsigned> next { static_cast<unsigned>(
-        std::chrono::steady_clock::now().time_since_epoch().count()) };
-    return next.fetch_add(1);
+    uint8_t bytes[kTempListRandomDigits / 2];
+    size_t got = 0;
+    while (got < sizeof bytes) {
+        ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<size_t>(n);
+    }
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    out.clear();
+    for (uint8_t byte : bytes) {
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 0x0F];
+    }
+    return true;
 }
 
 } // namespace
@@ -26,12 +39,11 @@ std::string CreateTempListFile(const std::string& folder)
 {
     if (folder.empty())
         return std::string();
-    unsigned start = FirstNumber();
-    for (unsigned tried = 0; tried < kNameCount; ++tried) {
-        unsigned number = (start + tried) % kNameCount + 1;
-        char name[16];
-        std::snprintf(name, sizeof(name), "fil%X.tmp", number);
-        std::string path = folder + "/" + name;
+    std::string digits;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!RandomHex(digits))
+            return std::string();
+        std::string path = folder + "/" + std::string(kPrefix) + digits + std::string(kSuffix);
         int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             close(fd);
@@ -45,14 +57,13 @@ std::string CreateTempListFile(const std::string& folder)
 
 bool IsTempListFileName(const std::string& name)
 {
-    if (name.size() < 8 || name.size() > 11)
+    if (name.size() != kPrefix.size() + kTempListRandomDigits + kSuffix.size())
         return false;
-    if (name.compare(0, 3, "fil") != 0 || name.compare(name.size() - 4, 4, ".tmp") != 0)
+    if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix))
         return false;
-    for (size_t i = 3; i < name.size() - 4; ++i) {
+    for (size_t i = kPrefix.size(); i < kPrefix.size() + kTempListRandomDigits; ++i) {
         char c = name[i];
-        bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (!hex)
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
             return false;
     }
     return true;

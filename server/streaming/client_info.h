@@ -113,6 +113,9 @@ public:
     std::atomic<int> nIsPrepareSeeking { 0 };
     std::atomic<int> nLastSeeking { 0 };
     std::atomic<int> bCancelSeeking { 0 };
+    // The segment at which an engine that died was restarted; a second death there
+    // ends play. 0: none since the play started.
+    std::atomic<int> nRevivedSegment { 0 };
     std::atomic<int> nBandwidth { -1 }; // variant asked for last; -1: none
     std::atomic<int> nLastBandwidth { -1 }; // variant of the last segment served
     // Seconds since the last segment request, counted by the watcher thread.

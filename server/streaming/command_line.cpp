@@ -119,9 +119,14 @@ std::string MakeLiveThreadsOption(unsigned processors)
 std::string EscapeQuotes(const std::string& text)
 {
     std::string escaped;
+    size_t backslashes = 0; // the run of backslashes just copied
     for (char c : text) {
-        if (c == '"')
-            escaped += '\\';
+        if (c == '"') {
+            escaped.append(backslashes + 1, '\\'); // the run doubled, then \"
+            backslashes = 0;
+        } else {
+            backslashes = c == '\\' ? backslashes + 1 : 0;
+        }
         escaped += c;
     }
     return escaped;
@@ -129,7 +134,12 @@ std::string EscapeQuotes(const std::string& text)
 
 std::string QuoteForCommandLine(const std::string& path)
 {
-    return '"' + EscapeQuotes(path) + '"';
+    std::string quoted = '"' + EscapeQuotes(path);
+    // A run of backslashes at the end stands before the closing quote: doubled.
+    size_t last = path.find_last_not_of('\\');
+    size_t trailing = last == std::string::npos ? path.size() : path.size() - last - 1;
+    quoted.append(trailing, '\\');
+    return quoted + '"';
 }
 
 std::string MakeSubtitleOptions(

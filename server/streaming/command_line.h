@@ -38,10 +38,14 @@ std::string MakeFrameRateOption(float frameRate);
 // cores serve several clients at once), "threads=auto" otherwise.
 std::string MakeLiveThreadsOption(unsigned processors);
 
-// The double-quoted form of a path for the engine's command line: quotes group a
-// word with blanks, and a quote inside the path is written \".
+// The double-quoted form of a path for the engine's command line, which the
+// engine-side splitter (SplitCommandLine) gives back byte for byte whatever the
+// name holds: quotes group a word with blanks, a quote inside the path is written
+// \", and backslashes that stand before a quote (or before the closing quote) are
+// doubled.
 std::string QuoteForCommandLine(const std::string& path);
-// The same without the outer quotes, for a path that a template quotes itself.
+// The same without the outer quotes, for text that a template quotes itself and
+// follows with more text inside the quotes (not with the closing quote).
 std::string EscapeQuotes(const std::string& text);
 
 // Options that burn the ASS script scriptBase + ".ass" into the picture with the

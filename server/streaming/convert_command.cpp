@@ -3,6 +3,7 @@
 #include "config/trace.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
+#include "library/share_confine.h"
 #include "streaming/command_line.h"
 #include "streaming/subtitle_script.h"
 
@@ -12,11 +13,11 @@ std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
 {
     RequestPathMapping mapping;
     if (!job.localPath.empty()) {
-        mapping.diskPath = job.localPath;
+        mapping.diskPath = job.localPath; // dropped on the window: the person chose it
     } else {
         mapping = MapRequestPath(job.sourcePath, RequestPathKind::File);
-        if (mapping.status != RequestPathStatus::Mapped)
-            return {};
+        if (!IsMappedInsideShare(mapping))
+            return {}; // a link out of the share is not converted, as it is not downloaded
     }
     std::string codecId;
     double frameRate = 0;

@@ -24,31 +24,66 @@ std::string BaseUrl(const std::string& host, unsigned port)
 
 } // namespace
 
+namespace {
+
+// A decimal fraction after the seconds ("07.5", "02.500"): phones send the duration
+// with milliseconds, and the play time field's 10-character cut may leave only the
+// point ("00:01:02."). True when text[start, end) is "." and up to 9 digits; roundUp
+// tells whether any of them is not 0.
+bool ReadSecondsFraction(const std::string& text, size_t start, size_t end, bool& roundUp)
+{
+    if (end - start > 10 || text[start] != '.')
+        return false;
+    roundUp = false;
+    for (size_t i = start + 1; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        roundUp = roundUp || text[i] != '0';
+    }
+    return true;
+}
+
+} // namespace
+
 std::optional<int64_t> ParsePlayTime(const std::string& text)
 {
     if (text.empty())
         return std::nullopt;
     static constexpr int64_t kFieldSeconds[] = { 3600, 60, 1 };
+    constexpr int kSecondsField = 2;
     int64_t total = 0;
     size_t start = 0;
     for (int field = 0; field < 3 && start <= text.size(); ++field) {
         size_t end = text.find(':', start);
         if (end == std::string::npos)
             end = text.size();
-        if (end == start || end - start > 9)
+        size_t digitsEnd = field == kSecondsField ? std::min(text.find('.', start), end) : end;
+        if (digitsEnd == start || digitsEnd - start > 9)
             return std::nullopt;
         int64_t value = 0;
-        for (size_t i = start; i < end; ++i) {
+        for (size_t i = start; i < digitsEnd; ++i) {
             if (text[i] < '0' || text[i] > '9')
                 return std::nullopt;
             value = value * 10 + (text[i] - '0');
         }
-        total += value * kFieldSeconds[field];
+        // A part of a second still needs its segment: the fraction rounds up.
+        bool roundUp = false;
+        if (digitsEnd != end && !ReadSecondsFraction(text, digitsEnd, end, roundUp))
+            return std::nullopt;
+        total += value * kFieldSeconds[field] + (roundUp ? 1 : 0);
         if (total > kMaxPlaySeconds)
             return std::nullopt;
         start = end + 1;
     }
     return total;
+}
+
+int SegmentCountForDuration(int64_t durationMs)
+{
+    constexpr int64_t kSegmentMs = int64_t { kSegmentSeconds } * 1000;
+    if (durationMs <= 0)
+        return 0;
+    return static_cast<int>(durationMs / kSegmentMs + (durationMs % kSegmentMs != 0 ? 1 : 0));
 }
 
 int SegmentCountFor(int64_t totalSeconds)

@@ -18,12 +18,16 @@ inline constexpr const char* kMasterPlaylistName = "files.m3u8";
 inline constexpr int64_t kMaxPlaySeconds = 24 * 3600;
 
 // Seconds of a play time "H:M:S" (fewer fields allowed: "H" or "H:M"; fields after
-// the third are ignored). nullopt when the text is empty, a field is not decimal
-// digits, or the total passes kMaxPlaySeconds.
+// the third are ignored). The seconds may carry a decimal fraction ("00:00:07.5",
+// or only the point where a cut ended the text), which rounds up to the next whole
+// second. nullopt when the text is empty, a field
+// is not decimal digits, or the total passes kMaxPlaySeconds.
 std::optional<int64_t> ParsePlayTime(const std::string& text);
 
 // Number of 5-second segments that cover totalSeconds (the last one may be short).
 int SegmentCountFor(int64_t totalSeconds);
+// The same for a media duration in milliseconds.
+int SegmentCountForDuration(int64_t durationMs);
 
 // The BANDWIDTH a variant advertises (1 to 4), 0 for others.
 int PresetBandwidth(int variant);
@@ -64,5 +68,9 @@ bool WritePlaylists(
 
 // Writes the playlists of the session clientId for the play time and sets its
 // nMaxTSNum to the segment count. 1 on success, 0 when no session has that id, the
-// play time is not valid or the files cannot be written.
-int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime);
+// play time is not valid or the files cannot be written. The client's play time is
+// only a claim: given the file's real duration, the count never passes what that
+// duration needs, so no client can make the server list (and encode) a day of
+// segments for a short clip. The work folder is remembered for clean-up at once.
+int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime,
+    std::optional<int64_t> mediaDurationMs = std::nullopt);

@@ -3,6 +3,7 @@
 #include "config/trace.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
+#include "library/share_confine.h"
 #include "library/shared_folders.h"
 #include "platform/places.h"
 #include "streaming/client_info.h"
@@ -31,9 +32,10 @@ long LeadingNumber(const std::string& text)
 std::string ResolveSessionFilePath(const std::string& storedPath)
 {
     // The stored path has been decoded once already; mapping refuses ".." and
-    // unknown shares like every request path.
+    // unknown shares like every request path, and a link out of the share is refused
+    // as downloads refuse it (the file may have been swapped for one since "/play").
     RequestPathMapping mapping = MapDecodedRequestPath(storedPath, RequestPathKind::File);
-    return mapping.status == RequestPathStatus::Mapped ? mapping.diskPath : std::string();
+    return IsMappedInsideShare(mapping) ? mapping.diskPath : std::string();
 }
 
 bool MakeLiveCommandLine(

@@ -7,7 +7,9 @@
 #include "http/client_ids.h"
 #include "http/request.h"
 #include "http/web_server.h"
+#include "library/media_properties.h"
 #include "library/request_paths.h"
+#include "library/share_confine.h"
 #include "platform/places.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
@@ -26,6 +28,15 @@ bool IsRegularFile(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// The file's real duration, when it can be read; the playlists never list more.
+std::optional<int64_t> MediaDurationOf(const std::string& path)
+{
+    MediaProperties properties;
+    if (!ReadMediaProperties(path, properties) || properties.durationMs <= 0)
+        return std::nullopt;
+    return properties.durationMs;
+}
+
 // A play request starts a new stream: the engine of the one before stops and its
 // segments go, so no segment of the earlier file (or screen) is ever served for
 // this one, and nothing is served until a variant playlist starts the new run.
@@ -36,6 +47,7 @@ void EndEarlierStream(ClientInfo& session)
     session.nLastReqTSNum = 0;
     session.nLastMadeTSNum = 0;
     session.nLastBandwidth = -1;
+    session.nRevivedSegment = 0;
     RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
 }
 
@@ -52,11 +64,12 @@ int PreparePlay(const PlayInput& input, std::string& url)
     if (!QZ_IsLiveClientRoomFor(*session))
         return kResultFullUser;
     RequestPathMapping mapping = MapRequestPath(input.path, RequestPathKind::File);
-    if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath))
+    // A link that leads out of its share is not there, as for downloads.
+    if (!IsMappedInsideShare(mapping) || !IsRegularFile(mapping.diskPath))
         return kResultNotExist;
     EndEarlierStream(*session);
     session->SetConnType(input.conntype); // the playlist writer reads it
-    if (!QZ_MakeM3u8(input.id, input.playtime))
+    if (!QZ_MakeM3u8(input.id, input.playtime, MediaDurationOf(mapping.diskPath)))
         return kResultFailedUnknown;
     QZ_EditClientInfo(
         input.id, input.path, input.width, input.height, input.ostype, input.conntype);

@@ -218,6 +218,34 @@ void Seek(HttpRequest& request, ClientInfo& session, SegmentName name, const std
     Serve(request, session, file, false);
 }
 
+// An engine that ended while its session still plays, with no seek restarting it,
+// died (it was killed, or crashed): nothing told the session, and no segment would
+// ever come. A seek stops and restarts the engine under the engine-start lock, so
+// once that lock is free the engine's state is settled.
+bool EngineDied(ClientInfo& session)
+{
+    if (session.nIsPlay != 1 || session.nIsPrepareSeeking == 1 || IsReleased(session))
+        return false;
+    std::lock_guard startLock(EngineStartLock());
+    return session.nIsPlay == 1 && session.nIsPrepareSeeking == 0 && !IsLiveEngineRunning(session);
+}
+
+// Play ends as after an engine error notice: the engine stopped, the session no
+// longer playing, and the request told the file will not come.
+void EndPlayAfterRepeatedDeath(HttpRequest& request, ClientInfo& session, int j)
+{
+    TraceMessage(kTraceStreamFailure, "qz_play_file : engine died again at %d: play ends", j);
+    {
+        std::lock_guard startLock(EngineStartLock());
+        session.StopENC();
+        session.nIsPlay = 0;
+        session.nIsPrepareSeeking = 0;
+        session.nLastSeeking = 0;
+        session.bCancelSeeking = 0;
+    }
+    SendNotFound(request);
+}
+
 // True when the request follows the last one served in the same variant. A first
 // request after the variant playlist (nothing served yet) is not a change of
 // variant: the engine the playlist request started is the right one.
@@ -285,8 +313,19 @@ void qz_play_file(HttpRequest& request)
     SessionSegments segments(*session, name->variant, SessionSegments::Purpose::InSequence);
     SegmentServingLimits limits = CurrentLimits();
     if (WaitForSegments(j, session->nMaxTSNum, segments, *limits.clock, limits.stallLimit)
-        != SegmentWait::Ready)
+        != SegmentWait::Ready) {
+        if (!EngineDied(*session))
+            return;
+        // The engine died under a playing stream: restart it once at this segment,
+        // as a seek does; a second death at the same segment ends play.
+        if (session->nRevivedSegment.exchange(j) == j) {
+            EndPlayAfterRepeatedDeath(request, *session, j);
+            return;
+        }
+        TraceMessage(kTraceLive, "qz_play_file : engine died, restarting at %d", j);
+        Seek(request, *session, *name, file);
         return;
+    }
     session->nLastReqTSNum = j;
     Serve(request, *session, file, true);
 }

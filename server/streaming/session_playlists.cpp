@@ -7,6 +7,9 @@
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/session_list.h"
+#include "streaming/work_folders.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -29,7 +32,8 @@ void TraceMasterChoice(MasterChoice choice, const std::string& connType)
 
 } // namespace
 
-int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime)
+int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime,
+    std::optional<int64_t> mediaDurationMs)
 {
     TraceMessage(kTraceLive, "<<QZ_MakeM3u8   START: (szID:'%s', szPlayTime:'%s')",
         clientId.c_str(), playTime.c_str());
@@ -38,12 +42,15 @@ int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime)
     if (!seconds || !session)
         return 0;
     int count = SegmentCountFor(*seconds);
+    if (mediaDurationMs && *mediaDurationMs > 0)
+        count = std::min(count, SegmentCountForDuration(*mediaDurationMs));
 
     // URLs point the client back at the host it connected under, on the external port.
     PlaylistTarget target { FindClientHost(clientId).value_or(""),
         static_cast<unsigned>(g_nExtPort.load()), clientId };
     std::string folder = GetSessionWorkFolder(clientId);
     CreateFolderPath(folder);
+    RememberWorkFolder(folder); // swept at stop even if no engine ever starts
     std::string connType = session->ConnType();
     MasterChoice choice = ChooseMasterVariants(
         ReadSettingInt(kKeyFixedBandwidth, kDefaultFixedBandwidth), connType);

@@ -6,16 +6,12 @@
 #include "platform/temp_names.h"
 
 #include <algorithm>
-#include <chrono>
 #include <dirent.h>
 #include <mutex>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
-
-constexpr auto kFolderPause = std::chrono::milliseconds(100);
 
 std::mutex g_lock;
 std::vector<std::string> g_folders; // guarded by g_lock
@@ -75,9 +71,27 @@ void ClearWorkFolder(const std::string& folder)
         if (GetExtensionOf(name) != "m3u8")
             unlink((folder + "/" + name).c_str());
     }
-    std::this_thread::sleep_for(kFolderPause);
     DeleteFolderTree(folder);
-    std::this_thread::sleep_for(kFolderPause);
+}
+
+bool IsSessionWorkFolderName(const std::string& name)
+{
+    static constexpr size_t kClientIdDigits = 32;
+    return name.size() == kClientIdDigits && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+    });
+}
+
+void SweepSessionWorkFolders()
+{
+    ForgetAllWorkFolders();
+    const std::string services = GetServicesFolder();
+    if (services.empty())
+        return;
+    for (const std::string& name : ListFolder(services, FolderEntries::Folders)) {
+        if (IsSessionWorkFolderName(name))
+            DeleteFolderTree(services + "/" + name);
+    }
 }
 
 void ClearRememberedWorkFolders()

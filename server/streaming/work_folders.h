@@ -15,9 +15,18 @@ std::vector<std::string> RememberedWorkFolders();
 void ForgetAllWorkFolders();
 
 // Deletes the files of folder except playlists (".m3u8"; subfolders are skipped),
-// pauses 100 ms, deletes the folder with whatever is left, pauses 100 ms. Only
-// folders inside the services folder are touched.
+// then the folder with whatever is left. Only folders inside the services folder are
+// touched. There is no pause: an engine that still holds a segment open keeps writing
+// to a file that no longer has a name, and nothing waits for it.
 void ClearWorkFolder(const std::string& folder);
+
+// True for the name of a session work folder: a client id, 32 upper-case hexadecimal
+// digits.
+bool IsSessionWorkFolderName(const std::string& name);
+
+// Deletes every session work folder in the services folder, remembered or not (the
+// left-overs of a run that was killed), and forgets them all (server start and stop).
+void SweepSessionWorkFolders();
 
 // Clears and forgets every remembered folder (server stop).
 void ClearRememberedWorkFolders();

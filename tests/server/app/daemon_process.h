@@ -81,6 +81,7 @@ public:
     }
 
     void Signal(int signal) const { kill(m_pid, signal); }
+    pid_t Pid() const { return m_pid; }
 
     // The exit status, or nullopt when it has not ended in time (or died of a signal: -signal).
     std::optional<int> WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20))

@@ -219,6 +219,17 @@ TEST(EngineCommandLineSplit, QuotesGroupAndAreDropped)
     EXPECT_TRUE(SplitCommandLine("   ").empty());
 }
 
+TEST(EngineCommandLineSplit, BackslashRunsCountOnlyBeforeAQuote)
+{
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(SplitCommandLine("\"C:\\dir\\\\\" x"), (Words { "C:\\dir\\", "x" }));
+    EXPECT_EQ(SplitCommandLine("a\\\\\\\"b"), (Words { "a\\\"b" }));
+    EXPECT_EQ(SplitCommandLine("a\\\\b c\\"), (Words { "a\\\\b", "c\\" }));
+    EXPECT_EQ(
+        SplitCommandLine("\"line\none\" \"tab\there\""), (Words { "line\none", "tab\there" }));
+    EXPECT_EQ(SplitCommandLine("\"open"), (Words { "open" }));
+}
+
 TEST(EnginePipes, NumbersStartAbove50000AndTheFolderIsPrivate)
 {
     int first = NextEnginePipeNumber();

@@ -1,8 +1,11 @@
 // "/serverOff" through the core controller: the answer comes first, then the server
 // stops and the shutdown command runs (here a harmless one that leaves a marker).
 
+#include "config/settings.h"
+#include "config/texts.h"
 #include "core/core_controller.h"
 #include "core/session_hooks.h"
+#include "http/answer.h"
 #include "server/http/session_http_fixture.h"
 #include "skin/message_loop.h"
 
@@ -106,6 +109,31 @@ TEST_F(ServerOffTest, AFailingShutdownCommandStillAnswersSuccessAndLeavesTheServ
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }));
     EXPECT_TRUE(WaitFor([&] { return !m_controller->IsServerRunning(); }));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ServerOffTest, SwitchedOffBySettingItIsRefusedAndTheServerKeepsRunning)
+{
+    std::string marker = m_data / "powered-off";
+    ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + marker + "'");
+    StartThroughController();
+    SetSettingString("", kSettingSection, kKeyAllowServerOff, "0");
+    HttpReply reply = Get("/serverOff");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(PlistValue(reply.body, "result"), "-18");
+    EXPECT_EQ(PlistValue(reply.body, "message"), XmlEscape(LookupText(kTextServerOffRefused)));
+    EXPECT_NE(LookupText(kTextServerOffRefused), kTextServerOffRefused);
+    // The server still answers, so no stop was started behind the refusal.
+    EXPECT_EQ(Get("/connect").status, 200);
+    EXPECT_TRUE(m_controller->IsServerRunning());
+    EXPECT_FALSE(std::filesystem::exists(marker));
+
+    SetSettingString("", kSettingSection, kKeyAllowServerOff, "1");
+    EXPECT_EQ(PlistValue(Get("/serverOff").body, "result"), "0");
+    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }));
 }
 
 } // namespace

@@ -47,8 +47,16 @@ TEST_F(WebServerTest, StoppingAStoppedServerFailsWithCode6AndStillCleansUp)
     fs::create_directories(services + "/ABCDEF0123/keep");
     WriteFileText(services + "/ABCDEF0123/vemba-1-1.ts", "ts");
     WriteFileText(services + "/ABCDEF0123/files.m3u8", "m3u8");
-    for (const char* name :
-        { "fil1A.tmp", "filFFFF.tmp", "keep.tmp", "filXYZ.tmp", "fil12345.tmp" })
+    // A killed run's session folder that nobody remembers, and a share's thumbnails.
+    const std::string killed = services + "/0123456789ABCDEF0123456789ABCDEF";
+    fs::create_directories(killed);
+    WriteFileText(killed + "/vemba-1-3.ts.part", "ts");
+    fs::create_directories(services + "/Movies");
+    WriteFileText(services + "/Movies/clip.mp4_s.jpg", "jpeg");
+    const std::string listA = "fil" + std::string(32, 'A') + ".tmp";
+    const std::string list0 = "fil" + std::string(32, '0') + ".tmp";
+    for (const std::string& name : { listA, list0, std::string("keep.tmp"),
+             std::string("filXYZ.tmp"), std::string("fil1A.tmp") })
         WriteFileText(services + "/" + name, "list");
     TempFolder outside;
     WriteFileText(outside / "a.ts", "not ours");
@@ -65,14 +73,34 @@ TEST_F(WebServerTest, StoppingAStoppedServerFailsWithCode6AndStillCleansUp)
     EXPECT_FALSE(server->Stop());
     EXPECT_EQ(server->m_nLastError, kWebErrorNotRunning);
     EXPECT_FALSE(fs::exists(services + "/ABCDEF0123"));
-    EXPECT_FALSE(fs::exists(services + "/abcdef0123"));
-    EXPECT_FALSE(fs::exists(services + "/fil1A.tmp"));
-    EXPECT_FALSE(fs::exists(services + "/filFFFF.tmp"));
+    EXPECT_FALSE(fs::exists(killed));
+    EXPECT_TRUE(fs::exists(services + "/Movies/clip.mp4_s.jpg"));
+    EXPECT_FALSE(fs::exists(services + "/" + listA));
+    EXPECT_FALSE(fs::exists(services + "/" + list0));
     EXPECT_TRUE(fs::exists(services + "/keep.tmp"));
     EXPECT_TRUE(fs::exists(services + "/filXYZ.tmp"));
-    EXPECT_TRUE(fs::exists(services + "/fil12345.tmp"));
+    EXPECT_TRUE(fs::exists(services + "/fil1A.tmp"));
     EXPECT_TRUE(fs::exists(outside / "a.ts")) << "a folder outside the services folder was touched";
     EXPECT_TRUE(RememberedWorkFolders().empty());
+}
+
+TEST_F(WebServerTest, StartSweepsTheSessionFoldersAndListFilesOfAKilledRun)
+{
+    WriteGoodSettings();
+    const std::string services = GetServicesFolder();
+    const std::string killed = services + "/FEDCBA9876543210FEDCBA9876543210";
+    fs::create_directories(killed);
+    WriteFileText(killed + "/vemba-2-9.ts", "ts");
+    const std::string list = services + "/fil" + std::string(32, 'C') + ".tmp";
+    WriteFileText(list, "list");
+    fs::create_directories(services + "/Movies");
+    WriteFileText(services + "/Movies/clip.mp4_s.jpg", "jpeg");
+    auto server = MakeServer();
+    ASSERT_TRUE(server->Start());
+    EXPECT_FALSE(fs::exists(killed));
+    EXPECT_FALSE(fs::exists(list));
+    EXPECT_TRUE(fs::exists(services + "/Movies/clip.mp4_s.jpg"));
+    EXPECT_TRUE(server->Stop());
 }
 
 TEST_F(WebServerTest, ASuccessfulStartForgetsOldWorkFolders)

@@ -122,7 +122,71 @@ TEST_F(Download, RefusalsFindNothing)
     // A link that stays inside is followed.
     fs::create_symlink(server.MediaFolder() + "/Kids/a.avi", server.MediaFolder() + "/inside.avi");
     EXPECT_EQ(server.Get("/file_download/Movies/inside.avi").body, content);
-    // A missing file under a known share, and a folder: the sender's error page.
-    EXPECT_EQ(server.Get("/file_download/Movies/Kids/none.avi").status, 500);
+    // A missing file is simply not found, and through a folder link that leads out
+    // a missing file and an existing one answer alike: nothing tells which exist.
+    const HttpReply missing = server.Get("/file_download/Movies/Kids/none.avi");
+    EXPECT_EQ(missing.status, 404);
+    EXPECT_EQ(missing.body.find(server.MediaFolder()), std::string::npos);
+    const HttpReply outsideMissing = server.Get("/file_download/Movies/outside/none.ini");
+    const HttpReply outsideThere = server.Get("/file_download/Movies/outside/VembaCast.ini");
+    EXPECT_EQ(outsideMissing.status, 404);
+    EXPECT_EQ(outsideMissing.body, outsideThere.body);
+    // A folder is not a file to send.
     EXPECT_EQ(server.Get("/file_download/Movies/Kids").status, 500);
+}
+
+TEST_F(Download, ANameWithPercentSignsIsReachable)
+{
+    WriteFile(server.MediaFolder() + "/Kids/%n%s%x.mp4", "percent");
+    WriteFile(server.MediaFolder() + "/Kids/100%.mp4", "hundred");
+    // The client encodes the path twice: "%" travels as "%2525".
+    EXPECT_EQ(server.Get("/file_download/Movies/Kids/%2525n%2525s%2525x.mp4").body, "percent");
+    EXPECT_EQ(server.Get("/file_download/Movies/Kids/100%2525.mp4").body, "hundred");
+}
+
+TEST_F(Download, AMatchingValidatorGets304WithoutTheBody)
+{
+    const HttpReply first = server.Get("/file_download/Movies/Kids/a.avi");
+    const std::string etag = first.headers.at("etag");
+    const std::string modified = first.headers.at("last-modified");
+    const std::string path = "/file_download/Movies/Kids/a.avi";
+
+    HttpReply reply = server.Get(path, "If-None-Match: " + etag + "\r\n");
+    EXPECT_EQ(reply.status, 304);
+    EXPECT_TRUE(reply.body.empty());
+    EXPECT_EQ(reply.headers["etag"], etag);
+    EXPECT_EQ(server.Get(path, "If-None-Match: \"other\", W/" + etag + "\r\n").status, 304);
+    EXPECT_EQ(server.Get(path, "If-None-Match: *\r\n").status, 304);
+    EXPECT_EQ(server.Get(path, "If-Modified-Since: " + modified + "\r\n").status, 304);
+    EXPECT_EQ(server.Get(path, "If-Modified-Since: Fri, 31 Dec 2100 23:59:59 GMT\r\n").status, 304);
+
+    // Anything else is the whole file.
+    EXPECT_EQ(server.Get(path, "If-None-Match: \"other\"\r\n").body, content);
+    EXPECT_EQ(
+        server.Get(path, "If-Modified-Since: Thu, 01 Jan 1970 00:00:00 GMT\r\n").body, content);
+    EXPECT_EQ(server.Get(path, "If-Modified-Since: yesterday\r\n").body, content);
+    // The tag decides when both are sent.
+    EXPECT_EQ(
+        server.Get(path, "If-None-Match: \"other\"\r\nIf-Modified-Since: " + modified + "\r\n")
+            .status,
+        200);
+    // A changed file has a new tag.
+    WriteFile(server.MediaFolder() + "/Kids/a.avi", content + "more");
+    fs::last_write_time(server.MediaFolder() + "/Kids/a.avi",
+        fs::last_write_time(server.MediaFolder() + "/Kids/a.avi") + std::chrono::hours(1));
+    EXPECT_EQ(server.Get(path, "If-None-Match: " + etag + "\r\n").status, 200);
+}
+
+TEST_F(Download, MethodsOtherThanGetAndHeadAreNotAllowedOnTheApi)
+{
+    for (const char* method : { "DELETE", "OPTIONS", "POST", "PUT", "PATCH" }) {
+        for (const char* target :
+            { "/connect", "/serverOff", "/file_download/Movies/Kids/a.avi", "/getList?path=/" }) {
+            HttpReply reply = server.Send(method, target);
+            EXPECT_EQ(reply.status, 405) << method << " " << target;
+            EXPECT_EQ(reply.headers["allow"], "GET, HEAD") << method << " " << target;
+        }
+    }
+    EXPECT_EQ(server.Send("HEAD", "/file_download/Movies/Kids/a.avi").status, 200);
+    EXPECT_TRUE(fs::exists(server.MediaFolder() + "/Kids/a.avi"));
 }

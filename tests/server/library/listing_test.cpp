@@ -1,9 +1,11 @@
 // Listings through "/getList" and their one-time list files through "/xml/".
 
 #include "library/media_properties.h"
+#include "library/one_time_list_files.h"
 #include "library/shared_folders.h"
 #include "library_server.h"
 #include "media_samples.h"
+#include "platform/temp_names.h"
 
 #include <atomic>
 #include <filesystem>
@@ -231,6 +233,27 @@ TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
     EXPECT_EQ(server.Get("/xml/../data/VembaCast.ini").status, 404);
     EXPECT_TRUE(fs::exists(server.ServicesFolder() + "/keep.txt"));
     EXPECT_TRUE(fs::exists(server.ServicesFolder() + "/fil12.tmp.old"));
+}
+
+TEST_F(Listing, AClientThatNeverFetchesKeepsOnlyItsSixteenNewestListFiles)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 20; ++i) {
+        const LoopbackServer::ListAnswer answer = server.GetList("/");
+        ASSERT_EQ(answer.result, 0);
+        paths.push_back(answer.xmlPath);
+    }
+    size_t onDisk = 0;
+    for (const auto& entry : fs::directory_iterator(server.ServicesFolder()))
+        onDisk += IsTempListFileName(entry.path().filename().string()) ? 1 : 0;
+    EXPECT_EQ(onDisk, 16u);
+    EXPECT_EQ(PendingListFileCount(), 16u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_FALSE(fs::exists(server.ServicesFolder() + "/" + paths[i].substr(5))) << i;
+    EXPECT_EQ(server.Get(paths[19]).status, 200);
+    EXPECT_EQ(PendingListFileCount(), 15u);
+    // Names cannot be guessed from one another.
+    EXPECT_NE(paths[18].substr(0, 20), paths[19].substr(0, 20));
 }
 
 TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)

@@ -37,6 +37,16 @@ TEST(DecodePathValue, PercentWithoutTwoFollowingCharactersStays)
     EXPECT_EQ(DecodePathValue("/a%41%"), "/aA%");
 }
 
+TEST(DecodePathValue, PercentWithoutTwoHexDigitsIsPartOfTheName)
+{
+    EXPECT_EQ(DecodePathValue("/Movies/%n%s%x.mp4"), "/Movies/%n%s%x.mp4");
+    EXPECT_EQ(DecodePathValue("/Movies/100%.mp4"), "/Movies/100%.mp4");
+    EXPECT_EQ(DecodePathValue("/Movies/%4g%41"), "/Movies/%4gA");
+    EXPECT_EQ(DecodePathValue("/Movies/%%41"), "/Movies/%A");
+    EXPECT_EQ(DecodePathValue("/%2e%2E"), "/.."); // decoded, and refused by the mapping
+    EXPECT_EQ(DecodePathValue("/Movies/%ed%95%9c"), "/Movies/\xED\x95\x9C");
+}
+
 class MapRequestPathTest : public ::testing::Test {
 protected:
     void SetUp() override

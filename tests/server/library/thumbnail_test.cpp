@@ -3,6 +3,7 @@
 
 #include "library_server.h"
 
+#include <cctype>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -65,13 +66,49 @@ TEST_F(Thumbnails, UndecodableMediaFailsCleanlyAndIsTriedAgain)
 {
     WriteFile(Media("Kids/broken.avi"), std::string(20000, 'q'));
     HttpReply reply = GetThumbnail("/Movies/Kids/broken.avi", "&width=64&height=50");
-    EXPECT_EQ(reply.status, 500);
+    EXPECT_EQ(reply.status, 404); // no thumbnail could be made: there is none to send
     EXPECT_FALSE(fs::exists(Stored("Movies/Kids/broken.avi_s.jpg")));
     // The same name now holds a real video: the next request makes its thumbnail.
     ASSERT_TRUE(MakeVideo(Media("Kids/broken.avi"), 1, 160, 120, "", "mpeg4"));
     reply = GetThumbnail("/Movies/Kids/broken.avi", "&width=64&height=50");
     EXPECT_EQ(reply.status, 200);
     EXPECT_TRUE(fs::exists(Stored("Movies/Kids/broken.avi_s.jpg")));
+}
+
+namespace {
+
+// The phone's encoding: every byte but letters, digits, '/' and '.'.
+std::string PhoneEncode(const std::string& text)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '/' || c == '.') {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(Thumbnails, TwiceEncodedNamesOfStoredThumbnailsAreFound)
+{
+    for (const std::string name : { "Movies/\xED\x95\x9C \xEA\xB8\x80.avi_s.jpg",
+             "Movies/Tom & Jerry.avi_s.jpg", "Movies/%n%x.avi_s.jpg" }) {
+        fs::create_directories(fs::path(Stored(name)).parent_path());
+        WriteFile(Stored(name), "jpeg of " + name);
+        const HttpReply reply = server.Get("/thumb/" + PhoneEncode(PhoneEncode(name)));
+        EXPECT_EQ(reply.status, 200) << name;
+        EXPECT_EQ(reply.body, "jpeg of " + name);
+        const HttpReply again = server.Get(
+            "/thumb/" + PhoneEncode(name), "If-None-Match: " + reply.headers.at("etag") + "\r\n");
+        EXPECT_EQ(again.status, 304) << name;
+    }
 }
 
 TEST_F(Thumbnails, IncompleteAndHostileRequests)
@@ -98,7 +135,8 @@ TEST_F(Thumbnails, IncompleteAndHostileRequests)
     EXPECT_EQ(server.Get("/thumb/fil1.tmp").status, 404);
     EXPECT_EQ(server.Get("/thumb/%2e%2e/secret_s.jpg").status, 404);
     EXPECT_EQ(server.Get("/thumb/..%2fsecret_s.jpg").status, 404);
-    EXPECT_EQ(server.Get("/thumb/Movies/none.avi_s.jpg").status, 500);
+    EXPECT_EQ(server.Get("/thumb/Movies/none.avi_s.jpg").status, 404);
+    EXPECT_EQ(server.Get("/thumb/%252e%252e/data/secret_s.jpg").status, 404);
     EXPECT_TRUE(fs::exists(server.ServicesFolder() + "/fil1.tmp"));
 }
 

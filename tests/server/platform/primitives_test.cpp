@@ -68,9 +68,8 @@ TEST(TempNames, CreatedNamesAreUniqueFilesOfTheListForm)
         ASSERT_FALSE(path.empty());
         EXPECT_EQ(path.substr(0, folder.path().size() + 1), folder.path() + "/");
         std::string name = path.substr(folder.path().size() + 1);
-        EXPECT_TRUE(HasShape(name, "filF.tmp") || HasShape(name, "filFF.tmp")
-            || HasShape(name, "filFFF.tmp") || HasShape(name, "filFFFF.tmp"))
-            << name;
+        EXPECT_TRUE(HasShape(name, "fil" + std::string(32, 'F') + ".tmp")) << name;
+        EXPECT_TRUE(IsTempListFileName(name)) << name;
         EXPECT_TRUE(std::filesystem::is_regular_file(path));
         names.insert(name);
     }
@@ -90,14 +89,20 @@ TEST(TempNames, NeverReusesAFileThatExists)
 
 TEST(TempNames, RecognisesOnlyListFileNames)
 {
-    EXPECT_TRUE(IsTempListFileName("filA3F.tmp"));
-    EXPECT_TRUE(IsTempListFileName("fil0.tmp"));
-    EXPECT_TRUE(IsTempListFileName("filFFFF.tmp"));
-    EXPECT_FALSE(IsTempListFileName("fil.tmp"));
-    EXPECT_FALSE(IsTempListFileName("fil12345.tmp"));
-    EXPECT_FALSE(IsTempListFileName("filXYZ.tmp"));
-    EXPECT_FALSE(IsTempListFileName("../fil1.tmp"));
-    EXPECT_FALSE(IsTempListFileName("fil1.tmp.m3u8"));
+    const std::string digits = "0123456789ABCDEF0123456789ABCDEF";
+    EXPECT_TRUE(IsTempListFileName("fil" + digits + ".tmp"));
+    EXPECT_TRUE(IsTempListFileName("fil" + std::string(32, '0') + ".tmp"));
+    // The short names of the first design could be guessed one after another.
+    EXPECT_FALSE(IsTempListFileName("filA3F.tmp"));
+    EXPECT_FALSE(IsTempListFileName("filFFFF.tmp"));
+    EXPECT_FALSE(IsTempListFileName("fil" + digits.substr(1) + ".tmp"));
+    EXPECT_FALSE(IsTempListFileName("fil" + digits + "0.tmp"));
+    EXPECT_FALSE(IsTempListFileName("fil" + digits.substr(1) + "G.tmp"));
+    EXPECT_FALSE(IsTempListFileName("fil" + digits.substr(1) + "a.tmp"));
+    EXPECT_FALSE(IsTempListFileName("../" + digits.substr(3) + "fil.tmp"));
+    EXPECT_FALSE(IsTempListFileName("fil" + digits + ".tmp.m3u8"));
+    EXPECT_FALSE(IsTempListFileName("fil" + digits + ".TMP"));
+    EXPECT_FALSE(IsTempListFileName("FIL" + digits + ".tmp"));
 }
 
 } // namespace

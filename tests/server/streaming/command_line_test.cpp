@@ -1,5 +1,7 @@
+#include "platform/process.h"
 #include "streaming/command_line.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -152,6 +154,60 @@ TEST(CommandLine, PathsWithQuotesAndBlanksStayOneWord)
     EXPECT_EQ(MakeSubtitleOptions("/fonts/my font.ttf", "/t/s", 0),
         "-vf-add fixpts=fps=24,ass,fixpts -ass -subcp cp949 -font \"/fonts/my font.ttf\" -nosub "
         "-sub \"/t/s.ass\" ");
+}
+
+namespace {
+
+// The words the engine receives for a line built around these names.
+std::vector<std::string> EngineWords(const std::string& input, const std::string& services,
+    const std::string& font, const std::string& output)
+{
+    LiveLine line = MakeLine(2, 3);
+    line.localPath = input;
+    line.servicesFolder = services;
+    line.subtitleOptions = MakeSubtitleOptions(font, services + "/script", 15);
+    std::vector<std::string> words = SplitCommandLine(MakeLiveCommandLine(line));
+    ConvertLine convert;
+    convert.localPath = input;
+    convert.outputPath = output;
+    convert.processors = 2;
+    convert.size = { 320, 240 };
+    for (std::string& word : SplitCommandLine(MakeConvertCommandLine(convert)))
+        words.push_back(std::move(word));
+    return words;
+}
+
+bool Holds(const std::vector<std::string>& words, const std::string& word)
+{
+    return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+} // namespace
+
+TEST(CommandLine, EveryByteANameMayHoldSurvivesTheEnginesSplitter)
+{
+    const std::string hostile[] = { "/m/ends in a backslash\\", "/m/two at the end\\\\",
+        "/m/quote\"inside", "/m/back\\\"slash quote", "/m/\\\\\"\\\"\\", "/m/new\nline\r.mp4",
+        "/m/tab\there", "/m/%n%s%x.mp4", "/m/'single' $HOME `x` ;&|", "/m/\"\"", "/m/ lead",
+        "/m/trail ", "/m/한국어 영화.mkv" };
+    for (const std::string& name : hostile) {
+        std::vector<std::string> words
+            = EngineWords(name, name + "/S", name + ".ttf", name + ".mp4");
+        EXPECT_EQ(std::count(words.begin(), words.end(), name), 2) << name;
+        EXPECT_TRUE(Holds(words, name + ".mp4")) << name;
+        EXPECT_TRUE(Holds(words, name + ".ttf")) << name;
+        EXPECT_TRUE(Holds(words, name + "/S/script.ass")) << name;
+        EXPECT_TRUE(Holds(words, name + "/S/0123456789ABCDEF0123456789ABCDEF/vemba-2-3.ts"))
+            << name;
+    }
+    // Every byte but NUL and '/', one name each.
+    for (int byte = 1; byte < 256; ++byte) {
+        if (byte == '/')
+            continue;
+        std::string name = "/m/a" + std::string(1, char(byte)) + "b" + std::string(1, char(byte));
+        std::vector<std::string> words = EngineWords(name, "/s", "/f.ttf", name);
+        EXPECT_EQ(std::count(words.begin(), words.end(), name), 3) << byte;
+    }
 }
 
 TEST(CommandLine, Conversion)

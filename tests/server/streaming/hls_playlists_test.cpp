@@ -51,6 +51,33 @@ TEST(PlayTime, BadTextIsRefused)
     EXPECT_EQ(ParsePlayTime("24:00:01"), std::nullopt);
 }
 
+TEST(PlayTime, SecondsMayCarryAFractionThatRoundsUp)
+{
+    EXPECT_EQ(ParsePlayTime("00:00:07.5"), 8);
+    EXPECT_EQ(ParsePlayTime("00:01:02.500"), 63);
+    EXPECT_EQ(ParsePlayTime("00:01:02.000"), 62); // nothing past the second
+    EXPECT_EQ(ParsePlayTime("0:0:4.000000001"), 5);
+    EXPECT_EQ(ParsePlayTime("23:59:59.9"), 86400);
+    EXPECT_EQ(ParsePlayTime("24:00:00.1"), std::nullopt);
+    EXPECT_EQ(ParsePlayTime("0:0:7.5:99"), 8);
+    EXPECT_EQ(ParsePlayTime("00:01:02."), 62); // the 10-character cut of "00:01:02.500"
+    // Only the seconds have a fraction, and only digits after one point.
+    for (const char* bad : { "00:00:.5", "00:00:07.5.5", "00:00:07.x", "00:00:07.-5", "0.5:00:00",
+             "00:1.5:00", "7.5", "00:00:07.5000000000", "00:00:07,5" })
+        EXPECT_EQ(ParsePlayTime(bad), std::nullopt) << bad;
+}
+
+TEST(PlayTime, SegmentCountOfAMediaDuration)
+{
+    EXPECT_EQ(SegmentCountForDuration(30000), 6);
+    EXPECT_EQ(SegmentCountForDuration(30001), 7);
+    EXPECT_EQ(SegmentCountForDuration(4999), 1);
+    EXPECT_EQ(SegmentCountForDuration(1), 1);
+    EXPECT_EQ(SegmentCountForDuration(0), 0);
+    EXPECT_EQ(SegmentCountForDuration(-5000), 0);
+    EXPECT_EQ(SegmentCountForDuration(int64_t { 86400 } * 1000), 17280);
+}
+
 TEST(PlayTime, SegmentCount)
 {
     EXPECT_EQ(SegmentCountFor(60), 12);

@@ -7,8 +7,10 @@
 #include "streaming/client_info.h"
 #include "streaming/segments.h"
 #include "streaming/session_list.h"
+#include "streaming/work_folders.h"
 #include "support/step_log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +65,73 @@ TEST_F(LiveBadInput, PlayRefusesMissingAndAbsurdValues)
     EXPECT_EQ(server.Play(id, "../data/VembaCast.ini", "00:00:30").result, -12);
     // Nothing was written for the refused requests.
     EXPECT_FALSE(std::filesystem::exists(server.WorkFolder(id)));
+}
+
+namespace {
+
+int ListedSegments(const std::string& playlistPath)
+{
+    std::ifstream in(playlistPath);
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.find(".ts") != std::string::npos ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+TEST_F(LiveBadInput, APlayTimeLongerThanTheFileListsOnlyWhatItsDurationNeeds)
+{
+    ASSERT_EQ(server.Play(id, "clip.mp4", "24:00:00").result, 0);
+    const std::string folder = server.WorkFolder(id);
+    EXPECT_EQ(ListedSegments(folder + "/movie1.m3u8"), 6); // 30 s in 5 s segments
+    EXPECT_EQ(ListedSegments(folder + "/movie6.m3u8"), 6);
+    uintmax_t bytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        bytes += entry.file_size();
+    EXPECT_LT(bytes, 16u * 1024u);
+    // Remembered for clean-up before any engine ran.
+    std::vector<std::string> remembered = RememberedWorkFolders();
+    EXPECT_NE(std::find(remembered.begin(), remembered.end(), folder), remembered.end());
+    EXPECT_EQ(CountChildEngines(), 0);
+    // A shorter play time keeps its own count.
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:12").result, 0);
+    EXPECT_EQ(ListedSegments(folder + "/movie1.m3u8"), 3);
+}
+
+TEST_F(LiveBadInput, APlayTimeWithFractionalSecondsPlays)
+{
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:07.5").result, 0);
+    EXPECT_EQ(ListedSegments(server.WorkFolder(id) + "/movie1.m3u8"), 2);
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:12.500").result, 0);
+    EXPECT_EQ(ListedSegments(server.WorkFolder(id) + "/movie1.m3u8"), 3);
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:01:02.500").result, 0);
+    EXPECT_EQ(ListedSegments(server.WorkFolder(id) + "/movie1.m3u8"), 6);
+    EXPECT_EQ(server.Play(id, "clip.mp4", "0:0:7.x").result, -11);
+}
+
+TEST_F(LiveBadInput, ALinkOutOfTheShareIsNotPlayed)
+{
+    namespace fs = std::filesystem;
+    const std::string outside = server.MediaFolder() + "/../outside.mp4";
+    fs::copy_file(
+        server.MediaFolder() + "/clip.mp4", outside, fs::copy_options::overwrite_existing);
+    fs::create_symlink(outside, server.MediaFolder() + "/leaving.mp4");
+    EXPECT_EQ(server.Play(id, "leaving.mp4", "00:00:30").result, -12);
+    EXPECT_FALSE(fs::exists(server.WorkFolder(id)));
+    // A link inside the share plays.
+    fs::create_symlink(server.MediaFolder() + "/clip.mp4", server.MediaFolder() + "/staying.mp4");
+    EXPECT_EQ(server.Play(id, "staying.mp4", "00:00:30").result, 0);
+
+    // A file swapped for a link after "/play" never reaches an engine.
+    fs::copy_file(server.MediaFolder() + "/clip.mp4", server.MediaFolder() + "/swapped.mp4");
+    ASSERT_EQ(server.Play(id, "swapped.mp4", "00:00:30").result, 0);
+    fs::remove(server.MediaFolder() + "/swapped.mp4");
+    fs::create_symlink(outside, server.MediaFolder() + "/swapped.mp4");
+    EXPECT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    EXPECT_EQ(CountChildEngines(), 0);
+    EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts", std::chrono::seconds(20)).status, 404);
+    ExpectResponsive();
 }
 
 TEST_F(LiveBadInput, SegmentRequestsThatCanNeverBeServed)

@@ -2,9 +2,13 @@
 // ends play over real HTTP, with the real engine making the segments.
 
 #include "live_server_fixture.h"
+#include "streaming/client_info.h"
+#include "streaming/live_engine.h"
 #include "streaming/segments.h"
+#include "streaming/session_list.h"
 #include "support/step_log.h"
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -123,6 +127,73 @@ TEST_F(LivePlay, WholeFilePlayedInSequenceJoinsIntoTheFile)
     // 24 fps throughout and no hole where the segments meet.
     EXPECT_NEAR(facts.videoFrames, 12 * 24, 3);
     EXPECT_NEAR(facts.lastVideoPts - facts.firstVideoPts, 12.0 - 1.0 / 24, 0.1);
+}
+
+TEST_F(LivePlay, NamesWithBackslashesQuotesAndNewlinesReachTheEngineWhole)
+{
+    // Each name once broke the engine's arguments: a backslash before the closing
+    // quote swallowed it, a quote ended the word.
+    for (const std::string name :
+        { "ends in a backslash\\", "say \"hi\\\".mp4", "two\nlines\\\\", "\\\"\\" }) {
+        ASSERT_TRUE(PutMedia(server(), "clip12.mp4", name)) << name;
+        Stream stream = Open(name, "00:00:12");
+        HttpReply segment = Segment(stream, 1, 1);
+        ASSERT_EQ(segment.status, 200) << name;
+        MediaFacts facts = ProbeMedia(Save(segment, "segment.ts"));
+        EXPECT_EQ(facts.width, 320) << name;
+        EXPECT_NEAR(facts.duration, 5.0, 0.3) << name;
+    }
+}
+
+namespace {
+
+// Kills the session's engine (if it has not finished its file already) and waits
+// until the server sees it gone; then removes the segments from first on, as if the
+// engine had died before making them.
+void KillEngineBefore(LoopbackServer& server, ClientInfo& session, int first)
+{
+    if (const int pid = session.nEnginePID; pid > 0)
+        kill(pid, SIGKILL);
+    for (int i = 0; i < 1000 && IsLiveEngineRunning(session); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(IsLiveEngineRunning(session));
+    for (int n = first; n <= 6; ++n)
+        std::filesystem::remove(
+            server.WorkFolder(session.szClientID) + "/vemba-1-" + std::to_string(n) + ".ts");
+}
+
+} // namespace
+
+TEST_F(LivePlay, AStreamOutlivesItsEngineOnceAtEachSegment)
+{
+    ASSERT_TRUE(PutMedia(server(), "clip30.mp4", "clip.mp4"));
+    Stream stream = Open("clip.mp4", "00:00:30");
+    ASSERT_EQ(Segment(stream, 1, 1).status, 200);
+    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(stream.id);
+    ASSERT_TRUE(session);
+    const int firstEngine = session->nEnginePID;
+    ASSERT_GT(firstEngine, 0);
+    KillEngineBefore(server(), *session, 4);
+    // What the dead engine made is served; the first segment it never made starts
+    // a new engine there.
+    EXPECT_EQ(Segment(stream, 1, 2).status, 200);
+    EXPECT_EQ(Segment(stream, 1, 3).status, 200);
+    HttpReply revived = Segment(stream, 1, 4);
+    ASSERT_EQ(revived.status, 200);
+    EXPECT_NEAR(ProbeMedia(Save(revived, "revived.ts")).duration, 5.0, 0.3);
+    EXPECT_NE(session->nEnginePID, firstEngine);
+
+    // The file turns unplayable and the engine dies again: the restart at segment 5
+    // cannot make it, and the second death there ends play as an engine error does.
+    // A new file under the name: the clip is a hard link to the shared test media.
+    std::filesystem::remove(server().MediaFolder() + "/clip.mp4");
+    std::ofstream(server().MediaFolder() + "/clip.mp4") << "not a video";
+    KillEngineBefore(server(), *session, 5);
+    EXPECT_EQ(Segment(stream, 1, 5).status, 0); // the restart gave up: no answer
+    EXPECT_EQ(Segment(stream, 1, 5).status, 404);
+    EXPECT_EQ(session->nIsPlay, 0);
+    EXPECT_EQ(Segment(stream, 1, 6).status, 404);
+    EXPECT_EQ(CountChildEngines(), 0);
 }
 
 TEST_F(LivePlay, ANewPlayNeverServesTheSegmentsOfTheFileBefore)

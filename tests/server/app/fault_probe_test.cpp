@@ -1,0 +1,286 @@
+// Probes of the running daemon from outside, each with the outcome it must have: the
+// faults a hostile or careless client could cause, repeated at test size.
+
+#include "daemon_process.h"
+#include "platform/adapters.h"
+#include "platform/places.h"
+#include "platform/temp_names.h"
+#include "probe_client.h"
+#include "support/http_client.h"
+#include "support/test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The daemon and its clients inside a network namespace of their own, where the
+// address 198.51.100.7 (a documentation address) sits on a virtual interface: a request
+// from it is a request from outside the home network, and nothing leaves the machine.
+std::string RunInOwnNetwork(const std::string& script, bool* ran)
+{
+    std::string output;
+    *ran = vembatest::RunCommand("unshare -rn sh -ec "
+            + vembatest::ShellQuote(
+                "ip link set lo up; ip link add probe0 type veth peer name probe1; "
+                "ip addr add 198.51.100.7/24 dev probe0; ip link set probe1 up; "
+                "ip link set probe0 up; "
+                + script),
+        &output);
+    return output;
+}
+
+bool CanMakeOwnNetwork()
+{
+    return vembatest::RunCommand("unshare -rn ip link add probe0 type veth peer name probe1");
+}
+
+} // namespace
+
+// The value printed after "name=" on a line of its own.
+std::string Printed(const std::string& output, const std::string& name)
+{
+    size_t at = output.find("\n" + name + "=");
+    if (at == std::string::npos)
+        return std::string();
+    at += name.size() + 2;
+    return output.substr(at, output.find('\n', at) - at);
+}
+
+TEST(FaultProbeTest, ServerOffFromOutsideTheHomeNetworkIsRefusedAndFromLoopbackAccepted)
+{
+    if (!CanMakeOwnNetwork())
+        GTEST_SKIP() << "no network namespaces here";
+    vembatest::TempFolder root("vembaprobe");
+    const std::string marker = root.Path() + "/powered-off";
+    fs::create_directories(root.Path() + "/media");
+    const std::string daemon = vembatest::ShellQuote(GetProgramFolder() + "/vembacastd");
+    // The stand-in for a power-off ends the daemon as a real one would, so the script
+    // waits for it instead of for time. curl retries until the daemon listens.
+    const std::string powerOff = "touch " + vembatest::ShellQuote(marker) + "; kill $PPID";
+    const std::string fetch = "curl -s --retry 100 --retry-connrefused --retry-delay 0 ";
+    const std::string script = "VEMBACAST_SHUTDOWN_COMMAND=" + vembatest::ShellQuote(powerOff) + " "
+        + daemon + " --data-dir " + vembatest::ShellQuote(root.Path() + "/data")
+        + " --port 47002 --share Movies=" + vembatest::ShellQuote(root.Path() + "/media") + " >"
+        + vembatest::ShellQuote(root.Path() + "/daemon.log") + " 2>&1 & pid=$!; "
+        + "echo; echo outside=$(" + fetch + "http://198.51.100.7:47002/serverOff); "
+        + "echo outside_marker=$(test -e " + vembatest::ShellQuote(marker) + " && echo yes); "
+        + "echo home=$(" + fetch + "http://127.0.0.1:47002/serverOff); "
+        + "wait $pid || true; echo exited";
+    bool ran = false;
+    std::string output = RunInOwnNetwork(script, &ran);
+    ASSERT_TRUE(ran) << output;
+    EXPECT_NE(
+        Printed(output, "outside").find("<key>result</key><string>-18</string>"), std::string::npos)
+        << output;
+    EXPECT_EQ(Printed(output, "outside_marker"), "");
+    EXPECT_NE(
+        Printed(output, "home").find("<key>result</key><string>0</string>"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\nexited"), std::string::npos);
+    EXPECT_TRUE(fs::exists(marker)) << output;
+}
+
+namespace {
+
+// The real daemon on a free port, sharing "Movies" from a media folder of its own.
+class ProbedDaemon : public ::testing::Test {
+protected:
+    ProbedDaemon()
+    {
+        fs::create_directories(m_media);
+        fs::create_directories(m_out);
+    }
+
+    void SetUp() override
+    {
+        if (ListAdapters().empty())
+            GTEST_SKIP() << "no network adapter: the server cannot be set up here";
+        Start();
+    }
+
+    void Start()
+    {
+        m_daemon.reset();
+        m_daemon = std::make_unique<DaemonProcess>(
+            std::vector<std::string> { "--data-dir", m_data, "--port", std::to_string(m_port),
+                "--share", "Movies=" + m_media },
+            m_out);
+        ASSERT_TRUE(m_daemon->WaitForOutput("listening on port " + std::to_string(m_port)))
+            << m_daemon->Out() << m_daemon->Err();
+    }
+
+    HttpReply Get(const std::string& target) const { return HttpGetRaw(m_port, target); }
+
+    std::string Connect() const
+    {
+        HttpReply reply = Get("/connect");
+        size_t at = reply.body.find("<key>message</key><string>");
+        return at == std::string::npos ? std::string() : reply.body.substr(at + 26, 32);
+    }
+
+    // A line of /proc/PID/status ("VmRSS", "Threads") as a number.
+    long DaemonStatus(const std::string& field) const
+    {
+        std::ifstream status("/proc/" + std::to_string(m_daemon->Pid()) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind(field + ":", 0) == 0)
+                return std::atol(line.c_str() + field.size() + 1);
+        }
+        return -1;
+    }
+
+    size_t DaemonOpenFiles() const
+    {
+        const std::string folder = "/proc/" + std::to_string(m_daemon->Pid()) + "/fd";
+        return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
+    }
+
+    std::string Services() const { return m_data + "/Services"; }
+
+    ScopedEnv m_harmless { "VEMBACAST_SHUTDOWN_COMMAND", "true" };
+    vembatest::TempFolder m_root { "vembaprobe" };
+    std::string m_data = m_root.Path() + "/data";
+    std::string m_media = m_root.Path() + "/media";
+    std::string m_out = m_root.Path() + "/out";
+    int m_port = PickFreePort();
+    std::unique_ptr<DaemonProcess> m_daemon;
+};
+
+std::string RandomBytes(size_t size)
+{
+    std::mt19937_64 random(size);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(ProbedDaemon, TwoHundredIdleAndSlowConnectionsDoNotKeepAnotherClientWaiting)
+{
+    std::vector<ProbeSocket> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.emplace_back(m_port);
+        ASSERT_TRUE(idle.back().Connected()) << i;
+        if (i % 2 == 1) // half of them start a request and never finish it
+            idle.back().Send("GET /connect HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ");
+    }
+    ProbeSocket other(m_port, "127.0.0.2");
+    ASSERT_TRUE(other.Connected());
+    other.Send("GET /connect HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    ProbeSocket::Ending answer = other.ReadToEnd();
+    EXPECT_NE(answer.bytes.find("<key>result</key><string>0</string>"), std::string::npos);
+    // The answer came while every idle connection still held its worker: none had to
+    // time out to make room.
+    int open = 0;
+    for (const ProbeSocket& socket : idle)
+        open += socket.StillOpen() ? 1 : 0;
+    EXPECT_EQ(open, 200);
+}
+
+TEST_F(ProbedDaemon, ASlowReaderGetsTheWholeFile)
+{
+    const std::string content = RandomBytes(10 * 1024 * 1024);
+    std::ofstream(m_media + "/big.bin", std::ios::binary) << content;
+    ProbeSocket reader(m_port);
+    int small = 32 * 1024;
+    setsockopt(reader.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    reader.Send("GET /file_download/Movies/big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    // Read at about 100 KB/s: the server's writes wait on a full socket far longer
+    // than a fast client ever makes them.
+    constexpr double kBytesPerSecond = 100 * 1024;
+    const auto start = std::chrono::steady_clock::now();
+    std::string received;
+    char buffer[16 * 1024];
+    for (;;) {
+        pollfd waiting { reader.Fd(), POLLIN, 0 };
+        if (poll(&waiting, 1, 30000) <= 0)
+            break;
+        ssize_t n = recv(reader.Fd(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        received.append(buffer, static_cast<size_t>(n));
+        const auto due = start
+            + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(received.size() / kBytesPerSecond));
+        std::this_thread::sleep_until(due); // pacing of the reader, not an ordering
+    }
+    const size_t headEnd = received.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos);
+    EXPECT_EQ(received.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_EQ(received.size() - headEnd - 4, content.size());
+    EXPECT_TRUE(received.compare(headEnd + 4, std::string::npos, content) == 0);
+}
+
+TEST_F(ProbedDaemon, TenThousandConnectsLeaveNoFilesOrThreadsBehind)
+{
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(Connect().size(), 32u);
+    const size_t filesBefore = DaemonOpenFiles();
+    const long threadsBefore = DaemonStatus("Threads");
+    const long memoryBefore = DaemonStatus("VmRSS");
+    std::set<std::string> ids;
+    for (int i = 0; i < 10000; ++i)
+        ids.insert(Connect());
+    EXPECT_EQ(ids.size(), 10000u);
+    EXPECT_EQ(ids.count(""), 0u);
+    EXPECT_LE(DaemonOpenFiles(), filesBefore + 2); // a log file may be open at either count
+    EXPECT_EQ(DaemonStatus("Threads"), threadsBefore);
+    // Each connect keeps at most its session record (about 2 KB, kB below) until the
+    // sessions get lifetimes of their own; nothing else per connection may stay.
+    EXPECT_LT(DaemonStatus("VmRSS") - memoryBefore, 10000 * 4);
+}
+
+TEST_F(ProbedDaemon, RequestsThatGetNoAnswerEndWithACleanClose)
+{
+    std::ofstream(m_media + "/a.mp4") << "not a video";
+    for (const std::string target : { "/file/FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF/vemba-1-1.ts",
+             "/getThumbnail?path=%2FMovies%2Fa.mp4&height=50", "/getThumbnail?width=64",
+             "/pid?path=1" }) {
+        ProbeSocket socket(m_port);
+        socket.Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        ProbeSocket::Ending ending = socket.ReadToEnd();
+        EXPECT_TRUE(ending.cleanClose) << target;
+        EXPECT_FALSE(ending.reset) << target;
+        EXPECT_EQ(ending.bytes, "") << target;
+    }
+    EXPECT_EQ(Get("/connect").status, 200);
+}
+
+TEST_F(ProbedDaemon, WhatAKilledDaemonLeftIsSweptAtTheNextStart)
+{
+    std::ofstream(m_media + "/a.mp4") << "not a video";
+    const std::string id = Connect();
+    ASSERT_EQ(id.size(), 32u);
+    HttpReply play = Get("/play?id=" + id
+        + "&path=%2FMovies%2Fa.mp4&width=480&height=320&ostype=iOS&conntype=WIFI"
+          "&playtime=00%3A00%3A30");
+    ASSERT_NE(play.body.find("<key>result</key><string>0</string>"), std::string::npos)
+        << play.body;
+    ASSERT_EQ(Get("/getList?path=%2F").status, 200);
+    ASSERT_TRUE(fs::exists(Services() + "/" + id));
+    size_t lists = 0;
+    for (const auto& entry : fs::directory_iterator(Services()))
+        lists += IsTempListFileName(entry.path().filename()) ? 1 : 0;
+    ASSERT_EQ(lists, 1u);
+
+    m_daemon->Signal(SIGKILL);
+    ASSERT_TRUE(m_daemon->WaitExit().has_value());
+    fs::create_directories(Services() + "/" + id + "/more");
+    std::ofstream(Services() + "/" + id + "/vemba-1-2.ts.part") << "half";
+    Start();
+    EXPECT_FALSE(fs::exists(Services() + "/" + id));
+    for (const auto& entry : fs::directory_iterator(Services()))
+        EXPECT_FALSE(IsTempListFileName(entry.path().filename())) << entry.path();
+}
