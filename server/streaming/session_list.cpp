@@ -31,26 +31,54 @@ std::chrono::steady_clock::time_point Now(SessionList& list)
     return list.clock ? list.clock() : std::chrono::steady_clock::now();
 }
 
-bool IsForgotten(ClientInfo& session, std::chrono::steady_clock::time_point now)
+bool HasNoEngine(ClientInfo& session)
 {
-    return now - session.LastUse() >= kSessionIdleLife
-        && session.Engine().State() == EngineState::Idle && !session.Engine().IsRunning();
+    return session.Engine().State() == EngineState::Idle && !session.Engine().IsRunning();
 }
 
-// Takes the forgotten sessions out of the list; the caller releases them unlocked.
+bool IsForgotten(ClientInfo& session, std::chrono::steady_clock::time_point now)
+{
+    return now - session.LastUse() >= kSessionIdleLife && HasNoEngine(session);
+}
+
+// Marks, beyond the room one more session needs under kMaxSessions, the least
+// recently used sessions without an engine. Called under the list's lock.
+std::vector<bool> MarkOverflow(
+    const std::vector<std::shared_ptr<ClientInfo>>& ordered, const std::vector<bool>& forgotten)
+{
+    std::vector<bool> marked = forgotten;
+    size_t kept = std::count(forgotten.begin(), forgotten.end(), false);
+    if (kept < kMaxSessions)
+        return marked;
+    std::vector<size_t> idle;
+    for (size_t i = 0; i < ordered.size(); ++i) {
+        if (!marked[i] && HasNoEngine(*ordered[i]))
+            idle.push_back(i);
+    }
+    size_t excess = std::min(idle.size(), kept - kMaxSessions + 1);
+    std::partial_sort(idle.begin(), idle.begin() + excess, idle.end(),
+        [&](size_t a, size_t b) { return ordered[a]->LastUse() < ordered[b]->LastUse(); });
+    for (size_t i = 0; i < excess; ++i)
+        marked[idle[i]] = true;
+    return marked;
+}
+
+// Takes the forgotten sessions, and the overflow beyond kMaxSessions, out of the list;
+// the caller releases them unlocked.
 std::vector<std::shared_ptr<ClientInfo>> TakeForgotten(
     SessionList& list, std::chrono::steady_clock::time_point now)
 {
     std::vector<std::shared_ptr<ClientInfo>> taken;
     std::lock_guard guard(list.lock);
-    auto kept = std::remove_if(
-        list.ordered.begin(), list.ordered.end(), [&](const std::shared_ptr<ClientInfo>& session) {
-            if (!IsForgotten(*session, now))
-                return false;
-            taken.push_back(session);
-            return true;
-        });
-    list.ordered.erase(kept, list.ordered.end());
+    std::vector<bool> forgotten(list.ordered.size());
+    for (size_t i = 0; i < list.ordered.size(); ++i)
+        forgotten[i] = IsForgotten(*list.ordered[i], now);
+    std::vector<bool> marked = MarkOverflow(list.ordered, forgotten);
+    std::vector<std::shared_ptr<ClientInfo>> kept;
+    kept.reserve(list.ordered.size());
+    for (size_t i = 0; i < list.ordered.size(); ++i)
+        (marked[i] ? taken : kept).push_back(std::move(list.ordered[i]));
+    list.ordered.swap(kept);
     for (const std::shared_ptr<ClientInfo>& session : taken) {
         auto found = list.byId.find(session->szClientID);
         if (found == list.byId.end())

@@ -6,7 +6,8 @@
 // carry one id: finding always returns the earlier. Lookups by id are hashed. A
 // session that has had no engine and no request for kSessionIdleLife is released
 // with its client-host entry when the next client connects; its id is then unknown
-// like any other. The list is released as a whole at server stop and program exit.
+// like any other. So are the least recently used idle sessions beyond kMaxSessions. The list is
+// released as a whole at server stop and program exit.
 //
 // Threads: HTTP workers add and search at once; the list has its own lock, which is
 // never held while an engine is started or stopped or a session is released.
@@ -22,6 +23,10 @@
 #include <vector>
 
 inline constexpr std::chrono::hours kSessionIdleLife { 12 };
+// At most this many sessions are kept: a new connection beyond it releases the least
+// recently used sessions without an engine first, so a flood of "/connect" cannot
+// grow the list without bound. A home has a handful of clients.
+inline constexpr size_t kMaxSessions = 4096;
 
 // The clock of session lifetimes; tests pass their own, an empty one restores the
 // steady clock.

@@ -230,4 +230,27 @@ TEST_F(SessionListTest, OfTwoSessionsWithOneIdTheReleaseOfOneKeepsTheOther)
     EXPECT_TRUE(first->IsReleased());
 }
 
+TEST_F(SessionListTest, AFloodOfConnectionsKeepsTheListBoundedAndDropsTheLeastRecentlyUsed)
+{
+    ManualSessionClock clock;
+    for (size_t i = 0; i < kMaxSessions; ++i) {
+        QZ_AddClientInfo("FLOOD" + std::to_string(i));
+        clock.Advance(std::chrono::milliseconds(1));
+    }
+    auto watching = QZ_FindClientInfo("FLOOD0"); // the oldest, but used again just now
+    ASSERT_NE(watching, nullptr);
+    SetClientHost("FLOOD1", "10.0.0.1");
+    for (size_t i = 0; i < 10; ++i)
+        QZ_AddClientInfo("LATE" + std::to_string(i));
+
+    EXPECT_EQ(GetClientInfoList().size(), kMaxSessions);
+    EXPECT_EQ(QZ_FindClientInfo("FLOOD0"), watching);
+    EXPECT_FALSE(watching->IsReleased());
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_EQ(QZ_FindClientInfo("FLOOD" + std::to_string(i)), nullptr) << i;
+    EXPECT_FALSE(FindClientHost("FLOOD1").has_value());
+    EXPECT_NE(QZ_FindClientInfo("FLOOD11"), nullptr);
+    EXPECT_NE(QZ_FindClientInfo("LATE9"), nullptr);
+}
+
 } // namespace
