@@ -220,14 +220,15 @@ void Seek(HttpRequest& request, ClientInfo& session, SegmentName name, const std
 
 // An engine that ended while its session still plays, with no seek restarting it,
 // died (it was killed, or crashed): nothing told the session, and no segment would
-// ever come. A seek stops and restarts the engine under the engine-start lock, so
-// once that lock is free the engine's state is settled.
+// ever come. A start or stop under way is a seek restarting it, not a death.
 bool EngineDied(ClientInfo& session)
 {
     if (session.nIsPlay != 1 || session.nIsPrepareSeeking == 1 || IsReleased(session))
         return false;
-    std::lock_guard startLock(EngineStartLock());
-    return session.nIsPlay == 1 && session.nIsPrepareSeeking == 0 && !IsLiveEngineRunning(session);
+    EngineState state = session.Engine().State();
+    if (state == EngineState::Starting || state == EngineState::Stopping)
+        return false;
+    return !IsLiveEngineRunning(session);
 }
 
 // Play ends as after an engine error notice: the engine stopped, the session no
@@ -235,14 +236,13 @@ bool EngineDied(ClientInfo& session)
 void EndPlayAfterRepeatedDeath(HttpRequest& request, ClientInfo& session, int j)
 {
     TraceMessage(kTraceStreamFailure, "qz_play_file : engine died again at %d: play ends", j);
-    {
-        std::lock_guard startLock(EngineStartLock());
-        session.StopENC();
-        session.nIsPlay = 0;
-        session.nIsPrepareSeeking = 0;
-        session.nLastSeeking = 0;
-        session.bCancelSeeking = 0;
-    }
+    // The session's engine orders this stop after any start under way; the
+    // engine-start lock is CEncoder's alone and never held across a stop.
+    session.StopENC();
+    session.nIsPlay = 0;
+    session.nIsPrepareSeeking = 0;
+    session.nLastSeeking = 0;
+    session.bCancelSeeking = 0;
     SendNotFound(request);
 }
 
