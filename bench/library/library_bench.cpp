@@ -85,7 +85,7 @@ double Median(std::vector<double> values)
 }
 
 // Forgets every stored thumbnail and cached property, so the next listing is cold.
-void ForgetEverything(const LibraryServer& server)
+void ForgetEverything(const LoopbackServer& server)
 {
     std::error_code error;
     fs::remove_all(server.ServicesFolder() + "/Movies", error);
@@ -103,7 +103,7 @@ struct Round {
     double mediainfoEach = 0;
 };
 
-Round RunRound(const LibraryServer& server, const std::string& folder, int files, bool each)
+Round RunRound(const LoopbackServer& server, const std::string& folder, int files, bool each)
 {
     Round round;
     ForgetEverything(server);

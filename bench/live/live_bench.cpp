@@ -248,7 +248,7 @@ struct ClientLimits {
 // Raises the count of streams until the server and the tool have both fallen
 // behind; a side that has is not measured again.
 ClientLimits RaiseClientsUntilBehind(
-    const LiveServer& server, const Source& big, const Options& options, const std::string& work)
+    const LoopbackServer& server, const Source& big, const Options& options, const std::string& work)
 {
     ClientLimits limits;
     const int segmentSeconds = options.segments * 5;
