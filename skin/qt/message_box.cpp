@@ -16,13 +16,13 @@ namespace {
         return texts;
     }
 
-    struct ButtonSpec {
+    struct ButtonChoice {
         QMessageBox::ButtonRole role;
         int code;
         QString text;
     };
 
-    std::vector<ButtonSpec> ButtonsOf(MessageButtons buttons)
+    std::vector<ButtonChoice> ButtonsOf(MessageButtons buttons)
     {
         const MessageBoxTexts& texts = Texts();
         switch (buttons) {
@@ -58,8 +58,8 @@ int CPXMessageBox::Show(QWidget* parent, const QString& text, MessageButtons but
     box.setIcon(
         buttons == MessageButtons::YesNo ? QMessageBox::Question : QMessageBox::Information);
     std::vector<std::pair<QAbstractButton*, int>> codes;
-    for (const ButtonSpec& spec : ButtonsOf(buttons))
-        codes.emplace_back(box.addButton(spec.text, spec.role), spec.code);
+    for (const ButtonChoice& choice : ButtonsOf(buttons))
+        codes.emplace_back(box.addButton(choice.text, choice.role), choice.code);
     box.setDefaultButton(static_cast<QPushButton*>(codes.front().first));
 
     bool closedByRegistry = false;

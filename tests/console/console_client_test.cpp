@@ -28,8 +28,8 @@ public:
         std::vector<std::string> arguments { "--address", "127.0.0.1", "--port", "0", "--database",
             folder + "/pins.sqlite" };
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        m_process = std::make_unique<DaemonProcess>(
-            GetProgramFolder() + "/vembacast-console", arguments, folder, std::vector<std::string> {});
+        m_process = std::make_unique<DaemonProcess>(GetProgramFolder() + "/vembacast-console",
+            arguments, folder, std::vector<std::string> {});
         if (m_process->WaitForOutput("listening on 127.0.0.1:")) {
             std::string out = m_process->Out();
             m_port = std::atoi(out.c_str() + out.find("127.0.0.1:") + 10);
@@ -168,32 +168,30 @@ protected:
 const std::string kGoodIp
     = "<plist><dict><key>result</key><string>0</string><key>ip</key><string>10.2.2.2</string>";
 
-TEST_F(HostileConsole, AnOversizedAnswerIsNoAnswer)
-{
-    Serve(kGoodIp + std::string(kMaxConsoleAnswerBytes, ' ') + "</dict></plist>");
-    CRelayServer relay;
-    EXPECT_EQ(relay.GetExternalIp(), "");
-    EXPECT_FALSE(RefreshExternalIp());
-    EXPECT_EQ(GetSettingString("ExtIP"), "10.1.1.1");
-}
-
-TEST_F(HostileConsole, ADeeplyNestedAnswerGivesNoAddressAndNoCrash)
+TEST_F(HostileConsole, OversizedDeeplyNestedOrNonUtf8AnswersAreNoAnswer)
 {
     std::string nested;
     for (int i = 0; i < 200000; ++i)
         nested += "<a>";
-    Serve("<plist>" + nested + kGoodIp);
-    EXPECT_FALSE(RefreshExternalIp());
-    EXPECT_EQ(GetSettingString("ExtIP"), "10.1.1.1");
-}
-
-TEST_F(HostileConsole, AnAnswerThatIsNotUtf8IsNoAnswer)
-{
-    Serve("<plist><dict><key>result</key><string>0</string><key>ip</key><string>10.\xff\xfe"
-          "2</string></dict></plist>");
-    CRelayServer relay;
-    EXPECT_EQ(relay.GetExternalIp(), "");
-    EXPECT_FALSE(RefreshExternalIp());
+    // The transport refuses oversized and non-UTF-8 answers outright; a deeply nested
+    // one arrives and its parse finds no address.
+    const std::pair<std::string, bool> answers[] = {
+        { kGoodIp + std::string(kMaxConsoleAnswerBytes, ' ') + "</dict></plist>", true },
+        { "<plist>" + nested + kGoodIp, false },
+        { "<plist><dict><key>result</key><string>0</string><key>ip</key><string>10.\xff\xfe"
+          "2</string></dict></plist>",
+            true },
+    };
+    for (const auto& [answer, refusedOnArrival] : answers) {
+        Serve(answer);
+        CRelayServer relay;
+        if (refusedOnArrival) {
+            EXPECT_EQ(relay.GetExternalIp(), "") << answer.size();
+        }
+        EXPECT_FALSE(RefreshExternalIp()) << answer.size();
+        EXPECT_EQ(GetSettingString("ExtIP"), "10.1.1.1");
+        m_service.Stop();
+    }
 }
 
 TEST_F(ConsoleClientTest, AnAnswerCutShortIsNoAnswer)
