@@ -1,9 +1,8 @@
 #pragma once
 
-// The settings store: key/value settings in "VembaCast.ini" and the shared folder
-// list in "VembaCastFolder.ini", both in the data folder. There is no in-memory
-// copy: every read goes to the file and every write straight to it, so a value
-// written anywhere is seen by the next read anywhere.
+// The names and defaults of the settings: key/value settings in "VembaCast.ini" and
+// the shared folder list in "VembaCastFolder.ini", both in the data folder. A server
+// reads and writes them through its settings store (settings_store.h).
 
 #include <string>
 #include <utility>
@@ -88,39 +87,6 @@ inline constexpr const char* kKeyDebugTarPath = "TarPath";
 // The folder list file: section "Folder", keys "path0", "path1", ...
 inline constexpr const char* kFolderSection = "Folder";
 
-std::string GetSettingsFilePath();
-std::string GetFolderListFilePath();
-
-// Every setting function takes the key first, then the default or the value, then
-// where the setting lives: a section (default "Setting") and, for text, a file of
-// the data folder (empty: the settings file). Keys are the kKey... constants.
-
-// 0 when the settings file does not exist (whatever the default); otherwise the
-// leading decimal digits of the value, or def when the key is missing.
-int ReadSettingInt(const std::string& key, int def, const std::string& section = kSettingSection);
-
-// Empty text when the file does not exist; def when the key is missing; at most
-// kMaxSettingText characters.
-std::string ReadSettingText(const std::string& key, const std::string& def = "",
-    const std::string& section = kSettingSection, const std::string& fileName = "");
-
-// Written as unsigned decimal into the settings file.
-bool WriteSettingInt(
-    const std::string& key, unsigned value, const std::string& section = kSettingSection);
-
-// The file is created if missing; the data folder must exist.
-bool WriteSettingText(const std::string& key, const std::string& value,
-    const std::string& section = kSettingSection, const std::string& fileName = "");
-
-// The earlier forms, each in its own argument order. Kept only while other work
-// still calls them; to be removed: use the Read.../Write... functions above.
-int GetSettingInt(const std::string& section, const std::string& key, int def);
-std::string GetSettingString(const std::string& key, const std::string& def = "",
-    const std::string& section = kSettingSection, const std::string& fileName = "");
-bool SetSettingInt(const std::string& key, unsigned value);
-bool SetSettingString(const std::string& fileName, const std::string& section,
-    const std::string& key, const std::string& value);
-
 // The project version with blanks removed and commas turned into dots ("1.1.0.0").
 std::string GetFileVersionText();
 
@@ -134,12 +100,6 @@ struct FolderListEntry {
     std::string displayName;
     std::string path;
 };
-// Reads keys "path0", "path1", ... of section "Folder" up to the first missing or
-// empty one; each value splits at its first '|'.
-std::vector<FolderListEntry> LoadFolderListFile();
-// Writes exactly these entries as path0..path(n-1); keys of removed entries vanish.
-bool SaveFolderListFile(const std::vector<FolderListEntry>& entries);
-
 // Path helpers shared by every part of the server.
 bool FileExists(const std::string& path);
 enum class CreateIfMissing { No, Yes };

@@ -1,14 +1,13 @@
 #include "config/texts.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/utf8_text.h"
-#include "platform/places.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <sstream>
 #include <unordered_map>
 
@@ -16,15 +15,6 @@ namespace {
 
 constexpr const char* kFallbackLanguage = "eng";
 constexpr size_t kMaxLanguageFileSize = 4 * 1024 * 1024;
-
-struct LanguageTable {
-    bool selected = false;
-    std::string code;
-    std::unordered_map<std::string, std::string> texts; // upper-case key -> text
-};
-
-std::shared_mutex g_languageLock;
-LanguageTable g_language; // guarded by g_languageLock
 
 std::string UpperCase(std::string text)
 {
@@ -73,16 +63,6 @@ bool IsPlainCode(const std::string& code)
     return true;
 }
 
-void EnsureSelected()
-{
-    {
-        std::shared_lock<std::shared_mutex> hold(g_languageLock);
-        if (g_language.selected)
-            return;
-    }
-    SelectLanguage();
-}
-
 } // namespace
 
 std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
@@ -119,45 +99,68 @@ std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
     return texts;
 }
 
-std::string GetLanguageFilePath(const std::string& code)
+TextTable::TextTable(std::string resourceFolder, SettingsStore* settings)
+    : m_resourceFolder(std::move(resourceFolder))
+    , m_settings(settings)
 {
-    return GetResourceFolder() + "/lang_VembaCast_" + code + ".lng";
+    Select();
+    if (m_settings) {
+        m_subscription = m_settings->Subscribe([this](const SettingsSnapshot& snapshot) {
+            std::string wanted = snapshot.Text(kKeyGeneralLanguage, kDefaultGeneralLanguage);
+            {
+                std::lock_guard hold(m_lock);
+                if (wanted == m_followedSetting)
+                    return;
+            }
+            Select();
+        });
+    }
 }
 
-bool SelectLanguage(const std::string& code)
+TextTable::~TextTable()
 {
-    std::string wanted = code;
-    if (wanted.empty())
-        wanted = GetSettingString(kKeyGeneralLanguage, kDefaultGeneralLanguage);
+    if (m_settings)
+        m_settings->Unsubscribe(m_subscription);
+}
+
+std::string TextTable::LanguageFilePath(const std::string& code) const
+{
+    return m_resourceFolder + "/lang_VembaCast_" + code + ".lng";
+}
+
+bool TextTable::Select(const std::string& code)
+{
+    std::string setting;
+    if (m_settings)
+        setting = m_settings->ReadText(kKeyGeneralLanguage, kDefaultGeneralLanguage);
+    std::string wanted = code.empty() ? setting : code;
     if (wanted.empty())
         wanted = kDefaultGeneralLanguage;
     if (!IsPlainCode(wanted))
         wanted = kFallbackLanguage;
-    auto texts = ReadLanguageFile(GetLanguageFilePath(wanted));
+    auto texts = ReadLanguageFile(LanguageFilePath(wanted));
     if (!texts && wanted != kFallbackLanguage) {
         wanted = kFallbackLanguage;
-        texts = ReadLanguageFile(GetLanguageFilePath(wanted));
+        texts = ReadLanguageFile(LanguageFilePath(wanted));
     }
-    std::unique_lock<std::shared_mutex> hold(g_languageLock);
-    g_language.selected = true;
-    g_language.code = texts ? wanted : std::string();
-    g_language.texts = texts ? std::move(*texts) : std::unordered_map<std::string, std::string> {};
+    std::lock_guard hold(m_lock);
+    m_followedSetting = setting;
+    m_code = texts ? wanted : std::string();
+    m_texts = texts ? std::move(*texts) : std::unordered_map<std::string, std::string> {};
     return texts.has_value();
 }
 
-std::string GetLanguageCode()
+std::string TextTable::LanguageCode() const
 {
-    EnsureSelected();
-    std::shared_lock<std::shared_mutex> hold(g_languageLock);
-    return g_language.code;
+    std::lock_guard hold(m_lock);
+    return m_code;
 }
 
-std::string LookupText(const std::string& key)
+std::string TextTable::Lookup(const std::string& key) const
 {
-    EnsureSelected();
-    std::shared_lock<std::shared_mutex> hold(g_languageLock);
-    auto found = g_language.texts.find(UpperCase(key));
-    return found == g_language.texts.end() ? key : found->second;
+    std::lock_guard hold(m_lock);
+    auto found = m_texts.find(UpperCase(key));
+    return found == m_texts.end() ? key : found->second;
 }
 
 std::string LanguageFromLocale()
@@ -170,10 +173,10 @@ std::string LanguageFromLocale()
     return "eng";
 }
 
-void StoreLocaleLanguageIfUnset()
+void StoreLocaleLanguageIfUnset(SettingsStore& settings)
 {
     // An empty value is what a fresh data folder reads; the stored "kor" of an
     // earlier run, or any other choice, stays.
-    if (GetSettingString(kKeyGeneralLanguage).empty())
-        SetSettingString("", kSettingSection, kKeyGeneralLanguage, LanguageFromLocale());
+    if (settings.ReadText(kKeyGeneralLanguage).empty())
+        settings.WriteText(kKeyGeneralLanguage, LanguageFromLocale());
 }

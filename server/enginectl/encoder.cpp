@@ -2,7 +2,6 @@
 
 #include "config/trace.h"
 #include "platform/file_io.h"
-#include "platform/places.h"
 #include "platform/temp_names.h"
 #include "enginectl/engine_census.h"
 
@@ -17,7 +16,6 @@ constexpr auto kQuitWait = std::chrono::milliseconds(1500);
 constexpr auto kConnectPoll = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
-std::atomic<int> g_pipeCounter { 50000 };
 std::atomic<int64_t> g_longestStartHoldUs { 0 };
 
 uint32_t ReadWord(const uint8_t* bytes)
@@ -58,13 +56,8 @@ void ResetEngineStartLockFigures()
     g_longestStartHoldUs = 0;
 }
 
-int NextEnginePipeNumber()
-{
-    return ++g_pipeCounter;
-}
-
-CEncoder::CEncoder(std::shared_ptr<ProcessSpawner> spawner)
-    : m_spawner(std::move(spawner))
+CEncoder::CEncoder(EngineLaunch launch)
+    : m_launch(std::move(launch))
 {
 }
 
@@ -93,11 +86,6 @@ void CEncoder::SetStatusTarget(EngineStatus* status)
     m_status = status;
 }
 
-void CEncoder::SetEnginePath(const std::string& path)
-{
-    std::lock_guard lock(m_lock);
-    m_enginePath = path;
-}
 
 void CEncoder::SetConnectBound(std::chrono::milliseconds bound)
 {
@@ -151,12 +139,12 @@ bool CEncoder::SendMessage(uint8_t type, const void* payload, uint32_t length)
 int CEncoder::CreateEnginePipe()
 {
     CloseChannel();
-    std::string folder = GetEnginePipeFolder();
+    std::string folder = m_launch.pipes ? m_launch.pipes->Path() : std::string();
     if (folder.empty())
         return -1;
     auto response = std::make_shared<ManualResetEvent>(EventState::Reset);
     auto pipe = std::make_shared<CEnginePipe>();
-    int number = NextEnginePipeNumber();
+    int number = m_launch.pipes->NextPipeNumber();
     std::chrono::milliseconds bound;
     {
         std::lock_guard lock(m_lock);
@@ -200,23 +188,23 @@ int CEncoder::CreateEngine(const std::string& commandLine)
             return 0;
         }
         pipe = m_pipe;
-        request.program
-            = m_enginePath.empty() ? GetProgramFolder() + "/vembacast-engine" : m_enginePath;
+        request.program = m_launch.enginePath;
         request.environment.emplace_back("VEMBACAST_PIPE_DIR", m_pipeFolder);
     }
-    request.environment.emplace_back(
-        kEngineCountVariable, ServerEngineCensus().CountForNewEngine());
+    request.environment.emplace_back(kEngineCountVariable,
+        m_launch.census ? m_launch.census->CountForNewEngine() : std::string("1"));
     request.args = SplitCommandLine(commandLine);
     std::shared_ptr<ChildProcess> process;
     {
         EngineStartHold hold;
-        process = m_spawner->Spawn(request);
+        process = m_launch.spawner->Spawn(request);
     }
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
         return 0;
     }
-    ServerEngineCensus().Note(process);
+    if (m_launch.census)
+        m_launch.census->Note(process);
     {
         std::lock_guard lock(m_lock);
         m_process = process;
@@ -418,7 +406,9 @@ void CEncoder::HandleEngineMessage(uint8_t type, const uint8_t* payload, uint32_
 
 void CEncoder::DeleteTemporaryFiles(const std::string& folder)
 {
-    std::string path = folder.empty() ? GetServicesFolder() : folder;
+    if (folder.empty())
+        return;
+    const std::string& path = folder;
     std::vector<std::string> names = ListFolder(path, FolderEntries::Files);
     std::erase_if(names, [](const std::string& name) { return !IsTempListFileName(name); });
     for (const std::string& name : names) {

@@ -59,12 +59,21 @@ private:
 std::chrono::microseconds EngineStartLockLongestHold();
 void ResetEngineStartLockFigures();
 
-// The first pipe number handed out is 50001.
-int NextEnginePipeNumber();
+class EngineCensus;
+
+// What starting an engine takes: the spawner, the engine program, the server's pipe
+// folder (which hands out the pipe numbers) and its census of running engines. The
+// pointed-to objects belong to the server and outlive every engine it starts.
+struct EngineLaunch {
+    std::shared_ptr<ProcessSpawner> spawner;
+    std::string enginePath; // the vembacast-engine program
+    EnginePipeFolder* pipes = nullptr;
+    EngineCensus* census = nullptr; // null: the engine is counted alone
+};
 
 class CEncoder {
 public:
-    explicit CEncoder(std::shared_ptr<ProcessSpawner> spawner = MakePosixSpawner());
+    explicit CEncoder(EngineLaunch launch);
     virtual ~CEncoder();
     CEncoder(const CEncoder&) = delete;
     CEncoder& operator=(const CEncoder&) = delete;
@@ -108,12 +117,11 @@ public:
     // The message handler of the channel. Public so tests can feed it messages.
     void HandleEngineMessage(uint8_t type, const uint8_t* payload, uint32_t length);
 
-    // Deletes the left-over list files ("fil" + 1-4 hex digits + ".tmp") in folder
-    // (default: the services folder), pausing 100 ms after each deletion.
-    static void DeleteTemporaryFiles(const std::string& folder = {});
+    // Deletes the left-over list files ("fil" + 1-4 hex digits + ".tmp") in folder,
+    // pausing 100 ms after each deletion.
+    static void DeleteTemporaryFiles(const std::string& folder);
 
-    // For tests: the engine executable and the connect bound (30 s).
-    void SetEnginePath(const std::string& path);
+    // For tests: the connect bound (30 s).
     void SetConnectBound(std::chrono::milliseconds bound);
 
 private:
@@ -122,13 +130,12 @@ private:
     void CloseChannel();
     bool SendMessage(uint8_t type, const void* payload, uint32_t length);
 
-    const std::shared_ptr<ProcessSpawner> m_spawner;
+    const EngineLaunch m_launch;
 
     mutable std::mutex m_lock;
     std::shared_ptr<CEnginePipe> m_pipe; // guarded by m_lock
     std::shared_ptr<ManualResetEvent> m_response; // guarded by m_lock: created per run
     std::shared_ptr<ChildProcess> m_process; // guarded by m_lock
-    std::string m_enginePath; // guarded by m_lock
     std::string m_pipeFolder; // guarded by m_lock
     std::chrono::milliseconds m_connectBound { 30000 }; // guarded by m_lock
     std::atomic<bool> m_started { false };

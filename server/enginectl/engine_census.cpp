@@ -33,9 +33,3 @@ int EngineCensus::Running()
     }
     return int(alive.size() - ended.size());
 }
-
-EngineCensus& ServerEngineCensus()
-{
-    static EngineCensus census;
-    return census;
-}

@@ -31,6 +31,3 @@ private:
     // --- guarded by m_lock
     std::vector<std::weak_ptr<ChildProcess>> m_engines;
 };
-
-// The one census of the server's engines.
-EngineCensus& ServerEngineCensus();

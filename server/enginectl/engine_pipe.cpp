@@ -27,22 +27,12 @@ bool IsPrivateFolder(const std::string& path)
         && (info.st_mode & 077) == 0;
 }
 
-bool MakePrivateFolder(const std::string& path)
+// A folder made now, by this call: one that exists already belongs to another server
+// of this process, or to a process that had this id before.
+bool MakeFreshPrivateFolder(const std::string& path)
 {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return IsPrivateFolder(path);
+    return mkdir(path.c_str(), 0700) == 0 && IsPrivateFolder(path);
 }
-
-// Removes the folder at exit when the last socket file is gone.
-struct PipeFolderRemover {
-    std::string path;
-    ~PipeFolderRemover()
-    {
-        if (!path.empty())
-            rmdir(path.c_str());
-    }
-};
 
 } // namespace
 
@@ -81,25 +71,39 @@ bool EngineFrameReader::Feed(const uint8_t* data, size_t size, const EngineMessa
     return trusted;
 }
 
-std::string GetEnginePipeFolder()
+EnginePipeFolder::EnginePipeFolder(std::string runtimeFolder)
+    : m_runtimeFolder(std::move(runtimeFolder))
 {
-    static std::mutex lock;
-    static PipeFolderRemover folder;
-    std::lock_guard guard(lock);
-    if (!folder.path.empty() && IsPrivateFolder(folder.path))
-        return folder.path;
+}
+
+EnginePipeFolder::~EnginePipeFolder()
+{
+    std::lock_guard guard(m_lock);
+    if (!m_path.empty())
+        rmdir(m_path.c_str());
+}
+
+std::string EnginePipeFolder::Path()
+{
+    std::lock_guard guard(m_lock);
+    if (!m_path.empty() && IsPrivateFolder(m_path))
+        return m_path;
     std::string pid = std::to_string(getpid());
-    std::vector<std::string> candidates;
-    if (const char* runtime = getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
-        candidates.push_back(std::string(runtime) + "/vembacast-" + pid);
-    candidates.push_back("/tmp/vembacast-" + std::to_string(getuid()) + "-" + pid);
-    for (const std::string& candidate : candidates) {
-        if (MakePrivateFolder(candidate)) {
-            folder.path = candidate;
-            return candidate;
+    std::vector<std::string> bases;
+    if (!m_runtimeFolder.empty() && m_runtimeFolder[0] == '/')
+        bases.push_back(m_runtimeFolder + "/vembacast-" + pid);
+    bases.push_back("/tmp/vembacast-" + std::to_string(getuid()) + "-" + pid);
+    for (const std::string& base : bases) {
+        for (int copy = 1; copy <= 64; ++copy) {
+            std::string candidate = copy == 1 ? base : base + "-" + std::to_string(copy);
+            if (MakeFreshPrivateFolder(candidate)) {
+                m_path = candidate;
+                return candidate;
+            }
+            if (errno != EEXIST)
+                break;
         }
-        TraceMessage(
-            kTraceStreamFailure, " - engine pipe folder '%s' is not usable", candidate.c_str());
+        TraceMessage(kTraceStreamFailure, " - engine pipe folder '%s' is not usable", base.c_str());
     }
     return {};
 }

@@ -18,6 +18,7 @@
 #include "enginectl/engine_messages.h"
 #include "platform/unix_socket.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -54,10 +55,31 @@ private:
     size_t m_held = 0;
 };
 
-// The server's private pipe folder: $XDG_RUNTIME_DIR/vembacast-<pid>, or
-// /tmp/vembacast-<uid>-<pid>; created with mode 0700 on first use and refused when
-// it exists but is not ours. Empty when no usable folder can be had.
-std::string GetEnginePipeFolder();
+// A server's private pipe folder: <runtime folder>/vembacast-<pid>, or
+// /tmp/vembacast-<uid>-<pid> without a runtime folder; created with mode 0700 on
+// first use and removed with the object. A second server in the same process (tests)
+// gets the next free name ("-2", "-3", ...), so neither removes the other's sockets.
+// It also hands out the pipe numbers, unique within the folder.
+//
+// Threads: any engine start asks at once; m_lock guards the path.
+class EnginePipeFolder {
+public:
+    explicit EnginePipeFolder(std::string runtimeFolder);
+    ~EnginePipeFolder(); // removes the folder (its sockets are gone by then)
+    EnginePipeFolder(const EnginePipeFolder&) = delete;
+    EnginePipeFolder& operator=(const EnginePipeFolder&) = delete;
+
+    // The folder, made on first use; empty when no usable folder can be had.
+    std::string Path();
+    // The first number handed out is 50001.
+    int NextPipeNumber() { return ++m_pipeCounter; }
+
+private:
+    const std::string m_runtimeFolder;
+    std::atomic<int> m_pipeCounter { 50000 };
+    std::mutex m_lock;
+    std::string m_path; // guarded by m_lock
+};
 
 class CEnginePipe {
 public:

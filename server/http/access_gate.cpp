@@ -1,8 +1,8 @@
 #include "http/access_gate.h"
 
 #include "config/settings.h"
+#include "http/http_context.h"
 #include "config/utf8_text.h"
-#include "http/client_ids.h"
 #include "http/dispatch.h"
 #include "http/request.h"
 
@@ -10,16 +10,16 @@
 
 namespace {
 
-bool IsKnownId(const std::string& id)
+bool IsKnownId(HttpContext& server, const std::string& id)
 {
-    return !id.empty() && FindClientHost(id).has_value();
+    return !id.empty() && server.Clients().FindClientHost(id).has_value();
 }
 
 } // namespace
 
-bool IsPasswordRequired()
+bool IsPasswordRequired(HttpContext& server)
 {
-    return GetSettingInt(kSettingSection, kRequirePasswordSetting, 0) == 1;
+    return server.Settings().ReadInt(kRequirePasswordSetting, 0) == 1;
 }
 
 std::optional<std::string> FindCookie(std::string_view header, std::string_view name)
@@ -47,22 +47,23 @@ std::string PathClientId(std::string_view uri)
     return std::string();
 }
 
-bool CarriesKnownClientId(const HttpRequest& request)
+bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
 {
-    if (IsKnownId(GetRequestVar(request, "id")) || IsKnownId(PathClientId(request.Uri())))
+    if (IsKnownId(server, GetRequestVar(request, "id"))
+        || IsKnownId(server, PathClientId(request.Uri())))
         return true;
     std::optional<std::string> cookies = request.Header("Cookie");
     if (!cookies)
         return false;
     std::optional<std::string> id = FindCookie(*cookies, kClientIdCookie);
-    return id && IsKnownId(*id);
+    return id && IsKnownId(server, *id);
 }
 
-bool AdmitRequest(const Route& route, const HttpRequest& request)
+bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request)
 {
-    if (std::string_view(route.path) == "/connect" || !IsPasswordRequired())
+    if (route.path == "/connect" || !IsPasswordRequired(server))
         return true;
-    return CarriesKnownClientId(request);
+    return CarriesKnownClientId(server, request);
 }
 
 std::string ClientIdCookieHeader(const std::string& clientId)

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+class HttpContext;
 class HttpRequest;
 struct Route;
 
@@ -18,7 +19,7 @@ inline constexpr const char* kRequirePasswordSetting = "RequirePassword";
 inline constexpr const char* kClientIdCookie = "VembaCastId";
 
 // True when the setting "RequirePassword" is 1.
-bool IsPasswordRequired();
+bool IsPasswordRequired(HttpContext& server);
 
 // The value of a cookie in a Cookie header ("a=1; b=2"), or nothing.
 std::optional<std::string> FindCookie(std::string_view header, std::string_view name);
@@ -27,10 +28,10 @@ std::optional<std::string> FindCookie(std::string_view header, std::string_view 
 std::string PathClientId(std::string_view uri);
 
 // True when the request carries an id that "/connect" gave out.
-bool CarriesKnownClientId(const HttpRequest& request);
+bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request);
 
 // True when the request may reach the route's handler.
-bool AdmitRequest(const Route& route, const HttpRequest& request);
+bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request);
 
 // The Set-Cookie header line (with CR LF) that hands a browser its client id.
 std::string ClientIdCookieHeader(const std::string& clientId);

@@ -100,11 +100,11 @@ bool HasErrorFrame(int code)
     }
 }
 
-std::string MakeErrorAnswer(int code, const char* textKey)
+std::string MakeErrorAnswer(const TextTable& texts, int code, const char* textKey)
 {
     if (!HasErrorFrame(code) || !textKey)
         return std::string();
-    return PlistDocument(PlistAnswer(code, LookupText(textKey)).Body());
+    return PlistDocument(PlistAnswer(code, texts.Lookup(textKey)).Body());
 }
 
 std::string MakeSuccessAnswer(std::string_view message)

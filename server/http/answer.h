@@ -11,6 +11,7 @@
 #include <string_view>
 
 class HttpRequest;
+class TextTable;
 
 enum ResultCode : int {
     kResultOk = 0,
@@ -69,7 +70,7 @@ bool HasErrorFrame(int code);
 
 // The error answer of a code: "result" code and "message" the escaped language text
 // of textKey. A code without a frame yields an empty document.
-std::string MakeErrorAnswer(int code, const char* textKey);
+std::string MakeErrorAnswer(const TextTable& texts, int code, const char* textKey);
 
 // "result" 0 and message (escaped; empty for the plain success answer).
 std::string MakeSuccessAnswer(std::string_view message = {});

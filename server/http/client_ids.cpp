@@ -1,37 +1,16 @@
 #include "http/client_ids.h"
 
-#include <mutex>
-#include <unordered_map>
-
-namespace {
-
-std::mutex g_guidSourceLock;
-std::function<std::optional<Guid>()> g_guidSource; // guarded by g_guidSourceLock
-
-struct ClientHostMap {
-    std::mutex lock;
-    std::unordered_map<std::string, std::string> hosts; // guarded by lock
-};
-
-ClientHostMap& Hosts()
+std::optional<Guid> ClientIds::NewGuid()
 {
-    static ClientHostMap map;
-    return map;
-}
-
-std::optional<Guid> NewGuid()
-{
-    std::function<std::optional<Guid>()> source;
+    GuidSource source;
     {
-        std::lock_guard guard(g_guidSourceLock);
-        source = g_guidSource;
+        std::lock_guard guard(m_lock);
+        source = m_guidSource;
     }
     return source ? source() : CreateGuid();
 }
 
-} // namespace
-
-int MakeGUID(std::string& id)
+int ClientIds::MakeGUID(std::string& id)
 {
     std::optional<Guid> guid = NewGuid();
     if (!guid)
@@ -40,45 +19,41 @@ int MakeGUID(std::string& id)
     return 1;
 }
 
-std::string MakeGUID()
+std::string ClientIds::MakeGUID()
 {
     std::string id;
     return MakeGUID(id) ? id : std::string();
 }
 
-void SetGuidSourceForTesting(std::function<std::optional<Guid>()> source)
+void ClientIds::SetGuidSourceForTesting(GuidSource source)
 {
-    std::lock_guard guard(g_guidSourceLock);
-    g_guidSource = std::move(source);
+    std::lock_guard guard(m_lock);
+    m_guidSource = std::move(source);
 }
 
-void SetClientHost(const std::string& clientId, const std::string& host)
+void ClientIds::SetClientHost(const std::string& clientId, const std::string& host)
 {
-    ClientHostMap& map = Hosts();
-    std::lock_guard guard(map.lock);
-    map.hosts[clientId] = host;
+    std::lock_guard guard(m_lock);
+    m_hosts[clientId] = host;
 }
 
-std::optional<std::string> FindClientHost(const std::string& clientId)
+std::optional<std::string> ClientIds::FindClientHost(const std::string& clientId) const
 {
-    ClientHostMap& map = Hosts();
-    std::lock_guard guard(map.lock);
-    auto found = map.hosts.find(clientId);
-    if (found == map.hosts.end())
+    std::lock_guard guard(m_lock);
+    auto found = m_hosts.find(clientId);
+    if (found == m_hosts.end())
         return std::nullopt;
     return found->second;
 }
 
-void ForgetClientHost(const std::string& clientId)
+void ClientIds::ForgetClientHost(const std::string& clientId)
 {
-    ClientHostMap& map = Hosts();
-    std::lock_guard guard(map.lock);
-    map.hosts.erase(clientId);
+    std::lock_guard guard(m_lock);
+    m_hosts.erase(clientId);
 }
 
-size_t ClientHostCount()
+size_t ClientIds::ClientHostCount() const
 {
-    ClientHostMap& map = Hosts();
-    std::lock_guard guard(map.lock);
-    return map.hosts.size();
+    std::lock_guard guard(m_lock);
+    return m_hosts.size();
 }

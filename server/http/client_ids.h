@@ -11,19 +11,38 @@
 #include "platform/guid.h"
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
-// A new client id in id; 1 on success, 0 when no GUID could be made (id left as
-// it was).
-int MakeGUID(std::string& id);
-// The same, empty text on failure (the form conversion ids use).
-std::string MakeGUID();
-// Tests make GUID creation fail; an empty function restores the real source.
-void SetGuidSourceForTesting(std::function<std::optional<Guid>()> source);
+class ClientIds {
+public:
+    using GuidSource = std::function<std::optional<Guid>()>;
 
-void SetClientHost(const std::string& clientId, const std::string& host);
-// The host the client connected under, or nothing for an unknown id.
-std::optional<std::string> FindClientHost(const std::string& clientId);
-void ForgetClientHost(const std::string& clientId);
-size_t ClientHostCount();
+    ClientIds() = default;
+    ClientIds(const ClientIds&) = delete;
+    ClientIds& operator=(const ClientIds&) = delete;
+
+    // A new client id in id; 1 on success, 0 when no GUID could be made (id left as
+    // it was).
+    int MakeGUID(std::string& id);
+    // The same, empty text on failure (the form conversion ids use).
+    std::string MakeGUID();
+    // Tests make GUID creation fail; an empty function restores the real source.
+    void SetGuidSourceForTesting(GuidSource source);
+
+    void SetClientHost(const std::string& clientId, const std::string& host);
+    // The host the client connected under, or nothing for an unknown id.
+    std::optional<std::string> FindClientHost(const std::string& clientId) const;
+    void ForgetClientHost(const std::string& clientId);
+    size_t ClientHostCount() const;
+
+private:
+    std::optional<Guid> NewGuid();
+
+    mutable std::mutex m_lock;
+    // --- guarded by m_lock
+    GuidSource m_guidSource;
+    std::unordered_map<std::string, std::string> m_hosts;
+};

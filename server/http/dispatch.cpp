@@ -7,7 +7,7 @@
 const Route* FindRoute(std::span<const Route> routes, std::string_view uri)
 {
     for (const Route& route : routes) {
-        std::string_view path = route.path;
+        const std::string& path = route.path;
         bool matches = route.match == RouteMatch::Exact ? uri == path : uri.starts_with(path);
         if (matches)
             return &route;
@@ -15,7 +15,7 @@ const Route* FindRoute(std::span<const Route> routes, std::string_view uri)
     return nullptr;
 }
 
-bool DispatchRequest(std::span<const Route> routes, HttpRequest& request)
+bool DispatchRequest(HttpContext& server, std::span<const Route> routes, HttpRequest& request)
 {
     // The library has removed dot segments already; a ".." left here would be a path
     // we never serve, handled or static.
@@ -35,14 +35,14 @@ bool DispatchRequest(std::span<const Route> routes, HttpRequest& request)
                       "Connection: close\r\n\r\n");
         return true;
     }
-    if (!AdmitRequest(*route, request)) {
+    if (!AdmitRequest(server, *route, request)) {
         request.SendError(403, "Forbidden");
         return true;
     }
     try {
         route->handler(request);
     } catch (...) {
-        TraceMessage(kTraceWebFailure, "Web Server - %s failed: ('%s')", route->handlerName,
+        TraceMessage(kTraceWebFailure, "Web Server - %s failed: ('%s')", route->handlerName.c_str(),
             request.Uri().c_str());
         if (!request.Answered())
             request.SendError(500, "Internal Server Error");

@@ -3,15 +3,20 @@
 // Request routing: a table of request paths and the handlers that serve them. The
 // URI is compared against the rows top to bottom; the first row that matches serves
 // the request. A row without a handler yet, and any URI that matches no row, fall
-// through to static files below the document root. The client API's own table lives
-// in the core (core/request_table.h), above every folder that has handlers.
+// through to static files below the document root. The client API's own table is
+// built by the server object (core/request_table.h), above every folder that has
+// handlers, with each handler bound to the server.
 
+#include <functional>
 #include <span>
+#include <string>
 #include <string_view>
 
+class HttpContext;
 class HttpRequest;
 
-using RequestHandler = void (*)(HttpRequest& request);
+// A handler bound to the server it serves (the server object builds the table).
+using RequestHandler = std::function<void(HttpRequest& request)>;
 
 enum class RouteMatch {
     Exact, // the whole URI, byte for byte, case-sensitive
@@ -19,10 +24,10 @@ enum class RouteMatch {
 };
 
 struct Route {
-    const char* path;
+    std::string path;
     RouteMatch match;
-    const char* handlerName;
-    RequestHandler handler; // nullptr until the request is served
+    std::string handlerName;
+    RequestHandler handler; // empty until the request is served
 };
 
 // The first row whose path matches uri, or nullptr.
@@ -30,4 +35,4 @@ const Route* FindRoute(std::span<const Route> routes, std::string_view uri);
 
 // Serves the request through the first matching row that has a handler; false when
 // the request is left to static file serving. Never lets an exception out.
-bool DispatchRequest(std::span<const Route> routes, HttpRequest& request);
+bool DispatchRequest(HttpContext& server, std::span<const Route> routes, HttpRequest& request);

@@ -49,9 +49,3 @@ void PasswordAttempts::ForgetAll()
     std::lock_guard guard(m_lock);
     m_failures.clear();
 }
-
-PasswordAttempts& ConnectPasswordAttempts()
-{
-    static PasswordAttempts attempts;
-    return attempts;
-}

@@ -39,6 +39,3 @@ private:
     std::mutex m_lock;
     std::deque<Failure> m_failures; // guarded by m_lock; the last hour's, oldest first
 };
-
-// The process-wide record that "/connect" uses.
-PasswordAttempts& ConnectPasswordAttempts();

@@ -1,10 +1,11 @@
 #include "http/web_server.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
+#include "http/http_context.h"
 #include "config/trace.h"
 #include "http/civet_support.h"
 #include "http/request.h"
-#include "platform/places.h"
 #include "platform/ports.h"
 
 #include <civetweb.h>
@@ -14,21 +15,7 @@
 #include <mutex>
 #include <vector>
 
-std::atomic<int> g_nExtPort { 0 };
-
 namespace {
-
-// What a running server's callback reads; owned by the process-wide state below and
-// freed only after the library has stopped every thread that could read it.
-struct RunningServer {
-    std::vector<Route> routes;
-    mg_context* context = nullptr;
-};
-
-std::mutex g_startStopLock;
-std::unique_ptr<RunningServer> g_server; // guarded by g_startStopLock
-std::atomic<bool> g_running { false }; // mirrors g_server for readers without the lock
-std::atomic<int> g_listeningPort { 0 };
 
 // The client's own page, scripts and styles (the only static files): only this
 // server's scripts run, and hls.js may feed the player from blob: URLs and a worker.
@@ -46,15 +33,29 @@ int SettingNumber(const std::string& text)
     return value < INT_MIN || value > INT_MAX ? 0 : static_cast<int>(value);
 }
 
+} // namespace
+
+// What a running server's callback reads: the routes and the server they serve,
+// fixed before the library starts and freed only after it has stopped every thread
+// that could read them.
+struct CWebServer::RunningLibrary {
+    HttpContext* server = nullptr;
+    std::vector<Route> routes;
+    mg_context* context = nullptr;
+};
+
+namespace {
+
 int BeginRequest(mg_connection* connection)
 {
     const mg_request_info* info = mg_get_request_info(connection);
-    auto* server = static_cast<RunningServer*>(mg_get_user_data(mg_get_context(connection)));
-    if (!info || !info->local_uri || !server)
+    auto* running = static_cast<CWebServer::RunningLibrary*>(
+        mg_get_user_data(mg_get_context(connection)));
+    if (!info || !info->local_uri || !running)
         return 0;
     try {
         HttpRequest request(connection);
-        return DispatchRequest(server->routes, request) ? 200 : 0;
+        return DispatchRequest(*running->server, running->routes, request) ? 200 : 0;
     } catch (...) {
         return 0; // nothing was written: the library answers as for a static file
     }
@@ -62,65 +63,62 @@ int BeginRequest(mg_connection* connection)
 
 } // namespace
 
-bool IsWebServerRunning()
-{
-    return g_running.load();
-}
-
-int GetListeningPort()
-{
-    return g_listeningPort.load();
-}
-
-CWebServer::CWebServer(WebServerHooks hooks, WebServerConfig config)
-    : m_hooks(std::move(hooks))
-    , m_config(std::move(config))
+CWebServer::CWebServer(HttpContext& server)
+    : m_server(server)
 {
 }
 
 CWebServer::~CWebServer()
 {
+    m_hooks = {};
     Stop();
+}
+
+void CWebServer::Configure(WebServerHooks hooks, WebServerConfig config)
+{
+    m_hooks = std::move(hooks);
+    m_config = std::move(config);
 }
 
 bool CWebServer::CheckSettings() const
 {
-    if (GetSettingInt(kSettingSection, "SET", 0) == 0)
+    std::shared_ptr<const SettingsSnapshot> settings = m_server.Settings().Current();
+    if (settings->Int(kKeySet, 0) == 0)
         return false;
-    if (GetSettingString("ExtIP").empty() || GetSettingString("ExtPort").empty()
-        || GetSettingString("MACA").empty())
+    if (settings->Text(kKeyExtIP).empty() || settings->Text(kKeyExtPort).empty()
+        || settings->Text(kKeyMacAddress).empty())
         return false;
-    if (GetSettingInt(kSettingSection, "PINCodeMode", 0) == 1
-        && (GetSettingString("PINCode").empty() || GetSettingString("PCName").empty()))
+    if (settings->Int(kKeyPINCodeMode, 0) == 1
+        && (settings->Text(kKeyPINCode).empty() || settings->Text(kKeyPCName).empty()))
         return false;
-    if (GetSettingInt(kSettingSection, "PasswordMode", 0) == 1
-        && GetSettingString("Password").empty())
+    if (settings->Int(kKeyPasswordMode, 0) == 1 && settings->Text(kKeyPassword).empty())
         return false;
     return true;
 }
 
 void CWebServer::LoadSettings()
 {
-    m_strInIP = GetSettingString("InIP");
-    m_nPort = SettingNumber(GetSettingString("InPort"));
-    m_strExtIP = GetSettingString("ExtIP");
-    g_nExtPort = SettingNumber(GetSettingString("ExtPort"));
+    std::shared_ptr<const SettingsSnapshot> settings = m_server.Settings().Current();
+    m_strInIP = settings->Text(kKeyInIP);
+    m_nPort = SettingNumber(settings->Text(kKeyInPort));
+    m_strExtIP = settings->Text(kKeyExtIP);
+    m_nExtPort = SettingNumber(settings->Text(kKeyExtPort));
 }
 
+// The external address is not asked for here: the console may take long to answer,
+// and the server's start never waits for it (the remote layer fetches it in the
+// background and stores it when it comes).
 bool CWebServer::CheckNetwork()
 {
-    if (!m_hooks.refreshExternalIp || !m_hooks.refreshExternalIp())
-        return false;
-    m_strExtIP = GetSettingString("ExtIP");
     // The running server's own port counts as free: a second start must reach the
     // "already running" answer, not fail on the port it holds itself.
-    bool ownPort = g_running && g_listeningPort == m_nPort;
+    bool ownPort = m_running && m_listeningPort == m_nPort;
     if (m_nPort <= 0 || m_nPort > 65535 || !(ownPort || IsPortFree(m_nPort)))
         return false;
-    if (GetSettingInt(kSettingSection, "AutoPortMapMode", 0) != 0 || m_nPort == g_nExtPort)
+    if (m_server.Settings().ReadInt(kKeyAutoPortMapMode, 0) != 0 || m_nPort == m_nExtPort)
         return true;
     // Manual mapping forwards the same port; correct it so the next start passes.
-    SetSettingString("", kSettingSection, "ExtPort", std::to_string(m_nPort));
+    m_server.Settings().WriteText(kKeyExtPort, std::to_string(m_nPort));
     return false;
 }
 
@@ -131,13 +129,14 @@ constexpr const char* kRequestTimeoutMs = "5000";
 
 } // namespace
 
-bool CWebServer::StartLibrary()
+std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
 {
-    auto server = std::make_unique<RunningServer>();
-    server->routes.assign(m_config.routes.begin(), m_config.routes.end());
+    auto library = std::make_unique<RunningLibrary>();
+    library->server = &m_server;
+    library->routes = m_config.routes;
     std::string portText = std::to_string(m_nPort);
-    std::string root
-        = m_config.documentRoot.empty() ? GetResourceFolder() + "/web" : m_config.documentRoot;
+    std::string root = m_config.documentRoot.empty() ? m_server.Places().resourceFolder + "/web"
+                                                     : m_config.documentRoot;
     // A worker is taken by a connection from its first byte (the library cannot
     // refuse one before its request line arrives), so idle and slow clients are
     // outlasted by numbers and a short timeout: more workers than the slow
@@ -168,23 +167,26 @@ bool CWebServer::StartLibrary()
     char errorText[256] = "";
     unsigned errorCode = 0;
     mg_error_data error { &errorCode, errorText, sizeof(errorText) };
-    mg_init_data init { &callbacks, server.get(), options };
-    server->context = mg_start2(&init, &error);
-    if (!server->context) {
+    mg_init_data init { &callbacks, library.get(), options };
+    library->context = mg_start2(&init, &error);
+    if (!library->context) {
         TraceMessage(kTraceWebFailure, "Web Server - Cannot initialize Mongoose context");
         if (errorText[0])
             TraceMessage(kTraceWebFailure, "Web Server - %s", errorText);
-        return false;
+        return nullptr;
     }
-    g_server = std::move(server);
-    g_listeningPort = m_nPort;
-    g_running = true;
-    return true;
+    return library;
+}
+
+CWebServer::State CWebServer::WaitSettled(std::unique_lock<std::mutex>& lock)
+{
+    m_settled.wait(
+        lock, [&] { return m_state == State::Stopped || m_state == State::Running; });
+    return m_state;
 }
 
 bool CWebServer::Start()
 {
-    std::lock_guard lock(g_startStopLock);
     if (!CheckSettings()) {
         m_nLastError = kWebErrorSettings;
         return false;
@@ -194,14 +196,30 @@ bool CWebServer::Start()
         m_nLastError = kWebErrorNetwork;
         return false;
     }
-    if (g_server) {
-        TraceMessage(kTraceWebFailure, " - Already Running Mongoose server");
-        m_nLastError = kWebErrorAlreadyRunning;
-        return false;
+    {
+        std::unique_lock lock(m_lock);
+        if (WaitSettled(lock) == State::Running) {
+            TraceMessage(kTraceWebFailure, " - Already Running Mongoose server");
+            m_nLastError = kWebErrorAlreadyRunning;
+            return false;
+        }
+        m_state = State::Starting;
     }
     if (m_hooks.sweepLeftovers)
         m_hooks.sweepLeftovers();
-    if (!StartLibrary()) {
+    std::unique_ptr<RunningLibrary> library = StartLibrary();
+    bool started = library != nullptr;
+    {
+        std::lock_guard lock(m_lock);
+        m_library = std::move(library);
+        m_state = started ? State::Running : State::Stopped;
+        if (started) {
+            m_listeningPort = m_nPort;
+            m_running = true;
+        }
+    }
+    m_settled.notify_all();
+    if (!started) {
         m_nLastError = kWebErrorLibrary;
         return false;
     }
@@ -214,22 +232,42 @@ bool CWebServer::Start()
 
 bool CWebServer::Stop()
 {
-    std::lock_guard lock(g_startStopLock);
     TraceMessage(kTraceRequest, "<< Stop webserver >>");
+    std::unique_ptr<RunningLibrary> library;
+    {
+        std::unique_lock lock(m_lock);
+        if (WaitSettled(lock) == State::Running) {
+            m_state = State::Stopping;
+            m_running = false;
+        }
+    }
+    // The sessions go first, so no engine outlives the server; a stop while stopped
+    // releases them too (sessions made by requests of a server that failed).
     if (m_hooks.releaseSessions)
         m_hooks.releaseSessions();
-    if (!g_server) {
+    bool wasRunning = false;
+    {
+        std::lock_guard lock(m_lock);
+        wasRunning = m_state == State::Stopping;
+        if (wasRunning)
+            library = std::move(m_library);
+    }
+    if (!wasRunning) {
         CleanUp();
         m_nLastError = kWebErrorNotRunning;
         return false;
     }
-    g_running = false;
-    StopCivetContext(
-        g_server->context, g_listeningPort); // returns once every library thread has ended
-    g_server.reset();
-    g_listeningPort = 0;
+    // Returns once every library thread has ended; no lock is held meanwhile.
+    StopCivetContext(library->context, m_listeningPort);
+    library.reset();
+    m_listeningPort = 0;
     m_nPort = 0;
     CleanUp();
+    {
+        std::lock_guard lock(m_lock);
+        m_state = State::Stopped;
+    }
+    m_settled.notify_all();
     return true;
 }
 

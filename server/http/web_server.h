@@ -4,30 +4,32 @@
 // HTTP library with its option set and the one request callback that routes every
 // request through the request table (dispatch.h).
 //
-// Threads: Start and Stop run on a worker of the main window, never on a library
-// thread, and are serialised process-wide. The library runs one master thread and
-// 10 worker threads; every handler runs on a worker. The server context is one per
-// process: IsWebServerRunning tells every part whether it runs.
+// Threads: Start and Stop come from the core's start/stop worker (tests call them
+// from their own threads). They are ordered by a state (stopped, starting, running,
+// stopping) guarded by m_lock: a caller claims the state, does the slow part (the
+// library's start, the release of sessions, the library's stop, which joins its
+// threads, the clean-up of files) with no lock held, and settles it again; a caller
+// that finds a start or a stop under way waits on m_settled. The library runs one
+// master thread and many workers; every handler runs on a worker. The running
+// context's routes are read by the workers without a lock: they are fixed before the
+// library starts and freed only after it has stopped.
 
 #include "http/dispatch.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
-#include <span>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
-// The external port (setting "ExtPort", loaded at every start); answer URLs that point
-// the client back at this server use it.
-extern std::atomic<int> g_nExtPort;
-
-bool IsWebServerRunning();
-// The port the running server listens on, or 0 when it is stopped.
-int GetListeningPort();
+class HttpContext;
 
 // Start error codes kept in m_nLastError.
 enum WebServerError : int {
     kWebErrorSettings = 1, // settings incomplete
-    kWebErrorNetwork = 3, // no external address, port taken, or ExtPort corrected
+    kWebErrorNetwork = 3, // port taken, or ExtPort corrected
     kWebErrorAlreadyRunning = 4,
     kWebErrorLibrary = 5, // the HTTP library could not start
     kWebErrorNotRunning = 6, // Stop while stopped
@@ -36,8 +38,6 @@ enum WebServerError : int {
 // What the server start and stop need from the rest of the system; each hook may be
 // empty when that part has nothing to do.
 struct WebServerHooks {
-    // Asks the console for the external address and stores it as "ExtIP".
-    std::function<bool()> refreshExternalIp;
     // Releases every client session, stopping its engine (before the library stops).
     std::function<void()> releaseSessions;
     // Forgets the work folders of earlier runs (after a successful start).
@@ -55,17 +55,21 @@ struct WebServerHooks {
 };
 
 struct WebServerConfig {
-    std::span<const Route> routes; // the request table (core/request_table.h)
-    // Static files come from here; empty means res/web in the program folder.
+    std::vector<Route> routes; // the request table (core/request_table.h)
+    // Static files come from here; empty means web/ of the resource folder.
     std::string documentRoot;
 };
 
 class CWebServer {
 public:
-    explicit CWebServer(WebServerHooks hooks = {}, WebServerConfig config = {});
-    virtual ~CWebServer(); // stops the server
+    explicit CWebServer(HttpContext& server);
+    virtual ~CWebServer(); // stops the library (the owner has stopped it with its hooks)
     CWebServer(const CWebServer&) = delete;
     CWebServer& operator=(const CWebServer&) = delete;
+
+    // Set before the first start, and cleared (empty hooks) when the parts the hooks
+    // reach go; never while a start or stop runs.
+    void Configure(WebServerHooks hooks, WebServerConfig config);
 
     // True when the server runs; on false m_nLastError holds the reason.
     bool Start();
@@ -73,19 +77,45 @@ public:
     // folders and left-over list files are removed either way.
     bool Stop();
 
-    // Written by Start and Stop only (serialised process-wide).
+    bool IsRunning() const { return m_running.load(); }
+    // The port the running server listens on, or 0 when it is stopped.
+    int ListeningPort() const { return m_listeningPort.load(); }
+    // The external port (setting "ExtPort", loaded at every start); answer URLs that
+    // point the client back at this server use it.
+    int ExtPort() const { return m_nExtPort.load(); }
+
+    // Written by Start and Stop only, which the state orders; read them after a
+    // Start or Stop has returned.
     int m_nPort = 0;
     std::string m_strInIP;
     std::string m_strExtIP;
     int m_nLastError = 0;
 
+    // What the library's callback reads (web_server.cpp).
+    struct RunningLibrary;
+
 private:
+    enum class State { Stopped, Starting, Running, Stopping };
+
     bool CheckSettings() const;
     void LoadSettings();
     bool CheckNetwork();
-    bool StartLibrary();
+    std::unique_ptr<RunningLibrary> StartLibrary();
     void CleanUp();
+    // Waits while a start or stop is under way; then the state found.
+    State WaitSettled(std::unique_lock<std::mutex>& lock);
 
-    WebServerHooks m_hooks;
-    WebServerConfig m_config;
+    HttpContext& m_server;
+    WebServerHooks m_hooks; // set before the first start, read-only after
+    WebServerConfig m_config; // the same
+
+    std::atomic<int> m_nExtPort { 0 };
+    std::atomic<bool> m_running { false }; // mirrors m_state for readers without the lock
+    std::atomic<int> m_listeningPort { 0 };
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_settled; // with m_lock: the state left Starting or Stopping
+    // --- guarded by m_lock
+    State m_state = State::Stopped;
+    std::unique_ptr<RunningLibrary> m_library;
 };

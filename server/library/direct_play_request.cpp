@@ -8,10 +8,10 @@
 #include "library/direct_play_table.h"
 #include "library/request_handlers.h"
 
-void OnNotifyPlayDirect(HttpRequest& request)
+void OnNotifyPlayDirect(LibraryContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyPlayDirect", request.Uri());
-    std::string path = ResolveDirectPlayUri(request.Uri());
+    std::string path = ResolveDirectPlayUri(server, request.Uri());
     if (path.empty()) {
         request.SendError(404, "Not Found");
         return;

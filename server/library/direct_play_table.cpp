@@ -1,48 +1,12 @@
 #include "library/direct_play_table.h"
 
-#include "http/web_server.h"
+#include "library/library_context.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
 
 #include <cstdio>
-#include <list>
-#include <mutex>
-#include <unordered_map>
 
 namespace {
-
-struct DirectPlayEntry {
-    std::string path;
-    std::list<unsigned>::iterator use; // its place in the use order
-};
-
-struct DirectPlayTable {
-    std::mutex lock;
-    std::unordered_map<std::string, unsigned> numbers; // guarded by lock
-    std::unordered_map<unsigned, DirectPlayEntry> entries; // guarded by lock
-    std::list<unsigned> useOrder; // guarded by lock; most recently used first
-    unsigned lastNumber = 0; // guarded by lock
-};
-
-void MarkUsed(DirectPlayTable& table, DirectPlayEntry& entry)
-{
-    table.useOrder.splice(table.useOrder.begin(), table.useOrder, entry.use);
-}
-
-void EvictLeastRecentlyUsed(DirectPlayTable& table)
-{
-    unsigned oldest = table.useOrder.back();
-    table.useOrder.pop_back();
-    auto found = table.entries.find(oldest);
-    table.numbers.erase(found->second.path);
-    table.entries.erase(found);
-}
-
-DirectPlayTable& Table()
-{
-    static DirectPlayTable table;
-    return table;
-}
 
 void RemoveAll(std::string& text, const std::string& part)
 {
@@ -52,52 +16,63 @@ void RemoveAll(std::string& text, const std::string& part)
 
 } // namespace
 
-unsigned GetDirectPlayNumber(const std::string& filePath)
+void DirectPlayTable::MarkUsed(Entry& entry)
 {
-    DirectPlayTable& table = Table();
-    std::lock_guard guard(table.lock);
-    auto found = table.numbers.find(filePath);
-    if (found != table.numbers.end()) {
-        MarkUsed(table, table.entries.at(found->second));
+    m_useOrder.splice(m_useOrder.begin(), m_useOrder, entry.use);
+}
+
+void DirectPlayTable::EvictLeastRecentlyUsed()
+{
+    unsigned oldest = m_useOrder.back();
+    m_useOrder.pop_back();
+    auto found = m_entries.find(oldest);
+    m_numbers.erase(found->second.path);
+    m_entries.erase(found);
+}
+
+unsigned DirectPlayTable::GetDirectPlayNumber(const std::string& filePath)
+{
+    std::lock_guard guard(m_lock);
+    auto found = m_numbers.find(filePath);
+    if (found != m_numbers.end()) {
+        MarkUsed(m_entries.at(found->second));
         return found->second;
     }
-    if (table.entries.size() >= kDirectPlayCapacity)
-        EvictLeastRecentlyUsed(table);
-    unsigned number = ++table.lastNumber;
-    table.useOrder.push_front(number);
-    table.entries.emplace(number, DirectPlayEntry { filePath, table.useOrder.begin() });
-    table.numbers.emplace(filePath, number);
+    if (m_entries.size() >= kDirectPlayCapacity)
+        EvictLeastRecentlyUsed();
+    unsigned number = ++m_lastNumber;
+    m_useOrder.push_front(number);
+    m_entries.emplace(number, Entry { filePath, m_useOrder.begin() });
+    m_numbers.emplace(filePath, number);
     return number;
 }
 
-std::string FindDirectPlayPath(unsigned number)
+std::string DirectPlayTable::FindDirectPlayPath(unsigned number)
 {
-    DirectPlayTable& table = Table();
-    std::lock_guard guard(table.lock);
-    auto found = table.entries.find(number);
-    if (found == table.entries.end())
+    std::lock_guard guard(m_lock);
+    auto found = m_entries.find(number);
+    if (found == m_entries.end())
         return std::string();
-    MarkUsed(table, found->second);
+    MarkUsed(found->second);
     return found->second.path;
 }
 
-size_t DirectPlayEntryCount()
+size_t DirectPlayTable::DirectPlayEntryCount() const
 {
-    DirectPlayTable& table = Table();
-    std::lock_guard guard(table.lock);
-    return table.entries.size();
+    std::lock_guard guard(m_lock);
+    return m_entries.size();
 }
 
-std::string MakeDirectPlayUrl(const std::string& host, const std::string& filePath)
+std::string MakeDirectPlayUrl(
+    LibraryContext& server, const std::string& host, const std::string& filePath)
 {
-    unsigned number = GetDirectPlayNumber(filePath);
+    unsigned number = server.DirectPlay().GetDirectPlayNumber(filePath);
     char tail[64];
-    std::snprintf(tail, sizeof(tail), ":%u/playdirect/file-%u.m4v",
-        static_cast<unsigned>(g_nExtPort.load()), number);
+    std::snprintf(tail, sizeof(tail), ":%u/playdirect/file-%u.m4v", server.ExtPort(), number);
     return "http://" + host + tail;
 }
 
-std::string ResolveDirectPlayUri(const std::string& uri)
+std::string ResolveDirectPlayUri(LibraryContext& server, const std::string& uri)
 {
     std::string rest = uri;
     RemoveAll(rest, "/playdirect/");
@@ -107,5 +82,5 @@ std::string ResolveDirectPlayUri(const std::string& uri)
     int64_t number = ParseLeadingInteger(rest);
     if (number <= 0 || number > UINT32_MAX)
         return std::string();
-    return FindDirectPlayPath(static_cast<unsigned>(number));
+    return server.DirectPlay().FindDirectPlayPath(static_cast<unsigned>(number));
 }

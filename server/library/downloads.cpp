@@ -7,7 +7,7 @@
 #include "library/request_handlers.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
-#include "library/shared_folders.h"
+#include "library/library_context.h"
 
 #include <sys/stat.h>
 
@@ -23,12 +23,13 @@ bool PathExists(const std::string& path)
 
 } // namespace
 
-void OnNotifyFileDownload(HttpRequest& request)
+void OnNotifyFileDownload(LibraryContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyFileDownload", request.QueryString());
     const std::string& uri = request.Uri();
     const std::string value = uri.substr(std::min(uri.size(), kDownloadPrefix.size()));
-    const RequestPathMapping mapping = MapRequestPath(value, RequestPathKind::File);
+    const RequestPathMapping mapping
+        = MapRequestPath(server.SharedFolders(), value, RequestPathKind::File);
     if (mapping.status != RequestPathStatus::Mapped) {
         // An unknown share is not found: never a path from the root of the disk.
         request.SendError(404, "Not Found");
@@ -37,7 +38,7 @@ void OnNotifyFileDownload(HttpRequest& request)
     // A missing file goes to the sender, which answers it as it answers every file
     // that cannot be opened; one that exists but resolves outside its share is not
     // found.
-    if (PathExists(mapping.diskPath) && !IsMappedInsideShare(mapping)) {
+    if (PathExists(mapping.diskPath) && !IsMappedInsideShare(server.SharedFolders(), mapping)) {
         request.SendError(404, "Not Found");
         return;
     }

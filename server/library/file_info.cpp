@@ -2,7 +2,7 @@
 
 #include "config/trace.h"
 #include "http/answer.h"
-#include "http/client_ids.h"
+#include "library/library_context.h"
 #include "http/request.h"
 #include "library/direct_play_table.h"
 #include "library/media_files.h"
@@ -25,21 +25,21 @@ struct FileKeys {
     std::string playUrl;
 };
 
-std::string HostForClient(const HttpRequest& request, const std::string& id)
+std::string HostForClient(LibraryContext& server, const HttpRequest& request, const std::string& id)
 {
-    if (std::optional<std::string> host = FindClientHost(id))
+    if (std::optional<std::string> host = server.Clients().FindClientHost(id))
         return *host;
     return GetRequestHost(request);
 }
 
 // A path that exists but, through a symbolic link, leads out of its share is
 // answered as if it were not there.
-bool LeavesItsShare(const RequestPathMapping& mapping)
+bool LeavesItsShare(const SharedFolderList& shares, const RequestPathMapping& mapping)
 {
     struct stat info;
     if (lstat(mapping.diskPath.c_str(), &info) != 0)
         return false;
-    return !IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName));
+    return !IsInsideShare(mapping.diskPath, shares.FindSharedFolderPath(mapping.shareName));
 }
 
 std::string FileInfoDocument(const std::string& name, const FileKeys& keys)
@@ -57,10 +57,10 @@ std::string FileInfoDocument(const std::string& name, const FileKeys& keys)
 
 } // namespace
 
-std::string QZ_MakeFileInfo(const HttpRequest& request, const std::string& id,
-    const std::string& filePath, const std::string& requestPath)
+std::string QZ_MakeFileInfo(LibraryContext& server, const HttpRequest& request,
+    const std::string& id, const std::string& filePath, const std::string& requestPath)
 {
-    std::string host = HostForClient(request, id);
+    std::string host = HostForClient(server, request, id);
     std::string name = filePath.substr(filePath.rfind('/') + 1);
     if (ClassifyMediaFile(filePath) != kMediaFileVideo)
         return PlistDocument(PlistAnswer(kResultOk).Body());
@@ -68,7 +68,7 @@ std::string QZ_MakeFileInfo(const HttpRequest& request, const std::string& id,
     FileKeys keys;
     GetSubtitleAndEncoding(filePath, keys.subtitle, keys.encoding);
     MediaProperties properties;
-    if (ReadMediaProperties(filePath, properties)) {
+    if (server.Media().ReadMediaProperties(filePath, properties)) {
         keys.size = FormatSizeText(properties.fileSize);
         keys.playTime = FormatPlayTime(properties.durationMs);
         keys.resolution
@@ -76,7 +76,7 @@ std::string QZ_MakeFileInfo(const HttpRequest& request, const std::string& id,
         if (keys.encoding >= 1 && !IsDirectPlayableMedia(properties))
             keys.encoding = 0;
         if (keys.encoding >= 1)
-            keys.playUrl = MakeDirectPlayUrl(host, filePath);
+            keys.playUrl = MakeDirectPlayUrl(server, host, filePath);
     } else {
         // The name-based flags stand; without a reading there is no direct-play URL.
         TraceMessage(
@@ -88,28 +88,31 @@ std::string QZ_MakeFileInfo(const HttpRequest& request, const std::string& id,
     return document;
 }
 
-void ResponseGetFileInfo(
-    int code, HttpRequest& request, const std::string& path, const std::string& id)
+void ResponseGetFileInfo(LibraryContext& server, int code, HttpRequest& request,
+    const std::string& path, const std::string& id)
 {
     WriteAnswerHeader(request);
     std::string document;
     if (code == kResultFailedInput) {
-        document = MakeErrorAnswer(kResultFailedInput, kTextFailedInput);
+        document = MakeErrorAnswer(server.Texts(), kResultFailedInput, kTextFailedInput);
     } else {
-        RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::File);
-        if (mapping.status != RequestPathStatus::Mapped || LeavesItsShare(mapping))
-            document = MakeErrorAnswer(kResultNotExist, kTextNotExistFile);
+        RequestPathMapping mapping
+            = MapRequestPath(server.SharedFolders(), path, RequestPathKind::File);
+        if (mapping.status != RequestPathStatus::Mapped
+            || LeavesItsShare(server.SharedFolders(), mapping))
+            document = MakeErrorAnswer(server.Texts(), kResultNotExist, kTextNotExistFile);
         else
-            document = QZ_MakeFileInfo(request, id, mapping.diskPath, mapping.requestPath);
+            document
+                = QZ_MakeFileInfo(server, request, id, mapping.diskPath, mapping.requestPath);
     }
     WriteAnswerDocument(request, document);
     TraceMessage(kTraceProgress, "ResponseGetList : ('%s')", path.c_str());
 }
 
-void OnNotifyGetFileInfo(HttpRequest& request)
+void OnNotifyGetFileInfo(LibraryContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyGetFileInfo", request.QueryString());
     std::string path = GetRequestVar(request, "path");
     std::string id = GetRequestVar(request, "id");
-    ResponseGetFileInfo(path.empty() ? kResultFailedInput : kResultOk, request, path, id);
+    ResponseGetFileInfo(server, path.empty() ? kResultFailedInput : kResultOk, request, path, id);
 }

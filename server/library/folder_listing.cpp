@@ -1,5 +1,7 @@
 #include "library/folder_listing.h"
 
+#include "library/library_context.h"
+
 #include "config/settings.h"
 #include "config/trace.h"
 #include "config/utf8_text.h"
@@ -72,7 +74,7 @@ struct VideoEntry {
 
 // Reads one video's properties and, when they could be read, names its thumbnail
 // and queues the thumbnail when it is not stored yet.
-VideoEntry DescribeVideo(const std::string& full, const std::string& name,
+VideoEntry DescribeVideo(MediaPropertiesReader& media, const std::string& full, const std::string& name,
     const std::string& relativeFolder, const std::string& servicesFolder,
     std::vector<ThumbInfo>& jobs)
 {
@@ -80,7 +82,7 @@ VideoEntry DescribeVideo(const std::string& full, const std::string& name,
     entry.name = name;
     GetSubtitleAndEncoding(full, entry.subtitle, entry.encoding);
     MediaProperties properties;
-    if (!ReadMediaProperties(full, properties)) {
+    if (!media.ReadMediaProperties(full, properties)) {
         TraceMessage(
             kTraceSessionLock, "QZ_MakeFileList : MediaInfo Open Error ('%s')", full.c_str());
         return entry;
@@ -119,8 +121,9 @@ std::string AssembleDocument(const std::string& folders, const std::string& file
 
 } // namespace
 
-FolderListing BuildFolderListing(const std::string& diskFolder, const std::string& requestPath,
-    const std::string& shareFolder, const std::string& servicesFolder)
+FolderListing BuildFolderListing(MediaPropertiesReader& media, const std::string& diskFolder,
+    const std::string& requestPath, const std::string& shareFolder,
+    const std::string& servicesFolder)
 {
     FolderListing listing;
     std::string folders, files;
@@ -146,7 +149,8 @@ FolderListing BuildFolderListing(const std::string& diskFolder, const std::strin
             break;
         case EntryKind::Video:
             files
-                += DescribeVideo(full, name, relativeFolder, servicesFolder, listing.thumbnailJobs)
+                += DescribeVideo(
+                    media, full, name, relativeFolder, servicesFolder, listing.thumbnailJobs)
                        .Markup()
                 + "\r\n";
             break;
@@ -158,40 +162,41 @@ FolderListing BuildFolderListing(const std::string& diskFolder, const std::strin
     return listing;
 }
 
-void QZ_MakeFileList(std::string& list, const std::string& diskFolder,
+void QZ_MakeFileList(LibraryContext& server, std::string& list, const std::string& diskFolder,
     const std::string& requestPath, const std::string& host)
 {
     (void)host; // references are relative; the answer's URL carries the host
     const std::string relativeFolder = NormalizeRequestFolder(requestPath);
-    const std::string shareFolder
-        = FindSharedFolderPath(relativeFolder.substr(0, relativeFolder.find('/')));
-    FolderListing listing
-        = BuildFolderListing(diskFolder, requestPath, shareFolder, GetServicesFolder());
+    const std::string shareFolder = server.SharedFolders().FindSharedFolderPath(
+        relativeFolder.substr(0, relativeFolder.find('/')));
+    FolderListing listing = BuildFolderListing(
+        server.Media(), diskFolder, requestPath, shareFolder, server.Places().ServicesFolder());
     if (!listing.thumbnailJobs.empty()) {
-        QZ_AddThumbnailJobs(std::move(listing.thumbnailJobs));
-        QZ_StartThumbnailThreads();
+        server.Thumbnails().QZ_AddThumbnailJobs(std::move(listing.thumbnailJobs));
+        server.Thumbnails().QZ_StartThumbnailThreads();
     }
     list = std::move(listing.document);
     TraceMessage(kTraceProgress, "QZ_MakeFileList : ('%s')", list.c_str());
 }
 
-std::string MakeRootListDocument()
+std::string MakeRootListDocument(LibraryContext& server)
 {
     std::string entries;
-    for (const SharedFolder& share : GetSharedFolders())
+    for (const SharedFolder& share : server.SharedFolders().GetSharedFolders())
         entries += FolderEntry(share.name, CountFolderEntries(share.path));
     return PlistDocument("<key>folders</key><array>" + entries + "</array>");
 }
 
-std::vector<ThumbInfo> CollectShareThumbnailJobs()
+std::vector<ThumbInfo> CollectShareThumbnailJobs(LibraryContext& server)
 {
     std::vector<ThumbInfo> jobs;
-    const std::string services = GetServicesFolder();
-    for (const SharedFolder& share : GetSharedFolders()) {
+    const std::string services = server.Places().ServicesFolder();
+    for (const SharedFolder& share : server.SharedFolders().GetSharedFolders()) {
         std::string folder = share.path;
         if (folder.empty() || folder.back() != '/')
             folder += '/';
-        FolderListing listing = BuildFolderListing(folder, "/" + share.name, share.path, services);
+        FolderListing listing
+            = BuildFolderListing(server.Media(), folder, "/" + share.name, share.path, services);
         for (ThumbInfo& job : listing.thumbnailJobs)
             jobs.push_back(std::move(job));
     }

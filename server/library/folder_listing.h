@@ -14,6 +14,8 @@
 #include <vector>
 
 class HttpRequest;
+class LibraryContext;
+class MediaPropertiesReader;
 
 struct FolderListing {
     std::string document; // the listing document (plist frame, no result/message)
@@ -23,20 +25,21 @@ struct FolderListing {
 // Lists diskFolder (ending in '/'), which requestPath ("/Movies/Kids") names below
 // the share whose folder is shareFolder. Entries that are not valid UTF-8, cannot
 // be read, or resolve outside the share are left out; so are hidden subfolders.
-FolderListing BuildFolderListing(const std::string& diskFolder, const std::string& requestPath,
-    const std::string& shareFolder, const std::string& servicesFolder);
+FolderListing BuildFolderListing(MediaPropertiesReader& media, const std::string& diskFolder,
+    const std::string& requestPath, const std::string& shareFolder,
+    const std::string& servicesFolder);
 
 // QZ_MakeFileList: builds the listing into list, then hands its thumbnail batch to
 // the pool and waits for it (at most about 10 seconds).
-void QZ_MakeFileList(std::string& list, const std::string& diskFolder,
+void QZ_MakeFileList(LibraryContext& server, std::string& list, const std::string& diskFolder,
     const std::string& requestPath, const std::string& host);
 
 // The root listing: every share in list order with its entry count.
-std::string MakeRootListDocument();
+std::string MakeRootListDocument(LibraryContext& server);
 
 // The thumbnail jobs a listing of each share's folder would queue (server start).
-std::vector<ThumbInfo> CollectShareThumbnailJobs();
+std::vector<ThumbInfo> CollectShareThumbnailJobs(LibraryContext& server);
 
 // Handler of "/getList" and its answer builder.
-void ResponseGetList(
-    int code, HttpRequest& request, const std::string& path, const std::string& host);
+void ResponseGetList(LibraryContext& server, int code, HttpRequest& request,
+    const std::string& path, const std::string& host);

@@ -4,7 +4,7 @@
 #include "config/trace.h"
 #include "http/answer.h"
 #include "http/request.h"
-#include "http/web_server.h"
+#include "library/library_context.h"
 #include "library/folder_listing.h"
 #include "library/one_time_list_files.h"
 #include "library/request_handlers.h"
@@ -23,54 +23,59 @@ bool IsFolder(const std::string& path)
 }
 
 // The listing document of a path value, or false with the error code to answer.
-bool MakeListDocument(const std::string& path, const std::string& host, std::string& document)
+bool MakeListDocument(LibraryContext& server, const std::string& path, const std::string& host,
+    std::string& document)
 {
     if (DecodePathValue(path) == "/") {
-        document = MakeRootListDocument();
+        document = MakeRootListDocument(server);
         return true;
     }
-    const RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::Folder);
+    const RequestPathMapping mapping
+        = MapRequestPath(server.SharedFolders(), path, RequestPathKind::Folder);
     if (mapping.status != RequestPathStatus::Mapped)
         return false;
-    const std::string shareFolder = FindSharedFolderPath(mapping.shareName);
+    const std::string shareFolder = server.SharedFolders().FindSharedFolderPath(mapping.shareName);
     // A folder that does not exist lists as empty; one that resolves outside its
     // share (a link leading away) is not offered at all.
     if (IsFolder(mapping.diskPath) && !IsInsideShare(mapping.diskPath, shareFolder))
         return false;
-    QZ_MakeFileList(document, mapping.diskPath, mapping.requestPath, host);
+    QZ_MakeFileList(server, document, mapping.diskPath, mapping.requestPath, host);
     return true;
 }
 
 } // namespace
 
-void OnNotifyGetList(HttpRequest& request)
+void OnNotifyGetList(LibraryContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyGetList", request.QueryString());
     const std::string host = GetRequestHost(request);
     const std::string path = GetRequestVar(request, "path");
-    ResponseGetList(path.empty() ? kResultFailedInput : kResultOk, request, path, host);
+    ResponseGetList(server, path.empty() ? kResultFailedInput : kResultOk, request, path, host);
 }
 
-void ResponseGetList(
-    int code, HttpRequest& request, const std::string& path, const std::string& host)
+void ResponseGetList(LibraryContext& server, int code, HttpRequest& request,
+    const std::string& path, const std::string& host)
 {
+    const TextTable& texts = server.Texts();
     WriteAnswerHeader(request);
     if (code == kResultFailedInput) {
-        WriteAnswerDocument(request, MakeErrorAnswer(kResultFailedInput, kTextFailedInput));
+        WriteAnswerDocument(request, MakeErrorAnswer(texts, kResultFailedInput, kTextFailedInput));
         return;
     }
     std::string document;
-    if (!MakeListDocument(path, host, document)) {
-        WriteAnswerDocument(request, MakeErrorAnswer(kResultNotExist, kTextNotExistFolder));
+    if (!MakeListDocument(server, path, host, document)) {
+        WriteAnswerDocument(
+            request, MakeErrorAnswer(texts, kResultNotExist, kTextNotExistFolder));
         return;
     }
     std::string name;
-    if (!MakeAndGetXmlFile(document, name, request.RemoteAddress())) {
-        WriteAnswerDocument(request, MakeErrorAnswer(kResultFailedUnknown, kTextFailedUnknown));
+    if (!MakeAndGetXmlFile(server, document, name, request.RemoteAddress())) {
+        WriteAnswerDocument(
+            request, MakeErrorAnswer(texts, kResultFailedUnknown, kTextFailedUnknown));
         return;
     }
     const std::string url
-        = "http://" + host + ":" + std::to_string(unsigned(g_nExtPort.load())) + "/xml/" + name;
+        = "http://" + host + ":" + std::to_string(server.ExtPort()) + "/xml/" + name;
     const std::string answer = PlistDocument(PlistAnswer(kResultOk).Add("fileurl", url).Body());
     WriteAnswerDocument(request, answer);
     TraceMessage(kTraceProgress, "ResponseGetList_XMl : ('%s')", answer.c_str());

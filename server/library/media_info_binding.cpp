@@ -42,7 +42,7 @@ namespace {
 
     struct Binding {
         std::mutex lock;
-        std::string libraryName = "libmediainfo.so.0"; // guarded by lock
+        std::string libraryName = kDefaultLibraryName; // guarded by lock
         void* module = nullptr; // guarded by lock; never closed once set
         Api api; // guarded by lock
     };
@@ -85,6 +85,20 @@ namespace {
     }
 
 } // namespace
+
+bool CanBind(const std::string& libraryName)
+{
+    void* module = dlopen(libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module)
+        return false;
+    for (const char* name : kEntryPoints) {
+        if (!dlsym(module, name)) {
+            dlclose(module);
+            return false;
+        }
+    }
+    return true;
+}
 
 bool EnsureBound()
 {

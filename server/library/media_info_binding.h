@@ -35,8 +35,16 @@ struct Api {
     GetFn get = nullptr;
 };
 
-// Binds the module when it is not bound yet; true when it is bound. Thread-safe.
+// The module the server's helpers bind unless told otherwise.
+inline constexpr const char* kDefaultLibraryName = "libmediainfo.so.0";
+
+// Binds the module when it is not bound yet; true when it is bound. Thread-safe. The
+// binding is the reader helper program's: one module per process, as dlopen gives it.
 bool EnsureBound();
+
+// True when the module of that name loads with every entry point of the set. It stays
+// loaded (a loaded module is never unloaded); nothing of it is called.
+bool CanBind(const std::string& libraryName);
 
 // The bound entry points; every member is null while unbound.
 Api GetApi();

@@ -5,7 +5,6 @@
 #include "library/media_properties_cache.h"
 #include "library/media_read_query.h"
 #include "library/media_reader_process.h"
-#include "platform/places.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,8 +14,6 @@
 #include <mutex>
 
 namespace {
-
-std::atomic<int64_t> g_readTimeoutMs { 15000 };
 
 double ParseLeadingDouble(const std::string& text)
 {
@@ -44,23 +41,6 @@ void FillProperties(const std::vector<std::string>& values, MediaProperties& out
     out.videoFormat = values[7];
     out.audioId = values[8];
     out.audioFormat = values[9];
-}
-
-// The helpers bind the module name the server bound when they were made; a new
-// name (only tests set one) retires them.
-MediaReaderPool& ReaderPool(const std::string& libraryName)
-{
-    static std::mutex lock;
-    static std::string current; // guarded by lock
-    // Never destroyed: helpers leave by themselves once the process is gone.
-    static MediaReaderPool* pool = new MediaReaderPool();
-    std::lock_guard guard(lock);
-    if (current.empty() || libraryName != current) {
-        current = libraryName;
-        pool->SetHelperCommand(
-            { GetProgramFolder() + "/" + mediainfo::kMediaReaderProgram, libraryName });
-    }
-    return *pool;
 }
 
 } // namespace
@@ -103,19 +83,69 @@ std::string FormatPlayTime(int64_t durationMs)
     return text;
 }
 
-void SetMediaReadTimeout(std::chrono::milliseconds timeout)
+MediaPropertiesReader::MediaPropertiesReader(std::string helperProgram, const std::string& cacheFile)
+    : m_helperProgram(std::move(helperProgram))
+    , m_libraryName(mediainfo::kDefaultLibraryName)
 {
-    g_readTimeoutMs = timeout.count();
+    m_pool.SetHelperCommand({ m_helperProgram, m_libraryName });
+    if (!cacheFile.empty())
+        m_cache = std::make_shared<MediaPropertiesCache>(cacheFile);
 }
 
-namespace {
+MediaPropertiesReader::~MediaPropertiesReader() = default;
 
-MediaReadResult ReadWithHelper(const std::string& path, MediaProperties& out)
+void MediaPropertiesReader::SetMediaReadTimeout(std::chrono::milliseconds timeout)
+{
+    m_timeoutMs = timeout.count();
+}
+
+void MediaPropertiesReader::SetLibraryName(const std::string& name)
+{
+    std::lock_guard guard(m_lock);
+    m_libraryName = name;
+    m_moduleThere = false;
+    // Helpers bind the module they were started with: the earlier ones retire.
+    m_pool.SetHelperCommand({ m_helperProgram, name });
+}
+
+void MediaPropertiesReader::SetCacheFile(const std::string& databaseFile)
+{
+    std::shared_ptr<MediaPropertiesCache> cache
+        = databaseFile.empty() ? nullptr : std::make_shared<MediaPropertiesCache>(databaseFile);
+    std::lock_guard guard(m_lock);
+    m_cache = std::move(cache);
+}
+
+std::shared_ptr<MediaPropertiesCache> MediaPropertiesReader::Cache() const
+{
+    std::lock_guard guard(m_lock);
+    return m_cache;
+}
+
+// The server never runs MediaInfo code itself; it only makes sure the module is
+// there before it starts a helper that would fail without it.
+bool MediaPropertiesReader::IsModuleThere()
+{
+    std::string name;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_moduleThere)
+            return true;
+        name = m_libraryName;
+    }
+    if (!mediainfo::CanBind(name))
+        return false;
+    std::lock_guard guard(m_lock);
+    if (name == m_libraryName)
+        m_moduleThere = true;
+    return true;
+}
+
+MediaReadResult MediaPropertiesReader::ReadWithHelper(const std::string& path, MediaProperties& out)
 {
     std::vector<std::string> values;
     MediaReaderOutcome outcome
-        = ReaderPool(mediainfo::LibraryName())
-              .Run(path, std::chrono::milliseconds(g_readTimeoutMs.load()), values);
+        = m_pool.Run(path, std::chrono::milliseconds(m_timeoutMs.load()), values);
     switch (outcome) {
     case MediaReaderOutcome::Read:
         if (values.size() != mediainfo::kMediaReadValueCount)
@@ -135,16 +165,15 @@ MediaReadResult ReadWithHelper(const std::string& path, MediaProperties& out)
     return MediaReadResult::ReaderFailed;
 }
 
-} // namespace
-
-MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperties& out)
+MediaReadResult MediaPropertiesReader::ReadMediaPropertiesResult(
+    const std::string& path, MediaProperties& out)
 {
     out = MediaProperties();
     // A folder would make MediaInfo read every file below it, a FIFO would block it.
     MediaFileStamp stamp;
-    if (!mediainfo::EnsureBound() || !StampRegularFile(path, stamp))
+    if (!IsModuleThere() || !StampRegularFile(path, stamp))
         return MediaReadResult::CannotOpen;
-    std::shared_ptr<MediaPropertiesCache> cache = ActiveMediaPropertiesCache();
+    std::shared_ptr<MediaPropertiesCache> cache = Cache();
     if (cache) {
         if (std::optional<CachedMediaRead> kept = cache->Find(path, stamp)) {
             out = std::move(kept->properties);
@@ -161,17 +190,17 @@ MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperti
     return result;
 }
 
-bool ReadMediaProperties(const std::string& path, MediaProperties& out)
+bool MediaPropertiesReader::ReadMediaProperties(const std::string& path, MediaProperties& out)
 {
     return ReadMediaPropertiesResult(path, out) == MediaReadResult::Read;
 }
 
 namespace {
 
-int ReadMovieProperty(const std::string& path, MediaProperties& properties)
+int MovieReadAnswer(const std::string& path, MediaReadResult result)
 {
     TraceMessage(kTraceProgress, "GetMovieProperty : ('%s')", path.c_str());
-    switch (ReadMediaPropertiesResult(path, properties)) {
+    switch (result) {
     case MediaReadResult::Read:
         return 1;
     case MediaReadResult::CannotOpen:
@@ -186,11 +215,11 @@ int ReadMovieProperty(const std::string& path, MediaProperties& properties)
 
 } // namespace
 
-int GetMovieProperty(
+int MediaPropertiesReader::GetMovieProperty(
     const std::string& path, std::string& codecId, double& frameRate, int& width, int& height)
 {
     MediaProperties properties;
-    if (!ReadMovieProperty(path, properties))
+    if (!MovieReadAnswer(path, ReadMediaPropertiesResult(path, properties)))
         return 0;
     codecId = properties.codecId;
     frameRate = properties.frameRate;
@@ -199,11 +228,11 @@ int GetMovieProperty(
     return 1;
 }
 
-int GetMovieProperty(std::string& codecId, double& frameRate, const std::string& path,
-    int& jobDurationMs, int& width, int& height)
+int MediaPropertiesReader::GetMovieProperty(std::string& codecId, double& frameRate,
+    const std::string& path, int& jobDurationMs, int& width, int& height)
 {
     MediaProperties properties;
-    if (!ReadMovieProperty(path, properties))
+    if (!MovieReadAnswer(path, ReadMediaPropertiesResult(path, properties)))
         return 0;
     jobDurationMs = ClampToInt(properties.durationMs);
     codecId = properties.codecId;

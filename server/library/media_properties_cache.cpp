@@ -1,7 +1,6 @@
 #include "library/media_properties_cache.h"
 
 #include "config/trace.h"
-#include "platform/places.h"
 
 #include <algorithm>
 #include <climits>
@@ -36,7 +35,6 @@ constexpr const char* kStoreSql = "INSERT OR REPLACE INTO media_properties_v1 VA
 constexpr int kBusyTimeoutMs = 2000;
 constexpr size_t kMaxIdleConnections = 8;
 
-const char* const kDatabaseName = "MediaProperties.sqlite";
 
 bool IsDamage(int code)
 {
@@ -251,54 +249,4 @@ void MediaPropertiesCache::Store(
         int code = sqlite3_step(s);
         return code == SQLITE_DONE ? SQLITE_OK : code;
     });
-}
-
-namespace {
-
-struct ActiveCacheSetting {
-    std::mutex lock;
-    // --- guarded by lock
-    bool followDataFolder = true;
-    std::string file; // when not following the data folder; empty: off
-    std::shared_ptr<MediaPropertiesCache> cache;
-};
-
-ActiveCacheSetting& ActiveSetting()
-{
-    static ActiveCacheSetting setting;
-    return setting;
-}
-
-} // namespace
-
-std::shared_ptr<MediaPropertiesCache> ActiveMediaPropertiesCache()
-{
-    ActiveCacheSetting& setting = ActiveSetting();
-    std::lock_guard guard(setting.lock);
-    std::string wanted = setting.file;
-    if (setting.followDataFolder) {
-        const std::string data = GetDataFolder();
-        wanted = data.empty() ? std::string() : data + "/" + kDatabaseName;
-    }
-    if (wanted.empty())
-        setting.cache.reset();
-    else if (!setting.cache || setting.cache->DatabaseFile() != wanted)
-        setting.cache = std::make_shared<MediaPropertiesCache>(wanted);
-    return setting.cache;
-}
-
-void SetMediaPropertiesCacheFile(const std::string& databaseFile)
-{
-    ActiveCacheSetting& setting = ActiveSetting();
-    std::lock_guard guard(setting.lock);
-    setting.followDataFolder = false;
-    setting.file = databaseFile;
-}
-
-void UseDataFolderMediaPropertiesCache()
-{
-    ActiveCacheSetting& setting = ActiveSetting();
-    std::lock_guard guard(setting.lock);
-    setting.followDataFolder = true;
-    setting.file.clear();
 }

@@ -23,6 +23,9 @@
 #include <string>
 #include <vector>
 
+// The cache's file in the data folder.
+inline constexpr const char* kMediaPropertiesDatabaseName = "MediaProperties.sqlite";
+
 // The identity of one version of a file.
 struct MediaFileStamp {
     int64_t size = 0;
@@ -71,14 +74,3 @@ private:
     // --- guarded by m_lock
     std::vector<std::unique_ptr<Connection>> m_idle;
 };
-
-// The cache ReadMediaPropertiesResult uses: by default "MediaProperties.sqlite" in
-// the data folder (followed when the data folder changes); null when caching is
-// off. Shared so a caller may finish with it while another changes the setting.
-std::shared_ptr<MediaPropertiesCache> ActiveMediaPropertiesCache();
-
-// Puts the cache in another file; an empty name turns caching off.
-void SetMediaPropertiesCacheFile(const std::string& databaseFile);
-
-// Back to the data folder's file.
-void UseDataFolderMediaPropertiesCache();

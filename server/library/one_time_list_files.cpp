@@ -6,7 +6,7 @@
 #include "http/send_file.h"
 #include "library/list_file_book.h"
 #include "platform/file_io.h"
-#include "platform/places.h"
+#include "library/library_context.h"
 #include "platform/temp_names.h"
 
 #include <cerrno>
@@ -27,12 +27,6 @@ std::string NewListFile(const std::string& folder)
     return path;
 }
 
-ListFileBook& Book()
-{
-    static ListFileBook book([] { return std::chrono::steady_clock::now(); });
-    return book;
-}
-
 void DeleteListFiles(const std::string& folder, const std::vector<std::string>& names)
 {
     for (const std::string& name : names)
@@ -40,10 +34,11 @@ void DeleteListFiles(const std::string& folder, const std::vector<std::string>& 
 }
 
 // Enters a new file in the book; false (file deleted) when the server holds too many.
-bool EnterInBook(const std::string& folder, const std::string& name, const std::string& client)
+bool EnterInBook(ListFileBook& book, const std::string& folder, const std::string& name,
+    const std::string& client)
 {
     std::vector<std::string> doomed;
-    const bool admitted = Book().Enter(client, name, doomed);
+    const bool admitted = book.Enter(client, name, doomed);
     DeleteListFiles(folder, doomed);
     if (!admitted) {
         unlink((folder + "/" + name).c_str());
@@ -54,23 +49,14 @@ bool EnterInBook(const std::string& folder, const std::string& name, const std::
 
 } // namespace
 
-bool MakeAndGetXmlFile(const std::string& document, std::string& name)
+bool MakeAndGetXmlFile(LibraryContext& server, const std::string& document, std::string& name,
+    const std::string& client)
 {
-    return MakeAndGetXmlFile(document, name, std::string());
-}
-
-size_t PendingListFileCount()
-{
-    return Book().Count();
-}
-
-bool MakeAndGetXmlFile(const std::string& document, std::string& name, const std::string& client)
-{
-    const std::string folder = GetServicesFolder();
+    const std::string folder = server.Places().ServicesFolder();
     const bool fresh = name.empty();
     if (fresh) {
         name = GetFileNameOf(NewListFile(folder));
-        if (!name.empty() && !EnterInBook(folder, name, client))
+        if (!name.empty() && !EnterInBook(server.ListFiles(), folder, name, client))
             name.clear();
     } else if (!IsTempListFileName(name)) {
         name.clear();
@@ -86,7 +72,7 @@ bool MakeAndGetXmlFile(const std::string& document, std::string& name, const std
         if (fresh)
             unlink(path.c_str());
         if (fresh)
-            Book().Remove(name);
+            server.ListFiles().Remove(name);
         TraceMessage(kTraceProgress, "MakeAndGetXmlFile : cannot write ('%s')", path.c_str());
         name.clear();
         return false;
@@ -95,7 +81,7 @@ bool MakeAndGetXmlFile(const std::string& document, std::string& name, const std
     return true;
 }
 
-void OnNotifyXML(HttpRequest& request)
+void OnNotifyXML(LibraryContext& server, HttpRequest& request)
 {
     TraceMessage(kTraceRequest, " - Noti OnNotifyXML: ('%s')", request.QueryString().c_str());
     static constexpr std::string_view kPrefix = "/xml/";
@@ -104,7 +90,7 @@ void OnNotifyXML(HttpRequest& request)
     if (!IsTempListFileName(name)) {
         request.SendError(404, "Not Found");
     } else {
-        const std::string path = GetServicesFolder() + "/" + name;
+        const std::string path = server.Places().ServicesFolder() + "/" + name;
         if (request.IsHead()) {
             qz_mg_send_file(request, path);
         } else {
@@ -112,7 +98,7 @@ void OnNotifyXML(HttpRequest& request)
             // the one whose unlink succeeds sends it, and nothing is left behind.
             UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
             if (file && unlink(path.c_str()) == 0) {
-                Book().Remove(name);
+                server.ListFiles().Remove(name);
                 qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.Get()));
             } else {
                 // The detail stays in the trace: the server's folders are nobody's business.
@@ -126,14 +112,14 @@ void OnNotifyXML(HttpRequest& request)
         kTraceRequest, " - Noti complete: OnNotifyXML: ('%s')", request.QueryString().c_str());
 }
 
-void RemoveLeftoverListFiles()
+void RemoveLeftoverListFiles(LibraryContext& server)
 {
-    std::string services = GetServicesFolder();
+    std::string services = server.Places().ServicesFolder();
     if (services.empty())
         return;
     for (const std::string& name : ListFolder(services, FolderEntries::Files)) {
         if (IsTempListFileName(name))
             unlink((services + "/" + name).c_str());
     }
-    Book().Clear();
+    server.ListFiles().Clear();
 }

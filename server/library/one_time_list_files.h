@@ -8,6 +8,7 @@
 #include <string>
 
 class HttpRequest;
+class LibraryContext;
 
 // Writes document (UTF-8, no byte-order mark) to a list file. When name is empty a
 // new list file is created and its bare name returned in name; a given name must
@@ -17,8 +18,8 @@ class HttpRequest;
 // A new file is entered in the book of unfetched list files under client (the
 // requester's address): files expire unfetched after 5 minutes, a client keeps at most
 // 16 (its oldest goes) and the server 1,000 (a new one is refused).
-bool MakeAndGetXmlFile(const std::string& document, std::string& name, const std::string& client);
-bool MakeAndGetXmlFile(const std::string& document, std::string& name);
+bool MakeAndGetXmlFile(LibraryContext& server, const std::string& document, std::string& name,
+    const std::string& client = std::string());
 
 // The handler of "/xml/" (request_handlers.h) serves the list file that the URI names exactly once
 // and deletes it. Any other name is not found; a second fetch finds nothing (500, as for a file
@@ -26,7 +27,4 @@ bool MakeAndGetXmlFile(const std::string& document, std::string& name);
 
 // Deletes the list files ("fil" + hex + ".tmp") nobody fetched from the services
 // folder and empties the book (server start and stop).
-void RemoveLeftoverListFiles();
-
-// Unfetched list files in the book.
-size_t PendingListFileCount();
+void RemoveLeftoverListFiles(LibraryContext& server);

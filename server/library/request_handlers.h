@@ -5,11 +5,12 @@
 // traces its entry and exit lines (HandlerTrace).
 
 class HttpRequest;
+class LibraryContext;
 
-void OnNotifyGetList(HttpRequest& request);
-void OnNotifyGetThumbnail(HttpRequest& request);
-void OnNotifyThumb(HttpRequest& request);
-void OnNotifyGetFileInfo(HttpRequest& request);
-void OnNotifyFileDownload(HttpRequest& request);
-void OnNotifyPlayDirect(HttpRequest& request);
-void OnNotifyXML(HttpRequest& request);
+void OnNotifyGetList(LibraryContext& server, HttpRequest& request);
+void OnNotifyGetThumbnail(LibraryContext& server, HttpRequest& request);
+void OnNotifyThumb(LibraryContext& server, HttpRequest& request);
+void OnNotifyGetFileInfo(LibraryContext& server, HttpRequest& request);
+void OnNotifyFileDownload(LibraryContext& server, HttpRequest& request);
+void OnNotifyPlayDirect(LibraryContext& server, HttpRequest& request);
+void OnNotifyXML(LibraryContext& server, HttpRequest& request);

@@ -86,12 +86,14 @@ std::string JoinSharePath(const std::string& folder, const std::string& rest)
     return folder + "/" + rest;
 }
 
-RequestPathMapping MapRequestPath(const std::string& value, RequestPathKind kind)
+RequestPathMapping MapRequestPath(
+    const SharedFolderList& shares, const std::string& value, RequestPathKind kind)
 {
-    return MapDecodedRequestPath(DecodePathValue(value), kind);
+    return MapDecodedRequestPath(shares, DecodePathValue(value), kind);
 }
 
-RequestPathMapping MapDecodedRequestPath(const std::string& decodedPath, RequestPathKind kind)
+RequestPathMapping MapDecodedRequestPath(
+    const SharedFolderList& shares, const std::string& decodedPath, RequestPathKind kind)
 {
     RequestPathMapping mapping;
     mapping.requestPath = decodedPath;
@@ -108,7 +110,7 @@ RequestPathMapping MapDecodedRequestPath(const std::string& decodedPath, Request
     mapping.shareName = inner.substr(0, slash);
     std::string rest = slash == std::string::npos ? std::string() : inner.substr(slash + 1);
     std::string folder
-        = mapping.shareName.empty() ? std::string() : FindSharedFolderPath(mapping.shareName);
+        = mapping.shareName.empty() ? std::string() : shares.FindSharedFolderPath(mapping.shareName);
     if (folder.empty()) {
         mapping.status = RequestPathStatus::UnknownShare;
         return mapping;

@@ -9,6 +9,8 @@
 
 #include <string>
 
+class SharedFolderList;
+
 // The second percent-decoding of a path value. A value made only of letters,
 // digits, '%', '/' and '.' was percent-encoded twice by the client and is decoded
 // once more; any other value (blanks, hyphens, brackets, invalid UTF-8) is taken
@@ -36,11 +38,13 @@ struct RequestPathMapping {
 
 // Maps a path value as the HTTP front hands it over (DecodePathValue is applied
 // here, so callers must not apply it again). One leading '/' is optional.
-RequestPathMapping MapRequestPath(const std::string& value, RequestPathKind kind);
+RequestPathMapping MapRequestPath(
+    const SharedFolderList& shares, const std::string& value, RequestPathKind kind);
 
 // The same for a path that has been through DecodePathValue already (a session's
 // file path, for example).
-RequestPathMapping MapDecodedRequestPath(const std::string& decodedPath, RequestPathKind kind);
+RequestPathMapping MapDecodedRequestPath(
+    const SharedFolderList& shares, const std::string& decodedPath, RequestPathKind kind);
 
 // folder + '/' + rest without doubling the folder's trailing separator.
 std::string JoinSharePath(const std::string& folder, const std::string& rest);

@@ -61,8 +61,8 @@ std::string NormalizeRequestFolder(const std::string& requestPath)
     return out;
 }
 
-bool IsMappedInsideShare(const RequestPathMapping& mapping)
+bool IsMappedInsideShare(const SharedFolderList& shares, const RequestPathMapping& mapping)
 {
     return mapping.status == RequestPathStatus::Mapped
-        && IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName));
+        && IsInsideShare(mapping.diskPath, shares.FindSharedFolderPath(mapping.shareName));
 }

@@ -12,11 +12,12 @@
 bool IsInsideShare(const std::string& path, const std::string& shareFolder);
 
 struct RequestPathMapping;
+class SharedFolderList;
 
 // The one check every request that opens a file goes through (downloads, thumbnails,
 // live play, conversions): the mapping succeeded and the path, links resolved, lies
 // inside the share it named. A file that does not exist is not confined either.
-bool IsMappedInsideShare(const RequestPathMapping& mapping);
+bool IsMappedInsideShare(const SharedFolderList& shares, const RequestPathMapping& mapping);
 
 // The relative folder of a request path: leading, trailing and repeated slashes
 // dropped ("/Movies//Kids/" gives "Movies/Kids").

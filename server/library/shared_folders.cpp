@@ -1,21 +1,6 @@
 #include "library/shared_folders.h"
 
-#include <mutex>
-
 namespace {
-
-struct SharedFolderList {
-    std::mutex lock;
-    // Parallel arrays of equal length, in the order the shares were added.
-    std::vector<std::string> names; // guarded by lock
-    std::vector<std::string> paths; // guarded by lock
-};
-
-SharedFolderList& List()
-{
-    static SharedFolderList list;
-    return list;
-}
 
 bool IsUsableShareName(const std::string& name)
 {
@@ -25,63 +10,58 @@ bool IsUsableShareName(const std::string& name)
 
 } // namespace
 
-bool AddSharedFolder(const std::string& path, const std::string& name)
+bool SharedFolderList::AddSharedFolder(const std::string& path, const std::string& name)
 {
     if (!IsUsableShareName(name) || path.empty())
         return false;
-    SharedFolderList& list = List();
-    std::lock_guard guard(list.lock);
-    for (size_t i = 0; i < list.names.size(); ++i) {
-        if (list.names[i] == name) {
-            list.paths[i] = path;
+    std::lock_guard guard(m_lock);
+    for (size_t i = 0; i < m_names.size(); ++i) {
+        if (m_names[i] == name) {
+            m_paths[i] = path;
             return true;
         }
     }
-    list.names.push_back(name);
-    list.paths.push_back(path);
+    m_names.push_back(name);
+    m_paths.push_back(path);
     return true;
 }
 
-bool RemoveSharedFolder(const std::string& name)
+bool SharedFolderList::RemoveSharedFolder(const std::string& name)
 {
-    SharedFolderList& list = List();
-    std::lock_guard guard(list.lock);
-    for (size_t i = 0; i < list.names.size(); ++i) {
-        if (list.names[i] == name) {
-            list.names.erase(list.names.begin() + static_cast<ptrdiff_t>(i));
-            list.paths.erase(list.paths.begin() + static_cast<ptrdiff_t>(i));
+    std::lock_guard guard(m_lock);
+    for (size_t i = 0; i < m_names.size(); ++i) {
+        if (m_names[i] == name) {
+            m_names.erase(m_names.begin() + static_cast<ptrdiff_t>(i));
+            m_paths.erase(m_paths.begin() + static_cast<ptrdiff_t>(i));
             return true;
         }
     }
     return false;
 }
 
-std::string FindSharedFolderPath(const std::string& name)
+std::string SharedFolderList::FindSharedFolderPath(const std::string& name) const
 {
-    SharedFolderList& list = List();
-    std::lock_guard guard(list.lock);
-    for (size_t i = 0; i < list.names.size(); ++i) {
-        if (list.names[i] == name)
-            return list.paths[i];
+    std::lock_guard guard(m_lock);
+    for (size_t i = 0; i < m_names.size(); ++i) {
+        if (m_names[i] == name)
+            return m_paths[i];
     }
     return std::string();
 }
 
-std::vector<SharedFolder> GetSharedFolders()
+std::vector<SharedFolder> SharedFolderList::GetSharedFolders() const
 {
-    SharedFolderList& list = List();
-    std::lock_guard guard(list.lock);
+    std::lock_guard guard(m_lock);
     std::vector<SharedFolder> folders;
-    folders.reserve(list.names.size());
-    for (size_t i = 0; i < list.names.size(); ++i)
-        folders.push_back({ list.names[i], list.paths[i] });
+    folders.reserve(m_names.size());
+    for (size_t i = 0; i < m_names.size(); ++i)
+        folders.push_back({ m_names[i], m_paths[i] });
     return folders;
 }
 
-void ClearSharedFolders()
+void SharedFolderList::ClearSharedFolders()
 {
-    SharedFolderList& list = List();
-    std::lock_guard guard(list.lock);
-    list.names.clear();
-    list.paths.clear();
+    std::lock_guard guard(m_lock);
+    m_names.clear();
+    m_paths.clear();
 }

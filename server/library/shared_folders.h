@@ -2,10 +2,11 @@
 
 // The shared folder list: the folders of this machine that the user shares, each
 // under a name of their own. Every request that names a file or folder starts its
-// path with one of these names. The list is process-wide; request handlers read it
+// path with one of these names. Each server owns one list; request handlers read it
 // on many threads while the window (or the daemon) changes it, so names and paths
 // always change together under one lock.
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -14,18 +15,23 @@ struct SharedFolder {
     std::string path;
 };
 
-// Adds a share, or replaces the path of the share of that name in its place.
-// Refuses (false) an empty name, a name holding '/' or a NUL byte, and an empty
-// path: no request path could ever name such a share.
-bool AddSharedFolder(const std::string& path, const std::string& name);
+class SharedFolderList {
+public:
+    // Adds a share, or replaces the path of the share of that name in its place.
+    // Refuses (false) an empty name, a name holding '/' or a NUL byte, and an empty
+    // path: no request path could ever name such a share.
+    bool AddSharedFolder(const std::string& path, const std::string& name);
+    // Removes the first share of that name; false when there is none.
+    bool RemoveSharedFolder(const std::string& name);
+    // The folder of the share of that name (exact, case-sensitive), or empty text.
+    std::string FindSharedFolderPath(const std::string& name) const;
+    // The shares in the order they were added.
+    std::vector<SharedFolder> GetSharedFolders() const;
+    void ClearSharedFolders();
 
-// Removes the first share of that name; false when there is none.
-bool RemoveSharedFolder(const std::string& name);
-
-// The folder of the share of that name (exact, case-sensitive), or empty text.
-std::string FindSharedFolderPath(const std::string& name);
-
-// The shares in the order they were added.
-std::vector<SharedFolder> GetSharedFolders();
-
-void ClearSharedFolders();
+private:
+    mutable std::mutex m_lock;
+    // --- guarded by m_lock: parallel lists, in the order the shares were added
+    std::vector<std::string> m_names;
+    std::vector<std::string> m_paths;
+};

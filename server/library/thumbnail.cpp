@@ -96,44 +96,40 @@ std::string CThumbnailMaker::Make(const std::string& path, const std::string& wi
     return file;
 }
 
-namespace {
-
-const CThumbnailMaker& ProcessMaker()
+ThumbnailService::ThumbnailService(
+    std::string servicesFolder, FrameSource source, JobCollector collectShareJobs)
+    : m_maker([folder = std::move(servicesFolder)] { return folder; }, std::move(source))
+    , m_collectShareJobs(std::move(collectShareJobs))
+    , m_pool(
+          [this](const ThumbInfo& job) {
+              return QZ_MakeThumbnail(job.path, job.width, job.height, job.playTime, job.name);
+          },
+          std::thread::hardware_concurrency())
 {
-    static const CThumbnailMaker maker(GetServicesFolder, EngineFrameSource());
-    return maker;
 }
 
-// Never destroyed: workers of a late round may still run while the process exits.
-CThumbnailPool& ProcessPool()
+ThumbnailService::~ThumbnailService()
 {
-    static CThumbnailPool* pool = new CThumbnailPool(
-        [](const ThumbInfo& job) {
-            return QZ_MakeThumbnail(job.path, job.width, job.height, job.playTime, job.name);
-        },
-        std::thread::hardware_concurrency());
-    return *pool;
+    Shutdown();
 }
 
-} // namespace
-
-std::string QZ_MakeThumbnail(const std::string& path, const std::string& width,
-    const std::string& height, const std::string& playTime, const std::string& name)
+std::string ThumbnailService::QZ_MakeThumbnail(const std::string& path, const std::string& width,
+    const std::string& height, const std::string& playTime, const std::string& name) const
 {
-    return ProcessMaker().Make(path, width, height, playTime, name);
+    return m_maker.Make(path, width, height, playTime, name);
 }
 
-size_t QZ_AddThumbnailJobs(std::vector<ThumbInfo> jobs)
+size_t ThumbnailService::QZ_AddThumbnailJobs(std::vector<ThumbInfo> jobs)
 {
-    return ProcessPool().AddJobs(std::move(jobs));
+    return m_pool.AddJobs(std::move(jobs));
 }
 
-bool QZ_StartThumbnailThreads()
+bool ThumbnailService::QZ_StartThumbnailThreads()
 {
-    return ProcessPool().Start(kPoolWait);
+    return m_pool.Start(kPoolWait);
 }
 
-bool QZ_StopThumbnailThreads()
+bool ThumbnailService::QZ_StopThumbnailThreads()
 {
-    return ProcessPool().Stop(kPoolWait);
+    return m_pool.Stop(kPoolWait);
 }

@@ -12,7 +12,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 // One frame as the engine sends it: the 48-byte bitmap header and the pixel rows.
@@ -57,17 +59,63 @@ private:
     FrameSource m_source;
 };
 
-// The encoder engine as frame source: one private engine run per picture, started
-// under the engine-start lock, quit (or killed) before returning.
-FrameSource EngineFrameSource();
+class EngineContext;
 
-// The process-wide maker (services folder of the places, the engine) and pool.
-std::string QZ_MakeThumbnail(const std::string& path, const std::string& width,
-    const std::string& height, const std::string& playTime, const std::string& name);
-// Appends jobs to the pool's queue; returns how many were new.
-size_t QZ_AddThumbnailJobs(std::vector<ThumbInfo> jobs);
-// Starts the pool when it is idle and jobs wait, then waits up to 10 seconds for
-// it; true when every job is done by then.
-bool QZ_StartThumbnailThreads();
-// Drops the waiting jobs and waits up to 10 seconds for the ones in hand (at exit).
-bool QZ_StopThumbnailThreads();
+// The encoder engine as frame source: one private engine run per picture, quit (or
+// killed) before returning.
+FrameSource EngineFrameSource(EngineContext& engines);
+
+// The thumbnails of one server: the maker over its services folder, the worker pool,
+// and the background kick-off that queues the pictures of every share (server start,
+// a share added). The kick-off runs on one thread of its own so the caller returns at
+// once; a request while it runs makes it go round once more for shares added meanwhile.
+//
+// Threads: any thread; the kick-off's fields are guarded by m_kickOffLock, which is
+// never held while jobs are collected or a thread is joined.
+class ThumbnailService {
+public:
+    using JobCollector = std::function<std::vector<ThumbInfo>()>;
+
+    ThumbnailService(std::string servicesFolder, FrameSource source, JobCollector collectShareJobs);
+    ~ThumbnailService(); // Shutdown
+    ThumbnailService(const ThumbnailService&) = delete;
+    ThumbnailService& operator=(const ThumbnailService&) = delete;
+
+    // The thumbnail file's path; see CThumbnailMaker::Make.
+    std::string QZ_MakeThumbnail(const std::string& path, const std::string& width,
+        const std::string& height, const std::string& playTime, const std::string& name) const;
+    // Appends jobs to the pool's queue; returns how many were new.
+    size_t QZ_AddThumbnailJobs(std::vector<ThumbInfo> jobs);
+    // Starts the pool when it is idle and jobs wait, then waits up to 10 seconds for
+    // it; true when every job is done by then.
+    bool QZ_StartThumbnailThreads();
+    // Drops the waiting jobs and waits up to 10 seconds for the ones in hand (at exit).
+    bool QZ_StopThumbnailThreads();
+
+    // Starts the kick-off in the background and returns at once.
+    void QZ_StartShareThumbnails();
+    // True while the kick-off is still collecting or waiting for the pool.
+    bool IsShareThumbnailKickOffRunning() const;
+    // Joins the kick-off once it has finished; false while it still runs.
+    bool ReapShareThumbnailKickOff();
+
+    // No kick-off starts any more, the queue is dropped, and the kick-off and the
+    // pool's threads are joined (each waits at most for the picture in hand).
+    void Shutdown();
+
+    CThumbnailPool& Pool() { return m_pool; }
+
+private:
+    void RunKickOff();
+
+    CThumbnailMaker m_maker;
+    const JobCollector m_collectShareJobs;
+    CThumbnailPool m_pool;
+
+    mutable std::mutex m_kickOffLock;
+    // --- guarded by m_kickOffLock
+    std::thread m_kickOff;
+    bool m_kickOffRunning = false;
+    bool m_kickOffAgain = false;
+    bool m_shutDown = false;
+};

@@ -1,17 +1,16 @@
 // The encoder engine as the source of thumbnail frames: one private engine run per
-// picture. The encoder takes the engine-start lock only for its sockets and the
-// spawn; the connect, the request and its answer run outside it, so several
-// pictures can be made at once. Every run ends with QuitEncoding, so no engine is left behind.
+// picture; several pictures can be made at once. Every run ends with QuitEncoding, so no engine is left behind.
 
 #include "config/trace.h"
 #include "enginectl/encoder.h"
+#include "enginectl/engine_context.h"
 #include "library/thumbnail.h"
 
 namespace {
 
-FrameResult RequestFrame(const std::string& mediaPath, EngineFrame& frame)
+FrameResult RequestFrame(EngineContext& engines, const std::string& mediaPath, EngineFrame& frame)
 {
-    CEncoder encoder; // no notify target: a thumbnail run tells nobody
+    CEncoder encoder(engines.Launch()); // no notify target: a thumbnail run tells nobody
     int started = 0;
     TraceMessage(kTraceProgress, "Thumbnail : Encoder.CreateEnginePipe");
     const int pipe = encoder.CreateEnginePipe();
@@ -38,7 +37,9 @@ FrameResult RequestFrame(const std::string& mediaPath, EngineFrame& frame)
 
 } // namespace
 
-FrameSource EngineFrameSource()
+FrameSource EngineFrameSource(EngineContext& engines)
 {
-    return RequestFrame;
+    return [&engines](const std::string& mediaPath, EngineFrame& frame) {
+        return RequestFrame(engines, mediaPath, frame);
+    };
 }

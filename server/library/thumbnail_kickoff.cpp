@@ -1,97 +1,86 @@
-// Thumbnail making for every shared folder, started when the server starts: the
-// jobs a listing of each share's folder would queue go to the pool at once, so
-// the first listings find their pictures made. The work runs on one background
-// thread of its own so that the caller (the server start worker) returns at once;
-// a request while it runs makes it go round once more for shares added meanwhile.
-
-#include "library/thumbnail_kickoff.h"
+// The thumbnail kick-off of ThumbnailService (see thumbnail.h): the jobs a listing of
+// each share's folder would queue go to the pool at once, so the first listings find
+// their pictures made.
 
 #include "config/trace.h"
-#include "library/folder_listing.h"
 #include "library/thumbnail.h"
 
-#include <mutex>
 #include <system_error>
-#include <thread>
 
-namespace {
-
-struct KickOff {
-    std::mutex lock;
-    std::thread thread; // guarded by lock
-    bool running = false; // guarded by lock
-    bool again = false; // guarded by lock
-};
-
-// Never destroyed: the thread may still run while the process exits.
-KickOff& State()
-{
-    static KickOff* state = new KickOff;
-    return *state;
-}
-
-void Run(KickOff& state)
+void ThumbnailService::RunKickOff()
 {
     for (;;) {
         try {
-            std::vector<ThumbInfo> jobs = CollectShareThumbnailJobs();
+            std::vector<ThumbInfo> jobs = m_collectShareJobs ? m_collectShareJobs()
+                                                             : std::vector<ThumbInfo>();
             TraceMessage(kTraceProgress, "Thumbnail kick-off : %zu new thumbnails", jobs.size());
             if (QZ_AddThumbnailJobs(std::move(jobs)) > 0)
                 QZ_StartThumbnailThreads();
         } catch (...) {
             TraceMessage(kTraceProgress, "Thumbnail kick-off : failed");
         }
-        std::lock_guard<std::mutex> hold(state.lock);
-        if (!state.again) {
-            state.running = false;
+        std::lock_guard hold(m_kickOffLock);
+        if (!m_kickOffAgain || m_shutDown) {
+            m_kickOffRunning = false;
             return;
         }
-        state.again = false;
+        m_kickOffAgain = false;
     }
 }
 
-} // namespace
-
-void QZ_StartShareThumbnails()
+void ThumbnailService::QZ_StartShareThumbnails()
 {
-    KickOff& state = State();
     std::thread finished;
     {
-        std::lock_guard<std::mutex> hold(state.lock);
-        if (state.running) {
-            state.again = true;
+        std::lock_guard hold(m_kickOffLock);
+        if (m_shutDown)
+            return;
+        if (m_kickOffRunning) {
+            m_kickOffAgain = true;
             return;
         }
-        finished = std::move(state.thread);
+        finished = std::move(m_kickOff);
         try {
-            state.thread = std::thread(Run, std::ref(state));
-            state.running = true;
+            m_kickOff = std::thread([this] { RunKickOff(); });
+            m_kickOffRunning = true;
         } catch (const std::system_error&) {
             TraceMessage(kTraceProgress, "Thumbnail kick-off : no thread");
         }
     }
     if (finished.joinable())
-        finished.join(); // it has left Run already
+        finished.join(); // it has left RunKickOff already
 }
 
-bool IsShareThumbnailKickOffRunning()
+bool ThumbnailService::IsShareThumbnailKickOffRunning() const
 {
-    KickOff& state = State();
-    std::lock_guard<std::mutex> hold(state.lock);
-    return state.running;
+    std::lock_guard hold(m_kickOffLock);
+    return m_kickOffRunning;
 }
 
-bool ReapShareThumbnailKickOff()
+bool ThumbnailService::ReapShareThumbnailKickOff()
 {
-    KickOff& state = State();
     std::thread finished;
     {
-        std::lock_guard<std::mutex> hold(state.lock);
-        if (state.running)
+        std::lock_guard hold(m_kickOffLock);
+        if (m_kickOffRunning)
             return false;
-        finished = std::move(state.thread);
+        finished = std::move(m_kickOff);
     }
     if (finished.joinable())
         finished.join();
     return true;
+}
+
+void ThumbnailService::Shutdown()
+{
+    std::thread kickOff;
+    {
+        std::lock_guard hold(m_kickOffLock);
+        m_shutDown = true;
+        kickOff = std::move(m_kickOff);
+    }
+    // Dropping the queue lets a kick-off that waits for its round return soon.
+    m_pool.Stop(std::chrono::milliseconds(0));
+    if (kickOff.joinable())
+        kickOff.join();
 }

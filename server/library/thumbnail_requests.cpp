@@ -9,7 +9,7 @@
 #include "library/share_confine.h"
 #include "library/shared_folders.h"
 #include "library/thumbnail.h"
-#include "platform/places.h"
+#include "library/library_context.h"
 
 #include <sys/stat.h>
 
@@ -38,7 +38,7 @@ bool PathExists(const std::string& path)
 
 } // namespace
 
-void OnNotifyGetThumbnail(HttpRequest& request)
+void OnNotifyGetThumbnail(LibraryContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyGetThumbnail", request.QueryString());
     const std::string path = GetRequestVar(request, "path");
@@ -49,19 +49,21 @@ void OnNotifyGetThumbnail(HttpRequest& request)
     if (path.empty() || !width[0] || !height[0])
         return; // nothing is sent
 
-    const RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::File);
-    if (!IsMappedInsideShare(mapping)) {
+    const RequestPathMapping mapping
+        = MapRequestPath(server.SharedFolders(), path, RequestPathKind::File);
+    if (!IsMappedInsideShare(server.SharedFolders(), mapping)) {
         request.SendError(404, "Not Found");
         return;
     }
     const std::string name = NormalizeRequestFolder(mapping.requestPath);
     TraceMessage(kTraceRequestStep, " - TRY : MakeThumbnail ('%s') => ('%s')", name.c_str(),
         mapping.diskPath.c_str());
-    const std::string file = QZ_MakeThumbnail(mapping.diskPath, width, height, playTime, name);
+    const std::string file
+        = server.Thumbnails().QZ_MakeThumbnail(mapping.diskPath, width, height, playTime, name);
     qz_mg_send_file(request, file);
 }
 
-void OnNotifyThumb(HttpRequest& request)
+void OnNotifyThumb(LibraryContext& server, HttpRequest& request)
 {
     const std::string& uri = request.Uri();
     TraceMessage(kTraceRequest, " - Noti OnNotifyThumb: ('%s')", uri.c_str());
@@ -70,7 +72,7 @@ void OnNotifyThumb(HttpRequest& request)
     // again and leaves a '%' without two hex digits after it as it is.
     const std::string name = DecodePathValue(uri.substr(std::min(uri.size(), kThumbPrefix.size())));
     TraceMessage(kTraceRequest, " - Noti OnNotifyThumb Step2 : ('%s')", name.c_str());
-    const std::string services = GetServicesFolder();
+    const std::string services = server.Places().ServicesFolder();
     const std::string file = services + "/" + name;
     if (!IsThumbnailName(name) || (PathExists(file) && !IsInsideShare(file, services)))
         request.SendError(404, "Not Found");

@@ -2,24 +2,20 @@
 
 #include "platform/file_io.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Writers in this process are serialised by one lock so that two read-modify-write
-// cycles never lose each other's keys; readers need no lock because a file is
-// replaced whole by rename and a reader sees either the old or the new file.
+// A file is replaced whole by rename, so a reader sees either the old or the new
+// file. Read-modify-write cycles on one file are not serialised here: the settings
+// store is the one writer of its files and orders its own writes.
 
 namespace ini {
 namespace {
 
     constexpr off_t kMaxIniFileSize = 16 * 1024 * 1024; // anything larger is not ours
-
-    std::mutex g_writeLock; // serialises WriteValue and WriteSection
 
     struct IniText {
         std::vector<std::string> lines; // without line ends
@@ -158,21 +154,6 @@ namespace {
         return range;
     }
 
-    // Replaces the file whole: a temporary beside it, then rename.
-    bool Store(const std::string& path, const IniText& text)
-    {
-        std::string joined;
-        for (const std::string& line : text.lines)
-            joined += line + text.lineEnd;
-        return ReplaceFileWhole(path, joined);
-    }
-
-    IniText Load(const std::string& path)
-    {
-        auto data = ReadWhole(path);
-        return data ? Split(*data) : IniText {};
-    }
-
     // A value or name with a line break would add lines of its own to the file.
     std::string OneLine(const std::string& value)
     {
@@ -214,51 +195,65 @@ bool FileExists(const std::string& path)
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::optional<std::string> ReadValue(
-    const std::string& path, const std::string& section, const std::string& key)
+std::optional<std::string> ReadFileText(const std::string& path)
 {
-    auto data = ReadWhole(path);
-    if (!data)
-        return std::nullopt;
-    IniText text = Split(*data);
+    return ReadWhole(path);
+}
+
+IniDocument IniDocument::Parse(const std::string& data)
+{
+    IniText text = Split(data);
+    IniDocument document;
+    document.m_lines = std::move(text.lines);
+    document.m_lineEnd = std::move(text.lineEnd);
+    return document;
+}
+
+std::optional<std::string> IniDocument::Value(
+    const std::string& section, const std::string& key) const
+{
+    IniText text { m_lines, m_lineEnd };
     SectionRange range = FindSection(text, section);
     if (range.begin == std::string::npos)
         return std::nullopt;
     for (size_t i = range.begin; i < range.end; ++i) {
-        auto entry = KeyLineOf(text.lines[i]);
+        auto entry = KeyLineOf(m_lines[i]);
         if (entry && EqualsNoCase(entry->key, key))
             return std::string(entry->value);
     }
     return std::nullopt;
 }
 
-bool WriteValue(const std::string& path, const std::string& section, const std::string& key,
-    const std::string& value)
+bool IniDocument::SetValue(
+    const std::string& section, const std::string& key, const std::string& value)
 {
     if (!IsUsableSection(section) || !IsUsableKey(key))
         return false;
-    std::lock_guard<std::mutex> hold(g_writeLock);
-    IniText text = Load(path);
+    IniText text { std::move(m_lines), m_lineEnd };
     std::string line = key + "=" + OneLine(value);
     SectionRange range = FindSection(text, section);
     if (range.begin == std::string::npos) {
         text.lines.push_back("[" + section + "]");
         text.lines.push_back(line);
-        return Store(path, text);
-    }
-    for (size_t i = range.begin; i < range.end; ++i) {
-        auto entry = KeyLineOf(text.lines[i]);
-        if (entry && EqualsNoCase(entry->key, key)) {
-            text.lines[i] = line;
-            return Store(path, text);
+    } else {
+        bool replaced = false;
+        for (size_t i = range.begin; i < range.end && !replaced; ++i) {
+            auto entry = KeyLineOf(text.lines[i]);
+            if (entry && EqualsNoCase(entry->key, key)) {
+                text.lines[i] = line;
+                replaced = true;
+            }
         }
+        if (!replaced)
+            text.lines.insert(
+                text.lines.begin() + static_cast<long>(InsertionPoint(text, range)), line);
     }
-    text.lines.insert(text.lines.begin() + static_cast<long>(InsertionPoint(text, range)), line);
-    return Store(path, text);
+    m_lines = std::move(text.lines);
+    return true;
 }
 
-bool WriteSection(const std::string& path, const std::string& section,
-    const std::vector<std::pair<std::string, std::string>>& entries)
+bool IniDocument::SetSection(
+    const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries)
 {
     if (!IsUsableSection(section))
         return false;
@@ -268,20 +263,51 @@ bool WriteSection(const std::string& path, const std::string& section,
             return false;
         keyLines.push_back(key + "=" + OneLine(value));
     }
-    std::lock_guard<std::mutex> hold(g_writeLock);
-    IniText text = Load(path);
+    IniText text { std::move(m_lines), m_lineEnd };
     SectionRange range = FindSection(text, section);
     if (range.begin == std::string::npos) {
         text.lines.push_back("[" + section + "]");
         text.lines.insert(text.lines.end(), keyLines.begin(), keyLines.end());
-        return Store(path, text);
+    } else {
+        size_t keep = InsertionPoint(text, range); // trailing blank lines stay as they were
+        text.lines.erase(text.lines.begin() + static_cast<long>(range.begin),
+            text.lines.begin() + static_cast<long>(keep));
+        text.lines.insert(
+            text.lines.begin() + static_cast<long>(range.begin), keyLines.begin(), keyLines.end());
     }
-    size_t keep = InsertionPoint(text, range); // trailing blank lines stay as they were
-    text.lines.erase(text.lines.begin() + static_cast<long>(range.begin),
-        text.lines.begin() + static_cast<long>(keep));
-    text.lines.insert(
-        text.lines.begin() + static_cast<long>(range.begin), keyLines.begin(), keyLines.end());
-    return Store(path, text);
+    m_lines = std::move(text.lines);
+    return true;
+}
+
+std::string IniDocument::Text() const
+{
+    std::string joined;
+    for (const std::string& line : m_lines)
+        joined += line + m_lineEnd;
+    return joined;
+}
+
+std::optional<std::string> ReadValue(
+    const std::string& path, const std::string& section, const std::string& key)
+{
+    auto data = ReadWhole(path);
+    if (!data)
+        return std::nullopt;
+    return IniDocument::Parse(*data).Value(section, key);
+}
+
+bool WriteValue(const std::string& path, const std::string& section, const std::string& key,
+    const std::string& value)
+{
+    IniDocument document = IniDocument::Parse(ReadWhole(path).value_or(std::string()));
+    return document.SetValue(section, key, value) && ReplaceFileWhole(path, document.Text());
+}
+
+bool WriteSection(const std::string& path, const std::string& section,
+    const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    IniDocument document = IniDocument::Parse(ReadWhole(path).value_or(std::string()));
+    return document.SetSection(section, entries) && ReplaceFileWhole(path, document.Text());
 }
 
 } // namespace ini

@@ -16,6 +16,30 @@ namespace ini {
 
 bool FileExists(const std::string& path);
 
+// The whole text of a regular file (at most 16 MB), or nullopt when it cannot be read.
+std::optional<std::string> ReadFileText(const std::string& path);
+
+// One ini text held in memory, edited line by line so that comments, unknown keys
+// and the file's line ends survive a rewrite.
+class IniDocument {
+public:
+    static IniDocument Parse(const std::string& data);
+
+    // The value of key in section, or nullopt when either is missing.
+    std::optional<std::string> Value(const std::string& section, const std::string& key) const;
+    // Sets key=value in section, adding the section when missing; false (and nothing
+    // changed) for a key or section name the format cannot hold.
+    bool SetValue(const std::string& section, const std::string& key, const std::string& value);
+    // Replaces the whole section with exactly these keys, in this order.
+    bool SetSection(const std::string& section,
+        const std::vector<std::pair<std::string, std::string>>& entries);
+    std::string Text() const;
+
+private:
+    std::vector<std::string> m_lines; // without line ends
+    std::string m_lineEnd = "\n";
+};
+
 // The value of key in section, or nullopt when the file or the key is missing.
 std::optional<std::string> ReadValue(
     const std::string& path, const std::string& section, const std::string& key);

@@ -112,3 +112,20 @@ std::string GetRuntimeFolder()
     }
     return folder;
 }
+
+std::string ServerPlaces::ServicesFolder() const
+{
+    return dataFolder.empty() ? std::string() : dataFolder + "/Services";
+}
+
+ServerPlaces ResolvePlaces(const std::string& dataFolder)
+{
+    ServerPlaces places;
+    places.programFolder = GetProgramFolder();
+    places.resourceFolder = GetResourceFolder();
+    places.dataFolder = dataFolder.empty() ? GetDataFolder() : StripTrailingSlashes(dataFolder);
+    places.runtimeFolder = GetRuntimeFolder();
+    std::string temp = EnvOrEmpty("TMPDIR");
+    places.tempFolder = !temp.empty() && temp[0] == '/' ? StripTrailingSlashes(temp) : "/tmp";
+    return places;
+}

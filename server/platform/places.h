@@ -1,8 +1,27 @@
 #pragma once
 
 // The places the program keeps its files in. None of the returned paths ends in '/'.
+//
+// The functions that read the environment are for start-up only: the program resolves
+// its places once (ResolvePlaces) and hands them to the server, so nothing that runs
+// later depends on the environment.
 
 #include <string>
+
+// Where one server keeps its files.
+struct ServerPlaces {
+    std::string programFolder; // the executables and their libraries
+    std::string resourceFolder; // language files, skin, web/
+    std::string dataFolder; // settings, caches and the services folder
+    std::string runtimeFolder; // private sockets (engine pipes); empty when there is none
+    std::string tempFolder; // scratch files of one job ($TMPDIR, else /tmp)
+
+    // dataFolder + "/Services": session work folders, thumbnails, list files.
+    std::string ServicesFolder() const;
+};
+
+// The places of this program; dataFolder empty means GetDataFolder().
+ServerPlaces ResolvePlaces(const std::string& dataFolder = std::string());
 
 // Folder of the running executable (/proc/self/exe): language files, res/, trace files.
 std::string GetProgramFolder();
