@@ -2,31 +2,31 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "skin/frame_msg.h"
+#include "conversion/conversion_context.h"
 #include "streaming/convert_command.h"
 
 #include <cstdio>
 #include <mutex>
 #include <utility>
 
-namespace {
-
-std::atomic<uint64_t> g_nextNoticeKey { 1 };
-
-// A job's engine notices go to the queue's message thread; the reader thread of the
-// engine only posts them.
-void PostJobNotice(uint32_t message, uintptr_t wParam, uintptr_t key)
+ConvertInfo_t::ConvertInfo_t(ConversionContext& server)
+    : m_Encoder(server.Launch())
+    , m_server(server)
 {
-    veneta::CPXFrameMSG::Post(
-        veneta::kFrameConversionList, message, wParam, static_cast<veneta::LParam>(key));
 }
 
-} // namespace
-
-ConvertInfo_t::ConvertInfo_t(std::shared_ptr<ProcessSpawner> spawner)
-    : m_Encoder(std::move(spawner))
-    , nNoticeKey(g_nextNoticeKey.fetch_add(1))
+void ConvertInfo_t::PostNotice(EngineNotice notice)
 {
+    std::weak_ptr<ConvertInfo_t> job = weak_from_this();
+    CConvertQueue& queue = m_server.ConvertQueue();
+    m_server.Notices().Post([job, notice, &queue] {
+        if (std::shared_ptr<ConvertInfo_t> alive = job.lock()) {
+            if (notice == EngineNotice::Complete)
+                queue.OnConversionCompleted(alive);
+            else
+                queue.OnConversionError(alive);
+        }
+    });
 }
 
 ConvertInfo_t::~ConvertInfo_t()
@@ -67,15 +67,14 @@ void ConvertInfo_t::setConvertOptions(int device, int option)
 int ConvertInfo_t::StartENC()
 {
     TraceMessage(kTraceProgress, "CConvertInfo::StarENC()");
-    // The one worker starts a job's engine; CEncoder takes the engine-start lock
-    // itself around the sockets and the spawn, so nothing else is held here.
+    // The one worker starts a job's engine; nothing is held here.
     if (m_Encoder.IsENCRunning()) {
         TraceMessage(kTraceConvertTwice, " - FAILED: ConvertInfo_t Already run??????????");
         return 0;
     }
     m_Encoder.QuitEncoding(); // whatever the last run left
     m_EngineStatus.Clear();
-    m_Encoder.SetNotifyTarget(PostJobNotice, nNoticeKey, WM_APP_ENC_ERROR, WM_APP_ENC_COMPLETE);
+    m_Encoder.SetNotifyTarget([this](EngineNotice notice, uint32_t) { PostNotice(notice); });
     m_Encoder.SetStatusTarget(&m_EngineStatus);
     int pipeNumber = m_Encoder.CreateEnginePipe();
     if (pipeNumber == -1) {
@@ -83,7 +82,7 @@ int ConvertInfo_t::StartENC()
         return 0;
     }
     ConvertCommandJob line { strSourcePath, strLocalSource, strOutputPath, nBitrate, 0, {} };
-    std::string commandLine = QZ_MakeConvertCmd(line, pipeNumber);
+    std::string commandLine = QZ_MakeConvertCmd(m_server, line, pipeNumber);
     nDuration = line.durationMs;
     DropSubtitleScript(line.subtitleScript);
     if (commandLine.empty() || !m_Encoder.RunQZEncEngine(commandLine)) {
@@ -99,7 +98,6 @@ int ConvertInfo_t::StartENC()
             "ConvertInfo::StartENC : m_Encoder.StartEncoding() Fail: (%u)!!!", unsigned(error));
         return 0;
     }
-    nEnginePID = pid;
     bOwnsTemp = true;
     MarkConverting();
     TraceMessage(
@@ -109,6 +107,7 @@ int ConvertInfo_t::StartENC()
 
 int ConvertInfo_t::StopENC()
 {
+    const int pid = m_Encoder.GetEngineProcessId();
     if (m_Encoder.IsENCRunning()) {
         // QuitEncoding asks the engine to end, waits and kills it when it does not, so
         // it is gone when this returns.
@@ -119,8 +118,7 @@ int ConvertInfo_t::StopENC()
     } else {
         m_Encoder.QuitEncoding(); // closes the channel of an engine that has ended
     }
-    TraceMessage(kTraceEngineLifetime, " - ConvertInfo::StopENC(PID:%d)", nEnginePID.load());
-    nEnginePID = 0;
+    TraceMessage(kTraceEngineLifetime, " - ConvertInfo::StopENC(PID:%d)", pid);
     DropSubtitleScript({});
     return 1;
 }

@@ -4,11 +4,11 @@
 // it. The queue (convert_queue.h) owns the jobs; its worker thread runs their
 // engines one at a time.
 //
-// Threads: the worker starts and stops the engine; the queue's message thread
-// changes states and progress; request handlers read copies. The state and the
-// progress are atomics; the texts are set before the job is queued and never
-// change after, so any thread may read them. The engine's reader thread writes
-// EngineStatus, which carries its own lock.
+// Threads: the worker starts and stops the engine; the worker, the server's notice
+// queue and request handlers change states (compare-and-set) and read copies. The
+// state and the progress are atomics; the texts are set before the job is queued and
+// never change after, so any thread may read them. The engine's reader thread writes
+// EngineStatus, which carries its own lock, and queues the engine's notices.
 
 #include "enginectl/encoder.h"
 #include "enginectl/encoder_records.h"
@@ -31,9 +31,12 @@ enum ConvertState : int {
 // The temporary output's ending and the final one.
 inline constexpr const char* kConvertTempSuffix = "-vembacast.m4vtmp";
 
-class ConvertInfo_t : public CommonInfo_t {
+class ConversionContext;
+
+class ConvertInfo_t : public CommonInfo_t, public std::enable_shared_from_this<ConvertInfo_t> {
 public:
-    explicit ConvertInfo_t(std::shared_ptr<ProcessSpawner> spawner = MakePosixSpawner());
+    // A job of this server's queue.
+    explicit ConvertInfo_t(ConversionContext& server);
     ~ConvertInfo_t() override; // stops a running engine
 
     // Set before the job is queued, read-only after.
@@ -59,10 +62,6 @@ public:
     EngineStatus m_EngineStatus; // declared before the engine, which writes into it
     CEncoder m_Encoder;
 
-    // The key the engine's notices carry: unique per job in this process, so a late
-    // notice of a job that is gone finds nothing.
-    const uint64_t nNoticeKey;
-
     // The final name: the temporary output's folder and base name, then ".m4v".
     std::string FinalOutputPath() const;
 
@@ -83,6 +82,10 @@ public:
 
 private:
     void DropSubtitleScript(std::string next);
+    // Runs on the engine's reader thread: the notice goes to the server's notice queue.
+    void PostNotice(EngineNotice notice);
+
+    ConversionContext& m_server;
 
     std::mutex m_scriptLock;
     std::string m_subtitleScript; // guarded by m_scriptLock

@@ -12,11 +12,11 @@ std::string StringElement(const std::string& text)
     return "<string>" + XmlEscape(text) + "</string>";
 }
 
-std::string FinishedEntry(const ConvertInfo_t& job, bool failed)
+std::string FinishedEntry(const TextTable& texts, const ConvertInfo_t& job, bool failed)
 {
     std::string name = ConvertFileName(job.strSourcePath);
     if (failed)
-        name += "," + LookupText("IDS_WORD_CONV_FAILED");
+        name += "," + texts.Lookup("IDS_WORD_CONV_FAILED");
     return "<dict><key>convertid</key>" + StringElement(job.strConvertID) + "<key>filename</key>"
         + StringElement(name) + "<key>status</key>" + StringElement(failed ? "-1" : "0")
         + "</dict>";
@@ -32,17 +32,17 @@ std::string OpenEntry(const ConvertInfo_t& job, bool converting)
 
 } // namespace
 
-std::string MakeConvertListDocument(const std::vector<ConvertJobPtr>& jobs)
+std::string MakeConvertListDocument(const TextTable& texts, const std::vector<ConvertJobPtr>& jobs)
 {
     std::string finished;
     std::string open;
     for (const ConvertJobPtr& job : jobs) {
         switch (job->nState.load()) {
         case kConvertComplete:
-            finished += FinishedEntry(*job, false);
+            finished += FinishedEntry(texts, *job, false);
             break;
         case kConvertFailed:
-            finished += FinishedEntry(*job, true);
+            finished += FinishedEntry(texts, *job, true);
             break;
         case kConvertWaiting:
             open += OpenEntry(*job, false);
@@ -56,20 +56,4 @@ std::string MakeConvertListDocument(const std::vector<ConvertJobPtr>& jobs)
     }
     return PlistDocument("<key>convertComplete</key><array>" + finished
         + "</array><key>convertWait</key><array>" + open + "</array>");
-}
-
-std::vector<ConvertJobPtr> ReadConvertQueue()
-{
-    int count = 0;
-    veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_COUNT, 0,
-        reinterpret_cast<veneta::LParam>(&count));
-    std::vector<ConvertJobPtr> jobs;
-    for (int index = 0; index < count; ++index) {
-        ConvertJobPtr job;
-        veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_JOB_AT,
-            static_cast<veneta::WParam>(index), reinterpret_cast<veneta::LParam>(&job));
-        if (job)
-            jobs.push_back(std::move(job));
-    }
-    return jobs;
 }

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-// The whole property-list document of the jobs.
-std::string MakeConvertListDocument(const std::vector<ConvertJobPtr>& jobs);
+class TextTable;
 
-// The queue as its messages give it (0x80D4, 0x80D5); empty when no queue runs.
-std::vector<ConvertJobPtr> ReadConvertQueue();
+// The whole property-list document of the jobs; texts gives the word for a failed job.
+std::string MakeConvertListDocument(const TextTable& texts, const std::vector<ConvertJobPtr>& jobs);

@@ -1,6 +1,5 @@
 #include "conversion/convert_queue.h"
 
-#include "config/app_messages.h"
 #include "config/trace.h"
 
 #include <algorithm>
@@ -37,10 +36,15 @@ bool DeleteConvertOutput(const std::string& path)
     return false;
 }
 
-void PostConversionNotice(veneta::MessageId notice, const ConvertInfo_t& job)
+void CConvertQueue::SetObserver(ConversionObserver observer)
 {
-    veneta::CPXFrameMSG::Post(
-        veneta::kFrameConversionWindow, notice, 0, static_cast<veneta::LParam>(job.nNoticeKey));
+    m_observer = std::move(observer);
+}
+
+void CConvertQueue::Tell(ConversionChange change, const ConvertInfo_t& job)
+{
+    if (m_observer)
+        m_observer(change, job);
 }
 
 CConvertQueue::CConvertQueue(ConvertQueueTiming timing)
@@ -56,31 +60,30 @@ CConvertQueue::~CConvertQueue()
 void CConvertQueue::Start()
 {
     std::lock_guard threads(m_threadLock);
-    if (m_registered)
+    if (m_worker.joinable())
         return;
     {
         std::lock_guard lock(m_queueLock);
         m_stopping = false;
     }
-    veneta::CPXFrameMSG::SetTarget(veneta::kFrameConversionList, this, &m_loop);
-    m_registered = true;
     m_worker = std::thread([this] { WorkerThread(); });
 }
 
 void CConvertQueue::Stop()
 {
-    std::lock_guard threads(m_threadLock);
+    std::thread worker;
+    {
+        std::lock_guard threads(m_threadLock);
+        worker = std::move(m_worker);
+    }
     {
         std::lock_guard lock(m_queueLock);
         m_stopping = true;
     }
     m_wake.notify_all();
-    if (m_worker.joinable())
-        m_worker.join();
-    if (m_registered) {
-        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameConversionList, this);
-        m_registered = false;
-    }
+    // Joined with no lock held: the worker may be stopping an engine.
+    if (worker.joinable())
+        worker.join();
     std::vector<ConvertJobPtr> jobs;
     {
         std::lock_guard lock(m_queueLock);
@@ -101,48 +104,11 @@ std::vector<ConvertJobPtr> CConvertQueue::Jobs() const
     return m_jobs;
 }
 
-veneta::LResult CConvertQueue::OnMessage(
-    veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam)
+bool CConvertQueue::AddJob(ConvertJobPtr job, SameNameJobs sameName)
 {
-    switch (message) {
-    case WM_APP_QUEUE_COUNT:
-        if (auto* count = reinterpret_cast<int*>(lParam)) {
-            std::lock_guard lock(m_queueLock);
-            *count = static_cast<int>(m_jobs.size());
-        }
-        return 0;
-    case WM_APP_QUEUE_JOB_AT:
-        if (auto* out = reinterpret_cast<ConvertJobPtr*>(lParam)) {
-            std::lock_guard lock(m_queueLock);
-            *out = wParam < m_jobs.size() ? m_jobs[wParam] : nullptr;
-        }
-        return 0;
-    case WM_APP_QUEUE_PROGRESS:
-        if (auto* id = reinterpret_cast<const std::string*>(lParam))
-            ReportProgress(static_cast<int>(static_cast<intptr_t>(wParam)), *id);
-        return 0;
-    case WM_APP_QUEUE_ADD: {
-        auto* job = reinterpret_cast<ConvertJobPtr*>(lParam);
-        if (!job || !*job)
-            return 1;
-        return AddJob(*job, wParam != kQueueAddKeepSameName) ? 0 : 1;
-    }
-    case WM_APP_QUEUE_CLEAR:
-        MarkJobs(wParam == 1);
-        return 0;
-    case WM_APP_ENC_COMPLETE:
-        OnConversionCompleted(static_cast<uint64_t>(lParam));
-        return 0;
-    case WM_APP_ENC_ERROR:
-        OnConversionError(static_cast<uint64_t>(lParam));
-        return 0;
-    default:
-        return 0;
-    }
-}
-
-bool CConvertQueue::AddJob(ConvertJobPtr job, bool replaceSameName)
-{
+    if (!job)
+        return false;
+    const bool replaceSameName = sameName == SameNameJobs::Replace;
     const std::string name = ConvertFileName(job->strSourcePath);
     {
         std::lock_guard lock(m_queueLock);
@@ -163,26 +129,14 @@ bool CConvertQueue::AddJob(ConvertJobPtr job, bool replaceSameName)
         m_jobs.push_back(job);
     }
     m_wake.notify_all();
-    PostConversionNotice(WM_APP_CONVERSION_ADDED, *job);
+    Tell(ConversionChange::Added, *job);
     return true;
 }
 
-void CConvertQueue::ReportProgress(int percent, const std::string& convertId)
+void CConvertQueue::ReportProgress(int percent, const ConvertJobPtr& job)
 {
-    TraceMessage(
-        kTraceProgress, "<< Encoding Progress : ID:'%s', %d%%)", convertId.c_str(), percent);
-    ConvertJobPtr job;
-    {
-        std::lock_guard lock(m_queueLock);
-        for (const ConvertJobPtr& queued : m_jobs) {
-            if (queued->strConvertID == convertId) {
-                job = queued;
-                break;
-            }
-        }
-    }
-    if (!job)
-        return;
+    TraceMessage(kTraceProgress, "<< Encoding Progress : ID:'%s', %d%%)",
+        job->strConvertID.c_str(), percent);
     if (percent == 100) {
         job->RaiseProgress(100);
         job->MarkComplete();
@@ -197,7 +151,7 @@ void CConvertQueue::ReportProgress(int percent, const std::string& convertId)
         job->MarkFailed();
         TraceMessage(kTraceProgress, ">> Encoding FAILED: '%s'", job->strSourcePath.c_str());
     }
-    PostConversionNotice(WM_APP_CONVERSION_PROGRESS, *job);
+    Tell(ConversionChange::Progress, *job);
 }
 
 void CConvertQueue::MarkJobs(bool all)
@@ -213,19 +167,8 @@ void CConvertQueue::MarkJobs(bool all)
     m_wake.notify_all();
 }
 
-ConvertJobPtr CConvertQueue::FindByKey(uint64_t key) const
+void CConvertQueue::OnConversionCompleted(const ConvertJobPtr& job)
 {
-    std::lock_guard lock(m_queueLock);
-    for (const ConvertJobPtr& job : m_jobs) {
-        if (job->nNoticeKey == key)
-            return job;
-    }
-    return nullptr;
-}
-
-void CConvertQueue::OnConversionCompleted(uint64_t key)
-{
-    ConvertJobPtr job = FindByKey(key);
     if (!job || !job->MarkComplete())
         return; // gone, cancelled or failed meanwhile: its clean-up is elsewhere
     job->RaiseProgress(100);
@@ -237,17 +180,16 @@ void CConvertQueue::OnConversionCompleted(uint64_t key)
         }
     }
     TraceMessage(kTraceWindow, "CConversionViewDialog::OnConversionCompleted (index:%d)", 0);
-    PostConversionNotice(WM_APP_CONVERSION_STATE, *job);
+    Tell(ConversionChange::State, *job);
 }
 
-void CConvertQueue::OnConversionError(uint64_t key)
+void CConvertQueue::OnConversionError(const ConvertJobPtr& job)
 {
-    ConvertJobPtr job = FindByKey(key);
     if (!job || !job->MarkFailed())
         return;
     job->StopENC();
     if (job->bOwnsTemp.exchange(false))
         DeleteConvertOutput(job->strOutputPath);
     TraceMessage(kTraceWindow, "CConversionViewDialog::OnConversionError (index:%d)", 0);
-    PostConversionNotice(WM_APP_CONVERSION_STATE, *job);
+    Tell(ConversionChange::State, *job);
 }

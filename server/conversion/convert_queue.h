@@ -3,46 +3,30 @@
 // The conversion queue and its worker.
 //
 // Jobs wait in one ordered queue; one worker thread converts them one at a time, in
-// queue order, with the encoder engine. The queue is a message target at the
-// conversion list's index (frame 5) on a message thread of its own: request
-// handlers and the desktop window reach it only through the queue messages
-// (0x80D4-0x80D9), and the engine notices of a job (0x80CE, 0x80D0) arrive there
-// too, so completion renames and error deletions happen in the daemon and the
-// application alike. The conversion window, when there is one, is told through
-// the notices 0x80C9-0x80CC at frame 3.
+// queue order, with the encoder engine. Request handlers and the desktop window add,
+// cancel, clear and read jobs through the queue's own methods; the engine notices of
+// a job (complete, error) arrive on the server's notice queue and call the queue
+// directly, so completion renames and error deletions happen in the daemon and the
+// application alike. Whoever shows the jobs (the desktop conversion window) is told
+// of every change through the observer.
 //
 // Threads and locks: m_queueLock guards the job list and m_current; it is never held
-// while an engine starts or stops, a file is renamed or deleted, or anybody waits.
-// Jobs marked "to be removed" stay in the list until the worker has stopped their
-// engines and deleted their temporary files; only then are they taken out. State
-// changes go through the job's compare-and-set helpers, so a cancel never loses to
-// a late notice.
+// while an engine starts or stops, a file is renamed or deleted, the observer is
+// called, or anybody waits. Jobs marked "to be removed" stay in the list until the
+// worker has stopped their engines and deleted their temporary files; only then are
+// they taken out. State changes go through the job's compare-and-set helpers, so a
+// cancel never loses to a late notice. m_threadLock guards the worker's thread object
+// only: the worker is joined after it is let go.
 
 #include "conversion/convert_info.h"
-#include "skin/frame_msg.h"
-#include "skin/message_loop.h"
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-// The queue messages (the conversion list's window messages).
-inline constexpr veneta::MessageId WM_APP_QUEUE_COUNT = 0x80D4; // lParam: int*
-inline constexpr veneta::MessageId WM_APP_QUEUE_JOB_AT
-    = 0x80D5; // wParam index, lParam: ConvertJobPtr*
-inline constexpr veneta::MessageId WM_APP_QUEUE_PROGRESS
-    = 0x80D6; // wParam percent, lParam: const std::string* id
-// lParam: ConvertJobPtr*; wParam kQueueAddKeepSameName appends without replacing
-inline constexpr veneta::MessageId WM_APP_QUEUE_ADD = 0x80D7;
-inline constexpr veneta::MessageId WM_APP_QUEUE_NOTHING = 0x80D8;
-inline constexpr veneta::MessageId WM_APP_QUEUE_CLEAR = 0x80D9; // wParam 0: finished jobs, 1: all
-
-// WM_APP_QUEUE_ADD's wParam for a file dropped at this computer: two files of the
-// same name from different folders are two jobs, not one replacing the other.
-inline constexpr veneta::WParam kQueueAddKeepSameName = 1;
 
 // Progress code of a cancelled job.
 inline constexpr int kConvertProgressCancelled = -255;
@@ -57,33 +41,45 @@ struct ConvertQueueTiming {
     int startAttempts = 3; // failed engine starts before a job fails
 };
 
-class CConvertQueue : public veneta::IMessageTarget {
+// What changed about a job, for whoever shows the jobs.
+enum class ConversionChange { Added, Progress, State, Deleted };
+using ConversionObserver = std::function<void(ConversionChange change, const ConvertInfo_t& job)>;
+
+// How a new job meets a queued one of the same file name.
+enum class SameNameJobs {
+    Replace, // a client's request: the earlier job of that name gives way
+    Keep, // a file dropped at this computer: two files of one name are two jobs
+};
+
+class CConvertQueue {
 public:
     explicit CConvertQueue(ConvertQueueTiming timing = {});
-    ~CConvertQueue() override; // Stop
+    ~CConvertQueue(); // Stop
     CConvertQueue(const CConvertQueue&) = delete;
     CConvertQueue& operator=(const CConvertQueue&) = delete;
 
-    // Registers at the conversion list's index and starts the worker.
+    // Set before Start; called on the thread that made the change, with no lock held.
+    void SetObserver(ConversionObserver observer);
+    // Starts the worker.
     void Start();
     // Program end: the worker ends, a running conversion is cancelled and its partial
     // output deleted, waiting jobs are dropped. Idempotent.
     void Stop();
 
-    veneta::LResult OnMessage(
-        veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam) override;
-
+    // Queues a job; false when the queue has stopped.
+    bool AddJob(ConvertJobPtr job, SameNameJobs sameName = SameNameJobs::Replace);
+    // Marks the finished jobs (all: every job) to be removed.
+    void MarkJobs(bool all);
     // A snapshot of the queue in order (jobs to be removed included).
     std::vector<ConvertJobPtr> Jobs() const;
 
-private:
-    bool AddJob(ConvertJobPtr job, bool replaceSameName);
-    void ReportProgress(int percent, const std::string& convertId);
-    void MarkJobs(bool all);
-    void OnConversionCompleted(uint64_t key);
-    void OnConversionError(uint64_t key);
-    ConvertJobPtr FindByKey(uint64_t key) const;
+    // The engine notices of a job, on the server's notice queue.
+    void OnConversionCompleted(const ConvertJobPtr& job);
+    void OnConversionError(const ConvertJobPtr& job);
 
+private:
+    void ReportProgress(int percent, const ConvertJobPtr& job);
+    void Tell(ConversionChange change, const ConvertInfo_t& job);
     void WorkerThread();
     ConvertJobPtr TakeFirstWaitingJob();
     void RunJob(const ConvertJobPtr& job);
@@ -94,7 +90,7 @@ private:
     bool PauseStep();
 
     const ConvertQueueTiming m_timing;
-    veneta::CMessageLoopThread m_loop;
+    ConversionObserver m_observer; // set before Start, read-only after
 
     mutable std::mutex m_queueLock;
     std::vector<ConvertJobPtr> m_jobs; // guarded by m_queueLock
@@ -104,11 +100,7 @@ private:
 
     std::mutex m_threadLock;
     std::thread m_worker; // guarded by m_threadLock
-    bool m_registered = false; // guarded by m_threadLock
 };
 
 // Deletes a file, trying up to 10 times 20 ms apart; true when it is gone.
 bool DeleteConvertOutput(const std::string& path);
-
-// Posts one of the notices 0x80C9-0x80CC about a job to the conversion window.
-void PostConversionNotice(veneta::MessageId notice, const ConvertInfo_t& job);

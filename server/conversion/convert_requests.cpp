@@ -7,9 +7,8 @@
 #include "conversion/convert_list.h"
 #include "conversion/request_handlers.h"
 #include "http/answer.h"
-#include "http/client_ids.h"
+#include "conversion/conversion_context.h"
 #include "http/request.h"
-#include "http/web_server.h"
 #include "library/one_time_list_files.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
@@ -49,30 +48,32 @@ bool PathExists(const std::string& path)
     return lstat(path.c_str(), &info) == 0;
 }
 
-void WriteError(HttpRequest& request, int code, const char* textKey)
+void WriteError(
+    ConversionContext& server, HttpRequest& request, int code, const char* textKey)
 {
-    WritePlistAnswer(request, MakeErrorAnswer(code, textKey));
+    WritePlistAnswer(request, MakeErrorAnswer(server.Texts(), code, textKey));
 }
 
 // Writes the job list to a list file and answers with its URL.
-void ResponseConvertList(HttpRequest& request)
+void ResponseConvertList(ConversionContext& server, HttpRequest& request)
 {
-    const std::string document = MakeConvertListDocument(ReadConvertQueue());
+    const std::string document
+        = MakeConvertListDocument(server.Texts(), server.ConvertQueue().Jobs());
     TraceMessage(kTraceProgress, "ResponseConvertList XML : %s", document.c_str());
     std::string name;
-    if (!MakeAndGetXmlFile(document, name)) {
-        WriteError(request, kResultFailedUnknown, kTextFailedUnknown);
+    if (!MakeAndGetXmlFile(server, document, name)) {
+        WriteError(server, request, kResultFailedUnknown, kTextFailedUnknown);
         return;
     }
     const std::string url = "http://" + GetRequestHost(request) + ":"
-        + std::to_string(unsigned(g_nExtPort.load())) + "/xml/" + name;
+        + std::to_string(server.ExtPort()) + "/xml/" + name;
     WritePlistAnswer(request, PlistDocument(PlistAnswer(kResultOk).Add("fileurl", url).Body()));
 }
 
 // A job of the queue that writes (or is about to stop writing) this temporary file.
-bool IsTargetOwned(const std::string& tempPath)
+bool IsTargetOwned(ConversionContext& server, const std::string& tempPath)
 {
-    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+    for (const ConvertJobPtr& job : server.ConvertQueue().Jobs()) {
         if (job->strOutputPath == tempPath && (job->bOwnsTemp || job->nState == kConvertConverting))
             return true;
     }
@@ -80,25 +81,27 @@ bool IsTargetOwned(const std::string& tempPath)
 }
 
 // The steps of "/convert" up to the queue; the result code, job filled on 0.
-int PrepareConvertJob(const std::string& path, ConvertJobPtr& job)
+int PrepareConvertJob(ConversionContext& server, const std::string& path, ConvertJobPtr& job)
 {
     if (path.empty())
         return kResultFailedInput;
-    const RequestPathMapping mapping = MapRequestPath(path, RequestPathKind::File);
+    const RequestPathMapping mapping
+        = MapRequestPath(server.SharedFolders(), path, RequestPathKind::File);
     if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath)
-        || !IsInsideShare(mapping.diskPath, FindSharedFolderPath(mapping.shareName)))
+        || !IsInsideShare(
+            mapping.diskPath, server.SharedFolders().FindSharedFolderPath(mapping.shareName)))
         return kResultNotExist;
-    std::string id = MakeGUID();
+    std::string id = server.Clients().MakeGUID();
     if (id.empty())
         return kResultFailedUnknown;
-    job = std::make_shared<ConvertInfo_t>();
+    job = std::make_shared<ConvertInfo_t>(server);
     job->strConvertID = id;
     job->strSourcePath = path;
     job->strOutputPath = MakeConvertTempPath(mapping.diskPath);
     job->SetFilePath(mapping.requestPath);
     // A running conversion's file is told from the queue: on this system deleting a
     // file that an engine writes would succeed.
-    if (IsTargetOwned(job->strOutputPath))
+    if (IsTargetOwned(server, job->strOutputPath))
         return kResultDuplicateName;
     if (PathExists(job->strOutputPath) && ::unlink(job->strOutputPath.c_str()) != 0)
         return kResultDuplicateName;
@@ -109,13 +112,13 @@ int PrepareConvertJob(const std::string& path, ConvertJobPtr& job)
 
 } // namespace
 
-void OnNotifyGetConvertList(HttpRequest& request)
+void OnNotifyGetConvertList(ConversionContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyGetConvertList", request.QueryString());
-    ResponseConvertList(request);
+    ResponseConvertList(server, request);
 }
 
-void OnNotifyConvert(HttpRequest& request)
+void OnNotifyConvert(ConversionContext& server, HttpRequest& request)
 {
     const std::string path = GetRequestVar(request, "path");
     const int device = DecimalVar(request, "device");
@@ -123,16 +126,11 @@ void OnNotifyConvert(HttpRequest& request)
     TraceMessage(kTraceRequest, "Noti : OnNotifyConvert: path:'%s', device:'%d', option:'%d'",
         path.c_str(), device, option);
     ConvertJobPtr job;
-    int code = PrepareConvertJob(path, job);
+    int code = PrepareConvertJob(server, path, job);
     if (code == kResultOk) {
         job->setConvertOptions(device, option);
-        ConvertJobPtr added = job;
-        if (!veneta::CPXFrameMSG::GetTarget(veneta::kFrameConversionList))
-            code = kResultFailedUnknown; // no queue runs to take it
-        else if (veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD, 0,
-                     reinterpret_cast<veneta::LParam>(&added))
-            != 0)
-            code = kResultDuplicateName;
+        if (!server.ConvertQueue().AddJob(job))
+            code = kResultFailedUnknown; // the queue has stopped: nothing takes it
     }
     TraceMessage(kTraceProgress, "ResponseConvert : ('%s')", path.c_str());
     if (code == kResultOk) {
@@ -141,48 +139,48 @@ void OnNotifyConvert(HttpRequest& request)
         TraceMessage(kTraceProgress, "ResponseConvert XML: ('%s')", answer.c_str());
         WritePlistAnswer(request, answer);
     } else if (code == kResultFailedInput) {
-        WriteError(request, code, kTextFailedInput);
+        WriteError(server, request, code, kTextFailedInput);
     } else if (code == kResultNotExist) {
-        WriteError(request, code, kTextNotExistFile);
+        WriteError(server, request, code, kTextNotExistFile);
     } else if (code == kResultDuplicateName) {
-        WriteError(request, code, kTextDuplicateName);
+        WriteError(server, request, code, kTextDuplicateName);
     } else {
-        WriteError(request, kResultFailedUnknown, kTextFailedUnknown);
+        WriteError(server, request, kResultFailedUnknown, kTextFailedUnknown);
     }
     TraceMessage(kTraceRequest, " - Noti complete: OnNotifyConvert: ('%s') Ret:'%d'",
         request.QueryString().c_str(), code);
 }
 
-void OnNotifyConvertCancel(HttpRequest& request)
+void OnNotifyConvertCancel(ConversionContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyConvertCancel", request.QueryString());
     const std::string id = GetRequestVar(request, "convertid");
     if (id.empty()) {
         TraceMessage(kTraceProgress, "ResponseConvertCancel : ('%s')", id.c_str());
-        WriteError(request, kResultFailedInput, kTextFailedInput);
+        WriteError(server, request, kResultFailedInput, kTextFailedInput);
         return;
     }
-    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+    for (const ConvertJobPtr& job : server.ConvertQueue().Jobs()) {
         if (job->strConvertID == id && job->nState != kConvertRemoved) {
             // The worker stops its engine and deletes its file; a job so marked is no
             // longer listed, so the list below needs no pause.
             job->MarkRemoved();
-            ResponseConvertList(request);
+            ResponseConvertList(server, request);
             return;
         }
     }
     TraceMessage(kTraceProgress, "ResponseConvertCancel : ('%s')", id.c_str());
-    WriteError(request, kResultFailedId, kTextFailedId);
+    WriteError(server, request, kResultFailedId, kTextFailedId);
 }
 
-void OnNotifyConvertUpdateProgress(HttpRequest& request)
+void OnNotifyConvertUpdateProgress(ConversionContext&, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyConvertUpdateProgress", request.QueryString());
 }
 
-void OnNotifyConvertDeleteCompleteList(HttpRequest& request)
+void OnNotifyConvertDeleteCompleteList(ConversionContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyConvertDeleteCompleteList", request.QueryString());
-    veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_CLEAR, 0);
-    ResponseConvertList(request);
+    server.ConvertQueue().MarkJobs(false);
+    ResponseConvertList(server, request);
 }

@@ -1,6 +1,5 @@
 // The worker thread of the conversion queue (see convert_queue.h for the design).
 
-#include "config/app_messages.h"
 #include "config/trace.h"
 #include "conversion/convert_queue.h"
 
@@ -71,7 +70,7 @@ void CConvertQueue::RunJob(const ConvertJobPtr& job)
         return;
     }
     job->nStartFailures = 0;
-    PostConversionNotice(WM_APP_CONVERSION_STATE, *job);
+    Tell(ConversionChange::State, *job);
     TraceMessage(kTraceProgress, " - Encoder found: '%s' (%.2f Sec)-- \n",
         job->strSourcePath.c_str(), static_cast<double>(job->nDuration / 1000));
     auto endedAt = std::chrono::steady_clock::time_point();
@@ -99,9 +98,7 @@ void CConvertQueue::RunJob(const ConvertJobPtr& job)
 
 void CConvertQueue::SendProgress(const ConvertJobPtr& job)
 {
-    const int percent = StatusPercent(*job);
-    veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_PROGRESS,
-        static_cast<veneta::WParam>(percent), reinterpret_cast<veneta::LParam>(&job->strConvertID));
+    ReportProgress(StatusPercent(*job), job);
 }
 
 void CConvertQueue::FailJob(const ConvertJobPtr& job)
@@ -111,7 +108,7 @@ void CConvertQueue::FailJob(const ConvertJobPtr& job)
     job->StopENC();
     if (job->bOwnsTemp.exchange(false))
         DeleteConvertOutput(job->strOutputPath);
-    PostConversionNotice(WM_APP_CONVERSION_STATE, *job);
+    Tell(ConversionChange::State, *job);
 }
 
 void CConvertQueue::RemoveMarkedJobs()
@@ -130,7 +127,7 @@ void CConvertQueue::RemoveMarkedJobs()
         job->StopENC();
         if (job->bOwnsTemp.exchange(false))
             DeleteConvertOutput(job->strOutputPath);
-        PostConversionNotice(WM_APP_CONVERSION_DELETED, *job);
+        Tell(ConversionChange::Deleted, *job);
     }
     std::lock_guard lock(m_queueLock);
     std::erase_if(m_jobs, [&](const ConvertJobPtr& job) {

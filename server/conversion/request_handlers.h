@@ -3,11 +3,12 @@
 // The conversion requests and the subtitle overlay. Each handler writes its whole
 // answer and traces its entry and exit lines.
 
+class ConversionContext;
 class HttpRequest;
 
-void OnNotifyGetConvertList(HttpRequest& request);
-void OnNotifyConvert(HttpRequest& request);
-void OnNotifyConvertCancel(HttpRequest& request);
-void OnNotifyConvertUpdateProgress(HttpRequest& request);
-void OnNotifyConvertDeleteCompleteList(HttpRequest& request);
-void OnNotifySubtitle(HttpRequest& request);
+void OnNotifyGetConvertList(ConversionContext& server, HttpRequest& request);
+void OnNotifyConvert(ConversionContext& server, HttpRequest& request);
+void OnNotifyConvertCancel(ConversionContext& server, HttpRequest& request);
+void OnNotifyConvertUpdateProgress(ConversionContext& server, HttpRequest& request);
+void OnNotifyConvertDeleteCompleteList(ConversionContext& server, HttpRequest& request);
+void OnNotifySubtitle(ConversionContext& server, HttpRequest& request);

@@ -70,14 +70,10 @@ CEncoder::~CEncoder()
     ForgetProcess();
 }
 
-void CEncoder::SetNotifyTarget(
-    EngineNotify notify, uintptr_t notifyValue, uint32_t errorMessage, uint32_t completeMessage)
+void CEncoder::SetNotifyTarget(EngineNotify notify)
 {
     std::lock_guard lock(m_recordLock);
     m_notify = std::move(notify);
-    m_notifyValue = notifyValue;
-    m_errorMessage = errorMessage;
-    m_completeMessage = completeMessage;
 }
 
 void CEncoder::SetStatusTarget(EngineStatus* status)
@@ -383,20 +379,16 @@ void CEncoder::HandleEngineMessage(uint8_t type, const uint8_t* payload, uint32_
     case EngineMessage::Complete:
         if (length == 24 && m_notify) {
             EngineNotify notify = m_notify;
-            uint32_t message = m_completeMessage;
-            uintptr_t value = m_notifyValue;
             lock.unlock();
-            notify(message, ReadWord(payload + 16), value);
+            notify(EngineNotice::Complete, ReadWord(payload + 16));
         }
         break;
     case EngineMessage::Error:
         if (m_notify) {
             uint32_t code = length == 4 ? ReadWord(payload) : kErrorWithoutCode;
             EngineNotify notify = m_notify;
-            uint32_t message = m_errorMessage;
-            uintptr_t value = m_notifyValue;
             lock.unlock();
-            notify(message, code & 0xFFFF, value);
+            notify(EngineNotice::Error, code & 0xFFFF);
         }
         break;
     default:

@@ -17,7 +17,6 @@
 // posts notices through the notify target, which must not block or call back
 // into this object's stop on that thread.
 
-#include "config/app_messages.h"
 #include "enginectl/encoder_records.h"
 #include "enginectl/engine_pipe.h"
 #include "platform/event.h"
@@ -32,10 +31,16 @@
 #include <optional>
 #include <string>
 
-// How the engine's notices reach the owner: called on the reader thread with
-// the message number, the first parameter and the owner's notify value. It must
-// queue the notice (post), not handle it there.
-using EngineNotify = std::function<void(uint32_t message, uintptr_t wParam, uintptr_t lParam)>;
+// What an engine tells its owner when its run is over.
+enum class EngineNotice {
+    Complete, // message 15: everything is written; value: the total length in ms
+    Error, // message 16: the input or the output failed; value: the engine's code
+};
+
+// How the engine's notices reach the owner: called on the reader thread. It must
+// queue the notice (the server's notice queue), not handle it there: handling it
+// stops the engine, and a stop joins the reader thread.
+using EngineNotify = std::function<void(EngineNotice notice, uint32_t value)>;
 
 // The engine-start lock: held only while the listening sockets of a channel are
 // made and while an engine is spawned.
@@ -80,8 +85,7 @@ public:
 
     // Set by the owner before CreateEnginePipe. A null notify means nobody is told.
     // The status record must outlive the runs (it is written on the reader thread).
-    void SetNotifyTarget(EngineNotify notify, uintptr_t notifyValue,
-        uint32_t errorMessage = WM_APP_ENC_ERROR, uint32_t completeMessage = WM_APP_ENC_COMPLETE);
+    void SetNotifyTarget(EngineNotify notify);
     void SetStatusTarget(EngineStatus* status);
 
     // The pipe number N (>= 50001), or -1 with nothing left open.
@@ -142,9 +146,6 @@ private:
 
     mutable std::mutex m_recordLock;
     EngineNotify m_notify; // guarded by m_recordLock
-    uintptr_t m_notifyValue = 0; // guarded by m_recordLock
-    uint32_t m_errorMessage = WM_APP_ENC_ERROR; // guarded by m_recordLock
-    uint32_t m_completeMessage = WM_APP_ENC_COMPLETE; // guarded by m_recordLock
     EngineStatus* m_status = nullptr; // guarded by m_recordLock
     std::shared_ptr<const EngineImage> m_image; // guarded by m_recordLock
     std::optional<std::array<uint8_t, kEngineInfoSize>> m_info; // guarded by m_recordLock

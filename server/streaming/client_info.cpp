@@ -1,7 +1,9 @@
 #include "streaming/client_info.h"
 
-#include "platform/places.h"
+#include "config/trace.h"
+#include "streaming/streaming_context.h"
 
+#include <algorithm>
 #include <cstdio>
 
 void SubtitleInfo_t::SetSubtitleEntries(std::vector<SubtitleEntry> entries)
@@ -41,9 +43,11 @@ void CommonInfo_t::WriteText(std::string& field, std::string value)
     field = std::move(value);
 }
 
-ClientInfo::ClientInfo(std::string clientId, std::shared_ptr<ProcessSpawner> spawner)
+ClientInfo::ClientInfo(StreamingContext& server, std::string clientId)
     : szClientID(std::move(clientId))
-    , m_engine(szClientID, std::move(spawner), nEnginePID)
+    , m_server(server)
+    , m_engine(szClientID, server.Launch(), server.EncSessions(),
+          [this](EngineNotice notice, uint64_t run) { PostNotice(notice, run); })
 {
 }
 
@@ -52,25 +56,57 @@ ClientInfo::~ClientInfo()
     // The engine stops itself with the session; the watcher holds no reference.
 }
 
-void ClientInfo::WatchStarted(int pid)
+// Runs on the engine's reader thread: the notice is handled on the server's notice
+// queue, since handling it stops the engine, and a stop joins that reader.
+void ClientInfo::PostNotice(EngineNotice notice, uint64_t run)
 {
-    if (pid != 0)
-        WatchSessionEngine(std::weak_ptr<WatchedSession>(weak_from_this().lock()), pid);
+    std::weak_ptr<ClientInfo> session = weak_from_this();
+    m_server.Notices().Post([session, notice, run] {
+        if (std::shared_ptr<ClientInfo> alive = session.lock())
+            alive->OnEngineNotice(notice, run);
+    });
+}
+
+// The run has ended: its engine is stopped (or, when it has exited already, taken off
+// the ENC session list); an error also ends play. A notice of a run that a newer one
+// has replaced changes nothing.
+void ClientInfo::OnEngineNotice(EngineNotice notice, uint64_t run)
+{
+    if (!m_engine.EndRun(run))
+        return;
+    if (notice == EngineNotice::Error) {
+        {
+            std::lock_guard lock(m_playLock);
+            m_play.playing = false;
+            m_play.seekPending = false;
+            m_play.lastSeek = 0;
+            m_play.seekCancelled = false;
+        }
+        TraceMessage(kTraceWindow, "CVembaCastDlg::OnENCError (ID:%s)", szClientID.c_str());
+    } else {
+        TraceMessage(kTraceWindow, "CVembaCastDlg::OnENCComplete (ID:%s)", szClientID.c_str());
+    }
+}
+
+void ClientInfo::WatchStarted(uint64_t run)
+{
+    if (run != 0)
+        m_server.Watcher().WatchSessionEngine(weak_from_this(), run);
 }
 
 int ClientInfo::StartENC(const std::string& commandLine)
 {
-    int pid = 0;
-    int started = m_engine.Start(commandLine, pid);
-    WatchStarted(pid);
+    uint64_t run = 0;
+    int started = m_engine.Start(commandLine, run);
+    WatchStarted(run);
     return started;
 }
 
 LiveStart ClientInfo::RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine)
 {
-    int pid = 0;
-    LiveStart started = m_engine.Restart(build, commandLine, pid);
-    WatchStarted(pid);
+    uint64_t run = 0;
+    LiveStart started = m_engine.Restart(build, commandLine, run);
+    WatchStarted(run);
     return started;
 }
 
@@ -80,43 +116,243 @@ int ClientInfo::StopENC()
     return 1;
 }
 
-bool ClientInfo::EngineRunsAs(int pid)
-{
-    return Encoder().IsENCRunning() && Encoder().GetEngineProcessId() == pid;
-}
-
 int ClientInfo::EngineProgress()
 {
     return EngineProgressPercent(Status().PositionSeconds(), Status().TotalMs());
 }
 
-void ClientInfo::ResetPlayState()
+PlayState ClientInfo::Play() const
 {
-    nMaxTSNum = -1;
-    nBandwidth = -1;
-    nLastBandwidth = -1;
-    nLastMadeTSNum = 0;
-    nLastReqTSNum = 0;
-    nIsPlay = 0;
-    nIsPrepareSeeking = 0;
-    nLastSeeking = 0;
-    bCancelSeeking = 0;
+    std::lock_guard lock(m_playLock);
+    return m_play;
+}
+
+bool ClientInfo::IsPlaying() const
+{
+    std::lock_guard lock(m_playLock);
+    return m_play.playing;
+}
+
+void ClientInfo::ResetPlayLocked()
+{
+    const bool turnTaken = m_play.seekTurnTaken; // the seek holding it gives it back
+    m_play = PlayState();
+    m_play.seekTurnTaken = turnTaken;
     nSubtitleIndex = 0;
+}
+
+void ClientInfo::SetPlaylist(int maxSegment)
+{
+    std::lock_guard lock(m_playLock);
+    m_play.maxSegment = maxSegment;
+}
+
+void ClientInfo::EndPlay(PlayEnd how)
+{
+    // The session's engine orders this stop after any start under way; it returns
+    // once the engine has ended.
+    StopENC();
+    {
+        std::lock_guard lock(m_playLock);
+        if (how == PlayEnd::Finished) {
+            ResetPlayLocked();
+        } else {
+            m_play.playing = false;
+            m_play.seekPending = false;
+            m_play.lastSeek = 0;
+            m_play.seekCancelled = false;
+        }
+    }
+    if (how == PlayEnd::Finished)
+        ReleaseSubtitleEntries();
+}
+
+void ClientInfo::BeginVariant(int variant)
+{
+    {
+        std::lock_guard lock(m_playLock);
+        m_play.lastMade = 0;
+        m_play.lastServed = 0;
+        m_play.variant = variant;
+        nSubtitleIndex = 0;
+    }
     ReleaseSubtitleEntries();
+}
+
+void ClientInfo::VariantStarted()
+{
+    std::lock_guard lock(m_playLock);
+    m_play.playing = true;
+}
+
+void ClientInfo::VariantAbandoned()
+{
+    {
+        std::lock_guard lock(m_playLock);
+        m_play.seekTurnTaken = false;
+        m_play.seekCancelled = true;
+    }
+    m_playChanged.notify_all();
+}
+
+void ClientInfo::VariantFailed()
+{
+    {
+        std::lock_guard lock(m_playLock);
+        m_play.playing = false;
+    }
+    ReleaseSubtitleEntries();
+}
+
+bool ClientInfo::IsInSequence(int j)
+{
+    int last = 0;
+    int variant = 0;
+    bool inSequence = false;
+    {
+        std::lock_guard lock(m_playLock);
+        inSequence = m_play.lastServed == j - 1;
+        variant = m_play.variant;
+        last = m_play.lastVariant;
+        m_play.lastVariant = variant;
+    }
+    // A first request after the variant playlist (nothing served yet) is not a change
+    // of variant: the engine the playlist request started is the right one.
+    if (last != variant && last != -1) {
+        TraceMessage(kTraceWindow, " - BandWidth changed : %d=>%d", last, variant);
+        inSequence = false;
+    }
+    return inSequence;
+}
+
+void ClientInfo::AnnounceSeek(int j)
+{
+    std::lock_guard lock(m_playLock);
+    m_play.lastSeek = j;
+    m_play.seekPending = true;
+    nSubtitleIndex = 0;
+}
+
+bool ClientInfo::TakeSeekTurn(int j, std::chrono::milliseconds limit, Clock& clock)
+{
+    // The wait is on the session's condition, so a released turn or a released
+    // session wakes it at once; the slices only let a test clock's time be seen.
+    constexpr auto kLongestSlice = std::chrono::milliseconds(100);
+    const Clock::TimePoint deadline = clock.Now() + limit;
+    std::unique_lock lock(m_playLock);
+    for (;;) {
+        if (!m_released && !m_play.seekTurnTaken) {
+            m_play.seekTurnTaken = true;
+            return true;
+        }
+        const Clock::TimePoint now = clock.Now();
+        if (m_released || now >= deadline)
+            break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+        m_playChanged.wait_for(lock, std::min(left + std::chrono::milliseconds(1), kLongestSlice));
+    }
+    // No newer seek came: the announcement must not stop the next start.
+    if (m_play.lastSeek == j)
+        m_play.seekPending = false;
+    return false;
+}
+
+void ClientInfo::ReleaseSeekTurn()
+{
+    {
+        std::lock_guard lock(m_playLock);
+        m_play.seekTurnTaken = false;
+    }
+    m_playChanged.notify_all();
+}
+
+bool ClientInfo::MaySeekRestart(int j)
+{
+    std::lock_guard lock(m_playLock);
+    return !(m_play.seekCancelled && j != m_play.lastSeek);
+}
+
+void ClientInfo::BeginSeekRestart()
+{
+    std::lock_guard lock(m_playLock);
+    m_play.seekPending = false;
+}
+
+bool ClientInfo::IsSeekOvertaken() const
+{
+    std::lock_guard lock(m_playLock);
+    return m_play.seekPending;
+}
+
+void ClientInfo::GiveUpSeek()
+{
+    bool stop = false;
+    {
+        std::lock_guard lock(m_playLock);
+        m_play.seekCancelled = true;
+        stop = !m_play.playing || m_released;
+    }
+    // A run that will not serve: no engine runs for a session that does not play.
+    if (stop)
+        StopENC();
+}
+
+void ClientInfo::Served(int j)
+{
+    std::lock_guard lock(m_playLock);
+    m_play.lastServed = j;
+}
+
+void ClientInfo::SentInSequence()
+{
+    std::lock_guard lock(m_playLock);
+    m_play.seekCancelled = false;
+}
+
+int ClientInfo::ReviveAt(int j)
+{
+    std::lock_guard lock(m_playLock);
+    return std::exchange(m_play.revivedSegment, j);
+}
+
+int ClientInfo::AddIdleTick()
+{
+    std::lock_guard lock(m_playLock);
+    return ++m_play.idleTicks;
+}
+
+void ClientInfo::ResetIdleTicks()
+{
+    std::lock_guard lock(m_playLock);
+    m_play.idleTicks = 0;
+}
+
+void ClientInfo::Release()
+{
+    {
+        std::lock_guard lock(m_playLock);
+        m_released = true;
+    }
+    // A seek still waiting for its turn is let go rather than left hanging.
+    m_playChanged.notify_all();
+    StopENC();
+    ReleaseSubtitleEntries();
+}
+
+bool ClientInfo::IsReleased() const
+{
+    std::lock_guard lock(m_playLock);
+    return m_released;
 }
 
 std::string ClientInfo::Dump() const
 {
+    PlayState play = Play();
     char numbers[256];
     std::snprintf(numbers, sizeof(numbers),
         "', nMaxTSNum:%d, nLastMadeTSNum:%d, nLastReqTSNum:%d, nIsPlay:%d, nIsPrepareSeeking:%d, "
         "nLastSeeking:%d, bCancelSeeking:%d",
-        nMaxTSNum.load(), nLastMadeTSNum.load(), nLastReqTSNum.load(), nIsPlay.load(),
-        nIsPrepareSeeking.load(), nLastSeeking.load(), bCancelSeeking.load());
+        play.maxSegment, play.lastMade, play.lastServed, play.playing ? 1 : 0,
+        play.seekPending ? 1 : 0, play.lastSeek, play.seekCancelled ? 1 : 0);
     return "szClientID:'" + szClientID + numbers;
-}
-
-std::string GetSessionWorkFolder(const std::string& clientId)
-{
-    return GetServicesFolder() + "/" + clientId;
 }

@@ -1,26 +1,30 @@
 #pragma once
 
 // A client session: the server's record of one connected phone and of the live
-// stream it watches. "/connect" creates it idle, "/play" fills in the file and the
-// screen, the variant playlist request starts its encoder engine, seeks restart the
-// engine, "/playEnd" resets it. It owns the one engine that makes the client's
-// segments.
+// stream it watches. "/connect" creates it idle, "/play" writes its playlists, the
+// variant playlist request starts its encoder engine, seeks restart the engine, and
+// play ends one way (EndPlay): on "/playEnd", when the engine fails or dies twice at
+// one place, when a new "/play" replaces the stream. It owns the one engine that
+// makes the client's segments.
 //
-// Threads: the HTTP workers of every request of the client, the session's watcher
-// thread and the message loop that handles engine notices all work on one session.
-// Counters and flags are atomics, so each read or write stands alone; the texts are
-// guarded by m_textLock and read through copies; the engine (SessionEngine) orders
-// its own starts and stops. Sessions are shared (std::shared_ptr), so a request or
-// the watcher that still holds one never sees it freed under it.
+// Threads: the HTTP workers of every request of the client, the server's watcher
+// thread and its notice queue all work on one session. The play state is one record
+// guarded by m_playLock and changed only through the steps below, so related fields
+// always change together; m_playChanged wakes a seek waiting for its turn. The
+// texts are guarded by m_textLock and read through copies; the engine
+// (SessionEngine) orders its own starts and stops. No lock of the session is held
+// while the engine starts or stops. Sessions are shared (std::shared_ptr), so a
+// request or the watcher that still holds one never sees it freed under it.
 
 #include "enginectl/encoder.h"
 #include "enginectl/encoder_records.h"
-#include "platform/event.h"
+#include "platform/clock.h"
 #include "streaming/session_engine.h"
 #include "streaming/session_watcher.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -58,14 +62,9 @@ public:
     CommonInfo_t() = default;
     ~CommonInfo_t() override = default;
 
-    // Index of the subtitle entry the overlay shows; 0 whenever playing starts,
-    // seeks or ends.
+    // The overlay's cursor: the index of the subtitle entry it shows; 0 whenever
+    // playing starts, seeks or ends.
     std::atomic<int> nSubtitleIndex { 0 };
-    // Process id of the running engine, 0 when none ("segPID" in the trace).
-    std::atomic<int> nEnginePID { 0 };
-    // Signalled while no seek is in progress; a seek waits for it and resets it.
-    const std::shared_ptr<ManualResetEvent> hSeekEvent
-        = std::make_shared<ManualResetEvent>(EventState::Set);
 
     // The media file as the client named it (share name, then the rest), decoded;
     // and the client's screen, OS and connection type as it sent them. No length
@@ -93,67 +92,111 @@ private:
     std::string m_szConnType; // guarded by m_textLock
 };
 
+class StreamingContext;
+
+// The play state of a session, read as one copy (ClientInfo::Play).
+struct PlayState {
+    int maxSegment = -1; // nMaxTSNum: last segment of the playlist; -1: no playlist
+    int lastMade = 0; // nLastMadeTSNum
+    int lastServed = 0; // nLastReqTSNum: last segment served
+    bool playing = false; // nIsPlay: an engine run of the variant started
+    bool seekPending = false; // nIsPrepareSeeking: a seek has announced itself
+    int lastSeek = 0; // nLastSeeking: the segment the newest seek asked for
+    bool seekCancelled = false; // bCancelSeeking: the last start or seek gave up
+    // The segment at which an engine that died was restarted; a second death there
+    // ends play. 0: none since the play started.
+    int revivedSegment = 0;
+    int variant = -1; // nBandwidth: variant asked for last; -1: none
+    int lastVariant = -1; // nLastBandwidth: variant of the last segment served
+    int idleTicks = 0; // nIdleSeconds: watcher ticks since the last segment request
+    bool seekTurnTaken = false; // one seek at a time restarts the engine
+};
+
+// How play ends.
+enum class PlayEnd {
+    // "/playEnd", a segment asked for after play ended, a new "/play": the engine
+    // stops and the session is idle again (no playlist, no variant).
+    Finished,
+    // The engine failed or died twice at one place: the engine stops and the stream
+    // stops playing, but its playlists stay, so fetching a variant playlist again
+    // starts it anew.
+    EngineFailed,
+};
+
 class ClientInfo : public CommonInfo_t,
                    public WatchedSession,
                    public std::enable_shared_from_this<ClientInfo> {
 public:
-    // Created complete: no playlist, no variant, the seek turn free, the engine
-    // idle. spawner: how the engine is started (tests pass their own).
-    explicit ClientInfo(
-        std::string clientId, std::shared_ptr<ProcessSpawner> spawner = MakePosixSpawner());
+    // Created idle: no playlist, no variant, the seek turn free, the engine idle.
+    ClientInfo(StreamingContext& server, std::string clientId);
     ~ClientInfo() override; // stops the engine
 
     // The 32 hexadecimal digits of the client id; compared exactly.
     const std::string szClientID;
 
-    std::atomic<int> nMaxTSNum { -1 }; // last segment of the playlist; -1: no playlist
-    std::atomic<int> nLastMadeTSNum { 0 };
-    std::atomic<int> nLastReqTSNum { 0 }; // last segment served
-    std::atomic<int> nIsPlay { 0 };
-    std::atomic<int> nIsPrepareSeeking { 0 };
-    std::atomic<int> nLastSeeking { 0 };
-    std::atomic<int> bCancelSeeking { 0 };
-    // The segment at which an engine that died was restarted; a second death there
-    // ends play. 0: none since the play started.
-    std::atomic<int> nRevivedSegment { 0 };
-    std::atomic<int> nBandwidth { -1 }; // variant asked for last; -1: none
-    std::atomic<int> nLastBandwidth { -1 }; // variant of the last segment served
-    // Seconds since the last segment request, counted by the watcher thread.
-    std::atomic<int> nIdleSeconds { 0 };
+    // --- the play state and its steps
+    PlayState Play() const;
+    bool IsPlaying() const;
+    // "/play" wrote playlists with this last segment.
+    void SetPlaylist(int maxSegment);
+    // The one way play ends; the engine has stopped when it returns.
+    void EndPlay(PlayEnd how);
+    // A variant playlist was asked for: a run of it from the beginning is prepared.
+    void BeginVariant(int variant);
+    // The run of the variant started (playing), could not start (a newer request
+    // took over: the turn is free and the start counts as given up), or failed.
+    void VariantStarted();
+    void VariantAbandoned();
+    void VariantFailed();
+    // A segment request: true when j follows the last one served in the same
+    // variant. Notes the variant served.
+    bool IsInSequence(int j);
+    // A seek to j announces itself (a running older seek gives up at its next look).
+    void AnnounceSeek(int j);
+    // Waits for the seek turn until limit has passed on clock; false when the time
+    // ran out or the session was released. Then: when no newer seek came meanwhile,
+    // the announcement is withdrawn.
+    bool TakeSeekTurn(int j, std::chrono::milliseconds limit, Clock& clock);
+    void ReleaseSeekTurn();
+    // The seek to j has its turn: false when it was cancelled by a newer one.
+    bool MaySeekRestart(int j);
+    // The restart begins: the announcement is taken back.
+    void BeginSeekRestart();
+    // A seek or start that gave up; the engine stops when play has ended meanwhile.
+    void GiveUpSeek();
+    // Segment j is the last one served.
+    void Served(int j);
+    // A segment in sequence went out: the last give-up is over.
+    void SentInSequence();
+    // The engine died under a playing stream at j: the segment it was restarted at
+    // before (0 when none), and j is noted.
+    int ReviveAt(int j);
+    // The session's engine start or seek may go on: play has not ended and no newer
+    // seek waits.
+    bool IsSeekOvertaken() const;
 
     // The session's engine: its start, stop and run, one ordered sequence.
     SessionEngine& Engine() { return m_engine; }
     CEncoder& Encoder() { return m_engine.Encoder(); }
     EngineStatus& Status() { return m_engine.Status(); }
 
-    void SetEngineTargets() { m_engine.SetEngineTargets(); }
-    uint64_t NoticeKey() const { return m_engine.NoticeKey(); }
-
     // Starts the engine with a line for pipes made already; 1 on success or when
-    // one already runs, 0 on failure. The watcher then watches the new engine.
+    // one already runs, 0 on failure. The watcher then watches the new run.
     int StartENC(const std::string& commandLine);
     // Stops whatever runs and starts a new run with the line build makes; after
     // any start or stop of this session under way, never in the middle of one.
     LiveStart RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine);
     // Stops the engine if it runs and takes it off the ENC session list. Always 1.
     int StopENC();
-    // An engine notice of the run with this key: stops its engine, or takes an
-    // engine that has ended already off the ENC session list (an engine exits right
-    // after its last message, so "still running" alone would leave it counted
-    // against the live limit). False when the session has moved on to another run.
-    bool EndEngineRun(uint64_t noticeKey) { return m_engine.EndRun(noticeKey); }
-
-    // Back to idle when playing ends: no playlist, no variant, counters and flags 0,
-    // subtitle entries released. The engine's own record is left to the engine.
-    void ResetPlayState();
 
     // "szClientID:'%s', nMaxTSNum:%d, ..." for traces.
     std::string Dump() const;
 
     // The watcher's view.
-    bool EngineRunsAs(int pid) override;
-    void ForgetEndedEngine(int pid) override { m_engine.ForgetEnded(pid); }
-    std::atomic<int>& IdleSeconds() override { return nIdleSeconds; }
+    bool EngineRunsAs(uint64_t run) override { return m_engine.RunsAs(run); }
+    void ForgetEndedEngine(uint64_t run) override { m_engine.ForgetEnded(run); }
+    int AddIdleTick() override;
+    void ResetIdleTicks() override;
     int EngineProgress() override;
     void StopIdleEngine() override { StopENC(); }
 
@@ -168,17 +211,26 @@ public:
             std::chrono::steady_clock::duration(m_lastUse));
     }
 
-    // Set when the session leaves the list; waits of its requests then give up.
-    void MarkReleased() { m_released = true; }
-    bool IsReleased() const { return m_released; }
+    // The session leaves the list: its waits give up, its engine stops.
+    void Release();
+    bool IsReleased() const;
 
 private:
-    void WatchStarted(int pid);
+    void WatchStarted(uint64_t run);
+    // An engine notice of one of this session's runs, on the server's notice queue.
+    void OnEngineNotice(EngineNotice notice, uint64_t run);
+    void PostNotice(EngineNotice notice, uint64_t run);
+    void ResetPlayLocked();
 
-    std::atomic<bool> m_released { false };
+    StreamingContext& m_server;
     std::atomic<std::chrono::steady_clock::rep> m_lastUse { 0 };
+
+    mutable std::mutex m_playLock;
+    std::condition_variable m_playChanged; // with m_playLock: the seek turn or release
+    // --- guarded by m_playLock
+    PlayState m_play;
+    bool m_released = false;
+    // ---
+
     SessionEngine m_engine;
 };
-
-// The session work folder: the services folder followed by the client id.
-std::string GetSessionWorkFolder(const std::string& clientId);

@@ -5,25 +5,27 @@
 #include "library/request_paths.h"
 #include "library/share_confine.h"
 #include "streaming/command_line.h"
+#include "streaming/streaming_context.h"
 #include "streaming/subtitle_script.h"
 
 #include <thread>
 
-std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
+std::string QZ_MakeConvertCmd(StreamingContext& server, ConvertCommandJob& job, int pipeNumber)
 {
     RequestPathMapping mapping;
     if (!job.localPath.empty()) {
         mapping.diskPath = job.localPath; // dropped on the window: the person chose it
     } else {
-        mapping = MapRequestPath(job.sourcePath, RequestPathKind::File);
-        if (!IsMappedInsideShare(mapping))
+        mapping = MapRequestPath(server.SharedFolders(), job.sourcePath, RequestPathKind::File);
+        if (!IsMappedInsideShare(server.SharedFolders(), mapping))
             return {}; // a link out of the share is not converted, as it is not downloaded
     }
     std::string codecId;
     double frameRate = 0;
     int width = 0;
     int height = 0;
-    if (!GetMovieProperty(codecId, frameRate, mapping.diskPath, job.durationMs, width, height))
+    if (!server.Media().GetMovieProperty(
+            codecId, frameRate, mapping.diskPath, job.durationMs, width, height))
         TraceMessage(kTraceProgress, "GetMovieProperty Return False");
 
     ConvertLine line;
@@ -33,10 +35,10 @@ std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
     // The script is laid out for the scaled picture, made after the scale option.
     job.subtitleScript.clear();
     if (!FindSamiFileFor(mapping.diskPath).empty()) {
-        std::string base = TakeConvertSubtitleScriptBase();
+        std::string base = TakeConvertSubtitleScriptBase(server.Places().tempFolder);
         if (!base.empty()) {
             line.subtitleOptions = MakeSubtitleScript(
-                { mapping.diskPath, line.size.width, line.size.height, base, 0 });
+                server.Fonts(), { mapping.diskPath, line.size.width, line.size.height, base, 0 });
             job.subtitleScript = base + ".ass";
         }
     }

@@ -18,4 +18,5 @@ struct ConvertCommandJob {
 
 // The whole line, or empty text when the source path names no shared file (and no
 // local path is given).
-std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber);
+class StreamingContext;
+std::string QZ_MakeConvertCmd(StreamingContext& server, ConvertCommandJob& job, int pipeNumber);

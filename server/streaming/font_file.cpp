@@ -70,11 +70,6 @@ std::string MatchKoreanFont(const std::string& family)
     return reinterpret_cast<const char*>(file);
 }
 
-// Fonts do not change while the server runs, and a fontconfig match costs far more
-// than a look-up here, so each face is matched once.
-std::mutex g_fontLock;
-std::map<std::string, std::string> g_fontCache; // guarded by g_fontLock
-
 } // namespace
 
 std::string MapFontFaceName(const std::string& faceName)
@@ -86,13 +81,13 @@ std::string MapFontFaceName(const std::string& faceName)
     return faceName;
 }
 
-int GetFontFile(const std::string& faceName, std::string& fontPath)
+int FontFiles::GetFontFile(const std::string& faceName, std::string& fontPath)
 {
     if (faceName.empty())
         return 0;
-    std::lock_guard lock(g_fontLock);
-    auto cached = g_fontCache.find(faceName);
-    if (cached == g_fontCache.end()) {
+    std::lock_guard lock(m_lock);
+    auto cached = m_cache.find(faceName);
+    if (cached == m_cache.end()) {
         // fontconfig reads its configuration and font cache with deep stack frames;
         // HTTP worker threads have small stacks, so the match runs on a thread of
         // its own with the default stack.
@@ -108,7 +103,7 @@ int GetFontFile(const std::string& faceName, std::string& fontPath)
         if (file.empty())
             TraceMessage(
                 kTraceStreamFailure, "GetFontFile : no Hangul font for '%s'", faceName.c_str());
-        cached = g_fontCache.emplace(faceName, file).first;
+        cached = m_cache.emplace(faceName, file).first;
     }
     if (cached->second.empty())
         return 0;

@@ -72,5 +72,6 @@ bool WritePlaylists(
 // only a claim: given the file's real duration, the count never passes what that
 // duration needs, so no client can make the server list (and encode) a day of
 // segments for a short clip. The work folder is remembered for clean-up at once.
-int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime,
-    std::optional<int64_t> mediaDurationMs = std::nullopt);
+class StreamingContext;
+int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId,
+    const std::string& playTime, std::optional<int64_t> mediaDurationMs = std::nullopt);

@@ -5,7 +5,7 @@
 #include "library/request_paths.h"
 #include "library/share_confine.h"
 #include "library/shared_folders.h"
-#include "platform/places.h"
+#include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/command_line.h"
 #include "streaming/subtitle_script.h"
@@ -29,20 +29,20 @@ long LeadingNumber(const std::string& text)
 
 } // namespace
 
-std::string ResolveSessionFilePath(const std::string& storedPath)
+std::string ResolveSessionFilePath(const SharedFolderList& shares, const std::string& storedPath)
 {
     // The stored path has been decoded once already; mapping refuses ".." and
     // unknown shares like every request path, and a link out of the share is refused
     // as downloads refuse it (the file may have been swapped for one since "/play").
-    RequestPathMapping mapping = MapDecodedRequestPath(storedPath, RequestPathKind::File);
-    return IsMappedInsideShare(mapping) ? mapping.diskPath : std::string();
+    RequestPathMapping mapping = MapDecodedRequestPath(shares, storedPath, RequestPathKind::File);
+    return IsMappedInsideShare(shares, mapping) ? mapping.diskPath : std::string();
 }
 
-bool MakeLiveCommandLine(
-    std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek)
+bool MakeLiveCommandLine(StreamingContext& server, std::string& commandLine, ClientInfo& session,
+    int pipeNumber, int startIndex, SeekBuild seek)
 {
     commandLine.clear();
-    std::string localPath = ResolveSessionFilePath(session.FilePath());
+    std::string localPath = ResolveSessionFilePath(server.SharedFolders(), session.FilePath());
     if (localPath.empty())
         return false;
     long screenWidth = LeadingNumber(session.Width());
@@ -51,20 +51,20 @@ bool MakeLiveCommandLine(
     // The script is made before the properties are read, as the scale option
     // depends on whether subtitles are burnt in.
     SubtitleScriptJob script { localPath, screenWidth, screenHeight,
-        LiveSubtitleScriptBase(GetSessionWorkFolder(session.szClientID)),
+        LiveSubtitleScriptBase(server.WorkFolders().SessionWorkFolder(session.szClientID)),
         startIndex > 0 ? startIndex * 5 : 0 };
-    std::string subtitleOptions = MakeSubtitleScript(script);
+    std::string subtitleOptions = MakeSubtitleScript(server.Fonts(), script);
 
     std::string codecId;
     double frameRate = 0;
     int videoWidth = 0;
     int videoHeight = 0;
-    if (!GetMovieProperty(localPath, codecId, frameRate, videoWidth, videoHeight))
+    if (!server.Media().GetMovieProperty(localPath, codecId, frameRate, videoWidth, videoHeight))
         TraceMessage(kTraceProgress, "GetMovieProperty Return False");
-    if (session.nIsPrepareSeeking == 1)
+    if (session.IsSeekOvertaken())
         return false;
 
-    int bandwidth = session.nBandwidth;
+    int bandwidth = session.Play().variant;
     TraceMessage(kTraceWindow, "MakeLiveCommandLine - BANDWIDTH:%d", bandwidth);
     // Without a picture size the engine could only be given an empty picture: a
     // file that is not video gets no engine.
@@ -81,14 +81,14 @@ bool MakeLiveCommandLine(
         static_cast<int>(screenWidth), static_cast<int>(screenHeight), videoWidth, videoHeight);
     line.subtitleOptions = subtitleOptions;
     line.processors = std::thread::hardware_concurrency();
-    line.servicesFolder = GetServicesFolder();
+    line.servicesFolder = server.Places().ServicesFolder();
     line.clientId = session.szClientID;
     line.bandwidth = bandwidth;
     line.pipeNumber = pipeNumber;
     std::string text = MakeLiveCommandLine(line);
     if (text.empty())
         return false;
-    if (seek == SeekBuild::Yes && session.nIsPrepareSeeking == 1)
+    if (seek == SeekBuild::Yes && session.IsSeekOvertaken())
         return false;
     TraceMessage(kTraceEncoderParam, " - Make Param : %s", text.c_str());
     commandLine = std::move(text);

@@ -3,25 +3,25 @@
 #include "config/trace.h"
 #include "platform/file_io.h"
 #include "streaming/client_info.h"
+#include "streaming/streaming_context.h"
 
 #include <unistd.h>
 
-LiveStart RestartLiveEngine(ClientInfo& session, int startIndex, SeekBuild seek,
-    bool removeSegments, std::string& commandLine)
+LiveStart RestartLiveEngine(StreamingContext& server, ClientInfo& session, int startIndex,
+    SeekBuild seek, bool removeSegments, std::string& commandLine)
 {
+    auto overtaken = [&] { return seek == SeekBuild::Yes && session.IsSeekOvertaken(); };
     auto build = [&](int pipeNumber, std::string& line) {
         // Play ended or the session went while the old engine stopped.
-        if (session.IsReleased() || (seek == SeekBuild::Yes && session.nIsPlay == 0))
+        if (session.IsReleased() || (seek == SeekBuild::Yes && !session.IsPlaying()))
             return SessionEngine::Line::Nothing;
         if (removeSegments)
-            RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
-        if (seek == SeekBuild::Yes && session.nIsPrepareSeeking == 1)
+            RemoveOldSegments(server.WorkFolders().SessionWorkFolder(session.szClientID));
+        if (overtaken())
             return SessionEngine::Line::Overtaken;
-        if (!MakeLiveCommandLine(line, session, pipeNumber, startIndex, seek))
-            return seek == SeekBuild::Yes && session.nIsPrepareSeeking == 1
-                ? SessionEngine::Line::Overtaken
-                : SessionEngine::Line::Nothing;
-        if (seek == SeekBuild::Yes && session.nIsPrepareSeeking == 1)
+        if (!MakeLiveCommandLine(server, line, session, pipeNumber, startIndex, seek))
+            return overtaken() ? SessionEngine::Line::Overtaken : SessionEngine::Line::Nothing;
+        if (overtaken())
             return SessionEngine::Line::Overtaken;
         return SessionEngine::Line::Built;
     };

@@ -15,13 +15,14 @@
 #include <string>
 
 class ClientInfo;
+class StreamingContext;
 
 // Stops the session's engine and starts one at startIndex (-1: from the
 // beginning). removeSegments: the work folder's old segments go once the old
 // engine has stopped, so a new run never serves a segment of another file or
 // screen. The line is returned for traces.
-LiveStart RestartLiveEngine(ClientInfo& session, int startIndex, SeekBuild seek,
-    bool removeSegments, std::string& commandLine);
+LiveStart RestartLiveEngine(StreamingContext& server, ClientInfo& session, int startIndex,
+    SeekBuild seek, bool removeSegments, std::string& commandLine);
 
 // True while the session's engine process runs.
 bool IsLiveEngineRunning(ClientInfo& session);

@@ -4,13 +4,11 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "http/answer.h"
-#include "http/client_ids.h"
 #include "http/request.h"
-#include "http/web_server.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
-#include "platform/places.h"
+#include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
@@ -29,10 +27,10 @@ bool IsRegularFile(const std::string& path)
 }
 
 // The file's real duration, when it can be read; the playlists never list more.
-std::optional<int64_t> MediaDurationOf(const std::string& path)
+std::optional<int64_t> MediaDurationOf(StreamingContext& server, const std::string& path)
 {
     MediaProperties properties;
-    if (!ReadMediaProperties(path, properties) || properties.durationMs <= 0)
+    if (!server.Media().ReadMediaProperties(path, properties) || properties.durationMs <= 0)
         return std::nullopt;
     return properties.durationMs;
 }
@@ -40,41 +38,37 @@ std::optional<int64_t> MediaDurationOf(const std::string& path)
 // A play request starts a new stream: the engine of the one before stops and its
 // segments go, so no segment of the earlier file (or screen) is ever served for
 // this one, and nothing is served until a variant playlist starts the new run.
-void EndEarlierStream(ClientInfo& session)
+void EndEarlierStream(StreamingContext& server, ClientInfo& session)
 {
-    session.StopENC();
-    session.nIsPlay = 0;
-    session.nLastReqTSNum = 0;
-    session.nLastMadeTSNum = 0;
-    session.nLastBandwidth = -1;
-    session.nRevivedSegment = 0;
-    RemoveOldSegments(GetSessionWorkFolder(session.szClientID));
+    session.EndPlay(PlayEnd::Finished);
+    RemoveOldSegments(server.WorkFolders().SessionWorkFolder(session.szClientID));
 }
 
 // The answer's code, with the master playlist URL in url on success.
-int PreparePlay(const PlayInput& input, std::string& url)
+int PreparePlay(StreamingContext& server, const PlayInput& input, std::string& url)
 {
     if (!IsUsablePlayInput(input))
         return kResultFailedInput;
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(input.id);
+    std::shared_ptr<ClientInfo> session = server.Sessions().QZ_FindClientInfo(input.id);
     if (!session)
         return kResultFailedId;
     // The client's own engine ends with this request, so it does not count: a
     // client at the limit may switch files.
-    if (!QZ_IsLiveClientRoomFor(*session))
+    if (!QZ_IsLiveClientRoomFor(server, *session))
         return kResultFullUser;
-    RequestPathMapping mapping = MapRequestPath(input.path, RequestPathKind::File);
+    RequestPathMapping mapping
+        = MapRequestPath(server.SharedFolders(), input.path, RequestPathKind::File);
     // A link that leads out of its share is not there, as for downloads.
-    if (!IsMappedInsideShare(mapping) || !IsRegularFile(mapping.diskPath))
+    if (!IsMappedInsideShare(server.SharedFolders(), mapping) || !IsRegularFile(mapping.diskPath))
         return kResultNotExist;
-    EndEarlierStream(*session);
+    EndEarlierStream(server, *session);
     session->SetConnType(input.conntype); // the playlist writer reads it
-    if (!QZ_MakeM3u8(input.id, input.playtime, MediaDurationOf(mapping.diskPath)))
+    if (!QZ_MakeM3u8(server, input.id, input.playtime, MediaDurationOf(server, mapping.diskPath)))
         return kResultFailedUnknown;
-    QZ_EditClientInfo(
+    server.Sessions().QZ_EditClientInfo(
         input.id, input.path, input.width, input.height, input.ostype, input.conntype);
     url = MakeMasterPlaylistUrl(
-        FindClientHost(input.id).value_or(""), static_cast<unsigned>(g_nExtPort.load()), input.id);
+        server.Clients().FindClientHost(input.id).value_or(""), server.ExtPort(), input.id);
     return kResultOk;
 }
 
@@ -94,11 +88,12 @@ const char* TextKeyOf(int code)
     }
 }
 
-void ResponsePlay(
-    HttpRequest& request, const std::string& clientId, int code, const std::string& url)
+void ResponsePlay(StreamingContext& server, HttpRequest& request, const std::string& clientId,
+    int code, const std::string& url)
 {
-    std::string document
-        = code == kResultOk ? MakeSuccessAnswer(url) : MakeErrorAnswer(code, TextKeyOf(code));
+    std::string document = code == kResultOk
+        ? MakeSuccessAnswer(url)
+        : MakeErrorAnswer(server.Texts(), code, TextKeyOf(code));
     WritePlistAnswer(request, document);
     TraceMessage(kTraceRequest, "ResponsePlay : ('%s')", clientId.c_str());
     TraceMessage(kTraceProgress, "ResponsePlay XML : ('%s')", document.c_str());
@@ -106,11 +101,11 @@ void ResponsePlay(
 
 } // namespace
 
-void OnNotifyPlay(HttpRequest& request)
+void OnNotifyPlay(StreamingContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyPlay", request.QueryString());
     PlayInput input = ReadPlayInput(request);
     std::string url;
-    int code = PreparePlay(input, url);
-    ResponsePlay(request, input.id, code, url);
+    int code = PreparePlay(server, input, url);
+    ResponsePlay(server, request, input.id, code, url);
 }

@@ -7,6 +7,7 @@
 #include "streaming/live_engine.h"
 #include "streaming/request_handlers.h"
 #include "streaming/session_list.h"
+#include "streaming/streaming_context.h"
 #include "streaming/work_folders.h"
 
 #include <cstdlib>
@@ -18,12 +19,13 @@ constexpr const char* kPlayEndAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n
 
 } // namespace
 
-void OnNotifyPlayEnd(HttpRequest& request)
+void OnNotifyPlayEnd(StreamingContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyPlayEnd", request.QueryString());
     TraceMessage(kTraceRequest, " - QZPlay Ended");
     std::string id = GetRequestVar(request, "id");
-    std::shared_ptr<ClientInfo> session = id.empty() ? nullptr : QZ_FindClientInfo(id);
+    std::shared_ptr<ClientInfo> session
+        = id.empty() ? nullptr : server.Sessions().QZ_FindClientInfo(id);
     if (!session) {
         request.Write(kPlayEndAnswer);
         TraceMessage(kTraceRequest, " - ClientInfo is NULL");
@@ -32,19 +34,18 @@ void OnNotifyPlayEnd(HttpRequest& request)
     // A seek starting an engine now finishes its start first (the session's engine
     // orders them), so its engine is stopped here, not left running for nobody; the
     // stop returns once the engine has ended.
-    session->StopENC();
-    session->ResetPlayState();
-    std::string folder = GetSessionWorkFolder(session->szClientID);
-    ClearWorkFolder(folder);
-    ForgetWorkFolder(folder);
+    session->EndPlay(PlayEnd::Finished);
+    std::string folder = server.WorkFolders().SessionWorkFolder(session->szClientID);
+    server.WorkFolders().ClearWorkFolder(folder);
+    server.WorkFolders().ForgetWorkFolder(folder);
     request.Write(kPlayEndAnswer);
 }
 
-void OnNotifyPID(HttpRequest& request)
+void OnNotifyPID(StreamingContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyPID", request.QueryString());
     std::string path = GetRequestVar(request, "path");
     std::string id = GetRequestVar(request, "id");
-    if (!id.empty() && QZ_FindClientInfo(id))
+    if (!id.empty() && server.Sessions().QZ_FindClientInfo(id))
         TraceMessage(kTraceRequest, " - get pid = %d", static_cast<int>(ParseLeadingInteger(path)));
 }

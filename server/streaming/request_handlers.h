@@ -5,9 +5,10 @@
 // exit lines (HandlerTrace).
 
 class HttpRequest;
+class StreamingContext;
 
-void OnNotifyPlay(HttpRequest& request);
-void OnNotifyPlayList(HttpRequest& request);
-void OnNotifyPlayFile(HttpRequest& request);
-void OnNotifyPlayEnd(HttpRequest& request);
-void OnNotifyPID(HttpRequest& request);
+void OnNotifyPlay(StreamingContext& server, HttpRequest& request);
+void OnNotifyPlayList(StreamingContext& server, HttpRequest& request);
+void OnNotifyPlayFile(StreamingContext& server, HttpRequest& request);
+void OnNotifyPlayEnd(StreamingContext& server, HttpRequest& request);
+void OnNotifyPID(StreamingContext& server, HttpRequest& request);

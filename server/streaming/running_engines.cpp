@@ -1,45 +1,25 @@
 #include "streaming/running_engines.h"
 
 #include <algorithm>
-#include <mutex>
-#include <vector>
 
-namespace {
-
-struct EncSessionList {
-    std::mutex lock;
-    std::vector<int> pids; // guarded by lock
-};
-
-EncSessionList& EncSessions()
+void EncSessionList::AddEncSession(const void* engine)
 {
-    static EncSessionList list;
-    return list;
+    std::lock_guard guard(m_lock);
+    m_engines.push_back(engine);
 }
 
-} // namespace
-
-void AddEncSession(int pid)
+bool EncSessionList::RemoveEncSession(const void* engine)
 {
-    EncSessionList& list = EncSessions();
-    std::lock_guard guard(list.lock);
-    list.pids.push_back(pid);
-}
-
-bool RemoveEncSession(int pid)
-{
-    EncSessionList& list = EncSessions();
-    std::lock_guard guard(list.lock);
-    auto found = std::find(list.pids.begin(), list.pids.end(), pid);
-    if (found == list.pids.end())
+    std::lock_guard guard(m_lock);
+    auto found = std::find(m_engines.begin(), m_engines.end(), engine);
+    if (found == m_engines.end())
         return false;
-    list.pids.erase(found);
+    m_engines.erase(found);
     return true;
 }
 
-size_t CountEncSessions()
+size_t EncSessionList::CountEncSessions() const
 {
-    EncSessionList& list = EncSessions();
-    std::lock_guard guard(list.lock);
-    return list.pids.size();
+    std::lock_guard guard(m_lock);
+    return m_engines.size();
 }

@@ -1,24 +1,6 @@
 #include "streaming/segment_wait.h"
 
-#include <thread>
-
-namespace {
-
-class SteadyWaitClock final : public WaitClock {
-public:
-    TimePoint Now() override { return std::chrono::steady_clock::now(); }
-    void Sleep(std::chrono::milliseconds pause) override { std::this_thread::sleep_for(pause); }
-};
-
-} // namespace
-
-WaitClock& RealWaitClock()
-{
-    static SteadyWaitClock clock;
-    return clock;
-}
-
-SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, WaitClock& clock,
+SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, Clock& clock,
     std::chrono::milliseconds stallLimit)
 {
     int probe = segment;

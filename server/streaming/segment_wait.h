@@ -8,19 +8,9 @@
 // The wait is bounded: when no new segment appears for the stall limit, the request
 // gives up and ends without an answer.
 
+#include "platform/clock.h"
+
 #include <chrono>
-
-// Time and pauses, so tests can run the waits without waiting.
-class WaitClock {
-public:
-    using TimePoint = std::chrono::steady_clock::time_point;
-    virtual ~WaitClock() = default;
-    virtual TimePoint Now() = 0;
-    virtual void Sleep(std::chrono::milliseconds pause) = 0;
-};
-
-// The steady clock and real sleeps.
-WaitClock& RealWaitClock();
 
 // What the wait sees of the session and the work folder.
 class SegmentSource {
@@ -45,5 +35,5 @@ inline constexpr int kSegmentsAhead = 2; // segments that must exist after the o
 // at or after lastSegment exists. When the engine is gone, a segment that exists is
 // still served (the file may end before the play time the client announced), and
 // one that does not ends the wait.
-SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, WaitClock& clock,
+SegmentWait WaitForSegments(int segment, int lastSegment, SegmentSource& source, Clock& clock,
     std::chrono::milliseconds stallLimit);

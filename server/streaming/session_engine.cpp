@@ -1,20 +1,11 @@
 #include "streaming/session_engine.h"
 
 #include "config/trace.h"
-#include "skin/frame_msg.h"
 #include "streaming/running_engines.h"
 
 #include <cerrno>
 
 namespace {
-
-std::atomic<uint64_t> g_nextNoticeKey { 1 };
-
-void PostToMainWindow(uint32_t message, uintptr_t wParam, uintptr_t lParam)
-{
-    veneta::CPXFrameMSG::Post(
-        veneta::kFrameMainWindow, message, wParam, static_cast<veneta::LParam>(lParam));
-}
 
 bool IsSettled(EngineState state)
 {
@@ -24,12 +15,13 @@ bool IsSettled(EngineState state)
 } // namespace
 
 SessionEngine::SessionEngine(
-    std::string clientId, std::shared_ptr<ProcessSpawner> spawner, std::atomic<int>& publishedPid)
+    std::string clientId, EngineLaunch launch, EncSessionList& running, NoticeSink notices)
     : m_clientId(std::move(clientId))
-    , m_publishedPid(publishedPid)
-    , m_encoder(std::move(spawner))
+    , m_running(running)
+    , m_notices(std::move(notices))
+    , m_encoder(std::move(launch))
 {
-    SetEngineTargets();
+    m_encoder.SetStatusTarget(&m_status);
 }
 
 SessionEngine::~SessionEngine()
@@ -38,17 +30,42 @@ SessionEngine::~SessionEngine()
     m_encoder.QuitEncoding();
 }
 
-void SessionEngine::SetEngineTargets()
+uint64_t SessionEngine::BeginRun()
 {
-    m_noticeKey = g_nextNoticeKey++;
-    m_encoder.SetNotifyTarget(PostToMainWindow, static_cast<uintptr_t>(m_noticeKey.load()));
-    m_encoder.SetStatusTarget(&m_status);
+    uint64_t run = 0;
+    {
+        std::lock_guard lock(m_lock);
+        run = ++m_lastRun;
+        m_run = run;
+    }
+    if (m_notices) {
+        m_encoder.SetNotifyTarget([sink = m_notices, run](EngineNotice notice, uint32_t) {
+            sink(notice, run);
+        });
+    }
+    return run;
 }
 
 EngineState SessionEngine::State() const
 {
     std::lock_guard lock(m_lock);
     return m_state;
+}
+
+bool SessionEngine::IsOnList() const
+{
+    std::lock_guard lock(m_lock);
+    return m_onList;
+}
+
+bool SessionEngine::RunsAs(uint64_t run)
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (run == 0 || m_run != run)
+            return false;
+    }
+    return m_encoder.IsENCRunning() != 0;
 }
 
 void SessionEngine::SetStepHook(std::function<void(Step)> hook)
@@ -96,13 +113,14 @@ void SessionEngine::Settle(EngineState state)
 void SessionEngine::StopClaimed()
 {
     TraceMessage(kTraceEngineLifetime, "ClientInfo::StopENC (%d)", m_startCount.load());
-    int pid = 0;
+    bool onList = false;
     {
         std::lock_guard lock(m_lock);
-        pid = m_pid;
-        m_pid = 0;
+        onList = m_onList;
+        m_onList = false;
     }
-    if (m_encoder.IsENCRunning() || pid != 0) {
+    const int pid = m_encoder.GetEngineProcessId();
+    if (m_encoder.IsENCRunning() || onList) {
         // QuitEncoding asks the engine to end, waits for it and kills it when it
         // does not, so the engine is gone when it returns.
         if (!m_encoder.QuitEncoding()) {
@@ -110,31 +128,29 @@ void SessionEngine::StopClaimed()
             TraceMessage(kTraceEngineLifetime, " - TeminateEngine");
         }
     }
-    m_publishedPid = 0;
-    if (pid != 0)
-        RemoveEncSession(pid);
+    if (onList)
+        m_running.RemoveEncSession(this);
     --m_startCount;
     TraceMessage(kTraceEngineLifetime, " - TeminatePorcess (ID:'%s', PID:%d, countENC%zu)",
-        m_clientId.c_str(), pid, CountEncSessions());
+        m_clientId.c_str(), pid, m_running.CountEncSessions());
 }
 
 void SessionEngine::ForgetEndedRun()
 {
-    int pid = 0;
+    bool onList = false;
     {
         std::lock_guard lock(m_lock);
-        pid = m_pid;
-        m_pid = 0;
+        onList = m_onList;
+        m_onList = false;
     }
-    m_publishedPid = 0;
-    if (pid != 0 && RemoveEncSession(pid))
-        TraceMessage(
-            kTraceEngineLifetime, " - ended engine off the ENC session list (PID:%d)", pid);
+    if (onList && m_running.RemoveEncSession(this))
+        TraceMessage(kTraceEngineLifetime, " - ended engine off the ENC session list (ID:'%s')",
+            m_clientId.c_str());
 }
 
-bool SessionEngine::StartClaimed(const std::string& commandLine, int& pid)
+bool SessionEngine::StartClaimed(const std::string& commandLine, uint64_t& run)
 {
-    pid = 0;
+    run = 0;
     if (!m_encoder.RunQZEncEngine(commandLine)) {
         int error = errno;
         m_encoder.QuitEncoding();
@@ -146,32 +162,31 @@ bool SessionEngine::StartClaimed(const std::string& commandLine, int& pid)
     // Read before the engine is told to encode: a short file may be done, and its
     // engine gone, by the time StartEncoding returns. The spawner knows the id at
     // once, so there is nothing to poll for.
-    pid = m_encoder.GetEngineProcessId();
+    const int pid = m_encoder.GetEngineProcessId();
     if (pid == 0 || !m_encoder.StartEncoding()) {
         int error = errno;
         m_encoder.QuitEncoding();
         TraceMessage(kTraceStreamFailure,
             "QZ_StartFFMpeg : m_Encoder.StartEncoding() Fail: (%u)!!!",
             static_cast<unsigned>(error));
-        pid = 0;
         return false;
     }
     TraceMessage(kTraceEngineLifetime, "ClientInfo::StartENC (%d)", ++m_startCount);
     TraceMessage(kTraceEngineLifetime, " - engine is Start( segPID:%d)", pid);
     {
         std::lock_guard lock(m_lock);
-        m_pid = pid;
+        m_onList = true;
+        run = m_run;
     }
-    m_publishedPid = pid;
-    AddEncSession(pid);
+    m_running.AddEncSession(this);
     TraceMessage(kTraceEngineLifetime, " - Add ENC session (ID:'%s', PID:%d, countENC:%zu)",
-        m_clientId.c_str(), pid, CountEncSessions());
+        m_clientId.c_str(), pid, m_running.CountEncSessions());
     return true;
 }
 
-LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandLine, int& pid)
+LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandLine, uint64_t& run)
 {
-    pid = 0;
+    run = 0;
     commandLine.clear();
     Claim(EngineState::Stopping);
     StopClaimed();
@@ -180,7 +195,7 @@ LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandL
         m_state = EngineState::Starting;
     }
     RunHook(Step::Starting);
-    SetEngineTargets();
+    BeginRun();
     int pipeNumber = m_encoder.CreateEnginePipe();
     if (pipeNumber == -1) {
         Settle(EngineState::Idle);
@@ -193,34 +208,35 @@ LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandL
         Settle(EngineState::Idle);
         return line == Line::Overtaken ? LiveStart::Overtaken : LiveStart::NoLine;
     }
-    bool started = StartClaimed(commandLine, pid);
+    bool started = StartClaimed(commandLine, run);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? LiveStart::Started : LiveStart::StartFailed;
 }
 
-int SessionEngine::Start(const std::string& commandLine, int& pid)
+int SessionEngine::Start(const std::string& commandLine, uint64_t& run)
 {
-    pid = 0;
+    run = 0;
     if (m_encoder.IsENCRunning()) {
-        TraceMessage(
-            kTraceEngineLifetime, " - engine is RUNNING already (%d)", m_publishedPid.load());
+        TraceMessage(kTraceEngineLifetime, " - engine is RUNNING already (%d)",
+            m_encoder.GetEngineProcessId());
         return 1;
     }
     EngineState found = Claim(EngineState::Starting);
     // Asked again now that this caller has the engine to itself: another start may
     // have finished meanwhile.
     if (found == EngineState::Running && m_encoder.IsENCRunning()) {
-        TraceMessage(
-            kTraceEngineLifetime, " - engine is RUNNING already (%d)", m_publishedPid.load());
+        TraceMessage(kTraceEngineLifetime, " - engine is RUNNING already (%d)",
+            m_encoder.GetEngineProcessId());
         Settle(EngineState::Running);
         return 1;
     }
     // An engine that ended on its own leaves the ENC session list before the next
-    // one joins it; the watcher, finding a newer engine, would leave it there. Its
+    // one joins it; the watcher, finding a newer run, would leave it there. Its
     // channel is not closed: the caller has made the new run's pipes already.
     if (found == EngineState::Running)
         ForgetEndedRun();
-    bool started = StartClaimed(commandLine, pid);
+    BeginRun();
+    bool started = StartClaimed(commandLine, run);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? 1 : 0;
 }
@@ -232,19 +248,23 @@ void SessionEngine::Stop()
     Settle(EngineState::Idle);
 }
 
-bool SessionEngine::EndRun(uint64_t noticeKey)
+bool SessionEngine::EndRun(uint64_t run)
 {
-    if (m_noticeKey != noticeKey)
-        return false;
-    EngineState found = Claim(EngineState::Stopping);
-    // A restart may have begun a new run while this notice waited for its turn.
-    bool current = m_noticeKey == noticeKey;
-    int pid = 0;
     {
         std::lock_guard lock(m_lock);
-        pid = m_pid;
+        if (run == 0 || m_run != run)
+            return false;
     }
-    if (current && (m_encoder.IsENCRunning() || pid != 0)) {
+    EngineState found = Claim(EngineState::Stopping);
+    bool current = false;
+    bool onList = false;
+    {
+        // A restart may have begun a new run while this notice waited for its turn.
+        std::lock_guard lock(m_lock);
+        current = m_run == run;
+        onList = m_onList;
+    }
+    if (current && (m_encoder.IsENCRunning() || onList)) {
         StopClaimed();
         Settle(EngineState::Idle);
     } else {
@@ -253,21 +273,21 @@ bool SessionEngine::EndRun(uint64_t noticeKey)
     return current;
 }
 
-void SessionEngine::ForgetEnded(int pid)
+void SessionEngine::ForgetEnded(uint64_t run)
 {
-    if (pid == 0)
+    if (run == 0)
         return;
     {
         // Most often a stop or restart has already taken this engine off.
         std::lock_guard lock(m_lock);
-        if (m_pid != pid && IsSettled(m_state))
+        if ((m_run != run || !m_onList) && IsSettled(m_state))
             return;
     }
     EngineState found = Claim(EngineState::Stopping);
     bool same = false;
     {
         std::lock_guard lock(m_lock);
-        same = m_pid == pid;
+        same = m_run == run && m_onList;
     }
     if (same && !m_encoder.IsENCRunning()) {
         StopClaimed();

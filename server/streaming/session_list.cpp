@@ -2,7 +2,7 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "http/client_ids.h"
+#include "streaming/streaming_context.h"
 #include "library/request_paths.h"
 
 #include <algorithm>
@@ -10,26 +10,6 @@
 #include <unordered_map>
 
 namespace {
-
-struct SessionList {
-    std::mutex lock;
-    std::vector<std::shared_ptr<ClientInfo>> ordered; // guarded by lock, in connection order
-    // guarded by lock: the sessions of each id, earliest first
-    std::unordered_map<std::string, std::vector<std::shared_ptr<ClientInfo>>> byId;
-    SessionClock clock; // guarded by lock
-};
-
-SessionList& Sessions()
-{
-    static SessionList list;
-    return list;
-}
-
-std::chrono::steady_clock::time_point Now(SessionList& list)
-{
-    std::lock_guard guard(list.lock);
-    return list.clock ? list.clock() : std::chrono::steady_clock::now();
-}
 
 bool HasNoEngine(ClientInfo& session)
 {
@@ -63,112 +43,87 @@ std::vector<bool> MarkOverflow(
     return marked;
 }
 
+} // namespace
+
+SessionList::SessionList(StreamingContext& server)
+    : m_server(server)
+{
+}
+
 // Takes the forgotten sessions, and the overflow beyond kMaxSessions, out of the list;
 // the caller releases them unlocked.
-std::vector<std::shared_ptr<ClientInfo>> TakeForgotten(
-    SessionList& list, std::chrono::steady_clock::time_point now)
+std::vector<std::shared_ptr<ClientInfo>> SessionList::TakeForgotten(
+    std::chrono::steady_clock::time_point now)
 {
     std::vector<std::shared_ptr<ClientInfo>> taken;
-    std::lock_guard guard(list.lock);
-    std::vector<bool> forgotten(list.ordered.size());
-    for (size_t i = 0; i < list.ordered.size(); ++i)
-        forgotten[i] = IsForgotten(*list.ordered[i], now);
-    std::vector<bool> marked = MarkOverflow(list.ordered, forgotten);
+    std::lock_guard guard(m_lock);
+    std::vector<bool> forgotten(m_ordered.size());
+    for (size_t i = 0; i < m_ordered.size(); ++i)
+        forgotten[i] = IsForgotten(*m_ordered[i], now);
+    std::vector<bool> marked = MarkOverflow(m_ordered, forgotten);
     std::vector<std::shared_ptr<ClientInfo>> kept;
-    kept.reserve(list.ordered.size());
-    for (size_t i = 0; i < list.ordered.size(); ++i)
-        (marked[i] ? taken : kept).push_back(std::move(list.ordered[i]));
-    list.ordered.swap(kept);
+    kept.reserve(m_ordered.size());
+    for (size_t i = 0; i < m_ordered.size(); ++i)
+        (marked[i] ? taken : kept).push_back(std::move(m_ordered[i]));
+    m_ordered.swap(kept);
     for (const std::shared_ptr<ClientInfo>& session : taken) {
-        auto found = list.byId.find(session->szClientID);
-        if (found == list.byId.end())
+        auto found = m_byId.find(session->szClientID);
+        if (found == m_byId.end())
             continue;
         std::erase(found->second, session);
         if (found->second.empty())
-            list.byId.erase(found);
+            m_byId.erase(found);
     }
     return taken;
 }
 
-void Release(ClientInfo& session)
+size_t SessionList::ReleaseIdleSessions()
 {
-    session.MarkReleased();
-    // A seek still waiting for its turn is let go rather than left hanging.
-    session.hSeekEvent->Set();
-    session.StopENC();
-    session.ReleaseSubtitleEntries();
-}
-
-} // namespace
-
-void SetSessionClock(SessionClock clock)
-{
-    SessionList& list = Sessions();
-    std::lock_guard guard(list.lock);
-    list.clock = std::move(clock);
-}
-
-size_t ReleaseIdleSessions()
-{
-    SessionList& list = Sessions();
-    std::vector<std::shared_ptr<ClientInfo>> taken = TakeForgotten(list, Now(list));
+    std::vector<std::shared_ptr<ClientInfo>> taken = TakeForgotten(m_server.Time().Now());
     for (const std::shared_ptr<ClientInfo>& session : taken) {
         TraceMessage(kTraceProgress, "Release idle session ('%s')", session->szClientID.c_str());
-        Release(*session);
+        session->Release();
         // Another session may carry the same id; its host stays.
         if (!QZ_FindClientInfo(session->szClientID))
-            ForgetClientHost(session->szClientID);
+            m_server.Clients().ForgetClientHost(session->szClientID);
     }
     return taken.size();
 }
 
-std::shared_ptr<ClientInfo> QZ_AddClientInfo(const std::string& clientId)
+std::shared_ptr<ClientInfo> SessionList::QZ_AddClientInfo(const std::string& clientId)
 {
     ReleaseIdleSessions();
-    auto session = std::make_shared<ClientInfo>(clientId);
-    SessionList& list = Sessions();
-    session->Touch(Now(list));
+    auto session = std::make_shared<ClientInfo>(m_server, clientId);
+    session->Touch(m_server.Time().Now());
     {
-        std::lock_guard guard(list.lock);
-        list.ordered.push_back(session);
-        list.byId[clientId].push_back(session);
+        std::lock_guard guard(m_lock);
+        m_ordered.push_back(session);
+        m_byId[clientId].push_back(session);
     }
     TraceMessage(kTraceProgress, "QZ_AddClientInfo ('%s')", session->Dump().c_str());
     return session;
 }
 
-std::shared_ptr<ClientInfo> QZ_FindClientInfo(const std::string& clientId)
+std::shared_ptr<ClientInfo> SessionList::QZ_FindClientInfo(const std::string& clientId)
 {
-    SessionList& list = Sessions();
     std::shared_ptr<ClientInfo> session;
     {
-        std::lock_guard guard(list.lock);
-        auto found = list.byId.find(clientId);
-        if (found == list.byId.end() || found->second.empty())
+        std::lock_guard guard(m_lock);
+        auto found = m_byId.find(clientId);
+        if (found == m_byId.end() || found->second.empty())
             return nullptr;
         session = found->second.front();
     }
-    session->Touch(Now(list));
+    session->Touch(m_server.Time().Now());
     return session;
 }
 
-int QZ_IsClientInfo(const std::string& clientId)
+int SessionList::QZ_IsClientInfo(const std::string& clientId)
 {
     return QZ_FindClientInfo(clientId) ? 1 : 0;
 }
 
-std::shared_ptr<ClientInfo> QZ_FindClientInfoByNoticeKey(uint64_t key)
-{
-    SessionList& list = Sessions();
-    std::lock_guard guard(list.lock);
-    for (const std::shared_ptr<ClientInfo>& session : list.ordered) {
-        if (session->NoticeKey() == key)
-            return session;
-    }
-    return nullptr;
-}
-
-void QZ_EditClientInfo(const std::string& clientId, const std::string& path,
+void SessionList::QZ_EditClientInfo(const std::string& clientId, const std::string& path,
     const std::string& width, const std::string& height, const std::string& osType,
     const std::string& connType)
 {
@@ -190,43 +145,42 @@ void QZ_EditClientInfo(const std::string& clientId, const std::string& path,
 
 namespace {
 
-unsigned LiveClientLimit()
+unsigned LiveClientLimit(StreamingContext& server)
 {
-    return static_cast<unsigned>(ReadSettingInt(kKeyMaxLiveClient, kDefaultMaxLiveClient));
+    return static_cast<unsigned>(
+        server.Settings().ReadInt(kKeyMaxLiveClient, kDefaultMaxLiveClient));
 }
 
 } // namespace
 
-int QZ_IsLiveClientRoom()
+int QZ_IsLiveClientRoom(StreamingContext& server)
 {
-    return CountEncSessions() < LiveClientLimit() ? 1 : 0;
+    return server.EncSessions().CountEncSessions() < LiveClientLimit(server) ? 1 : 0;
 }
 
-int QZ_IsLiveClientRoomFor(ClientInfo& session)
+int QZ_IsLiveClientRoomFor(StreamingContext& server, ClientInfo& session)
 {
-    size_t running = CountEncSessions();
-    if (session.nEnginePID != 0 && running > 0)
+    size_t running = server.EncSessions().CountEncSessions();
+    if (session.Engine().IsOnList() && running > 0)
         --running;
-    return running < LiveClientLimit() ? 1 : 0;
+    return running < LiveClientLimit(server) ? 1 : 0;
 }
 
-void QZ_FreeClientInfoList()
+void SessionList::QZ_FreeClientInfoList()
 {
     std::vector<std::shared_ptr<ClientInfo>> sessions;
     {
-        SessionList& list = Sessions();
-        std::lock_guard guard(list.lock);
-        sessions.swap(list.ordered);
-        list.byId.clear();
+        std::lock_guard guard(m_lock);
+        sessions.swap(m_ordered);
+        m_byId.clear();
     }
-    StopSessionWatcher();
+    m_server.Watcher().Stop();
     for (const std::shared_ptr<ClientInfo>& session : sessions)
-        Release(*session);
+        session->Release();
 }
 
-std::vector<std::shared_ptr<ClientInfo>> GetClientInfoList()
+std::vector<std::shared_ptr<ClientInfo>> SessionList::GetClientInfoList() const
 {
-    SessionList& list = Sessions();
-    std::lock_guard guard(list.lock);
-    return list.ordered;
+    std::lock_guard guard(m_lock);
+    return m_ordered;
 }

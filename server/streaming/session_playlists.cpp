@@ -2,11 +2,10 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "http/client_ids.h"
-#include "http/web_server.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/session_list.h"
+#include "streaming/streaming_context.h"
 #include "streaming/work_folders.h"
 
 #include <algorithm>
@@ -32,13 +31,13 @@ void TraceMasterChoice(MasterChoice choice, const std::string& connType)
 
 } // namespace
 
-int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime,
-    std::optional<int64_t> mediaDurationMs)
+int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId,
+    const std::string& playTime, std::optional<int64_t> mediaDurationMs)
 {
     TraceMessage(kTraceLive, "<<QZ_MakeM3u8   START: (szID:'%s', szPlayTime:'%s')",
         clientId.c_str(), playTime.c_str());
     std::optional<int64_t> seconds = ParsePlayTime(playTime);
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(clientId);
+    std::shared_ptr<ClientInfo> session = server.Sessions().QZ_FindClientInfo(clientId);
     if (!seconds || !session)
         return 0;
     int count = SegmentCountFor(*seconds);
@@ -46,20 +45,20 @@ int QZ_MakeM3u8(const std::string& clientId, const std::string& playTime,
         count = std::min(count, SegmentCountForDuration(*mediaDurationMs));
 
     // URLs point the client back at the host it connected under, on the external port.
-    PlaylistTarget target { FindClientHost(clientId).value_or(""),
-        static_cast<unsigned>(g_nExtPort.load()), clientId };
-    std::string folder = GetSessionWorkFolder(clientId);
+    PlaylistTarget target { server.Clients().FindClientHost(clientId).value_or(""),
+        server.ExtPort(), clientId };
+    std::string folder = server.WorkFolders().SessionWorkFolder(clientId);
     CreateFolderPath(folder);
-    RememberWorkFolder(folder); // swept at stop even if no engine ever starts
+    server.WorkFolders().RememberWorkFolder(folder); // swept at stop even if no engine starts
     std::string connType = session->ConnType();
     MasterChoice choice = ChooseMasterVariants(
-        ReadSettingInt(kKeyFixedBandwidth, kDefaultFixedBandwidth), connType);
+        server.Settings().ReadInt(kKeyFixedBandwidth, kDefaultFixedBandwidth), connType);
     TraceMasterChoice(choice, connType);
     if (!WritePlaylists(folder, target, choice, count)) {
         TraceMessage(kTraceStreamFailure, "<<QZ_MakeM3u8 FAILED>> ('%s')", folder.c_str());
         return 0;
     }
-    session->nMaxTSNum = count;
+    session->SetPlaylist(count);
     TraceMessage(kTraceLive, "<<QZ_MakeM3u8 SUCCEED>>");
     return 1;
 }

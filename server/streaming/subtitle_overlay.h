@@ -60,9 +60,13 @@ std::string WaitingOverlayAnswer(uint32_t startMs);
 std::string BitmapOverlayAnswer(
     uint32_t nextStartMs, int screenWidth, int screenHeight, const OverlayBitmap& bitmap);
 
+class FontFiles;
+class SettingsStore;
+
 class CSubtitleOverlayer {
 public:
-    CSubtitleOverlayer();
+    // The settings give the overlay font; fonts find its file.
+    CSubtitleOverlayer(SettingsStore& settings, FontFiles& fonts);
     virtual ~CSubtitleOverlayer();
     CSubtitleOverlayer(const CSubtitleOverlayer&) = delete;
     CSubtitleOverlayer& operator=(const CSubtitleOverlayer&) = delete;
@@ -88,11 +92,10 @@ private:
     int MeasureLocked(const std::string& line);
     bool RenderLocked(const std::string& text, int screenWidth, OverlayBitmap& bitmap);
 
+    SettingsStore& m_settings;
+    FontFiles& m_fonts;
     std::mutex m_lock;
     std::unique_ptr<Font> m_font; // guarded by m_lock
     OverlayBitmap m_bitmap; // guarded by m_lock: the last rendering, reused at the same size
     bool m_settingsFontTried = false; // guarded by m_lock
 };
-
-// The process-wide overlayer.
-CSubtitleOverlayer& SubtitleOverlayer();

@@ -2,6 +2,7 @@
 // into an alpha/red/green/blue bitmap.
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/trace.h"
 #include "library/text_codec.h"
 #include "streaming/font_file.h"
@@ -71,7 +72,12 @@ struct CSubtitleOverlayer::Font {
     }
 };
 
-CSubtitleOverlayer::CSubtitleOverlayer() = default;
+CSubtitleOverlayer::CSubtitleOverlayer(SettingsStore& settings, FontFiles& fonts)
+    : m_settings(settings)
+    , m_fonts(fonts)
+{
+}
+
 CSubtitleOverlayer::~CSubtitleOverlayer() = default;
 
 bool CSubtitleOverlayer::SetFont(const std::string& fontFile, int pixelSize)
@@ -97,15 +103,17 @@ bool CSubtitleOverlayer::EnsureSettingsFont()
             return m_font != nullptr;
         m_settingsFontTried = true;
     }
-    const std::string face = GetSettingString("Font", "arial", "Subtitle");
-    const std::string sizeText = GetSettingString("Size", "18", "Subtitle");
+    const std::string face
+        = m_settings.ReadText(kKeySubtitleFont, kDefaultSubtitleFont, kSubtitleSection);
+    const std::string sizeText
+        = m_settings.ReadText(kKeySubtitleSize, kDefaultStyleSubtitleSize, kSubtitleSection);
     int size = std::atoi(sizeText.c_str());
     if (size <= 0)
         size = 18;
     // The face when it draws Hangul, else the best Korean font: subtitles here are
     // Korean above all.
     std::string file;
-    if (!GetFontFile(face.empty() ? std::string("arial") : face, file)) {
+    if (!m_fonts.GetFontFile(face.empty() ? std::string(kDefaultSubtitleFont) : face, file)) {
         TraceMessage(kTraceOverlay, " - no overlay font for '%s'", face.c_str());
         return false;
     }
@@ -208,10 +216,4 @@ std::string CSubtitleOverlayer::Answer(
     if (!RenderLocked(entries[step.entry].text, screenWidth, m_bitmap))
         return EmptyOverlayAnswer();
     return BitmapOverlayAnswer(step.startWord, screenWidth, screenHeight, m_bitmap);
-}
-
-CSubtitleOverlayer& SubtitleOverlayer()
-{
-    static CSubtitleOverlayer overlayer;
-    return overlayer;
 }

@@ -6,25 +6,17 @@
 #include "streaming/font_file.h"
 #include "subvoro/subvoro.h"
 
-#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace {
 
 // The face the scripts are drawn with; fontconfig finds a Korean font for it.
 constexpr const char* kSubtitleFace = "굴림";
-
-std::string TemporaryFolder()
-{
-    const char* folder = std::getenv("TMPDIR");
-    std::string path = (folder && *folder) ? folder : "/tmp";
-    if (path.back() != '/')
-        path += '/';
-    return path;
-}
 
 } // namespace
 
@@ -39,7 +31,7 @@ std::string FindSamiFileFor(const std::string& localPath)
     return FileExists(sami) ? sami : std::string();
 }
 
-std::string MakeSubtitleScript(const SubtitleScriptJob& job)
+std::string MakeSubtitleScript(FontFiles& fonts, const SubtitleScriptJob& job)
 {
     std::string sami = FindSamiFileFor(job.localPath);
     if (sami.empty())
@@ -61,7 +53,7 @@ std::string MakeSubtitleScript(const SubtitleScriptJob& job)
         return {};
     }
     std::string fontPath;
-    if (!GetFontFile(kSubtitleFace, fontPath)) {
+    if (!fonts.GetFontFile(kSubtitleFace, fontPath)) {
         TraceMessage(kTraceStreamFailure, "Fail GetFontFile : no subtitle");
         return {};
     }
@@ -73,12 +65,15 @@ std::string LiveSubtitleScriptBase(const std::string& workFolder)
     return workFolder + "/vembacast_temp";
 }
 
-std::string TakeConvertSubtitleScriptBase()
+std::string TakeConvertSubtitleScriptBase(const std::string& tempFolder)
 {
-    static std::atomic<unsigned> counter { 0 };
-    std::string folder = TemporaryFolder();
+    std::string folder = tempFolder.empty() ? std::string("/tmp/") : tempFolder;
+    if (folder.back() != '/')
+        folder += '/';
     for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned number = (static_cast<unsigned>(getpid()) << 12) ^ counter.fetch_add(1);
+        uint32_t number = 0;
+        if (getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number))
+            continue;
         char name[40];
         std::snprintf(name, sizeof name, "vembacast_conv_temp_%08X", number);
         std::string base = folder + name;

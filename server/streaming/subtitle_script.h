@@ -22,14 +22,15 @@ struct SubtitleScriptJob {
 // Writes the script and returns the engine options that burn it in
 // (MakeSubtitleOptions), or empty text when there is no SAMI file, it holds no
 // subtitle, the script cannot be written or no Korean font is installed.
-std::string MakeSubtitleScript(const SubtitleScriptJob& job);
+class FontFiles;
+std::string MakeSubtitleScript(FontFiles& fonts, const SubtitleScriptJob& job);
 
 // The script base of a live session: one per session, inside its work folder, so
 // concurrent sessions never overwrite each other's scripts and the end of play
 // removes it with the folder.
 std::string LiveSubtitleScriptBase(const std::string& workFolder);
 
-// A script base for a conversion, unique in the temporary folder ($TMPDIR or /tmp):
-// "vembacast_conv_temp_%08X", with the .ass file created empty so no other job takes
-// the name. Empty text when no name could be taken.
-std::string TakeConvertSubtitleScriptBase();
+// A script base for a conversion, unique in tempFolder: "vembacast_conv_temp_" and
+// eight random hexadecimal digits, with the .ass file created empty so no other job
+// takes the name. Empty text when no name could be taken.
+std::string TakeConvertSubtitleScriptBase(const std::string& tempFolder);

@@ -4,7 +4,7 @@
 #include "config/trace.h"
 #include "http/request.h"
 #include "http/send_file.h"
-#include "platform/places.h"
+#include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
@@ -15,48 +15,40 @@
 
 namespace {
 
-// A run that could not start leaves the session able to take the next request.
-void AbandonStart(ClientInfo& session)
+void StartVariant(
+    StreamingContext& server, ClientInfo& session, int variant, const std::string& query)
 {
-    session.hSeekEvent->Set();
-    session.bCancelSeeking = 1;
-}
-
-void StartVariant(ClientInfo& session, int variant, const std::string& query)
-{
-    session.nLastMadeTSNum = 0;
-    session.nLastReqTSNum = 0;
-    session.nSubtitleIndex = 0;
-    session.nBandwidth = variant;
-    session.ReleaseSubtitleEntries();
+    session.BeginVariant(variant);
 
     // One step of the session's engine: a second request of the same client (one
     // that retries) waits for this start to finish and then restarts, rather than
     // stopping an engine that is still opening its input.
     TraceMessage(kTraceLive, "PlayFile : pClientInfo->m_Encoder.CreateEnginePipe");
     std::string commandLine;
-    LiveStart started = RestartLiveEngine(session, -1, SeekBuild::No, true, commandLine);
+    LiveStart started
+        = RestartLiveEngine(server, session, -1, SeekBuild::No, true, commandLine);
     if (started == LiveStart::NoPipe || started == LiveStart::NoLine
         || started == LiveStart::Overtaken) {
-        AbandonStart(session);
+        // A run that could not start leaves the session able to take the next request.
+        session.VariantAbandoned();
         return;
     }
     TraceMessage(kTraceLive, " -- Starting FFMPEG Client:(%s), Parameter:(%s)",
         session.Dump().c_str(), commandLine.c_str());
     if (started == LiveStart::Started) {
-        session.nIsPlay = 1;
-        RememberWorkFolder(GetSessionWorkFolder(session.szClientID));
+        session.VariantStarted();
+        server.WorkFolders().RememberWorkFolder(
+            server.WorkFolders().SessionWorkFolder(session.szClientID));
         TraceMessage(kTraceLive, "<<QZ_StartClient  SUCCEED >>");
         return;
     }
     TraceMessage(kTraceStreamFailure, " FAILED - qz_play_file : StartENC (%s) ", query.c_str());
-    session.nIsPlay = 0;
-    session.ReleaseSubtitleEntries();
+    session.VariantFailed();
 }
 
 } // namespace
 
-void QZ_StartClient(const std::string& clientId, const std::string& uri)
+void QZ_StartClient(StreamingContext& server, const std::string& clientId, const std::string& uri)
 {
     TraceMessage(kTraceLive, "<<QZ_StartClient (szClientID:'%s')>>", clientId.c_str());
     TraceMessage(kTraceLive, " QZ_StartClient : request_info->uri : %s", uri.c_str());
@@ -68,25 +60,26 @@ void QZ_StartClient(const std::string& clientId, const std::string& uri)
     std::optional<int> variant = ParseVariantPlaylistName(name);
     if (!variant)
         return;
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(clientId);
+    std::shared_ptr<ClientInfo> session = server.Sessions().QZ_FindClientInfo(clientId);
     if (!session) {
         TraceMessage(kTraceLive, " - ignore m3u8   pClientInfo is NULL");
         return;
     }
+    PlayState play = session->Play();
     // A session without playlists has nothing to play: no engine for it.
-    if (session->nMaxTSNum < 0) {
+    if (play.maxSegment < 0) {
         TraceMessage(kTraceLive, " - ignore m3u8   no playlist");
         return;
     }
-    if (session->nLastReqTSNum == session->nMaxTSNum) {
+    if (play.lastServed == play.maxSegment) {
         TraceMessage(
             kTraceLive, " - ignore m3u8   pClientInfo->nLastReqTSNum == pClientInfo->nMaxTSNums");
         return;
     }
-    StartVariant(*session, *variant, uri);
+    StartVariant(server, *session, *variant, uri);
 }
 
-void OnNotifyPlayList(HttpRequest& request)
+void OnNotifyPlayList(StreamingContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyPlayList", request.QueryString());
     std::optional<LiveRequestPath> path = ParseLiveRequestPath(request.Uri(), "/list/");
@@ -95,8 +88,8 @@ void OnNotifyPlayList(HttpRequest& request)
         request.SendError(404, "File not found");
         return;
     }
-    std::string file = WorkFileOf(GetServicesFolder(), *path);
-    QZ_StartClient(path->clientId, request.Uri());
+    std::string file = WorkFileOf(server.Places().ServicesFolder(), *path);
+    QZ_StartClient(server, path->clientId, request.Uri());
     if (!FileExists(file)) {
         request.SendError(404, "File not found");
         return;

@@ -9,4 +9,5 @@
 // playlist starts nothing; a variant playlist stops the session's engine and starts
 // one for its variant, unless the session has no playlist yet or the client has
 // already fetched the last segment.
-void QZ_StartClient(const std::string& clientId, const std::string& uri);
+class StreamingContext;
+void QZ_StartClient(StreamingContext& server, const std::string& clientId, const std::string& uri);

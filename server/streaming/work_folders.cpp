@@ -2,7 +2,6 @@
 
 #include "config/settings.h"
 #include "platform/file_io.h"
-#include "platform/places.h"
 #include "platform/temp_names.h"
 
 #include <algorithm>
@@ -13,9 +12,6 @@
 
 namespace {
 
-std::mutex g_lock;
-std::vector<std::string> g_folders; // guarded by g_lock
-
 // Names compare exactly: on this file system "ab" and "AB" are two folders, and
 // each must be cleared on its own.
 bool SameFolder(const std::string& a, const std::string& b)
@@ -23,10 +19,22 @@ bool SameFolder(const std::string& a, const std::string& b)
     return a == b;
 }
 
-// A folder strictly inside the services folder, reached without "..".
-bool InsideServicesFolder(const std::string& folder)
+} // namespace
+
+WorkFolderBook::WorkFolderBook(std::string servicesFolder)
+    : m_servicesFolder(std::move(servicesFolder))
 {
-    std::string services = GetServicesFolder();
+}
+
+std::string WorkFolderBook::SessionWorkFolder(const std::string& clientId) const
+{
+    return m_servicesFolder + "/" + clientId;
+}
+
+// A folder strictly inside the services folder, reached without "..".
+bool WorkFolderBook::InsideServicesFolder(const std::string& folder) const
+{
+    const std::string& services = m_servicesFolder;
     if (services.empty() || folder.size() <= services.size() + 1)
         return false;
     if (folder.compare(0, services.size(), services) != 0 || folder[services.size()] != '/')
@@ -34,36 +42,34 @@ bool InsideServicesFolder(const std::string& folder)
     return folder.find("/..") == std::string::npos;
 }
 
-} // namespace
-
-void RememberWorkFolder(const std::string& folder)
+void WorkFolderBook::RememberWorkFolder(const std::string& folder)
 {
-    std::lock_guard lock(g_lock);
-    auto known = std::find_if(g_folders.begin(), g_folders.end(),
+    std::lock_guard lock(m_lock);
+    auto known = std::find_if(m_folders.begin(), m_folders.end(),
         [&](const std::string& f) { return SameFolder(f, folder); });
-    if (known == g_folders.end())
-        g_folders.push_back(folder);
+    if (known == m_folders.end())
+        m_folders.push_back(folder);
 }
 
-void ForgetWorkFolder(const std::string& folder)
+void WorkFolderBook::ForgetWorkFolder(const std::string& folder)
 {
-    std::lock_guard lock(g_lock);
-    std::erase_if(g_folders, [&](const std::string& f) { return SameFolder(f, folder); });
+    std::lock_guard lock(m_lock);
+    std::erase_if(m_folders, [&](const std::string& f) { return SameFolder(f, folder); });
 }
 
-std::vector<std::string> RememberedWorkFolders()
+std::vector<std::string> WorkFolderBook::RememberedWorkFolders() const
 {
-    std::lock_guard lock(g_lock);
-    return g_folders;
+    std::lock_guard lock(m_lock);
+    return m_folders;
 }
 
-void ForgetAllWorkFolders()
+void WorkFolderBook::ForgetAllWorkFolders()
 {
-    std::lock_guard lock(g_lock);
-    g_folders.clear();
+    std::lock_guard lock(m_lock);
+    m_folders.clear();
 }
 
-void ClearWorkFolder(const std::string& folder)
+void WorkFolderBook::ClearWorkFolder(const std::string& folder) const
 {
     if (!InsideServicesFolder(folder))
         return;
@@ -82,10 +88,10 @@ bool IsSessionWorkFolderName(const std::string& name)
     });
 }
 
-void SweepSessionWorkFolders()
+void WorkFolderBook::SweepSessionWorkFolders()
 {
     ForgetAllWorkFolders();
-    const std::string services = GetServicesFolder();
+    const std::string& services = m_servicesFolder;
     if (services.empty())
         return;
     for (const std::string& name : ListFolder(services, FolderEntries::Folders)) {
@@ -94,12 +100,12 @@ void SweepSessionWorkFolders()
     }
 }
 
-void ClearRememberedWorkFolders()
+void WorkFolderBook::ClearRememberedWorkFolders()
 {
     std::vector<std::string> folders;
     {
-        std::lock_guard lock(g_lock);
-        folders.swap(g_folders);
+        std::lock_guard lock(m_lock);
+        folders.swap(m_folders);
     }
     for (const std::string& folder : folders)
         ClearWorkFolder(folder);
