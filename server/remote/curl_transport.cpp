@@ -7,10 +7,18 @@
 
 namespace {
 
+// libcurl's global set-up belongs to the process, not to one server: once for all.
 void EnsureCurl()
 {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Asked by libcurl about once a second, and more often while data flows.
+int CheckCancel(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    const auto* cancel = static_cast<const CancelFlag*>(userData);
+    return cancel && cancel->load() ? 1 : 0;
 }
 
 struct BodySink {
@@ -58,7 +66,7 @@ CCurlTransport::CCurlTransport(CurlTimeouts timeouts)
 }
 
 TransportResult CCurlTransport::Exchange(
-    const HttpTarget& target, const std::string& body, bool post)
+    const HttpTarget& target, const std::string& body, bool post, const CancelFlag* cancel)
 {
     EnsureCurl();
     TransportResult result;
@@ -96,6 +104,15 @@ TransportResult CCurlTransport::Exchange(
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
 
+    if (cancel) {
+        if (cancel->load()) {
+            result.failure = TransportFailure::Connect;
+            return result;
+        }
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancel);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<CancelFlag*>(cancel));
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    }
     CURLcode code = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -106,10 +123,9 @@ TransportResult CCurlTransport::Exchange(
     return result;
 }
 
-IHttpTransport& DefaultHttpTransport()
+std::shared_ptr<IHttpTransport> MakeConsoleTransport()
 {
     // Console answers are small; a console that sends more, or stalls, is cut off.
-    static CCurlTransport transport(CurlTimeouts { std::chrono::milliseconds(5000),
-        std::chrono::milliseconds(15000), kMaxConsoleAnswerBytes });
-    return transport;
+    return std::make_shared<CCurlTransport>(CurlTimeouts {
+        std::chrono::milliseconds(5000), std::chrono::milliseconds(15000), kMaxConsoleAnswerBytes });
 }

@@ -3,7 +3,7 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "platform/adapters.h"
-#include "platform/places.h"
+#include "config/settings_store.h"
 #include "remote/network_identity.h"
 #include "remote/relay_server.h"
 
@@ -17,22 +17,22 @@ std::string RootOf(int port)
     return "http://127.0.0.1:" + std::to_string(port) + "/";
 }
 
+} // namespace
+
 // The gateway's external address when mapping is on and it answers, else the adapter's.
-std::string EmbeddedExternalAddress()
+std::string CEmbeddedConsole::ExternalAddress()
 {
-    if (GetSettingInt(kSettingSection, "AutoPortMapMode", 0) != 0) {
-        std::string gatewayAddress = GatewayExternalAddress();
+    if (m_settings.ReadInt(kKeyAutoPortMapMode, 0) != 0) {
+        std::string gatewayAddress = GatewayExternalAddress(m_gateway);
         if (!gatewayAddress.empty())
             return gatewayAddress;
     }
-    return ChosenAdapterAddress();
+    return ChosenAdapterAddress(m_settings);
 }
 
-} // namespace
-
-std::string ChosenAdapterAddress()
+std::string ChosenAdapterAddress(SettingsStore& settings)
 {
-    std::string chosen = ReadSettingText(kKeyInIP);
+    std::string chosen = settings.ReadText(kKeyInIP);
     if (!chosen.empty())
         return chosen;
     std::vector<Adapter> adapters = ListAdapters();
@@ -45,9 +45,18 @@ ConsoleRequest ToConsoleRequest(const FormRequest& request)
         request.remoteAddress };
 }
 
-CEmbeddedConsole::CEmbeddedConsole()
-    : m_limiter(kMaxFailedLookups, kLookupWindow)
+CEmbeddedConsole::CEmbeddedConsole(
+    SettingsStore& settings, IPortMapper& gateway, std::string registryFile)
+    : m_settings(settings)
+    , m_gateway(gateway)
+    , m_registryFile(std::move(registryFile))
+    , m_limiter(kMaxFailedLookups, kLookupWindow)
 {
+}
+
+std::string CEmbeddedConsole::Root() const
+{
+    return m_service.IsRunning() ? RootOf(m_service.Port()) : std::string();
 }
 
 CEmbeddedConsole::~CEmbeddedConsole()
@@ -62,13 +71,13 @@ bool CEmbeddedConsole::Start()
     if (!m_registry) {
         auto registry = std::make_unique<CSqlitePinRegistry>();
         std::string error;
-        if (registry->Open(GetDataFolder() + "/console.sqlite", error))
+        if (registry->Open(m_registryFile, error))
             m_registry = std::move(registry);
         else
             TraceMessage(kTraceWebFailure, "Embedded console - no PIN registry: %s", error.c_str());
     }
     m_console = std::make_unique<CConsoleService>(
-        [](const ConsoleRequest&) { return EmbeddedExternalAddress(); }, m_registry.get(),
+        [this](const ConsoleRequest&) { return ExternalAddress(); }, m_registry.get(),
         &m_limiter, ConsoleRelease { VEMBACAST_VERSION_TEXT, "0", "" });
     CConsoleService* console = m_console.get();
     bool started = m_service.Start("127.0.0.1", 0, [console](const FormRequest& request) {
@@ -76,7 +85,6 @@ bool CEmbeddedConsole::Start()
     });
     if (!started)
         return false;
-    SetBuiltInConsoleRoot(RootOf(m_service.Port()));
     TraceMessage(kTraceProgress, "Embedded console - listening on port %d", m_service.Port());
     return true;
 }
@@ -85,14 +93,12 @@ void CEmbeddedConsole::Stop()
 {
     if (!m_service.IsRunning())
         return;
-    if (GetBuiltInConsoleRoot() == RootOf(m_service.Port()))
-        SetBuiltInConsoleRoot("");
     m_service.Stop();
 }
 
-bool StartEmbeddedConsoleIfNeeded(CEmbeddedConsole& console)
+bool StartEmbeddedConsoleIfNeeded(SettingsStore& settings, CEmbeddedConsole& console)
 {
-    if (!ReadSettingText(kKeyTestServerURL).empty())
+    if (!settings.ReadText(kKeyTestServerURL).empty())
         return false;
     return console.Start();
 }

@@ -2,10 +2,10 @@
 
 // The embedded console: the console service run by the server itself on a loopback
 // port, so a server on a home network starts and streams without any outside service.
-// While it runs it is the built-in console of CRelayServer, and every console request
-// still travels the real HTTP path. It reports the gateway's external address when
-// automatic port mapping is on and the gateway answers, else the chosen adapter's
-// address; its PIN registry is an SQLite file in the data folder.
+// While it runs it is the server's built-in console (CRelayServer's fallback), and
+// every console request still travels the real HTTP path. It reports the gateway's
+// external address when automatic port mapping is on and the gateway answers, else
+// the chosen adapter's address; its PIN registry is an SQLite file in the data folder.
 
 #include "console/console_service.h"
 #include "console/lookup_limiter.h"
@@ -14,9 +14,13 @@
 
 #include <memory>
 
+class IPortMapper;
+class SettingsStore;
+
 class CEmbeddedConsole {
 public:
-    CEmbeddedConsole();
+    // registryFile: the PIN registry's SQLite file.
+    CEmbeddedConsole(SettingsStore& settings, IPortMapper& gateway, std::string registryFile);
     ~CEmbeddedConsole(); // stops it
     CEmbeddedConsole(const CEmbeddedConsole&) = delete;
     CEmbeddedConsole& operator=(const CEmbeddedConsole&) = delete;
@@ -26,8 +30,15 @@ public:
     void Stop();
     bool IsRunning() const { return m_service.IsRunning(); }
     int Port() const { return m_service.Port(); }
+    // "http://127.0.0.1:PORT/" while it runs, else empty.
+    std::string Root() const;
 
 private:
+    std::string ExternalAddress();
+
+    SettingsStore& m_settings;
+    IPortMapper& m_gateway;
+    const std::string m_registryFile;
     std::unique_ptr<CSqlitePinRegistry> m_registry; // null when its file cannot be opened
     CLookupLimiter m_limiter;
     std::unique_ptr<CConsoleService> m_console;
@@ -36,10 +47,10 @@ private:
 
 // Starts console when no console address is configured ("TestSeverURL" empty).
 // True when it runs afterwards.
-bool StartEmbeddedConsoleIfNeeded(CEmbeddedConsole& console);
+bool StartEmbeddedConsoleIfNeeded(SettingsStore& settings, CEmbeddedConsole& console);
 
 // The address of the adapter the server serves on: "InIP", else the first adapter's.
-std::string ChosenAdapterAddress();
+std::string ChosenAdapterAddress(SettingsStore& settings);
 
 // A console request as the console logic sees it.
 ConsoleRequest ToConsoleRequest(const FormRequest& request);

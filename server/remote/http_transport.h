@@ -4,7 +4,9 @@
 // read the status and body) with a server. The libcurl transport is the real one;
 // tests pass their own to stand in for a console that cannot be reached from here.
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 
 struct HttpTarget {
@@ -27,12 +29,18 @@ struct TransportResult {
     std::string body; // what was read, possibly cut short on Receive
 };
 
+// Set by whoever needs an exchange under way to end now (the server's stop): the
+// exchange then ends as soon as the transport looks, at the latest within a second.
+using CancelFlag = std::atomic<bool>;
+
 class IHttpTransport {
 public:
     virtual ~IHttpTransport() = default;
     // POST (post true) or GET of object with the form body; redirections are not
-    // followed and nothing is cached.
-    virtual TransportResult Exchange(const HttpTarget& target, const std::string& body, bool post)
+    // followed and nothing is cached. A cancelled exchange fails (Connect before
+    // the status line, Receive after it).
+    virtual TransportResult Exchange(const HttpTarget& target, const std::string& body,
+        bool post, const CancelFlag* cancel = nullptr)
         = 0;
 };
 
@@ -47,11 +55,13 @@ struct CurlTimeouts {
 class CCurlTransport : public IHttpTransport {
 public:
     explicit CCurlTransport(CurlTimeouts timeouts = {});
-    TransportResult Exchange(const HttpTarget& target, const std::string& body, bool post) override;
+    TransportResult Exchange(const HttpTarget& target, const std::string& body, bool post,
+        const CancelFlag* cancel = nullptr) override;
 
 private:
     CurlTimeouts m_timeouts;
 };
 
-// The process's libcurl transport.
-IHttpTransport& DefaultHttpTransport();
+// The console's transport: libcurl, 5 s to connect and 15 s in all, and a console
+// answer's size at the most.
+std::shared_ptr<IHttpTransport> MakeConsoleTransport();

@@ -36,10 +36,9 @@ public:
 
 } // namespace
 
-IPortMapper& DefaultPortMapper()
+std::shared_ptr<IPortMapper> MakeUpnpPortMapper()
 {
-    static CUpnpPortMapper mapper;
-    return mapper;
+    return std::make_shared<CUpnpPortMapper>();
 }
 
 bool IsPortMappedToMe(
@@ -48,11 +47,6 @@ bool IsPortMappedToMe(
     GatewayMapping mapping;
     return mapper.GetMapping(externalPort, mapping) && mapping.internalClient == localAddress
         && mapping.internalPort == internalPort;
-}
-
-bool IsPortMappedToMe(const std::string& localAddress, int internalPort, int externalPort)
-{
-    return IsPortMappedToMe(DefaultPortMapper(), localAddress, internalPort, externalPort);
 }
 
 bool MapPort(

@@ -7,6 +7,7 @@
 
 #include "remote/http_transport.h"
 
+#include <memory>
 #include <string>
 
 inline constexpr int kMappingWaitMs = 500;
@@ -33,19 +34,18 @@ public:
 };
 
 // The vembacastupnp library, TCP, 500 ms discovery, description "VamboCast".
-IPortMapper& DefaultPortMapper();
+std::shared_ptr<IPortMapper> MakeUpnpPortMapper();
 
 // True when the gateway maps externalPort to localAddress:internalPort exactly.
 bool IsPortMappedToMe(
     IPortMapper& mapper, const std::string& localAddress, int internalPort, int externalPort);
-bool IsPortMappedToMe(const std::string& localAddress, int internalPort, int externalPort);
 bool MapPort(
     IPortMapper& mapper, const std::string& localAddress, int externalPort, int internalPort);
 // False (and traced) when the gateway refused or could not be reached.
 bool RemovePortMap(IPortMapper& mapper, int externalPort);
 
 // The gateway's external address; empty when no gateway answers.
-std::string GatewayExternalAddress(IPortMapper& mapper = DefaultPortMapper());
+std::string GatewayExternalAddress(IPortMapper& mapper);
 
 // Whether an http request to base + page reaches anything at port (not the address's
 // own port): true when a status line came back, whatever it said.

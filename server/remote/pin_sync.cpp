@@ -1,6 +1,7 @@
 #include "remote/pin_sync.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "remote/console_answer.h"
 #include "remote/relay_server.h"
 
@@ -21,13 +22,14 @@ std::string Register(CRelayServer& relay, const std::string& hardwareAddress,
 
 } // namespace
 
-bool SyncPinCode(CRelayServer& relay, const std::string& hardwareAddress)
+bool SyncPinCode(SettingsStore& settings, CRelayServer& relay, const std::string& hardwareAddress)
 {
-    std::string stored = GetSettingString("PINCode");
-    std::string storedAddress = stored.empty() ? std::string() : GetSettingString("MACA");
+    std::shared_ptr<const SettingsSnapshot> values = settings.Current();
+    std::string stored = values->Text(kKeyPINCode);
+    std::string storedAddress = stored.empty() ? std::string() : values->Text(kKeyMacAddress);
     bool update = !storedAddress.empty() && storedAddress == hardwareAddress;
-    std::string port = GetSettingString("ExtPort");
-    std::string name = GetSettingString("PCName");
+    std::string port = values->Text(kKeyExtPort);
+    std::string name = values->Text(kKeyPCName);
     if (port.empty() || name.empty())
         return false;
 
@@ -35,7 +37,7 @@ bool SyncPinCode(CRelayServer& relay, const std::string& hardwareAddress)
     bool current = false;
     if (update) {
         std::string answer
-            = relay.UpdatePinCode(stored, port, name, hardwareAddress, true, PinLocale());
+            = relay.UpdatePinCode(stored, port, name, hardwareAddress, true, PinLocale(settings));
         if (answer.empty())
             return false;
         current = ParsePinUpdateAnswer(answer).empty();
@@ -47,21 +49,16 @@ bool SyncPinCode(CRelayServer& relay, const std::string& hardwareAddress)
             return false;
     }
     if (pinCode != stored)
-        SetSettingString("", kSettingSection, "PINCode", pinCode);
+        settings.WriteText(kKeyPINCode, pinCode);
     return true;
 }
 
-bool SyncPinCode(const std::string& hardwareAddress)
+void ReportPinMode(SettingsStore& settings, CRelayServer& relay, bool pinModeOn)
 {
-    CRelayServer relay;
-    return SyncPinCode(relay, hardwareAddress);
-}
-
-void ReportPinMode(CRelayServer& relay, bool pinModeOn)
-{
-    std::string pinCode = GetSettingString("PINCode");
+    std::shared_ptr<const SettingsSnapshot> current = settings.Current();
+    std::string pinCode = current->Text(kKeyPINCode);
     if (pinCode.empty())
         return;
-    relay.UpdatePinCode(pinCode, GetSettingString("ExtPort"), GetSettingString("PCName"),
-        GetSettingString("MACA"), pinModeOn, PinLocale());
+    relay.UpdatePinCode(pinCode, current->Text(kKeyExtPort), current->Text(kKeyPCName),
+        current->Text(kKeyMacAddress), pinModeOn, PinLocale(settings));
 }

@@ -8,11 +8,11 @@
 #include <string>
 
 class CRelayServer;
+class SettingsStore;
 
 // True when the console holds a current registration afterwards.
-bool SyncPinCode(CRelayServer& relay, const std::string& hardwareAddress);
-bool SyncPinCode(const std::string& hardwareAddress);
+bool SyncPinCode(SettingsStore& settings, CRelayServer& relay, const std::string& hardwareAddress);
 
 // Tells the console the PIN mode changed; the answer is not examined. Does nothing
 // without a stored "PINCode".
-void ReportPinMode(CRelayServer& relay, bool pinModeOn);
+void ReportPinMode(SettingsStore& settings, CRelayServer& relay, bool pinModeOn);

@@ -1,17 +1,14 @@
 #include "remote/relay_server.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/utf8_text.h"
 #include "remote/form_encoding.h"
 
 #include <cctype>
-#include <mutex>
 #include <strings.h>
 
 namespace {
-
-std::mutex g_rootLock;
-std::string g_builtInRoot; // guarded by g_rootLock
 
 std::string WithSlash(std::string address)
 {
@@ -20,9 +17,9 @@ std::string WithSlash(std::string address)
     return address;
 }
 
-std::string SettingOr(const char* key, const std::string& fallback)
+std::string SettingOr(const SettingsSnapshot& settings, const char* key, const std::string& fallback)
 {
-    std::string value = GetSettingString(key);
+    std::string value = settings.Text(key);
     return value.empty() ? fallback : value;
 }
 
@@ -43,18 +40,6 @@ bool ParsePort(const std::string& text, int& port)
 }
 
 } // namespace
-
-void SetBuiltInConsoleRoot(const std::string& root)
-{
-    std::lock_guard lock(g_rootLock);
-    g_builtInRoot = root;
-}
-
-std::string GetBuiltInConsoleRoot()
-{
-    std::lock_guard lock(g_rootLock);
-    return g_builtInRoot;
-}
 
 bool SplitHttpUrl(const std::string& url, HttpTarget& target)
 {
@@ -95,14 +80,18 @@ bool SplitHttpUrl(const std::string& url, HttpTarget& target)
     return true;
 }
 
-CRelayServer::CRelayServer(IHttpTransport& transport)
+CRelayServer::CRelayServer(SettingsStore& settings, IHttpTransport& transport,
+    const std::string& builtInRoot, const CancelFlag* cancel)
     : m_transport(transport)
+    , m_cancel(cancel)
 {
-    m_rootAddress = WithSlash(SettingOr("TestSeverURL", GetBuiltInConsoleRoot()));
+    std::shared_ptr<const SettingsSnapshot> current = settings.Current();
+    m_rootAddress = WithSlash(SettingOr(*current, kKeyTestServerURL, builtInRoot));
     std::string root = m_rootAddress;
-    m_pinAddress = SettingOr("TestSeverURL_PIN", root.empty() ? "" : root + "pin/");
-    m_infoAddress = SettingOr("TestSeverURL_INFO", root.empty() ? "" : root + "info/");
-    m_updateAddress = SettingOr("TestSeverURL_UPDATE", root.empty() ? "" : root + "update/");
+    m_pinAddress = SettingOr(*current, kKeyTestServerURLPin, root.empty() ? "" : root + "pin/");
+    m_infoAddress = SettingOr(*current, kKeyTestServerURLInfo, root.empty() ? "" : root + "info/");
+    m_updateAddress
+        = SettingOr(*current, kKeyTestServerURLUpdate, root.empty() ? "" : root + "update/");
 }
 
 std::string CRelayServer::PostForm(
@@ -112,7 +101,7 @@ std::string CRelayServer::PostForm(
     HttpTarget target;
     if (!SplitHttpUrl(url, target))
         return "ERR:INVAILD URL";
-    TransportResult result = m_transport.Exchange(target, body, method == kFormPost);
+    TransportResult result = m_transport.Exchange(target, body, method == kFormPost, m_cancel);
     switch (result.failure) {
     case TransportFailure::Connect:
         return "ERR: Unable Internet Session";
@@ -175,15 +164,15 @@ std::string CRelayServer::CheckUpdate(const std::string& locale)
         m_updateAddress, "updatecheck.php", FormBody({ { "product", "0" }, { "locale", locale } }));
 }
 
-std::string PinLocale()
+std::string PinLocale(SettingsStore& settings)
 {
-    std::string language = GetSettingString("General_language", "kor");
+    std::string language = settings.ReadText(kKeyGeneralLanguage, kDefaultGeneralLanguage);
     for (char& c : language)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return language == "KOR" ? "KR" : "EN";
 }
 
-std::string UpdateLocale()
+std::string UpdateLocale(SettingsStore& settings)
 {
-    return GetSettingString("ErrLANG", "en");
+    return settings.ReadText(kKeyErrLang, kDefaultErrLang);
 }

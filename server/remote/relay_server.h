@@ -7,34 +7,35 @@
 //
 // The base addresses come from the settings ("TestSeverURL" and its _PIN, _INFO and
 // _UPDATE companions); when "TestSeverURL" is empty the built-in console is used,
-// which is the embedded console on a loopback port while it runs. With no built-in
-// console and no setting every request answers empty.
+// which is the server's embedded console on a loopback port while it runs. With no
+// built-in console and no setting every request answers empty.
 
 #include "remote/http_transport.h"
 
 #include <string>
 
-inline constexpr int kFormPost = 1;
+class SettingsStore;
 
-// The built-in console's root address ("http://127.0.0.1:PORT/"), empty for none.
-void SetBuiltInConsoleRoot(const std::string& root);
-std::string GetBuiltInConsoleRoot();
+inline constexpr int kFormPost = 1;
 
 // Splits an http address into host, port and object; false for anything that is not
 // plain http with a host and a valid port.
 bool SplitHttpUrl(const std::string& url, HttpTarget& target);
 
 // The locale of the PIN requests: "KR" when "General_language" is kor, else "EN".
-std::string PinLocale();
+std::string PinLocale(SettingsStore& settings);
 // The locale of the update check: "ErrLANG", default "en".
-std::string UpdateLocale();
+std::string UpdateLocale(SettingsStore& settings);
 
 // The largest console answer taken; the console's answers are a few hundred bytes.
 inline constexpr size_t kMaxConsoleAnswerBytes = 1024 * 1024;
 
 class CRelayServer {
 public:
-    explicit CRelayServer(IHttpTransport& transport = DefaultHttpTransport());
+    // builtInRoot: the embedded console's root address ("http://127.0.0.1:PORT/"),
+    // empty for none. cancel, when given, ends a request under way once it is set.
+    CRelayServer(SettingsStore& settings, IHttpTransport& transport,
+        const std::string& builtInRoot = std::string(), const CancelFlag* cancel = nullptr);
 
     // One request: base + page (a '/' is added to a base that ends with neither '/'
     // nor '\'). Answers "ERR:INVAILD URL", "ERR: Unable Internet Session" or
@@ -63,6 +64,7 @@ public:
 
 private:
     IHttpTransport& m_transport;
+    const CancelFlag* m_cancel;
     std::string m_rootAddress;
     std::string m_pinAddress;
     std::string m_infoAddress;

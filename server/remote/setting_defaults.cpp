@@ -1,71 +1,63 @@
 #include "remote/setting_defaults.h"
 
 #include "config/settings.h"
-#include "http/web_server.h"
+#include "config/settings_store.h"
 #include "platform/host.h"
 #include "platform/ports.h"
-#include "remote/external_ip.h"
+#include "remote/remote_context.h"
 
 #include <climits>
 #include <cstdlib>
 
 namespace {
 
-bool IsEmpty(const char* key)
+int SettingNumber(SettingsStore& settings, const char* key)
 {
-    return GetSettingString(key).empty();
-}
-
-void Write(const char* key, const std::string& value)
-{
-    WriteSettingText(key, value);
-}
-
-int SettingNumber(const char* key)
-{
-    long value = std::strtol(GetSettingString(key).c_str(), nullptr, 10);
+    long value = std::strtol(settings.ReadText(key).c_str(), nullptr, 10);
     return value < INT_MIN || value > INT_MAX ? 0 : static_cast<int>(value);
 }
 
-void FillPort()
+bool IsEmpty(SettingsStore& settings, const char* key)
 {
-    if (IsEmpty("InPort"))
-        Write("InPort", std::to_string(kDefaultPort));
-    if (IsWebServerRunning()) {
-        Write("InPort", std::to_string(GetListeningPort()));
+    return settings.ReadText(key).empty();
+}
+
+void FillPort(RemoteContext& server)
+{
+    SettingsStore& settings = server.Settings();
+    if (IsEmpty(settings, kKeyInPort))
+        settings.WriteText(kKeyInPort, std::to_string(kDefaultPort));
+    if (server.WebServer().IsRunning()) {
+        settings.WriteText(kKeyInPort, std::to_string(server.WebServer().ListeningPort()));
         return;
     }
-    if (!IsPortFree(SettingNumber("InPort"))) {
+    if (!IsPortFree(SettingNumber(settings, kKeyInPort))) {
         int port = FindFreePort();
         if (port > 0)
-            Write("InPort", std::to_string(port));
+            settings.WriteText(kKeyInPort, std::to_string(port));
     }
 }
 
 } // namespace
 
-void FillSettingDefaults(
-    const std::vector<std::string>& addresses, const std::vector<std::string>& hardwareAddresses)
+void FillSettingDefaults(RemoteContext& server, const std::vector<std::string>& addresses,
+    const std::vector<std::string>& hardwareAddresses)
 {
-    FillSettingDefaults(addresses, hardwareAddresses, [] { return RefreshExternalIp(); });
-}
-
-void FillSettingDefaults(const std::vector<std::string>& addresses,
-    const std::vector<std::string>& hardwareAddresses,
-    const std::function<bool()>& refreshExternalIp)
-{
-    if (IsEmpty("InIP") && !addresses.empty())
-        Write("InIP", addresses.front());
-    FillPort();
-    if (IsEmpty("ExtIP") && !(refreshExternalIp && refreshExternalIp()))
-        Write(kKeyExtIP, ReadSettingText(kKeyInIP));
-    if (IsEmpty("ExtPort"))
-        Write("ExtPort", std::to_string(kDefaultPort));
-    if (ReadSettingInt(kKeyAutoPortMapMode, kDefaultAutoPortMapMode) == 0
-        && SettingNumber("InPort") != SettingNumber("ExtPort"))
-        Write("ExtPort", std::to_string(SettingNumber("InPort")));
-    if (IsEmpty("MACA") && !hardwareAddresses.empty())
-        Write("MACA", hardwareAddresses.front());
-    if (IsEmpty("PCName"))
-        Write("PCName", GetHostName());
+    SettingsStore& settings = server.Settings();
+    if (IsEmpty(settings, kKeyInIP) && !addresses.empty())
+        settings.WriteText(kKeyInIP, addresses.front());
+    FillPort(server);
+    if (IsEmpty(settings, kKeyExtIP)) {
+        settings.WriteText(kKeyExtIP, settings.ReadText(kKeyInIP));
+        server.ExternalAddress().Request();
+    }
+    if (IsEmpty(settings, kKeyExtPort))
+        settings.WriteText(kKeyExtPort, std::to_string(kDefaultPort));
+    if (settings.ReadInt(kKeyAutoPortMapMode, kDefaultAutoPortMapMode) == 0
+        && SettingNumber(settings, kKeyInPort) != SettingNumber(settings, kKeyExtPort))
+        settings.WriteText(kKeyExtPort, std::to_string(SettingNumber(settings, kKeyInPort)));
+    if (IsEmpty(settings, kKeyMacAddress) && !hardwareAddresses.empty())
+        settings.WriteText(kKeyMacAddress, hardwareAddresses.front());
+    if (IsEmpty(settings, kKeyPCName))
+        settings.WriteText(kKeyPCName, GetHostName());
 }
