@@ -8,33 +8,34 @@
 #include "core/request_handlers.h"
 #include "http/access_gate.h"
 #include "http/answer.h"
-#include "http/client_ids.h"
+#include "core/vemba_server.h"
 #include "http/password_attempts.h"
 #include "http/request.h"
-#include "streaming/session_list.h"
 
 namespace {
 
 // The password is handed out only when password mode is exactly 1, and never when the
 // server checks it itself.
-std::string PasswordToHandOut()
+std::string PasswordToHandOut(CVembaServer& server)
 {
-    if (ReadSettingInt(kKeyPasswordMode, kDefaultPasswordMode) != 1 || IsPasswordRequired())
+    if (server.Settings().ReadInt(kKeyPasswordMode, kDefaultPasswordMode) != 1
+        || IsPasswordRequired(server))
         return std::string();
-    return ReadSettingText(kKeyPassword);
+    return server.Settings().ReadText(kKeyPassword);
 }
 
 // With "RequirePassword" 1: true when "password" matches the stored one and the
 // failure limits leave room; a failure is counted against the caller's address.
-bool PasswordAccepted(const HttpRequest& request)
+bool PasswordAccepted(CVembaServer& server, const HttpRequest& request)
 {
-    PasswordAttempts& attempts = ConnectPasswordAttempts();
+    PasswordAttempts& attempts = server.ConnectAttempts();
     if (!attempts.MayTry(request.RemoteAddress())) {
         TraceMessage(kTraceRequest, " - Password refused: too many failures (%s)",
             request.RemoteAddress().c_str());
         return false;
     }
-    if (PasswordMatches(GetRequestVar(request, "password"), ReadSettingText(kKeyPassword)))
+    if (PasswordMatches(
+            GetRequestVar(request, "password"), server.Settings().ReadText(kKeyPassword)))
         return true;
     attempts.RecordFailure(request.RemoteAddress());
     TraceMessage(kTraceRequest, " - Password wrong (%s)", request.RemoteAddress().c_str());
@@ -43,12 +44,13 @@ bool PasswordAccepted(const HttpRequest& request)
 
 } // namespace
 
-void ResponseConnect(HttpRequest& request)
+void ResponseConnect(CVembaServer& server, HttpRequest& request)
 {
-    bool required = IsPasswordRequired();
-    if (required && !PasswordAccepted(request)) {
+    bool required = IsPasswordRequired(server);
+    if (required && !PasswordAccepted(server, request)) {
         WritePlistAnswer(request,
-            PlistDocument(PlistAnswer(kResultFailedPassword, LookupText(kTextFailedPassword))
+            PlistDocument(
+                PlistAnswer(kResultFailedPassword, server.Texts().Lookup(kTextFailedPassword))
                               .Add("password", "")
                               .Body()));
         TraceMessage(kTraceRequest, "ResponseConnect: ('%s')", request.Uri().c_str());
@@ -56,7 +58,7 @@ void ResponseConnect(HttpRequest& request)
     }
     std::string id;
     int result = kResultOk;
-    if (MakeGUID(id)) {
+    if (server.Clients().MakeGUID(id)) {
         TraceMessage(kTraceProgress, "MakeGUID (%s)", id.c_str());
     } else {
         TraceMessage(kTraceStreamFailure, " [[ MakeGUID ]] ");
@@ -70,24 +72,26 @@ void ResponseConnect(HttpRequest& request)
     } else {
         WriteAnswerHeader(request);
     }
-    std::string password = PasswordToHandOut();
+    std::string password = PasswordToHandOut(server);
     std::string document;
     if (result == kResultFailedCreateId) {
         document = PlistDocument(
-            PlistAnswer(result, LookupText(kTextFailedCreateId)).Add("password", password).Body());
+            PlistAnswer(result, server.Texts().Lookup(kTextFailedCreateId))
+                .Add("password", password)
+                .Body());
     } else {
-        SetClientHost(id, GetRequestHost(request));
-        QZ_AddClientInfo(id);
+        server.Clients().SetClientHost(id, GetRequestHost(request));
+        server.Sessions().QZ_AddClientInfo(id);
         document = PlistDocument(PlistAnswer(kResultOk, id).Add("password", password).Body());
     }
     WriteAnswerDocument(request, document);
     TraceMessage(kTraceRequest, "ResponseConnect: ('%s')", request.Uri().c_str());
 }
 
-void OnNotifyConnect(HttpRequest& request)
+void OnNotifyConnect(CVembaServer& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyConnect", request.Uri());
     // No client version is read or compared.
     TraceMessage(kTraceRequest, " - Checking Version: ( client:'%s') ", "");
-    ResponseConnect(request);
+    ResponseConnect(server, request);
 }

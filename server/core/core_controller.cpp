@@ -1,51 +1,44 @@
 #include "core/core_controller.h"
 
-#include "config/app_messages.h"
+#include "config/settings_store.h"
 #include "config/trace.h"
-#include "core/library_hooks.h"
-#include "core/session_hooks.h"
+#include "core/server_errors.h"
 #include "core/shutdown_command.h"
-#include "core/web_server_hooks.h"
 #include "platform/adapters.h"
-#include "platform/places.h"
 #include "remote/setting_defaults.h"
 
 #include <chrono>
 
 namespace {
 
-constexpr auto kWaitStep = std::chrono::milliseconds(10);
+constexpr auto kPumpStep = std::chrono::milliseconds(10);
 
 } // namespace
 
-CoreHooks DefaultCoreHooks()
-{
-    CoreHooks hooks;
-    hooks.server = DefaultWebServerHooks();
-    hooks.shutdownComputer = [] { return RunShutdownCommand(); };
-    AddSessionHooks(hooks);
-    AddLibraryHooks(hooks);
-    return hooks;
-}
-
-CCoreController::CCoreController(ICoreView& view, CoreHooks hooks)
+CCoreController::CCoreController(ICoreView& view, CVembaServer& server, CoreHooks hooks)
     : m_view(view)
+    , m_server(server)
     , m_hooks(std::move(hooks))
-    , m_server(m_hooks.server, DefaultWebServerConfig())
 {
-    m_convertQueue.Start();
+    m_server.SetEvents(this);
 }
 
 CCoreController::~CCoreController()
 {
-    std::lock_guard lock(m_workerLock);
-    if (m_worker.joinable())
-        m_worker.join();
+    m_server.SetEvents(nullptr);
+    m_actions.Stop();
+    std::thread worker;
+    {
+        std::lock_guard lock(m_workerLock);
+        worker = std::move(m_worker);
+    }
+    if (worker.joinable())
+        worker.join();
 }
 
 bool CCoreController::StartEmbeddedConsole()
 {
-    return StartEmbeddedConsoleIfNeeded(m_console);
+    return StartEmbeddedConsoleIfNeeded(m_server.Settings(), m_server.EmbeddedConsole());
 }
 
 void CCoreController::FillSettingDefaults()
@@ -54,27 +47,20 @@ void CCoreController::FillSettingDefaults()
     std::vector<std::string> descriptions;
     std::vector<std::string> hardwareAddresses;
     ListAdapters(addresses, descriptions, hardwareAddresses);
-    ::FillSettingDefaults(addresses, hardwareAddresses);
+    ::FillSettingDefaults(m_server, addresses, hardwareAddresses);
 }
 
 void CCoreController::LoadFolderList()
 {
-    std::vector<FolderListEntry> rows = LoadFolderListFile();
-    if (m_hooks.registerSharedFolder) {
-        for (const FolderListEntry& entry : rows)
-            m_hooks.registerSharedFolder(entry);
-    }
+    std::vector<FolderListEntry> rows = m_server.Settings().LoadFolderList();
+    m_server.RegisterSharedFolders(rows);
     std::lock_guard lock(m_rowsLock);
     m_rows = std::move(rows);
 }
 
 bool CCoreController::CreateServicesFolder()
 {
-    std::string services = GetServicesFolder();
-    if (services.empty())
-        return false;
-    CreateFolderPath(services);
-    return FileExists(services);
+    return m_server.CreateServicesFolder();
 }
 
 std::vector<FolderListEntry> CCoreController::Rows() const
@@ -91,12 +77,18 @@ void CCoreController::SetRows(std::vector<FolderListEntry> rows)
 
 bool CCoreController::SaveFolderList() const
 {
-    return SaveFolderListFile(Rows());
+    return m_server.Settings().SaveFolderList(Rows());
 }
 
 bool CCoreController::IsServerRunning() const
 {
-    return IsWebServerRunning();
+    return m_server.WebServer().IsRunning();
+}
+
+bool CCoreController::IsWorkerBusy() const
+{
+    std::lock_guard lock(m_workerLock);
+    return m_busy;
 }
 
 int CCoreController::LastServerError() const
@@ -106,16 +98,23 @@ int CCoreController::LastServerError() const
 
 bool CCoreController::StartStopServer()
 {
-    std::lock_guard lock(m_workerLock);
-    bool expected = false;
-    if (!m_busy.compare_exchange_strong(expected, true))
-        return false;
-    // A finished worker may still need joining before its thread object is reused.
-    if (m_worker.joinable())
-        m_worker.join();
-    veneta::CPXFrameMSG::Send(veneta::kFrameMessageBox, veneta::kWmCommand, veneta::kIdCancel);
+    std::thread finished;
+    {
+        std::lock_guard lock(m_workerLock);
+        if (m_busy)
+            return false;
+        m_busy = true;
+        finished = std::move(m_worker);
+    }
+    // The worker before has left already (it cleared the busy flag last); joining it
+    // takes no time, and no lock is held meanwhile.
+    if (finished.joinable())
+        finished.join();
+    m_view.DismissMessages();
     m_view.ShowProgress(IsServerRunning() ? "IDS_WORD_BTN_STOPSERVER" : "IDS_WORD_BTN_STARTSERVER");
-    m_worker = std::thread([this] { RunStartStop(); });
+    std::thread worker([this] { RunStartStop(); });
+    std::lock_guard lock(m_workerLock);
+    m_worker = std::move(worker);
     return true;
 }
 
@@ -127,77 +126,77 @@ void CCoreController::RunStartStop()
             m_view.ServerStateChanged(false);
             m_view.CloseProgress();
         } else if (m_server.Start()) {
-            if (m_hooks.startThumbnails)
-                m_hooks.startThumbnails();
             m_view.ServerStateChanged(true);
             m_view.CloseProgress();
         } else {
-            m_lastError = m_server.m_nLastError;
+            const int code = m_server.WebServer().m_nLastError;
+            m_lastError = code;
             m_view.CloseProgress();
-            veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, WM_APP_SERVER_ERROR,
-                static_cast<veneta::WParam>(m_server.m_nLastError));
+            if (const char* key = ServerErrorTextKey(code))
+                m_view.ShowServerError(code, key);
         }
     } catch (...) {
         TraceMessage(kTraceWebFailure, "Web Server - start/stop worker failed");
         m_view.CloseProgress();
     }
-    m_busy = false;
+    {
+        std::lock_guard lock(m_workerLock);
+        m_busy = false;
+    }
+    m_idle.notify_all();
 }
 
-void CCoreController::WaitWhileBusy()
+void CCoreController::WaitWhileBusy(WhileWaiting waiting)
 {
+    std::unique_lock lock(m_workerLock);
     while (m_busy) {
+        if (waiting == WhileWaiting::Block) {
+            m_idle.wait(lock, [&] { return !m_busy; });
+            break;
+        }
+        // A window thread keeps drawing, and answers the worker's calls, meanwhile.
+        lock.unlock();
         m_view.PumpMessages();
-        std::this_thread::sleep_for(kWaitStep);
+        lock.lock();
+        m_idle.wait_for(lock, kPumpStep, [&] { return !m_busy; });
     }
 }
 
-void CCoreController::StopServerAndWait()
+void CCoreController::StopServerAndWait(WhileWaiting waiting)
 {
-    WaitWhileBusy();
+    WaitWhileBusy(waiting);
     if (IsServerRunning())
         StartStopServer();
-    while (IsServerRunning() || m_busy) {
-        m_view.PumpMessages();
-        std::this_thread::sleep_for(kWaitStep);
-    }
+    WaitWhileBusy(waiting);
 }
 
-veneta::LResult CCoreController::HandleMessage(
-    veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam)
+void CCoreController::ShutdownRequested()
 {
-    switch (message) {
-    case WM_APP_ENC_COMPLETE:
-    case WM_APP_ENC_ERROR:
-        if (lParam != 0 && m_hooks.engineNotice)
-            m_hooks.engineNotice(message, lParam);
-        return 0;
-    case WM_APP_SERVER_ERROR: {
-        int code = static_cast<int>(wParam);
-        if (const char* key = ServerErrorTextKey(code))
-            m_view.ShowServerError(code, key);
-        return 0;
-    }
-    case WM_APP_SHUTDOWN_PC:
-        StopServerAndWait();
-        if (m_hooks.shutdownComputer)
-            m_hooks.shutdownComputer();
-        return 0;
-    default:
-        return 0;
-    }
+    // On an HTTP worker: the stop would wait for this very worker, so it runs on the
+    // action thread.
+    m_actions.Post([this] { CarryOutShutdown(); });
+}
+
+void CCoreController::CarryOutShutdown()
+{
+    StopServerAndWait(WhileWaiting::Block);
+    bool done = m_hooks.shutdownComputer ? m_hooks.shutdownComputer()
+                                         : RunShutdownCommand(m_server.ShutdownCommand());
+    m_view.ServerShutDown(done);
+}
+
+void CCoreController::ConversionChanged(ConversionChange change, const ConvertInfo_t& job)
+{
+    m_view.ConversionChanged(change, job);
 }
 
 void CCoreController::Shutdown()
 {
     SaveFolderList();
-    if (m_hooks.stopThumbnailPool)
-        m_hooks.stopThumbnailPool();
-    if (m_hooks.endSessions)
-        m_hooks.endSessions();
-    if (m_hooks.cancelConversions)
-        m_hooks.cancelConversions();
+    m_server.Thumbnails().QZ_StopThumbnailThreads();
+    m_server.Thumbnails().ReapShareThumbnailKickOff();
+    m_server.Sessions().QZ_FreeClientInfoList();
     // A running conversion is cancelled and its partial output deleted; waiting jobs
     // are dropped.
-    m_convertQueue.Stop();
+    m_server.ConvertQueue().Stop();
 }

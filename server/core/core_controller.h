@@ -1,30 +1,32 @@
 #pragma once
 
 // The core of the main window, shared by the desktop application and the headless
-// daemon: the server start/stop command on a worker thread, the messages addressed to
-// the main window (engine notices, start errors, a client's shutdown request), the
-// shared folder rows with their folder list file, and the ordered shutdown.
+// daemon: the server start/stop command on a worker thread, the shared folder rows
+// with their folder list file, a client's power-off request, and the ordered
+// shutdown. It drives one server object, which it hears through IServerEvents.
 //
-// Threads: the window (or the daemon's message loop) calls everything here except
-// the worker's own steps. Start and stop run on one worker at a time; the worker talks
-// to the view from its own thread (a GUI view hands the calls to its GUI thread) and
-// reports a failed start by posting WM_APP_SERVER_ERROR to the main window (frame
-// index 2). IsServerRunning and IsWorkerBusy may be polled from any thread.
+// Threads: the window (or the daemon's main thread) calls everything here. Start and
+// stop run on one worker at a time; the worker talks to the view from its own thread
+// (a GUI view hands the calls to its GUI thread). A client's power-off request comes
+// on an HTTP worker and is carried out on the controller's own action thread, which
+// stops the server and then runs the shutdown command. m_workerLock guards the worker
+// thread and the busy flag and is never held while a thread is joined or the view is
+// called; m_idle tells waiters that the worker has finished.
 
 #include "config/settings.h"
-#include "conversion/convert_queue.h"
-#include "http/web_server.h"
-#include "remote/embedded_console.h"
-#include "skin/frame_msg.h"
+#include "core/vemba_server.h"
+#include "platform/task_queue.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-// What the main window shows; every call may come from the start/stop worker.
+// What the main window shows; every call may come from the start/stop worker or the
+// action thread.
 class ICoreView {
 public:
     virtual ~ICoreView() = default;
@@ -33,45 +35,43 @@ public:
     virtual void CloseProgress() = 0;
     // The start/stop button: running shows "stop".
     virtual void ServerStateChanged(bool running) = 0;
-    // WM_APP_SERVER_ERROR: one message box with the text of textKey.
+    // A failed start (codes 1 to 7): one message box with the text of textKey.
     virtual void ShowServerError(int code, const char* textKey) = 0;
+    // Closes a message box still open from before (a new start/stop begins).
+    virtual void DismissMessages() { }
     // Handles pending window messages while the window thread waits for a worker.
     virtual void PumpMessages() { }
+    // A client's power-off request was carried out: the server has stopped, and the
+    // shutdown command ran (succeeded: the computer is going down).
+    virtual void ServerShutDown(bool succeeded) { (void)succeeded; }
+    // A conversion job changed (the conversion window redraws).
+    virtual void ConversionChanged(ConversionChange change, const ConvertInfo_t& job)
+    {
+        (void)change;
+        (void)job;
+    }
 };
 
-// The parts of the system the core drives; each may stay empty until that part exists.
 struct CoreHooks {
-    WebServerHooks server;
-    // Puts one folder of the folder list file into the shared folder list.
-    std::function<void(const FolderListEntry&)> registerSharedFolder;
-    // Starts thumbnail making for every shared folder (after a successful start).
-    std::function<void()> startThumbnails;
-    // WM_APP_ENC_COMPLETE / WM_APP_ENC_ERROR for a live session (lParam, never 0).
-    std::function<void(veneta::MessageId, veneta::LParam)> engineNotice;
-    // Shutdown steps: wait for the thumbnail pool (at most 10 s), end every live
-    // session, cancel running conversions.
-    std::function<void()> stopThumbnailPool;
-    std::function<void()> endSessions;
-    std::function<void()> cancelConversions;
-    // Shuts the computer down; false when not permitted.
+    // Shuts the computer down; false when not permitted. Empty: the server's shutdown
+    // command.
     std::function<bool()> shutdownComputer;
 };
 
-// The hooks of the running system as far as it is built.
-CoreHooks DefaultCoreHooks();
-
-class CCoreController {
+class CCoreController : private IServerEvents {
 public:
-    CCoreController(ICoreView& view, CoreHooks hooks = DefaultCoreHooks());
-    ~CCoreController(); // waits for the worker
+    CCoreController(ICoreView& view, CVembaServer& server, CoreHooks hooks = {});
+    ~CCoreController() override; // waits for the worker and the action thread
     CCoreController(const CCoreController&) = delete;
     CCoreController& operator=(const CCoreController&) = delete;
 
+    CVembaServer& Server() { return m_server; }
+
     // Program start: the embedded console, when no console address is configured, so
-    // the console requests of the defaults and the server start have someone to ask.
+    // the console requests have someone to ask.
     bool StartEmbeddedConsole();
     // Fills empty network settings from the adapters of this computer (before the
-    // settings dialog opens, and at every daemon start).
+    // settings dialog opens, and at every daemon start). Never waits for the console.
     void FillSettingDefaults();
     // Program start: the folder list file into the rows and the shared folder list.
     void LoadFolderList();
@@ -85,36 +85,41 @@ public:
     // stops a running server or starts a stopped one. False when a worker is busy.
     bool StartStopServer();
     bool IsServerRunning() const;
-    bool IsWorkerBusy() const { return m_busy; }
+    bool IsWorkerBusy() const;
     int LastServerError() const;
-    // Exit and shutdown: stops a running server on the worker and waits, pumping the
-    // view's messages every 10 ms, until no server runs and no worker is busy.
-    void StopServerAndWait();
+    // Exit and shutdown: stops a running server on the worker and waits until no
+    // server runs and no worker is busy; a window thread pumps its messages meanwhile.
+    enum class WhileWaiting { Pump, Block };
+    void StopServerAndWait(WhileWaiting waiting = WhileWaiting::Pump);
 
-    // Messages addressed to the main window; other messages give 0.
-    veneta::LResult HandleMessage(
-        veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam);
-
-    // Window destruction: saves the folder list, waits for the thumbnail pool, ends the
-    // live sessions and cancels the conversions.
+    // Window destruction: saves the folder list, ends the thumbnails, the live
+    // sessions and the conversions.
     void Shutdown();
 
     // The conversion queue and its worker, running from construction to Shutdown.
-    CConvertQueue& ConvertQueue() { return m_convertQueue; }
+    CConvertQueue& ConvertQueue() { return m_server.ConvertQueue(); }
 
 private:
+    void ShutdownRequested() override;
+    void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) override;
     void RunStartStop();
-    void WaitWhileBusy();
+    void WaitWhileBusy(WhileWaiting waiting);
+    void CarryOutShutdown();
 
     ICoreView& m_view;
+    CVembaServer& m_server;
     CoreHooks m_hooks;
-    CEmbeddedConsole m_console; // outlives the server: declared before it
-    CWebServer m_server; // Start/Stop on the worker only
-    CConvertQueue m_convertQueue;
-    std::atomic<bool> m_busy { false };
     std::atomic<int> m_lastError { 0 };
-    std::mutex m_workerLock;
-    std::thread m_worker; // guarded by m_workerLock
+
+    mutable std::mutex m_workerLock;
+    std::condition_variable m_idle; // with m_workerLock: the worker has finished
+    // --- guarded by m_workerLock
+    bool m_busy = false;
+    std::thread m_worker;
+    // ---
+
     mutable std::mutex m_rowsLock;
     std::vector<FolderListEntry> m_rows; // guarded by m_rowsLock
+
+    TaskQueue m_actions; // last: its thread ends before the rest goes
 };

@@ -2,7 +2,9 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "config/app_messages.h"
+#include "config/settings_store.h"
+#include "core/server_errors.h"
+#include "remote/remote_context.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
 
@@ -10,9 +12,15 @@
 
 namespace {
 
-int PortSetting(const char* key)
+struct MappingWork {
+    const MappingRequest& request;
+    RemoteContext& server;
+    const CancelFlag* cancel;
+};
+
+int PortSetting(SettingsStore& settings, const char* key)
 {
-    std::string text = GetSettingString(key);
+    std::string text = settings.ReadText(key);
     char* end = nullptr;
     long port = std::strtol(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || port < 1 || port > 65535)
@@ -20,17 +28,18 @@ int PortSetting(const char* key)
     return static_cast<int>(port);
 }
 
-void WriteExternalPort(int port)
+void WriteExternalPort(SettingsStore& settings, int port)
 {
-    SetSettingString("", kSettingSection, "ExtPort", std::to_string(port));
+    settings.WriteText(kKeyExtPort, std::to_string(port));
 }
 
-bool SyncPin(const MappingRequest& request, NetworkSeams seams)
+bool SyncPin(const MappingWork& work)
 {
-    if (!request.pinModeOn)
+    if (!work.request.pinModeOn)
         return true;
-    CRelayServer relay(seams.transport);
-    return SyncPinCode(relay, GetSettingString("MACA"));
+    CRelayServer relay = work.server.Relay(work.cancel);
+    return SyncPinCode(
+        work.server.Settings(), relay, work.server.Settings().ReadText(kKeyMacAddress));
 }
 
 // The first of up to ten external ports from internalPort that is, or can be, mapped.
@@ -49,16 +58,16 @@ int TakeExternalPort(IPortMapper& mapper, const std::string& localAddress, int i
     return 0;
 }
 
-void MapOn(const MappingRequest& request, NetworkSeams seams, int internalPort, int externalPort,
-    MappingOutcome& outcome)
+void MapOn(const MappingWork& work, int internalPort, int externalPort, MappingOutcome& outcome)
 {
-    if (request.removeFirst)
-        outcome.removed = RemovePortMap(seams.mapper, externalPort);
-    std::string localAddress = GetSettingString("InIP");
-    int taken = TakeExternalPort(seams.mapper, localAddress, internalPort);
+    IPortMapper& mapper = work.server.Gateway();
+    if (work.request.removeFirst)
+        outcome.removed = RemovePortMap(mapper, externalPort);
+    std::string localAddress = work.server.Settings().ReadText(kKeyInIP);
+    int taken = TakeExternalPort(mapper, localAddress, internalPort);
     if (taken == 0) {
         TraceMessage(kTraceWebFailure, "Port mapping - no gateway took port %d (%d)", internalPort,
-            seams.mapper.LastError());
+            mapper.LastError());
         outcome.mappingOn = false;
         outcome.serverError = kServerErrorNoUpnpDevice;
         return;
@@ -66,56 +75,42 @@ void MapOn(const MappingRequest& request, NetworkSeams seams, int internalPort, 
     outcome.mappingOn = true;
     outcome.externalPort = taken;
     if (taken != externalPort) {
-        WriteExternalPort(taken);
-        outcome.pinSynced = SyncPin(request, seams);
+        WriteExternalPort(work.server.Settings(), taken);
+        outcome.pinSynced = SyncPin(work);
     }
-    bool reached = ProbeExternalAccess(
-        seams.transport, "http://" + outcome.externalAddress, "convertCancel", taken, 0);
+    bool reached = ProbeExternalAccess(work.server.ConsoleTransport(),
+        "http://" + outcome.externalAddress, "convertCancel", taken, 0, work.cancel);
     if (!reached)
         outcome.serverError = kServerErrorNoExternalAccess;
 }
 
-void MapOff(const MappingRequest& request, NetworkSeams seams, int internalPort, int externalPort,
-    MappingOutcome& outcome)
+void MapOff(const MappingWork& work, int internalPort, int externalPort, MappingOutcome& outcome)
 {
-    outcome.removed = RemovePortMap(seams.mapper, externalPort);
+    outcome.removed = RemovePortMap(work.server.Gateway(), externalPort);
     outcome.mappingOn = false;
     outcome.externalPort = internalPort;
     if (internalPort != externalPort) {
-        WriteExternalPort(internalPort);
-        outcome.pinSynced = SyncPin(request, seams);
+        WriteExternalPort(work.server.Settings(), internalPort);
+        outcome.pinSynced = SyncPin(work);
     }
 }
 
 } // namespace
 
-NetworkSeams DefaultNetworkSeams()
+MappingOutcome RunMappingWorker(
+    const MappingRequest& request, RemoteContext& server, const CancelFlag* cancel)
 {
-    return NetworkSeams { DefaultPortMapper(), DefaultHttpTransport() };
-}
-
-MappingOutcome RunMappingWorker(const MappingRequest& request, NetworkSeams seams)
-{
+    MappingWork work { request, server, cancel };
     MappingOutcome outcome;
     outcome.mappingOn = request.mappingOn;
-    int internalPort = PortSetting("InPort");
-    int externalPort = PortSetting("ExtPort");
+    int internalPort = PortSetting(server.Settings(), kKeyInPort);
+    int externalPort = PortSetting(server.Settings(), kKeyExtPort);
     if (internalPort == 0 || externalPort == 0)
         return outcome;
-    outcome.externalAddress = GetSettingString("ExtIP");
+    outcome.externalAddress = server.Settings().ReadText(kKeyExtIP);
     if (request.mappingOn)
-        MapOn(request, seams, internalPort, externalPort, outcome);
+        MapOn(work, internalPort, externalPort, outcome);
     else
-        MapOff(request, seams, internalPort, externalPort, outcome);
+        MapOff(work, internalPort, externalPort, outcome);
     return outcome;
-}
-
-void PostMappingOutcome(const MappingOutcome& outcome)
-{
-    if (outcome.serverError == kServerErrorNoUpnpDevice)
-        veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, WM_APP_SERVER_ERROR,
-            static_cast<veneta::WParam>(outcome.serverError), 0);
-    else if (outcome.serverError == kServerErrorNoExternalAccess)
-        veneta::CPXFrameMSG::Post(kFrameSettingsDialog, WM_APP_SERVER_ERROR,
-            static_cast<veneta::WParam>(outcome.serverError), 0);
 }

@@ -7,8 +7,9 @@
 // the mapping and returns "ExtPort" to the listening port.
 //
 // Threads: it runs on the thread that calls it (the settings dialog starts one per
-// click; the daemon runs it at start) and blocks on the gateway and the console. Two
-// workers at once would race on the settings: callers run one at a time.
+// click; the daemon runs it in the background after start) and blocks on the gateway
+// and the console. Two workers at once would race on the settings: callers run one
+// at a time.
 
 #include "remote/http_transport.h"
 #include "remote/network_identity.h"
@@ -32,14 +33,9 @@ struct MappingOutcome {
     bool pinSynced = true; // false when the PIN registration failed
 };
 
-struct NetworkSeams {
-    IPortMapper& mapper;
-    IHttpTransport& transport;
-};
+class RemoteContext;
 
-NetworkSeams DefaultNetworkSeams();
-
-MappingOutcome RunMappingWorker(const MappingRequest& request, NetworkSeams seams);
-
-// Posts the outcome's error: code 7 to the main window, code 8 to the settings dialog.
-void PostMappingOutcome(const MappingOutcome& outcome);
+// The server's gateway and console transport; cancel, when given, ends a console
+// request under way once it is set.
+MappingOutcome RunMappingWorker(
+    const MappingRequest& request, RemoteContext& server, const CancelFlag* cancel = nullptr);

@@ -1,43 +1,55 @@
-// The client API's request table. A row whose handler is still nullptr falls through
-// to static file serving; set the handler when its request family is built.
+// The client API's request table. A row whose handler is empty falls through to
+// static file serving; set the handler when its request family is built.
 
 #include "core/request_table.h"
 
 #include "conversion/request_handlers.h"
 #include "core/request_handlers.h"
+#include "core/vemba_server.h"
 #include "library/request_handlers.h"
 #include "streaming/request_handlers.h"
 
 namespace {
 
-constexpr Route kRoutes[] = {
-    { "/connect", RouteMatch::Exact, "OnNotifyConnect", OnNotifyConnect },
-    { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", OnNotifyConnectOff },
-    { "/getList", RouteMatch::Exact, "OnNotifyGetList", OnNotifyGetList },
-    { "/getThumbnail", RouteMatch::Exact, "OnNotifyGetThumbnail", OnNotifyGetThumbnail },
-    { "/getFileInfo", RouteMatch::Exact, "OnNotifyGetFileInfo", OnNotifyGetFileInfo },
-    { "/play", RouteMatch::Exact, "OnNotifyPlay", OnNotifyPlay },
-    { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", OnNotifyPlayList },
-    { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", OnNotifyPlayFile },
-    { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", OnNotifyPlayEnd },
-    { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload", OnNotifyFileDownload },
-    { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect", OnNotifyPlayDirect },
-    { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList", OnNotifyGetConvertList },
-    { "/convert", RouteMatch::Exact, "OnNotifyConvert", OnNotifyConvert },
-    { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel", OnNotifyConvertCancel },
-    { "/convertProgress", RouteMatch::Exact, "OnNotifyConvertUpdateProgress",
-        OnNotifyConvertUpdateProgress },
-    { "/convertDeleteCompleteList", RouteMatch::Exact, "OnNotifyConvertDeleteCompleteList",
-        OnNotifyConvertDeleteCompleteList },
-    { "/xml/", RouteMatch::Prefix, "OnNotifyXML", OnNotifyXML },
-    { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", OnNotifyThumb },
-    { "/pid", RouteMatch::Exact, "OnNotifyPID", OnNotifyPID },
-    { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", OnNotifySubtitle },
-};
+// A handler of any layer, bound to the server seen as that layer.
+template <typename Layer> RequestHandler Bind(CVembaServer& server, void (*handler)(Layer&, HttpRequest&))
+{
+    Layer& layer = server;
+    return [&layer, handler](HttpRequest& request) { handler(layer, request); };
+}
 
 } // namespace
 
-std::span<const Route> DefaultRoutes()
+std::vector<Route> BuildRoutes(CVembaServer& server)
 {
-    return kRoutes;
+    return {
+        { "/connect", RouteMatch::Exact, "OnNotifyConnect", Bind(server, OnNotifyConnect) },
+        { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", Bind(server, OnNotifyConnectOff) },
+        { "/getList", RouteMatch::Exact, "OnNotifyGetList", Bind(server, OnNotifyGetList) },
+        { "/getThumbnail", RouteMatch::Exact, "OnNotifyGetThumbnail",
+            Bind(server, OnNotifyGetThumbnail) },
+        { "/getFileInfo", RouteMatch::Exact, "OnNotifyGetFileInfo",
+            Bind(server, OnNotifyGetFileInfo) },
+        { "/play", RouteMatch::Exact, "OnNotifyPlay", Bind(server, OnNotifyPlay) },
+        { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", Bind(server, OnNotifyPlayList) },
+        { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", Bind(server, OnNotifyPlayFile) },
+        { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", Bind(server, OnNotifyPlayEnd) },
+        { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload",
+            Bind(server, OnNotifyFileDownload) },
+        { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect",
+            Bind(server, OnNotifyPlayDirect) },
+        { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList",
+            Bind(server, OnNotifyGetConvertList) },
+        { "/convert", RouteMatch::Exact, "OnNotifyConvert", Bind(server, OnNotifyConvert) },
+        { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel",
+            Bind(server, OnNotifyConvertCancel) },
+        { "/convertProgress", RouteMatch::Exact, "OnNotifyConvertUpdateProgress",
+            Bind(server, OnNotifyConvertUpdateProgress) },
+        { "/convertDeleteCompleteList", RouteMatch::Exact, "OnNotifyConvertDeleteCompleteList",
+            Bind(server, OnNotifyConvertDeleteCompleteList) },
+        { "/xml/", RouteMatch::Prefix, "OnNotifyXML", Bind(server, OnNotifyXML) },
+        { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", Bind(server, OnNotifyThumb) },
+        { "/pid", RouteMatch::Exact, "OnNotifyPID", Bind(server, OnNotifyPID) },
+        { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", Bind(server, OnNotifySubtitle) },
+    };
 }

@@ -6,7 +6,9 @@
 
 #include "http/dispatch.h"
 
-#include <span>
+#include <vector>
 
-// The client API's table, in its fixed order.
-std::span<const Route> DefaultRoutes();
+class CVembaServer;
+
+// The client API's table, in its fixed order, each handler bound to server.
+std::vector<Route> BuildRoutes(CVembaServer& server);

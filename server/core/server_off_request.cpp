@@ -4,25 +4,23 @@
 // port mapping, the internet) could power the computer off. A refused request gets
 // result -18 and nothing else happens.
 //
-// When allowed, the answer goes out first; then the main window is told to stop the
-// server and shut the computer down (the core controller runs the shutdown command).
-// Posting does not wait, so the client always gets its success answer, whether or not
-// the shutdown is permitted.
+// When allowed, the answer goes out first; then the program around the server is told
+// to stop the server and shut the computer down (the core controller runs the
+// shutdown command on its worker). Telling it does not wait, so the client always
+// gets its success answer, whether or not the shutdown is permitted.
 
-#include "config/app_messages.h"
 #include "config/settings.h"
 #include "core/request_handlers.h"
 #include "http/answer.h"
-#include "http/client_ids.h"
+#include "core/vemba_server.h"
 #include "http/home_network.h"
 #include "http/request.h"
-#include "skin/frame_msg.h"
 
 namespace {
 
-bool MayPowerOff(const HttpRequest& request)
+bool MayPowerOff(CVembaServer& server, const HttpRequest& request)
 {
-    if (GetSettingInt(kSettingSection, kKeyAllowServerOff, kDefaultAllowServerOff) == 0)
+    if (server.Settings().ReadInt(kKeyAllowServerOff, kDefaultAllowServerOff) == 0)
         return false;
     return IsHomeNetworkAddress(request.RemoteAddress());
 }
@@ -34,14 +32,15 @@ void ResponseConnectOff(HttpRequest& request)
     WritePlistAnswer(request, MakeSuccessAnswer());
 }
 
-void OnNotifyConnectOff(HttpRequest& request)
+void OnNotifyConnectOff(CVembaServer& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyConnectOff", request.QueryString());
-    if (!MayPowerOff(request)) {
+    if (!MayPowerOff(server, request)) {
         TraceMessage(kTraceRequest, " - serverOff refused for %s", request.RemoteAddress().c_str());
-        WritePlistAnswer(request, MakeErrorAnswer(kResultRefused, kTextServerOffRefused));
+        WritePlistAnswer(
+            request, MakeErrorAnswer(server.Texts(), kResultRefused, kTextServerOffRefused));
         return;
     }
     ResponseConnectOff(request);
-    veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, WM_APP_SHUTDOWN_PC);
+    server.RequestShutdown();
 }

@@ -10,10 +10,9 @@
 
 extern char** environ;
 
-bool RunShutdownCommand()
+bool RunShutdownCommand(const std::string& shutdownCommand)
 {
-    const char* configured = std::getenv("VEMBACAST_SHUTDOWN_COMMAND");
-    std::string command = configured && *configured ? configured : "systemctl poweroff";
+    std::string command = shutdownCommand;
     char shell[] = "/bin/sh";
     char flag[] = "-c";
     char* argv[] = { shell, flag, command.data(), nullptr };

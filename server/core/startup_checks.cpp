@@ -1,6 +1,7 @@
 #include "core/startup_checks.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "platform/adapters.h"
 #include "platform/ports.h"
 #include "remote/console_answer.h"
@@ -46,18 +47,18 @@ int PortNumber(const std::string& text)
 }
 
 // Step 6: the router's mapping (automatic mode) or the adapter (manual mode).
-int CheckMapping(
-    IPortMapper& mapper, const std::string& inPort, const std::string& extPort, std::string* reason)
+int CheckMapping(const SettingsSnapshot& settings, IPortMapper& mapper, const std::string& inPort,
+    const std::string& extPort, std::string* reason)
 {
-    std::string inIp = GetSettingString("InIP");
-    if (GetSettingInt(kSettingSection, "AutoPortMapMode", 0) != 0) {
+    std::string inIp = settings.Text(kKeyInIP);
+    if (settings.Int(kKeyAutoPortMapMode, 0) != 0) {
         if (inIp.empty())
             return Decide(kStartupNetworkChanged, "no local address is stored", reason);
         if (!IsPortMappedToMe(mapper, inIp, PortNumber(inPort), PortNumber(extPort)))
             return Decide(kStartupNetworkChanged, "the gateway no longer maps the port", reason);
         return kStartupGood;
     }
-    std::string hardwareAddress = GetSettingString("MACA");
+    std::string hardwareAddress = settings.Text(kKeyMacAddress);
     if (hardwareAddress.empty())
         return Decide(kStartupNetworkChanged, "no hardware address is stored", reason);
     const Adapter* chosen = nullptr;
@@ -78,18 +79,19 @@ int CheckMapping(
 }
 
 // Step 7: the console's record of the PIN code.
-int CheckPin(CRelayServer& relay, std::string* reason)
+int CheckPin(SettingsStore& store, CRelayServer& relay, std::string* reason)
 {
-    std::string pinCode = GetSettingString("PINCode");
-    if (GetSettingInt(kSettingSection, "PINCodeMode", 0) != 1 || pinCode.empty())
+    std::shared_ptr<const SettingsSnapshot> settings = store.Current();
+    std::string pinCode = settings->Text(kKeyPINCode);
+    if (settings->Int(kKeyPINCodeMode, 0) != 1 || pinCode.empty())
         return kStartupGood;
-    std::string answer = relay.GetServerInfoFromPinCode(pinCode, PinLocale());
+    std::string answer = relay.GetServerInfoFromPinCode(pinCode, PinLocale(store));
     if (answer.empty())
         return Decide(kStartupConsoleUnreachable, "the console did not answer", reason);
     ServerInfo info;
     if (!ParseServerInfoAnswer(answer, info).empty())
         return Decide(kStartupNetworkChanged, "the console refused the PIN code", reason);
-    if (info.ip != GetSettingString("ExtIP") || info.port != GetSettingString("ExtPort"))
+    if (info.ip != settings->Text(kKeyExtIP) || info.port != settings->Text(kKeyExtPort))
         return Decide(kStartupNetworkChanged, "the console holds another address", reason);
     return kStartupGood;
 }
@@ -109,10 +111,11 @@ int CompareVersions(const std::string& local, const std::string& server)
     return 0;
 }
 
-UpdateCheck RunUpdateCheck(CRelayServer& relay, const std::string& localVersion)
+UpdateCheck RunUpdateCheck(
+    SettingsStore& settings, CRelayServer& relay, const std::string& localVersion)
 {
     UpdateCheck check;
-    std::string answer = relay.CheckUpdate(UpdateLocale());
+    std::string answer = relay.CheckUpdate(UpdateLocale(settings));
     if (answer.empty()) {
         check.result = kUpdateNoAnswer;
         return check;
@@ -128,27 +131,31 @@ UpdateCheck RunUpdateCheck(CRelayServer& relay, const std::string& localVersion)
     return check;
 }
 
-int RunStartupCheck(CRelayServer& relay, IPortMapper& mapper, std::string* reason)
+int RunStartupCheck(SettingsStore& store, CRelayServer& relay, IPortMapper& mapper, int ownPort,
+    std::string* reason)
 {
-    std::string set = GetSettingString("SET");
+    std::string set = store.ReadText(kKeySet);
     if (set.empty() || set == "0")
         return Decide(kStartupNeverSetUp, "never set up", reason);
     std::string answer = relay.GetExternalIp();
     std::string external;
     if (answer.empty() || !ParseExternalIpAnswer(answer, external).empty())
         return Decide(kStartupConsoleUnreachable, "the console gave no external address", reason);
-    std::string stored = GetSettingString("ExtIP");
+    std::shared_ptr<const SettingsSnapshot> settings = store.Current();
+    std::string stored = settings->Text(kKeyExtIP);
     if (stored.empty() || stored != external)
         return Decide(kStartupNetworkChanged, "the external address changed", reason);
-    std::string inPort = GetSettingString("InPort");
-    if (inPort.empty() || !IsPortFree(PortNumber(inPort)))
+    std::string inPort = settings->Text(kKeyInPort);
+    // The server's own listening port is not taken by somebody else.
+    bool ours = ownPort != 0 && PortNumber(inPort) == ownPort;
+    if (inPort.empty() || !(ours || IsPortFree(PortNumber(inPort))))
         return Decide(kStartupNetworkChanged, "the listening port is taken", reason);
-    std::string extPort = GetSettingString("ExtPort");
+    std::string extPort = settings->Text(kKeyExtPort);
     if (extPort.empty())
         return Decide(kStartupNetworkChanged, "no external port is stored", reason);
-    if (int mapping = CheckMapping(mapper, inPort, extPort, reason))
+    if (int mapping = CheckMapping(*settings, mapper, inPort, extPort, reason))
         return mapping;
-    if (int pin = CheckPin(relay, reason))
+    if (int pin = CheckPin(store, relay, reason))
         return pin;
     return Decide(kStartupGood, "settings good", reason);
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 class CRelayServer;
+class SettingsStore;
 
 enum UpdateCheckResult : int {
     kUpdateNone = 0, // also when the console answered with an error
@@ -35,10 +36,13 @@ enum StartupCheckResult : int {
 // negative, 0 or positive as local is older, the same or newer than server.
 int CompareVersions(const std::string& local, const std::string& server);
 
-UpdateCheck RunUpdateCheck(CRelayServer& relay, const std::string& localVersion);
+UpdateCheck RunUpdateCheck(
+    SettingsStore& settings, CRelayServer& relay, const std::string& localVersion);
 
+// ownPort: the port this server listens on already (0: none), which counts as free.
 // reason (optional) receives the step that decided, for the trace and the daemon.
-int RunStartupCheck(CRelayServer& relay, IPortMapper& mapper, std::string* reason = nullptr);
+int RunStartupCheck(SettingsStore& settings, CRelayServer& relay, IPortMapper& mapper,
+    int ownPort = 0, std::string* reason = nullptr);
 
 // The trace and terminal text of a start-up check result.
 const char* StartupCheckText(int result);

@@ -72,7 +72,7 @@ std::string GatewayExternalAddress(IPortMapper& mapper)
 }
 
 bool ProbeExternalAccess(IHttpTransport& transport, const std::string& base,
-    const std::string& page, int port, int method)
+    const std::string& page, int port, int method, const CancelFlag* cancel)
 {
     std::string url = base;
     if (!url.empty() && url.back() != '/' && url.back() != '\\')
@@ -81,7 +81,7 @@ bool ProbeExternalAccess(IHttpTransport& transport, const std::string& base,
     if (!SplitHttpUrl(url + page, target) || port < 1 || port > 65535)
         return false;
     target.port = port;
-    TransportResult result = transport.Exchange(target, "", method == kFormPost);
+    TransportResult result = transport.Exchange(target, "", method == kFormPost, cancel);
     return result.failure == TransportFailure::None
         || (result.failure != TransportFailure::Connect && result.status != 0);
 }

@@ -50,4 +50,4 @@ std::string GatewayExternalAddress(IPortMapper& mapper);
 // Whether an http request to base + page reaches anything at port (not the address's
 // own port): true when a status line came back, whatever it said.
 bool ProbeExternalAccess(IHttpTransport& transport, const std::string& base,
-    const std::string& page, int port, int method);
+    const std::string& page, int port, int method, const CancelFlag* cancel = nullptr);

@@ -1,4 +1,4 @@
-#include "config/app_messages.h"
+#include "core/server_errors.h"
 
 const char* ServerErrorTextKey(int code)
 {

@@ -1,0 +1,29 @@
+#pragma once
+
+// Window messages between the program's threads and its windows (the desktop
+// application, and the daemon's stand-in window). The numbers are fixed: other
+// threads, and a second copy of the program, post them. The server itself raises no
+// window messages: it calls the program's events, which post these.
+
+#include "skin/frame_msg.h"
+
+inline constexpr veneta::MessageId WM_APP = 0x8000;
+
+// Conversion window notices: job added, progress, state notice, job deleted.
+inline constexpr veneta::MessageId WM_APP_CONVERSION_ADDED = 0x80C9;
+inline constexpr veneta::MessageId WM_APP_CONVERSION_PROGRESS = 0x80CA;
+inline constexpr veneta::MessageId WM_APP_CONVERSION_STATE = 0x80CB;
+inline constexpr veneta::MessageId WM_APP_CONVERSION_DELETED = 0x80CC;
+
+// Notification-area icon; also posted by a second copy of the program.
+inline constexpr veneta::MessageId WM_APP_TRAY_NOTIFY = 0x80D1;
+// Server start error (codes 1 to 7) or mapping result (code 8) in wParam.
+inline constexpr veneta::MessageId WM_APP_SERVER_ERROR = 0x80D2;
+// A client asked to stop the server and shut the computer down.
+inline constexpr veneta::MessageId WM_APP_SHUTDOWN_PC = 0x80D3;
+
+
+#include "core/server_errors.h"
+
+// The settings dialog's frame index while it is open (the target of code 8).
+inline constexpr int kFrameSettingsDialog = 6;
