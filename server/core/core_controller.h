@@ -91,6 +91,8 @@ public:
     // server runs and no worker is busy; a window thread pumps its messages meanwhile.
     enum class WhileWaiting { Pump, Block };
     void StopServerAndWait(WhileWaiting waiting = WhileWaiting::Pump);
+    // Waits until no worker is busy.
+    void WaitWhileBusy(WhileWaiting waiting);
 
     // Window destruction: saves the folder list, ends the thumbnails, the live
     // sessions and the conversions.
@@ -103,7 +105,6 @@ private:
     void ShutdownRequested() override;
     void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) override;
     void RunStartStop();
-    void WaitWhileBusy(WhileWaiting waiting);
     void CarryOutShutdown();
 
     ICoreView& m_view;

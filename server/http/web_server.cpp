@@ -105,6 +105,11 @@ void CWebServer::LoadSettings()
     m_nExtPort = SettingNumber(settings->Text(kKeyExtPort));
 }
 
+void CWebServer::ReloadExternalPort()
+{
+    m_nExtPort = SettingNumber(m_server.Settings().ReadText(kKeyExtPort));
+}
+
 // The external address is not asked for here: the console may take long to answer,
 // and the server's start never waits for it (the remote layer fetches it in the
 // background and stores it when it comes).

@@ -83,6 +83,8 @@ public:
     // The external port (setting "ExtPort", loaded at every start); answer URLs that
     // point the client back at this server use it.
     int ExtPort() const { return m_nExtPort.load(); }
+    // Loads "ExtPort" again (the network settings were refilled while it runs).
+    void ReloadExternalPort();
 
     // Written by Start and Stop only, which the state orders; read them after a
     // Start or Stop has returned.

@@ -14,11 +14,43 @@ void EnsureCurl()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// Asked by libcurl about once a second, and more often while data flows.
-int CheckCancel(void* userData, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// How often a transfer looks at its cancel flag while it waits for the network.
+constexpr int kCancelLookMs = 50;
+
+// Runs the transfer on a multi handle of its own, waiting in short polls, so a
+// cancelled exchange ends within one poll however long the peer keeps silent.
+CURLcode PerformCancellable(CURL* curl, const CancelFlag& cancel, bool& cancelled)
 {
-    const auto* cancel = static_cast<const CancelFlag*>(userData);
-    return cancel && cancel->load() ? 1 : 0;
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            result = CURLE_RECV_ERROR;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            CURLMsg* message = curl_multi_info_read(multi.get(), &left);
+            result = message && message->msg == CURLMSG_DONE ? message->data.result
+                                                              : CURLE_RECV_ERROR;
+            break;
+        }
+        if (cancel.load()) {
+            cancelled = true;
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, kCancelLookMs, nullptr);
+    }
+    curl_multi_remove_handle(multi.get(), curl);
+    return result;
 }
 
 struct BodySink {
@@ -104,20 +136,14 @@ TransportResult CCurlTransport::Exchange(
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
 
-    if (cancel) {
-        if (cancel->load()) {
-            result.failure = TransportFailure::Connect;
-            return result;
-        }
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, CheckCancel);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, const_cast<CancelFlag*>(cancel));
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    }
-    CURLcode code = curl_easy_perform(curl);
+    bool cancelled = false;
+    CURLcode code = cancel ? PerformCancellable(curl, *cancel, cancelled) : curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     result.status = static_cast<int>(status);
     result.failure = ClassifyFailure(curl, code, status);
+    if (cancelled)
+        result.failure = status != 0 ? TransportFailure::Receive : TransportFailure::Connect;
     if (sink.overflowed)
         result.failure = TransportFailure::TooLarge;
     return result;

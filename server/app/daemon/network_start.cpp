@@ -1,8 +1,10 @@
 #include "network_start.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/trace.h"
-#include "config/app_messages.h"
+#include "core/mapping_worker.h"
+#include "core/server_errors.h"
 #include "core/startup_checks.h"
 #include "platform/adapters.h"
 #include "remote/pin_sync.h"
@@ -12,9 +14,9 @@
 
 namespace {
 
-bool Switch(const char* key)
+bool Switch(SettingsStore& settings, const char* key)
 {
-    return GetSettingInt(kSettingSection, key, 0) != 0;
+    return settings.ReadInt(key, 0) != 0;
 }
 
 void Say(const std::string& line)
@@ -42,48 +44,23 @@ void ReportMapping(const MappingOutcome& outcome)
         Say("the external address cannot be reached from inside the home network (code 8)");
 }
 
-void RunMapping(bool on, bool removeFirst, NetworkSeams seams)
-{
-    MappingRequest request { on, removeFirst, Switch("PINCodeMode") };
-    ReportMapping(RunMappingWorker(request, seams));
-}
-
-void RunPinSync(NetworkSeams seams)
-{
-    CRelayServer relay(seams.transport);
-    if (SyncPinCode(relay, GetSettingString("MACA")))
-        Say("PIN code " + GetSettingString("PINCode") + " is registered at the console");
-    else
-        Say("PIN code registration at the console failed");
-}
-
-void RunUpdate(NetworkSeams seams)
-{
-    CRelayServer relay(seams.transport);
-    UpdateCheck check = RunUpdateCheck(relay, VEMBACAST_VERSION_TEXT);
-    if (check.result == kUpdateAvailable)
-        Say("version " + check.serverVersion + " is available (this is " + check.localVersion
-            + "): " + check.downloadUrl);
-    TraceMessage(kTraceProgress, "Update check - result %d", check.result);
-}
-
 // The network settings the desktop application clears on a changed network; the
 // listening port and the PIN code stay (the port is checked again, the code updated).
-void ClearNetworkSettings()
+void ClearNetworkSettings(SettingsStore& settings)
 {
-    for (const char* key : { "InIP", "ExtIP", "ExtPort", "MACA" })
-        SetSettingString("", kSettingSection, key, "");
+    settings.WriteTexts(
+        { { kKeyInIP, "" }, { kKeyExtIP, "" }, { kKeyExtPort, "" }, { kKeyMacAddress, "" } });
 }
 
 } // namespace
 
-NetworkBefore ReadNetworkBefore()
+NetworkBefore ReadNetworkBefore(SettingsStore& settings)
 {
-    return NetworkBefore { Switch("AutoPortMapMode"), Switch("PINCodeMode"),
-        GetSettingString("InIP") };
+    return NetworkBefore { Switch(settings, kKeyAutoPortMapMode),
+        Switch(settings, kKeyPINCodeMode), settings.ReadText(kKeyInIP) };
 }
 
-bool WriteNetworkOptions(const DaemonOptions& options, std::string& error)
+bool WriteNetworkOptions(SettingsStore& settings, const DaemonOptions& options, std::string& error)
 {
     if (options.adapter) {
         const Adapter* chosen = nullptr;
@@ -96,48 +73,115 @@ bool WriteNetworkOptions(const DaemonOptions& options, std::string& error)
             error = "--adapter '" + *options.adapter + "' names no network interface that is up";
             return false;
         }
-        SetSettingString("", kSettingSection, "InIP", chosen->address);
-        SetSettingString("", kSettingSection, "MACA", chosen->hardwareAddress);
+        settings.WriteTexts(
+            { { kKeyInIP, chosen->address }, { kKeyMacAddress, chosen->hardwareAddress } });
     }
     if (options.portMapping)
-        SetSettingInt("AutoPortMapMode", *options.portMapping ? 1 : 0);
+        settings.WriteInt(kKeyAutoPortMapMode, *options.portMapping ? 1 : 0);
     if (options.pinMode)
-        SetSettingInt("PINCodeMode", *options.pinMode ? 1 : 0);
+        settings.WriteInt(kKeyPINCodeMode, *options.pinMode ? 1 : 0);
     if (options.console)
-        SetSettingString("", kSettingSection, "TestSeverURL", *options.console);
+        settings.WriteText(kKeyTestServerURL, *options.console);
     return true;
 }
 
-void RunNetworkStart(const DaemonOptions& options, const NetworkBefore& before, NetworkSeams seams,
-    const std::function<void()>& refillDefaults)
+CNetworkStart::CNetworkStart(DaemonOptions options, NetworkBefore before, CVembaServer& server,
+    std::function<void()> refillDefaults)
+    : m_options(std::move(options))
+    , m_before(std::move(before))
+    , m_server(server)
+    , m_refillDefaults(std::move(refillDefaults))
 {
-    bool mapping = Switch("AutoPortMapMode");
-    bool adapterChanged = options.adapter && before.address != GetSettingString("InIP");
-    if (mapping != before.portMapping || (mapping && adapterChanged))
-        RunMapping(mapping, mapping && adapterChanged && before.portMapping, seams);
-    bool pin = Switch("PINCodeMode");
-    if (pin && (!before.pinMode || GetSettingString("PINCode").empty()))
-        RunPinSync(seams);
-    else if (!pin && before.pinMode) {
-        CRelayServer relay(seams.transport);
-        ReportPinMode(relay, false);
-    }
+}
 
-    RunUpdate(seams);
-    CRelayServer relay(seams.transport);
+CNetworkStart::~CNetworkStart()
+{
+    Stop();
+}
+
+void CNetworkStart::Start()
+{
+    if (!m_thread.joinable())
+        m_thread = std::thread([this] { Run(); });
+}
+
+void CNetworkStart::Stop()
+{
+    m_cancel = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CNetworkStart::RunMapping(bool on, bool removeFirst)
+{
+    MappingRequest request { on, removeFirst, Switch(m_server.Settings(), kKeyPINCodeMode) };
+    ReportMapping(RunMappingWorker(request, m_server, &m_cancel));
+}
+
+void CNetworkStart::RunPinSync()
+{
+    CRelayServer relay = m_server.Relay(&m_cancel);
+    SettingsStore& settings = m_server.Settings();
+    if (SyncPinCode(settings, relay, settings.ReadText(kKeyMacAddress)))
+        Say("PIN code " + settings.ReadText(kKeyPINCode) + " is registered at the console");
+    else
+        Say("PIN code registration at the console failed");
+}
+
+void CNetworkStart::RunUpdate()
+{
+    CRelayServer relay = m_server.Relay(&m_cancel);
+    UpdateCheck check = RunUpdateCheck(m_server.Settings(), relay, VEMBACAST_VERSION_TEXT);
+    if (check.result == kUpdateAvailable)
+        Say("version " + check.serverVersion + " is available (this is " + check.localVersion
+            + "): " + check.downloadUrl);
+    TraceMessage(kTraceProgress, "Update check - result %d", check.result);
+}
+
+void CNetworkStart::RunStartupCheck()
+{
+    SettingsStore& settings = m_server.Settings();
+    CRelayServer relay = m_server.Relay(&m_cancel);
     std::string reason;
-    int result = RunStartupCheck(relay, seams.mapper, &reason);
+    int result = ::RunStartupCheck(
+        settings, relay, m_server.Gateway(), m_server.WebServer().ListeningPort(), &reason);
     std::string line = "start-up check: " + std::string(StartupCheckText(result)) + " ("
         + std::to_string(result) + ")";
     Say(result == kStartupGood ? line : line + ": " + reason);
-    if (result != kStartupNetworkChanged)
+    if (result != kStartupNetworkChanged || m_cancel)
         return;
-    ClearNetworkSettings();
-    if (refillDefaults)
-        refillDefaults();
+    ClearNetworkSettings(settings);
+    if (m_refillDefaults)
+        m_refillDefaults();
+    // The running server writes URLs with the external port it loaded at its start.
+    m_server.WebServer().ReloadExternalPort();
     Say("network settings refilled for this network");
-    if (Switch("AutoPortMapMode"))
-        RunMapping(true, false, seams);
-    if (Switch("PINCodeMode"))
-        RunPinSync(seams);
+    if (Switch(settings, kKeyAutoPortMapMode))
+        RunMapping(true, false);
+    if (Switch(settings, kKeyPINCodeMode))
+        RunPinSync();
+}
+
+void CNetworkStart::Run()
+{
+    SettingsStore& settings = m_server.Settings();
+    bool mapping = Switch(settings, kKeyAutoPortMapMode);
+    bool adapterChanged = m_options.adapter && m_before.address != settings.ReadText(kKeyInIP);
+    if (mapping != m_before.portMapping || (mapping && adapterChanged))
+        RunMapping(mapping, mapping && adapterChanged && m_before.portMapping);
+    bool pin = Switch(settings, kKeyPINCodeMode);
+    if (m_cancel)
+        return;
+    if (pin && (!m_before.pinMode || settings.ReadText(kKeyPINCode).empty())) {
+        RunPinSync();
+    } else if (!pin && m_before.pinMode) {
+        CRelayServer relay = m_server.Relay(&m_cancel);
+        ReportPinMode(settings, relay, false);
+    }
+    if (m_cancel)
+        return;
+    RunUpdate();
+    if (m_cancel)
+        return;
+    RunStartupCheck();
 }

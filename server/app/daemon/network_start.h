@@ -6,11 +6,16 @@
 // output. The daemon has no dialog to send the user to, so on a changed network it
 // refills the network settings and redoes the mapping and the PIN registration that
 // are switched on; it never turns them off by itself.
+//
+// The steps talk to the console and the gateway, which may answer late or never, so
+// they run on a thread of their own once the server is serving: neither the start nor
+// a stop waits for them. Stop cancels the console request under way and joins.
 
-#include "core/mapping_worker.h"
+#include "core/vemba_server.h"
 #include "options.h"
 
 #include <functional>
+#include <thread>
 
 // The values the options are about to replace, read before they are written.
 struct NetworkBefore {
@@ -19,12 +24,36 @@ struct NetworkBefore {
     std::string address; // "InIP"
 };
 
-NetworkBefore ReadNetworkBefore();
+NetworkBefore ReadNetworkBefore(SettingsStore& settings);
 
 // Writes the network options; false with error set when the adapter is unknown.
-bool WriteNetworkOptions(const DaemonOptions& options, std::string& error);
+bool WriteNetworkOptions(SettingsStore& settings, const DaemonOptions& options, std::string& error);
 
-// The switches, the update check and the start-up check. refillDefaults fills the
-// emptied network settings again (the controller's defaults).
-void RunNetworkStart(const DaemonOptions& options, const NetworkBefore& before, NetworkSeams seams,
-    const std::function<void()>& refillDefaults);
+class CNetworkStart {
+public:
+    // refillDefaults fills the emptied network settings again (the controller's
+    // defaults).
+    CNetworkStart(DaemonOptions options, NetworkBefore before, CVembaServer& server,
+        std::function<void()> refillDefaults);
+    ~CNetworkStart(); // Stop
+    CNetworkStart(const CNetworkStart&) = delete;
+    CNetworkStart& operator=(const CNetworkStart&) = delete;
+
+    void Start();
+    // Cancels the console request under way and joins the steps' thread.
+    void Stop();
+
+private:
+    void Run();
+    void RunMapping(bool on, bool removeFirst);
+    void RunPinSync();
+    void RunUpdate();
+    void RunStartupCheck();
+
+    const DaemonOptions m_options;
+    const NetworkBefore m_before;
+    CVembaServer& m_server;
+    const std::function<void()> m_refillDefaults;
+    CancelFlag m_cancel { false };
+    std::thread m_thread; // started and joined by the daemon's main thread
+};

@@ -1,9 +1,9 @@
 #pragma once
 
-// Window messages between the program's threads and its windows (the desktop
-// application, and the daemon's stand-in window). The numbers are fixed: other
-// threads, and a second copy of the program, post them. The server itself raises no
-// window messages: it calls the program's events, which post these.
+// Window messages between the desktop application's threads and its windows. The
+// numbers are fixed: other threads, and a second copy of the program, post them. The
+// server itself raises no window messages: the window's core view posts these when
+// the server calls it.
 
 #include "skin/frame_msg.h"
 
@@ -21,8 +21,6 @@ inline constexpr veneta::MessageId WM_APP_TRAY_NOTIFY = 0x80D1;
 inline constexpr veneta::MessageId WM_APP_SERVER_ERROR = 0x80D2;
 // A client asked to stop the server and shut the computer down.
 inline constexpr veneta::MessageId WM_APP_SHUTDOWN_PC = 0x80D3;
-
-
 #include "core/server_errors.h"
 
 // The settings dialog's frame index while it is open (the target of code 8).
