@@ -9,7 +9,7 @@
 // reader thread, and every wait below returns false from then on. Writers of any
 // thread may call Send; a lock keeps their frames whole.
 
-#include "server/enginectl/engine_messages.h"
+#include "protocol/engine_messages.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -15,7 +15,7 @@
 // and joins all three. The connection state is guarded by m_lock; the handler
 // must only copy data or post notices, never close this channel itself.
 
-#include "enginectl/engine_messages.h"
+#include "protocol/engine_messages.h"
 #include "platform/unix_socket.h"
 
 #include <atomic>

@@ -1,49 +1,52 @@
 #include "support/loopback_server.h"
 
-#include "core/web_server_hooks.h"
-#include "http/web_server.h"
-#include "streaming/session_list.h"
-
 #include <cctype>
+#include <filesystem>
 
 LoopbackServer::LoopbackServer(const SettingList& settings)
+    : LoopbackServer(LoopbackOptions { settings })
 {
-    m_root = m_rootFolder.Path();
-    m_mediaFolder = m_root + "/media";
-    m_port = vembatest::PrepareLoopbackServer(m_root, m_mediaFolder);
-    for (const auto& [key, value] : settings)
-        SetSettingString("", kSettingSection, key, value);
-    WebServerHooks hooks = DefaultWebServerHooks();
-    hooks.refreshExternalIp = [] { return true; };
-    hooks.releaseSessions = [] { QZ_FreeClientInfoList(); };
-    m_server = std::make_unique<CWebServer>(hooks, DefaultWebServerConfig());
-    m_server->Start();
+}
+
+LoopbackServer::LoopbackServer(LoopbackOptions options)
+    : m_mediaFolder(m_data.Root() + "/media")
+{
+    std::filesystem::create_directories(m_mediaFolder);
+    m_server = std::make_unique<CVembaServer>(m_data.Parts(options.clock, options.spawner),
+        std::move(options.remote), options.conversions);
+    SettingsStore& settings = m_server->Settings();
+    m_port = vembatest::WriteServedSettings(settings);
+    for (const auto& [key, value] : options.settings)
+        settings.WriteText(key, value);
+    m_server->CreateServicesFolder();
+    m_server->SharedFolders().AddSharedFolder(m_mediaFolder, "Movies");
+    if (options.start)
+        Start();
 }
 
 LoopbackServer::~LoopbackServer()
 {
     m_server.reset();
-    ClearSharedFolders();
     // Unreadable folders made by a test must not stop the removal.
     std::error_code ignored;
     std::filesystem::permissions(m_mediaFolder, std::filesystem::perms::owner_all,
         std::filesystem::perm_options::add, ignored);
-    // m_rootFolder removes the tree once the server is gone.
+    // m_data removes the tree once the server is gone.
+}
+
+bool LoopbackServer::Start()
+{
+    return m_server->Start();
 }
 
 bool LoopbackServer::Running() const
 {
-    return IsWebServerRunning() && m_server->m_nLastError == 0;
+    return m_server->WebServer().IsRunning() && m_server->WebServer().m_nLastError == 0;
 }
 
 bool LoopbackServer::Stop()
 {
     return m_server->Stop();
-}
-
-std::string LoopbackServer::ServicesFolder() const
-{
-    return GetServicesFolder();
 }
 
 std::string LoopbackServer::Connect() const

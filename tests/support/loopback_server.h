@@ -1,74 +1,52 @@
 #pragma once
 
-// The real server on loopback for the library and live-stream tests and the
-// benchmarks: a temporary root with its own data folder, a share "Movies" over a
-// media folder, the settings of a set-up server on a free port of the test
-// program's own, the running system's request table and the real engine from the
-// program folder. Clients talk to it only over HTTP (support/http_client.h).
+// The real server on loopback for the server tests and the benchmarks: a server object
+// over a temporary root with its own data folder, a share "Movies" over a media folder,
+// the settings of a set-up server on a free port of the test program's own, the
+// running system's request table and the real engine from the program folder. Clients
+// talk to it only over HTTP (support/http_client.h); a test reaches the server's parts
+// through Server(). Two loopback servers may run in one process.
 
-#include "config/settings.h"
-#include "library/shared_folders.h"
-#include "platform/places.h"
-#include "platform/ports.h"
+#include "core/vemba_server.h"
 #include "support/http_client.h"
-#include "support/test_support.h"
+#include "support/test_server.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <utility>
 #include <vector>
-
-class CWebServer;
-
-namespace vembatest {
-
-// Writes the settings a set-up server needs into the data folder under root and
-// shares mediaFolder as "Movies". Returns the port the server is to listen on.
-inline int PrepareLoopbackServer(const std::string& root, const std::string& mediaFolder)
-{
-    std::filesystem::create_directories(mediaFolder);
-    std::filesystem::create_directories(root + "/data");
-    setenv("VEMBACAST_DATA_DIR", (root + "/data").c_str(), 1);
-    // Test programs run side by side: start the search at a port of our own.
-    int portNumber
-        = FindFreePort(47100 + static_cast<int>(getpid() % 400), kLastFreePortSearched + 400);
-    const std::string port = std::to_string(portNumber);
-    const std::pair<std::string, std::string> settings[] = { { kKeySet, "1" },
-        { kKeyInIP, "127.0.0.1" }, { kKeyInPort, port }, { kKeyExtIP, "127.0.0.1" },
-        { kKeyExtPort, port }, { kKeyMacAddress, "02:00:00:00:00:01" }, { kKeyPasswordMode, "0" },
-        { kKeyPINCodeMode, "0" } };
-    for (const auto& [key, value] : settings)
-        SetSettingString("", kSettingSection, key, value);
-    std::filesystem::create_directories(GetServicesFolder());
-    ClearSharedFolders();
-    AddSharedFolder(mediaFolder, "Movies");
-    return portNumber;
-}
-
-} // namespace vembatest
 
 // Settings written before the start ("FixedBandwidth", "MaxLIveClient").
 using SettingList = std::vector<std::pair<std::string, std::string>>;
 
-// One server per process: the HTTP front allows one at a time.
+struct LoopbackOptions {
+    SettingList settings;
+    std::shared_ptr<Clock> clock; // null: the real clock
+    std::shared_ptr<ProcessSpawner> spawner; // null: the real spawner
+    RemoteParts remote; // empty: the real transport and gateway (no console is asked)
+    ConvertQueueTiming conversions;
+    bool start = true; // false: made and set up, but not started
+};
+
 class LoopbackServer {
 public:
     explicit LoopbackServer(const SettingList& settings = SettingList());
+    explicit LoopbackServer(LoopbackOptions options);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
+    CVembaServer& Server() { return *m_server; }
+    bool Start();
     bool Running() const;
     bool Stop();
     int Port() const { return m_port; }
-    const std::string& Root() const { return m_root; }
+    const std::string& Root() const { return m_data.Root(); }
+    std::string DataFolder() const { return m_data.DataFolder(); }
     const std::string& MediaFolder() const { return m_mediaFolder; }
-    std::string ServicesFolder() const;
+    std::string ServicesFolder() const { return m_data.ServicesFolder(); }
     std::string WorkFolder(const std::string& clientId) const
     {
         return ServicesFolder() + "/" + clientId;
@@ -116,11 +94,10 @@ public:
     static std::string PathOf(const std::string& url);
 
 private:
-    vembatest::TempFolder m_rootFolder { "vembaserver" }; // removed at the end
-    std::string m_root;
+    vembatest::TestDataFolder m_data { "vembaserver" }; // removed at the end
     std::string m_mediaFolder;
     int m_port = 0;
-    std::unique_ptr<CWebServer> m_server;
+    std::unique_ptr<CVembaServer> m_server;
 };
 
 // Percent-encodes every byte except letters, digits and "/._-".
