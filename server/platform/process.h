@@ -22,7 +22,9 @@
 std::vector<std::string> SplitCommandLine(const std::string& text);
 
 // One started process. Owning it means owning its end: destroying a process that
-// still runs kills it and reaps it. Every operation is safe from any thread.
+// still runs kills it and reaps it. Every operation is safe from any thread, and
+// callers at once see one story: the process is reaped exactly once, only one Kill
+// answers true, and once IsRunning is false it stays false.
 class ChildProcess {
 public:
     virtual ~ChildProcess() = default;
