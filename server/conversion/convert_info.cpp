@@ -67,8 +67,7 @@ void ConvertInfo_t::setConvertOptions(int device, int option)
 int ConvertInfo_t::StartENC()
 {
     TraceMessage(kTraceProgress, "CConvertInfo::StarENC()");
-    // The one worker starts a job's engine; CEncoder takes the engine-start lock
-    // itself around the sockets and the spawn, so nothing else is held here.
+    // The one worker starts a job's engine, with no lock held.
     if (m_Encoder.IsENCRunning()) {
         TraceMessage(kTraceConvertTwice, " - FAILED: ConvertInfo_t Already run??????????");
         return 0;

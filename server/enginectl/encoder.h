@@ -5,10 +5,9 @@
 // An owner (a live session, a conversion job, a thumbnail job) runs it as:
 // CreateEnginePipe -> RunQZEncEngine (or RunQZThumbEngine) -> StartEncoding ->
 // the engine reports -> QuitEncoding, and reuses the object for its next run.
-// Pipe numbers come from an atomic counter. The process-wide engine-start lock is
-// taken here, only around making the listening sockets and around the spawn, so no
-// child inherits a half-made channel; it is never held across the pipe connect, a
-// wait or a read, and owners never hold it themselves.
+// Pipe numbers come from an atomic counter. Engines start with no lock shared
+// between owners: every descriptor of the server is close-on-exec and the spawn
+// closes all but 0-2 in the child, so no engine inherits another's channel.
 //
 // Threads: the owner's calls may come from several threads (a session's request
 // handlers and its watcher), so the process and the channel are guarded by
@@ -36,28 +35,6 @@
 // the message number, the first parameter and the owner's notify value. It must
 // queue the notice (post), not handle it there.
 using EngineNotify = std::function<void(uint32_t message, uintptr_t wParam, uintptr_t lParam)>;
-
-// The engine-start lock: held only while the listening sockets of a channel are
-// made and while an engine is spawned.
-std::mutex& EngineStartLock();
-
-// The engine-start lock held for one step; its hold time goes into the figures
-// below.
-class EngineStartHold {
-public:
-    EngineStartHold();
-    ~EngineStartHold();
-    EngineStartHold(const EngineStartHold&) = delete;
-    EngineStartHold& operator=(const EngineStartHold&) = delete;
-
-private:
-    std::unique_lock<std::mutex> m_hold;
-    std::chrono::steady_clock::time_point m_since;
-};
-
-// The longest hold of the engine-start lock since the last reset (benchmarks).
-std::chrono::microseconds EngineStartLockLongestHold();
-void ResetEngineStartLockFigures();
 
 // The first pipe number handed out is 50001.
 int NextEnginePipeNumber();

@@ -1,7 +1,7 @@
 #pragma once
 
 // The command line of a conversion to an .m4v file (the conversion worker builds
-// it under the engine-start lock, after CreateEnginePipe).
+// it after CreateEnginePipe).
 
 #include <string>
 

@@ -236,8 +236,7 @@ bool EngineDied(ClientInfo& session)
 void EndPlayAfterRepeatedDeath(HttpRequest& request, ClientInfo& session, int j)
 {
     TraceMessage(kTraceStreamFailure, "qz_play_file : engine died again at %d: play ends", j);
-    // The session's engine orders this stop after any start under way; the
-    // engine-start lock is CEncoder's alone and never held across a stop.
+    // The session's engine orders this stop after any start under way.
     session.StopENC();
     session.nIsPlay = 0;
     session.nIsPrepareSeeking = 0;

@@ -12,8 +12,6 @@
 // again; whoever finds a start or a stop under way waits on m_settled until it has
 // settled. So a client that asks twice never has its second request stop the
 // engine the first is still starting: the second restart simply follows the first.
-// Lock order: m_lock before the engine-start lock, which CEncoder takes only for
-// its sockets and the spawn.
 
 #include "enginectl/encoder.h"
 #include "enginectl/encoder_records.h"
