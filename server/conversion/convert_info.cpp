@@ -82,10 +82,10 @@ int ConvertInfo_t::StartENC()
         return 0;
     }
     ConvertCommandJob line { strSourcePath, strLocalSource, strOutputPath, nBitrate, 0, {} };
-    std::string commandLine = QZ_MakeConvertCmd(line, pipeNumber);
+    std::vector<std::string> arguments = QZ_MakeConvertCmd(line, pipeNumber);
     nDuration = line.durationMs;
     DropSubtitleScript(line.subtitleScript);
-    if (commandLine.empty() || !m_Encoder.RunQZEncEngine(commandLine)) {
+    if (arguments.empty() || !m_Encoder.RunQZEncEngine(arguments)) {
         m_Encoder.QuitEncoding();
         TraceMessage(kTraceStreamFailure, " - FAILED: ConvertInfo_t cannot RunQZEncEngine");
         return 0;

@@ -152,7 +152,7 @@ int CEncoder::CreateEnginePipe()
     return number;
 }
 
-int CEncoder::CreateEngine(const std::string& commandLine)
+int CEncoder::CreateEngine(const std::vector<std::string>& arguments)
 {
     ForgetProcess();
     std::shared_ptr<CEnginePipe> pipe;
@@ -170,7 +170,7 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     }
     request.environment.emplace_back(
         kEngineCountVariable, ServerEngineCensus().CountForNewEngine());
-    request.args = SplitCommandLine(commandLine);
+    request.args = arguments;
     std::shared_ptr<ChildProcess> process = m_spawner->Spawn(request);
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
@@ -199,20 +199,20 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     }
 }
 
-int CEncoder::RunQZEncEngine(const std::string& commandLine)
+int CEncoder::RunQZEncEngine(const std::vector<std::string>& arguments)
 {
     m_started = false;
-    if (!CreateEngine(commandLine))
+    if (!CreateEngine(arguments))
         return 0;
     const uint8_t startParameters[8] = {};
     SendMessage(EngineMessage::StartParameters, startParameters, sizeof startParameters);
     return 1;
 }
 
-int CEncoder::RunQZThumbEngine(const std::string& commandLine)
+int CEncoder::RunQZThumbEngine(const std::vector<std::string>& arguments)
 {
     m_started = false;
-    return CreateEngine(commandLine);
+    return CreateEngine(arguments);
 }
 
 int CEncoder::StartEncoding()

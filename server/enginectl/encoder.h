@@ -30,6 +30,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // How the engine's notices reach the owner: called on the reader thread with
 // the message number, the first parameter and the owner's notify value. It must
@@ -54,13 +55,13 @@ public:
 
     // The pipe number N (>= 50001), or -1 with nothing left open.
     int CreateEnginePipe();
-    // Starts the engine with the command line and waits until it has connected
-    // both pipes (at most the connect bound). 1 or 0.
-    int CreateEngine(const std::string& commandLine);
+    // Starts the engine with these arguments, word for word, and waits until it has
+    // connected both pipes (at most the connect bound). 1 or 0.
+    int CreateEngine(const std::vector<std::string>& arguments);
     // Live and conversion runs: CreateEngine, then message 2. 1 or 0.
-    int RunQZEncEngine(const std::string& commandLine);
-    // Thumbnail runs: CreateEngine only. 1 or 0.
-    int RunQZThumbEngine(const std::string& commandLine);
+    int RunQZEncEngine(const std::vector<std::string>& arguments);
+    // Thumbnail runs ("-pipename=N" alone): CreateEngine only. 1 or 0.
+    int RunQZThumbEngine(const std::vector<std::string>& arguments);
     // Message 8, once per run. 1 when sent now, 0 when no engine or already started.
     int StartEncoding();
     // Sends a request (message 4) and waits up to 20 s for the engine's answer

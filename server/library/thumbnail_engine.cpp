@@ -18,7 +18,7 @@ FrameResult RequestFrame(const std::string& mediaPath, EngineFrame& frame)
         TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Cannot create Pipe) : ('%s')",
             mediaPath.c_str());
     } else {
-        started = encoder.RunQZThumbEngine(" -pipename=" + std::to_string(pipe));
+        started = encoder.RunQZThumbEngine({ "-pipename=" + std::to_string(pipe) });
     }
     FrameResult result = FrameResult::EngineFailed;
     if (started) {

@@ -13,45 +13,55 @@
 
 extern char** environ;
 
-std::vector<std::string> SplitCommandLine(const std::string& text)
+namespace {
+
+bool NeedsQuotes(const std::string& word)
 {
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\\') {
-            size_t end = text.find_first_not_of('\\', i);
-            size_t run = (end == std::string::npos ? text.size() : end) - i;
-            if (i + run < text.size() && text[i + run] == '"') {
-                word.append(run / 2, '\\');
-                if (run % 2 == 1)
-                    word += '"';
-                else
-                    quoted = !quoted;
-                i += run; // the quote is taken too
-            } else {
-                word.append(run, '\\');
-                i += run - 1;
-            }
-            inWord = true;
-        } else if (c == '"') {
-            quoted = !quoted;
-            inWord = true; // "" is an empty word
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (inWord)
-                words.push_back(word);
-            word.clear();
-            inWord = false;
+    if (word.empty())
+        return true;
+    for (unsigned char c : word) {
+        if (c <= ' ' || c == '"' || c == '\\' || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+std::string Quoted(const std::string& word)
+{
+    std::string text = "\"";
+    for (unsigned char c : word) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += static_cast<char>(c);
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (c < ' ' || c == 0x7F) {
+            static const char kHex[] = "0123456789ABCDEF";
+            text += "\\x";
+            text += kHex[c >> 4];
+            text += kHex[c & 15];
         } else {
-            word += c;
-            inWord = true;
+            text += static_cast<char>(c);
         }
     }
-    if (inWord)
-        words.push_back(word);
-    return words;
+    return text + '"';
+}
+
+} // namespace
+
+std::string CommandLineText(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const std::string& word : words) {
+        if (!text.empty())
+            text += ' ';
+        text += NeedsQuotes(word) ? Quoted(word) : word;
+    }
+    return text;
 }
 
 namespace {

@@ -168,8 +168,8 @@ bool RestartEngineAt(
     if (limits.seekHook)
         limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
-    std::string commandLine;
-    LiveStart started = RestartLiveEngine(session, j - 1, SeekBuild::Yes, false, commandLine);
+    std::vector<std::string> arguments;
+    LiveStart started = RestartLiveEngine(session, j - 1, SeekBuild::Yes, false, arguments);
     if (started == LiveStart::StartFailed)
         TraceMessage(
             kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());

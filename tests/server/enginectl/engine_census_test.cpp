@@ -80,7 +80,7 @@ TEST(EngineCensus, ANewEngineLearnsHowManyRunWithIt)
     CEncoder encoder(spawner);
     ASSERT_GE(encoder.CreateEnginePipe(), 0);
     // The stand-in exits at once, so the start fails; the request is what counts.
-    EXPECT_EQ(encoder.RunQZThumbEngine(" -pipename=1"), 0);
+    EXPECT_EQ(encoder.RunQZThumbEngine({ "-pipename=1" }), 0);
     EXPECT_EQ(spawner->Variable(kEngineCountVariable), std::to_string(before + 2));
     running->Kill();
 }

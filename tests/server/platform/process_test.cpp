@@ -270,3 +270,16 @@ TEST(PosixChild, CallersAtOnceAgreeAndTheChildIsReapedOnce)
         EXPECT_EQ(errno, ECHILD);
     }
 }
+
+TEST(CommandLineText, PlainWordsAsTheyAreAndEveryOtherQuotedAndEscaped)
+{
+    EXPECT_EQ(CommandLineText({}), "");
+    EXPECT_EQ(CommandLineText({ "/m/clip.avi", "-fps", "23.98", "-pipename=50001" }),
+        "/m/clip.avi -fps 23.98 -pipename=50001");
+    EXPECT_EQ(CommandLineText({ "/m/My \"best\" film.mkv", "", "a\\b", "-o" }),
+        "\"/m/My \\\"best\\\" film.mkv\" \"\" \"a\\\\b\" -o");
+    // A trace line stays one line, and control bytes show as what they are.
+    EXPECT_EQ(CommandLineText({ "new\nline", "tab\there", std::string("\x01\x7f", 2) }),
+        "\"new\\nline\" \"tab\\there\" \"\\x01\\x7F\"");
+    EXPECT_EQ(CommandLineText({ "한국어" }), "한국어");
+}
