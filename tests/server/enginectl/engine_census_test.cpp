@@ -1,8 +1,8 @@
 // The count of running engines, and its way into a new engine's environment.
 
-#include "platform/process.h"
 #include "enginectl/encoder.h"
 #include "enginectl/engine_census.h"
+#include "platform/process.h"
 
 #include <gtest/gtest.h>
 #include <mutex>
