@@ -1,9 +1,9 @@
 #include "enginectl/encoder.h"
 
 #include "config/trace.h"
+#include "enginectl/engine_census.h"
 #include "platform/file_io.h"
 #include "platform/temp_names.h"
-#include "enginectl/engine_census.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -16,7 +16,6 @@ constexpr auto kQuitWait = std::chrono::milliseconds(1500);
 constexpr auto kConnectPoll = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
-std::atomic<int64_t> g_longestStartHoldUs { 0 };
 
 uint32_t ReadWord(const uint8_t* bytes)
 {
@@ -24,37 +23,6 @@ uint32_t ReadWord(const uint8_t* bytes)
 }
 
 } // namespace
-
-std::mutex& EngineStartLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-EngineStartHold::EngineStartHold()
-    : m_hold(EngineStartLock())
-    , m_since(std::chrono::steady_clock::now())
-{
-}
-
-EngineStartHold::~EngineStartHold()
-{
-    auto held = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - m_since)
-                    .count();
-    int64_t longest = g_longestStartHoldUs.load();
-    while (held > longest && !g_longestStartHoldUs.compare_exchange_weak(longest, held)) { }
-}
-
-std::chrono::microseconds EngineStartLockLongestHold()
-{
-    return std::chrono::microseconds(g_longestStartHoldUs.load());
-}
-
-void ResetEngineStartLockFigures()
-{
-    g_longestStartHoldUs = 0;
-}
 
 CEncoder::CEncoder(EngineLaunch launch)
     : m_launch(std::move(launch))
@@ -150,16 +118,12 @@ int CEncoder::CreateEnginePipe()
         std::lock_guard lock(m_recordLock);
         m_runResponse = response;
     }
-    bool created = false;
-    {
-        EngineStartHold hold;
-        created = pipe->Create(
-            number, folder,
-            [this](uint8_t type, const uint8_t* payload, uint32_t length) {
-                HandleEngineMessage(type, payload, length);
-            },
-            bound);
-    }
+    bool created = pipe->Create(
+        number, folder,
+        [this](uint8_t type, const uint8_t* payload, uint32_t length) {
+            HandleEngineMessage(type, payload, length);
+        },
+        bound);
     if (!created) {
         std::lock_guard lock(m_recordLock);
         m_runResponse.reset();
@@ -172,7 +136,7 @@ int CEncoder::CreateEnginePipe()
     return number;
 }
 
-int CEncoder::CreateEngine(const std::string& commandLine)
+int CEncoder::CreateEngine(const std::vector<std::string>& arguments)
 {
     ForgetProcess();
     std::shared_ptr<CEnginePipe> pipe;
@@ -189,12 +153,8 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     }
     request.environment.emplace_back(kEngineCountVariable,
         m_launch.census ? m_launch.census->CountForNewEngine() : std::string("1"));
-    request.args = SplitCommandLine(commandLine);
-    std::shared_ptr<ChildProcess> process;
-    {
-        EngineStartHold hold;
-        process = m_launch.spawner->Spawn(request);
-    }
+    request.args = arguments;
+    std::shared_ptr<ChildProcess> process = m_launch.spawner->Spawn(request);
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
         return 0;
@@ -223,20 +183,20 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     }
 }
 
-int CEncoder::RunQZEncEngine(const std::string& commandLine)
+int CEncoder::RunQZEncEngine(const std::vector<std::string>& arguments)
 {
     m_started = false;
-    if (!CreateEngine(commandLine))
+    if (!CreateEngine(arguments))
         return 0;
     const uint8_t startParameters[8] = {};
     SendMessage(EngineMessage::StartParameters, startParameters, sizeof startParameters);
     return 1;
 }
 
-int CEncoder::RunQZThumbEngine(const std::string& commandLine)
+int CEncoder::RunQZThumbEngine(const std::vector<std::string>& arguments)
 {
     m_started = false;
-    return CreateEngine(commandLine);
+    return CreateEngine(arguments);
 }
 
 int CEncoder::StartEncoding()

@@ -1,5 +1,6 @@
 // The encoder engine as the source of thumbnail frames: one private engine run per
-// picture; several pictures can be made at once. Every run ends with QuitEncoding, so no engine is left behind.
+// picture. Engine starts share no lock, so several pictures can be made at once.
+// Every run ends with QuitEncoding, so no engine is left behind.
 
 #include "config/trace.h"
 #include "enginectl/encoder.h"
@@ -18,7 +19,7 @@ FrameResult RequestFrame(EngineContext& engines, const std::string& mediaPath, E
         TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Cannot create Pipe) : ('%s')",
             mediaPath.c_str());
     } else {
-        started = encoder.RunQZThumbEngine(" -pipename=" + std::to_string(pipe));
+        started = encoder.RunQZThumbEngine({ "-pipename=" + std::to_string(pipe) });
     }
     FrameResult result = FrameResult::EngineFailed;
     if (started) {

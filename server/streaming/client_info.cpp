@@ -94,18 +94,19 @@ void ClientInfo::WatchStarted(uint64_t run)
         m_server.Watcher().WatchSessionEngine(weak_from_this(), run);
 }
 
-int ClientInfo::StartENC(const std::string& commandLine)
+int ClientInfo::StartENC(const std::vector<std::string>& arguments)
 {
     uint64_t run = 0;
-    int started = m_engine.Start(commandLine, run);
+    int started = m_engine.Start(arguments, run);
     WatchStarted(run);
     return started;
 }
 
-LiveStart ClientInfo::RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine)
+LiveStart ClientInfo::RestartENC(
+    const SessionEngine::LineBuilder& build, std::vector<std::string>& arguments)
 {
     uint64_t run = 0;
-    LiveStart started = m_engine.Restart(build, commandLine, run);
+    LiveStart started = m_engine.Restart(build, arguments, run);
     WatchStarted(run);
     return started;
 }

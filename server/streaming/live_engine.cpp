@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 LiveStart RestartLiveEngine(StreamingContext& server, ClientInfo& session, int startIndex,
-    SeekBuild seek, bool removeSegments, std::string& commandLine)
+    SeekBuild seek, bool removeSegments, std::vector<std::string>& arguments)
 {
     auto overtaken = [&] { return seek == SeekBuild::Yes && session.IsSeekOvertaken(); };
-    auto build = [&](int pipeNumber, std::string& line) {
+    auto build = [&](int pipeNumber, std::vector<std::string>& line) {
         // Play ended or the session went while the old engine stopped.
         if (session.IsReleased() || (seek == SeekBuild::Yes && !session.IsPlaying()))
             return SessionEngine::Line::Nothing;
@@ -25,7 +25,7 @@ LiveStart RestartLiveEngine(StreamingContext& server, ClientInfo& session, int s
             return SessionEngine::Line::Overtaken;
         return SessionEngine::Line::Built;
     };
-    return session.RestartENC(build, commandLine);
+    return session.RestartENC(build, arguments);
 }
 
 bool IsLiveEngineRunning(ClientInfo& session)

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 class ClientInfo;
 class StreamingContext;
@@ -20,9 +21,9 @@ class StreamingContext;
 // Stops the session's engine and starts one at startIndex (-1: from the
 // beginning). removeSegments: the work folder's old segments go once the old
 // engine has stopped, so a new run never serves a segment of another file or
-// screen. The line is returned for traces.
+// screen. The arguments are returned for traces.
 LiveStart RestartLiveEngine(StreamingContext& server, ClientInfo& session, int startIndex,
-    SeekBuild seek, bool removeSegments, std::string& commandLine);
+    SeekBuild seek, bool removeSegments, std::vector<std::string>& arguments);
 
 // True while the session's engine process runs.
 bool IsLiveEngineRunning(ClientInfo& session);

@@ -3,7 +3,7 @@
 // Segments are written by the session's engine while the client plays. A request
 // that follows the last one served (n = last + 1, same variant) waits until its
 // segment and the two after it exist. Any other request is a seek: it takes the
-// session's seek turn (hSeekEvent, one seek at a time), restarts the engine at the
+// session's seek turn (one seek at a time), restarts the engine at the
 // segment asked for and waits for the new segments. A newer seek that comes in
 // meanwhile announces itself (nIsPrepareSeeking), and the older one gives up at its
 // next look, ending without an answer, so the newer one runs at once.
@@ -135,9 +135,9 @@ bool RestartEngineAt(StreamingContext& server, ClientInfo& session, int j,
     if (limits.seekHook)
         limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
-    std::string commandLine;
+    std::vector<std::string> arguments;
     LiveStart started
-        = RestartLiveEngine(server, session, j - 1, SeekBuild::Yes, false, commandLine);
+        = RestartLiveEngine(server, session, j - 1, SeekBuild::Yes, false, arguments);
     if (started == LiveStart::StartFailed)
         TraceMessage(
             kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());

@@ -148,15 +148,15 @@ void SessionEngine::ForgetEndedRun()
             m_clientId.c_str());
 }
 
-bool SessionEngine::StartClaimed(const std::string& commandLine, uint64_t& run)
+bool SessionEngine::StartClaimed(const std::vector<std::string>& arguments, uint64_t& run)
 {
     run = 0;
-    if (!m_encoder.RunQZEncEngine(commandLine)) {
+    if (!m_encoder.RunQZEncEngine(arguments)) {
         int error = errno;
         m_encoder.QuitEncoding();
         TraceMessage(kTraceStreamFailure,
-            "QZ_StartFFMpeg : m_Encoder.RunQZEncEngine('%s') Fail: (%u)!!!", commandLine.c_str(),
-            static_cast<unsigned>(error));
+            "QZ_StartFFMpeg : m_Encoder.RunQZEncEngine('%s') Fail: (%u)!!!",
+            CommandLineText(arguments).c_str(), static_cast<unsigned>(error));
         return false;
     }
     // Read before the engine is told to encode: a short file may be done, and its
@@ -184,10 +184,11 @@ bool SessionEngine::StartClaimed(const std::string& commandLine, uint64_t& run)
     return true;
 }
 
-LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandLine, uint64_t& run)
+LiveStart SessionEngine::Restart(
+    const LineBuilder& build, std::vector<std::string>& arguments, uint64_t& run)
 {
     run = 0;
-    commandLine.clear();
+    arguments.clear();
     Claim(EngineState::Stopping);
     StopClaimed();
     {
@@ -201,19 +202,19 @@ LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandL
         Settle(EngineState::Idle);
         return LiveStart::NoPipe;
     }
-    Line line = build(pipeNumber, commandLine);
+    Line line = build(pipeNumber, arguments);
     if (line != Line::Built) {
         // The pipes wait for an engine that will not come; close them now.
         m_encoder.QuitEncoding();
         Settle(EngineState::Idle);
         return line == Line::Overtaken ? LiveStart::Overtaken : LiveStart::NoLine;
     }
-    bool started = StartClaimed(commandLine, run);
+    bool started = StartClaimed(arguments, run);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? LiveStart::Started : LiveStart::StartFailed;
 }
 
-int SessionEngine::Start(const std::string& commandLine, uint64_t& run)
+int SessionEngine::Start(const std::vector<std::string>& arguments, uint64_t& run)
 {
     run = 0;
     if (m_encoder.IsENCRunning()) {
@@ -236,7 +237,7 @@ int SessionEngine::Start(const std::string& commandLine, uint64_t& run)
     if (found == EngineState::Running)
         ForgetEndedRun();
     BeginRun();
-    bool started = StartClaimed(commandLine, run);
+    bool started = StartClaimed(arguments, run);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? 1 : 0;
 }

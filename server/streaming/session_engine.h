@@ -7,7 +7,7 @@
 // in at once. m_lock guards the state and the run record only and is never held
 // across slow work. A caller moves the state from Idle or Running to Starting or
 // Stopping, does the slow part (stopping the old process and waiting for its end,
-// building the command line, which reads the media, the spawn and the pipe connect)
+// building the arguments, which reads the media, the spawn and the pipe connect)
 // with no lock held, and settles the state again; whoever finds a start or a stop
 // under way waits on m_settled until it has settled. So a client that asks twice
 // never has its second request stop the engine the first is still starting: the
@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class EncSessionList;
 
@@ -45,7 +46,7 @@ class SessionEngine {
 public:
     // What a line builder made of the pipe number.
     enum class Line { Built, Nothing, Overtaken };
-    using LineBuilder = std::function<Line(int pipeNumber, std::string& commandLine)>;
+    using LineBuilder = std::function<Line(int pipeNumber, std::vector<std::string>& arguments)>;
     // Called on the engine's reader thread with a notice of the run numbered run; it
     // must only queue the notice.
     using NoticeSink = std::function<void(EngineNotice notice, uint64_t run)>;
@@ -57,14 +58,14 @@ public:
     SessionEngine(const SessionEngine&) = delete;
     SessionEngine& operator=(const SessionEngine&) = delete;
 
-    // Stops whatever runs, then creates the pipes, builds the line with build and
-    // starts the engine; the line is returned for traces. On Started, run holds the
-    // new run's number.
-    LiveStart Restart(const LineBuilder& build, std::string& commandLine, uint64_t& run);
-    // Starts with a line for pipes the caller has created already, unless an engine
-    // runs. 1 on success or when one runs already, 0 on failure; run as above (0
-    // when one ran already).
-    int Start(const std::string& commandLine, uint64_t& run);
+    // Stops whatever runs, then creates the pipes, builds the arguments with build
+    // and starts the engine; the arguments are returned for traces. On Started, run
+    // holds the new run's number.
+    LiveStart Restart(const LineBuilder& build, std::vector<std::string>& arguments, uint64_t& run);
+    // Starts with arguments for pipes the caller has created already, unless an
+    // engine runs. 1 on success or when one runs already, 0 on failure; run as above
+    // (0 when one ran already).
+    int Start(const std::vector<std::string>& arguments, uint64_t& run);
     // Stops the engine if it runs and takes it off the ENC session list.
     void Stop();
     // A notice of this run: stops its engine (or takes an engine that has ended
@@ -97,7 +98,7 @@ private:
     void RunHook(Step step);
     void StopClaimed();
     void ForgetEndedRun();
-    bool StartClaimed(const std::string& commandLine, uint64_t& run);
+    bool StartClaimed(const std::vector<std::string>& arguments, uint64_t& run);
     // A new run number, with the encoder's notices bound to it.
     uint64_t BeginRun();
 

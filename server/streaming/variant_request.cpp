@@ -4,6 +4,7 @@
 #include "config/trace.h"
 #include "http/request.h"
 #include "http/send_file.h"
+#include "platform/process.h"
 #include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
@@ -24,9 +25,9 @@ void StartVariant(
     // that retries) waits for this start to finish and then restarts, rather than
     // stopping an engine that is still opening its input.
     TraceMessage(kTraceLive, "PlayFile : pClientInfo->m_Encoder.CreateEnginePipe");
-    std::string commandLine;
+    std::vector<std::string> arguments;
     LiveStart started
-        = RestartLiveEngine(server, session, -1, SeekBuild::No, true, commandLine);
+        = RestartLiveEngine(server, session, -1, SeekBuild::No, true, arguments);
     if (started == LiveStart::NoPipe || started == LiveStart::NoLine
         || started == LiveStart::Overtaken) {
         // A run that could not start leaves the session able to take the next request.
@@ -34,7 +35,7 @@ void StartVariant(
         return;
     }
     TraceMessage(kTraceLive, " -- Starting FFMPEG Client:(%s), Parameter:(%s)",
-        session.Dump().c_str(), commandLine.c_str());
+        session.Dump().c_str(), CommandLineText(arguments).c_str());
     if (started == LiveStart::Started) {
         session.VariantStarted();
         server.WorkFolders().RememberWorkFolder(
