@@ -1,11 +1,13 @@
 #include "platform/file_io.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,12 +80,32 @@ std::optional<std::string> ReadFileUpTo(const std::string& path, size_t limit)
     return data;
 }
 
+namespace {
+
+// A temporary name beside path that no other writer, in this process or another,
+// takes at the same moment: random, and created exclusively.
+UniqueFd CreateTemporaryBeside(const std::string& path, mode_t mode, std::string& temporary)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        uint64_t number = 0;
+        if (getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number))
+            continue;
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".new-%016llx", static_cast<unsigned long long>(number));
+        temporary = path + suffix;
+        UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (file || errno != EEXIST)
+            return file;
+    }
+    return UniqueFd();
+}
+
+} // namespace
+
 bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode)
 {
-    static std::atomic<unsigned> counter { 0 };
-    std::string temporary
-        = path + ".new-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    std::string temporary;
+    UniqueFd file = CreateTemporaryBeside(path, mode, temporary);
     if (!file)
         return false;
     bool written = WriteFully(file.Get(), contents.data(), contents.size());
