@@ -85,9 +85,17 @@ int FontFiles::GetFontFile(const std::string& faceName, std::string& fontPath)
 {
     if (faceName.empty())
         return 0;
-    std::lock_guard lock(m_lock);
-    auto cached = m_cache.find(faceName);
-    if (cached == m_cache.end()) {
+    std::string found;
+    bool known = false;
+    {
+        std::lock_guard lock(m_lock);
+        auto cached = m_cache.find(faceName);
+        if (cached != m_cache.end()) {
+            known = true;
+            found = cached->second;
+        }
+    }
+    if (!known) {
         // fontconfig reads its configuration and font cache with deep stack frames;
         // HTTP worker threads have small stacks, so the match runs on a thread of
         // its own with the default stack.
@@ -103,11 +111,12 @@ int FontFiles::GetFontFile(const std::string& faceName, std::string& fontPath)
         if (file.empty())
             TraceMessage(
                 kTraceStreamFailure, "GetFontFile : no Hangul font for '%s'", faceName.c_str());
-        cached = m_cache.emplace(faceName, file).first;
+        std::lock_guard lock(m_lock);
+        found = m_cache.emplace(faceName, file).first->second;
     }
-    if (cached->second.empty())
+    if (found.empty())
         return 0;
-    fontPath = cached->second;
+    fontPath = found;
     return 1;
 }
 

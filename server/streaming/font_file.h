@@ -15,8 +15,8 @@ std::string MapFontFaceName(const std::string& faceName);
 
 // The font files of one server's faces. Fonts do not change while the server runs,
 // and a fontconfig match costs far more than a look-up here, so each face is matched
-// once. Threads: any; m_lock guards the cache and is held across a match, so two
-// requests for one face match it once.
+// once. Threads: any; m_lock guards the cache only and is never held across a match
+// (two first requests for one face may both match it; the first answer stays).
 class FontFiles {
 public:
     // 1 with fontPath set to the file of the face, or of the best Korean font when the
