@@ -3,8 +3,19 @@
 #include <cctype>
 #include <filesystem>
 
+namespace {
+
+LoopbackOptions WithSettings(const SettingList& settings)
+{
+    LoopbackOptions options;
+    options.settings = settings;
+    return options;
+}
+
+} // namespace
+
 LoopbackServer::LoopbackServer(const SettingList& settings)
-    : LoopbackServer(LoopbackOptions { settings })
+    : LoopbackServer(WithSettings(settings))
 {
 }
 
