@@ -1,8 +1,9 @@
 // The direct-play table: one number per path, never reused, found both ways, and
 // the same under many threads at once.
 
-#include "http/web_server.h"
-#include "library/direct_play_table.h"
+#include "config/settings.h"
+#include "library/library_context.h"
+#include "support/test_server.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -18,27 +19,48 @@ std::string UniquePath(const std::string& tag, int i)
     return "/direct-play-test/" + tag + "/" + std::to_string(i) + ".mp4";
 }
 
-TEST(DirectPlayTable, APathKeepsItsNumberAndNumbersAreNeverReused)
+// Each test has a server of its own, so its table starts empty.
+class DirectPlayTest : public ::testing::Test {
+protected:
+    unsigned GetDirectPlayNumber(const std::string& path)
+    {
+        return m_server.DirectPlay().GetDirectPlayNumber(path);
+    }
+    std::string FindDirectPlayPath(unsigned number)
+    {
+        return m_server.DirectPlay().FindDirectPlayPath(number);
+    }
+    std::string ResolveDirectPlayUri(const std::string& uri)
+    {
+        return ::ResolveDirectPlayUri(m_server, uri);
+    }
+
+    vembatest::TestDataFolder m_data { "directplay" };
+    LibraryContext m_server { m_data.Parts() };
+};
+
+TEST_F(DirectPlayTest, APathKeepsItsNumberAndNumbersAreNeverReused)
 {
     unsigned first = GetDirectPlayNumber(UniquePath("keep", 1));
     unsigned second = GetDirectPlayNumber(UniquePath("keep", 2));
-    EXPECT_GE(first, 1u);
+    EXPECT_EQ(first, 1u);
     EXPECT_EQ(second, first + 1);
     EXPECT_EQ(GetDirectPlayNumber(UniquePath("keep", 1)), first);
     EXPECT_EQ(FindDirectPlayPath(first), UniquePath("keep", 1));
     EXPECT_EQ(FindDirectPlayPath(second), UniquePath("keep", 2));
 }
 
-TEST(DirectPlayTable, TheUrlCarriesHostExternalPortAndNumber)
+TEST_F(DirectPlayTest, TheUrlCarriesHostExternalPortAndNumber)
 {
-    g_nExtPort = 47002;
-    std::string url = MakeDirectPlayUrl("192.168.0.7", UniquePath("url", 1));
+    m_server.Settings().WriteText(kKeyExtPort, "47002");
+    m_server.WebServer().ReloadExternalPort();
+    std::string url = MakeDirectPlayUrl(m_server, "192.168.0.7", UniquePath("url", 1));
     unsigned number = GetDirectPlayNumber(UniquePath("url", 1));
     EXPECT_EQ(url, "http://192.168.0.7:47002/playdirect/file-" + std::to_string(number) + ".m4v");
-    EXPECT_EQ(MakeDirectPlayUrl("192.168.0.7", UniquePath("url", 1)), url);
+    EXPECT_EQ(MakeDirectPlayUrl(m_server, "192.168.0.7", UniquePath("url", 1)), url);
 }
 
-TEST(DirectPlayTable, ResolvingGivesThePathOfAKnownNumberOnly)
+TEST_F(DirectPlayTest, ResolvingGivesThePathOfAKnownNumberOnly)
 {
     unsigned number = GetDirectPlayNumber(UniquePath("resolve", 1));
     std::string n = std::to_string(number);
@@ -58,14 +80,14 @@ TEST(DirectPlayTable, ResolvingGivesThePathOfAKnownNumberOnly)
         EXPECT_EQ(ResolveDirectPlayUri(uri), "") << uri;
 }
 
-TEST(DirectPlayTable, ConcurrentFirstRequestsForOnePathGetOneNumber)
+TEST_F(DirectPlayTest, ConcurrentFirstRequestsForOnePathGetOneNumber)
 {
     constexpr int kPaths = 200;
     constexpr int kThreads = 8;
     std::vector<std::vector<unsigned>> seen(kThreads, std::vector<unsigned>(kPaths));
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &seen] {
+        threads.emplace_back([this, t, &seen] {
             std::vector<int> order(kPaths);
             for (int i = 0; i < kPaths; ++i)
                 order[i] = i;
@@ -88,24 +110,18 @@ TEST(DirectPlayTable, ConcurrentFirstRequestsForOnePathGetOneNumber)
     EXPECT_EQ(*numbers.rbegin() - *numbers.begin() + 1, static_cast<unsigned>(kPaths));
 }
 
-} // namespace
-
-namespace {
-
-TEST(DirectPlayBound, TheLeastRecentlyUsedLeaveFirstAndTheirNumbersAreNotReused)
+TEST_F(DirectPlayTest, TheLeastRecentlyUsedLeaveFirstAndTheirNumbersAreNotReused)
 {
-    // Fill the table with paths of this test alone, so whatever earlier tests
-    // left has gone.
     std::vector<unsigned> numbers;
     for (size_t i = 0; i < kDirectPlayCapacity; ++i)
         numbers.push_back(GetDirectPlayNumber(UniquePath("bound", static_cast<int>(i))));
-    EXPECT_EQ(DirectPlayEntryCount(), kDirectPlayCapacity);
+    EXPECT_EQ(m_server.DirectPlay().DirectPlayEntryCount(), kDirectPlayCapacity);
     // Using the oldest by number and the second oldest by path keeps them.
     EXPECT_EQ(FindDirectPlayPath(numbers[0]), UniquePath("bound", 0));
     EXPECT_EQ(GetDirectPlayNumber(UniquePath("bound", 1)), numbers[1]);
 
     unsigned newcomer = GetDirectPlayNumber(UniquePath("bound-new", 0));
-    EXPECT_EQ(DirectPlayEntryCount(), kDirectPlayCapacity);
+    EXPECT_EQ(m_server.DirectPlay().DirectPlayEntryCount(), kDirectPlayCapacity);
     EXPECT_GT(newcomer, numbers.back());
     // The least recently used one (the third added) has gone; its number is unknown.
     EXPECT_EQ(FindDirectPlayPath(numbers[2]), "");

@@ -1,8 +1,5 @@
 // Listings through "/getList" and their one-time list files through "/xml/".
 
-#include "library/media_properties.h"
-#include "library/one_time_list_files.h"
-#include "library/shared_folders.h"
 #include "library_server.h"
 #include "media_samples.h"
 #include "platform/temp_names.h"
@@ -47,8 +44,9 @@ TEST_F(Listing, RootListsSharesInOrderWithCountsHiddenFoldersCounted)
     WriteFile(Media("notes.txt"), "x");
     const std::string second = server.Root() + "/second";
     fs::create_directories(second);
-    AddSharedFolder(second, "Zeta & <Co>");
-    AddSharedFolder(server.Root() + "/gone", "Gone");
+    SharedFolderList& shares = server.Server().SharedFolders();
+    shares.AddSharedFolder(second, "Zeta & <Co>");
+    shares.AddSharedFolder(server.Root() + "/gone", "Gone");
 
     const LoopbackServer::ListAnswer answer = server.GetList("/");
     ASSERT_EQ(answer.result, 0);
@@ -73,7 +71,7 @@ TEST_F(Listing, RootListsSharesInOrderWithCountsHiddenFoldersCounted)
     EXPECT_EQ(folder.find(".hidden"), std::string::npos);
     EXPECT_EQ(folder.find("notes.txt"), std::string::npos);
 
-    ClearSharedFolders();
+    shares.ClearSharedFolders();
     EXPECT_EQ(server.FetchListing("/"),
         std::string(kHead) + "<key>folders</key><array></array></dict></plist>");
 }
@@ -88,7 +86,7 @@ TEST_F(Listing, FolderListingCarriesEveryFieldOfEveryVideo)
     WriteFile(Media("Kids/movie.smi"), "<SAMI></SAMI>");
     // MediaInfo spins on this one until its reader is stopped: unreadable media.
     ASSERT_TRUE(MakeSpinningMp4(Media("Kids/spinning.mp4")));
-    SetMediaReadTimeout(std::chrono::milliseconds(1500));
+    server.Server().Media().SetMediaReadTimeout(std::chrono::milliseconds(1500));
 
     const std::string document = server.FetchListing("/Movies/Kids");
     ASSERT_EQ(document.rfind(kHead, 0), 0u) << document;
@@ -125,7 +123,6 @@ TEST_F(Listing, FolderListingCarriesEveryFieldOfEveryVideo)
     EXPECT_EQ(PlistValue(avi, "encoding"), "0");
 
     // Unreadable media is listed with empty properties and no thumbnail.
-    SetMediaReadTimeout(std::chrono::seconds(15));
     EXPECT_EQ(entry("spinning.mp4"),
         "<dict><key>name</key><string>spinning.mp4</string><key>playTime</key><string></string>"
         "<key>size</key><string></string><key>resolution</key><string></string>"
@@ -247,11 +244,11 @@ TEST_F(Listing, AClientThatNeverFetchesKeepsOnlyItsSixteenNewestListFiles)
     for (const auto& entry : fs::directory_iterator(server.ServicesFolder()))
         onDisk += IsTempListFileName(entry.path().filename().string()) ? 1 : 0;
     EXPECT_EQ(onDisk, 16u);
-    EXPECT_EQ(PendingListFileCount(), 16u);
+    EXPECT_EQ(server.Server().ListFiles().Count(), 16u);
     for (int i = 0; i < 4; ++i)
         EXPECT_FALSE(fs::exists(server.ServicesFolder() + "/" + paths[i].substr(5))) << i;
     EXPECT_EQ(server.Get(paths[19]).status, 200);
-    EXPECT_EQ(PendingListFileCount(), 15u);
+    EXPECT_EQ(server.Server().ListFiles().Count(), 15u);
     // Names cannot be guessed from one another.
     EXPECT_NE(paths[18].substr(0, 20), paths[19].substr(0, 20));
 }

@@ -3,10 +3,12 @@
 // the real MediaInfo helper that give the same answers with and without it.
 
 #include "library/folder_listing.h"
+#include "library/library_context.h"
 #include "library/media_properties.h"
 #include "library/media_properties_cache.h"
 #include "media_samples.h"
 #include "server/platform/temp_folder.h"
+#include "support/test_server.h"
 
 #include <atomic>
 #include <cstring>
@@ -174,11 +176,21 @@ TEST_F(MediaCacheTest, ManyThreadsReadAndWriteAtOnce)
         }
 }
 
-// Reads through the real MediaInfo helper with the cache in a test folder.
+// Reads through the real MediaInfo helper of a server, with the cache in a test folder.
 class CachedMediaReadTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetMediaPropertiesCacheFile(m_folder / "cache.sqlite"); }
-    void TearDown() override { UseDataFolderMediaPropertiesCache(); }
+    void SetUp() override { Media().SetCacheFile(m_folder / "cache.sqlite"); }
+
+    MediaPropertiesReader& Media() { return m_server.Media(); }
+    bool ReadMediaProperties(const std::string& path, MediaProperties& out)
+    {
+        return Media().ReadMediaProperties(path, out);
+    }
+    MediaReadResult ReadMediaPropertiesResult(const std::string& path, MediaProperties& out)
+    {
+        return Media().ReadMediaPropertiesResult(path, out);
+    }
+    void SetCacheFile(const std::string& file) { Media().SetCacheFile(file); }
 
     // A clip of this test's own (not a link to the shared one), so it may change.
     std::string OwnClip(const std::string& name, const ClipRecipe& recipe = ClipRecipe())
@@ -199,11 +211,26 @@ protected:
         ASSERT_TRUE(StampRegularFile(path, stamp));
         MediaProperties marker = OddProperties();
         marker.width = 4321;
-        ActiveMediaPropertiesCache()->Store(path, stamp, { true, marker });
+        Media().Cache()->Store(path, stamp, { true, marker });
     }
 
     TempFolder m_folder;
+    vembatest::TestDataFolder m_data { "mediacache" };
+    LibraryContext m_server { m_data.Parts() };
 };
+
+TEST(ServerMediaCache, EachServerKeepsItsCacheInItsOwnDataFolder)
+{
+    vembatest::TestDataFolder first("mediacache"), second("mediacache");
+    LibraryContext one(first.Parts()), two(second.Parts());
+    ASSERT_TRUE(one.Media().Cache());
+    ASSERT_TRUE(two.Media().Cache());
+    EXPECT_EQ(one.Media().Cache()->DatabaseFile(), first.DataFolder() + "/MediaProperties.sqlite");
+    EXPECT_EQ(two.Media().Cache()->DatabaseFile(), second.DataFolder() + "/MediaProperties.sqlite");
+    one.Media().SetCacheFile("");
+    EXPECT_FALSE(one.Media().Cache());
+    EXPECT_TRUE(two.Media().Cache());
+}
 
 TEST_F(CachedMediaReadTest, AWarmReadReadsNothing)
 {
@@ -248,10 +275,10 @@ TEST_F(CachedMediaReadTest, AnswersAreTheSameWithAndWithoutTheCache)
     const std::string text = m_folder / "text.mp4";
     WriteBytes(text, "no movie here");
     for (const std::string& path : { aac, ac3, text }) {
-        SetMediaPropertiesCacheFile("");
+        SetCacheFile("");
         MediaProperties uncached, cold, warm;
         MediaReadResult expected = ReadMediaPropertiesResult(path, uncached);
-        SetMediaPropertiesCacheFile(m_folder / "cache.sqlite");
+        SetCacheFile(m_folder / "cache.sqlite");
         EXPECT_EQ(ReadMediaPropertiesResult(path, cold), expected) << path;
         EXPECT_EQ(ReadMediaPropertiesResult(path, warm), expected) << path;
         ExpectSame(cold, uncached);
@@ -268,12 +295,14 @@ TEST_F(CachedMediaReadTest, AListingIsTheSameColdWarmAndUncached)
     WriteBytes(share + "/two.smi", "<SAMI></SAMI>");
     const std::string services = m_folder / "Services";
 
-    SetMediaPropertiesCacheFile("");
+    SetCacheFile("");
     const std::string uncached
-        = BuildFolderListing(share + "/", "/Films", share, services).document;
-    SetMediaPropertiesCacheFile(m_folder / "cache.sqlite");
-    const std::string cold = BuildFolderListing(share + "/", "/Films", share, services).document;
-    const std::string warm = BuildFolderListing(share + "/", "/Films", share, services).document;
+        = BuildFolderListing(Media(), share + "/", "/Films", share, services).document;
+    SetCacheFile(m_folder / "cache.sqlite");
+    const std::string cold
+        = BuildFolderListing(Media(), share + "/", "/Films", share, services).document;
+    const std::string warm
+        = BuildFolderListing(Media(), share + "/", "/Films", share, services).document;
     EXPECT_NE(uncached.find("160x120"), std::string::npos);
     EXPECT_EQ(cold, uncached);
     EXPECT_EQ(warm, uncached);

@@ -1,9 +1,11 @@
 // Media properties through the real MediaInfo library, on clips the test makes.
 
+#include "library/library_context.h"
 #include "library/media_info_binding.h"
 #include "library/media_properties.h"
 #include "media_samples.h"
 #include "server/platform/temp_folder.h"
+#include "support/test_server.h"
 
 #include <chrono>
 #include <dlfcn.h>
@@ -28,10 +30,19 @@ protected:
         delete s_folder;
         s_folder = nullptr;
     }
-    void TearDown() override { SetMediaReadTimeout(std::chrono::seconds(15)); }
+    // Every read goes to a reader helper: no cache answers in its place.
+    void SetUp() override { Media().SetCacheFile(""); }
 
     static std::string Path(const std::string& name) { return *s_folder / name; }
+    MediaPropertiesReader& Media() { return m_server.Media(); }
+    bool ReadMediaProperties(const std::string& path, MediaProperties& out)
+    {
+        return Media().ReadMediaProperties(path, out);
+    }
+
     static TempFolder* s_folder;
+    vembatest::TestDataFolder m_data { "mediaproperties" };
+    LibraryContext m_server { m_data.Parts() };
 };
 TempFolder* MediaPropertiesTest::s_folder = nullptr;
 
@@ -96,7 +107,7 @@ TEST_F(MediaPropertiesTest, WhatIsNotAReadableFileGivesNothing)
 TEST_F(MediaPropertiesTest, AFileThatMakesMediaInfoSpinCostsOnlyTheTimeout)
 {
     ASSERT_TRUE(MakeSpinningMp4(Path("spin.mp4")));
-    SetMediaReadTimeout(std::chrono::milliseconds(1500));
+    Media().SetMediaReadTimeout(std::chrono::milliseconds(1500));
     auto started = std::chrono::steady_clock::now();
     MediaProperties properties;
     EXPECT_FALSE(ReadMediaProperties(Path("spin.mp4"), properties));
@@ -110,23 +121,28 @@ TEST_F(MediaPropertiesTest, BothFormsOfGetMovieProperty)
     std::string codecId;
     double frameRate = 0;
     int width = 0, height = 0;
-    EXPECT_EQ(GetMovieProperty(Path("h264_aac.mp4"), codecId, frameRate, width, height), 1);
+    EXPECT_EQ(Media().GetMovieProperty(Path("h264_aac.mp4"), codecId, frameRate, width, height), 1);
     EXPECT_FALSE(codecId.empty());
     EXPECT_DOUBLE_EQ(frameRate, 24.0);
     EXPECT_EQ(width, 160);
     EXPECT_EQ(height, 120);
 
     int duration = 0;
-    EXPECT_EQ(
-        GetMovieProperty(codecId, frameRate, Path("h264_silent.mp4"), duration, width, height), 1);
+    EXPECT_EQ(Media().GetMovieProperty(
+                  codecId, frameRate, Path("h264_silent.mp4"), duration, width, height),
+        1);
     EXPECT_NEAR(duration, 2000, 100);
     EXPECT_EQ(
-        GetMovieProperty(codecId, frameRate, Path("missing.mp4"), duration, width, height), 0);
-    EXPECT_EQ(GetMovieProperty(Path("missing.mp4"), codecId, frameRate, width, height), 0);
+        Media().GetMovieProperty(codecId, frameRate, Path("missing.mp4"), duration, width, height),
+        0);
+    EXPECT_EQ(Media().GetMovieProperty(Path("missing.mp4"), codecId, frameRate, width, height), 0);
 }
 
 TEST_F(MediaPropertiesTest, WithoutTheModuleNothingIsReadAndTheNextUseBindsAgain)
 {
+    // The server's helpers take the module name from the server; the binding in this
+    // process is told apart.
+    Media().SetLibraryName("libvembacast-no-such-mediainfo.so.0");
     mediainfo::SetLibraryNameForTesting("libvembacast-no-such-mediainfo.so.0");
     MediaProperties properties;
     EXPECT_FALSE(ReadMediaProperties(Path("h264_aac.mp4"), properties));
@@ -136,7 +152,8 @@ TEST_F(MediaPropertiesTest, WithoutTheModuleNothingIsReadAndTheNextUseBindsAgain
     EXPECT_FALSE(handle.Open(L"/nowhere"));
     EXPECT_EQ(handle.Get(mediainfo::kStreamGeneral, L"Duration"), mediainfo::kUnboundText);
 
-    mediainfo::SetLibraryNameForTesting("libmediainfo.so.0");
+    Media().SetLibraryName(mediainfo::kDefaultLibraryName);
+    mediainfo::SetLibraryNameForTesting(mediainfo::kDefaultLibraryName);
     EXPECT_TRUE(ReadMediaProperties(Path("h264_aac.mp4"), properties));
 }
 

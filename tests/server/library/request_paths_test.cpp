@@ -49,19 +49,15 @@ TEST(DecodePathValue, PercentWithoutTwoHexDigitsIsPartOfTheName)
 
 class MapRequestPathTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ClearSharedFolders();
-        ASSERT_TRUE(AddSharedFolder(m_folder.path(), "Movies"));
-    }
-    void TearDown() override { ClearSharedFolders(); }
+    void SetUp() override { ASSERT_TRUE(m_shares.AddSharedFolder(m_folder.path(), "Movies")); }
 
     RequestPathMapping Map(const std::string& value, RequestPathKind kind = RequestPathKind::File)
     {
-        return MapRequestPath(value, kind);
+        return MapRequestPath(m_shares, value, kind);
     }
 
     TempFolder m_folder;
+    SharedFolderList m_shares;
 };
 
 TEST_F(MapRequestPathTest, MapsAFileBelowItsShare)

@@ -1,25 +1,79 @@
-// Thumbnail making for every shared folder after the server has started.
+// Thumbnail making for every shared folder in the background (server start, a share
+// added).
 
-#include "core/core_controller.h"
-#include "library/shared_folders.h"
-#include "library/thumbnail_kickoff.h"
 #include "library_server.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
+#include <mutex>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-TEST(ThumbnailKickOff, StartHookMakesTheMissingThumbnailsOfEveryShareInTheBackground)
+namespace {
+
+// The real spawner behind a gate: every engine start waits until the test opens it,
+// so the test knows a picture is being made while it looks at the kick-off.
+class GatedSpawner final : public ProcessSpawner {
+public:
+    std::unique_ptr<ChildProcess> Spawn(const SpawnRequest& request) override
+    {
+        {
+            std::unique_lock lock(m_lock);
+            ++m_entered;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_open; });
+        }
+        return m_real->Spawn(request);
+    }
+    // False when no engine start came within the bound.
+    bool WaitEntered(std::chrono::seconds bound)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, bound, [this] { return m_entered > 0; });
+    }
+    void Open()
+    {
+        std::lock_guard lock(m_lock);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+private:
+    const std::shared_ptr<ProcessSpawner> m_real = MakePosixSpawner();
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_entered = 0; // guarded by m_lock
+    bool m_open = false; // guarded by m_lock
+};
+
+// Opens the gate when the test ends, before the server goes, so no kick-off waits on it.
+struct OpenGateOnExit {
+    std::shared_ptr<GatedSpawner> gate;
+    ~OpenGateOnExit() { gate->Open(); }
+};
+
+LoopbackOptions GatedOptions(std::shared_ptr<GatedSpawner> spawner)
 {
-    LoopbackServer server;
-    ASSERT_TRUE(server.Running());
+    LoopbackOptions options;
+    options.spawner = std::move(spawner);
+    options.start = false;
+    return options;
+}
+
+} // namespace
+
+TEST(ThumbnailKickOff, TheStartMakesTheMissingThumbnailsOfEveryShareInTheBackground)
+{
+    auto spawner = std::make_shared<GatedSpawner>();
+    LoopbackServer server(GatedOptions(spawner));
+    OpenGateOnExit openAtEnd { spawner };
+    ThumbnailService& thumbnails = server.Server().Thumbnails();
     const std::string second = server.Root() + "/second";
     fs::create_directories(second + "/Deeper");
-    ASSERT_TRUE(AddSharedFolder(second, "Second"));
+    ASSERT_TRUE(server.Server().SharedFolders().AddSharedFolder(second, "Second"));
     ASSERT_TRUE(MakeVideo(server.MediaFolder() + "/one.mp4", 1, 160, 120, ""));
     ASSERT_TRUE(MakeVideo(second + "/two.mkv", 1, 160, 120, "", "mpeg4"));
     ASSERT_TRUE(MakeVideo(second + "/three.mp4", 1, 160, 120, ""));
@@ -28,14 +82,17 @@ TEST(ThumbnailKickOff, StartHookMakesTheMissingThumbnailsOfEveryShareInTheBackgr
     fs::create_directories(services + "/Second");
     WriteFile(services + "/Second/three.mp4_s.jpg", "already made");
 
-    const CoreHooks hooks = DefaultCoreHooks();
-    ASSERT_TRUE(hooks.startThumbnails);
-    const auto before = std::chrono::steady_clock::now();
-    hooks.startThumbnails();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s); // the start worker is not held up
-    for (int i = 0; i < 600 && IsShareThumbnailKickOffRunning(); ++i)
-        std::this_thread::sleep_for(50ms);
-    ASSERT_FALSE(IsShareThumbnailKickOffRunning());
+    // The start returns while the first picture's engine is still held at the gate.
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(server.Running());
+    ASSERT_TRUE(spawner->WaitEntered(120s));
+    EXPECT_TRUE(thumbnails.IsShareThumbnailKickOffRunning());
+    EXPECT_FALSE(thumbnails.ReapShareThumbnailKickOff());
+
+    // The kick-off queued every job before it started the round; waiting for that
+    // round waits for every picture.
+    spawner->Open();
+    ASSERT_TRUE(thumbnails.Pool().Start(120s));
 
     int width = 0, height = 0;
     EXPECT_TRUE(JpegSize(ReadFile(services + "/Movies/one.mp4_s.jpg"), width, height));
@@ -46,6 +103,5 @@ TEST(ThumbnailKickOff, StartHookMakesTheMissingThumbnailsOfEveryShareInTheBackgr
     // The share's own folder only, as its first listing shows it.
     EXPECT_FALSE(fs::exists(services + "/Second/Deeper/below.mkv_s.jpg"));
 
-    ASSERT_TRUE(hooks.stopThumbnailPool);
-    hooks.stopThumbnailPool();
+    EXPECT_TRUE(thumbnails.QZ_StopThumbnailThreads());
 }
