@@ -3,10 +3,13 @@
 // It runs on a throw-away data folder, so nothing of the user's settings is touched.
 
 #include "check_version_dialog.h"
+#include "config/server_parts.h"
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/texts.h"
 #include "conversion/convert_queue.h"
 #include "conversion_window.h"
+#include "core/vemba_server.h"
 #include "main_window.h"
 #include "password_dialog.h"
 #include "platform/adapters.h"
@@ -39,16 +42,15 @@ bool Save(QWidget& widget, const QString& folder, const QString& name)
 }
 
 // A job shown as it would be mid-way: not waiting, so the worker leaves it alone.
-void ShowSampleJob(const std::string& source, int state, int progress)
+void ShowSampleJob(CVembaServer& server, const std::string& source, int state, int progress)
 {
-    auto job = std::make_shared<ConvertInfo_t>();
+    auto job = std::make_shared<ConvertInfo_t>(server);
     job->strConvertID = source;
     job->strSourcePath = source;
     job->strOutputPath = GetFolderOf(source) + "/" + GetFileTitleOf(source) + kConvertTempSuffix;
     job->nState = state;
     job->nProgress = progress;
-    veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD, kQueueAddKeepSameName,
-        reinterpret_cast<veneta::LParam>(&job));
+    server.ConvertQueue().AddJob(std::move(job), SameNameJobs::Keep);
 }
 
 std::vector<Adapter> SampleAdapters()
@@ -57,38 +59,41 @@ std::vector<Adapter> SampleAdapters()
         { "10.0.0.7", "wlan0", "02:00:00:00:00:02" } };
 }
 
-bool RenderLanguage(const std::string& code, const QString& folder, const std::string& media)
+bool RenderLanguage(const std::string& code, const QString& folder, const std::string& data)
 {
-    SetSettingString("", kSettingSection, kKeyGeneralLanguage, code);
-    SelectLanguage(code);
+    const std::string media = data + "/media";
+    ServerParts parts = MakeServerParts(data);
+    parts.shutdownCommand = "true";
+    parts.settings->WriteText(kKeyGeneralLanguage, code);
+    CVembaServer server(std::move(parts));
+    const TextTable& texts = server.Texts();
     QDir().mkpath(folder);
     UiSeams seams = DesktopSeams();
-    CRemoteAccess remote(DefaultNetworkSeams());
 
     bool ok = true;
-    CVembaCastDlg window(remote, seams);
-    ShowSampleJob(media + "/holiday.mp4", kConvertConverting, 37);
-    ShowSampleJob(media + "/concert.mkv", kConvertComplete, 100);
+    CVembaCastDlg window(server, seams);
+    ShowSampleJob(server, media + "/holiday.mp4", kConvertConverting, 37);
+    ShowSampleJob(server, media + "/concert.mkv", kConvertComplete, 100);
     window.ConversionWindow()->Refresh();
     ok &= Save(window, folder, "main_window");
-    window.ProgressBox()->ShowText(UiText("IDS_WORD_BTN_STARTSERVER"));
+    window.ProgressBox()->ShowText(UiText(texts, "IDS_WORD_BTN_STARTSERVER"));
     ok &= Save(*window.ProgressBox(), folder, "progress_box");
     ok &= Save(*window.ConversionWindow(), folder, "conversion_window");
-    CSettingDialog settings(SampleAdapters(), true, remote, seams, nullptr);
+    CSettingDialog settings(SampleAdapters(), true, window.Remote(), seams, nullptr);
     ok &= Save(settings, folder, "settings_dialog");
-    CSetPasswordDialog password(QStringLiteral("12"), seams, nullptr);
+    CSetPasswordDialog password(QStringLiteral("12"), texts, seams, nullptr);
     ok &= Save(password, folder, "password_dialog");
-    CSelectNICDlg nic(SampleAdapters(), 0, nullptr);
+    CSelectNICDlg nic(SampleAdapters(), 0, texts, nullptr);
     ok &= Save(nic, folder, "adapter_dialog");
-    CSetPathDlg addFolder(FolderDialogMode::Add, {}, seams, nullptr);
+    CSetPathDlg addFolder(FolderDialogMode::Add, {}, texts, seams, nullptr);
     addFolder.SetEntry(QStringLiteral("Movies"), FromUtf8(media));
     ok &= Save(addFolder, folder, "folder_dialog");
     CCheckVerDlg update(QStringLiteral("1.1.0.0"), QStringLiteral("1.2.0.0"),
-        QStringLiteral("https://www.vembacast.com/download"), seams, nullptr);
+        QStringLiteral("https://www.vembacast.com/download"), texts, seams, nullptr);
     ok &= Save(update, folder, "update_dialog");
-    QMessageBox box(
-        QMessageBox::Information, UiText("IDS_APP_NAME"), UiText("IDS_WORD_NOT_SETTING"));
-    box.addButton(UiText("IDS_WORD_COMMON_OK"), QMessageBox::AcceptRole);
+    QMessageBox box(QMessageBox::Information, UiText(texts, "IDS_APP_NAME"),
+        UiText(texts, "IDS_WORD_NOT_SETTING"));
+    box.addButton(UiText(texts, "IDS_WORD_COMMON_OK"), QMessageBox::AcceptRole);
     ok &= Save(box, folder, "message_box");
     return ok;
 }
@@ -104,15 +109,14 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     std::string data
         = std::filesystem::temp_directory_path() / ("vembacast-shots-" + std::to_string(getpid()));
-    setenv("VEMBACAST_DATA_DIR", data.c_str(), 1);
     CreateFolderPath(data + "/media");
     for (const char* name : { "holiday.mp4", "concert.mkv" })
         std::fclose(std::fopen((data + "/media/" + name).c_str(), "w"));
-    SaveFolderListFile({ { "Movies", data + "/media" }, { "Kids", data } });
+    SettingsStore(data).SaveFolderList({ { "Movies", data + "/media" }, { "Kids", data } });
     QApplication application(argc, argv);
     application.setStyle(QStringLiteral("Fusion"));
-    bool ok = RenderLanguage("kor", QString::fromUtf8(argv[1]) + "/kor", data + "/media")
-        && RenderLanguage("eng", QString::fromUtf8(argv[1]) + "/eng", data + "/media");
+    bool ok = RenderLanguage("kor", QString::fromUtf8(argv[1]) + "/kor", data)
+        && RenderLanguage("eng", QString::fromUtf8(argv[1]) + "/eng", data);
     std::filesystem::remove_all(data);
     return ok ? 0 : 1;
 }

@@ -17,10 +17,9 @@ inline constexpr veneta::MessageId WM_APP_CONVERSION_DELETED = 0x80CC;
 
 // Notification-area icon; also posted by a second copy of the program.
 inline constexpr veneta::MessageId WM_APP_TRAY_NOTIFY = 0x80D1;
-// Server start error (codes 1 to 7) or mapping result (code 8) in wParam.
+// A server error code in wParam for a window to show: the mapping worker posts
+// code 7 to the main window and code 8 to the settings dialog.
 inline constexpr veneta::MessageId WM_APP_SERVER_ERROR = 0x80D2;
-// A client asked to stop the server and shut the computer down.
-inline constexpr veneta::MessageId WM_APP_SHUTDOWN_PC = 0x80D3;
 #include "core/server_errors.h"
 
 // The settings dialog's frame index while it is open (the target of code 8).

@@ -1,8 +1,10 @@
 #include "app_start.h"
 
-#include "config/app_messages.h"
+#include "app_messages.h"
+#include "config/server_parts.h"
 #include "config/settings.h"
 #include "config/texts.h"
+#include "core/vemba_server.h"
 #include "main_window.h"
 #include "platform/places.h"
 #include "platform/single_copy.h"
@@ -23,15 +25,15 @@ void PrepareLocale()
 
 namespace {
 
-void PrepareMessageBox()
+void PrepareMessageBox(const TextTable& language)
 {
     veneta::MessageBoxTexts texts;
-    texts.caption = UiText("IDS_APP_NAME");
-    texts.ok = UiText("IDS_WORD_COMMON_OK");
-    texts.cancel = UiText("IDS_WORD_COMMON_CANCEL");
-    texts.retry = UiText("IDS_WORD_COMMON_RETRY");
-    texts.yes = UiText("IDS_WORD_COMMON_YES");
-    texts.no = UiText("IDS_WORD_COMMON_NO");
+    texts.caption = UiText(language, "IDS_APP_NAME");
+    texts.ok = UiText(language, "IDS_WORD_COMMON_OK");
+    texts.cancel = UiText(language, "IDS_WORD_COMMON_CANCEL");
+    texts.retry = UiText(language, "IDS_WORD_COMMON_RETRY");
+    texts.yes = UiText(language, "IDS_WORD_COMMON_YES");
+    texts.no = UiText(language, "IDS_WORD_COMMON_NO");
     veneta::SetMessageBoxTexts(texts);
 }
 
@@ -54,20 +56,26 @@ int RunDesktopApplication(QApplication& application)
     case SingleCopyRole::First:
         break;
     }
-    SelectLanguage();
-    PrepareMessageBox();
+    ServerParts parts = MakeServerParts(dataFolder);
     CDataFolderLock dataLock; // held until the end: one server per data folder
-    if (!dataLock.Acquire(dataFolder)) {
-        QString text = UiText("IDS_ERROR_DATA_FOLDER_IN_USE")
-                           .replace(QStringLiteral("%s"), FromUtf8(dataFolder));
-        std::fprintf(stderr, "vembacast: %s\n", ToUtf8(text).c_str());
-        if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
-            veneta::CPXMessageBox::Show(nullptr, text); // nobody could answer an unseen box
-        return 1;
+    const bool folderOwned = dataLock.Acquire(dataFolder);
+    {
+        // The server's own table follows the same language setting; this one serves
+        // the message boxes and the message below, before the server exists.
+        TextTable texts(parts.places.resourceFolder, parts.settings.get());
+        PrepareMessageBox(texts);
+        if (!folderOwned) {
+            QString text = UiText(texts, "IDS_ERROR_DATA_FOLDER_IN_USE")
+                               .replace(QStringLiteral("%s"), FromUtf8(dataFolder));
+            std::fprintf(stderr, "vembacast: %s\n", ToUtf8(text).c_str());
+            if (QGuiApplication::platformName() != QStringLiteral("offscreen"))
+                veneta::CPXMessageBox::Show(nullptr, text); // nobody could answer an unseen box
+            return 1;
+        }
     }
 
-    CRemoteAccess remote(DefaultNetworkSeams());
-    CVembaCastDlg window(remote, DesktopSeams());
+    CVembaServer server(std::move(parts));
+    CVembaCastDlg window(server, DesktopSeams());
     window.Controller().StartEmbeddedConsole();
     QObject::connect(&window, &CVembaCastDlg::ExitRequested, &application, &QApplication::quit);
     std::unique_ptr<QSocketNotifier> wake;

@@ -1,7 +1,8 @@
 #pragma once
 
-// The start of the desktop program: one copy per data folder, one server per data
-// folder, the language texts, then the main window until the exit command.
+// The start of the desktop program: one copy per data folder, one server object per
+// data folder (its parts made from that folder), then the main window over that
+// server until the exit command.
 
 class QApplication;
 

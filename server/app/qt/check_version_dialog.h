@@ -8,12 +8,13 @@
 #include <QDialog>
 
 class QPushButton;
+class TextTable;
 
 class CCheckVerDlg : public QDialog {
     Q_OBJECT
 public:
     CCheckVerDlg(const QString& localVersion, const QString& serverVersion, const QString& link,
-        const UiSeams& seams, QWidget* parent);
+        const TextTable& texts, const UiSeams& seams, QWidget* parent);
     QPushButton* LinkButton() const { return m_link; }
 
 private:

@@ -1,7 +1,7 @@
 #include "conversion_queue.h"
 
 #include "config/settings.h"
-#include "conversion/convert_list.h"
+#include "conversion/conversion_context.h"
 #include "platform/guid.h"
 
 #include <algorithm>
@@ -15,15 +15,6 @@ namespace {
 std::string TempPathFor(const std::string& finalPath)
 {
     return finalPath + "tmp";
-}
-
-ConvertJobPtr FindJob(const std::string& convertId)
-{
-    for (ConvertJobPtr& job : ReadConvertQueue()) {
-        if (job->strConvertID == convertId)
-            return job;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -41,10 +32,10 @@ std::string ConversionOutputPath(
     return output;
 }
 
-std::vector<ConversionRow> ReadConversionRows()
+std::vector<ConversionRow> ReadConversionRows(const CConvertQueue& queue)
 {
     std::vector<ConversionRow> rows;
-    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+    for (const ConvertJobPtr& job : queue.Jobs()) {
         ConversionRow row;
         row.convertId = job->strConvertID;
         row.sourcePath = job->strSourcePath;
@@ -56,44 +47,43 @@ std::vector<ConversionRow> ReadConversionRows()
     return rows;
 }
 
-bool QueueLocalFile(const std::string& path)
+bool QueueLocalFile(ConversionContext& server, const std::string& path)
 {
-    if (!veneta::CPXFrameMSG::GetTarget(veneta::kFrameConversionList))
-        return false; // no queue runs to take it
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error) || ::access(path.c_str(), R_OK) != 0)
         return false;
     std::optional<Guid> guid = CreateGuid();
     if (!guid)
         return false;
-    std::vector<ConvertJobPtr> queued = ReadConvertQueue();
+    CConvertQueue& queue = server.ConvertQueue();
+    std::vector<ConvertJobPtr> queued = queue.Jobs();
     // A second drop of the same file gets its own output name, not the first one's.
     std::string output = ConversionOutputPath(path, [&](const std::string& name) {
         return std::any_of(queued.begin(), queued.end(), [&](const ConvertJobPtr& job) {
             return job->nState != kConvertRemoved && job->FinalOutputPath() == name;
         });
     });
-    auto job = std::make_shared<ConvertInfo_t>();
+    auto job = std::make_shared<ConvertInfo_t>(server);
     job->strConvertID = GuidToHex(*guid);
     job->strSourcePath = path;
     job->strLocalSource = path;
     job->strOutputPath = TempPathFor(output);
     job->SetFilePath(path);
     job->setConvertOptions(0, 0); // 480x320 at 600 kbit/s
-    return veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD,
-               kQueueAddKeepSameName, reinterpret_cast<veneta::LParam>(&job))
-        == 0;
+    return queue.AddJob(std::move(job), SameNameJobs::Keep);
 }
 
-void CancelConversion(const std::string& convertId)
+void CancelConversion(CConvertQueue& queue, const std::string& convertId)
 {
-    if (ConvertJobPtr job = FindJob(convertId))
-        job->MarkRemoved();
+    for (const ConvertJobPtr& job : queue.Jobs()) {
+        if (job->strConvertID == convertId)
+            job->MarkRemoved();
+    }
 }
 
-void RemoveCompletedConversions()
+void RemoveCompletedConversions(CConvertQueue& queue)
 {
-    for (const ConvertJobPtr& job : ReadConvertQueue()) {
+    for (const ConvertJobPtr& job : queue.Jobs()) {
         if (job->nState == kConvertComplete)
             job->MarkRemoved();
     }

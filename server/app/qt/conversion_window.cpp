@@ -1,8 +1,9 @@
 #include "conversion_window.h"
 
-#include "config/app_messages.h"
+#include "app_messages.h"
 #include "config/settings.h"
 #include "config/trace.h"
+#include "conversion/conversion_context.h"
 #include "ui_texts.h"
 
 #include <QApplication>
@@ -95,6 +96,32 @@ const char* ConversionStateTextKey(int state)
     }
 }
 
+void PostConversionChange(ConversionChange change, const ConvertInfo_t& job)
+{
+    veneta::MessageId message = WM_APP_CONVERSION_PROGRESS;
+    switch (change) {
+    case ConversionChange::Added:
+        message = WM_APP_CONVERSION_ADDED;
+        break;
+    case ConversionChange::Progress:
+        message = WM_APP_CONVERSION_PROGRESS;
+        break;
+    case ConversionChange::State:
+        message = WM_APP_CONVERSION_STATE;
+        break;
+    case ConversionChange::Deleted:
+        message = WM_APP_CONVERSION_DELETED;
+        break;
+    }
+    veneta::CPXFrameMSG::Post(
+        veneta::kFrameConversionWindow, message, static_cast<veneta::WParam>(job.nState.load()));
+}
+
+CConversionModel::CConversionModel(const TextTable& texts)
+    : m_texts(texts)
+{
+}
+
 void CConversionModel::SetRows(std::vector<ConversionRow> rows)
 {
     beginResetModel();
@@ -138,7 +165,7 @@ QVariant CConversionModel::data(const QModelIndex& index, int role) const
         return QStringLiteral("%1%").arg(row->progress);
     case kColumnStatus: {
         const char* key = ConversionStateTextKey(row->state);
-        return key ? UiText(key) : QString();
+        return key ? UiText(m_texts, key) : QString();
     }
     default:
         return {};
@@ -151,17 +178,18 @@ QVariant CConversionModel::headerData(int section, Qt::Orientation orientation, 
         return {};
     static const char* const keys[kColumnCount]
         = { "IDS_WORD_FILENAME", "IDS_WORD_FOLDER", "IDS_WORD_PROGRESS", "IDS_WORD_STATUS" };
-    return section >= 0 && section < kColumnCount ? UiText(keys[section]) : QVariant();
+    return section >= 0 && section < kColumnCount ? UiText(m_texts, keys[section]) : QVariant();
 }
 
-CConversionWindow::CConversionWindow(QWidget* parent)
+CConversionWindow::CConversionWindow(ConversionContext& server, QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , m_model(new CConversionModel())
+    , m_server(server)
+    , m_model(new CConversionModel(server.Texts()))
     , m_sort(new CTextSortModel(this))
     , m_view(new QTableView(this))
 {
     setObjectName(QStringLiteral("conversionWindow"));
-    setWindowTitle(UiText("IDS_WORD_CONVERSION_DLG"));
+    setWindowTitle(UiText(server.Texts(), "IDS_WORD_CONVERSION_DLG"));
     setAcceptDrops(true);
     m_model->setParent(this);
     m_sort->setSourceModel(m_model);
@@ -180,8 +208,8 @@ CConversionWindow::CConversionWindow(QWidget* parent)
     connect(m_view->horizontalHeader(), &QHeaderView::sectionClicked, this,
         &CConversionWindow::SortByColumn);
     auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok
-        = buttons->addButton(UiText("IDS_WORD_COMMON_OK"), QDialogButtonBox::AcceptRole);
+    QPushButton* ok = buttons->addButton(
+        UiText(server.Texts(), "IDS_WORD_COMMON_OK"), QDialogButtonBox::AcceptRole);
     connect(ok, &QPushButton::clicked, this, &QWidget::hide);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_view, 1);
@@ -200,14 +228,14 @@ CConversionWindow::~CConversionWindow() = default;
 
 void CConversionWindow::Refresh()
 {
-    m_model->SetRows(ReadConversionRows());
+    m_model->SetRows(ReadConversionRows(m_server.ConvertQueue()));
 }
 
 int CConversionWindow::DropFiles(const QList<QUrl>& urls)
 {
     int added = 0;
     for (const QUrl& url : urls) {
-        if (url.isLocalFile() && QueueLocalFile(ToUtf8(url.toLocalFile())))
+        if (url.isLocalFile() && QueueLocalFile(m_server, ToUtf8(url.toLocalFile())))
             ++added;
     }
     Refresh();
@@ -219,14 +247,14 @@ void CConversionWindow::CancelSelected()
     QModelIndexList selected = m_view->selectionModel()->selectedRows();
     for (const QModelIndex& index : selected) {
         if (const ConversionRow* row = m_model->RowAt(m_sort->mapToSource(index).row()))
-            CancelConversion(row->convertId);
+            CancelConversion(m_server.ConvertQueue(), row->convertId);
     }
     Refresh();
 }
 
 void CConversionWindow::RemoveCompleted()
 {
-    RemoveCompletedConversions();
+    RemoveCompletedConversions(m_server.ConvertQueue());
     Refresh();
 }
 

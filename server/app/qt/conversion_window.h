@@ -1,12 +1,12 @@
 #pragma once
 
-// The conversion window: the jobs of the core's conversion queue with their status
+// The conversion window: the jobs of the server's conversion queue with their status
 // and progress, sortable by any column; files dropped on it become jobs. It is a
-// view: the queue converts, and its notices (window index 3) make the window read
-// the rows again.
+// view: the queue converts, and each change the queue reports becomes a notice at
+// the window's index (3) that makes the window read the rows again.
 //
-// Threads: the notices are posted by the queue's threads and run on the GUI thread
-// through the window's frame binding; the rows are read there.
+// Threads: the queue reports on its own threads; PostConversionChange hands the
+// notice to the GUI thread through the window registry, where the rows are read.
 
 #include "conversion_queue.h"
 #include "skin/qt/frame_binding.h"
@@ -15,12 +15,15 @@
 #include <QWidget>
 #include <memory>
 
+class ConversionContext;
 class QSortFilterProxyModel;
 class QTableView;
+class TextTable;
 
 class CConversionModel : public QAbstractTableModel {
     Q_OBJECT
 public:
+    explicit CConversionModel(const TextTable& texts);
     enum Column { kColumnFile, kColumnFolder, kColumnProgress, kColumnStatus, kColumnCount };
     void SetRows(std::vector<ConversionRow> rows);
     const ConversionRow* RowAt(int row) const;
@@ -31,16 +34,21 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    const TextTable& m_texts;
     std::vector<ConversionRow> m_rows;
 };
 
 // The status text key of a job state.
 const char* ConversionStateTextKey(int state);
 
+// Posts a change of the queue to the conversion window (window index 3); any thread.
+void PostConversionChange(ConversionChange change, const ConvertInfo_t& job);
+
 class CConversionWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit CConversionWindow(QWidget* parent = nullptr);
+    // The jobs of server's queue, which outlives the window.
+    explicit CConversionWindow(ConversionContext& server, QWidget* parent = nullptr);
     ~CConversionWindow() override;
 
     void Refresh();
@@ -66,6 +74,7 @@ private:
     veneta::LResult OnFrameMessage(
         veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam);
 
+    ConversionContext& m_server;
     CConversionModel* m_model;
     QSortFilterProxyModel* m_sort;
     QTableView* m_view;

@@ -1,9 +1,10 @@
 // vembacast: the VembaCast server with its desktop window.
 //
 // Threads: the GUI thread runs the windows and every message addressed to them; the
-// core controller's worker starts and stops the server; the HTTP library, the
-// embedded console, the engines and the thumbnail pool run their own threads and reach
-// the windows only through the window registry.
+// core controller's worker starts and stops the server object; the server's parts
+// (the HTTP library, the embedded console, the engines, the thumbnail pool, the
+// conversion queue) run their own threads and reach the windows only through the main
+// window's core view, which hands every call to the GUI thread.
 
 #include "app_start.h"
 

@@ -1,8 +1,9 @@
 #include "main_window.h"
 
+#include "app_messages.h"
 #include "check_version_dialog.h"
-#include "config/app_messages.h"
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/trace.h"
 #include "conversion_window.h"
 #include "http/web_server.h"
@@ -24,14 +25,15 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-CVembaCastDlg::CVembaCastDlg(CRemoteAccess& remote, UiSeams seams, CoreHooks hooks, QWidget* parent)
+CVembaCastDlg::CVembaCastDlg(CVembaServer& server, UiSeams seams, CoreHooks hooks, QWidget* parent)
     : QWidget(parent)
-    , m_remote(remote)
+    , m_server(server)
+    , m_remote(server)
     , m_seams(std::move(seams))
-    , m_controller(*this, WithShutdownReport(std::move(hooks)))
+    , m_controller(*this, server, std::move(hooks))
 {
     setObjectName(QStringLiteral("mainWindow"));
-    setWindowTitle(UiText("IDS_APP_NAME"));
+    setWindowTitle(Text("IDS_APP_NAME"));
     m_frame = std::make_unique<veneta::CFrameBinding>(
         veneta::kFrameMainWindow, [this](veneta::MessageId m, veneta::WParam w, veneta::LParam l) {
             return OnFrameMessage(m, w, l);
@@ -44,7 +46,7 @@ CVembaCastDlg::CVembaCastDlg(CRemoteAccess& remote, UiSeams seams, CoreHooks hoo
     BuildTray();
     LoadFolderRows();
     m_controller.CreateServicesFolder();
-    m_conversion = new CConversionWindow(this);
+    m_conversion = new CConversionWindow(m_server, this);
     m_startStop->setEnabled(false); // until the start-up check passes
 }
 
@@ -56,6 +58,11 @@ CVembaCastDlg::~CVembaCastDlg()
         m_controller.StopServerAndWait();
         m_controller.Shutdown();
     }
+}
+
+QString CVembaCastDlg::Text(const char* key) const
+{
+    return UiText(m_server.Texts(), key);
 }
 
 void CVembaCastDlg::BuildControls()
@@ -76,7 +83,7 @@ void CVembaCastDlg::BuildControls()
     m_settings->SetFallbackIcons({ style()->standardIcon(QStyle::SP_FileDialogDetailedView) });
     m_help = MakeButton(kCmdHelp, "IDS_WORD_BTN_HELP", 0);
     m_help->SetFallbackIcons({ style()->standardIcon(QStyle::SP_DialogHelpButton) });
-    m_title = new QLabel(UiText("IDS_APP_NAME"), top);
+    m_title = new QLabel(Text("IDS_APP_NAME"), top);
     QFont titleFont = m_title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
     titleFont.setBold(true);
@@ -91,7 +98,7 @@ void CVembaCastDlg::BuildControls()
     m_list->setObjectName(QStringLiteral("folderList"));
     m_list->setRootIsDecorated(false);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setHeaderLabels({ UiText("IDS_WORD_NAME"), UiText("IDS_WORD_FOLDER") });
+    m_list->setHeaderLabels({ Text("IDS_WORD_NAME"), Text("IDS_WORD_FOLDER") });
     m_list->header()->resizeSection(0, 153);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this,
@@ -101,9 +108,9 @@ void CVembaCastDlg::BuildControls()
         if (!item)
             return;
         QMenu menu(this);
-        menu.addAction(UiText("IDS_WORD_BTN_EDIT"), this, [this, item] { OnEditFolder(item); });
-        menu.addAction(UiText("IDS_WORD_FOLDER"), this, [this, item] { OnOpenFolder(item); });
-        menu.addAction(UiText("IDS_WORD_BTN_DELETE"), this, [this] { OnDeleteFolders(); });
+        menu.addAction(Text("IDS_WORD_BTN_EDIT"), this, [this, item] { OnEditFolder(item); });
+        menu.addAction(Text("IDS_WORD_FOLDER"), this, [this, item] { OnOpenFolder(item); });
+        menu.addAction(Text("IDS_WORD_BTN_DELETE"), this, [this] { OnDeleteFolders(); });
         menu.exec(m_list->viewport()->mapToGlobal(at));
     });
     auto* empty = new QLabel(this);
@@ -142,7 +149,7 @@ void CVembaCastDlg::BuildControls()
 veneta::CPXImageButton* CVembaCastDlg::MakeButton(int command, const char* textKey, int image)
 {
     auto* button = new veneta::CPXImageButton(command, this);
-    button->SetText(UiText(textKey));
+    button->SetText(Text(textKey));
     button->SetImage(image);
     connect(button, &QToolButton::clicked, this, [this, command] { RunCommand(command); });
     return button;
@@ -152,11 +159,11 @@ void CVembaCastDlg::BuildTray()
 {
     m_trayMenu = new QMenu(this);
     m_trayStartStop = m_trayMenu->addAction(
-        UiText("IDS_WORD_BTN_STARTSERVER"), this, [this] { RunCommand(kCmdStartStop); });
+        Text("IDS_WORD_BTN_STARTSERVER"), this, [this] { RunCommand(kCmdStartStop); });
     m_trayMenu->addSeparator();
-    m_trayMenu->addAction(UiText("IDS_MENU_EXIT"), this, [this] { RunCommand(kCmdExit); });
+    m_trayMenu->addAction(Text("IDS_MENU_EXIT"), this, [this] { RunCommand(kCmdExit); });
     m_tray = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_MediaPlay), this);
-    m_tray->setToolTip(UiText("IDS_APP_NAME"));
+    m_tray->setToolTip(Text("IDS_APP_NAME"));
     m_tray->setContextMenu(m_trayMenu);
     connect(m_tray, &QSystemTrayIcon::activated, this,
         [this](QSystemTrayIcon::ActivationReason reason) {
@@ -170,7 +177,7 @@ void CVembaCastDlg::OnInitDialog()
     UpdateCheck offer = m_remote.RunUpdateCheck();
     if (offer.result == kUpdateAvailable) {
         CCheckVerDlg dialog(FromUtf8(offer.localVersion), FromUtf8(offer.serverVersion),
-            FromUtf8(offer.downloadUrl), m_seams, this);
+            FromUtf8(offer.downloadUrl), m_server.Texts(), m_seams, this);
         m_seams.runDialog(dialog);
     }
     switch (m_remote.RunStartupCheck()) {
@@ -178,23 +185,27 @@ void CVembaCastDlg::OnInitDialog()
         m_startStop->setEnabled(true);
         break;
     case kStartupNeverSetUp:
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NOT_SETTING"));
+        ShowOkMessage(m_seams, this, Text("IDS_WORD_NOT_SETTING"));
         veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, veneta::kWmCommand, kCmdSettings);
         break;
     case kStartupConsoleUnreachable:
         ShowOkMessage(m_seams, this,
-            UiText("IDS_WORD_UNABLE_RELAYSERVER") + QStringLiteral(" ")
-                + UiText("IDS_WORD_NEED_RESETTING"));
+            Text("IDS_WORD_UNABLE_RELAYSERVER") + QStringLiteral(" ")
+                + Text("IDS_WORD_NEED_RESETTING"));
         m_consoleReachable = false;
         break;
-    case kStartupNetworkChanged:
+    case kStartupNetworkChanged: {
+        SettingsStore& settings = m_server.Settings();
+        std::vector<std::pair<std::string, std::string>> cleared;
         for (const char* key :
             { kKeyInIP, kKeyInPort, kKeyExtIP, kKeyExtPort, kKeyMacAddress, kKeyPINCode })
-            SetSettingString("", kSettingSection, key, "");
-        SetSettingInt(kKeyPINCodeMode, 0);
-        SetSettingInt(kKeyAutoPortMapMode, 0);
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NEED_RESETTING"));
+            cleared.emplace_back(key, "");
+        settings.WriteTexts(cleared);
+        settings.WriteInt(kKeyPINCodeMode, 0);
+        settings.WriteInt(kKeyAutoPortMapMode, 0);
+        ShowOkMessage(m_seams, this, Text("IDS_WORD_NEED_RESETTING"));
         break;
+    }
     default:
         break;
     }
@@ -202,7 +213,7 @@ void CVembaCastDlg::OnInitDialog()
 
 void CVembaCastDlg::OnLoad()
 {
-    if (GetSettingInt(kSettingSection, kKeyAutoStart, 0) >= 1)
+    if (m_server.Settings().ReadInt(kKeyAutoStart, 0) >= 1)
         RunCommand(kCmdStartStop);
 }
 
@@ -216,7 +227,7 @@ void CVembaCastDlg::RunCommand(int command)
         OnSettings();
         break;
     case kCmdHelp:
-        m_seams.openAddress(FromUtf8(GetSettingString(kKeyHelpURL, kDefaultHelpURL)));
+        m_seams.openAddress(FromUtf8(m_server.Settings().ReadText(kKeyHelpURL, kDefaultHelpURL)));
         break;
     case kCmdConversion:
         m_conversion->setVisible(!m_conversion->isVisible());
@@ -245,7 +256,7 @@ void CVembaCastDlg::OnGui(std::function<void()> task)
 
 void CVembaCastDlg::ShowProgress(const char* textKey)
 {
-    OnGui([this, key = std::string(textKey)] { m_progress->ShowText(UiText(key.c_str())); });
+    OnGui([this, key = std::string(textKey)] { m_progress->ShowText(Text(key.c_str())); });
 }
 
 void CVembaCastDlg::CloseProgress()
@@ -260,9 +271,16 @@ void CVembaCastDlg::ServerStateChanged(bool running)
 
 void CVembaCastDlg::ShowServerError(int, const char* textKey)
 {
-    // Reached from a posted message, so already on the GUI thread.
-    OnGui(
-        [this, key = std::string(textKey)] { ShowOkMessage(m_seams, this, UiText(key.c_str())); });
+    // From the worker for a failed start, or from a posted message (already on the GUI
+    // thread).
+    OnGui([this, key = std::string(textKey)] { ShowOkMessage(m_seams, this, Text(key.c_str())); });
+}
+
+void CVembaCastDlg::DismissMessages()
+{
+    OnGui([] {
+        veneta::CPXFrameMSG::Send(veneta::kFrameMessageBox, veneta::kWmCommand, veneta::kIdCancel);
+    });
 }
 
 void CVembaCastDlg::PumpMessages()
@@ -270,42 +288,41 @@ void CVembaCastDlg::PumpMessages()
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
+void CVembaCastDlg::ServerShutDown(bool succeeded)
+{
+    // The command has traced why it failed; the server stays stopped.
+    if (!succeeded)
+        OnGui([this] { ReportShutdownFailure(); });
+}
+
+void CVembaCastDlg::ConversionChanged(ConversionChange change, const ConvertInfo_t& job)
+{
+    PostConversionChange(change, job);
+}
+
 void CVembaCastDlg::ShowServerState(bool running)
 {
     const char* key = running ? "IDS_WORD_BTN_STOPSERVER" : "IDS_WORD_BTN_STARTSERVER";
     m_startStop->SetImage(running ? 1 : 0);
-    m_startStop->SetText(UiText(key));
+    m_startStop->SetText(Text(key));
     if (m_trayStartStop)
-        m_trayStartStop->setText(UiText(key));
+        m_trayStartStop->setText(Text(key));
     if (running) {
-        std::string address = GetSettingString(kKeyInIP);
+        std::string address = m_server.Settings().ReadText(kKeyInIP);
         m_status->setText(
             QStringLiteral("http://%1:%2/")
                 .arg(address.empty() ? QStringLiteral("127.0.0.1") : FromUtf8(address))
-                .arg(GetListeningPort()));
+                .arg(m_server.WebServer().ListeningPort()));
     } else {
         m_status->clear();
     }
     emit ServerStateShown(running);
 }
 
-CoreHooks CVembaCastDlg::WithShutdownReport(CoreHooks hooks)
-{
-    auto shutdown = std::move(hooks.shutdownComputer);
-    hooks.shutdownComputer = [this, shutdown] {
-        bool done = shutdown && shutdown();
-        if (!done) // the command has traced why; the server stays stopped
-            QMetaObject::invokeMethod(
-                this, [this] { ReportShutdownFailure(); }, Qt::QueuedConnection);
-        return done;
-    };
-    return hooks;
-}
-
 void CVembaCastDlg::ReportShutdownFailure()
 {
-    m_status->setText(UiText("IDS_ERROR_FAILED_SHUTDOWN"));
-    ShowOkMessage(m_seams, this, UiText("IDS_ERROR_FAILED_SHUTDOWN"));
+    m_status->setText(Text("IDS_ERROR_FAILED_SHUTDOWN"));
+    ShowOkMessage(m_seams, this, Text("IDS_ERROR_FAILED_SHUTDOWN"));
 }
 
 veneta::LResult CVembaCastDlg::OnFrameMessage(
@@ -319,7 +336,12 @@ veneta::LResult CVembaCastDlg::OnFrameMessage(
         OnTrayNotify(lParam);
         return 0;
     }
-    return m_controller.HandleMessage(message, wParam, lParam);
+    if (message == WM_APP_SERVER_ERROR) {
+        int code = static_cast<int>(wParam);
+        if (const char* key = ServerErrorTextKey(code))
+            ShowServerError(code, key);
+    }
+    return 0;
 }
 
 veneta::LResult CVembaCastDlg::OnFolderListMessage(veneta::MessageId message)
@@ -373,7 +395,7 @@ void CVembaCastDlg::keyPressEvent(QKeyEvent* event)
 
 void CVembaCastDlg::OnExit()
 {
-    if (m_seams.showMessage(this, UiText("IDS_WORD_COMMON_EXIT"), veneta::MessageButtons::YesNo)
+    if (m_seams.showMessage(this, Text("IDS_WORD_COMMON_EXIT"), veneta::MessageButtons::YesNo)
         != veneta::kButtonYes)
         return;
     ExitProgram();

@@ -3,10 +3,15 @@
 // The main window: the shared-folder list, the server's start and stop, the settings,
 // help and conversion buttons, and the icon in the notification area it hides in.
 //
+// The window drives one server object through the core controller it owns; every
+// setting, text, share and conversion it shows or changes is that server's.
+//
 // Threads: everything here runs on the GUI thread. The core controller's start/stop
-// worker calls the ICoreView operations from its own thread; each of them is handed to
-// the GUI thread before it touches a widget. Messages for the main window (window index
-// 2) and its folder list (index 4) arrive through the window registry on the GUI thread.
+// worker and its action thread (a client's power-off request), and the conversion
+// queue's threads, call the ICoreView operations from their own threads; each of them
+// is handed to the GUI thread before it touches a widget. Messages for the main window
+// (window index 2) and its folder list (index 4) arrive through the window registry on
+// the GUI thread.
 
 #include "core/core_controller.h"
 #include "remote_access.h"
@@ -45,8 +50,9 @@ inline constexpr veneta::LParam kTrayRightButtonDown = 516;
 class CVembaCastDlg : public QWidget, public ICoreView {
     Q_OBJECT
 public:
-    CVembaCastDlg(CRemoteAccess& remote, UiSeams seams, CoreHooks hooks = DefaultCoreHooks(),
-        QWidget* parent = nullptr);
+    // server outlives the window.
+    CVembaCastDlg(
+        CVembaServer& server, UiSeams seams, CoreHooks hooks = {}, QWidget* parent = nullptr);
     ~CVembaCastDlg() override;
 
     // Program start after the window exists: the start-up and update checks, then the
@@ -59,7 +65,9 @@ public:
     // waits for it and ends the program's loop.
     void ExitProgram();
 
+    CVembaServer& Server() { return m_server; }
     CCoreController& Controller() { return m_controller; }
+    CRemoteAccess& Remote() { return m_remote; }
     CConversionWindow* ConversionWindow() const { return m_conversion; }
     QTreeWidget* FolderList() const { return m_list; }
     veneta::CPXImageButton* StartStopButton() const { return m_startStop; }
@@ -73,7 +81,10 @@ public:
     void CloseProgress() override;
     void ServerStateChanged(bool running) override;
     void ShowServerError(int code, const char* textKey) override;
+    void DismissMessages() override;
     void PumpMessages() override;
+    void ServerShutDown(bool succeeded) override;
+    void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) override;
 
 signals:
     void ServerStateShown(bool running);
@@ -106,9 +117,10 @@ private:
     veneta::LResult OnFolderListMessage(veneta::MessageId message);
     // Runs task on the GUI thread: at once when already there, else queued.
     void OnGui(std::function<void()> task);
-    CoreHooks WithShutdownReport(CoreHooks hooks);
+    QString Text(const char* key) const;
 
-    CRemoteAccess& m_remote;
+    CVembaServer& m_server;
+    CRemoteAccess m_remote;
     UiSeams m_seams;
     CCoreController m_controller;
     bool m_consoleReachable = true;

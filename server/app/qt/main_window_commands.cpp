@@ -2,11 +2,9 @@
 
 #include "check_version_dialog.h"
 #include "config/settings.h"
-#include "library/shared_folders.h"
-#include "library/thumbnail_kickoff.h"
+#include "config/settings_store.h"
 #include "main_window.h"
 #include "platform/adapters.h"
-#include "platform/places.h"
 #include "set_path_dialog.h"
 #include "settings_dialog.h"
 #include "skin/qt/image_button.h"
@@ -51,15 +49,15 @@ void CVembaCastDlg::SyncRows()
 
 void CVembaCastDlg::OnAddFolder()
 {
-    CSetPathDlg dialog(FolderDialogMode::Add, m_controller.Rows(), m_seams, this);
+    CSetPathDlg dialog(FolderDialogMode::Add, m_controller.Rows(), m_server.Texts(), m_seams, this);
     if (m_seams.runDialog(dialog) != QDialog::Accepted)
         return;
     FolderListEntry entry { ToUtf8(dialog.DisplayName()), ToUtf8(dialog.FolderPath()) };
     new QTreeWidgetItem(m_list, { dialog.DisplayName(), dialog.FolderPath() });
-    AddSharedFolder(entry.path, entry.displayName);
+    m_server.SharedFolders().AddSharedFolder(entry.path, entry.displayName);
     SyncRows();
     // Returns at once: the pictures are made in the background.
-    QZ_StartShareThumbnails();
+    m_server.Thumbnails().QZ_StartShareThumbnails();
 }
 
 void CVembaCastDlg::OnEditFolder(QTreeWidgetItem* item)
@@ -67,14 +65,16 @@ void CVembaCastDlg::OnEditFolder(QTreeWidgetItem* item)
     if (!item)
         return;
     FolderListEntry old = EntryOf(*item);
-    CSetPathDlg dialog(FolderDialogMode::Edit, m_controller.Rows(), m_seams, this);
+    CSetPathDlg dialog(
+        FolderDialogMode::Edit, m_controller.Rows(), m_server.Texts(), m_seams, this);
     dialog.SetEntry(item->text(0), item->text(1));
     if (m_seams.runDialog(dialog) != QDialog::Accepted)
         return;
     item->setText(0, dialog.DisplayName());
     item->setText(1, dialog.FolderPath());
-    RemoveSharedFolder(old.displayName);
-    AddSharedFolder(ToUtf8(dialog.FolderPath()), ToUtf8(dialog.DisplayName()));
+    m_server.SharedFolders().RemoveSharedFolder(old.displayName);
+    m_server.SharedFolders().AddSharedFolder(
+        ToUtf8(dialog.FolderPath()), ToUtf8(dialog.DisplayName()));
     SyncRows();
 }
 
@@ -87,13 +87,14 @@ void CVembaCastDlg::OnOpenFolder(QTreeWidgetItem* item)
 void CVembaCastDlg::OnDeleteFolders()
 {
     std::vector<std::string> workFolders;
+    const std::string services = m_server.Places().ServicesFolder();
     const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
     for (QTreeWidgetItem* item : selected) {
         std::string name = ToUtf8(item->text(0));
         // A name from a hand-edited folder list could point outside the services folder.
         if (IsSafeServicesSubfolder(name))
-            workFolders.push_back(GetServicesFolder() + "/" + name);
-        RemoveSharedFolder(name);
+            workFolders.push_back(services + "/" + name);
+        m_server.SharedFolders().RemoveSharedFolder(name);
         delete item;
     }
     SyncRows();
@@ -111,8 +112,8 @@ void CVembaCastDlg::OnSettings()
     CSettingDialog dialog(adapters, m_consoleReachable, m_remote, m_seams, this);
     if (m_seams.runDialog(dialog) != QDialog::Accepted)
         return;
-    SetSettingInt(kKeySet, 1);
+    m_server.Settings().WriteInt(kKeySet, 1);
     if (wasRunning)
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_RESTART_SETTINGAPPLY"));
+        ShowOkMessage(m_seams, this, Text("IDS_WORD_RESTART_SETTINGAPPLY"));
     m_startStop->setEnabled(true);
 }

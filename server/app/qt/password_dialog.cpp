@@ -44,23 +44,25 @@ bool IsAllDigits(const QString& text)
 } // namespace
 
 CSetPasswordDialog::CSetPasswordDialog(
-    const QString& current, const UiSeams& seams, QWidget* parent)
+    const QString& current, const TextTable& texts, const UiSeams& seams, QWidget* parent)
     : QDialog(parent)
+    , m_texts(texts)
     , m_seams(seams)
     , m_field(new QLineEdit(current, this))
 {
     setObjectName(QStringLiteral("passwordDialog"));
-    setWindowTitle(UiText("IDS_WORD_SET_PASSWORD"));
+    setWindowTitle(UiText(m_texts, "IDS_WORD_SET_PASSWORD"));
     m_field->setObjectName(QStringLiteral("password"));
     m_field->setEchoMode(QLineEdit::Password);
     m_field->installEventFilter(this);
     auto* form = new QFormLayout;
-    form->addRow(UiText("IDS_WORD_NEW_PASSWORD") + QStringLiteral(" :"), m_field);
+    form->addRow(UiText(m_texts, "IDS_WORD_NEW_PASSWORD") + QStringLiteral(" :"), m_field);
     auto* buttons = new QDialogButtonBox(this);
-    m_set = buttons->addButton(UiText("IDS_WORD_COMMON_SET"), QDialogButtonBox::AcceptRole);
+    m_set
+        = buttons->addButton(UiText(m_texts, "IDS_WORD_COMMON_SET"), QDialogButtonBox::AcceptRole);
     m_set->setAutoDefault(false);
-    QPushButton* cancel
-        = buttons->addButton(UiText("IDS_WORD_COMMON_CANCEL"), QDialogButtonBox::RejectRole);
+    QPushButton* cancel = buttons->addButton(
+        UiText(m_texts, "IDS_WORD_COMMON_CANCEL"), QDialogButtonBox::RejectRole);
     cancel->setAutoDefault(false);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -101,7 +103,7 @@ void CSetPasswordDialog::CheckField(const QString& text)
 void CSetPasswordDialog::TrySet()
 {
     if (m_field->text().isEmpty()) {
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_PASSWORD_FORMAT_INFO2"));
+        ShowOkMessage(m_seams, this, UiText(m_texts, "IDS_WORD_PASSWORD_FORMAT_INFO2"));
         return;
     }
     accept();
@@ -109,5 +111,5 @@ void CSetPasswordDialog::TrySet()
 
 void CSetPasswordDialog::ShowFormatInfo()
 {
-    ShowOkMessage(m_seams, this, UiText("IDS_WORD_PASSWORD_FORMAT_INFO"));
+    ShowOkMessage(m_seams, this, UiText(m_texts, "IDS_WORD_PASSWORD_FORMAT_INFO"));
 }

@@ -6,6 +6,8 @@
 
 #include "ui_seams.h"
 
+class TextTable;
+
 #include <QDialog>
 
 class QLineEdit;
@@ -16,7 +18,8 @@ inline constexpr int kPasswordMaxDigits = 4;
 class CSetPasswordDialog : public QDialog {
     Q_OBJECT
 public:
-    CSetPasswordDialog(const QString& current, const UiSeams& seams, QWidget* parent);
+    CSetPasswordDialog(
+        const QString& current, const TextTable& texts, const UiSeams& seams, QWidget* parent);
 
     QString Password() const;
     QLineEdit* Field() const { return m_field; }
@@ -30,6 +33,7 @@ private:
     void TrySet();
     void ShowFormatInfo();
 
+    const TextTable& m_texts;
     const UiSeams& m_seams;
     QLineEdit* m_field;
     QPushButton* m_set;

@@ -1,15 +1,17 @@
 #include "remote_access.h"
 
+#include "app_messages.h"
 #include "remote/pin_sync.h"
-#include "remote/relay_server.h"
+#include "remote/remote_context.h"
 
-CRemoteAccess::CRemoteAccess(NetworkSeams seams)
-    : m_seams(seams)
+CRemoteAccess::CRemoteAccess(RemoteContext& server)
+    : m_server(server)
 {
 }
 
 CRemoteAccess::~CRemoteAccess()
 {
+    m_cancel = true;
     WaitForMapping();
 }
 
@@ -26,26 +28,27 @@ void CRemoteAccess::WaitForMapping()
 
 int CRemoteAccess::RunStartupCheck()
 {
-    CRelayServer relay(m_seams.transport);
-    return ::RunStartupCheck(relay, m_seams.mapper);
+    CRelayServer relay = m_server.Relay(&m_cancel);
+    return ::RunStartupCheck(
+        m_server.Settings(), relay, m_server.Gateway(), m_server.WebServer().ListeningPort());
 }
 
 UpdateCheck CRemoteAccess::RunUpdateCheck()
 {
-    CRelayServer relay(m_seams.transport);
-    return ::RunUpdateCheck(relay, VEMBACAST_VERSION_TEXT);
+    CRelayServer relay = m_server.Relay(&m_cancel);
+    return ::RunUpdateCheck(m_server.Settings(), relay, VEMBACAST_VERSION_TEXT);
 }
 
 bool CRemoteAccess::SyncPinCode(const std::string& hardwareAddress)
 {
-    CRelayServer relay(m_seams.transport);
-    return ::SyncPinCode(relay, hardwareAddress);
+    CRelayServer relay = m_server.Relay(&m_cancel);
+    return ::SyncPinCode(m_server.Settings(), relay, hardwareAddress);
 }
 
 void CRemoteAccess::UpdatePinCode(bool on)
 {
-    CRelayServer relay(m_seams.transport);
-    ReportPinMode(relay, on);
+    CRelayServer relay = m_server.Relay(&m_cancel);
+    ReportPinMode(m_server.Settings(), relay, on);
 }
 
 void CRemoteAccess::StartPortMapping(
@@ -54,12 +57,21 @@ void CRemoteAccess::StartPortMapping(
     // Two workers at once would race on the settings: the last one ends first. Its
     // outcome only posts to the GUI thread, so waiting for it here cannot deadlock.
     WaitForMapping();
-    NetworkSeams seams = m_seams;
     std::lock_guard lock(m_mappingLock);
-    m_mapping = std::thread([request, seams, done = std::move(done)] {
-        MappingOutcome outcome = RunMappingWorker(request, seams);
+    m_mapping = std::thread([this, request, done = std::move(done)] {
+        MappingOutcome outcome = RunMappingWorker(request, m_server, &m_cancel);
         PostMappingOutcome(outcome);
         if (done)
             done(outcome);
     });
+}
+
+void PostMappingOutcome(const MappingOutcome& outcome)
+{
+    if (outcome.serverError == kServerErrorNoUpnpDevice)
+        veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, WM_APP_SERVER_ERROR,
+            static_cast<veneta::WParam>(outcome.serverError), 0);
+    else if (outcome.serverError == kServerErrorNoExternalAccess)
+        veneta::CPXFrameMSG::Post(kFrameSettingsDialog, WM_APP_SERVER_ERROR,
+            static_cast<veneta::WParam>(outcome.serverError), 0);
 }

@@ -8,11 +8,13 @@
 #include <vector>
 
 class QComboBox;
+class TextTable;
 
 class CSelectNICDlg : public QDialog {
     Q_OBJECT
 public:
-    CSelectNICDlg(const std::vector<Adapter>& adapters, int selected, QWidget* parent);
+    CSelectNICDlg(const std::vector<Adapter>& adapters, int selected, const TextTable& texts,
+        QWidget* parent);
     int Selected() const;
     QComboBox* List() const { return m_list; }
 

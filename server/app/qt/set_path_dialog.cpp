@@ -10,30 +10,31 @@
 #include <QPushButton>
 #include <QStyle>
 
-CSetPathDlg::CSetPathDlg(
-    FolderDialogMode mode, std::vector<FolderListEntry> rows, const UiSeams& seams, QWidget* parent)
+CSetPathDlg::CSetPathDlg(FolderDialogMode mode, std::vector<FolderListEntry> rows,
+    const TextTable& texts, const UiSeams& seams, QWidget* parent)
     : QDialog(parent)
     , m_mode(mode)
     , m_rows(std::move(rows))
+    , m_texts(texts)
     , m_seams(seams)
     , m_path(new QLineEdit(this))
     , m_name(new QLineEdit(this))
     , m_browse(new QPushButton(this))
 {
     setObjectName(QStringLiteral("setPathDialog"));
-    setWindowTitle(
-        UiText(mode == FolderDialogMode::Add ? "IDS_WORD_ADDFOLDER_DLG" : "IDS_WORD_BTN_EDIT"));
+    setWindowTitle(UiText(
+        m_texts, mode == FolderDialogMode::Add ? "IDS_WORD_ADDFOLDER_DLG" : "IDS_WORD_BTN_EDIT"));
     m_browse->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     m_browse->setObjectName(QStringLiteral("browse"));
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(m_path, 1);
     pathRow->addWidget(m_browse);
     auto* form = new QFormLayout;
-    form->addRow(UiText("IDS_WORD_SELECTFOLDER"), pathRow);
-    form->addRow(UiText("IDS_WORD_NAME"), m_name);
+    form->addRow(UiText(m_texts, "IDS_WORD_SELECTFOLDER"), pathRow);
+    form->addRow(UiText(m_texts, "IDS_WORD_NAME"), m_name);
     auto* buttons = new QDialogButtonBox(this);
-    m_ok = buttons->addButton(UiText("IDS_WORD_COMMON_OK"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(UiText("IDS_WORD_COMMON_CANCEL"), QDialogButtonBox::RejectRole);
+    m_ok = buttons->addButton(UiText(m_texts, "IDS_WORD_COMMON_OK"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(UiText(m_texts, "IDS_WORD_COMMON_CANCEL"), QDialogButtonBox::RejectRole);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
@@ -75,7 +76,7 @@ void CSetPathDlg::TryAccept()
     if (check.nameFilled)
         m_name->setText(FromUtf8(check.name));
     if (check.errorKey) {
-        ShowOkMessage(m_seams, this, UiText(check.errorKey));
+        ShowOkMessage(m_seams, this, UiText(m_texts, check.errorKey));
         return;
     }
     m_name->setText(FromUtf8(check.name));

@@ -9,14 +9,15 @@
 #include <QDialog>
 
 class QLineEdit;
+class TextTable;
 class QPushButton;
 
 class CSetPathDlg : public QDialog {
     Q_OBJECT
 public:
     // rows are the folder list's rows, for the duplicate checks of the add mode.
-    CSetPathDlg(FolderDialogMode mode, std::vector<FolderListEntry> rows, const UiSeams& seams,
-        QWidget* parent);
+    CSetPathDlg(FolderDialogMode mode, std::vector<FolderListEntry> rows, const TextTable& texts,
+        const UiSeams& seams, QWidget* parent);
 
     void SetEntry(const QString& name, const QString& path);
     QString DisplayName() const;
@@ -33,6 +34,7 @@ private:
 
     FolderDialogMode m_mode;
     std::vector<FolderListEntry> m_rows;
+    const TextTable& m_texts;
     const UiSeams& m_seams;
     QLineEdit* m_path;
     QLineEdit* m_name;

@@ -1,10 +1,12 @@
 #include "settings_dialog.h"
 
-#include "config/app_messages.h"
+#include "app_messages.h"
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "password_dialog.h"
 #include "platform/host.h"
 #include "platform/places.h"
+#include "remote/remote_context.h"
 #include "select_nic_dialog.h"
 #include "skin/qt/gui_message_loop.h"
 #include "skin/qt/progress_box.h"
@@ -30,16 +32,6 @@ bool ShortcutExists()
     return FileExists(GetStartupFolder() + kShortcutFile);
 }
 
-void WriteFlag(const char* key, bool on)
-{
-    SetSettingInt(key, on ? 1 : 0);
-}
-
-int ReadFlag(const char* key)
-{
-    return GetSettingInt(kSettingSection, key, 0);
-}
-
 } // namespace
 
 std::optional<int> ParsePortField(const QString& text)
@@ -63,11 +55,13 @@ CSettingDialog::CSettingDialog(std::vector<Adapter> adapters, bool consoleReacha
     , m_adapters(std::move(adapters))
     , m_consoleReachable(consoleReachable)
     , m_remote(remote)
+    , m_settings(remote.Server().Settings())
+    , m_texts(remote.Server().Texts())
     , m_seams(seams)
     , m_progress(new veneta::CPXProgressBox(this))
 {
     setObjectName(QStringLiteral("settingDialog"));
-    setWindowTitle(UiText("IDS_WORD_SETTING_DLG"));
+    setWindowTitle(Text("IDS_WORD_SETTING_DLG"));
     BuildControls();
     m_frame = std::make_unique<veneta::CFrameBinding>(
         kFrameSettingsDialog, [this](veneta::MessageId m, veneta::WParam w, veneta::LParam) {
@@ -78,42 +72,57 @@ CSettingDialog::CSettingDialog(std::vector<Adapter> adapters, bool consoleReacha
 
 CSettingDialog::~CSettingDialog() = default;
 
+QString CSettingDialog::Text(const char* key) const
+{
+    return UiText(m_texts, key);
+}
+
+void CSettingDialog::WriteFlag(const char* key, bool on)
+{
+    m_settings.WriteInt(key, on ? 1 : 0);
+}
+
+int CSettingDialog::ReadFlag(const char* key)
+{
+    return m_settings.ReadInt(key, 0);
+}
+
 veneta::LResult CSettingDialog::OnFrameMessage(veneta::MessageId message, veneta::WParam wParam)
 {
     // Only code 8 is the dialog's; code 7 goes to the main window.
     if (message == WM_APP_SERVER_ERROR && wParam == kServerErrorNoExternalAccess)
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NOTSUPPORT_MYEXTCONNECT_UPNPDEVICE"));
+        ShowOkMessage(m_seams, this, Text("IDS_WORD_NOTSUPPORT_MYEXTCONNECT_UPNPDEVICE"));
     return 0;
 }
 
 void CSettingDialog::BuildControls()
 {
-    auto* info = new QGroupBox(UiText("IDS_WORD_SERVER_INFO"), this);
+    auto* info = new QGroupBox(Text("IDS_WORD_SERVER_INFO"), this);
     auto* form = new QFormLayout(info);
     m_address = new QLabel(info);
     m_address->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_port = new QLineEdit(info);
     m_port->setObjectName(QStringLiteral("port"));
     m_port->setMaxLength(5);
-    form->addRow(UiText("IDS_WORD_IP"), m_address);
-    form->addRow(UiText("IDS_WORD_PORT"), m_port);
+    form->addRow(Text("IDS_WORD_IP"), m_address);
+    form->addRow(Text("IDS_WORD_PORT"), m_port);
 
-    m_windowStart = new QCheckBox(UiText("IDS_WORD_WINDOWSTART"), this);
-    m_autoStart = new QCheckBox(UiText("IDS_WORD_AUTOSTART"), this);
-    m_passwordMode = new QCheckBox(UiText("IDS_WORD_SET_PASSWORD_MODE"), this);
-    m_passwordButton = new QPushButton(UiText("IDS_WORD_SET_PASSWORD"), this);
-    m_pinMode = new QCheckBox(UiText("IDS_WORD_ENABLE_INTERNET"), this);
+    m_windowStart = new QCheckBox(Text("IDS_WORD_WINDOWSTART"), this);
+    m_autoStart = new QCheckBox(Text("IDS_WORD_AUTOSTART"), this);
+    m_passwordMode = new QCheckBox(Text("IDS_WORD_SET_PASSWORD_MODE"), this);
+    m_passwordButton = new QPushButton(Text("IDS_WORD_SET_PASSWORD"), this);
+    m_pinMode = new QCheckBox(Text("IDS_WORD_ENABLE_INTERNET"), this);
     m_pinText = new QLabel(this);
-    m_autoMap = new QCheckBox(UiText("IDS_WORD_AUTOMAPPORT"), this);
-    m_adapterButton = new QPushButton(UiText("IDS_WORD_SELECT_NIC"), this);
+    m_autoMap = new QCheckBox(Text("IDS_WORD_AUTOMAPPORT"), this);
+    m_adapterButton = new QPushButton(Text("IDS_WORD_SELECT_NIC"), this);
 
     auto* passwordRow = new QHBoxLayout;
     passwordRow->addWidget(m_passwordMode, 1);
     passwordRow->addWidget(m_passwordButton);
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(m_adapterButton, QDialogButtonBox::ActionRole);
-    m_set = buttons->addButton(UiText("IDS_WORD_COMMON_SET"), QDialogButtonBox::AcceptRole);
-    m_close = buttons->addButton(UiText("IDS_WORD_COMMON_CLOSE"), QDialogButtonBox::RejectRole);
+    m_set = buttons->addButton(Text("IDS_WORD_COMMON_SET"), QDialogButtonBox::AcceptRole);
+    m_close = buttons->addButton(Text("IDS_WORD_COMMON_CLOSE"), QDialogButtonBox::RejectRole);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(info);
@@ -141,25 +150,25 @@ void CSettingDialog::LoadValues()
     m_opening.shortcut = ShortcutExists();
     m_opening.autoStart = ReadFlag(kKeyAutoStart);
     m_opening.passwordMode = ReadFlag(kKeyPasswordMode);
-    m_opening.password = GetSettingString(kKeyPassword);
+    m_opening.password = m_settings.ReadText(kKeyPassword);
     m_opening.pinMode = ReadFlag(kKeyPINCodeMode);
-    m_opening.pinCode = GetSettingString(kKeyPINCode);
+    m_opening.pinCode = m_settings.ReadText(kKeyPINCode);
     m_opening.autoMap = ReadFlag(kKeyAutoPortMapMode);
-    m_opening.inIp = GetSettingString(kKeyInIP);
-    m_opening.macAddress = GetSettingString(kKeyMacAddress);
+    m_opening.inIp = m_settings.ReadText(kKeyInIP);
+    m_opening.macAddress = m_settings.ReadText(kKeyMacAddress);
 
     m_windowStart->setChecked(m_opening.shortcut);
     m_autoStart->setChecked(m_opening.autoStart == 1);
-    if (GetSettingString(kKeyPCName).empty())
-        SetSettingString("", kSettingSection, kKeyPCName, GetHostName());
+    if (m_settings.ReadText(kKeyPCName).empty())
+        m_settings.WriteText(kKeyPCName, GetHostName());
     m_passwordMode->setChecked(m_opening.passwordMode == 1);
     m_passwordButton->setVisible(m_passwordMode->isChecked());
     m_autoMap->setChecked(m_opening.autoMap == 1);
 
-    std::string extIp = GetSettingString(kKeyExtIP);
+    std::string extIp = m_settings.ReadText(kKeyExtIP);
     std::string address = extIp.empty() ? m_opening.inIp : extIp;
     m_address->setText(address.empty() ? QStringLiteral("XXX.XXX.XXX.XXX") : FromUtf8(address));
-    std::string port = GetSettingString(kKeyInPort);
+    std::string port = m_settings.ReadText(kKeyInPort);
     m_port->setText(port.empty() ? QStringLiteral("47002") : FromUtf8(port));
 
     m_adapterMac = m_opening.macAddress;
@@ -181,9 +190,9 @@ void CSettingDialog::LoadValues()
 
 void CSettingDialog::ShowPinText(bool shown)
 {
-    QString format = UiText("IDS_WORD_THISPIN");
+    QString format = Text("IDS_WORD_THISPIN");
     m_pinText->setText(
-        format.replace(QStringLiteral("%s"), FromUtf8(GetSettingString(kKeyPINCode))));
+        format.replace(QStringLiteral("%s"), FromUtf8(m_settings.ReadText(kKeyPINCode))));
     m_pinText->setVisible(shown);
 }
 
@@ -194,9 +203,9 @@ void CSettingDialog::OnPasswordModeClicked()
 
 void CSettingDialog::OnPasswordButton()
 {
-    CSetPasswordDialog dialog(QString(), m_seams, this);
+    CSetPasswordDialog dialog(QString(), m_texts, m_seams, this);
     if (m_seams.runDialog(dialog) == QDialog::Accepted)
-        SetSettingString("", kSettingSection, kKeyPassword, ToUtf8(dialog.Password()));
+        m_settings.WriteText(kKeyPassword, ToUtf8(dialog.Password()));
 }
 
 void CSettingDialog::OnPinModeClicked()
@@ -209,7 +218,7 @@ void CSettingDialog::OnPinModeClicked()
         ShowPinText(true);
     } else {
         m_pinMode->setChecked(false);
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_INVAILD_SETTING"));
+        ShowOkMessage(m_seams, this, Text("IDS_WORD_INVAILD_SETTING"));
     }
 }
 
@@ -224,11 +233,11 @@ bool CSettingDialog::IsOwnAdapterAddress(const std::string& address) const
 
 void CSettingDialog::OnAutoMapClicked()
 {
-    std::string extIp = GetSettingString(kKeyExtIP);
+    std::string extIp = m_settings.ReadText(kKeyExtIP);
     if (!extIp.empty() && IsOwnAdapterAddress(extIp)) {
         // This computer is on the internet itself: there is no router to map on.
         m_autoMap->setChecked(false);
-        ShowOkMessage(m_seams, this, UiText("IDS_WORD_NO_UPNPDEVICE"));
+        ShowOkMessage(m_seams, this, Text("IDS_WORD_NO_UPNPDEVICE"));
         return;
     }
     StartMapping(m_autoMap->isChecked(), false);
@@ -236,7 +245,7 @@ void CSettingDialog::OnAutoMapClicked()
 
 void CSettingDialog::StartMapping(bool on, bool removeFirst)
 {
-    m_progress->ShowText(UiText(on ? "IDS_WORD_SEARCH_UPNP" : "IDS_WORD_REMOVE_UPNPINFO"));
+    m_progress->ShowText(Text(on ? "IDS_WORD_SEARCH_UPNP" : "IDS_WORD_REMOVE_UPNPINFO"));
     QPointer<CSettingDialog> guard(this);
     // The worker reports from its own thread; the answer is handled on the GUI thread,
     // and dropped when the dialog has gone meanwhile.
@@ -261,22 +270,22 @@ void CSettingDialog::OnMappingDone(const MappingOutcome& outcome)
 
 void CSettingDialog::OnAdapterButton()
 {
-    std::string inIp = GetSettingString(kKeyInIP);
+    std::string inIp = m_settings.ReadText(kKeyInIP);
     int preset = 0;
     for (size_t i = 0; i < m_adapters.size(); ++i) {
         if (QString::compare(FromUtf8(m_adapters[i].address), FromUtf8(inIp), Qt::CaseInsensitive)
             == 0)
             preset = static_cast<int>(i);
     }
-    CSelectNICDlg dialog(m_adapters, preset, this);
+    CSelectNICDlg dialog(m_adapters, preset, m_texts, this);
     if (m_seams.runDialog(dialog) != QDialog::Accepted)
         return;
     int chosen = dialog.Selected();
     if (chosen < 0 || static_cast<size_t>(chosen) >= m_adapters.size())
         return;
     const Adapter& adapter = m_adapters[static_cast<size_t>(chosen)];
-    SetSettingString("", kSettingSection, kKeyInIP, adapter.address);
-    SetSettingString("", kSettingSection, kKeyMacAddress, adapter.hardwareAddress);
+    m_settings.WriteText(kKeyInIP, adapter.address);
+    m_settings.WriteText(kKeyMacAddress, adapter.hardwareAddress);
     m_adapterMac = adapter.hardwareAddress;
     bool changed
         = QString::compare(FromUtf8(adapter.address), FromUtf8(inIp), Qt::CaseInsensitive) != 0;
@@ -288,20 +297,20 @@ void CSettingDialog::TrySet()
 {
     std::optional<int> port = ParsePortField(m_port->text());
     if (!port) {
-        ShowOkMessage(m_seams, this, UiText("IDS_ERROR_WRONG_PORT"));
+        ShowOkMessage(m_seams, this, Text("IDS_ERROR_WRONG_PORT"));
         return;
     }
     SetStartupShortcut(m_windowStart->isChecked() ? StartupShortcut::On : StartupShortcut::Off);
     WriteFlag(kKeyAutoStart, m_autoStart->isChecked());
-    std::string pinCode = GetSettingString(kKeyPINCode);
+    std::string pinCode = m_settings.ReadText(kKeyPINCode);
     WriteFlag(kKeyPINCodeMode, m_pinMode->isChecked());
     if (!pinCode.empty())
         m_remote.UpdatePinCode(m_pinMode->isChecked());
     WriteFlag(kKeyAutoPortMapMode, m_autoMap->isChecked());
     WriteFlag(kKeyPasswordMode, m_passwordMode->isChecked());
-    SetSettingString("", kSettingSection, kKeyInPort, std::to_string(*port));
+    m_settings.WriteText(kKeyInPort, std::to_string(*port));
     if (!m_autoMap->isChecked()) // without a mapping the router forwards the same port
-        SetSettingString("", kSettingSection, kKeyExtPort, std::to_string(*port));
+        m_settings.WriteText(kKeyExtPort, std::to_string(*port));
     accept();
 }
 
@@ -310,19 +319,19 @@ void CSettingDialog::reject()
     if (m_windowStart->isChecked() != m_opening.shortcut)
         SetStartupShortcut(m_opening.shortcut ? StartupShortcut::On : StartupShortcut::Off);
     if (m_autoStart->isChecked() != (m_opening.autoStart == 1))
-        SetSettingInt(kKeyAutoStart, static_cast<unsigned>(m_opening.autoStart));
+        m_settings.WriteInt(kKeyAutoStart, static_cast<unsigned>(m_opening.autoStart));
     if (m_passwordMode->isChecked() != (m_opening.passwordMode == 1))
-        SetSettingInt(kKeyPasswordMode, static_cast<unsigned>(m_opening.passwordMode));
-    if (GetSettingString(kKeyPassword) != m_opening.password)
-        SetSettingString("", kSettingSection, kKeyPassword, m_opening.password);
-    if (GetSettingString(kKeyPINCode) != m_opening.pinCode)
-        SetSettingString("", kSettingSection, kKeyPINCode, m_opening.pinCode);
-    if (GetSettingString(kKeyInIP) != m_opening.inIp)
-        SetSettingString("", kSettingSection, kKeyInIP, m_opening.inIp);
-    if (GetSettingString(kKeyMacAddress) != m_opening.macAddress)
-        SetSettingString("", kSettingSection, kKeyMacAddress, m_opening.macAddress);
+        m_settings.WriteInt(kKeyPasswordMode, static_cast<unsigned>(m_opening.passwordMode));
+    if (m_settings.ReadText(kKeyPassword) != m_opening.password)
+        m_settings.WriteText(kKeyPassword, m_opening.password);
+    if (m_settings.ReadText(kKeyPINCode) != m_opening.pinCode)
+        m_settings.WriteText(kKeyPINCode, m_opening.pinCode);
+    if (m_settings.ReadText(kKeyInIP) != m_opening.inIp)
+        m_settings.WriteText(kKeyInIP, m_opening.inIp);
+    if (m_settings.ReadText(kKeyMacAddress) != m_opening.macAddress)
+        m_settings.WriteText(kKeyMacAddress, m_opening.macAddress);
     if (m_autoMap->isChecked() != (m_opening.autoMap == 1)) {
-        SetSettingInt(kKeyAutoPortMapMode, static_cast<unsigned>(m_opening.autoMap));
+        m_settings.WriteInt(kKeyAutoPortMapMode, static_cast<unsigned>(m_opening.autoMap));
         MappingRequest restore { m_opening.autoMap == 1, false, m_opening.pinMode == 1 };
         m_remote.StartPortMapping(restore, {});
     }

@@ -23,6 +23,8 @@
 
 class QCheckBox;
 class QLabel;
+class SettingsStore;
+class TextTable;
 class QLineEdit;
 class QPushButton;
 namespace veneta {
@@ -32,6 +34,7 @@ class CPXProgressBox;
 class CSettingDialog : public QDialog {
     Q_OBJECT
 public:
+    // The settings and texts are remote's server's.
     CSettingDialog(std::vector<Adapter> adapters, bool consoleReachable, CRemoteAccess& remote,
         const UiSeams& seams, QWidget* parent);
     ~CSettingDialog() override;
@@ -79,10 +82,15 @@ private:
     veneta::LResult OnFrameMessage(veneta::MessageId message, veneta::WParam wParam);
     void TrySet();
     bool IsOwnAdapterAddress(const std::string& address) const;
+    QString Text(const char* key) const;
+    void WriteFlag(const char* key, bool on);
+    int ReadFlag(const char* key);
 
     std::vector<Adapter> m_adapters;
     bool m_consoleReachable;
     CRemoteAccess& m_remote;
+    SettingsStore& m_settings;
+    const TextTable& m_texts;
     const UiSeams& m_seams;
     Opening m_opening;
     std::string m_adapterMac; // the adapter the PIN registration is for

@@ -1,14 +1,15 @@
 #pragma once
 
-// Window texts come from the language texts by key.
+// Window texts come from the language texts of the server the windows belong to, by
+// key.
 
 #include "config/texts.h"
 
 #include <QString>
 
-inline QString UiText(const char* key)
+inline QString UiText(const TextTable& texts, const char* key)
 {
-    return QString::fromStdString(LookupText(key));
+    return QString::fromStdString(texts.Lookup(key));
 }
 
 inline std::string ToUtf8(const QString& text)
