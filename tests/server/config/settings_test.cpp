@@ -1,137 +1,255 @@
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "platform/ini_file.h"
 #include "server/platform/temp_folder.h"
 #include "server/platform/text_shape.h"
+#include "support/test_server.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace {
 
 using namespace std::string_literals;
 
-class SettingsStore : public ::testing::Test {
+class SettingsStoreTest : public ::testing::Test {
 protected:
     TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
+    SettingsStore m_store { m_data.path() };
 
     std::string settingsFile() const { return m_data / "VembaCast.ini"; }
     std::string folderFile() const { return m_data / "VembaCastFolder.ini"; }
+
+    // How another program replaces a file: a temporary beside it, then rename.
+    void replaceOnDisk(const std::string& path, const std::string& text) const
+    {
+        WriteFileText(path + ".other", text);
+        ASSERT_EQ(std::rename((path + ".other").c_str(), path.c_str()), 0);
+    }
 };
 
-TEST_F(SettingsStore, MissingFileReadsAsZeroAndEmptyWhateverTheDefault)
+TEST_F(SettingsStoreTest, MissingFileReadsAsZeroAndEmptyWhateverTheDefault)
 {
-    EXPECT_EQ(GetSettingInt("Setting", kKeyMaxLiveClient, kDefaultMaxLiveClient), 0);
-    EXPECT_EQ(GetSettingString(kKeyGeneralLanguage, kDefaultGeneralLanguage), "");
-    EXPECT_EQ(GetSettingString("path0", "x", kFolderSection, kFolderListFileName), "");
+    EXPECT_EQ(m_store.ReadInt(kKeyMaxLiveClient, kDefaultMaxLiveClient), 0);
+    EXPECT_EQ(m_store.ReadText(kKeyGeneralLanguage, kDefaultGeneralLanguage), "");
+    EXPECT_TRUE(m_store.LoadFolderList().empty());
+    EXPECT_FALSE(m_store.Current()->SettingsFileExists());
 }
 
-TEST_F(SettingsStore, MissingKeyReadsAsTheDefault)
+TEST_F(SettingsStoreTest, MissingKeyReadsAsTheDefault)
 {
     WriteFileText(settingsFile(), "[Setting]\nSET=1\n");
-    EXPECT_EQ(GetSettingInt("Setting", kKeyMaxLiveClient, kDefaultMaxLiveClient), 4);
-    EXPECT_EQ(GetSettingString(kKeyGeneralLanguage, kDefaultGeneralLanguage), "kor");
-    EXPECT_EQ(GetSettingString(kKeyPassword), "");
-    EXPECT_EQ(GetSettingInt("Setting", kKeySet, 0), 1);
+    EXPECT_EQ(m_store.ReadInt(kKeyMaxLiveClient, kDefaultMaxLiveClient), 4);
+    EXPECT_EQ(m_store.ReadText(kKeyGeneralLanguage, kDefaultGeneralLanguage), "kor");
+    EXPECT_EQ(m_store.ReadText(kKeyPassword), "");
+    EXPECT_EQ(m_store.ReadInt(kKeySet, 0), 1);
 }
 
-TEST_F(SettingsStore, IntegersReadTheirLeadingDigits)
+TEST_F(SettingsStoreTest, IntegersReadTheirLeadingDigits)
 {
     WriteFileText(settingsFile(),
         "[Setting]\na=12abc\nb=-5\nc=abc\nd=\ne= 7 \nf=99999999999\n[Subtitle]\nSize=18\n");
-    EXPECT_EQ(GetSettingInt("Setting", "a", 3), 12);
-    EXPECT_EQ(GetSettingInt("Setting", "b", 3), -5);
-    EXPECT_EQ(GetSettingInt("Setting", "c", 3), 0);
-    EXPECT_EQ(GetSettingInt("Setting", "d", 3), 3);
-    EXPECT_EQ(GetSettingInt("Setting", "e", 3), 7);
-    EXPECT_EQ(GetSettingInt("Setting", "f", 3), 2147483647);
-    EXPECT_EQ(GetSettingInt("Subtitle", "Size", 0), 18);
+    EXPECT_EQ(m_store.ReadInt("a", 3), 12);
+    EXPECT_EQ(m_store.ReadInt("b", 3), -5);
+    EXPECT_EQ(m_store.ReadInt("c", 3), 0);
+    EXPECT_EQ(m_store.ReadInt("d", 3), 3);
+    EXPECT_EQ(m_store.ReadInt("e", 3), 7);
+    EXPECT_EQ(m_store.ReadInt("f", 3), 2147483647);
+    EXPECT_EQ(m_store.ReadInt("Size", 0, kSubtitleSection), 18);
 }
 
-TEST_F(SettingsStore, LongTextsAreCutAt259Characters)
+TEST_F(SettingsStoreTest, LongTextsAreCutAt259Characters)
 {
     std::string latin(300, 'x');
     std::string korean;
     for (int i = 0; i < 300; ++i)
         korean += "\xED\x95\x9C"; // one Hangul syllable, three bytes
-    ASSERT_TRUE(SetSettingString("", "Setting", "Latin", latin));
-    ASSERT_TRUE(SetSettingString("", "Setting", "Korean", korean));
-    EXPECT_EQ(GetSettingString("Latin"), latin.substr(0, 259));
-    EXPECT_EQ(GetSettingString("Korean"), korean.substr(0, 259 * 3));
-    EXPECT_EQ(GetSettingString("Missing", latin), latin.substr(0, 259));
+    ASSERT_TRUE(m_store.WriteText("Latin", latin));
+    ASSERT_TRUE(m_store.WriteText("Korean", korean));
+    EXPECT_EQ(m_store.ReadText("Latin"), latin.substr(0, 259));
+    EXPECT_EQ(m_store.ReadText("Korean"), korean.substr(0, 259 * 3));
+    EXPECT_EQ(m_store.ReadText("Missing", latin), latin.substr(0, 259));
+    EXPECT_EQ(m_store.Current()->Value(kSettingSection, "Latin"), latin) << "stored uncut";
 }
 
-TEST_F(SettingsStore, SetSettingIntWritesUnsignedDecimalUnderSetting)
+TEST_F(SettingsStoreTest, WriteIntWritesUnsignedDecimalUnderSetting)
 {
-    ASSERT_TRUE(SetSettingInt(kKeyAutoStart, 1));
+    ASSERT_TRUE(m_store.WriteInt(kKeyAutoStart, 1));
     EXPECT_EQ(ReadFileText(settingsFile()), "[Setting]\nAutoStart=1\n");
-    ASSERT_TRUE(SetSettingInt(kKeyAutoStart, 4294967295u));
+    ASSERT_TRUE(m_store.WriteInt(kKeyAutoStart, 4294967295u));
     EXPECT_EQ(ini::ReadValue(settingsFile(), "Setting", "AutoStart"), "4294967295");
-    ASSERT_TRUE(SetSettingString("", "Setting", kKeyInPort, "47002"));
-    EXPECT_EQ(GetSettingString(kKeyInPort), "47002");
-    EXPECT_EQ(GetSettingInt("Setting", kKeyInPort, 0), 47002);
+    ASSERT_TRUE(m_store.WriteText(kKeyInPort, "47002"));
+    EXPECT_EQ(m_store.ReadText(kKeyInPort), "47002");
+    EXPECT_EQ(m_store.ReadInt(kKeyInPort, 0), 47002);
 }
 
-TEST_F(SettingsStore, WritesFailWithoutTheDataFolder)
+TEST_F(SettingsStoreTest, SectionsHoldKeysOfTheirOwn)
 {
-    ScopedEnv gone("VEMBACAST_DATA_DIR", m_data / "not-made");
-    EXPECT_FALSE(SetSettingInt(kKeySet, 1));
-    EXPECT_FALSE(SetSettingString("", "Setting", kKeyPCName, "pc"));
+    ASSERT_TRUE(m_store.WriteTexts({ { kKeyPCName, "den" }, { kKeyPassword, "pw" } }));
+    ASSERT_TRUE(m_store.WriteText(kKeyDebugID, "job", kDebugSection));
+    EXPECT_EQ(m_store.ReadText(kKeyDebugID, "", kDebugSection), "job");
+    EXPECT_EQ(m_store.ReadText(kKeyDebugID), "") << "another section is another key";
+    ASSERT_TRUE(m_store.WriteInt(kKeyPCName, 3, kDebugSection));
+    EXPECT_EQ(m_store.ReadInt(kKeyPCName, 0, kDebugSection), 3);
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "den") << "a write to another section changed this";
+    EXPECT_EQ(m_store.ReadText(kKeyPassword), "pw");
+    EXPECT_FALSE(m_store.WriteText("a=b", "1")) << "a key the file cannot hold";
+    EXPECT_EQ(m_store.ReadText("a"), "");
+}
+
+TEST_F(SettingsStoreTest, WritesFailWithoutTheDataFolder)
+{
+    SettingsStore gone(m_data / "not-made");
+    EXPECT_FALSE(gone.WriteInt(kKeySet, 1));
+    EXPECT_FALSE(gone.WriteText(kKeyPCName, "pc"));
+    EXPECT_FALSE(gone.SaveFolderList({ { "A", "/a" } }));
     EXPECT_FALSE(std::filesystem::exists(m_data / "not-made"));
+    EXPECT_EQ(gone.ReadInt(kKeySet, 1), 0);
+
+    SettingsStore none("");
+    EXPECT_EQ(none.SettingsFilePath(), "");
+    EXPECT_FALSE(none.WriteText(kKeyPCName, "pc"));
+    EXPECT_EQ(none.ReadText(kKeyPCName, "d"), "");
 }
 
-TEST_F(SettingsStore, FileNamesCannotLeaveTheDataFolder)
-{
-    EXPECT_FALSE(SetSettingString("../escape.ini", "S", "k", "v"));
-    EXPECT_FALSE(
-        std::filesystem::exists(std::filesystem::path(m_data.path()).parent_path() / "escape.ini"));
-    EXPECT_EQ(GetSettingString("k", "d", "S", "../escape.ini"), "");
-}
-
-TEST_F(SettingsStore, DamagedSettingsFileReadsAsWhatItCan)
+TEST_F(SettingsStoreTest, DamagedSettingsFileReadsAsWhatItCan)
 {
     WriteFileText(settingsFile(),
         "\x01\x02garbage\n[Setting\n[Setting]\nPCName=caf\xE9\n\0\0\nInPort=47010"s);
-    EXPECT_EQ(GetSettingString(kKeyPCName), "caf\xEF\xBF\xBD");
-    EXPECT_EQ(GetSettingString(kKeyInPort), "47010");
-    EXPECT_EQ(GetSettingInt("Setting", kKeyInPort, 0), 47010);
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "caf\xEF\xBF\xBD");
+    EXPECT_EQ(m_store.ReadText(kKeyInPort), "47010");
+    EXPECT_EQ(m_store.ReadInt(kKeyInPort, 0), 47010);
 }
 
-TEST_F(SettingsStore, FolderListStopsAtTheFirstGap)
+TEST_F(SettingsStoreTest, FolderListStopsAtTheFirstGap)
 {
     WriteFileText(folderFile(), "[Folder]\npath0=Movies|/media/movies\npath2=Lost|/media/lost\n");
-    auto entries = LoadFolderListFile();
+    auto entries = m_store.LoadFolderList();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].displayName, "Movies");
     EXPECT_EQ(entries[0].path, "/media/movies");
     WriteFileText(folderFile(), "[Folder]\npath0=A|/a\npath1=\npath2=C|/c\n");
-    EXPECT_EQ(LoadFolderListFile().size(), 1u);
+    EXPECT_EQ(m_store.LoadFolderList().size(), 1u);
     std::filesystem::remove(folderFile());
-    EXPECT_TRUE(LoadFolderListFile().empty());
+    EXPECT_TRUE(m_store.LoadFolderList().empty());
 }
 
-TEST_F(SettingsStore, SavingTheFolderListRemovesKeysOfRemovedEntries)
+TEST_F(SettingsStoreTest, SavingTheFolderListRemovesKeysOfRemovedEntries)
 {
-    ASSERT_TRUE(SaveFolderListFile({ { "A", "/a" }, { "B", "/b" }, { "C", "/c" } }));
-    ASSERT_TRUE(SaveFolderListFile({ { "A", "/a" }, { "C", "/c" } }));
+    ASSERT_TRUE(m_store.SaveFolderList({ { "A", "/a" }, { "B", "/b" }, { "C", "/c" } }));
+    ASSERT_TRUE(m_store.SaveFolderList({ { "A", "/a" }, { "C", "/c" } }));
     EXPECT_EQ(ReadFileText(folderFile()), "[Folder]\npath0=A|/a\npath1=C|/c\n");
-    auto entries = LoadFolderListFile();
+    auto entries = m_store.LoadFolderList();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].displayName, "C");
     EXPECT_EQ(entries[1].path, "/c");
+    EXPECT_FALSE(std::filesystem::exists(settingsFile())) << "the list has a file of its own";
 }
 
-TEST_F(SettingsStore, FolderListKeepsLongPathsAndSplitsAtTheFirstBar)
+TEST_F(SettingsStoreTest, FolderListKeepsLongPathsAndSplitsAtTheFirstBar)
 {
     std::string longPath = "/media/" + std::string(400, 'p');
-    ASSERT_TRUE(SaveFolderListFile({ { "Bar|Name", "/x" }, { "Long", longPath } }));
-    auto entries = LoadFolderListFile();
+    ASSERT_TRUE(m_store.SaveFolderList({ { "Bar|Name", "/x" }, { "Long", longPath } }));
+    auto entries = m_store.LoadFolderList();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].displayName, "Bar");
     EXPECT_EQ(entries[0].path, "Name|/x");
     EXPECT_EQ(entries[1].path, longPath);
 }
 
-TEST_F(SettingsStore, VersionTextIsDottedNumbers)
+// Another program (an editor, the desktop application) changes the files while the
+// server runs: the next read sees it, and the next write keeps it.
+TEST_F(SettingsStoreTest, AChangeOnDiskIsSeenAtTheNextReadAndKeptByTheNextWrite)
+{
+    ASSERT_TRUE(m_store.WriteText(kKeyPCName, "den"));
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "den");
+    replaceOnDisk(settingsFile(), "[Setting]\nPCName=hall\nInPort=47010\n");
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "hall");
+    WriteFileText(settingsFile(), "[Setting]\nPCName=kitchen\nInPort=47010\n"); // in place
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "kitchen");
+
+    WriteFileText(settingsFile(), "[Setting]\nPCName=attic\nInPort=47011\nExtra=1\n");
+    ASSERT_TRUE(m_store.WriteText(kKeyPassword, "pw")); // no read in between
+    EXPECT_EQ(ini::ReadValue(settingsFile(), "Setting", "Extra"), "1");
+    EXPECT_EQ(ini::ReadValue(settingsFile(), "Setting", kKeyPCName), "attic");
+    EXPECT_EQ(m_store.ReadInt(kKeyInPort, 0), 47011);
+
+    replaceOnDisk(folderFile(), "[Folder]\npath0=Movies|/m\n");
+    ASSERT_EQ(m_store.LoadFolderList().size(), 1u);
+    std::filesystem::remove(settingsFile());
+    EXPECT_EQ(m_store.ReadText(kKeyPCName, "d"), "") << "a removed file reads as missing";
+    EXPECT_EQ(m_store.LoadFolderList().size(), 1u);
+}
+
+// Two servers in one process, each over its own data folder.
+TEST(SettingsStores, TwoServersOnTwoDataFoldersDoNotSeeEachOther)
+{
+    vembatest::TestDataFolder first("vembasettings");
+    vembatest::TestDataFolder second("vembasettings");
+    ServerParts a = first.Parts();
+    ServerParts b = second.Parts();
+    ASSERT_NE(a.places.dataFolder, b.places.dataFolder);
+    ASSERT_TRUE(a.settings->WriteText(kKeyPCName, "den"));
+    ASSERT_TRUE(a.settings->SaveFolderList({ { "Movies", "/m" } }));
+    ASSERT_TRUE(b.settings->WriteInt(kKeyMaxLiveClient, 2));
+    EXPECT_EQ(b.settings->ReadText(kKeyPCName, "none"), "none");
+    EXPECT_TRUE(b.settings->LoadFolderList().empty());
+    EXPECT_EQ(a.settings->ReadInt(kKeyMaxLiveClient, 4), 4);
+    EXPECT_EQ(a.settings->SettingsFilePath(), first.DataFolder() + "/VembaCast.ini");
+    EXPECT_EQ(b.settings->SettingsFilePath(), second.DataFolder() + "/VembaCast.ini");
+}
+
+TEST_F(SettingsStoreTest, ConcurrentWritersLoseNoKey)
+{
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                m_store.WriteText("k" + std::to_string(t * 100 + i), std::to_string(i));
+                if (t == 0)
+                    m_store.SaveFolderList({ { "F" + std::to_string(i), "/f" } });
+            }
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    SettingsStore fresh(m_data.path()); // what the files hold, not the snapshot
+    for (SettingsStore* store : { &m_store, &fresh }) {
+        for (int t = 0; t < 4; ++t) {
+            for (int i = 0; i < 25; ++i)
+                EXPECT_EQ(store->ReadInt("k" + std::to_string(t * 100 + i), -1), i);
+        }
+        ASSERT_EQ(store->LoadFolderList().size(), 1u);
+        EXPECT_EQ(store->LoadFolderList()[0].displayName, "F24");
+    }
+}
+
+TEST_F(SettingsStoreTest, ListenersHearWritesAndChangesOnDisk)
+{
+    std::mutex lock;
+    std::vector<std::string> heard; // PCName as each change left it
+    int subscription = m_store.Subscribe([&](const SettingsSnapshot& snapshot) {
+        std::lock_guard hold(lock);
+        heard.push_back(snapshot.Text(kKeyPCName));
+    });
+    ASSERT_TRUE(m_store.WriteText(kKeyPCName, "den"));
+    replaceOnDisk(settingsFile(), "[Setting]\nPCName=hall\n");
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "hall");
+    EXPECT_EQ(m_store.ReadText(kKeyPCName), "hall"); // nothing changed: nothing heard
+    {
+        std::lock_guard hold(lock);
+        EXPECT_EQ(heard, (std::vector<std::string> { "den", "hall" }));
+    }
+    m_store.Unsubscribe(subscription);
+    ASSERT_TRUE(m_store.WriteText(kKeyPCName, "attic"));
+    std::lock_guard hold(lock);
+    EXPECT_EQ(heard.size(), 2u) << "heard after unsubscribing";
+}
+
+TEST(Settings, VersionTextIsDottedNumbers)
 {
     EXPECT_TRUE(IsDottedNumbers(GetFileVersionText(), 1, 4, 5)) << GetFileVersionText();
 }
@@ -169,31 +287,6 @@ TEST_F(StartupShortcutTest, OffWithoutAnEntryLeavesTheFolderAlone)
 {
     SetStartupShortcut(StartupShortcut::Off);
     EXPECT_FALSE(std::filesystem::exists(m_config / "autostart"));
-}
-
-TEST_F(SettingsStore, KeyFirstFunctionsReadAndWriteWhereTheEarlierFormsDo)
-{
-    EXPECT_TRUE(WriteSettingInt(kKeyMaxLiveClient, 7));
-    EXPECT_TRUE(WriteSettingText(kKeyPCName, "den"));
-    EXPECT_TRUE(WriteSettingText(kKeyDebugID, "job", kDebugSection));
-    EXPECT_TRUE(WriteSettingText("path0", "Movies|/m", kFolderSection, kFolderListFileName));
-    // Each written value is seen by both forms, wherever it lives.
-    EXPECT_EQ(ReadSettingInt(kKeyMaxLiveClient, 4), 7);
-    EXPECT_EQ(GetSettingInt(kSettingSection, kKeyMaxLiveClient, 4), 7);
-    EXPECT_EQ(ReadSettingText(kKeyPCName), "den");
-    EXPECT_EQ(ReadSettingText(kKeyDebugID, "", kDebugSection), "job");
-    EXPECT_EQ(ReadSettingText(kKeyDebugID), "") << "another section is another key";
-    EXPECT_EQ(ReadSettingText("path0", "", kFolderSection, kFolderListFileName), "Movies|/m");
-    EXPECT_EQ(ReadSettingInt(kKeyPINCodeMode, kDefaultPINCodeMode), 0);
-    EXPECT_EQ(ReadSettingInt(kKeyFixedBandwidth, kDefaultFixedBandwidth), 1);
-    // The earlier forms write where the new ones read.
-    EXPECT_TRUE(SetSettingString("", kSettingSection, kKeyPassword, "pw"));
-    EXPECT_TRUE(SetSettingInt(kKeyPasswordMode, 1));
-    EXPECT_EQ(ReadSettingText(kKeyPassword), "pw");
-    EXPECT_EQ(ReadSettingInt(kKeyPasswordMode, 0), 1);
-    EXPECT_TRUE(WriteSettingInt(kKeyDebugID, 3, kDebugSection));
-    EXPECT_EQ(ReadSettingInt(kKeyDebugID, 0, kDebugSection), 3);
-    EXPECT_EQ(ReadSettingText(kKeyPCName), "den") << "a write to another section changed this";
 }
 
 TEST(PathFunctions, SplitAtTheLastSlashAndDot)

@@ -1,7 +1,10 @@
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/texts.h"
+#include "platform/places.h"
 #include "server/platform/temp_folder.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -37,7 +40,9 @@ const char* const kAllKeys[] = { "IDS_APP_NAME", "IDS_WORD_COMMON_OK", "IDS_WORD
 class LanguageTexts : public ::testing::Test {
 protected:
     TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
+    SettingsStore m_settings { m_data.path() };
+    const std::string m_resources = GetResourceFolder();
+
     void setLanguageSetting(const std::string& code)
     {
         WriteFileText(m_data / "VembaCast.ini", "[Setting]\nGeneral_language=" + code + "\n");
@@ -46,8 +51,9 @@ protected:
 
 TEST_F(LanguageTexts, BothFilesCarryEveryKey)
 {
-    auto korean = ReadLanguageFile(GetLanguageFilePath("kor"));
-    auto english = ReadLanguageFile(GetLanguageFilePath("eng"));
+    TextTable table(m_resources);
+    auto korean = ReadLanguageFile(table.LanguageFilePath("kor"));
+    auto english = ReadLanguageFile(table.LanguageFilePath("eng"));
     ASSERT_TRUE(korean && english);
     // A key added to one language only would show its bare name in the other.
     for (const auto& [key, text] : *korean)
@@ -55,7 +61,7 @@ TEST_F(LanguageTexts, BothFilesCarryEveryKey)
     for (const auto& [key, text] : *english)
         EXPECT_TRUE(korean->count(key)) << "kor lacks " << key;
     for (const char* code : { "kor", "eng" }) {
-        auto texts = ReadLanguageFile(GetLanguageFilePath(code));
+        auto texts = ReadLanguageFile(table.LanguageFilePath(code));
         ASSERT_TRUE(texts) << code;
         for (const char* key : kAllKeys) {
             auto found = texts->find(key);
@@ -67,46 +73,90 @@ TEST_F(LanguageTexts, BothFilesCarryEveryKey)
 
 TEST_F(LanguageTexts, WithoutSettingsTheTextsAreKorean)
 {
-    ASSERT_TRUE(SelectLanguage());
-    EXPECT_EQ(GetLanguageCode(), "kor");
-    EXPECT_EQ(LookupText("IDS_WORD_COMMON_OK"), "확인");
+    TextTable texts(m_resources, &m_settings);
+    EXPECT_EQ(texts.LanguageCode(), "kor");
+    EXPECT_EQ(texts.Lookup("IDS_WORD_COMMON_OK"), "확인");
+    TextTable alone(m_resources);
+    EXPECT_EQ(alone.LanguageCode(), "kor");
 }
 
 TEST_F(LanguageTexts, TheSettingChoosesTheLanguage)
 {
     setLanguageSetting("eng");
-    ASSERT_TRUE(SelectLanguage());
-    EXPECT_EQ(GetLanguageCode(), "eng");
-    EXPECT_EQ(LookupText("IDS_WORD_COMMON_OK"), "OK");
+    TextTable texts(m_resources, &m_settings);
+    EXPECT_EQ(texts.LanguageCode(), "eng");
+    EXPECT_EQ(texts.Lookup("IDS_WORD_COMMON_OK"), "OK");
     setLanguageSetting("");
-    ASSERT_TRUE(SelectLanguage());
-    EXPECT_EQ(GetLanguageCode(), "kor") << "an empty language counts as kor";
-    ASSERT_TRUE(SelectLanguage("eng"));
-    EXPECT_EQ(LookupText("IDS_WORD_CONV_FAILED"), "Failed");
+    ASSERT_TRUE(texts.Select());
+    EXPECT_EQ(texts.LanguageCode(), "kor") << "an empty language counts as kor";
+    ASSERT_TRUE(texts.Select("eng"));
+    EXPECT_EQ(texts.Lookup("IDS_WORD_CONV_FAILED"), "Failed");
+}
+
+// The table follows the setting, written through the store or changed on disk, and
+// a server's table follows its own store only.
+TEST_F(LanguageTexts, TheTableFollowsItsOwnStoresSetting)
+{
+    TempFolder otherData;
+    SettingsStore otherSettings(otherData.path());
+    TextTable texts(m_resources, &m_settings);
+    TextTable other(m_resources, &otherSettings);
+    ASSERT_TRUE(m_settings.WriteText(kKeyGeneralLanguage, "eng"));
+    EXPECT_EQ(texts.LanguageCode(), "eng");
+    EXPECT_EQ(texts.Lookup("IDS_WORD_COMMON_OK"), "OK");
+    EXPECT_EQ(other.LanguageCode(), "kor");
+
+    WriteFileText(m_data / "VembaCast.ini", "[Setting]\nGeneral_language=kor\nSET=1\n");
+    EXPECT_EQ(m_settings.ReadInt(kKeySet, 0), 1); // any read notices the change
+    EXPECT_EQ(texts.LanguageCode(), "kor");
+
+    ASSERT_TRUE(texts.Select("eng")); // chosen by hand: kept until the setting changes
+    ASSERT_TRUE(m_settings.WriteText(kKeyPCName, "den"));
+    EXPECT_EQ(texts.LanguageCode(), "eng");
+}
+
+TEST_F(LanguageTexts, TheLocalesLanguageIsStoredOnlyWhenNoneIs)
+{
+    ScopedEnv locale("LC_ALL", "ko_KR.UTF-8");
+    StoreLocaleLanguageIfUnset(m_settings);
+    EXPECT_EQ(m_settings.ReadText(kKeyGeneralLanguage), "kor");
+    ASSERT_TRUE(m_settings.WriteText(kKeyGeneralLanguage, "eng"));
+    StoreLocaleLanguageIfUnset(m_settings);
+    EXPECT_EQ(m_settings.ReadText(kKeyGeneralLanguage), "eng") << "the user's choice was replaced";
+    ScopedEnv english("LC_ALL", "C.UTF-8");
+    ASSERT_TRUE(m_settings.WriteText(kKeyGeneralLanguage, ""));
+    StoreLocaleLanguageIfUnset(m_settings);
+    EXPECT_EQ(m_settings.ReadText(kKeyGeneralLanguage), "eng");
 }
 
 TEST_F(LanguageTexts, UnknownOrUnsafeCodesFallBackToEnglish)
 {
     setLanguageSetting("../../../etc/passwd");
-    ASSERT_TRUE(SelectLanguage());
-    EXPECT_EQ(GetLanguageCode(), "eng");
-    ASSERT_TRUE(SelectLanguage("xyz"));
-    EXPECT_EQ(GetLanguageCode(), "eng");
+    TextTable texts(m_resources, &m_settings);
+    EXPECT_EQ(texts.LanguageCode(), "eng");
+    ASSERT_TRUE(texts.Select("xyz"));
+    EXPECT_EQ(texts.LanguageCode(), "eng");
+    TextTable nowhere(m_data / "no-resources");
+    EXPECT_FALSE(nowhere.Select("eng"));
+    EXPECT_EQ(nowhere.LanguageCode(), "");
+    EXPECT_EQ(nowhere.Lookup("IDS_WORD_COMMON_OK"), "IDS_WORD_COMMON_OK");
 }
 
 TEST_F(LanguageTexts, AMissingKeyAnswersTheKeyItself)
 {
-    SelectLanguage("kor");
-    EXPECT_EQ(LookupText("IDS_NO_SUCH_KEY"), "IDS_NO_SUCH_KEY");
-    EXPECT_EQ(LookupText(""), "");
-    EXPECT_EQ(LookupText("ids_word_common_ok"), "확인") << "keys compare without case";
+    TextTable texts(m_resources);
+    texts.Select("kor");
+    EXPECT_EQ(texts.Lookup("IDS_NO_SUCH_KEY"), "IDS_NO_SUCH_KEY");
+    EXPECT_EQ(texts.Lookup(""), "");
+    EXPECT_EQ(texts.Lookup("ids_word_common_ok"), "확인") << "keys compare without case";
 }
 
 TEST_F(LanguageTexts, EscapesBecomeLineBreaksAndBackslashes)
 {
-    SelectLanguage("eng");
-    EXPECT_NE(LookupText("IDS_WORD_COMMON_EXIT").find('\n'), std::string::npos);
-    EXPECT_NE(LookupText("IDS_ERROR_WRONG_CHARACTER").find(": \\ /"), std::string::npos);
+    TextTable texts(m_resources);
+    texts.Select("eng");
+    EXPECT_NE(texts.Lookup("IDS_WORD_COMMON_EXIT").find('\n'), std::string::npos);
+    EXPECT_NE(texts.Lookup("IDS_ERROR_WRONG_CHARACTER").find(": \\ /"), std::string::npos);
 }
 
 TEST_F(LanguageTexts, DamagedFileReadsAsWhatItCan)
@@ -126,14 +176,19 @@ TEST_F(LanguageTexts, DamagedFileReadsAsWhatItCan)
 
 TEST_F(LanguageTexts, LookupsRaceWithReselectionSafely)
 {
+    TextTable texts(m_resources, &m_settings);
     std::atomic<bool> done { false };
     std::thread switcher([&] {
-        for (int i = 0; i < 50; ++i)
-            SelectLanguage(i % 2 ? "kor" : "eng");
+        for (int i = 0; i < 50; ++i) {
+            if (i % 4 == 0)
+                m_settings.WriteText(kKeyGeneralLanguage, i % 8 ? "kor" : "eng");
+            else
+                texts.Select(i % 2 ? "kor" : "eng");
+        }
         done = true;
     });
     while (!done) {
-        std::string ok = LookupText("IDS_WORD_COMMON_OK");
+        std::string ok = texts.Lookup("IDS_WORD_COMMON_OK");
         ASSERT_TRUE(ok == "OK" || ok == "확인") << ok;
     }
     switcher.join();

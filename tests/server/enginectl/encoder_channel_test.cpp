@@ -1,16 +1,20 @@
 // The server side of the engine pipes without a real engine: framing, the
-// message handler's length checks, pipe numbers and folder, and the start and
-// connect rules of CEncoder with stand-in processes.
+// message handler's length checks, a server's pipe folder and numbers, and the start
+// and connect rules of CEncoder with stand-in processes.
 
 #include "enginectl/encoder.h"
+#include "platform/places.h"
 #include "platform/process.h"
 #include "platform/unix_socket.h"
+#include "support/test_support.h"
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -38,10 +42,15 @@ std::vector<uint8_t> Word(uint32_t value)
 }
 
 struct Notice {
-    uint32_t message;
-    uintptr_t wParam;
-    uintptr_t lParam;
+    EngineNotice notice;
+    uint32_t value;
 };
+
+// An encoder for the message handler alone: it never starts an engine.
+EngineLaunch NoLaunch()
+{
+    return {};
+}
 
 } // namespace
 
@@ -111,7 +120,7 @@ TEST(EngineFraming, AnImpossibleLengthIsRefused)
 
 TEST(EngineMessages, ImageSizeWordMustMatchThePixels)
 {
-    CEncoder encoder;
+    CEncoder encoder(NoLaunch());
     std::vector<uint8_t> image(48, 0);
     image[0] = 40;
     image[4] = 2; // width 2
@@ -135,7 +144,7 @@ TEST(EngineMessages, ImageSizeWordMustMatchThePixels)
     EXPECT_EQ(encoder.LastImage()->Width(), 2) << "the header is kept";
     EXPECT_TRUE(encoder.LastImage()->pixels.empty()) << "but not the pixels";
 
-    CEncoder fresh;
+    CEncoder fresh(NoLaunch());
     fresh.HandleEngineMessage(
         EngineMessage::Image, image.data(), 48); // a header alone is too short
     EXPECT_EQ(fresh.LastImage(), nullptr);
@@ -143,13 +152,11 @@ TEST(EngineMessages, ImageSizeWordMustMatchThePixels)
 
 TEST(EngineMessages, NoticesCarryTheirCodesAndLengthsAreChecked)
 {
-    CEncoder encoder;
+    CEncoder encoder(NoLaunch());
     std::vector<Notice> notices;
-    encoder.SetNotifyTarget(
-        [&](uint32_t m, uintptr_t w, uintptr_t l) {
-            notices.push_back({ m, w, l });
-        },
-        0x1234);
+    encoder.SetNotifyTarget([&](EngineNotice notice, uint32_t value) {
+        notices.push_back({ notice, value });
+    });
     std::vector<uint8_t> shortError { 1, 2 };
     encoder.HandleEngineMessage(EngineMessage::Error, shortError.data(), 2);
     std::vector<uint8_t> code = Word(0x00012345);
@@ -162,22 +169,22 @@ TEST(EngineMessages, NoticesCarryTheirCodesAndLengthsAreChecked)
         EngineMessage::Complete, complete.data(), 20); // wrong length: ignored
     encoder.HandleEngineMessage(99, complete.data(), 24); // unknown: ignored
     ASSERT_EQ(notices.size(), 4u);
-    EXPECT_EQ(notices[0].message, WM_APP_ENC_ERROR);
-    EXPECT_EQ(notices[0].wParam, 0xFFFEu) << "message 16 with a 2-byte payload";
-    EXPECT_EQ(notices[0].lParam, 0x1234u);
-    EXPECT_EQ(notices[1].wParam, 0x2345u) << "the code is cut to 16 bits";
-    EXPECT_EQ(notices[2].wParam, 0xFFFEu);
-    EXPECT_EQ(notices[3].message, WM_APP_ENC_COMPLETE);
-    EXPECT_EQ(notices[3].wParam, 10000u);
+    EXPECT_EQ(notices[0].notice, EngineNotice::Error);
+    EXPECT_EQ(notices[0].value, 0xFFFEu) << "message 16 with a 2-byte payload";
+    EXPECT_EQ(notices[1].notice, EngineNotice::Error);
+    EXPECT_EQ(notices[1].value, 0x2345u) << "the code is cut to 16 bits";
+    EXPECT_EQ(notices[2].value, 0xFFFEu);
+    EXPECT_EQ(notices[3].notice, EngineNotice::Complete);
+    EXPECT_EQ(notices[3].value, 10000u);
 
-    CEncoder silent; // no notify target: nothing to tell, nothing breaks
+    CEncoder silent(NoLaunch()); // no notify target: nothing to tell, nothing breaks
     silent.HandleEngineMessage(EngineMessage::Error, code.data(), 4);
     silent.HandleEngineMessage(EngineMessage::Complete, complete.data(), 24);
 }
 
 TEST(EngineMessages, StatusInformationAndTextRecords)
 {
-    CEncoder encoder;
+    CEncoder encoder(NoLaunch());
     EngineStatus status;
     encoder.SetStatusTarget(&status);
     std::vector<uint8_t> payload(24, 0);
@@ -208,18 +215,52 @@ TEST(EngineMessages, StatusInformationAndTextRecords)
     EXPECT_EQ(encoder.LastText()->text, (std::vector<uint8_t> { 'A', 'B' }));
 }
 
-TEST(EnginePipes, NumbersStartAbove50000AndTheFolderIsPrivate)
+bool IsPrivate(const std::string& folder)
 {
-    int first = NextEnginePipeNumber();
-    EXPECT_GE(first, 50001);
-    EXPECT_EQ(NextEnginePipeNumber(), first + 1);
-    std::string folder = GetEnginePipeFolder();
-    ASSERT_FALSE(folder.empty());
     struct stat info { };
-    ASSERT_EQ(stat(folder.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    EXPECT_NE(folder.find("vembacast-"), std::string::npos);
-    EXPECT_NE(folder.find(std::to_string(getpid())), std::string::npos);
+    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode)
+        && (info.st_mode & 0777) == 0700;
+}
+
+// Each server has its own pipe folder and numbers; two servers of one process (tests)
+// never share a folder, so neither removes the other's sockets.
+TEST(EnginePipes, EachServerHasAPrivateFolderAndNumbersOfItsOwn)
+{
+    vembatest::TempFolder runtime("vembapipes");
+    const std::string pid = std::to_string(getpid());
+    std::string firstPath;
+    {
+        EnginePipeFolder first(runtime.Path());
+        EnginePipeFolder second(runtime.Path());
+        EXPECT_EQ(first.NextPipeNumber(), 50001);
+        EXPECT_EQ(first.NextPipeNumber(), 50002);
+        EXPECT_EQ(second.NextPipeNumber(), 50001);
+        firstPath = first.Path();
+        EXPECT_EQ(firstPath, runtime.Path() + "/vembacast-" + pid);
+        EXPECT_EQ(first.Path(), firstPath) << "made once";
+        EXPECT_EQ(second.Path(), firstPath + "-2");
+        EXPECT_TRUE(IsPrivate(firstPath));
+        EXPECT_TRUE(IsPrivate(second.Path()));
+    }
+    EXPECT_FALSE(std::filesystem::exists(firstPath)) << "the folder goes with its server";
+    EXPECT_FALSE(std::filesystem::exists(firstPath + "-2"));
+
+    // A folder of this name left by an earlier process with the same id is not taken over.
+    ASSERT_TRUE(std::filesystem::create_directory(firstPath));
+    {
+        EnginePipeFolder later(runtime.Path());
+        EXPECT_EQ(later.Path(), firstPath + "-2");
+    }
+    EXPECT_TRUE(std::filesystem::exists(firstPath));
+
+    // Without a usable runtime folder the pipes live in a private folder under /tmp.
+    EnginePipeFolder fallback("relative/runtime");
+    std::string path = fallback.Path();
+    EXPECT_EQ(path.rfind("/tmp/vembacast-" + std::to_string(getuid()) + "-" + pid, 0), 0u) << path;
+    EXPECT_TRUE(IsPrivate(path));
+
+    CEncoder noFolder(EngineLaunch {});
+    EXPECT_EQ(noFolder.CreateEnginePipe(), -1) << "no pipe folder, no pipe";
 }
 
 namespace {
@@ -285,7 +326,8 @@ public:
 TEST(EncoderStart, StartParametersOnceAndStartEncodingOnlyOnce)
 {
     auto spawner = std::make_shared<FakeSpawner>();
-    CEncoder encoder(spawner);
+    EnginePipeFolder pipes(GetRuntimeFolder());
+    CEncoder encoder({ spawner, "/engine", &pipes, nullptr });
     EXPECT_EQ(encoder.StartEncoding(), 0) << "no engine yet";
     int number = encoder.CreateEnginePipe();
     ASSERT_GE(number, 50001);
@@ -310,7 +352,8 @@ TEST(EncoderStart, EngineThatNeverConnectsFailsAtTheBound)
 {
     auto spawner = std::make_shared<FakeSpawner>();
     spawner->connect = false;
-    CEncoder encoder(spawner);
+    EnginePipeFolder pipes(GetRuntimeFolder());
+    CEncoder encoder({ spawner, "/engine", &pipes, nullptr });
     encoder.SetConnectBound(300ms);
     int number = encoder.CreateEnginePipe();
     ASSERT_GE(number, 50001);
@@ -325,11 +368,11 @@ TEST(EncoderStart, EngineThatNeverConnectsFailsAtTheBound)
 
 TEST(EncoderStart, NoPipeNoStartAndADeadEngineIsNotWaitedFor)
 {
-    CEncoder encoder;
+    EnginePipeFolder pipes(GetRuntimeFolder());
+    CEncoder encoder({ MakePosixSpawner(), "/bin/true", &pipes, nullptr }); // ends at once
     EXPECT_EQ(encoder.CreateEngine({ "-pipename=1" }), 0) << "CreateEnginePipe first";
     EXPECT_EQ(encoder.EngineRequest("/x.mp4"), nullptr);
 
-    encoder.SetEnginePath("/bin/true"); // ends at once without connecting
     int number = encoder.CreateEnginePipe();
     ASSERT_GE(number, 50001);
     auto started = std::chrono::steady_clock::now();
@@ -337,10 +380,10 @@ TEST(EncoderStart, NoPipeNoStartAndADeadEngineIsNotWaitedFor)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(encoder.IsENCRunning(), 0);
 
-    encoder.SetEnginePath("/nonexistent/engine");
-    ASSERT_GE(encoder.CreateEnginePipe(), 50001);
-    EXPECT_EQ(encoder.CreateEngine({ "-pipename=1" }), 0);
-    EXPECT_EQ(encoder.QuitEncoding(), 1);
+    CEncoder missing({ MakePosixSpawner(), "/nonexistent/engine", &pipes, nullptr });
+    ASSERT_GE(missing.CreateEnginePipe(), 50001);
+    EXPECT_EQ(missing.CreateEngine({ "-pipename=1" }), 0);
+    EXPECT_EQ(missing.QuitEncoding(), 1);
 }
 
 TEST(PosixSpawner, FinishedChildrenAreReapedAndKillWorks)

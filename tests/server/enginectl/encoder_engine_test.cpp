@@ -4,6 +4,8 @@
 
 #include "engine/test_media.h"
 #include "enginectl/encoder.h"
+#include "enginectl/engine_context.h"
+#include "support/test_server.h"
 
 #include <condition_variable>
 #include <filesystem>
@@ -11,30 +13,28 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using SteadyTime = std::chrono::steady_clock;
 
 namespace {
 
-// Collects the notices the encoder posts, as the main window's queue would.
+// Collects the notices the encoder posts, as the server's notice queue would.
 class NoticeBox {
 public:
     EngineNotify Target()
     {
-        return [this](uint32_t message, uintptr_t wParam, uintptr_t lParam) {
+        return [this](EngineNotice notice, uint32_t value) {
             std::lock_guard lock(m_lock);
-            m_notices.push_back({ message, wParam, lParam });
+            m_notices.emplace_back(notice, value);
             m_changed.notify_all();
         };
     }
-    bool WaitFor(
-        uint32_t message, std::chrono::milliseconds timeout, uintptr_t& wParam, uintptr_t& lParam)
+    bool WaitFor(EngineNotice wanted, std::chrono::milliseconds timeout, uint32_t& value)
     {
         std::unique_lock lock(m_lock);
         return m_changed.wait_for(lock, timeout, [&] {
-            for (const auto& notice : m_notices) {
-                if (notice[0] == message) {
-                    wParam = notice[1];
-                    lParam = notice[2];
+            for (const auto& [notice, carried] : m_notices) {
+                if (notice == wanted) {
+                    value = carried;
                     return true;
                 }
             }
@@ -45,7 +45,7 @@ public:
 private:
     std::mutex m_lock;
     std::condition_variable m_changed;
-    std::vector<std::array<uintptr_t, 3>> m_notices; // guarded by m_lock
+    std::vector<std::pair<EngineNotice, uint32_t>> m_notices; // guarded by m_lock
 };
 
 class EncoderWithEngine : public ::testing::Test {
@@ -67,7 +67,7 @@ protected:
 
     bool WaitNotRunning(CEncoder& encoder, std::chrono::milliseconds timeout)
     {
-        for (auto deadline = Clock::now() + timeout; Clock::now() < deadline;
+        for (auto deadline = SteadyTime::now() + timeout; SteadyTime::now() < deadline;
              std::this_thread::sleep_for(10ms)) {
             if (!encoder.IsENCRunning())
                 return true;
@@ -76,6 +76,9 @@ protected:
     }
 
     std::string m_out;
+    // The engine from the program folder, with the pipe folder and census of a server.
+    vembatest::TestDataFolder m_data { "vemba-encoder-server" };
+    EngineContext m_server { m_data.Parts() };
 };
 
 } // namespace
@@ -84,18 +87,16 @@ TEST_F(EncoderWithEngine, LiveRunPostsCompletionAndIsThenNoLongerRunning)
 {
     NoticeBox notices;
     EngineStatus status;
-    CEncoder encoder;
-    encoder.SetNotifyTarget(notices.Target(), 77);
+    CEncoder encoder(m_server.Launch());
+    encoder.SetNotifyTarget(notices.Target());
     encoder.SetStatusTarget(&status);
     ASSERT_TRUE(StartLive(encoder, TestMedia::Get().Main()));
     EXPECT_GT(encoder.GetEngineProcessId(), 0);
-    uintptr_t wParam = 0;
-    uintptr_t lParam = 0;
-    ASSERT_TRUE(notices.WaitFor(WM_APP_ENC_COMPLETE, 60s, wParam, lParam));
-    EXPECT_NEAR(static_cast<double>(wParam), 12000, 100);
-    EXPECT_EQ(lParam, 77u);
+    uint32_t totalMs = 0;
+    ASSERT_TRUE(notices.WaitFor(EngineNotice::Complete, 60s, totalMs));
+    EXPECT_NEAR(static_cast<double>(totalMs), 12000, 100);
     EXPECT_NEAR(status.PositionSeconds(), 12.0, 0.1);
-    EXPECT_EQ(status.TotalMs(), wParam);
+    EXPECT_EQ(status.TotalMs(), totalMs);
     for (int n = 1; n <= 3; ++n)
         EXPECT_TRUE(std::filesystem::exists(m_out + "/vemba-1-" + std::to_string(n) + ".ts")) << n;
     EXPECT_TRUE(WaitNotRunning(encoder, 3s)) << "a finished engine never reads as running";
@@ -104,7 +105,7 @@ TEST_F(EncoderWithEngine, LiveRunPostsCompletionAndIsThenNoLongerRunning)
 
 TEST_F(EncoderWithEngine, ThumbnailRequestsReturnThePictureOrNothing)
 {
-    CEncoder encoder;
+    CEncoder encoder(m_server.Launch());
     {
         int number = encoder.CreateEnginePipe();
         ASSERT_GE(number, 50001);
@@ -118,9 +119,9 @@ TEST_F(EncoderWithEngine, ThumbnailRequestsReturnThePictureOrNothing)
     EXPECT_EQ(encoder.EngineRequest(m_out + "/missing.mp4"), nullptr)
         << "no stale picture for a failed request";
     ASSERT_NE(encoder.EngineRequest(TestMedia::Get().Silent()), nullptr);
-    auto quitAt = Clock::now();
+    auto quitAt = SteadyTime::now();
     EXPECT_EQ(encoder.QuitEncoding(), 1);
-    EXPECT_LT(Clock::now() - quitAt, 1600ms);
+    EXPECT_LT(SteadyTime::now() - quitAt, 1600ms);
     EXPECT_EQ(encoder.GetEngineProcessId(), 0);
     EXPECT_EQ(encoder.IsENCRunning(), 0);
 }
@@ -128,14 +129,12 @@ TEST_F(EncoderWithEngine, ThumbnailRequestsReturnThePictureOrNothing)
 TEST_F(EncoderWithEngine, MissingInputPostsTheErrorNotice)
 {
     NoticeBox notices;
-    CEncoder encoder;
-    encoder.SetNotifyTarget(notices.Target(), 5);
+    CEncoder encoder(m_server.Launch());
+    encoder.SetNotifyTarget(notices.Target());
     ASSERT_TRUE(StartLive(encoder, m_out + "/gone.mp4"));
-    uintptr_t code = 0;
-    uintptr_t value = 0;
-    ASSERT_TRUE(notices.WaitFor(WM_APP_ENC_ERROR, 20s, code, value));
+    uint32_t code = 0;
+    ASSERT_TRUE(notices.WaitFor(EngineNotice::Error, 20s, code));
     EXPECT_EQ(code, 2u);
-    EXPECT_EQ(value, 5u);
     EXPECT_TRUE(WaitNotRunning(encoder, 3s));
     EXPECT_TRUE(std::filesystem::is_empty(m_out));
 }
@@ -143,15 +142,16 @@ TEST_F(EncoderWithEngine, MissingInputPostsTheErrorNotice)
 TEST_F(EncoderWithEngine, QuitAndTerminateStopARunningEngine)
 {
     EngineStatus status;
-    CEncoder encoder;
+    CEncoder encoder(m_server.Launch());
     encoder.SetStatusTarget(&status);
     ASSERT_TRUE(StartLive(encoder, TestMedia::Get().Long(), true));
-    for (auto deadline = Clock::now() + 10s; status.TotalMs() == 0 && Clock::now() < deadline;)
+    for (auto deadline = SteadyTime::now() + 10s;
+         status.TotalMs() == 0 && SteadyTime::now() < deadline;)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(status.TotalMs(), 20000u);
-    auto quitAt = Clock::now();
+    auto quitAt = SteadyTime::now();
     EXPECT_EQ(encoder.QuitEncoding(), 1);
-    EXPECT_LT(Clock::now() - quitAt, 1600ms);
+    EXPECT_LT(SteadyTime::now() - quitAt, 1600ms);
     EXPECT_EQ(encoder.IsENCRunning(), 0);
 
     // The same object runs again, and TerminateEngine kills it.
@@ -167,7 +167,7 @@ TEST_F(EncoderWithEngine, EngineOutlivesTheThreadThatStartedIt)
 {
     // The kernel's parent-death signal is sent when the starting thread ends; the
     // engine must tell that apart from its server going away.
-    CEncoder encoder;
+    CEncoder encoder(m_server.Launch());
     std::thread starter([&] {
         int number = encoder.CreateEnginePipe();
         EXPECT_EQ(encoder.RunQZThumbEngine({ "-pipename=" + std::to_string(number) }), 1);

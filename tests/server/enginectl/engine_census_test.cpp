@@ -2,7 +2,9 @@
 
 #include "enginectl/encoder.h"
 #include "enginectl/engine_census.h"
+#include "enginectl/engine_context.h"
 #include "platform/process.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 #include <mutex>
@@ -69,19 +71,28 @@ private:
     std::vector<SpawnRequest> m_requests; // guarded by m_lock
 };
 
-TEST(EngineCensus, ANewEngineLearnsHowManyRunWithIt)
+// The count is the server's own: a second server in the process counts its engines alone.
+TEST(EngineCensus, ANewEngineLearnsHowManyRunWithItOnItsServer)
 {
     std::shared_ptr<ChildProcess> running = StartIdleProcess();
     ASSERT_TRUE(running);
-    const int before = ServerEngineCensus().Running();
-    ServerEngineCensus().Note(running);
-
+    vembatest::TestDataFolder firstData("vembacensus");
+    vembatest::TestDataFolder secondData("vembacensus");
     auto spawner = std::make_shared<RecordingSpawner>();
-    CEncoder encoder(spawner);
+    EngineContext first(firstData.Parts(nullptr, spawner));
+    EngineContext second(secondData.Parts(nullptr, spawner));
+    first.Census().Note(running);
+
+    CEncoder encoder(first.Launch());
     ASSERT_GE(encoder.CreateEnginePipe(), 0);
     // The stand-in exits at once, so the start fails; the request is what counts.
     EXPECT_EQ(encoder.RunQZThumbEngine({ "-pipename=1" }), 0);
-    EXPECT_EQ(spawner->Variable(kEngineCountVariable), std::to_string(before + 2));
+    EXPECT_EQ(spawner->Variable(kEngineCountVariable), "2");
+
+    CEncoder other(second.Launch());
+    ASSERT_GE(other.CreateEnginePipe(), 0);
+    EXPECT_EQ(other.RunQZThumbEngine({ "-pipename=1" }), 0);
+    EXPECT_EQ(spawner->Variable(kEngineCountVariable), "1");
     running->Kill();
 }
 

@@ -2,7 +2,6 @@
 #include "server/platform/temp_folder.h"
 
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace {
 
@@ -87,26 +86,6 @@ TEST(IniFile, DamagedFilesReadAsWhatParses)
     EXPECT_EQ(ini::ReadValue(path, "S", "z"), "9");
     EXPECT_TRUE(ini::WriteValue(path, "S", "k", "ok"));
     EXPECT_EQ(ini::ReadValue(path, "S", "k"), "ok");
-}
-
-TEST(IniFile, ConcurrentWritersLoseNoKeys)
-{
-    TempFolder folder;
-    std::string path = folder / "a.ini";
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 4; ++t) {
-        writers.emplace_back([&, t] {
-            for (int i = 0; i < 25; ++i)
-                ini::WriteValue(path, "S", "k" + std::to_string(t * 100 + i), std::to_string(i));
-        });
-    }
-    for (auto& writer : writers)
-        writer.join();
-    for (int t = 0; t < 4; ++t) {
-        for (int i = 0; i < 25; ++i)
-            EXPECT_EQ(
-                ini::ReadValue(path, "S", "k" + std::to_string(t * 100 + i)), std::to_string(i));
-    }
 }
 
 } // namespace

@@ -2,52 +2,28 @@
 #include "platform/host.h"
 #include "platform/ports.h"
 #include "server/platform/text_shape.h"
+#include "support/port_holder.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
-// A loopback socket bound to an ephemeral port and listening, closed with the object.
-class ListeningSocket {
-public:
-    ListeningSocket()
-    {
-        m_fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
-            || listen(m_fd, 1) != 0)
-            return;
-        socklen_t length = sizeof(address);
-        getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ~ListeningSocket() { close(m_fd); }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
+using vembatest::PortHolder;
 
 TEST(Ports, AListeningPortIsNotFreeAndTheSearchSkipsIt)
 {
-    ListeningSocket taken;
-    ASSERT_GT(taken.port(), 0);
-    EXPECT_FALSE(IsPortFree(taken.port()));
-    int found = FindFreePort(taken.port(), taken.port() + 20);
-    EXPECT_GT(found, taken.port());
+    PortHolder taken;
+    ASSERT_GT(taken.Port(), 0);
+    EXPECT_FALSE(IsPortFree(taken.Port()));
+    int found = FindFreePort(taken.Port(), taken.Port() + 20);
+    EXPECT_GT(found, taken.Port());
     EXPECT_TRUE(IsPortFree(found));
 }
 
 TEST(Ports, ARangeOfTakenPortsGivesMinusOne)
 {
-    ListeningSocket a;
-    EXPECT_EQ(FindFreePort(a.port(), a.port()), -1);
+    PortHolder a;
+    EXPECT_EQ(FindFreePort(a.Port(), a.Port()), -1);
     EXPECT_EQ(FindFreePort(10, 9), -1);
     EXPECT_FALSE(IsPortFree(0));
     EXPECT_FALSE(IsPortFree(70000));
@@ -57,8 +33,8 @@ TEST(Ports, AClosedPortIsFreeAgain)
 {
     int port = 0;
     {
-        ListeningSocket once;
-        port = once.port();
+        PortHolder once;
+        port = once.Port();
     }
     EXPECT_TRUE(IsPortFree(port));
 }

@@ -57,4 +57,19 @@ TEST(Places, RuntimeFolderWithoutXdgIsPrivate)
     EXPECT_EQ(info.st_uid, getuid());
 }
 
+TEST(Places, AServersPlacesAreResolvedOnceFromItsDataFolder)
+{
+    ScopedEnv data("VEMBACAST_DATA_DIR", "/srv/default");
+    ScopedEnv temp("TMPDIR", "/var/tmp/");
+    ServerPlaces places = ResolvePlaces("/srv/one//");
+    EXPECT_EQ(places.dataFolder, "/srv/one");
+    EXPECT_EQ(places.ServicesFolder(), "/srv/one/Services");
+    EXPECT_EQ(places.programFolder, GetProgramFolder());
+    EXPECT_EQ(places.resourceFolder, GetResourceFolder());
+    EXPECT_EQ(places.tempFolder, "/var/tmp");
+    EXPECT_EQ(ResolvePlaces().dataFolder, "/srv/default");
+    ScopedEnv relative("TMPDIR", "scratch");
+    EXPECT_EQ(ResolvePlaces("/srv/one").tempFolder, "/tmp") << "a relative TMPDIR is ignored";
+}
+
 } // namespace
