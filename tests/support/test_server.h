@@ -51,9 +51,8 @@ inline int WriteServedSettings(SettingsStore& settings, int port = 0)
         port = FreeTestPort();
     const std::string text = std::to_string(port);
     settings.WriteTexts({ { kKeySet, "1" }, { kKeyInIP, "127.0.0.1" }, { kKeyInPort, text },
-        { kKeyExtIP, "127.0.0.1" }, { kKeyExtPort, text },
-        { kKeyMacAddress, "02:00:00:00:00:01" }, { kKeyPasswordMode, "0" },
-        { kKeyPINCodeMode, "0" } });
+        { kKeyExtIP, "127.0.0.1" }, { kKeyExtPort, text }, { kKeyMacAddress, "02:00:00:00:00:01" },
+        { kKeyPasswordMode, "0" }, { kKeyPINCodeMode, "0" } });
     return port;
 }
 
@@ -75,6 +74,35 @@ public:
 
 private:
     TempFolder m_folder;
+};
+
+// A data folder of the test's own with one settings store that every server layer the
+// test makes over it shares (through Parts), and shorthands for its settings: what the
+// console client and remote access tests start from.
+class TestSettingsFolder : public TestDataFolder {
+public:
+    explicit TestSettingsFolder(const std::string& prefix = "vembaserver")
+        : TestDataFolder(prefix)
+    {
+        std::filesystem::create_directories(DataFolder());
+        m_settings = std::make_shared<SettingsStore>(DataFolder());
+    }
+    SettingsStore& Settings() const { return *m_settings; }
+    void Set(const std::string& key, const std::string& value) const
+    {
+        m_settings->WriteText(key, value);
+    }
+    std::string Get(const std::string& key) const { return m_settings->ReadText(key); }
+    ServerParts Parts(std::shared_ptr<Clock> clock = nullptr,
+        std::shared_ptr<ProcessSpawner> spawner = nullptr) const
+    {
+        ServerParts parts = TestDataFolder::Parts(std::move(clock), std::move(spawner));
+        parts.settings = m_settings;
+        return parts;
+    }
+
+private:
+    std::shared_ptr<SettingsStore> m_settings;
 };
 
 } // namespace vembatest

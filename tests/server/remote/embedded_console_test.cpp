@@ -1,61 +1,77 @@
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "console/console_service.h"
 #include "http/form_service.h"
 #include "remote/embedded_console.h"
 #include "remote/external_ip.h"
-#include "remote/relay_server.h"
-#include "server/platform/temp_folder.h"
+#include "remote/remote_context.h"
 #include "support/http_client.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
 class EmbeddedConsoleTest : public ::testing::Test {
 protected:
-    void Set(const std::string& key, const std::string& value)
+    bool Refresh()
     {
-        SetSettingString("", kSettingSection, key, value);
+        CRelayServer relay = m_server.Relay();
+        return RefreshExternalIp(m_data.Settings(), relay);
     }
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.path() };
+    vembatest::TestSettingsFolder m_data;
+    RemoteContext m_server { m_data.Parts(), RemoteParts {} };
 };
 
 TEST_F(EmbeddedConsoleTest, AnswersTheChosenAdapterThroughTheRealHttpPath)
 {
-    Set("InIP", "10.9.8.7");
-    CEmbeddedConsole console;
-    ASSERT_TRUE(StartEmbeddedConsoleIfNeeded(console));
+    m_data.Set("InIP", "10.9.8.7");
+    CEmbeddedConsole& console = m_server.EmbeddedConsole();
+    ASSERT_TRUE(StartEmbeddedConsoleIfNeeded(m_data.Settings(), console));
     ASSERT_GT(console.Port(), 0);
-    EXPECT_EQ(GetBuiltInConsoleRoot(), "http://127.0.0.1:" + std::to_string(console.Port()) + "/");
+    EXPECT_EQ(
+        m_server.BuiltInConsoleRoot(), "http://127.0.0.1:" + std::to_string(console.Port()) + "/");
 
-    EXPECT_TRUE(RefreshExternalIp());
-    EXPECT_EQ(GetSettingString("ExtIP"), "10.9.8.7");
+    EXPECT_TRUE(Refresh());
+    EXPECT_EQ(m_data.Get("ExtIP"), "10.9.8.7");
 
     console.Stop();
-    EXPECT_EQ(GetBuiltInConsoleRoot(), "");
-    Set("ExtIP", "");
-    EXPECT_FALSE(RefreshExternalIp());
-    EXPECT_EQ(GetSettingString("ExtIP"), "");
+    EXPECT_EQ(m_server.BuiltInConsoleRoot(), "");
+    m_data.Set("ExtIP", "");
+    EXPECT_FALSE(Refresh());
+    EXPECT_EQ(m_data.Get("ExtIP"), "");
 }
 
 TEST_F(EmbeddedConsoleTest, IsNotStartedWhenAConsoleIsConfigured)
 {
-    Set("TestSeverURL", "http://127.0.0.1:9/");
-    CEmbeddedConsole console;
-    EXPECT_FALSE(StartEmbeddedConsoleIfNeeded(console));
-    EXPECT_FALSE(console.IsRunning());
+    m_data.Set("TestSeverURL", "http://127.0.0.1:9/");
+    EXPECT_FALSE(StartEmbeddedConsoleIfNeeded(m_data.Settings(), m_server.EmbeddedConsole()));
+    EXPECT_FALSE(m_server.EmbeddedConsole().IsRunning());
 }
 
 TEST_F(EmbeddedConsoleTest, AnUnknownPageIsAnEmptyAnswer)
 {
-    CEmbeddedConsole console;
-    ASSERT_TRUE(console.Start());
-    CRelayServer relay;
-    EXPECT_EQ(relay.PostForm(GetBuiltInConsoleRoot(), "nothing.php", "", kFormPost), "");
+    ASSERT_TRUE(m_server.EmbeddedConsole().Start());
+    CRelayServer relay = m_server.Relay();
+    EXPECT_EQ(relay.PostForm(m_server.BuiltInConsoleRoot(), "nothing.php", "", kFormPost), "");
     EXPECT_NE(
         relay.PostForm(relay.InfoAddress(), "getExternalIP.php", "admin_id=corvane", kFormPost)
             .find("<plist"),
         std::string::npos);
+}
+
+TEST_F(EmbeddedConsoleTest, EachServerHasAConsoleOfItsOwn)
+{
+    vembatest::TestSettingsFolder otherData;
+    RemoteContext other(otherData.Parts(), RemoteParts {});
+    m_data.Set("InIP", "10.0.0.1");
+    otherData.Set("InIP", "10.0.0.2");
+    ASSERT_TRUE(m_server.EmbeddedConsole().Start());
+    ASSERT_TRUE(other.EmbeddedConsole().Start());
+    EXPECT_NE(m_server.BuiltInConsoleRoot(), other.BuiltInConsoleRoot());
+    EXPECT_TRUE(Refresh());
+    CRelayServer otherRelay = other.Relay();
+    EXPECT_TRUE(RefreshExternalIp(otherData.Settings(), otherRelay));
+    EXPECT_EQ(m_data.Get("ExtIP"), "10.0.0.1");
+    EXPECT_EQ(otherData.Get("ExtIP"), "10.0.0.2");
 }
 
 TEST_F(EmbeddedConsoleTest, AConsoleWithoutAnAddressLeavesTheSettingAlone)
@@ -64,21 +80,22 @@ TEST_F(EmbeddedConsoleTest, AConsoleWithoutAnAddressLeavesTheSettingAlone)
     CConsoleService noAddress([](const ConsoleRequest&) { return std::string(); });
     ASSERT_TRUE(service.Start("127.0.0.1", 0,
         [&](const FormRequest& r) { return noAddress.Answer(ToConsoleRequest(r)); }));
-    Set("TestSeverURL_INFO", "http://127.0.0.1:" + std::to_string(service.Port()) + "/info/");
-    Set("ExtIP", "192.0.2.50");
-    EXPECT_FALSE(RefreshExternalIp());
-    EXPECT_EQ(GetSettingString("ExtIP"), "192.0.2.50");
+    m_data.Set(
+        "TestSeverURL_INFO", "http://127.0.0.1:" + std::to_string(service.Port()) + "/info/");
+    m_data.Set("ExtIP", "192.0.2.50");
+    EXPECT_FALSE(Refresh());
+    EXPECT_EQ(m_data.Get("ExtIP"), "192.0.2.50");
 }
 
 TEST_F(EmbeddedConsoleTest, AClosedPortIsNoInternetSession)
 {
     int closed = PickFreePort();
-    Set("TestSeverURL_INFO", "http://127.0.0.1:" + std::to_string(closed) + "/");
-    CRelayServer relay;
+    m_data.Set("TestSeverURL_INFO", "http://127.0.0.1:" + std::to_string(closed) + "/");
+    CRelayServer relay = m_server.Relay();
     EXPECT_EQ(relay.PostForm(relay.InfoAddress(), "getExternalIP.php", "", kFormPost),
         "ERR: Unable Internet Session");
     EXPECT_EQ(relay.GetExternalIp(), "");
-    EXPECT_FALSE(RefreshExternalIp());
+    EXPECT_FALSE(Refresh());
 }
 
 TEST_F(EmbeddedConsoleTest, TheFormServiceHandsOverThePostedBody)
@@ -90,7 +107,7 @@ TEST_F(EmbeddedConsoleTest, TheFormServiceHandsOverThePostedBody)
             seen = request;
             return std::string("<plist/>");
         }));
-    CRelayServer relay;
+    CRelayServer relay = m_server.Relay();
     std::string base = "http://127.0.0.1:" + std::to_string(service.Port()) + "/pin";
     EXPECT_EQ(relay.PostForm(base, "registerPINCode.php", "mac=AA&name=PC&port=47002", kFormPost),
         "<plist/>");

@@ -7,7 +7,8 @@
 
 class FakeTransport : public IHttpTransport {
 public:
-    TransportResult Exchange(const HttpTarget& target, const std::string& body, bool post) override
+    TransportResult Exchange(const HttpTarget& target, const std::string& body, bool post,
+        const CancelFlag* = nullptr) override
     {
         ++calls;
         lastTarget = target;

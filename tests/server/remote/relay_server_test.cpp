@@ -1,19 +1,17 @@
 #include "config/settings.h"
 #include "fake_transport.h"
 #include "remote/relay_server.h"
-#include "server/platform/temp_folder.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
 class RelayServerTest : public ::testing::Test {
 protected:
-    void Set(const std::string& key, const std::string& value)
+    CRelayServer Relay(const std::string& builtInRoot = std::string())
     {
-        SetSettingString("", kSettingSection, key, value);
+        return CRelayServer(m_data.Settings(), m_transport, builtInRoot);
     }
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.path() };
+    vembatest::TestSettingsFolder m_data;
     FakeTransport m_transport;
 };
 
@@ -38,7 +36,7 @@ TEST(SplitHttpUrl, TakesHostPortAndObjectOfPlainHttpOnly)
 
 TEST_F(RelayServerTest, PostFormAddsASlashOnlyWhenTheBaseEndsWithNeither)
 {
-    CRelayServer relay(m_transport);
+    CRelayServer relay = Relay();
     m_transport.reply = { TransportFailure::None, 200, "answer" };
     EXPECT_EQ(relay.PostForm("http://h/info", "p.php", "a=1", kFormPost), "answer");
     EXPECT_EQ(m_transport.lastTarget.object, "/info/p.php");
@@ -53,7 +51,7 @@ TEST_F(RelayServerTest, PostFormAddsASlashOnlyWhenTheBaseEndsWithNeither)
 
 TEST_F(RelayServerTest, TransportFailuresBecomeTheErrorTexts)
 {
-    CRelayServer relay(m_transport);
+    CRelayServer relay = Relay();
     EXPECT_EQ(relay.PostForm("https://h/", "p.php", "", kFormPost), "ERR:INVAILD URL");
     EXPECT_EQ(m_transport.calls, 0);
     m_transport.reply = { TransportFailure::Connect, 0, "" };
@@ -71,7 +69,7 @@ TEST_F(RelayServerTest, TransportFailuresBecomeTheErrorTexts)
 
 TEST_F(RelayServerTest, RequestsClearErrorAnswersOfFiveOrMoreCharacters)
 {
-    CRelayServer relay(m_transport);
+    CRelayServer relay = Relay();
     m_transport.reply = { TransportFailure::Connect, 0, "" };
     EXPECT_EQ(relay.Request("http://h/", "p.php", ""), "");
     m_transport.reply = { TransportFailure::None, 200, "ERR" };
@@ -84,27 +82,25 @@ TEST_F(RelayServerTest, RequestsClearErrorAnswersOfFiveOrMoreCharacters)
 
 TEST_F(RelayServerTest, AddressesComeFromTheSettingsOrTheBuiltInConsole)
 {
-    SetBuiltInConsoleRoot("http://127.0.0.1:9/");
     {
-        CRelayServer relay(m_transport);
+        CRelayServer relay = Relay("http://127.0.0.1:9/");
         EXPECT_EQ(relay.InfoAddress(), "http://127.0.0.1:9/info/");
         EXPECT_EQ(relay.PinAddress(), "http://127.0.0.1:9/pin/");
         EXPECT_EQ(relay.UpdateAddress(), "http://127.0.0.1:9/update/");
     }
-    Set("TestSeverURL", "http://console.test");
-    Set("TestSeverURL_INFO", "http://other.test/x/");
+    m_data.Set("TestSeverURL", "http://console.test");
+    m_data.Set("TestSeverURL_INFO", "http://other.test/x/");
     {
-        CRelayServer relay(m_transport);
+        CRelayServer relay = Relay("http://127.0.0.1:9/");
         EXPECT_EQ(relay.InfoAddress(), "http://other.test/x/");
         EXPECT_EQ(relay.PinAddress(), "http://console.test/pin/");
     }
-    SetBuiltInConsoleRoot("");
 }
 
 TEST_F(RelayServerTest, GetExternalIpPostsTheAdminForm)
 {
-    Set("TestSeverURL_INFO", "http://console.test/info");
-    CRelayServer relay(m_transport);
+    m_data.Set("TestSeverURL_INFO", "http://console.test/info");
+    CRelayServer relay = Relay();
     m_transport.reply = { TransportFailure::None, 200, "doc" };
     EXPECT_EQ(relay.GetExternalIp(), "doc");
     EXPECT_EQ(m_transport.lastTarget.host, "console.test");
@@ -115,8 +111,7 @@ TEST_F(RelayServerTest, GetExternalIpPostsTheAdminForm)
 
 TEST_F(RelayServerTest, WithoutAnyConsoleEveryRequestIsEmptyAndNothingIsSent)
 {
-    SetBuiltInConsoleRoot("");
-    CRelayServer relay(m_transport);
+    CRelayServer relay = Relay();
     EXPECT_EQ(relay.GetExternalIp(), "");
     EXPECT_EQ(m_transport.calls, 0);
 }
