@@ -1,32 +1,48 @@
 // The session list and the session record without an engine: ids, the dump, edits,
-// the live limit, the idle watcher's arithmetic and engine notices that find nothing.
+// the live limit, the play state and its steps, the seek turn, the idle watcher's
+// arithmetic and engine notices of runs that are not (or no longer) the session's.
 
 #include "config/settings.h"
-#include "core/engine_notices.h"
-#include "http/client_ids.h"
-#include "server/platform/temp_folder.h"
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
+#include "streaming/streaming_context.h"
+#include "support/manual_clock.h"
+#include "support/test_server.h"
 
 #include <cmath>
+#include <condition_variable>
+#include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <set>
 #include <thread>
 
 namespace {
 
+using namespace std::chrono_literals;
+using vembatest::ManualClock;
+
+// A server's streaming layer over a data folder of its own, on a clock the test moves.
 class SessionListTest : public ::testing::Test {
 protected:
-    SessionListTest() { CreateFolderPath(m_data.path()); }
-    ~SessionListTest() override
+    SessionList& Sessions() { return m_server.Sessions(); }
+    std::shared_ptr<ClientInfo> QZ_AddClientInfo(const std::string& id)
     {
-        QZ_FreeClientInfoList();
-        while (RemoveEncSession(m_fakePid)) { }
+        return Sessions().QZ_AddClientInfo(id);
     }
+    std::shared_ptr<ClientInfo> QZ_FindClientInfo(const std::string& id)
+    {
+        return Sessions().QZ_FindClientInfo(id);
+    }
+    std::vector<std::shared_ptr<ClientInfo>> GetClientInfoList()
+    {
+        return Sessions().GetClientInfoList();
+    }
+    ClientIds& Clients() { return m_server.Clients(); }
 
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    int m_fakePid = 999999;
+    std::shared_ptr<ManualClock> m_clock = std::make_shared<ManualClock>();
+    vembatest::TestDataFolder m_data { "sessions" };
+    StreamingContext m_server { m_data.Parts(m_clock) };
 };
 
 TEST_F(SessionListTest, ANewSessionIsIdleWithoutAPlaylist)
@@ -35,11 +51,13 @@ TEST_F(SessionListTest, ANewSessionIsIdleWithoutAPlaylist)
     EXPECT_EQ(session->Dump(),
         "szClientID:'0123456789ABCDEF0123456789ABCDEF', nMaxTSNum:-1, nLastMadeTSNum:0, "
         "nLastReqTSNum:0, nIsPlay:0, nIsPrepareSeeking:0, nLastSeeking:0, bCancelSeeking:0");
-    EXPECT_EQ(session->nBandwidth, -1);
-    EXPECT_EQ(session->nLastBandwidth, -1);
-    EXPECT_EQ(session->nEnginePID, 0);
-    ASSERT_TRUE(session->hSeekEvent);
-    EXPECT_TRUE(session->hSeekEvent->IsSet());
+    const PlayState play = session->Play();
+    EXPECT_EQ(play.variant, -1);
+    EXPECT_EQ(play.lastVariant, -1);
+    EXPECT_FALSE(play.seekTurnTaken);
+    EXPECT_EQ(session->Encoder().GetEngineProcessId(), 0);
+    EXPECT_EQ(session->Engine().State(), EngineState::Idle);
+    EXPECT_FALSE(session->Engine().IsOnList());
     EXPECT_EQ(session->FilePath(), "");
 }
 
@@ -49,8 +67,8 @@ TEST_F(SessionListTest, TwoSessionsWithOneIdAreBothKeptAndTheEarlierIsFound)
     auto second = QZ_AddClientInfo("AAAA");
     EXPECT_NE(first, second);
     EXPECT_EQ(QZ_FindClientInfo("AAAA"), first);
-    EXPECT_EQ(QZ_IsClientInfo("AAAA"), 1);
-    EXPECT_EQ(QZ_IsClientInfo("aaaa"), 0);
+    EXPECT_EQ(Sessions().QZ_IsClientInfo("AAAA"), 1);
+    EXPECT_EQ(Sessions().QZ_IsClientInfo("aaaa"), 0);
     EXPECT_EQ(QZ_FindClientInfo("AAAA "), nullptr);
     EXPECT_EQ(GetClientInfoList().size(), 2u);
 }
@@ -59,17 +77,17 @@ TEST_F(SessionListTest, EditingReplacesOnlyWhatIsGivenAndKeepsLongPathsWhole)
 {
     auto session = QZ_AddClientInfo("EDIT");
     std::string longPath = "/Movies/" + std::string(600, 'x') + ".avi";
-    QZ_EditClientInfo("EDIT", longPath, "480", "320", "iOS", "WIFI");
-    QZ_EditClientInfo("EDIT", "", "", "", "", "3G");
+    Sessions().QZ_EditClientInfo("EDIT", longPath, "480", "320", "iOS", "WIFI");
+    Sessions().QZ_EditClientInfo("EDIT", "", "", "", "", "3G");
     EXPECT_EQ(session->FilePath(), longPath);
     EXPECT_EQ(session->Width(), "480");
     EXPECT_EQ(session->Height(), "320");
     EXPECT_EQ(session->OSType(), "iOS");
     EXPECT_EQ(session->ConnType(), "3G");
     // A path the client encoded twice is decoded once more.
-    QZ_EditClientInfo("EDIT", "%2FMovies%2F%ED%95%9C.avi", "", "", "", "");
+    Sessions().QZ_EditClientInfo("EDIT", "%2FMovies%2F%ED%95%9C.avi", "", "", "", "");
     EXPECT_EQ(session->FilePath(), "/Movies/\xED\x95\x9C.avi");
-    QZ_EditClientInfo("NOBODY", "/x", "1", "1", "x", "x");
+    Sessions().QZ_EditClientInfo("NOBODY", "/x", "1", "1", "x", "x");
     EXPECT_EQ(QZ_FindClientInfo("NOBODY"), nullptr);
 }
 
@@ -77,7 +95,7 @@ TEST_F(SessionListTest, ConcurrentConnectionsLoseNoSession)
 {
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([t] {
+        threads.emplace_back([this, t] {
             for (int i = 0; i < 50; ++i)
                 QZ_AddClientInfo("T" + std::to_string(t) + "-" + std::to_string(i));
         });
@@ -92,49 +110,137 @@ TEST_F(SessionListTest, ConcurrentConnectionsLoseNoSession)
 
 TEST_F(SessionListTest, TheLiveLimitCountsRunningEngines)
 {
-    SetSettingString("", kSettingSection, "SET", "1"); // a settings file without MaxLIveClient
+    m_server.Settings().WriteText(kKeySet, "1"); // a settings file without MaxLIveClient
+    EncSessionList& running = m_server.EncSessions();
+    const int engines[5] = {};
     for (int i = 0; i < 3; ++i)
-        AddEncSession(m_fakePid);
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
-    AddEncSession(m_fakePid);
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 0); // the default limit is 4
-    EXPECT_TRUE(RemoveEncSession(m_fakePid));
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
-    SetSettingInt("MaxLIveClient", 3);
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 0);
-    EXPECT_FALSE(RemoveEncSession(12345));
+        running.AddEncSession(&engines[i]);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 1);
+    running.AddEncSession(&engines[3]);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 0); // the default limit is 4
+    EXPECT_TRUE(running.RemoveEncSession(&engines[3]));
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 1);
+    m_server.Settings().WriteInt(kKeyMaxLiveClient, 3);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 0);
+    EXPECT_FALSE(running.RemoveEncSession(&engines[4]));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(running.RemoveEncSession(&engines[i]));
 }
 
-TEST_F(SessionListTest, ResetPlayStateReturnsASessionToIdle)
+// A session brought to a playing state with everything set that play sets.
+void PlayAlong(ClientInfo& session)
+{
+    session.SetPlaylist(40);
+    session.BeginVariant(2);
+    session.VariantStarted();
+    ASSERT_TRUE(session.IsInSequence(1));
+    session.Served(1);
+    session.AnnounceSeek(9);
+    session.GiveUpSeek();
+    session.nSubtitleIndex = 5;
+    session.SetSubtitleEntries({ { 0, "a" }, { 1000, "b" } });
+}
+
+TEST_F(SessionListTest, PlayEndsOneWayAndFinishedPlayLeavesTheSessionIdle)
 {
     auto session = QZ_AddClientInfo("RESET");
-    session->nMaxTSNum = 40;
-    session->nLastReqTSNum = 7;
-    session->nIsPlay = 1;
-    session->nBandwidth = 2;
-    session->nLastBandwidth = 2;
-    session->bCancelSeeking = 1;
-    session->nSubtitleIndex = 5;
-    session->SetSubtitleEntries({ { 0, "a" }, { 1000, "b" } });
-    session->ResetPlayState();
+    PlayAlong(*session);
+    ASSERT_TRUE(session->IsPlaying());
+    session->EndPlay(PlayEnd::Finished);
     EXPECT_EQ(session->Dump(),
         "szClientID:'RESET', nMaxTSNum:-1, nLastMadeTSNum:0, nLastReqTSNum:0, nIsPlay:0, "
         "nIsPrepareSeeking:0, nLastSeeking:0, bCancelSeeking:0");
-    EXPECT_EQ(session->nBandwidth, -1);
-    EXPECT_EQ(session->nLastBandwidth, -1);
+    EXPECT_EQ(session->Play().variant, -1);
+    EXPECT_EQ(session->Play().lastVariant, -1);
     EXPECT_EQ(session->nSubtitleIndex, 0);
     EXPECT_EQ(session->SubtitleCount(), 0u);
+
+    // A failed engine stops the stream but keeps its playlists and variant, so the
+    // next variant playlist request starts it anew.
+    PlayAlong(*session);
+    session->EndPlay(PlayEnd::EngineFailed);
+    const PlayState failed = session->Play();
+    EXPECT_FALSE(failed.playing);
+    EXPECT_FALSE(failed.seekPending);
+    EXPECT_FALSE(failed.seekCancelled);
+    EXPECT_EQ(failed.lastSeek, 0);
+    EXPECT_EQ(failed.maxSegment, 40);
+    EXPECT_EQ(failed.variant, 2);
+    EXPECT_EQ(session->Engine().State(), EngineState::Idle);
 }
 
-TEST_F(SessionListTest, ReleasingTheListLetsWaitingSeeksGo)
+// The seek turn: the test holds it, so a seek waits in TakeSeekTurn on the test's clock.
+class SeekTurnTest : public SessionListTest {
+protected:
+    void SetUp() override
+    {
+        m_session = QZ_AddClientInfo("SEEK");
+        m_session->SetPlaylist(40);
+        ASSERT_TRUE(m_session->TakeSeekTurn(1, 1min, *m_clock));
+    }
+
+    // A seek to j on a thread of its own; returns once it waits for the turn (it has
+    // looked at the clock inside its wait, with the session's lock held).
+    std::future<bool> WaitingSeek(int j, std::chrono::milliseconds limit)
+    {
+        const size_t looks = m_clock->Looks();
+        m_session->AnnounceSeek(j);
+        std::future<bool> seek = std::async(std::launch::async,
+            [this, j, limit] { return m_session->TakeSeekTurn(j, limit, *m_clock); });
+        // One look for the deadline, one in the loop before the wait.
+        EXPECT_TRUE(m_clock->WaitForLooks(looks + 2));
+        return seek;
+    }
+
+    std::shared_ptr<ClientInfo> m_session;
+};
+
+TEST_F(SeekTurnTest, AReleasedSessionFreesAWaitingSeekBeforeItsDeadline)
 {
-    auto session = QZ_AddClientInfo("FREE");
-    session->hSeekEvent->Reset();
-    std::thread seek([event = session->hSeekEvent] { event->Wait(); });
-    QZ_FreeClientInfoList();
-    seek.join();
-    EXPECT_EQ(QZ_FindClientInfo("FREE"), nullptr);
+    // The clock never reaches the deadline: only the release can end the wait.
+    std::future<bool> seek = WaitingSeek(5, std::chrono::hours(24));
+    Sessions().QZ_FreeClientInfoList();
+    ASSERT_EQ(seek.wait_for(60s), std::future_status::ready);
+    EXPECT_FALSE(seek.get());
+    EXPECT_TRUE(m_session->IsReleased());
+    EXPECT_EQ(QZ_FindClientInfo("SEEK"), nullptr);
     EXPECT_TRUE(GetClientInfoList().empty());
+    // Nobody takes the turn of a released session.
+    m_session->ReleaseSeekTurn();
+    EXPECT_FALSE(m_session->TakeSeekTurn(6, 1min, *m_clock));
+}
+
+TEST_F(SeekTurnTest, AReleasedTurnGoesToTheWaitingSeek)
+{
+    std::future<bool> seek = WaitingSeek(5, std::chrono::hours(24));
+    m_session->ReleaseSeekTurn();
+    ASSERT_EQ(seek.wait_for(60s), std::future_status::ready);
+    EXPECT_TRUE(seek.get());
+    EXPECT_TRUE(m_session->Play().seekTurnTaken);
+    EXPECT_TRUE(m_session->MaySeekRestart(5));
+}
+
+TEST_F(SeekTurnTest, ASeekWhoseTimeRunsOutWithdrawsItsAnnouncement)
+{
+    std::future<bool> seek = WaitingSeek(5, 3min);
+    m_clock->Advance(3min);
+    ASSERT_EQ(seek.wait_for(60s), std::future_status::ready);
+    EXPECT_FALSE(seek.get());
+    const PlayState play = m_session->Play();
+    EXPECT_FALSE(play.seekPending) << "the next start must not find a seek that left";
+    EXPECT_TRUE(play.seekTurnTaken) << "the turn stays with its holder";
+    EXPECT_FALSE(m_session->IsSeekOvertaken());
+}
+
+TEST_F(SeekTurnTest, ATimedOutSeekLeavesTheAnnouncementOfANewerOne)
+{
+    std::future<bool> older = WaitingSeek(5, 3min);
+    m_session->AnnounceSeek(9); // a newer seek came while the older one waited
+    m_clock->Advance(3min);
+    ASSERT_EQ(older.wait_for(60s), std::future_status::ready);
+    EXPECT_FALSE(older.get());
+    EXPECT_TRUE(m_session->Play().seekPending);
+    EXPECT_EQ(m_session->Play().lastSeek, 9);
 }
 
 TEST_F(SessionListTest, StoppingASessionWithoutAnEngineOnlyCounts)
@@ -142,19 +248,99 @@ TEST_F(SessionListTest, StoppingASessionWithoutAnEngineOnlyCounts)
     auto session = QZ_AddClientInfo("IDLE");
     EXPECT_EQ(session->StopENC(), 1);
     EXPECT_EQ(session->Engine().StartCount(), -1);
-    EXPECT_EQ(session->nEnginePID, 0);
-    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(session->Encoder().GetEngineProcessId(), 0);
+    EXPECT_EQ(m_server.EncSessions().CountEncSessions(), 0u);
 }
 
-TEST_F(SessionListTest, NoticesThatFindNoSessionChangeNothing)
+// Holds the server's notice queue until opened, so notices posted meanwhile wait.
+class NoticeGate {
+public:
+    explicit NoticeGate(TaskQueue& notices)
+        : m_notices(notices)
+    {
+        m_notices.Post([this] {
+            std::unique_lock lock(m_lock);
+            m_changed.wait(lock, [this] { return m_open; });
+        });
+    }
+    ~NoticeGate() { Open(); }
+    // Lets the held notices run and waits until they have.
+    bool OpenAndDrain()
+    {
+        Open();
+        return m_notices.Drain();
+    }
+
+private:
+    void Open()
+    {
+        std::lock_guard lock(m_lock);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+    TaskQueue& m_notices;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_open = false; // guarded by m_lock
+};
+
+// Begins a run of the session's engine that starts no process (the line builder
+// finds nothing to start): the engine's notices are bound to the new run.
+void BeginRunWithoutProcess(ClientInfo& session)
+{
+    std::vector<std::string> arguments;
+    EXPECT_EQ(
+        session.RestartENC(
+            [](int, std::vector<std::string>&) { return SessionEngine::Line::Nothing; }, arguments),
+        LiveStart::NoLine);
+}
+
+// The engine's error message (16) as its pipe reader hands it over.
+void FeedEngineError(ClientInfo& session)
+{
+    const uint8_t code[4] = { 0, 0, 0, 7 };
+    session.Encoder().HandleEngineMessage(16, code, sizeof code);
+}
+
+TEST_F(SessionListTest, AnEngineNoticeOfAnOlderRunChangesNothing)
 {
     auto session = QZ_AddClientInfo("NOTICE");
-    session->nIsPlay = 1;
-    EXPECT_EQ(OnENCError(0), 0);
-    EXPECT_EQ(OnENCError(static_cast<veneta::LParam>(session->NoticeKey() + 1000)), 0);
-    EXPECT_EQ(session->nIsPlay, 1);
-    EXPECT_EQ(OnENCError(static_cast<veneta::LParam>(session->NoticeKey())), 0);
-    EXPECT_EQ(session->nIsPlay, 0);
+    PlayAlong(*session);
+    BeginRunWithoutProcess(*session);
+    {
+        NoticeGate gate(m_server.Notices());
+        FeedEngineError(*session); // of the first run; it waits behind the gate
+        BeginRunWithoutProcess(*session);
+        ASSERT_TRUE(gate.OpenAndDrain());
+    }
+    EXPECT_TRUE(session->IsPlaying());
+    EXPECT_EQ(session->Play().lastSeek, 9);
+
+    // The same notice of the current run ends play the way a failed engine does.
+    FeedEngineError(*session);
+    ASSERT_TRUE(m_server.Notices().Drain());
+    const PlayState play = session->Play();
+    EXPECT_FALSE(play.playing);
+    EXPECT_EQ(play.lastSeek, 0);
+    EXPECT_EQ(play.maxSegment, 40);
+    EXPECT_EQ(play.variant, 2);
+}
+
+TEST_F(SessionListTest, ANoticeForASessionThatHasGoneFindsNothing)
+{
+    auto session = QZ_AddClientInfo("GONE");
+    auto other = QZ_AddClientInfo("STAYS");
+    PlayAlong(*other);
+    BeginRunWithoutProcess(*session);
+    {
+        NoticeGate gate(m_server.Notices());
+        FeedEngineError(*session);
+        Sessions().QZ_FreeClientInfoList();
+        session.reset(); // the session is freed while its notice waits
+        ASSERT_TRUE(gate.OpenAndDrain());
+    }
+    EXPECT_TRUE(other->IsPlaying());
 }
 
 TEST(EngineProgress, PercentOfTheFileMadeNeverDividesByZero)
@@ -170,76 +356,55 @@ TEST(EngineProgress, PercentOfTheFileMadeNeverDividesByZero)
     EXPECT_EQ(EngineProgressPercent(7200.0, 7200000), 100);
 }
 
-} // namespace
-
-namespace {
-
-// A session clock the test moves by hand.
-class ManualSessionClock {
-public:
-    ManualSessionClock()
-    {
-        SetSessionClock([this] { return std::chrono::steady_clock::time_point(m_now.load()); });
-    }
-    ~ManualSessionClock() { SetSessionClock(nullptr); }
-    void Advance(std::chrono::steady_clock::duration by) { m_now = m_now.load() + by; }
-
-private:
-    std::atomic<std::chrono::steady_clock::duration> m_now { std::chrono::hours(1000) };
-};
-
 TEST_F(SessionListTest, ASessionLeftAloneForTwelveHoursIsReleasedWithItsHost)
 {
-    ManualSessionClock clock;
     auto forgotten = QZ_AddClientInfo("FORGOTTEN");
-    SetClientHost("FORGOTTEN", "10.0.0.7");
+    Clients().SetClientHost("FORGOTTEN", "10.0.0.7");
     auto used = QZ_AddClientInfo("USED");
-    SetClientHost("USED", "10.0.0.8");
+    Clients().SetClientHost("USED", "10.0.0.8");
 
-    clock.Advance(std::chrono::hours(11));
+    m_clock->Advance(std::chrono::hours(11));
     ASSERT_EQ(QZ_FindClientInfo("USED"), used); // a request keeps it
-    clock.Advance(std::chrono::hours(1));
-    EXPECT_EQ(ReleaseIdleSessions(), 1u);
+    m_clock->Advance(std::chrono::hours(1));
+    EXPECT_EQ(Sessions().ReleaseIdleSessions(), 1u);
     EXPECT_TRUE(forgotten->IsReleased());
     EXPECT_EQ(QZ_FindClientInfo("FORGOTTEN"), nullptr);
-    EXPECT_FALSE(FindClientHost("FORGOTTEN").has_value());
+    EXPECT_FALSE(Clients().FindClientHost("FORGOTTEN").has_value());
     EXPECT_EQ(QZ_FindClientInfo("USED"), used);
-    EXPECT_EQ(FindClientHost("USED"), "10.0.0.8");
+    EXPECT_EQ(Clients().FindClientHost("USED"), "10.0.0.8");
     EXPECT_EQ(GetClientInfoList().size(), 1u);
 
     // The next connection releases what has been left alone since.
-    clock.Advance(std::chrono::hours(12));
+    m_clock->Advance(std::chrono::hours(12));
     QZ_AddClientInfo("NEWCOMER");
     EXPECT_EQ(QZ_FindClientInfo("USED"), nullptr);
-    EXPECT_FALSE(FindClientHost("USED").has_value());
+    EXPECT_FALSE(Clients().FindClientHost("USED").has_value());
     ASSERT_EQ(GetClientInfoList().size(), 1u);
     EXPECT_EQ(GetClientInfoList().front()->szClientID, "NEWCOMER");
 }
 
 TEST_F(SessionListTest, OfTwoSessionsWithOneIdTheReleaseOfOneKeepsTheOther)
 {
-    ManualSessionClock clock;
     auto first = QZ_AddClientInfo("TWIN");
-    SetClientHost("TWIN", "10.0.0.9");
-    clock.Advance(std::chrono::hours(6));
+    Clients().SetClientHost("TWIN", "10.0.0.9");
+    m_clock->Advance(std::chrono::hours(6));
     auto second = QZ_AddClientInfo("TWIN");
-    clock.Advance(std::chrono::hours(6));
-    EXPECT_EQ(ReleaseIdleSessions(), 1u);
+    m_clock->Advance(std::chrono::hours(6));
+    EXPECT_EQ(Sessions().ReleaseIdleSessions(), 1u);
     EXPECT_EQ(QZ_FindClientInfo("TWIN"), second);
-    EXPECT_EQ(FindClientHost("TWIN"), "10.0.0.9");
+    EXPECT_EQ(Clients().FindClientHost("TWIN"), "10.0.0.9");
     EXPECT_TRUE(first->IsReleased());
 }
 
 TEST_F(SessionListTest, AFloodOfConnectionsKeepsTheListBoundedAndDropsTheLeastRecentlyUsed)
 {
-    ManualSessionClock clock;
     for (size_t i = 0; i < kMaxSessions; ++i) {
         QZ_AddClientInfo("FLOOD" + std::to_string(i));
-        clock.Advance(std::chrono::milliseconds(1));
+        m_clock->Advance(std::chrono::milliseconds(1));
     }
     auto watching = QZ_FindClientInfo("FLOOD0"); // the oldest, but used again just now
     ASSERT_NE(watching, nullptr);
-    SetClientHost("FLOOD1", "10.0.0.1");
+    Clients().SetClientHost("FLOOD1", "10.0.0.1");
     for (size_t i = 0; i < 10; ++i)
         QZ_AddClientInfo("LATE" + std::to_string(i));
 
@@ -248,7 +413,7 @@ TEST_F(SessionListTest, AFloodOfConnectionsKeepsTheListBoundedAndDropsTheLeastRe
     EXPECT_FALSE(watching->IsReleased());
     for (int i = 1; i <= 10; ++i)
         EXPECT_EQ(QZ_FindClientInfo("FLOOD" + std::to_string(i)), nullptr) << i;
-    EXPECT_FALSE(FindClientHost("FLOOD1").has_value());
+    EXPECT_FALSE(Clients().FindClientHost("FLOOD1").has_value());
     EXPECT_NE(QZ_FindClientInfo("FLOOD11"), nullptr);
     EXPECT_NE(QZ_FindClientInfo("LATE9"), nullptr);
 }

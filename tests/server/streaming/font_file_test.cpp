@@ -21,6 +21,13 @@ bool FileDrawsHangul(const std::string& path)
     return draws;
 }
 
+// Each test has the fonts of a server of its own, so no earlier match answers for it.
+int GetFontFile(const std::string& faceName, std::string& fontPath)
+{
+    FontFiles fonts;
+    return fonts.GetFontFile(faceName, fontPath);
+}
+
 } // namespace
 
 TEST(FontFile, FaceNameTable)

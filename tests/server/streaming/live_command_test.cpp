@@ -2,21 +2,22 @@
 // shares, subtitle scripts and the font, as the engine will be given them; and
 // file names that no quoting would carry, as the real engine receives them.
 
-#include "config/app_messages.h"
 #include "enginectl/encoder.h"
-#include "library/shared_folders.h"
 #include "live_server_fixture.h"
-#include "platform/places.h"
 #include "streaming/client_info.h"
 #include "streaming/command_line.h"
 #include "streaming/convert_command.h"
 #include "streaming/live_command.h"
+#include "streaming/streaming_context.h"
+#include "support/test_server.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -51,27 +52,25 @@ protected:
 
     void SetUp() override
     {
-        setenv("VEMBACAST_DATA_DIR", (root + "/data").c_str(), 1);
-        std::filesystem::create_directories(GetServicesFolder() + "/" + kId);
-        ClearSharedFolders();
-        AddSharedFolder(root + "/media", "Movies");
+        std::filesystem::create_directories(Services() + "/" + kId);
+        server.SharedFolders().AddSharedFolder(root + "/media", "Movies");
         session.SetWidth("480");
         session.SetHeight("320");
-        session.nBandwidth = 1;
+        session.BeginVariant(1);
     }
     void TearDown() override
     {
-        ClearSharedFolders();
-        std::filesystem::remove_all(root + "/data");
         std::filesystem::remove(root + "/media/wide.smi");
         std::filesystem::remove(root + "/media/tall.smi");
     }
+
+    std::string Services() const { return server.Places().ServicesFolder(); }
 
     Words Build(const std::string& file, int startIndex = -1, SeekBuild seek = SeekBuild::No)
     {
         session.SetFilePath(file);
         Words line { "left over" };
-        if (!MakeLiveCommandLine(line, session, 50001, startIndex, seek)) {
+        if (!MakeLiveCommandLine(server, line, session, 50001, startIndex, seek)) {
             EXPECT_TRUE(line.empty());
             return {};
         }
@@ -85,7 +84,9 @@ protected:
     }
 
     static inline std::string root;
-    ClientInfo session { kId };
+    vembatest::TestDataFolder data { "command" };
+    StreamingContext server { data.Parts() };
+    ClientInfo& session = *server.Sessions().QZ_AddClientInfo(kId);
 };
 
 } // namespace
@@ -98,8 +99,8 @@ TEST_F(LiveCommand, LandscapeFileFromTheBeginning)
         (Words { root + "/media/wide.mp4", "-fps", "24.00", "-ofps", "24" }));
     EXPECT_TRUE(HoldsRun(line, { "-vf", "scale=480:270", "-vf-add", "harddup" }))
         << testing::PrintToString(line);
-    EXPECT_TRUE(HoldsRun(
-        line, { "-o", GetServicesFolder() + "/" + kId + "/vemba-1-1.ts", "-pipename=50001" }))
+    EXPECT_TRUE(
+        HoldsRun(line, { "-o", Services() + "/" + kId + "/vemba-1-1.ts", "-pipename=50001" }))
         << testing::PrintToString(line);
     EXPECT_EQ(line.back(), "-pipename=50001");
     unsigned processors = std::thread::hardware_concurrency();
@@ -116,12 +117,12 @@ TEST_F(LiveCommand, SeekWithSubtitlesStartsBothAtTheSegment)
     Words line = Build("/Movies/wide.mp4", 7, SeekBuild::Yes);
     EXPECT_TRUE(HoldsRun(line, { "-ss", "35", root + "/media/wide.mp4" }));
     EXPECT_EQ(line.front(), "-ss");
-    EXPECT_TRUE(HoldsRun(line, { "-o", GetServicesFolder() + "/" + kId + "/vemba-1-7.ts" }));
+    EXPECT_TRUE(HoldsRun(line, { "-o", Services() + "/" + kId + "/vemba-1-7.ts" }));
     EXPECT_TRUE(HoldsRun(line,
         { "format=mpegts", "-vf-add", "fixpts=fps=24:start=35,ass,fixpts", "-ass", "-subcp",
             "cp949", "-font" }))
         << testing::PrintToString(line);
-    std::string script = GetServicesFolder() + "/" + kId + "/vembacast_temp.ass";
+    std::string script = Services() + "/" + kId + "/vembacast_temp.ass";
     EXPECT_TRUE(HoldsRun(line, { "-nosub", "-sub", script, "-avthread" }))
         << testing::PrintToString(line);
     EXPECT_TRUE(std::filesystem::exists(script));
@@ -143,15 +144,15 @@ TEST_F(LiveCommand, NothingIsBuiltThatCouldNotPlay)
     EXPECT_TRUE(Build("/Music/wide.mp4").empty()); // no such share
     EXPECT_TRUE(Build("/Movies/../media/wide.mp4").empty());
     EXPECT_TRUE(Build("/Movies").empty());
-    session.nBandwidth = 5; // a playlist without an encoding
+    session.BeginVariant(5); // a playlist without an encoding
     EXPECT_TRUE(Build("/Movies/wide.mp4").empty());
-    session.nBandwidth = 4; // the audio preset keeps the source picture
+    session.BeginVariant(4); // the audio preset keeps the source picture
     Words audio = Build("/Movies/wide.mp4");
     ASSERT_FALSE(audio.empty());
     EXPECT_TRUE(std::none_of(audio.begin(), audio.end(),
         [](const std::string& word) { return word.starts_with("scale="); }));
-    session.nBandwidth = 2;
-    session.nIsPrepareSeeking = 1; // a newer seek waits
+    session.BeginVariant(2);
+    session.AnnounceSeek(4); // a newer seek waits
     EXPECT_TRUE(Build("/Movies/wide.mp4", 3, SeekBuild::Yes).empty());
 }
 
@@ -162,7 +163,7 @@ TEST_F(LiveCommand, ConversionLineAndItsOwnScript)
     job.sourcePath = "/Movies/wide.mp4";
     job.outputPath = root + "/media/wide-vembacast.m4v";
     job.bitrate = 800;
-    Words line = QZ_MakeConvertCmd(job, 50009);
+    Words line = QZ_MakeConvertCmd(server, job, 50009);
     EXPECT_NEAR(job.durationMs, 2000, 100);
     auto x264 = std::find(line.begin(), line.end(), "-x264encopts");
     ASSERT_NE(x264, line.end());
@@ -179,54 +180,55 @@ TEST_F(LiveCommand, ConversionLineAndItsOwnScript)
 
     ConvertCommandJob unknown;
     unknown.sourcePath = "/Nowhere/wide.mp4";
-    EXPECT_TRUE(QZ_MakeConvertCmd(unknown, 50010).empty());
+    EXPECT_TRUE(QZ_MakeConvertCmd(server, unknown, 50010).empty());
 }
 
 namespace {
 
-// The engine's first notice of a run (complete or error) and its parameter.
+// The engine's first notice of a run (complete or error) and its value.
 class FirstNotice {
 public:
     EngineNotify Target()
     {
-        return [this](uint32_t message, uintptr_t wParam, uintptr_t) {
+        return [this](EngineNotice notice, uint32_t value) {
             std::lock_guard lock(m_lock);
-            if (m_message == 0) {
-                m_message = message;
-                m_wParam = wParam;
+            if (!m_notice) {
+                m_notice = notice;
+                m_value = value;
             }
             m_changed.notify_all();
         };
     }
-    // 0 when none came within the bound.
-    uint32_t Wait(uintptr_t& wParam)
+    // Nothing when none came within the bound.
+    std::optional<EngineNotice> Wait(uint32_t& value)
     {
         std::unique_lock lock(m_lock);
-        m_changed.wait_for(lock, std::chrono::seconds(90), [this] { return m_message != 0; });
-        wParam = m_wParam;
-        return m_message;
+        m_changed.wait_for(lock, std::chrono::seconds(90), [this] { return m_notice.has_value(); });
+        value = m_value;
+        return m_notice;
     }
 
 private:
     std::mutex m_lock;
     std::condition_variable m_changed;
-    uint32_t m_message = 0; // guarded by m_lock
-    uintptr_t m_wParam = 0; // guarded by m_lock
+    std::optional<EngineNotice> m_notice; // guarded by m_lock
+    uint32_t m_value = 0; // guarded by m_lock
 };
 
-// The engine runs the conversion arguments to their end; the notice it ends with.
-uint32_t RunConversion(ConvertLine line, uintptr_t& wParam)
+// The engine of server runs the conversion arguments to their end; the notice it
+// ends with.
+std::optional<EngineNotice> RunConversion(EngineContext& server, ConvertLine line, uint32_t& value)
 {
     FirstNotice notice;
-    CEncoder encoder;
-    encoder.SetNotifyTarget(notice.Target(), 1);
+    CEncoder encoder(server.Launch());
+    encoder.SetNotifyTarget(notice.Target());
     line.pipeNumber = encoder.CreateEnginePipe();
     if (line.pipeNumber < 0 || encoder.RunQZEncEngine(MakeConvertCommandLine(line)) != 1
         || encoder.StartEncoding() != 1)
-        return 0;
-    uint32_t message = notice.Wait(wParam);
+        return std::nullopt;
+    std::optional<EngineNotice> ended = notice.Wait(value);
     encoder.QuitEncoding();
-    return message;
+    return ended;
 }
 
 // The test's working folder for its life (the engine starts in the same one).
@@ -262,8 +264,8 @@ TEST_F(LiveCommand, NamesWithBlanksQuotesBackslashesAndALeadingDashReachTheEngin
     line.size = ComputeScaledSize(kConvertBoxWidth, kConvertBoxHeight, 1280, 720);
     line.bitrate = 300;
     line.processors = 2;
-    uintptr_t code = 0;
-    EXPECT_EQ(RunConversion(line, code), WM_APP_ENC_COMPLETE) << "error " << code;
+    uint32_t code = 0;
+    EXPECT_EQ(RunConversion(server, line, code), EngineNotice::Complete) << "error " << code;
     std::error_code error;
     EXPECT_GT(std::filesystem::file_size(root + "/media/" + output, error), 0u) << error.message();
 
@@ -271,10 +273,10 @@ TEST_F(LiveCommand, NamesWithBlanksQuotesBackslashesAndALeadingDashReachTheEngin
     // (error 2), rather than taking it for an option and waiting as a thumbnail run.
     line.localPath = "-no \"such\" \\ file\\.mp4";
     line.outputPath = "-never.m4v";
-    EXPECT_EQ(RunConversion(line, code), WM_APP_ENC_ERROR);
+    EXPECT_EQ(RunConversion(server, line, code), EngineNotice::Error);
     EXPECT_EQ(code, 2u);
     EXPECT_FALSE(std::filesystem::exists(root + "/media/-never.m4v"));
     line.localPath = root + "/media/" + line.localPath; // and the same absolute
-    EXPECT_EQ(RunConversion(line, code), WM_APP_ENC_ERROR);
+    EXPECT_EQ(RunConversion(server, line, code), EngineNotice::Error);
     EXPECT_EQ(code, 2u);
 }

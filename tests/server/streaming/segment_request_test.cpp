@@ -53,7 +53,7 @@ TEST(PlaylistName, VariantDigit)
 namespace {
 
 // A clock that only moves when slept on.
-class FakeClock final : public WaitClock {
+class FakeClock final : public Clock {
 public:
     TimePoint Now() override { return m_now; }
     void Sleep(std::chrono::milliseconds pause) override

@@ -1,6 +1,7 @@
 // The subtitle overlay: cursor rules, line breaking, placement, the answer bytes,
 // real drawing with the installed Korean font, and entries read from SAMI files.
 
+#include "config/settings_store.h"
 #include "streaming/font_file.h"
 #include "streaming/subtitle_entries.h"
 #include "streaming/subtitle_overlay.h"
@@ -21,6 +22,14 @@ uint32_t WordAt(const std::string& answer, size_t index)
     const auto* b = reinterpret_cast<const unsigned char*>(answer.data()) + index * 4;
     return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
 }
+
+// An overlayer with the settings and fonts of a server of its own.
+struct OwnOverlayer {
+    vembatest::TempFolder data { "overlay" };
+    SettingsStore settings { data.Path() };
+    FontFiles fonts;
+    CSubtitleOverlayer overlayer { settings, fonts };
+};
 
 // Ten pixels per byte: widths that are easy to reason about.
 int TenPerByte(const std::string& text)
@@ -127,9 +136,10 @@ TEST(OverlayAnswer, PlacementAndWordsInNetworkOrder)
 
 TEST(OverlayDrawing, KoreanTextRendersOutlinedWhiteOnTransparent)
 {
+    OwnOverlayer own;
     std::string font;
-    ASSERT_EQ(GetFontFile("arial", font), 1) << "a Hangul font must be installed";
-    CSubtitleOverlayer overlayer;
+    ASSERT_EQ(own.fonts.GetFontFile("arial", font), 1) << "a Hangul font must be installed";
+    CSubtitleOverlayer& overlayer = own.overlayer;
     ASSERT_TRUE(overlayer.SetFont(font, 24));
     OverlayBitmap bitmap;
     ASSERT_TRUE(overlayer.Render("안녕하세요 세계", 480, bitmap));
@@ -163,7 +173,8 @@ TEST(OverlayDrawing, KoreanTextRendersOutlinedWhiteOnTransparent)
 
 TEST(OverlayDrawing, WithoutAFontNothingIsDrawn)
 {
-    CSubtitleOverlayer overlayer;
+    OwnOverlayer own;
+    CSubtitleOverlayer& overlayer = own.overlayer;
     OverlayBitmap bitmap;
     EXPECT_FALSE(overlayer.Render("text", 480, bitmap));
     EXPECT_FALSE(overlayer.SetFont("/nonexistent/font.ttf", 18));

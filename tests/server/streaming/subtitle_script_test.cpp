@@ -1,3 +1,4 @@
+#include "streaming/font_file.h"
 #include "streaming/subtitle_script.h"
 
 #include <filesystem>
@@ -28,6 +29,7 @@ protected:
     }
 
     std::filesystem::path folder;
+    FontFiles fonts;
 };
 
 std::string ReadAll(const std::string& path)
@@ -58,7 +60,7 @@ TEST_F(SubtitleScript, WritesAScriptForTheScreenAndBurnsItWithAKoreanFont)
     WriteSami("movie.smi");
     SubtitleScriptJob job { Path("movie.mp4"), 480, 320, LiveSubtitleScriptBase(folder.string()),
         35 };
-    std::vector<std::string> options = MakeSubtitleScript(job);
+    std::vector<std::string> options = MakeSubtitleScript(fonts, job);
     ASSERT_EQ(options.size(), 10u) << testing::PrintToString(options);
     EXPECT_EQ(std::vector<std::string>(options.begin(), options.begin() + 6),
         (std::vector<std::string> {
@@ -77,26 +79,26 @@ TEST_F(SubtitleScript, WritesAScriptForTheScreenAndBurnsItWithAKoreanFont)
 TEST_F(SubtitleScript, AnEmptyOrBrokenSamiFileDropsOnlyTheSubtitles)
 {
     std::ofstream(Path("empty.smi")) << "<SAMI><BODY></BODY></SAMI>";
-    EXPECT_TRUE(MakeSubtitleScript({ Path("empty.avi"), 480, 320, Path("s1"), 0 }).empty());
+    EXPECT_TRUE(MakeSubtitleScript(fonts, { Path("empty.avi"), 480, 320, Path("s1"), 0 }).empty());
     std::ofstream(Path("binary.smi"), std::ios::binary)
         << std::string("\x00\xff\xfe<SYNC Start=", 15);
-    EXPECT_TRUE(MakeSubtitleScript({ Path("binary.avi"), 480, 320, Path("s2"), 0 }).empty());
+    EXPECT_TRUE(MakeSubtitleScript(fonts, { Path("binary.avi"), 480, 320, Path("s2"), 0 }).empty());
     WriteSami("ok.smi");
     EXPECT_TRUE(
-        MakeSubtitleScript({ Path("ok.avi"), 480, 320, Path("missing/folder/s3"), 0 }).empty());
+        MakeSubtitleScript(fonts, { Path("ok.avi"), 480, 320, Path("missing/folder/s3"), 0 })
+            .empty());
 }
 
 TEST_F(SubtitleScript, ConversionScriptNamesAreNeverShared)
 {
     std::set<std::string> names;
     for (int i = 0; i < 20; ++i) {
-        std::string base = TakeConvertSubtitleScriptBase();
+        std::string base = TakeConvertSubtitleScriptBase(folder.string());
         ASSERT_FALSE(base.empty());
         EXPECT_TRUE(std::filesystem::exists(base + ".ass"));
+        EXPECT_EQ(std::filesystem::path(base).parent_path(), folder);
         EXPECT_NE(base.find("vembacast_conv_temp_"), std::string::npos);
         names.insert(base);
     }
     EXPECT_EQ(names.size(), 20u);
-    for (const std::string& base : names)
-        std::filesystem::remove(base + ".ass");
 }
