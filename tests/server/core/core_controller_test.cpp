@@ -1,248 +1,258 @@
-#include "config/app_messages.h"
+// The core controller over a real server object on a data folder of the test's own:
+// the start/stop worker, a client's power-off request over real HTTP, the folder list
+// and the conversion changes reaching the view. The test waits on what the view is
+// told, never on the clock.
+
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "core/core_controller.h"
+#include "core/server_errors.h"
 #include "core/shutdown_command.h"
-#include "platform/places.h"
-#include "server/platform/temp_folder.h"
-#include "skin/message_loop.h"
 #include "support/http_client.h"
+#include "support/test_server.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <thread>
+#include <optional>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Records what a window would show, in order.
+// Records what a window would show, in order; ServerStateChanged(true) may be held at
+// a gate, which keeps the worker busy.
 class RecordingView : public ICoreView {
 public:
     void ShowProgress(const char* textKey) override { Add(std::string("progress ") + textKey); }
     void CloseProgress() override { Add("close"); }
-    void ServerStateChanged(bool running) override { Add(running ? "running" : "stopped"); }
+    void ServerStateChanged(bool running) override
+    {
+        if (running && m_gate)
+            m_gate->wait();
+        Add(running ? "running" : "stopped");
+    }
     void ShowServerError(int code, const char* textKey) override
     {
         Add("error " + std::to_string(code) + " " + textKey);
     }
+    void DismissMessages() override { Add("dismiss"); }
+    void ServerShutDown(bool succeeded) override
+    {
+        Add(succeeded ? "shut down" : "shutdown failed");
+    }
+    void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) override
+    {
+        if (change == ConversionChange::Added)
+            Add("added " + job.strConvertID);
+    }
+
     void Add(const std::string& event)
     {
-        std::lock_guard lock(m_lock);
-        m_events.push_back(event);
+        {
+            std::lock_guard lock(m_lock);
+            m_events.push_back(event);
+        }
+        m_changed.notify_all();
     }
     std::vector<std::string> Events()
     {
         std::lock_guard lock(m_lock);
         return m_events;
     }
+    // Waits until event was shown; false when it was not within the guard (a hang).
+    bool WaitFor(const std::string& event)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s,
+            [&] { return std::find(m_events.begin(), m_events.end(), event) != m_events.end(); });
+    }
+    void HoldStart(std::shared_future<void> gate) { m_gate = std::move(gate); }
 
 private:
     std::mutex m_lock;
-    std::vector<std::string> m_events;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_events; // guarded by m_lock
+    std::optional<std::shared_future<void>> m_gate; // set before the worker starts
 };
-
-// The main window's stand-in: frame 2 on a loop of its own, forwarding to the controller.
-class MainTarget : public veneta::IMessageTarget {
-public:
-    veneta::LResult OnMessage(
-        veneta::MessageId message, veneta::WParam wParam, veneta::LParam lParam) override
-    {
-        return controller ? controller->HandleMessage(message, wParam, lParam) : 0;
-    }
-    CCoreController* controller = nullptr;
-};
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 } // namespace
 
 class CoreControllerTest : public ::testing::Test {
 protected:
-    CoreControllerTest()
+    CCoreController& Controller()
     {
-        m_hooks.server.refreshExternalIp = [] { return true; };
-        m_hooks.startThumbnails = [this] { m_view.Add("thumbnails"); };
-        m_hooks.shutdownComputer = [this] {
-            m_view.Add(
-                std::string("shutdown ") + (IsWebServerRunning() ? "while running" : "after stop"));
-            return true;
-        };
-        veneta::CPXFrameMSG::SetTarget(veneta::kFrameMainWindow, &m_target, &m_loop);
+        if (!m_controller)
+            m_controller = std::make_unique<CCoreController>(m_view, Server(), m_hooks);
+        return *m_controller;
     }
-    ~CoreControllerTest() override
+    CVembaServer& Server()
     {
-        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameMainWindow, &m_target);
+        if (!m_server)
+            m_server = std::make_unique<CVembaServer>(m_data.Parts());
+        return *m_server;
     }
+    void WriteGoodSettings() { m_port = vembatest::WriteServedSettings(m_data.Settings()); }
+    void Finish() { Controller().WaitWhileBusy(CCoreController::WhileWaiting::Block); }
 
-    std::unique_ptr<CCoreController> MakeController()
-    {
-        auto controller = std::make_unique<CCoreController>(m_view, m_hooks);
-        m_target.controller = controller.get();
-        return controller;
-    }
-
-    void WriteGoodSettings()
-    {
-        for (const auto& [key, value] :
-            std::initializer_list<std::pair<const char*, std::string>> { { "InIP", "127.0.0.1" },
-                { "InPort", std::to_string(m_port) }, { "ExtIP", "127.0.0.1" },
-                { "ExtPort", std::to_string(m_port) }, { "MACA", "02:00:00:00:00:01" } })
-            SetSettingString("", kSettingSection, key, value);
-        SetSettingInt("SET", 1);
-    }
-
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.path() };
-    int m_port = PickFreePort();
+    vembatest::TestSettingsFolder m_data;
+    int m_port = 0;
     RecordingView m_view;
     CoreHooks m_hooks;
-    veneta::CMessageLoopThread m_loop;
-    MainTarget m_target;
+    std::unique_ptr<CVembaServer> m_server;
+    std::unique_ptr<CCoreController> m_controller; // goes before the server
 };
 
 TEST_F(CoreControllerTest, TheCommandStartsAndThenStopsTheServerOnAWorker)
 {
     WriteGoodSettings();
-    auto controller = MakeController();
-    ASSERT_TRUE(controller->StartStopServer());
-    ASSERT_TRUE(WaitFor([&] { return !controller->IsWorkerBusy(); }));
-    EXPECT_TRUE(controller->IsServerRunning());
+    ASSERT_TRUE(Controller().StartStopServer());
+    Finish();
+    EXPECT_TRUE(Controller().IsServerRunning());
     EXPECT_EQ(HttpGetRaw(m_port, "/index.html").status, 200);
 
-    ASSERT_TRUE(controller->StartStopServer());
-    ASSERT_TRUE(WaitFor([&] { return !controller->IsWorkerBusy(); }));
-    EXPECT_FALSE(controller->IsServerRunning());
+    ASSERT_TRUE(Controller().StartStopServer());
+    Finish();
+    EXPECT_FALSE(Controller().IsServerRunning());
+    EXPECT_FALSE(HttpGetRaw(m_port, "/index.html").connected);
     EXPECT_EQ(m_view.Events(),
-        (std::vector<std::string> { "progress IDS_WORD_BTN_STARTSERVER", "thumbnails", "running",
-            "close", "progress IDS_WORD_BTN_STOPSERVER", "stopped", "close" }));
+        (std::vector<std::string> { "dismiss", "progress IDS_WORD_BTN_STARTSERVER", "running",
+            "close", "dismiss", "progress IDS_WORD_BTN_STOPSERVER", "stopped", "close" }));
 }
 
-TEST_F(CoreControllerTest, AFailedStartIsPostedToTheMainWindowWithItsCode)
+TEST_F(CoreControllerTest, AFailedStartIsShownWithItsCodeAndText)
 {
-    auto controller = MakeController(); // no settings: code 1
-    ASSERT_TRUE(controller->StartStopServer());
-    ASSERT_TRUE(WaitFor([&] { return m_view.Events().size() == 3; }));
+    ASSERT_TRUE(Controller().StartStopServer()); // never set up: code 1
+    Finish();
     EXPECT_EQ(m_view.Events(),
-        (std::vector<std::string> {
-            "progress IDS_WORD_BTN_STARTSERVER", "close", "error 1 IDS_WORD_NOT_SETTING" }));
-    EXPECT_EQ(controller->LastServerError(), 1);
-    EXPECT_FALSE(controller->IsServerRunning());
+        (std::vector<std::string> { "dismiss", "progress IDS_WORD_BTN_STARTSERVER", "close",
+            "error 1 IDS_WORD_NOT_SETTING" }));
+    EXPECT_EQ(Controller().LastServerError(), 1);
+    EXPECT_FALSE(Controller().IsServerRunning());
 }
 
 TEST_F(CoreControllerTest, ASecondCommandWhileTheWorkerIsBusyIsRefused)
 {
     std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    m_hooks.server.refreshExternalIp = [released] {
-        released.wait();
+    m_view.HoldStart(release.get_future().share());
+    WriteGoodSettings();
+    ASSERT_TRUE(Controller().StartStopServer());
+    EXPECT_TRUE(Controller().IsWorkerBusy());
+    EXPECT_FALSE(Controller().StartStopServer());
+    release.set_value();
+    Finish();
+    EXPECT_TRUE(Controller().IsServerRunning());
+    Controller().StopServerAndWait(CCoreController::WhileWaiting::Block);
+    EXPECT_FALSE(Controller().IsServerRunning());
+}
+
+TEST(ServerErrors, CodesOneToSevenHaveTextsAndOthersNone)
+{
+    const std::pair<int, const char*> rows[] = { { 1, "IDS_WORD_NOT_SETTING" },
+        { 2, "IDS_WORD_NEED_RESETTING" }, { 3, "IDS_WORD_INVAILD_SETTING" },
+        { 4, "IDS_WORD_ALREADY_RUN" }, { 5, "IDS_ERROR_FAILED_SERVER_START" },
+        { 6, "IDS_ERROR_FAILED_SERVER_START" }, { 7, "IDS_WORD_NO_UPNPDEVICE" } };
+    for (const auto& [code, key] : rows) {
+        ASSERT_NE(ServerErrorTextKey(code), nullptr) << code;
+        EXPECT_STREQ(ServerErrorTextKey(code), key);
+    }
+    for (int code : { 0, 8, 99, -1 })
+        EXPECT_EQ(ServerErrorTextKey(code), nullptr) << code;
+}
+
+TEST_F(CoreControllerTest, AClientsPowerOffStopsTheServerFirstAndReportsTheOutcome)
+{
+    m_hooks.shutdownComputer = [this] {
+        m_view.Add(std::string("shutdown ")
+            + (Server().WebServer().IsRunning() ? "while running" : "after stop"));
         return true;
     };
     WriteGoodSettings();
-    auto controller = MakeController();
-    ASSERT_TRUE(controller->StartStopServer());
-    EXPECT_TRUE(controller->IsWorkerBusy());
-    EXPECT_FALSE(controller->StartStopServer());
-    release.set_value();
-    ASSERT_TRUE(WaitFor([&] { return !controller->IsWorkerBusy(); }));
-    EXPECT_TRUE(controller->IsServerRunning());
-    controller->StopServerAndWait();
-    EXPECT_FALSE(controller->IsServerRunning());
-}
-
-TEST_F(CoreControllerTest, EngineNoticesReachTheirHookUnlessTheSessionIsNull)
-{
-    std::vector<std::pair<veneta::MessageId, veneta::LParam>> notices;
-    m_hooks.engineNotice = [&](veneta::MessageId message, veneta::LParam session) {
-        notices.emplace_back(message, session);
+    Controller().StartStopServer();
+    Finish();
+    ASSERT_TRUE(Controller().IsServerRunning());
+    // The answer goes out before the stop, which would otherwise wait for this request.
+    HttpReply answer = HttpGetRaw(m_port, "/serverOff");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_NE(answer.body.find("<key>result</key><string>0</string>"), std::string::npos);
+    ASSERT_TRUE(m_view.WaitFor("shut down"));
+    EXPECT_FALSE(Controller().IsServerRunning());
+    std::vector<std::string> events = m_view.Events();
+    auto at = [&](const std::string& event) {
+        return std::find(events.begin(), events.end(), event) - events.begin();
     };
-    auto controller = MakeController();
-    veneta::CPXFrameMSG::Send(veneta::kFrameMainWindow, WM_APP_ENC_COMPLETE, 0, 0x1234);
-    veneta::CPXFrameMSG::Send(veneta::kFrameMainWindow, WM_APP_ENC_ERROR, 0, 0);
-    veneta::CPXFrameMSG::Send(veneta::kFrameMainWindow, WM_APP_ENC_ERROR, 0, 0x5678);
-    ASSERT_EQ(notices.size(), 2u);
-    EXPECT_EQ(notices[0], std::make_pair(WM_APP_ENC_COMPLETE, veneta::LParam { 0x1234 }));
-    EXPECT_EQ(notices[1], std::make_pair(WM_APP_ENC_ERROR, veneta::LParam { 0x5678 }));
+    EXPECT_LT(at("stopped"), at("shutdown after stop"));
+    EXPECT_LT(at("shutdown after stop"), at("shut down"));
 }
 
-TEST_F(CoreControllerTest, ServerErrorCodesShowTheirTextsAndOthersNothing)
+TEST_F(CoreControllerTest, WithoutAHookTheServersOwnShutdownCommandRunsAndAFailureIsReported)
 {
-    auto controller = MakeController();
-    for (int code : { 0, 1, 2, 3, 4, 5, 6, 7, 8, 99 })
-        veneta::CPXFrameMSG::Send(
-            veneta::kFrameMainWindow, WM_APP_SERVER_ERROR, static_cast<veneta::WParam>(code));
-    EXPECT_EQ(m_view.Events(),
-        (std::vector<std::string> { "error 1 IDS_WORD_NOT_SETTING",
-            "error 2 IDS_WORD_NEED_RESETTING", "error 3 IDS_WORD_INVAILD_SETTING",
-            "error 4 IDS_WORD_ALREADY_RUN", "error 5 IDS_ERROR_FAILED_SERVER_START",
-            "error 6 IDS_ERROR_FAILED_SERVER_START", "error 7 IDS_WORD_NO_UPNPDEVICE" }));
-}
-
-TEST_F(CoreControllerTest, AShutdownRequestStopsTheServerFirst)
-{
+    ServerParts parts = m_data.Parts();
+    parts.shutdownCommand = "false";
+    m_server = std::make_unique<CVembaServer>(std::move(parts));
     WriteGoodSettings();
-    auto controller = MakeController();
-    controller->StartStopServer();
-    ASSERT_TRUE(
-        WaitFor([&] { return controller->IsServerRunning() && !controller->IsWorkerBusy(); }));
-    veneta::CPXFrameMSG::Send(veneta::kFrameMainWindow, WM_APP_SHUTDOWN_PC);
-    EXPECT_FALSE(controller->IsServerRunning());
-    EXPECT_EQ(m_view.Events().back(), "shutdown after stop");
+    Controller().StartStopServer();
+    Finish();
+    EXPECT_EQ(HttpGetRaw(m_port, "/serverOff").status, 200);
+    ASSERT_TRUE(m_view.WaitFor("shutdown failed"));
+    EXPECT_FALSE(Controller().IsServerRunning()) << "the server stays stopped";
+    // Started again by hand, it serves as before.
+    Controller().StartStopServer();
+    Finish();
+    EXPECT_EQ(HttpGetRaw(m_port, "/connect").status, 200);
 }
 
-TEST_F(CoreControllerTest, TheFolderListIsLoadedRegisteredAndSavedBack)
+TEST_F(CoreControllerTest, TheFolderListIsLoadedSharedAndSavedBackAtShutdown)
 {
-    SaveFolderListFile({ { "Movies", "/srv/movies" }, { "Kids", "/srv/kids" } });
-    std::vector<std::string> registered;
-    m_hooks.registerSharedFolder
-        = [&](const FolderListEntry& entry) { registered.push_back(entry.displayName); };
-    auto controller = MakeController();
-    controller->LoadFolderList();
-    EXPECT_EQ(registered, (std::vector<std::string> { "Movies", "Kids" }));
-    ASSERT_EQ(controller->Rows().size(), 2u);
+    m_data.Settings().SaveFolderList({ { "Movies", "/srv/movies" }, { "Kids", "/srv/kids" } });
+    Controller().LoadFolderList();
+    std::vector<SharedFolder> shares = Server().SharedFolders().GetSharedFolders();
+    ASSERT_EQ(shares.size(), 2u);
+    EXPECT_EQ(shares[0].name, "Movies");
+    EXPECT_EQ(shares[1].path, "/srv/kids");
+    ASSERT_EQ(Controller().Rows().size(), 2u);
 
-    std::vector<std::string> order;
-    m_hooks.stopThumbnailPool = [&] { order.push_back("thumbnails"); };
-    m_hooks.endSessions = [&] { order.push_back("sessions"); };
-    m_hooks.cancelConversions = [&] { order.push_back("conversions"); };
-    controller = MakeController(); // with the recording shutdown hooks
-    controller->SetRows({ { "Kids", "/srv/kids" } });
-    controller->Shutdown();
-    EXPECT_EQ(order, (std::vector<std::string> { "thumbnails", "sessions", "conversions" }));
-    std::vector<FolderListEntry> saved = LoadFolderListFile();
+    Controller().SetRows({ { "Kids", "/srv/kids" } });
+    Controller().Shutdown();
+    std::vector<FolderListEntry> saved = m_data.Settings().LoadFolderList();
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_EQ(saved[0].displayName, "Kids");
     EXPECT_EQ(saved[0].path, "/srv/kids");
+    // The conversions have ended with it: the queue takes no more jobs.
+    auto job = std::make_shared<ConvertInfo_t>(Server());
+    job->strSourcePath = "/Kids/late.avi";
+    EXPECT_FALSE(Server().ConvertQueue().AddJob(job));
 }
 
-TEST_F(CoreControllerTest, TheServicesFolderIsCreatedWithItsParents)
+TEST_F(CoreControllerTest, ConversionChangesReachTheView)
 {
-    ScopedEnv deeper("VEMBACAST_DATA_DIR", m_data / "a/b/c");
-    auto controller = MakeController();
-    EXPECT_TRUE(controller->CreateServicesFolder());
-    EXPECT_TRUE(std::filesystem::is_directory(m_data / "a/b/c/Services"));
+    auto job = std::make_shared<ConvertInfo_t>(Server());
+    job->strConvertID = "A1";
+    job->strSourcePath = "/Nowhere/a.avi";
+    Controller();
+    ASSERT_TRUE(Server().ConvertQueue().AddJob(job));
+    // Told on the thread that added the job, before AddJob returned.
+    std::vector<std::string> events = m_view.Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "added A1"), events.end());
 }
 
-TEST(ShutdownCommand, RunsTheConfiguredCommandAndReportsItsResult)
+TEST(CoreControllerFolders, TheServicesFolderIsCreatedWithItsParents)
 {
-    TempFolder folder;
-    {
-        ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + (folder / "down") + "'");
-        EXPECT_TRUE(RunShutdownCommand());
-    }
-    EXPECT_TRUE(std::filesystem::exists(folder / "down"));
-    ScopedEnv refused("VEMBACAST_SHUTDOWN_COMMAND", "exit 1");
-    EXPECT_FALSE(RunShutdownCommand());
+    vembatest::TestDataFolder root;
+    CVembaServer server(vembatest::TestServerParts(root.Root() + "/a/b/c"));
+    RecordingView view;
+    CCoreController controller(view, server);
+    EXPECT_TRUE(controller.CreateServicesFolder());
+    EXPECT_TRUE(std::filesystem::is_directory(root.Root() + "/a/b/c/Services"));
+}
+
+TEST(ShutdownCommand, RunsTheGivenCommandAndReportsItsResult)
+{
+    vembatest::TestDataFolder folder;
+    EXPECT_TRUE(RunShutdownCommand("touch " + vembatest::ShellQuote(folder.Root() + "/down")));
+    EXPECT_TRUE(std::filesystem::exists(folder.Root() + "/down"));
+    EXPECT_FALSE(RunShutdownCommand("exit 1"));
 }

@@ -2,23 +2,22 @@
 // real console service on loopback and the gateway behind the port-mapping seam.
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "console/console_service.h"
-#include "config/app_messages.h"
 #include "console/sqlite_pin_registry.h"
 #include "core/mapping_worker.h"
+#include "core/server_errors.h"
 #include "core/startup_checks.h"
 #include "platform/adapters.h"
 #include "platform/ports.h"
 #include "remote/embedded_console.h"
-#include "remote/relay_server.h"
+#include "remote/remote_context.h"
 #include "support/http_client.h"
-#include "server/platform/temp_folder.h"
+#include "support/port_holder.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 #include <map>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -75,7 +74,7 @@ protected:
     void SetUp() override
     {
         std::string error;
-        ASSERT_TRUE(m_registry.Open(m_data.path() + "/pins.sqlite", error)) << error;
+        ASSERT_TRUE(m_registry.Open(m_data.Root() + "/pins.sqlite", error)) << error;
         ASSERT_TRUE(m_service.Start("127.0.0.1", 0, [this](const FormRequest& request) {
             return m_console.Answer(ToConsoleRequest(request));
         }));
@@ -88,24 +87,26 @@ protected:
             Set(key, value);
         m_gateway.table[m_port] = { "192.168.1.20", m_port };
     }
-    void Set(const std::string& key, const std::string& value)
+    void Set(const std::string& key, const std::string& value) { m_data.Set(key, value); }
+    std::string Get(const std::string& key) { return m_data.Get(key); }
+    int Check(std::string* reason = nullptr, int ownPort = 0)
     {
-        SetSettingString("", kSettingSection, key, value);
+        CRelayServer relay = m_server.Relay();
+        return RunStartupCheck(m_data.Settings(), relay, m_gateway, ownPort, reason);
     }
-    int Check(std::string* reason = nullptr)
+    MappingOutcome Map(const MappingRequest& request)
     {
-        CRelayServer relay;
-        return RunStartupCheck(relay, m_gateway, reason);
+        return RunMappingWorker(request, m_server);
     }
 
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.path() };
+    vembatest::TestSettingsFolder m_data;
     CSqlitePinRegistry m_registry;
     CConsoleService m_console { [](const ConsoleRequest& r) { return r.requester; }, &m_registry,
         nullptr, ConsoleRelease { "1.2", "0", "http://127.0.0.1/new" } };
     CFormService m_service;
-    TableGateway m_gateway;
+    std::shared_ptr<TableGateway> m_gatewayPart = std::make_shared<TableGateway>();
+    TableGateway& m_gateway = *m_gatewayPart;
+    RemoteContext m_server { m_data.Parts(), RemoteParts { nullptr, m_gatewayPart } };
     int m_port = 0;
 };
 
@@ -122,15 +123,15 @@ TEST(VersionCompare, ComparesPartByPartWithMissingPartsAsZero)
 
 TEST_F(NetworkChecksTest, UpdateCheckFindsTheNewerVersionOrNoAnswer)
 {
-    CRelayServer relay;
-    UpdateCheck check = RunUpdateCheck(relay, "1.1.0.0");
+    CRelayServer relay = m_server.Relay();
+    UpdateCheck check = RunUpdateCheck(m_data.Settings(), relay, "1.1.0.0");
     EXPECT_EQ(check.result, kUpdateAvailable);
     EXPECT_EQ(check.serverVersion, "1.2");
     EXPECT_EQ(check.downloadUrl, "http://127.0.0.1/new");
-    EXPECT_EQ(RunUpdateCheck(relay, "1.2.0.0").result, kUpdateNone);
+    EXPECT_EQ(RunUpdateCheck(m_data.Settings(), relay, "1.2.0.0").result, kUpdateNone);
     m_service.Stop();
-    CRelayServer gone;
-    EXPECT_EQ(RunUpdateCheck(gone, "1.1.0.0").result, kUpdateNoAnswer);
+    CRelayServer gone = m_server.Relay();
+    EXPECT_EQ(RunUpdateCheck(m_data.Settings(), gone, "1.1.0.0").result, kUpdateNoAnswer);
 }
 
 TEST_F(NetworkChecksTest, StartupCheckOutcomes)
@@ -144,15 +145,12 @@ TEST_F(NetworkChecksTest, StartupCheckOutcomes)
     Set("ExtIP", "127.0.0.1");
 
     { // the port is taken by someone else
-        int holder = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(m_port));
-        ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        ASSERT_EQ(listen(holder, 1), 0);
+        vembatest::PortHolder holder(m_port);
+        ASSERT_EQ(holder.Port(), m_port);
         EXPECT_EQ(Check(&reason), kStartupNetworkChanged);
         EXPECT_EQ(reason, "the listening port is taken");
-        close(holder);
+        // ... but not when the taker is this server itself (a check after its start).
+        EXPECT_EQ(Check(&reason, m_port), kStartupGood) << reason;
     }
 
     m_gateway.table.clear(); // the mapping is gone from the router
@@ -213,17 +211,16 @@ TEST_F(NetworkChecksTest, WorkerTakesTheNextExternalPortWhenAnotherDeviceHoldsIt
     m_gateway.table[m_port] = { "192.168.1.99", 80 };
     m_gateway.table[m_port + 1] = { "192.168.1.98", 80 };
     Set("PINCodeMode", "1");
-    MappingOutcome outcome
-        = RunMappingWorker({ true, false, true }, { m_gateway, DefaultHttpTransport() });
+    MappingOutcome outcome = Map({ true, false, true });
     EXPECT_TRUE(outcome.mappingOn);
     EXPECT_EQ(outcome.externalPort, m_port + 2);
-    EXPECT_EQ(GetSettingString("ExtPort"), std::to_string(m_port + 2));
-    EXPECT_EQ(GetSettingString("InPort"), std::to_string(m_port)); // the server keeps its port
+    EXPECT_EQ(Get("ExtPort"), std::to_string(m_port + 2));
+    EXPECT_EQ(Get("InPort"), std::to_string(m_port)); // the server keeps its port
     EXPECT_EQ(
         m_gateway.table[m_port + 2], (std::pair<std::string, int> { "192.168.1.20", m_port }));
     // The changed external port was registered at the console.
     EXPECT_TRUE(outcome.pinSynced);
-    std::optional<PinRecord> record = m_registry.Find(GetSettingString("PINCode"));
+    std::optional<PinRecord> record = m_registry.Find(Get("PINCode"));
     ASSERT_TRUE(record);
     EXPECT_EQ(record->port, std::to_string(m_port + 2));
     // Nothing listens on the external address's port: the probe fails, code 8.
@@ -237,8 +234,7 @@ TEST_F(NetworkChecksTest, WorkerWithoutAGatewayGivesCodeSevenAfterOneTry)
 {
     m_gateway.present = false;
     int reads = m_gateway.reads;
-    MappingOutcome outcome
-        = RunMappingWorker({ true, false, false }, { m_gateway, DefaultHttpTransport() });
+    MappingOutcome outcome = Map({ true, false, false });
     EXPECT_EQ(outcome.serverError, kServerErrorNoUpnpDevice);
     EXPECT_FALSE(outcome.mappingOn);
     EXPECT_EQ(m_gateway.reads, reads + 1);
@@ -248,15 +244,13 @@ TEST_F(NetworkChecksTest, SwitchingMappingOffRemovesItAndReportsARefusal)
 {
     Set("ExtPort", std::to_string(m_port + 3));
     m_gateway.table[m_port + 3] = { "192.168.1.20", m_port };
-    MappingOutcome off
-        = RunMappingWorker({ false, false, false }, { m_gateway, DefaultHttpTransport() });
+    MappingOutcome off = Map({ false, false, false });
     EXPECT_TRUE(off.removed);
     EXPECT_EQ(m_gateway.table.count(m_port + 3), 0u);
-    EXPECT_EQ(GetSettingString("ExtPort"), std::to_string(m_port));
+    EXPECT_EQ(Get("ExtPort"), std::to_string(m_port));
 
     m_gateway.refuseRemoval = true;
-    MappingOutcome refused
-        = RunMappingWorker({ false, false, false }, { m_gateway, DefaultHttpTransport() });
+    MappingOutcome refused = Map({ false, false, false });
     EXPECT_FALSE(refused.removed);
 }
 

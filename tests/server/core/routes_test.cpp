@@ -1,26 +1,32 @@
 #include "core/request_table.h"
+#include "core/vemba_server.h"
 #include "http/request.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 #include <set>
 
-namespace {
+// The table of a server object that never starts.
+class RequestTable : public ::testing::Test {
+protected:
+    std::string RowOf(std::string_view uri) const
+    {
+        const Route* route = FindRoute(m_routes, uri);
+        return route ? route->handlerName : "";
+    }
+    vembatest::TestDataFolder m_data { "vembaroutes" };
+    CVembaServer m_server { m_data.Parts() };
+    const std::vector<Route> m_routes = BuildRoutes(m_server);
+};
 
-std::string RowOf(std::string_view uri)
+TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApi)
 {
-    const Route* route = FindRoute(DefaultRoutes(), uri);
-    return route ? route->handlerName : "";
-}
-
-} // namespace
-
-TEST(RequestTable, HasTheTwentyRowsOfTheClientApi)
-{
-    auto routes = DefaultRoutes();
+    const std::vector<Route>& routes = m_routes;
     ASSERT_EQ(routes.size(), 20u);
     std::set<std::string> names;
     for (const Route& route : routes) {
         names.insert(route.handlerName);
+        EXPECT_TRUE(route.handler) << route.path << " is bound to the server";
         // A prefix row ends with '/', an exact row never does.
         EXPECT_EQ(route.match == RouteMatch::Prefix, std::string_view(route.path).ends_with('/'))
             << route.path;
@@ -28,7 +34,7 @@ TEST(RequestTable, HasTheTwentyRowsOfTheClientApi)
     EXPECT_EQ(names.size(), 20u);
 }
 
-TEST(RequestTable, ExactRowsMatchOnlyTheWholeUri)
+TEST_F(RequestTable, ExactRowsMatchOnlyTheWholeUri)
 {
     EXPECT_EQ(RowOf("/convertList"), "OnNotifyGetConvertList");
     EXPECT_EQ(RowOf("/convert"), "OnNotifyConvert");
@@ -40,7 +46,7 @@ TEST(RequestTable, ExactRowsMatchOnlyTheWholeUri)
     EXPECT_EQ(RowOf("/subtitle"), "OnNotifySubtitle");
 }
 
-TEST(RequestTable, PrefixRowsNeedTheirWholePrefix)
+TEST_F(RequestTable, PrefixRowsNeedTheirWholePrefix)
 {
     EXPECT_EQ(RowOf("/list/abc"), "OnNotifyPlayList");
     EXPECT_EQ(RowOf("/list/"), "OnNotifyPlayList");
