@@ -127,10 +127,15 @@ void CConvertQueue::RemoveMarkedJobs()
         job->StopENC();
         if (job->bOwnsTemp.exchange(false))
             DeleteConvertOutput(job->strOutputPath);
-        Tell(ConversionChange::Deleted, *job);
     }
-    std::lock_guard lock(m_queueLock);
-    std::erase_if(m_jobs, [&](const ConvertJobPtr& job) {
-        return std::find(marked.begin(), marked.end(), job) != marked.end();
-    });
+    {
+        std::lock_guard lock(m_queueLock);
+        std::erase_if(m_jobs, [&](const ConvertJobPtr& job) {
+            return std::find(marked.begin(), marked.end(), job) != marked.end();
+        });
+    }
+    // Told only once they are out of the list: whoever redraws on the news reads the
+    // jobs again and must not find them there.
+    for (const ConvertJobPtr& job : marked)
+        Tell(ConversionChange::Deleted, *job);
 }
