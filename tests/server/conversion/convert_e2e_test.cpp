@@ -1,11 +1,14 @@
 // Conversions over real HTTP with the real engine: a client queues, watches,
 // cancels and clears jobs; the overlay answers for a job; bad requests and a
-// read-only folder fail cleanly while the server keeps serving.
+// read-only folder fail cleanly while the server keeps serving. The test waits on the
+// changes the server reports to the program around it, never on the clock.
 
 #include "conversion/convert_queue.h"
-#include "support/http_client.h"
+#include "core/vemba_server.h"
 #include "server/streaming/live_server_fixture.h"
+#include "support/http_client.h"
 
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +31,49 @@ bool MakeShortClip(const std::string& path)
     return MakeTestClip(path, 24, 640, 360);
 }
 
+// The conversion changes the server reports, as the desktop window would hear them.
+class ConversionEvents : public IServerEvents {
+public:
+    struct Change {
+        ConversionChange change;
+        std::string id;
+        int state;
+        int progress;
+    };
+    void ShutdownRequested() override { }
+    void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) override
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_changes.push_back({ change, job.strConvertID, job.nState, job.nProgress });
+        }
+        m_changed.notify_all();
+    }
+    // Waits until a change matches; false when none did within the guard (a hang).
+    template <typename Match> bool WaitFor(Match match, std::chrono::seconds guard = 300s)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(
+            lock, guard, [&] { return std::any_of(m_changes.begin(), m_changes.end(), match); });
+    }
+    bool WaitFor(ConversionChange change, const std::string& id, int state = -1)
+    {
+        return WaitFor([&](const Change& c) {
+            return c.change == change && c.id == id && (state < 0 || c.state == state);
+        });
+    }
+    std::vector<Change> Changes()
+    {
+        std::lock_guard lock(m_lock);
+        return m_changes;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<Change> m_changes; // guarded by m_lock
+};
+
 struct ListedJob {
     std::string id;
     std::string name;
@@ -42,9 +88,11 @@ protected:
         ASSERT_TRUE(m_server.Running());
         ASSERT_TRUE(EnsureSharedMedia("conv-long.mp4", MakeLongClip));
         ASSERT_TRUE(EnsureSharedMedia("conv-short.mp4", MakeShortClip));
-        m_queue.Start();
+        m_server.Server().SetEvents(&m_events);
     }
-    void TearDown() override { m_queue.Stop(); }
+    void TearDown() override { m_server.Server().SetEvents(nullptr); }
+
+    CConvertQueue& Queue() { return m_server.Server().ConvertQueue(); }
 
     std::string Media(const std::string& name) const { return m_server.MediaFolder() + "/" + name; }
 
@@ -93,20 +141,8 @@ protected:
         return std::nullopt;
     }
 
-    // Polls the list until check holds for it (at most bound).
-    template <typename Check> bool WaitForList(Check check, std::chrono::seconds bound = 180s)
-    {
-        auto deadline = std::chrono::steady_clock::now() + bound;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (check(List()))
-                return true;
-            std::this_thread::sleep_for(50ms);
-        }
-        return false;
-    }
-
     LoopbackServer m_server;
-    CConvertQueue m_queue;
+    ConversionEvents m_events;
 };
 
 bool MoovBeforeMdat(const std::string& path)
@@ -133,11 +169,13 @@ TEST_F(ConvertServer, QueueWatchCancelFinishAndClearOverHttp)
     ASSERT_NE(first, second);
 
     // The first converts, the second waits.
-    ASSERT_TRUE(WaitForList([&](const std::vector<ListedJob>& jobs) {
-        auto a = Find(jobs, first);
-        return a && !a->finished && a->value > 0;
+    ASSERT_TRUE(m_events.WaitFor([&](const ConversionEvents::Change& c) {
+        return c.change == ConversionChange::Progress && c.id == first && c.progress > 0;
     }));
     std::vector<ListedJob> jobs = List();
+    ASSERT_TRUE(Find(jobs, first));
+    EXPECT_GT(Find(jobs, first)->value, 0);
+    EXPECT_FALSE(Find(jobs, first)->finished);
     ASSERT_TRUE(Find(jobs, second));
     EXPECT_EQ(Find(jobs, second)->value, -1) << "a waiting job lists progress -1";
     const std::string firstTemp = Media("first-vembacast.m4vtmp");
@@ -149,18 +187,16 @@ TEST_F(ConvertServer, QueueWatchCancelFinishAndClearOverHttp)
     std::vector<ListedJob> afterCancel
         = FetchList(m_server.Get("/convertCancel?convertid=" + first));
     EXPECT_FALSE(Find(afterCancel, first));
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (fs::exists(firstTemp) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(fs::exists(firstTemp)) << "the cancelled job's temporary file is gone within 5 s";
+    // Taken out by the worker once its engine has stopped and its file is deleted.
+    ASSERT_TRUE(m_events.WaitFor(ConversionChange::Deleted, first));
+    EXPECT_FALSE(fs::exists(firstTemp)) << "the cancelled job's temporary file is gone";
 
+    ASSERT_TRUE(m_events.WaitFor(ConversionChange::State, second, kConvertComplete));
     std::vector<int> progress;
-    ASSERT_TRUE(WaitForList([&](const std::vector<ListedJob>& now) {
-        auto b = Find(now, second);
-        if (b && !b->finished && b->value >= 0)
-            progress.push_back(b->value);
-        return b && b->finished;
-    }));
+    for (const ConversionEvents::Change& c : m_events.Changes()) {
+        if (c.change == ConversionChange::Progress && c.id == second)
+            progress.push_back(c.progress);
+    }
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end())) << "progress only rises";
     EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](int p) {
         return p > 0 && p < 100;
@@ -189,10 +225,8 @@ TEST_F(ConvertServer, QueueWatchCancelFinishAndClearOverHttp)
     std::vector<ListedJob> cleared = FetchList(m_server.Get("/convertDeleteCompleteList"));
     EXPECT_FALSE(Find(cleared, second));
     EXPECT_TRUE(fs::exists(output)) << "clearing the list keeps the file";
-    deadline = std::chrono::steady_clock::now() + 10s;
-    while (!m_queue.Jobs().empty() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_TRUE(m_queue.Jobs().empty());
+    ASSERT_TRUE(m_events.WaitFor(ConversionChange::Deleted, second));
+    EXPECT_TRUE(Queue().Jobs().empty());
     EXPECT_EQ(CountChildEngines(), 0);
 }
 
@@ -213,7 +247,7 @@ TEST_F(ConvertServer, BadRequestsGetTheirCodesAndQueueNothing)
     EXPECT_EQ(PlistValue(cancel.body, "result"), "-14");
     HttpReply progress = m_server.Get("/convertProgress");
     EXPECT_TRUE(progress.body.empty());
-    EXPECT_TRUE(m_queue.Jobs().empty());
+    EXPECT_TRUE(Queue().Jobs().empty());
     EXPECT_TRUE(List().empty());
 }
 
@@ -269,12 +303,7 @@ TEST_F(ConvertServer, AReadOnlyFolderFailsTheJobAndTheServerKeepsServing)
 
     auto [code, id] = Convert("path=/Movies/locked/clip.mp4");
     ASSERT_EQ(code, 0);
-    ASSERT_TRUE(WaitForList(
-        [&](const std::vector<ListedJob>& jobs) {
-            auto job = Find(jobs, id);
-            return job && job->finished;
-        },
-        60s));
+    ASSERT_TRUE(m_events.WaitFor(ConversionChange::State, id, kConvertFailed));
     auto job = Find(List(), id);
     ASSERT_TRUE(job);
     EXPECT_EQ(job->value, -1) << "failed";

@@ -1,51 +1,103 @@
-// The conversion jobs and queue without an engine: options, names, states, the
-// queue messages, the job list document, and a job whose engine cannot start.
+// The conversion jobs and queue of one server's conversion layer, without an engine:
+// options, names, states, the queue's methods and observer, engine notices handled on
+// the server's notice queue, the job list document, and a job whose engine cannot start.
 
-#include "config/app_messages.h"
 #include "config/texts.h"
+#include "conversion/conversion_context.h"
 #include "conversion/convert_list.h"
-#include "conversion/convert_queue.h"
+#include "support/test_server.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <thread>
+#include <mutex>
 
 namespace {
 
-ConvertJobPtr MakeJob(const std::string& id, const std::string& source, int state = kConvertWaiting)
-{
-    auto job = std::make_shared<ConvertInfo_t>();
-    job->strConvertID = id;
-    job->strSourcePath = source;
-    job->strOutputPath = MakeConvertTempPath("/srv" + source);
-    job->nState = state;
-    return job;
-}
+using namespace std::chrono_literals;
 
-veneta::LResult Add(CConvertQueue& queue, ConvertJobPtr job)
-{
-    return queue.OnMessage(WM_APP_QUEUE_ADD, 0, reinterpret_cast<veneta::LParam>(&job));
-}
+// What the observer heard, in order; a test may wait for one change.
+class ChangeLog {
+public:
+    void Add(ConversionChange change, const ConvertInfo_t& job)
+    {
+        static const char* const names[] = { "added", "progress", "state", "deleted" };
+        {
+            std::lock_guard lock(m_lock);
+            m_lines.push_back(
+                std::string(names[static_cast<int>(change)]) + " " + job.strConvertID);
+        }
+        m_changed.notify_all();
+    }
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard lock(m_lock);
+        return m_lines;
+    }
+    // False when line did not come within the guard (a hang, not a measure of speed).
+    bool WaitFor(const std::string& line)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, 60s,
+            [&] { return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end(); });
+    }
 
-void Progress(CConvertQueue& queue, int percent, const std::string& id)
-{
-    queue.OnMessage(WM_APP_QUEUE_PROGRESS,
-        static_cast<veneta::WParam>(static_cast<intptr_t>(percent)),
-        reinterpret_cast<veneta::LParam>(&id));
-}
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<std::string> m_lines; // guarded by m_lock
+};
 
-// A queue registered at its index with a worker that looks every millisecond.
-class RunningQueue : public ::testing::Test {
+// A conversion layer whose queue runs no worker until a test starts it.
+class ConvertQueueTest : public ::testing::Test {
 protected:
-    RunningQueue() { m_queue.Start(); }
-    ~RunningQueue() override { m_queue.Stop(); }
-    CConvertQueue m_queue { ConvertQueueTiming {
-        std::chrono::milliseconds(1), std::chrono::milliseconds(50), 3 } };
+    explicit ConvertQueueTest(ConvertQueueTiming timing = {})
+        : m_server(m_data.Parts(), timing)
+    {
+        Queue().SetObserver(
+            [this](ConversionChange change, const ConvertInfo_t& job) { m_log.Add(change, job); });
+    }
+    CConvertQueue& Queue() { return m_server.ConvertQueue(); }
+
+    ConvertJobPtr MakeJob(
+        const std::string& id, const std::string& source, int state = kConvertWaiting)
+    {
+        auto job = std::make_shared<ConvertInfo_t>(m_server);
+        job->strConvertID = id;
+        job->strSourcePath = source;
+        job->strOutputPath = MakeConvertTempPath(m_data.Root() + source);
+        job->nState = state;
+        return job;
+    }
+    // A job that has written part of its output, as a running engine would.
+    ConvertJobPtr RunningJob(const std::string& id, const std::string& name)
+    {
+        ConvertJobPtr job = MakeJob(id, "/" + name, kConvertConverting);
+        std::ofstream(job->strOutputPath) << "partial";
+        job->bOwnsTemp = true;
+        return job;
+    }
+
+    vembatest::TestDataFolder m_data { "vembaconvert" };
+    ChangeLog m_log;
+    ConversionContext m_server;
+};
+
+// The same with the worker running and looking every millisecond.
+class RunningQueue : public ConvertQueueTest {
+protected:
+    RunningQueue()
+        : ConvertQueueTest(ConvertQueueTiming { 1ms, 50ms, 3 })
+    {
+        Queue().Start();
+    }
 };
 
 } // namespace
 
-TEST(ConvertOptions, DeviceAndOptionGiveResolutionAndTruncatedBitrate)
+TEST_F(ConvertQueueTest, DeviceAndOptionGiveResolutionAndTruncatedBitrate)
 {
     struct Row {
         int device, option, width, height, bitrate;
@@ -55,7 +107,7 @@ TEST(ConvertOptions, DeviceAndOptionGiveResolutionAndTruncatedBitrate)
               { 2, 0, 1024, 768, 1000 }, { 2, 2, 1024, 768, 2000 }, { 2, 1, 1024, 768, 1399 },
               { 0, 0, 480, 320, 600 }, { 7, 2, 480, 320, 1200 }, { -3, 9, 480, 320, 839 } };
     for (const Row& row : rows) {
-        ConvertInfo_t job;
+        ConvertInfo_t job(m_server);
         job.setConvertOptions(row.device, row.option);
         EXPECT_EQ(job.nWidth, row.width) << row.device << "/" << row.option;
         EXPECT_EQ(job.nHeight, row.height) << row.device << "/" << row.option;
@@ -65,26 +117,30 @@ TEST(ConvertOptions, DeviceAndOptionGiveResolutionAndTruncatedBitrate)
 
 TEST(ConvertNames, TemporaryAndFinalOutputLieBesideTheSource)
 {
-    ConvertInfo_t job;
-    job.strOutputPath = MakeConvertTempPath("/d/v/clip.avi");
-    EXPECT_EQ(job.strOutputPath, "/d/v/clip-vembacast.m4vtmp");
-    EXPECT_EQ(job.FinalOutputPath(), "/d/v/clip-vembacast.m4v");
+    EXPECT_EQ(MakeConvertTempPath("/d/v/clip.avi"), "/d/v/clip-vembacast.m4vtmp");
     EXPECT_EQ(MakeConvertTempPath("/d/v.x/noext"), "/d/v.x/noext-vembacast.m4vtmp");
     EXPECT_EQ(MakeConvertTempPath("/d/a.b.mkv"), "/d/a.b-vembacast.m4vtmp");
     EXPECT_EQ(ConvertFileName("/Movies\\Kids/a.avi"), "a.avi");
     EXPECT_EQ(ConvertFileName("Kids\\b.avi"), "b.avi");
 }
 
-TEST(ConvertStates, ACancelIsNeverUndoneByALateNoticeAndProgressOnlyRises)
+TEST_F(ConvertQueueTest, AFinalNameIsTheTemporaryOnesWithoutItsEnding)
 {
-    ConvertInfo_t job;
+    ConvertInfo_t job(m_server);
+    job.strOutputPath = MakeConvertTempPath("/d/v/clip.avi");
+    EXPECT_EQ(job.FinalOutputPath(), "/d/v/clip-vembacast.m4v");
+}
+
+TEST_F(ConvertQueueTest, ACancelIsNeverUndoneByALateNoticeAndProgressOnlyRises)
+{
+    ConvertInfo_t job(m_server);
     job.MarkRemoved();
     EXPECT_FALSE(job.MarkComplete());
     EXPECT_FALSE(job.MarkFailed());
     EXPECT_FALSE(job.MarkConverting());
     EXPECT_EQ(job.nState, kConvertRemoved);
 
-    ConvertInfo_t done;
+    ConvertInfo_t done(m_server);
     EXPECT_TRUE(done.MarkConverting());
     EXPECT_TRUE(done.MarkComplete());
     EXPECT_FALSE(done.MarkFailed()) << "a finished file is not reported failed afterwards";
@@ -93,77 +149,76 @@ TEST(ConvertStates, ACancelIsNeverUndoneByALateNoticeAndProgressOnlyRises)
     EXPECT_EQ(done.nProgress, 100);
 }
 
-TEST(ConvertQueueMessages, ProgressReportsFollowTheirCodes)
+TEST_F(ConvertQueueTest, EngineNoticesOnTheNoticeQueueRenameDeleteOrLeaveCancelledJobs)
 {
-    CConvertQueue queue;
-    ConvertJobPtr a = MakeJob("A", "/M/a.avi", kConvertConverting);
-    ConvertJobPtr b = MakeJob("B", "/M/b.avi", kConvertConverting);
-    ConvertJobPtr c = MakeJob("C", "/M/c.avi", kConvertConverting);
-    Add(queue, a);
-    Add(queue, b);
-    Add(queue, c);
-    Progress(queue, 37, "A");
-    Progress(queue, 20, "A");
-    EXPECT_EQ(a->nProgress, 37);
-    EXPECT_EQ(a->nState, kConvertConverting);
-    Progress(queue, 100, "A");
-    Progress(queue, 95, "A");
-    EXPECT_EQ(a->nState, kConvertComplete);
-    EXPECT_EQ(a->nProgress, 100);
-    Progress(queue, -255, "B");
-    EXPECT_EQ(b->nState, kConvertRemoved);
-    Progress(queue, -1, "C");
-    EXPECT_EQ(c->nState, kConvertFailed);
-    Progress(queue, 50, "nobody"); // no job: nothing happens
+    ConvertJobPtr done = RunningJob("A", "a.avi");
+    ConvertJobPtr broken = RunningJob("B", "b.avi");
+    ConvertJobPtr cancelled = RunningJob("C", "c.avi");
+    for (const ConvertJobPtr& job : { done, broken, cancelled })
+        ASSERT_TRUE(Queue().AddJob(job));
+    cancelled->MarkRemoved();
+    // As the engines' readers hand them over: in order, on the notice thread.
+    m_server.Notices().Post([&] { Queue().OnConversionCompleted(done); });
+    m_server.Notices().Post([&] { Queue().OnConversionError(broken); });
+    m_server.Notices().Post([&] { Queue().OnConversionCompleted(cancelled); });
+    m_server.Notices().Post([&] { Queue().OnConversionError(done); }); // too late
+    ASSERT_TRUE(m_server.Notices().Drain());
 
-    int count = 0;
-    queue.OnMessage(WM_APP_QUEUE_COUNT, 0, reinterpret_cast<veneta::LParam>(&count));
-    EXPECT_EQ(count, 3);
-    ConvertJobPtr at;
-    queue.OnMessage(WM_APP_QUEUE_JOB_AT, 1, reinterpret_cast<veneta::LParam>(&at));
-    EXPECT_EQ(at, b);
-    queue.OnMessage(WM_APP_QUEUE_JOB_AT, 3, reinterpret_cast<veneta::LParam>(&at));
-    EXPECT_EQ(at, nullptr);
-    EXPECT_EQ(queue.OnMessage(WM_APP_QUEUE_NOTHING, 0, 0), 0);
+    EXPECT_EQ(done->nState, kConvertComplete);
+    EXPECT_EQ(done->nProgress, 100);
+    EXPECT_TRUE(std::filesystem::exists(done->FinalOutputPath()));
+    EXPECT_FALSE(std::filesystem::exists(done->strOutputPath));
+    EXPECT_EQ(broken->nState, kConvertFailed);
+    EXPECT_FALSE(std::filesystem::exists(broken->strOutputPath));
+    EXPECT_FALSE(std::filesystem::exists(broken->FinalOutputPath()));
+    EXPECT_EQ(cancelled->nState, kConvertRemoved);
+    EXPECT_FALSE(std::filesystem::exists(cancelled->FinalOutputPath()))
+        << "a cancelled job's file is the worker's to delete, never renamed";
+    EXPECT_EQ(m_log.Lines(),
+        (std::vector<std::string> { "added A", "added B", "added C", "state A", "state B" }));
 }
 
-TEST(ConvertQueueMessages, ClearMarksFinishedJobsOrAll)
+TEST_F(ConvertQueueTest, ClearMarksFinishedJobsOrAll)
 {
-    CConvertQueue queue;
     ConvertJobPtr done = MakeJob("D", "/M/d.avi", kConvertComplete);
     ConvertJobPtr failed = MakeJob("F", "/M/f.avi", kConvertFailed);
     ConvertJobPtr waiting = MakeJob("W", "/M/w.avi");
     for (const ConvertJobPtr& job : { done, failed, waiting })
-        Add(queue, job);
-    queue.OnMessage(WM_APP_QUEUE_CLEAR, 0, 0);
+        Queue().AddJob(job);
+    Queue().MarkJobs(false);
     EXPECT_EQ(done->nState, kConvertRemoved);
     EXPECT_EQ(failed->nState, kConvertRemoved);
     EXPECT_EQ(waiting->nState, kConvertWaiting);
-    queue.OnMessage(WM_APP_QUEUE_CLEAR, 1, 0);
+    Queue().MarkJobs(true);
     EXPECT_EQ(waiting->nState, kConvertRemoved);
 }
 
-TEST(ConvertQueueMessages, ASameNamedJobReplacesAWaitingOneButCancelsARunningOne)
+TEST_F(ConvertQueueTest, ASameNamedRequestReplacesAWaitingJobCancelsARunningOneAndADropKeepsBoth)
 {
-    CConvertQueue queue;
     ConvertJobPtr waiting = MakeJob("W", "/Movies/clip.avi");
     ConvertJobPtr running = MakeJob("R", "/Movies/run.avi", kConvertConverting);
     running->bOwnsTemp = true;
-    Add(queue, waiting);
-    Add(queue, running);
+    Queue().AddJob(waiting);
+    Queue().AddJob(running);
     ConvertJobPtr replacement = MakeJob("N", "/Kids/clip.avi"); // same name, other folder
     ConvertJobPtr second = MakeJob("S", "/Kids/run.avi");
-    Add(queue, replacement);
-    Add(queue, second);
-    std::vector<ConvertJobPtr> jobs = queue.Jobs();
+    Queue().AddJob(replacement);
+    Queue().AddJob(second);
+    std::vector<ConvertJobPtr> jobs = Queue().Jobs();
     ASSERT_EQ(jobs.size(), 3u);
     EXPECT_EQ(jobs[0], running) << "the running job stays until its engine and file are gone";
     EXPECT_EQ(running->nState, kConvertRemoved);
     EXPECT_EQ(jobs[1], replacement);
     EXPECT_EQ(jobs[2], second);
+
+    // A file dropped at this computer twice is two jobs.
+    ConvertJobPtr dropped = MakeJob("K", "/Kids/clip.avi");
+    ASSERT_TRUE(Queue().AddJob(dropped, SameNameJobs::Keep));
+    EXPECT_EQ(Queue().Jobs().size(), 4u);
+    EXPECT_EQ(replacement->nState, kConvertWaiting);
 }
 
-TEST(ConvertListDocument, ListsFinishedAndOpenJobsInQueueOrder)
+TEST_F(ConvertQueueTest, TheListDocumentListsFinishedAndOpenJobsInQueueOrder)
 {
     ConvertJobPtr converting = MakeJob("C1", "/M/run <1>.avi", kConvertConverting);
     converting->nProgress = 37;
@@ -172,11 +227,11 @@ TEST(ConvertListDocument, ListsFinishedAndOpenJobsInQueueOrder)
     ConvertJobPtr done = MakeJob("D1", "/M/done.avi", kConvertComplete);
     ConvertJobPtr removed = MakeJob("X1", "/M/gone.avi", kConvertRemoved);
     const std::string document
-        = MakeConvertListDocument({ converting, waiting, failed, done, removed });
+        = MakeConvertListDocument(m_server.Texts(), { converting, waiting, failed, done, removed });
     const std::string expected = "<key>convertComplete</key><array>"
                                  "<dict><key>convertid</key><string>F1</string><key>filename</key>"
                                  "<string>bad.avi,"
-        + LookupText("IDS_WORD_CONV_FAILED")
+        + m_server.Texts().Lookup("IDS_WORD_CONV_FAILED")
         + "</string><key>status</key><string>-1</string></dict>"
           "<dict><key>convertid</key><string>D1</string><key>filename</key><string>done.avi</"
           "string>"
@@ -197,29 +252,34 @@ TEST_F(RunningQueue, AJobWhoseEngineCannotStartFailsAfterThreeStartsAndTheNextIs
     // No share is known, so no command line can be made for either job.
     ConvertJobPtr first = MakeJob("A", "/Nowhere/a.avi");
     ConvertJobPtr second = MakeJob("B", "/Nowhere/b.avi");
-    ASSERT_EQ(veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD, 0,
-                  reinterpret_cast<veneta::LParam>(&first)),
-        0);
-    ASSERT_EQ(veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_ADD, 0,
-                  reinterpret_cast<veneta::LParam>(&second)),
-        0);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (second->nState != kConvertFailed && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(Queue().AddJob(first));
+    ASSERT_TRUE(Queue().AddJob(second));
+    ASSERT_TRUE(m_log.WaitFor("state B"));
     EXPECT_EQ(first->nState, kConvertFailed);
     EXPECT_EQ(first->nStartFailures, 3);
     EXPECT_EQ(second->nState, kConvertFailed);
     EXPECT_FALSE(first->bOwnsTemp);
+    std::vector<std::string> lines = m_log.Lines();
+    EXPECT_LT(std::find(lines.begin(), lines.end(), "state A"),
+        std::find(lines.begin(), lines.end(), "state B"));
+}
+
+TEST_F(RunningQueue, ACancelledJobIsTakenOutByTheWorkerAndTheObserverHearsIt)
+{
+    ConvertJobPtr done = MakeJob("D", "/Nowhere/d.avi", kConvertComplete);
+    ASSERT_TRUE(Queue().AddJob(done));
+    Queue().MarkJobs(false);
+    ASSERT_TRUE(m_log.WaitFor("deleted D"));
+    EXPECT_TRUE(Queue().Jobs().empty());
 }
 
 TEST_F(RunningQueue, AStoppedQueueTakesNoJobAndDropsWaitingOnes)
 {
     ConvertJobPtr job = MakeJob("A", "/Nowhere/a.avi");
     ConvertJobPtr late = MakeJob("L", "/Nowhere/l.avi");
-    Add(m_queue, job);
-    m_queue.Stop();
-    EXPECT_TRUE(m_queue.Jobs().empty());
+    Queue().AddJob(job);
+    Queue().Stop();
+    EXPECT_TRUE(Queue().Jobs().empty());
     EXPECT_EQ(job->nState, kConvertRemoved);
-    EXPECT_EQ(Add(m_queue, late), 1);
-    EXPECT_EQ(veneta::CPXFrameMSG::GetTarget(veneta::kFrameConversionList), nullptr);
+    EXPECT_FALSE(Queue().AddJob(late));
 }
