@@ -3,10 +3,12 @@
 // standalone console.
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "daemon_process.h"
 #include "remote/console_answer.h"
 #include "remote/relay_server.h"
 #include "support/http_client.h"
+#include "support/test_server.h"
 #include "support/upnp_gateway.h"
 
 #include <filesystem>
@@ -34,11 +36,7 @@ protected:
         return daemon.Out();
     }
 
-    std::string Setting(const std::string& key)
-    {
-        ScopedEnv data("VEMBACAST_DATA_DIR", m_data);
-        return GetSettingString(key);
-    }
+    std::string Setting(const std::string& key) { return SettingsStore(m_data).ReadText(key); }
 
     TempFolder m_root;
     std::string m_data = m_root.path() + "/data";
@@ -134,10 +132,10 @@ TEST_F(DaemonBehindGateway, APhoneFindsTheServerByItsPinAndSeesAPortChange)
 
     // The phone: another process with nothing but the console's address and the code.
     auto lookUp = [&] {
-        TempFolder phone;
-        ScopedEnv data("VEMBACAST_DATA_DIR", phone.path());
-        SetSettingString("", kSettingSection, "TestSeverURL", root);
-        CRelayServer relay;
+        vembatest::TestSettingsFolder phone;
+        phone.Set(kKeyTestServerURL, root);
+        std::shared_ptr<IHttpTransport> transport = MakeConsoleTransport();
+        CRelayServer relay(phone.Settings(), *transport);
         ServerInfo info;
         EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, "EN"), info), "");
         return info;

@@ -1,9 +1,13 @@
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/texts.h"
 #include "daemon_process.h"
 #include "platform/adapters.h"
+#include "platform/places.h"
 #include "support/http_client.h"
+#include "support/silent_listener.h"
 
+#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -53,16 +57,16 @@ TEST_F(DaemonTest, StartsOnAnEmptyDataFolderServesAndStopsCleanlyOnSigterm)
         "--port", std::to_string(m_port), "--password", "12" });
     ASSERT_TRUE(daemon->WaitForOutput(Listening())) << daemon->Out() << daemon->Err();
 
-    ScopedEnv data("VEMBACAST_DATA_DIR", m_data);
-    EXPECT_EQ(GetSettingInt(kSettingSection, "SET", 0), 1);
-    EXPECT_EQ(GetSettingString("InPort"), std::to_string(m_port));
-    EXPECT_EQ(GetSettingString("ExtPort"), std::to_string(m_port));
-    EXPECT_EQ(GetSettingString("Password"), "12");
-    EXPECT_EQ(GetSettingInt(kSettingSection, "PasswordMode", 0), 1);
-    EXPECT_FALSE(GetSettingString("MACA").empty());
+    SettingsStore settings(m_data);
+    EXPECT_EQ(settings.ReadInt("SET", 0), 1);
+    EXPECT_EQ(settings.ReadText("InPort"), std::to_string(m_port));
+    EXPECT_EQ(settings.ReadText("ExtPort"), std::to_string(m_port));
+    EXPECT_EQ(settings.ReadText("Password"), "12");
+    EXPECT_EQ(settings.ReadInt("PasswordMode", 0), 1);
+    EXPECT_FALSE(settings.ReadText("MACA").empty());
     // The external address came from the embedded console: the chosen adapter's.
-    EXPECT_EQ(GetSettingString("ExtIP"), GetSettingString("InIP"));
-    std::vector<FolderListEntry> folders = LoadFolderListFile();
+    EXPECT_EQ(settings.ReadText("ExtIP"), settings.ReadText("InIP"));
+    std::vector<FolderListEntry> folders = settings.LoadFolderList();
     ASSERT_EQ(folders.size(), 2u);
     EXPECT_EQ(folders[0].displayName, "Movies");
     EXPECT_EQ(folders[0].path, m_media);
@@ -173,10 +177,37 @@ TEST_F(DaemonTest, AFailedStartPrintsTheLanguageTextAndExitsNonZero)
     ASSERT_TRUE(status.has_value());
     EXPECT_NE(*status, 0);
     EXPECT_GT(*status, 0) << "died of a signal";
-    ScopedEnv data("VEMBACAST_DATA_DIR", m_data);
-    SelectLanguage(); // the one the daemon stored from the locale
+    // In the language the daemon stored from the locale.
+    SettingsStore settings(m_data);
+    TextTable texts(ResolvePlaces(m_data).resourceFolder, &settings);
     // The daemon has no settings dialog: its text names its own options.
-    EXPECT_NE(daemon->Err().find(LookupText("IDS_DAEMON_NOT_SETTING")), std::string::npos)
+    EXPECT_NE(daemon->Err().find(texts.Lookup("IDS_DAEMON_NOT_SETTING")), std::string::npos)
         << daemon->Err();
     EXPECT_EQ(daemon->Out().find("listening"), std::string::npos);
+}
+
+TEST_F(DaemonTest, AHangingConsoleNeitherDelaysServingNorTheStop)
+{
+    SkipWithoutAdapters();
+    vembatest::SilentListener console; // takes the requests and never answers
+    ASSERT_GT(console.Port(), 0);
+    auto daemon = Run({ "--port", std::to_string(m_port), "--share", "Movies=" + m_media,
+        "--console", console.Root() });
+    ASSERT_TRUE(daemon->WaitForOutput(Listening())) << daemon->Out() << daemon->Err();
+    // The console has been asked and has not answered; the server serves meanwhile.
+    EXPECT_NE(console.TakeRequest().find("POST /"), std::string::npos);
+    HttpReply connect = HttpGetRaw(m_port, "/connect");
+    EXPECT_EQ(connect.status, 200);
+    EXPECT_NE(connect.body.find("<key>result</key><string>0</string>"), std::string::npos)
+        << connect.body;
+
+    auto stop = std::chrono::steady_clock::now();
+    daemon->Signal(SIGTERM);
+    std::optional<int> status = daemon->WaitExit(std::chrono::seconds(60));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - stop).count();
+    EXPECT_EQ(status, 0) << daemon->Err();
+    // The one bound the daemon promises: a stop never waits for the console.
+    EXPECT_LT(seconds, 2.0) << "the daemon took " << seconds << " s to stop";
+    RecordProperty("stop_seconds", std::to_string(seconds));
+    std::printf("daemon stop with a hanging console: %.3f s\n", seconds);
 }
