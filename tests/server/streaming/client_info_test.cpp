@@ -7,13 +7,12 @@
 #include "streaming/session_watcher.h"
 #include "streaming/streaming_context.h"
 #include "support/manual_clock.h"
+#include "support/notice_gate.h"
 #include "support/test_server.h"
 
 #include <cmath>
-#include <condition_variable>
 #include <future>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <set>
 #include <thread>
 
@@ -21,6 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using vembatest::ManualClock;
+using vembatest::NoticeGate;
 
 // A server's streaming layer over a data folder of its own, on a clock the test moves.
 class SessionListTest : public ::testing::Test {
@@ -252,39 +252,6 @@ TEST_F(SessionListTest, StoppingASessionWithoutAnEngineOnlyCounts)
     EXPECT_EQ(m_server.EncSessions().CountEncSessions(), 0u);
 }
 
-// Holds the server's notice queue until opened, so notices posted meanwhile wait.
-class NoticeGate {
-public:
-    explicit NoticeGate(TaskQueue& notices)
-        : m_notices(notices)
-    {
-        m_notices.Post([this] {
-            std::unique_lock lock(m_lock);
-            m_changed.wait(lock, [this] { return m_open; });
-        });
-    }
-    ~NoticeGate() { Open(); }
-    // Lets the held notices run and waits until they have.
-    bool OpenAndDrain()
-    {
-        Open();
-        return m_notices.Drain();
-    }
-
-private:
-    void Open()
-    {
-        std::lock_guard lock(m_lock);
-        m_open = true;
-        m_changed.notify_all();
-    }
-
-    TaskQueue& m_notices;
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_open = false; // guarded by m_lock
-};
-
 // Begins a run of the session's engine that starts no process (the line builder
 // finds nothing to start): the engine's notices are bound to the new run.
 void BeginRunWithoutProcess(ClientInfo& session)
@@ -300,7 +267,7 @@ void BeginRunWithoutProcess(ClientInfo& session)
 void FeedEngineError(ClientInfo& session)
 {
     const uint8_t code[4] = { 0, 0, 0, 7 };
-    session.Encoder().HandleEngineMessage(16, code, sizeof code);
+    session.Encoder().HandleEngineMessage(EngineMessage::Error, code, sizeof code);
 }
 
 TEST_F(SessionListTest, AnEngineNoticeOfAnOlderRunChangesNothing)

@@ -1,10 +1,13 @@
 #include "live_test_support.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <poll.h>
 #include <sstream>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 bool RunTool(const std::string& command, std::string* output)
@@ -113,6 +116,21 @@ double MeanDifference(const std::vector<unsigned char>& a, const std::vector<uns
     return sum / static_cast<double>(a.size());
 }
 
+namespace {
+
+// A thumbnail run is given its pipe alone ("-pipename=N"); the server's start makes
+// the thumbnails of its shares with such runs in the background.
+bool IsThumbnailRun(const std::string& pid)
+{
+    std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
+    std::vector<std::string> words;
+    for (std::string word; std::getline(in, word, '\0');)
+        words.push_back(word);
+    return words.size() == 2 && words[1].rfind("-pipename=", 0) == 0;
+}
+
+} // namespace
+
 int CountChildEngines()
 {
     int count = 0;
@@ -134,9 +152,21 @@ int CountChildEngines()
         std::istringstream rest(text.substr(close + 2));
         std::string state, ppid;
         rest >> state >> ppid;
-        if (name.rfind("vembacast-engin", 0) == 0 && ppid == parent && state != "Z")
+        if (name.rfind("vembacast-engin", 0) == 0 && ppid == parent && state != "Z"
+            && !IsThumbnailRun(pid))
             ++count;
     }
     closedir(proc);
     return count;
+}
+
+bool WaitForExit(int pid, std::chrono::seconds bound)
+{
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd < 0)
+        return errno == ESRCH; // ended and reaped already
+    pollfd ready { fd, POLLIN, 0 };
+    const int polled = poll(&ready, 1, static_cast<int>(bound.count() * 1000));
+    close(fd);
+    return polled == 1;
 }

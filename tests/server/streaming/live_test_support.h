@@ -43,5 +43,11 @@ std::vector<unsigned char> GreyFrameAt(const std::string& path, double seconds, 
 // Mean absolute difference of two equal-sized grey pictures (0..255).
 double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
 
-// The number of running (not zombie) vembacast-engine processes started by this process.
+// The number of running (not zombie) vembacast-engine processes started by this process
+// for streams and conversions (thumbnail runs are not counted).
 int CountChildEngines();
+
+// Waits until the process has ended (a zombie counts: its parent has yet to reap it),
+// through a descriptor the kernel makes readable at its end; false when it has not
+// ended within the bound.
+bool WaitForExit(int pid, std::chrono::seconds bound = std::chrono::seconds(60));

@@ -7,7 +7,9 @@
 #include "streaming/client_info.h"
 #include "streaming/segments.h"
 #include "streaming/session_list.h"
+#include "streaming/streaming_context.h"
 #include "streaming/work_folders.h"
+#include "support/manual_clock.h"
 #include "support/step_log.h"
 
 #include <algorithm>
@@ -44,6 +46,12 @@ protected:
         EXPECT_EQ(reply.status, 200);
         EXPECT_LT(reply.seconds, 2.0);
     }
+
+    std::shared_ptr<ClientInfo> Session()
+    {
+        return server.Server().Sessions().QZ_FindClientInfo(id);
+    }
+    size_t CountEncSessions() { return server.Server().EncSessions().CountEncSessions(); }
 
     LoopbackServer server;
     std::string id;
@@ -91,7 +99,7 @@ TEST_F(LiveBadInput, APlayTimeLongerThanTheFileListsOnlyWhatItsDurationNeeds)
         bytes += entry.file_size();
     EXPECT_LT(bytes, 16u * 1024u);
     // Remembered for clean-up before any engine ran.
-    std::vector<std::string> remembered = RememberedWorkFolders();
+    std::vector<std::string> remembered = server.Server().WorkFolders().RememberedWorkFolders();
     EXPECT_NE(std::find(remembered.begin(), remembered.end(), folder), remembered.end());
     EXPECT_EQ(CountChildEngines(), 0);
     // A shorter play time keeps its own count.
@@ -202,34 +210,45 @@ TEST_F(LiveBadInput, TwoClientsHammeringSeeksOnOneSession)
 
 TEST_F(LiveBadInput, ASeekThatNeverGetsItsTurnEndsWithoutAnAnswerAndLeavesTheSessionUsable)
 {
-    // Every look at the clock moves it on a minute: the turn's limit runs out after a
-    // few looks, however busy the machine is.
-    class SteppingClock final : public WaitClock {
-    public:
-        TimePoint Now() override { return TimePoint(std::chrono::minutes(++m_minutes)); }
-        void Sleep(std::chrono::milliseconds) override { }
-
-    private:
-        std::atomic<int> m_minutes { 0 };
-    } clock;
+    vembatest::ManualClock clock;
     ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
     ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
     ASSERT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(id);
+    std::shared_ptr<ClientInfo> session = Session();
     ASSERT_TRUE(session);
-    session->hSeekEvent->Reset(); // another seek holds the turn and never gives it back
+    // Another seek holds the turn and does not give it back.
+    ASSERT_TRUE(session->TakeSeekTurn(0, std::chrono::minutes(1), clock));
+    vembatest::StepLog<SegmentServingLimits::SeekStep> steps;
     SegmentServingLimits limits;
     limits.seekTurnLimit = std::chrono::minutes(3);
     limits.clock = &clock;
-    SetSegmentServingLimits(limits);
+    limits.seekHook = [&](SegmentServingLimits::SeekStep step, int) { steps.Add(step); };
+    server.Server().SetSegmentServingLimits(limits);
 
-    HttpReply stuck = server.Get("/file/" + id + "/vemba-1-5.ts");
+    const size_t looks = clock.Looks();
+    std::future<HttpReply> seek = std::async(
+        std::launch::async, [&] { return server.Get("/file/" + id + "/vemba-1-5.ts"); });
+    // Should a step below fail, the waiting seek is let go before the future waits for it.
+    struct LetGo {
+        vembatest::ManualClock& clock;
+        ClientInfo& session;
+        ~LetGo()
+        {
+            clock.Advance(std::chrono::hours(1));
+            session.ReleaseSeekTurn();
+        }
+    } letGo { clock, *session };
+    // The seek has set its deadline and waits for the turn: its time runs out now.
+    ASSERT_TRUE(steps.WaitFor(SegmentServingLimits::SeekStep::Waiting));
+    ASSERT_TRUE(clock.WaitForLooks(looks + 2));
+    clock.Advance(std::chrono::minutes(3));
+    HttpReply stuck = seek.get();
     EXPECT_EQ(stuck.status, 0);
-    EXPECT_EQ(session->nIsPrepareSeeking.load(), 0); // no waiting seek is left behind
+    EXPECT_FALSE(session->Play().seekPending); // no waiting seek is left behind
     ExpectResponsive();
 
-    session->hSeekEvent->Set();
-    SetSegmentServingLimits(SegmentServingLimits());
+    session->ReleaseSeekTurn();
+    server.Server().SetSegmentServingLimits(SegmentServingLimits());
     EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-5.ts").status, 200);
 }
 
@@ -237,7 +256,7 @@ TEST_F(LiveBadInput, AVariantPlaylistFetchedTwiceLeavesOneWorkingEngine)
 {
     using Step = SessionEngine::Step;
     ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(id);
+    std::shared_ptr<ClientInfo> session = Session();
     ASSERT_TRUE(session);
     vembatest::StepLog<Step> steps;
     std::future<HttpReply> retry;
@@ -258,9 +277,9 @@ TEST_F(LiveBadInput, AVariantPlaylistFetchedTwiceLeavesOneWorkingEngine)
     // The retry restarted the engine after the first start, not in the middle of it:
     // the stream plays and no engine error ended it.
     EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
-    EXPECT_EQ(session->nIsPlay, 1);
+    EXPECT_TRUE(session->IsPlaying());
     EXPECT_LE(CountChildEngines(), 1);
-    EXPECT_EQ(CountEncSessions(), session->nEnginePID != 0 ? 1u : 0u);
+    EXPECT_EQ(CountEncSessions(), session->Encoder().GetEngineProcessId() != 0 ? 1u : 0u);
 }
 
 TEST_F(LiveBadInput, PlayEndAnswersWithACompleteEmptyAnswer)
@@ -276,7 +295,7 @@ TEST_F(LiveBadInput, PlayEndAnswersWithACompleteEmptyAnswer)
 
 TEST_F(LiveBadInput, AClientAtTheLiveLimitMaySwitchFiles)
 {
-    SetSettingInt("MaxLIveClient", 1);
+    server.Server().Settings().WriteInt(kKeyMaxLiveClient, 1);
     ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
     ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
     ASSERT_EQ(CountEncSessions(), 1u);
@@ -286,19 +305,18 @@ TEST_F(LiveBadInput, AClientAtTheLiveLimitMaySwitchFiles)
     // Another client is still refused while this one streams.
     std::string other = server.Connect();
     EXPECT_EQ(server.Play(other, "clip.mp4", "00:00:30").result, -16);
-    SetSettingInt("MaxLIveClient", 4);
 }
 
 TEST_F(LiveBadInput, ASegmentOfAVariantNotPlayingIsRefusedAndNotCounted)
 {
     ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
     ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(id);
+    std::shared_ptr<ClientInfo> session = Session();
     ASSERT_TRUE(session);
     EXPECT_EQ(server.Get("/file/" + id + "/vemba-2-1.ts").status, 404);
     // Nothing was served, so the stream has not moved on.
-    EXPECT_EQ(session->nLastReqTSNum, 0);
-    EXPECT_EQ(session->nLastBandwidth, -1);
+    EXPECT_EQ(session->Play().lastServed, 0);
+    EXPECT_EQ(session->Play().lastVariant, -1);
     EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
-    EXPECT_EQ(session->nLastReqTSNum, 1);
+    EXPECT_EQ(session->Play().lastServed, 1);
 }

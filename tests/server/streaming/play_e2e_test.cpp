@@ -6,6 +6,7 @@
 #include "streaming/live_engine.h"
 #include "streaming/segments.h"
 #include "streaming/session_list.h"
+#include "streaming/streaming_context.h"
 #include "support/step_log.h"
 
 #include <csignal>
@@ -152,10 +153,10 @@ namespace {
 // engine had died before making them.
 void KillEngineBefore(LoopbackServer& server, ClientInfo& session, int first)
 {
-    if (const int pid = session.nEnginePID; pid > 0)
+    if (const int pid = session.Encoder().GetEngineProcessId(); pid > 0) {
         kill(pid, SIGKILL);
-    for (int i = 0; i < 1000 && IsLiveEngineRunning(session); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(WaitForExit(pid));
+    }
     ASSERT_FALSE(IsLiveEngineRunning(session));
     for (int n = first; n <= 6; ++n)
         std::filesystem::remove(
@@ -169,9 +170,9 @@ TEST_F(LivePlay, AStreamOutlivesItsEngineOnceAtEachSegment)
     ASSERT_TRUE(PutMedia(server(), "clip30.mp4", "clip.mp4"));
     Stream stream = Open("clip.mp4", "00:00:30");
     ASSERT_EQ(Segment(stream, 1, 1).status, 200);
-    std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(stream.id);
+    std::shared_ptr<ClientInfo> session = server().Server().Sessions().QZ_FindClientInfo(stream.id);
     ASSERT_TRUE(session);
-    const int firstEngine = session->nEnginePID;
+    const int firstEngine = session->Encoder().GetEngineProcessId();
     ASSERT_GT(firstEngine, 0);
     KillEngineBefore(server(), *session, 4);
     // What the dead engine made is served; the first segment it never made starts
@@ -181,7 +182,7 @@ TEST_F(LivePlay, AStreamOutlivesItsEngineOnceAtEachSegment)
     HttpReply revived = Segment(stream, 1, 4);
     ASSERT_EQ(revived.status, 200);
     EXPECT_NEAR(ProbeMedia(Save(revived, "revived.ts")).duration, 5.0, 0.3);
-    EXPECT_NE(session->nEnginePID, firstEngine);
+    EXPECT_NE(session->Encoder().GetEngineProcessId(), firstEngine);
 
     // The file turns unplayable and the engine dies again: the restart at segment 5
     // cannot make it, and the second death there ends play as an engine error does.
@@ -191,7 +192,7 @@ TEST_F(LivePlay, AStreamOutlivesItsEngineOnceAtEachSegment)
     KillEngineBefore(server(), *session, 5);
     EXPECT_EQ(Segment(stream, 1, 5).status, 0); // the restart gave up: no answer
     EXPECT_EQ(Segment(stream, 1, 5).status, 404);
-    EXPECT_EQ(session->nIsPlay, 0);
+    EXPECT_FALSE(session->IsPlaying());
     EXPECT_EQ(Segment(stream, 1, 6).status, 404);
     EXPECT_EQ(CountChildEngines(), 0);
 }
@@ -254,12 +255,12 @@ TEST_F(LivePlay, OfTwoQuickSeeksTheFirstGivesUpAndTheSecondIsServed)
             EXPECT_TRUE(steps.WaitFor(Step::Waiting, 5));
         }
     };
-    SetSegmentServingLimits(limits);
+    server().Server().SetSegmentServingLimits(limits);
     HttpReply overtaken = Segment(stream, 1, 3);
     ASSERT_TRUE(steps.WaitFor(Step::Restarting, 3));
     ASSERT_TRUE(newer.valid());
     HttpReply served = newer.get();
-    SetSegmentServingLimits(SegmentServingLimits());
+    server().Server().SetSegmentServingLimits(SegmentServingLimits()); // the hook's captures go
     EXPECT_EQ(served.status, 200);
     EXPECT_EQ(overtaken.status, 0) << "the overtaken seek ends without an answer";
     EXPECT_EQ(Segment(stream, 1, 6).status, 200); // the stream goes on after the newer seek
@@ -369,13 +370,13 @@ TEST_F(LivePlay, ServerStopEndsEveryEngineAndRemovesTheWorkFolders)
     SegmentServingLimits limits;
     limits.seekHook
         = [&](SegmentServingLimits::SeekStep step, int segment) { steps.Add(step, segment); };
-    SetSegmentServingLimits(limits);
+    server().Server().SetSegmentServingLimits(limits);
     auto waiting = std::async(std::launch::async, [&] { return Segment(two, 1, 5); });
     ASSERT_TRUE(steps.WaitFor(SegmentServingLimits::SeekStep::Waiting, 5));
     EXPECT_GE(CountChildEngines(), 1); // the seek may be between its stop and its start
     EXPECT_TRUE(server().Stop());
     waiting.get();
-    SetSegmentServingLimits(SegmentServingLimits());
+    server().Server().SetSegmentServingLimits(SegmentServingLimits()); // the hook's captures go
     EXPECT_EQ(CountChildEngines(), 0);
     EXPECT_FALSE(std::filesystem::exists(server().WorkFolder(one.id)));
     EXPECT_FALSE(std::filesystem::exists(server().WorkFolder(two.id)));

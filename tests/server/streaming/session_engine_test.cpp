@@ -1,51 +1,32 @@
 // Sessions driving the real encoder engine: one engine per session, the live limit,
-// engine notices through the main window, the idle watcher and release.
+// engine notices through the server's notice queue, the idle watcher and release.
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "core/engine_notices.h"
+#include "live_test_support.h"
 #include "platform/file_io.h"
-#include "platform/places.h"
 #include "server/library/media_samples.h"
 #include "server/platform/temp_folder.h"
-#include "skin/message_loop.h"
 #include "streaming/command_line.h"
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
+#include "streaming/streaming_context.h"
+#include "support/manual_clock.h"
+#include "support/notice_gate.h"
 #include "support/step_log.h"
+#include "support/test_server.h"
 
 #include <csignal>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// The main window of the test: engine notices posted to frame index 2 are handled
-// on its loop, as the daemon does.
-class NoticeWindow : public veneta::IMessageTarget {
-public:
-    NoticeWindow() { veneta::CPXFrameMSG::SetTarget(veneta::kFrameMainWindow, this, &m_loop); }
-    ~NoticeWindow() override
-    {
-        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameMainWindow, this);
-        m_loop.Stop();
-    }
-    veneta::LResult OnMessage(
-        veneta::MessageId message, veneta::WParam, veneta::LParam key) override
-    {
-        ++m_notices;
-        HandleEngineNotice(message, key);
-        return 0;
-    }
-    std::atomic<int> m_notices { 0 };
-
-private:
-    veneta::CMessageLoopThread m_loop;
-};
+using Step = SessionEngine::Step;
 
 SessionWatcherTiming Timing(std::chrono::milliseconds tick, int idleLimit)
 {
@@ -53,18 +34,6 @@ SessionWatcherTiming Timing(std::chrono::milliseconds tick, int idleLimit)
     timing.tick = tick;
     timing.idleLimit = idleLimit;
     return timing;
-}
-
-template <typename Condition>
-bool WaitFor(Condition condition, std::chrono::milliseconds limit = 20s)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
 }
 
 class SessionEngineTest : public ::testing::Test {
@@ -85,53 +54,64 @@ protected:
 
     SessionEngineTest()
     {
-        CreateFolderPath(GetServicesFolder());
-        SetSettingString("", kSettingSection, "SET", "1");
+        CreateFolderPath(Services());
+        m_server.Settings().WriteText(kKeySet, "1");
     }
-    ~SessionEngineTest() override
+
+    std::string Services() const { return m_server.Places().ServicesFolder(); }
+    std::string WorkFolder(const ClientInfo& session)
     {
-        QZ_FreeClientInfoList();
-        SetSessionWatcherTiming({});
+        return m_server.WorkFolders().SessionWorkFolder(session.szClientID);
+    }
+    std::shared_ptr<ClientInfo> QZ_AddClientInfo(const std::string& id)
+    {
+        return m_server.Sessions().QZ_AddClientInfo(id);
+    }
+    size_t CountEncSessions() { return m_server.EncSessions().CountEncSessions(); }
+    static int EnginePid(ClientInfo& session) { return session.Encoder().GetEngineProcessId(); }
+
+    LiveLine LineFor(ClientInfo& session, const std::string& file, int pipeNumber)
+    {
+        std::filesystem::create_directories(WorkFolder(session));
+        LiveLine line;
+        line.localPath = *s_media / file;
+        line.frameRate = 24;
+        line.size = { 320, 240 };
+        line.servicesFolder = Services();
+        line.clientId = session.szClientID;
+        line.bandwidth = 1;
+        line.pipeNumber = pipeNumber;
+        return line;
     }
 
     // Starts the session's engine on file as the variant playlist request does.
     int Start(ClientInfo& session, const std::string& file)
     {
-        std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
-        session.SetEngineTargets();
-        LiveLine line;
-        line.localPath = *s_media / file;
-        line.frameRate = 24;
-        line.size = { 320, 240 };
-        line.servicesFolder = GetServicesFolder();
-        line.clientId = session.szClientID;
-        line.bandwidth = 1;
-        line.pipeNumber = session.Encoder().CreateEnginePipe();
-        return session.StartENC(MakeLiveCommandLine(line));
+        const int pipe = session.Encoder().CreateEnginePipe();
+        return session.StartENC(MakeLiveCommandLine(LineFor(session, file, pipe)));
     }
 
     // The line of a run from the beginning of file, for RestartENC.
     SessionEngine::LineBuilder Builder(ClientInfo& session, const std::string& file)
     {
         return [this, &session, file](int pipeNumber, std::vector<std::string>& arguments) {
-            std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
-            LiveLine line;
-            line.localPath = *s_media / file;
-            line.frameRate = 24;
-            line.size = { 320, 240 };
-            line.servicesFolder = GetServicesFolder();
-            line.clientId = session.szClientID;
-            line.bandwidth = 1;
-            line.pipeNumber = pipeNumber;
-            arguments = MakeLiveCommandLine(line);
+            arguments = MakeLiveCommandLine(LineFor(session, file, pipeNumber));
             return SessionEngine::Line::Built;
         };
     }
 
+    // The session's engine steps, in order: a stop that a notice or the watcher makes
+    // shows up here while it is under way.
+    void LogSteps(ClientInfo& session)
+    {
+        session.Engine().SetStepHook([this](Step step) { m_steps.Add(step); });
+    }
+
     static TempFolder* s_media;
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    NoticeWindow m_window;
+    std::shared_ptr<vembatest::ManualClock> m_clock = std::make_shared<vembatest::ManualClock>();
+    vembatest::StepLog<Step> m_steps; // outlives the server, whose sessions report to it
+    vembatest::TestDataFolder m_data { "sessionengine" };
+    StreamingContext m_server { m_data.Parts(m_clock) };
 };
 TempFolder* SessionEngineTest::s_media = nullptr;
 
@@ -139,77 +119,104 @@ TEST_F(SessionEngineTest, AnEngineStartsOnceAndStops)
 {
     auto session = QZ_AddClientInfo("00000000000000000000000000000001");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    int pid = session->nEnginePID;
+    int pid = EnginePid(*session);
     EXPECT_GT(pid, 0);
     EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
+    EXPECT_TRUE(session->Engine().IsOnList());
     EXPECT_EQ(session->Engine().StartCount(), 1);
 
     EXPECT_EQ(session->StartENC({ "nothing", "-pipename=1" }), 1); // already running: nothing new
-    EXPECT_EQ(session->nEnginePID, pid);
+    EXPECT_EQ(EnginePid(*session), pid);
     EXPECT_EQ(session->Engine().StartCount(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
 
     EXPECT_EQ(session->StopENC(), 1);
     EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
-    EXPECT_EQ(session->nEnginePID, 0);
+    EXPECT_EQ(EnginePid(*session), 0);
     EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_FALSE(session->Engine().IsOnList());
     EXPECT_NE(kill(pid, 0), 0); // gone and reaped
 }
 
 TEST_F(SessionEngineTest, TheLiveLimitRefusesUntilAnEngineStops)
 {
-    SetSettingInt("MaxLIveClient", 1);
+    m_server.Settings().WriteInt(kKeyMaxLiveClient, 1);
     auto session = QZ_AddClientInfo("00000000000000000000000000000002");
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 1);
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 0);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 0);
+    EXPECT_EQ(QZ_IsLiveClientRoomFor(m_server, *session), 1); // its own engine does not count
     session->StopENC();
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 1);
 }
 
-TEST_F(SessionEngineTest, AnEngineErrorReachesTheSessionThroughTheMainWindow)
+TEST_F(SessionEngineTest, AnEngineErrorEndsPlayThroughTheNoticeQueue)
 {
+    // The watcher looks only after a long while here: the notice alone acts.
+    m_server.Watcher().SetTiming(Timing(std::chrono::hours(1), 600));
     auto session = QZ_AddClientInfo("00000000000000000000000000000003");
-    session->nIsPlay = 1;
-    session->nLastSeeking = 4;
+    session->SetPlaylist(10);
+    session->BeginVariant(1);
+    session->VariantStarted();
+    session->AnnounceSeek(4);
+    LogSteps(*session);
     // The engine opens its input once told to encode, and reports the failure then.
     ASSERT_EQ(Start(*session, "broken.mp4"), 1);
-    EXPECT_TRUE(WaitFor([&] { return session->nIsPlay == 0; }));
-    EXPECT_EQ(session->nLastSeeking, 0);
-    EXPECT_GT(m_window.m_notices, 0);
-    EXPECT_TRUE(WaitFor([&] { return CountEncSessions() == 0 && session->nEnginePID == 0; }));
+    ASSERT_TRUE(m_steps.WaitFor(Step::Stopping));
+    ASSERT_TRUE(m_server.Notices().Drain());
+    const PlayState play = session->Play();
+    EXPECT_FALSE(play.playing);
+    EXPECT_EQ(play.lastSeek, 0);
+    EXPECT_EQ(play.maxSegment, 10); // the playlists stay for a new start
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(EnginePid(*session), 0);
 }
 
 TEST_F(SessionEngineTest, AFinishedEngineIsTakenOffTheList)
 {
+    m_server.Watcher().SetTiming(Timing(std::chrono::hours(1), 600));
     auto session = QZ_AddClientInfo("00000000000000000000000000000004");
-    session->nIsPlay = 1;
+    session->SetPlaylist(1);
+    session->BeginVariant(1);
+    session->VariantStarted();
+    LogSteps(*session);
     ASSERT_EQ(Start(*session, "short.mp4"), 1);
-    EXPECT_TRUE(WaitFor([&] { return CountEncSessions() == 0 && m_window.m_notices > 0; }));
-    EXPECT_EQ(session->nEnginePID, 0);
-    EXPECT_EQ(session->nIsPlay, 1); // completion keeps the play state
-    EXPECT_TRUE(
-        std::filesystem::exists(GetSessionWorkFolder(session->szClientID) + "/vemba-1-1.ts"));
+    ASSERT_TRUE(m_steps.WaitFor(Step::Stopping));
+    ASSERT_TRUE(m_server.Notices().Drain());
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(EnginePid(*session), 0);
+    EXPECT_TRUE(session->IsPlaying()); // completion keeps the play state
+    EXPECT_TRUE(std::filesystem::exists(WorkFolder(*session) + "/vemba-1-1.ts"));
 }
 
-TEST_F(SessionEngineTest, AnEngineThatDiesWithoutAWordIsTakenOffTheList)
+TEST_F(SessionEngineTest, AnEngineThatDiesWithoutAWordIsTakenOffTheListByTheWatcher)
 {
     auto session = QZ_AddClientInfo("0000000000000000000000000000000A");
+    LogSteps(*session);
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    ASSERT_EQ(kill(session->nEnginePID, SIGKILL), 0);
-    EXPECT_TRUE(WaitFor([&] { return CountEncSessions() == 0 && session->nEnginePID == 0; }, 10s));
-    EXPECT_EQ(QZ_IsLiveClientRoom(), 1);
+    ASSERT_EQ(kill(EnginePid(*session), SIGKILL), 0);
+    ASSERT_TRUE(m_steps.WaitFor(Step::Stopping));
+    // Joining the watcher lets the stop it is making finish.
+    m_server.Watcher().Stop();
+    ASSERT_TRUE(m_server.Notices().Drain());
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_FALSE(session->Engine().IsOnList());
+    EXPECT_EQ(EnginePid(*session), 0);
+    EXPECT_EQ(QZ_IsLiveClientRoom(m_server), 1);
 }
 
 TEST_F(SessionEngineTest, AnIdleClientsEngineIsStoppedByTheWatcher)
 {
-    SetSessionWatcherTiming(Timing(20ms, 10));
+    m_server.Watcher().SetTiming(Timing(20ms, 10));
     auto session = QZ_AddClientInfo("00000000000000000000000000000005");
+    LogSteps(*session);
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    EXPECT_TRUE(WaitFor(
-        [&] { return session->Encoder().IsENCRunning() == 0 && CountEncSessions() == 0; }, 10s));
-    EXPECT_EQ(session->nIdleSeconds, 0);
+    ASSERT_TRUE(m_steps.WaitFor(Step::Stopping));
+    m_server.Watcher().Stop();
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
+    EXPECT_EQ(CountEncSessions(), 0u);
+    EXPECT_EQ(session->Play().idleTicks, 0);
 }
 
 TEST_F(SessionEngineTest, SegmentRequestsKeepTheWatcherAway)
@@ -223,33 +230,44 @@ TEST_F(SessionEngineTest, SegmentRequestsKeepTheWatcherAway)
     timing.afterTick = [&](WatchedSession& watched) {
         int tick = ++ticks;
         if (tick % 10 == 0)
-            watched.IdleSeconds().exchange(0);
+            watched.ResetIdleTicks();
         if (tick == 2 * kLimit + 10)
             twiceTheLimit.set_value();
     };
-    SetSessionWatcherTiming(timing);
+    m_server.Watcher().SetTiming(timing);
     auto session = QZ_AddClientInfo("00000000000000000000000000000006");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
     ASSERT_EQ(twiceTheLimit.get_future().wait_for(60s), std::future_status::ready);
     EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
-    EXPECT_EQ(WatchedEngineCount(), 1u);
+    EXPECT_EQ(m_server.Watcher().WatchedEngineCount(), 1u);
     session->StopENC();
-    StopSessionWatcher(); // no tick hook runs once the test's counters are gone
-    SetSessionWatcherTiming({});
+    m_server.Watcher().Stop(); // no tick hook runs once the test's counters are gone
 }
 
 TEST_F(SessionEngineTest, ANoticeOfAnEarlierRunStopsNothing)
 {
     auto session = QZ_AddClientInfo("00000000000000000000000000000007");
+    session->SetPlaylist(12);
+    session->BeginVariant(1);
+    session->VariantStarted();
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    uint64_t earlierRun = session->NoticeKey();
-    session->StopENC();
-    ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    EXPECT_NE(session->NoticeKey(), earlierRun);
-    OnENCComplete(static_cast<veneta::LParam>(earlierRun));
+    const uint8_t done[24] = {};
+    {
+        // The first run's completion waits in the queue while a second run starts.
+        vembatest::NoticeGate gate(m_server.Notices());
+        session->Encoder().HandleEngineMessage(EngineMessage::Complete, done, sizeof done);
+        session->StopENC();
+        ASSERT_EQ(Start(*session, "long.mp4"), 1);
+        ASSERT_TRUE(gate.OpenAndDrain());
+    }
     EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
-    OnENCComplete(static_cast<veneta::LParam>(session->NoticeKey()));
+    EXPECT_EQ(CountEncSessions(), 1u);
+    EXPECT_TRUE(session->IsPlaying());
+    // The same notice of the run that runs now stops it.
+    session->Encoder().HandleEngineMessage(EngineMessage::Complete, done, sizeof done);
+    ASSERT_TRUE(m_server.Notices().Drain());
     EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
+    EXPECT_EQ(CountEncSessions(), 0u);
 }
 
 TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
@@ -259,11 +277,11 @@ TEST_F(SessionEngineTest, ReleasingTheListStopsEveryEngine)
     ASSERT_EQ(Start(*first, "long.mp4"), 1);
     ASSERT_EQ(Start(*second, "long.mp4"), 1);
     EXPECT_EQ(CountEncSessions(), 2u);
-    QZ_FreeClientInfoList();
+    m_server.Sessions().QZ_FreeClientInfoList();
     EXPECT_EQ(CountEncSessions(), 0u);
     EXPECT_EQ(first->Encoder().IsENCRunning(), 0);
     EXPECT_EQ(second->Encoder().IsENCRunning(), 0);
-    EXPECT_TRUE(GetClientInfoList().empty());
+    EXPECT_TRUE(m_server.Sessions().GetClientInfoList().empty());
 }
 
 // Which test thread a hook call comes from.
@@ -310,7 +328,7 @@ TEST_F(SessionEngineTest, ASecondStartOfOneSessionFollowsTheFirstInsteadOfCuttin
     t_who = 'A';
     std::vector<std::string> line;
     EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
-    int firstPid = session->nEnginePID;
+    int firstPid = EnginePid(*session);
     ASSERT_TRUE(secondLaunched);
     second.join();
     session->Engine().SetStepHook(nullptr);
@@ -320,12 +338,12 @@ TEST_F(SessionEngineTest, ASecondStartOfOneSessionFollowsTheFirstInsteadOfCuttin
         { 'B', Step::Waiting }, { 'B', Step::Stopping }, { 'B', Step::Starting } };
     EXPECT_EQ(log.Steps(), expected);
     EXPECT_GT(firstPid, 0);
-    EXPECT_NE(session->nEnginePID, firstPid);
+    EXPECT_NE(EnginePid(*session), firstPid);
     EXPECT_EQ(CountEncSessions(), 1u);
     EXPECT_EQ(session->Engine().State(), EngineState::Running);
     EXPECT_NE(kill(firstPid, 0), 0); // the first engine was stopped, not left behind
     // The first run's quit is no error of the file: no notice stops the second run.
-    EXPECT_EQ(m_window.m_notices, 0);
+    ASSERT_TRUE(m_server.Notices().Drain());
     EXPECT_EQ(session->Encoder().IsENCRunning(), 1);
 }
 
@@ -353,25 +371,23 @@ TEST_F(SessionEngineTest, AStopWaitsForAStartUnderWayAndThenStopsItsEngine)
     stopper.join();
     session->Engine().SetStepHook(nullptr);
     EXPECT_EQ(session->Engine().State(), EngineState::Idle);
-    EXPECT_EQ(session->nEnginePID, 0);
+    EXPECT_EQ(EnginePid(*session), 0);
     EXPECT_EQ(CountEncSessions(), 0u);
     EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
 }
 
 TEST_F(SessionEngineTest, ASessionWhoseEngineRunsIsNeverReleasedAsIdle)
 {
-    std::atomic<std::chrono::steady_clock::duration> now { std::chrono::hours(100) };
-    SetSessionClock([&] { return std::chrono::steady_clock::time_point(now.load()); });
+    SessionList& sessions = m_server.Sessions();
     auto session = QZ_AddClientInfo("0000000000000000000000000000000D");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    now = now.load() + kSessionIdleLife * 2;
-    EXPECT_EQ(ReleaseIdleSessions(), 0u);
-    EXPECT_EQ(QZ_FindClientInfo(session->szClientID), session);
+    m_clock->Advance(kSessionIdleLife * 2);
+    EXPECT_EQ(sessions.ReleaseIdleSessions(), 0u);
+    EXPECT_EQ(sessions.QZ_FindClientInfo(session->szClientID), session);
     session->StopENC();
-    now = now.load() + kSessionIdleLife;
-    EXPECT_EQ(ReleaseIdleSessions(), 1u);
-    EXPECT_EQ(QZ_FindClientInfo(session->szClientID), nullptr);
-    SetSessionClock(nullptr);
+    m_clock->Advance(kSessionIdleLife);
+    EXPECT_EQ(sessions.ReleaseIdleSessions(), 1u);
+    EXPECT_EQ(sessions.QZ_FindClientInfo(session->szClientID), nullptr);
 }
 
 TEST_F(SessionEngineTest, TheTraceNamesTheEngineThatWasStopped)
@@ -382,7 +398,7 @@ TEST_F(SessionEngineTest, TheTraceNamesTheEngineThatWasStopped)
     ResetTraceStateForTesting();
     auto session = QZ_AddClientInfo("0000000000000000000000000000000E");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    int pid = session->nEnginePID;
+    int pid = EnginePid(*session);
     session->StopENC();
     ResetTraceStateForTesting();
 
@@ -403,17 +419,17 @@ TEST_F(SessionEngineTest, TheTraceNamesTheEngineThatWasStopped)
 TEST_F(SessionEngineTest, AStartAfterAnEngineDiedUnnoticedLeavesOneEntryOnTheList)
 {
     // The watcher looks only after a long while here: nobody else tidies up.
-    SetSessionWatcherTiming(Timing(std::chrono::hours(1), 600));
+    m_server.Watcher().SetTiming(Timing(std::chrono::hours(1), 600));
     auto session = QZ_AddClientInfo("0000000000000000000000000000000F");
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    int dead = session->nEnginePID;
+    int dead = EnginePid(*session);
     ASSERT_EQ(kill(dead, SIGKILL), 0);
-    ASSERT_TRUE(WaitFor([&] { return session->Encoder().IsENCRunning() == 0; }));
+    ASSERT_TRUE(WaitForExit(dead));
+    EXPECT_EQ(session->Encoder().IsENCRunning(), 0);
     EXPECT_EQ(CountEncSessions(), 1u); // still counted: nothing has noticed yet
     ASSERT_EQ(Start(*session, "long.mp4"), 1);
-    EXPECT_NE(session->nEnginePID, dead);
-    EXPECT_EQ(CountEncSessions(), 1u) << "the dead engine still counts against the limit";
-    EXPECT_FALSE(RemoveEncSession(dead));
+    EXPECT_NE(EnginePid(*session), dead);
+    EXPECT_EQ(CountEncSessions(), 1u) << "the dead engine no longer counts beside the new one";
     session->StopENC();
     EXPECT_EQ(CountEncSessions(), 0u);
 }
