@@ -23,8 +23,10 @@ LoopbackServer::LoopbackServer(LoopbackOptions options)
     : m_mediaFolder(m_data.Root() + "/media")
 {
     std::filesystem::create_directories(m_mediaFolder);
-    m_server = std::make_unique<CVembaServer>(m_data.Parts(options.clock, options.spawner),
-        std::move(options.remote), options.conversions);
+    ServerParts parts = m_data.Parts(options.clock, options.spawner);
+    parts.shutdownCommand = options.shutdownCommand;
+    m_server = std::make_unique<CVembaServer>(
+        std::move(parts), std::move(options.remote), options.conversions);
     SettingsStore& settings = m_server->Settings();
     m_port = vembatest::WriteServedSettings(settings);
     for (const auto& [key, value] : options.settings)

@@ -28,6 +28,8 @@ struct LoopbackOptions {
     RemoteParts remote; // empty: the real transport and gateway (no console is asked)
     ConvertQueueTiming conversions;
     bool start = true; // false: made and set up, but not started
+    // Run when a client powers the computer off (through the core controller).
+    std::string shutdownCommand = "true";
 };
 
 class LoopbackServer {
