@@ -1,5 +1,6 @@
 #include "config/texts.h"
 #include "http/answer.h"
+#include "platform/places.h"
 
 #include <gtest/gtest.h>
 
@@ -69,29 +70,32 @@ TEST(PlistAnswer, EveryErrorCodeHasItsFrameWithTheEscapedText)
         { kResultFullUser, kTextFullUser },
         { kResultFailedUnknown, kTextFailedUnknown },
     };
+    const TextTable texts(GetResourceFolder());
     for (const auto& [code, key] : codes) {
-        std::string text = LookupText(key);
-        EXPECT_FALSE(text.empty()) << key;
-        EXPECT_EQ(MakeErrorAnswer(code, key),
+        std::string text = texts.Lookup(key);
+        EXPECT_NE(text, key) << key;
+        EXPECT_EQ(MakeErrorAnswer(texts, code, key),
             kHead + "<key>result</key><string>" + std::to_string(code)
                 + "</string><key>message</key><string>" + XmlEscape(text) + "</string>" + kTail)
             << key;
     }
     // Code -12 carries the folder text for a listing and the file text for one file.
-    EXPECT_NE(MakeErrorAnswer(kResultNotExist, kTextNotExistFolder),
-        MakeErrorAnswer(kResultNotExist, kTextNotExistFile));
+    EXPECT_NE(MakeErrorAnswer(texts, kResultNotExist, kTextNotExistFolder),
+        MakeErrorAnswer(texts, kResultNotExist, kTextNotExistFile));
 }
 
 TEST(PlistAnswer, ACodeWithoutAFrameGivesAnEmptyDocument)
 {
-    EXPECT_EQ(MakeErrorAnswer(-1, kTextFailedInput), "");
-    EXPECT_EQ(MakeErrorAnswer(-13, kTextFailedInput), "");
-    EXPECT_EQ(MakeErrorAnswer(0, kTextFailedInput), "");
+    const TextTable texts(GetResourceFolder());
+    EXPECT_EQ(MakeErrorAnswer(texts, -1, kTextFailedInput), "");
+    EXPECT_EQ(MakeErrorAnswer(texts, -13, kTextFailedInput), "");
+    EXPECT_EQ(MakeErrorAnswer(texts, 0, kTextFailedInput), "");
 }
 
 TEST(PlistAnswer, AMissingLanguageKeyIsAnsweredWithTheKeyEscaped)
 {
-    std::string document = MakeErrorAnswer(kResultFailedUnknown, "IDS_NO_SUCH_<KEY>");
+    const TextTable texts(GetResourceFolder());
+    std::string document = MakeErrorAnswer(texts, kResultFailedUnknown, "IDS_NO_SUCH_<KEY>");
     EXPECT_NE(document.find("<string>IDS_NO_SUCH_&lt;KEY&gt;</string>"), std::string::npos)
         << document;
 }

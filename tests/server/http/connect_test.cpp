@@ -13,7 +13,12 @@ namespace {
 
 class ConnectTest : public SessionHttpTest {
 protected:
-    ~ConnectTest() override { SetGuidSourceForTesting(nullptr); }
+    int IsSession(const std::string& id) { return Server().Sessions().QZ_IsClientInfo(id); }
+    std::string HostOf(const std::string& id)
+    {
+        return Server().Clients().FindClientHost(id).value_or("?");
+    }
+    size_t SessionCount() { return Server().Sessions().GetClientInfoList().size(); }
 };
 
 bool IsClientId(const std::string& text)
@@ -37,9 +42,9 @@ TEST_F(ConnectTest, AConnectionGetsANewIdASessionAndNoPasswordWhenPasswordModeIs
     EXPECT_EQ(first.body,
         PlistDocument("<key>result</key><string>0</string><key>message</key><string>" + id
             + "</string><key>password</key><string></string>"));
-    EXPECT_EQ(QZ_IsClientInfo(id), 1);
-    EXPECT_EQ(QZ_IsClientInfo(other), 1);
-    EXPECT_EQ(FindClientHost(id).value_or("?"), "127.0.0.1");
+    EXPECT_EQ(IsSession(id), 1);
+    EXPECT_EQ(IsSession(other), 1);
+    EXPECT_EQ(HostOf(id), "127.0.0.1");
 }
 
 TEST_F(ConnectTest, PasswordModeOneHandsOutThePasswordEscaped)
@@ -72,14 +77,14 @@ TEST_F(ConnectTest, TheHostOfTheConnectionIsRemembered)
         "GET /connect HTTP/1.1\r\nHost: phone-side.example:47002\r\nConnection: close\r\n\r\n");
     std::string id = PlistValue(reply.body, "message").value_or("");
     ASSERT_TRUE(IsClientId(id));
-    EXPECT_EQ(FindClientHost(id).value_or("?"), "phone-side.example");
-    EXPECT_FALSE(FindClientHost("0123456789ABCDEF0123456789ABCDEF").has_value());
+    EXPECT_EQ(HostOf(id), "phone-side.example");
+    EXPECT_EQ(HostOf("0123456789ABCDEF0123456789ABCDEF"), "?");
 }
 
 TEST_F(ConnectTest, TwentyClientsAtOnceGetTwentyIdsAndSessions)
 {
     StartServer();
-    size_t before = GetClientInfoList().size();
+    size_t before = SessionCount();
     std::vector<std::string> ids(20);
     std::vector<std::thread> clients;
     for (size_t i = 0; i < ids.size(); ++i)
@@ -90,11 +95,11 @@ TEST_F(ConnectTest, TwentyClientsAtOnceGetTwentyIdsAndSessions)
     std::set<std::string> distinct;
     for (const std::string& id : ids) {
         EXPECT_TRUE(IsClientId(id)) << id;
-        EXPECT_EQ(QZ_IsClientInfo(id), 1) << id;
+        EXPECT_EQ(IsSession(id), 1) << id;
         distinct.insert(id);
     }
     EXPECT_EQ(distinct.size(), ids.size());
-    EXPECT_EQ(GetClientInfoList().size(), before + ids.size());
+    EXPECT_EQ(SessionCount(), before + ids.size());
 }
 
 TEST_F(ConnectTest, NoGuidMeansResultMinusThreeAndNoSession)
@@ -102,29 +107,32 @@ TEST_F(ConnectTest, NoGuidMeansResultMinusThreeAndNoSession)
     SetSetting("PasswordMode", "1");
     SetSetting("Password", "5<6");
     StartServer();
-    SetGuidSourceForTesting([] { return std::optional<Guid>(); });
-    size_t before = GetClientInfoList().size();
+    Server().Clients().SetGuidSourceForTesting([] { return std::optional<Guid>(); });
+    size_t before = SessionCount();
     HttpReply reply = Get("/connect");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(PlistValue(reply.body, "result"), "-3");
-    EXPECT_EQ(
-        PlistValue(reply.body, "message"), XmlEscape(LookupText("IDS_ERROR_FAILED_CREATEID")));
+    EXPECT_EQ(PlistValue(reply.body, "message"),
+        XmlEscape(Server().Texts().Lookup("IDS_ERROR_FAILED_CREATEID")));
     EXPECT_EQ(PlistValue(reply.body, "password"), "5&lt;6");
-    EXPECT_EQ(GetClientInfoList().size(), before);
+    EXPECT_EQ(SessionCount(), before);
 }
 
 TEST(MakeGUID, BothFormsGiveThirtyTwoUpperCaseDigits)
 {
+    ClientIds ids;
     std::string id = "unchanged";
-    EXPECT_EQ(MakeGUID(id), 1);
+    EXPECT_EQ(ids.MakeGUID(id), 1);
     EXPECT_TRUE(IsClientId(id));
-    EXPECT_TRUE(IsClientId(MakeGUID()));
-    SetGuidSourceForTesting([] { return std::optional<Guid>(); });
+    EXPECT_TRUE(IsClientId(ids.MakeGUID()));
+    ids.SetGuidSourceForTesting([] { return std::optional<Guid>(); });
     std::string kept = "kept";
-    EXPECT_EQ(MakeGUID(kept), 0);
+    EXPECT_EQ(ids.MakeGUID(kept), 0);
     EXPECT_EQ(kept, "kept");
-    EXPECT_EQ(MakeGUID(), "");
-    SetGuidSourceForTesting(nullptr);
+    EXPECT_EQ(ids.MakeGUID(), "");
+    EXPECT_TRUE(IsClientId(ClientIds().MakeGUID())) << "another server's ids were affected";
+    ids.SetGuidSourceForTesting(nullptr);
+    EXPECT_TRUE(IsClientId(ids.MakeGUID())) << "the real source is back";
 }
 
 } // namespace

@@ -8,12 +8,12 @@ protected:
     {
         WriteGoodSettings();
         m_server = MakeServer();
-        ASSERT_TRUE(m_server->Start()) << m_server->m_nLastError;
+        ASSERT_TRUE(m_server->WebServer().Start()) << m_server->WebServer().m_nLastError;
     }
-    void TearDown() override { m_server->Stop(); }
+    void TearDown() override { m_server->WebServer().Stop(); }
 
     std::string Row(const std::string& target) { return EchoedUri(Get(target)); }
-    std::unique_ptr<CWebServer> m_server;
+    std::unique_ptr<HttpContext> m_server;
 };
 
 TEST_F(DispatchTest, ExactRowsMatchOnlyTheWholeUri)

@@ -26,7 +26,9 @@ protected:
         WriteBytes(media / "old.smi", "<SAMI><BODY><SYNC Start=0><P>hi</BODY></SAMI>");
         ASSERT_TRUE(PlaceClip(media / "show-vembacast.m4v", ClipRecipe().Seconds(3)));
         ASSERT_TRUE(PlaceClip(media / "R&D <\xED\x95\x9C>.mp4", ClipRecipe().Audio("")));
-        ASSERT_TRUE(MakeSpinningMp4(media / "spin.mp4"));
+        // Apart from the share: the thumbnail kick-off of every start would read it.
+        s_hanging = new TempFolder;
+        ASSERT_TRUE(MakeSpinningMp4(*s_hanging / "spin.mp4"));
         WriteBytes(media / "notes.txt", "not a video");
         std::filesystem::create_directory(media / "Kids");
         ASSERT_TRUE(PlaceClip(media / "Kids/cartoon.mp4", ClipRecipe().Seconds(1)));
@@ -35,17 +37,14 @@ protected:
     {
         delete s_media;
         s_media = nullptr;
+        delete s_hanging;
+        s_hanging = nullptr;
     }
 
     FileInfoTest()
     {
-        AddSharedFolder(s_media->path(), "Movies");
+        Server().SharedFolders().AddSharedFolder(s_media->path(), "Movies");
         StartServer();
-    }
-    ~FileInfoTest() override
-    {
-        SetMediaReadTimeout(std::chrono::seconds(15));
-        mediainfo::SetLibraryNameForTesting("libmediainfo.so.0");
     }
 
     HttpReply Info(const std::string& path, const std::string& extra = "")
@@ -58,8 +57,10 @@ protected:
     }
 
     static TempFolder* s_media;
+    static TempFolder* s_hanging;
 };
 TempFolder* FileInfoTest::s_media = nullptr;
+TempFolder* FileInfoTest::s_hanging = nullptr;
 
 TEST_F(FileInfoTest, H264WithAacPlaysDirectlyUnderOneUrl)
 {
@@ -75,7 +76,7 @@ TEST_F(FileInfoTest, H264WithAacPlaysDirectlyUnderOneUrl)
     EXPECT_EQ(PlistValue(body, "resolution"), "160x120");
     EXPECT_EQ(PlistValue(body, "encoding"), "1");
     EXPECT_EQ(PlistValue(body, "subtitle"), "0");
-    unsigned number = GetDirectPlayNumber(*s_media / "film.mp4");
+    unsigned number = Server().DirectPlay().GetDirectPlayNumber(*s_media / "film.mp4");
     EXPECT_EQ(PlistValue(body, "playdurl"), DirectPlayPrefix() + std::to_string(number) + ".m4v");
     // The keys come in their fixed order and close the document.
     EXPECT_NE(body.find("<key>encoding</key><string>1</string><key>subtitle</key><string>0</string>"
@@ -186,8 +187,9 @@ TEST_F(FileInfoTest, HostileValuesGetTheirCodeAndTheServerKeepsServing)
 
 TEST_F(FileInfoTest, AFileThatHangsMediaInfoIsAnsweredAsUnreadable)
 {
-    SetMediaReadTimeout(std::chrono::milliseconds(1500));
-    HttpReply reply = Info("/Movies/spin.mp4");
+    Server().Media().SetMediaReadTimeout(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(Server().SharedFolders().AddSharedFolder(s_hanging->path(), "Hangs"));
+    HttpReply reply = Info("/Hangs/spin.mp4");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "size"), "0");
     EXPECT_EQ(PlistValue(reply.body, "playdurl"), "");
@@ -196,7 +198,7 @@ TEST_F(FileInfoTest, AFileThatHangsMediaInfoIsAnsweredAsUnreadable)
 
 TEST_F(FileInfoTest, WithoutMediaInfoTheAnswerStillComes)
 {
-    mediainfo::SetLibraryNameForTesting("libvembacast-absent-mediainfo.so.0");
+    Server().Media().SetLibraryName("libvembacast-absent-mediainfo.so.0");
     HttpReply reply = Info("/Movies/film.mp4");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "name"), "film.mp4");

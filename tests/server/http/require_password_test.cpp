@@ -10,9 +10,6 @@ namespace {
 
 class RequirePasswordTest : public SessionHttpTest {
 protected:
-    RequirePasswordTest() { ConnectPasswordAttempts().ForgetAll(); }
-    ~RequirePasswordTest() override { ConnectPasswordAttempts().ForgetAll(); }
-
     void StartRequiring(const std::string& password)
     {
         SetSetting("Password", password);
@@ -55,7 +52,8 @@ TEST_F(RequirePasswordTest, AMissingOrWrongPasswordGetsMinusSeventeenAndNoId)
         HttpReply reply = Get(target);
         EXPECT_EQ(reply.status, 200) << target;
         EXPECT_EQ(PlistValue(reply.body, "result"), "-17") << target;
-        EXPECT_EQ(PlistValue(reply.body, "message"), LookupText("IDS_ERROR_FAILED_PASSWORD"));
+        EXPECT_EQ(PlistValue(reply.body, "message"),
+            Server().Texts().Lookup("IDS_ERROR_FAILED_PASSWORD"));
         EXPECT_EQ(PlistValue(reply.body, "password"), "") << target;
         EXPECT_EQ(reply.Header("set-cookie"), "") << target;
         // The failures of this loop stay below the limit of one address.
@@ -89,8 +87,7 @@ TEST_F(RequirePasswordTest, ApiRequestsNeedAKnownIdFromQueryPathOrCookie)
 
     HttpReply byQuery = Get("/getList?path=/&id=" + id);
     EXPECT_EQ(PlistValue(byQuery.body, "result"), "0");
-    HttpReply byCookie
-        = Get("/getList?path=/", "Cookie: theme=dark; VembaCastId=" + id + "\r\n");
+    HttpReply byCookie = Get("/getList?path=/", "Cookie: theme=dark; VembaCastId=" + id + "\r\n");
     EXPECT_EQ(PlistValue(byCookie.body, "result"), "0");
     // A known id in the path reaches the playlist handler (no playlist exists: not 403).
     EXPECT_NE(Get("/list/" + id + "/files.m3u8").status, 403);
@@ -120,7 +117,7 @@ TEST_F(RequirePasswordTest, FiveWrongPasswordsAMinuteShutOutEvenTheRightOne)
     for (int i = 0; i < PasswordAttempts::kPerAddressPerMinute; ++i)
         EXPECT_EQ(Connect("9" + std::to_string(i)), "");
     EXPECT_EQ(Connect("1234"), "");
-    ConnectPasswordAttempts().ForgetAll();
+    Server().ConnectAttempts().ForgetAll();
     EXPECT_NE(Connect("1234"), "");
 }
 

@@ -8,13 +8,13 @@ protected:
     {
         WriteGoodSettings();
         m_server = MakeServer();
-        ASSERT_TRUE(m_server->Start());
+        ASSERT_TRUE(m_server->WebServer().Start());
         for (int i = 0; i < 100; ++i)
             m_content += static_cast<char>('A' + i % 26);
-        m_file = m_data / "movie.ts";
+        m_file = m_files / "movie.ts";
         WriteFileText(m_file, m_content);
     }
-    void TearDown() override { m_server->Stop(); }
+    void TearDown() override { m_server->WebServer().Stop(); }
 
     HttpReply Send(
         const std::string& path, const std::string& headers = "", const std::string& method = "GET")
@@ -22,7 +22,8 @@ protected:
         return HttpGetRaw(m_port, "/send?f=" + path, headers, method);
     }
 
-    std::unique_ptr<CWebServer> m_server;
+    TempFolder m_files;
+    std::unique_ptr<HttpContext> m_server;
     std::string m_content;
     std::string m_file;
 };
@@ -97,23 +98,23 @@ TEST_F(SendFileTest, MediaTypesOfTheClients)
     for (const auto& [name, type] : std::initializer_list<std::pair<std::string, std::string>> {
              { "a.m4v", "video/mp4v-es" }, { "files.m3u8", "application/vnd.apple.mpegurl" },
              { "B.TS", "video/mp2t" }, { "c.mp4", "video/mp4" }, { "d.jpg", "image/jpeg" } }) {
-        WriteFileText(m_data / name, "x");
-        EXPECT_EQ(Send(m_data / name).Header("content-type"), type) << name;
+        WriteFileText(m_files / name, "x");
+        EXPECT_EQ(Send(m_files / name).Header("content-type"), type) << name;
     }
 }
 
 TEST_F(SendFileTest, MissingFilesAndDotDotPathsAre404AndFoldersAre500)
 {
-    HttpReply missing = Send(m_data / "nothing.ts");
+    HttpReply missing = Send(m_files / "nothing.ts");
     EXPECT_EQ(missing.status, 404);
     // Neither the server's path nor the system's error text reaches the client.
-    EXPECT_EQ(missing.body.find(m_data.path()), std::string::npos);
+    EXPECT_EQ(missing.body.find(m_files.path()), std::string::npos);
     EXPECT_EQ(missing.body.find("nothing.ts"), std::string::npos);
     EXPECT_EQ(missing.body.find("No such file"), std::string::npos);
-    EXPECT_EQ(Send(m_data / "nothing.ts/below.ts").status, 404);
-    EXPECT_EQ(Send(m_data.path()).status, 500); // a folder is no file
-    std::filesystem::create_directories(m_data / "sub");
-    HttpReply climbing = Send(m_data / "sub/../movie.ts");
+    EXPECT_EQ(Send(m_files / "nothing.ts/below.ts").status, 404);
+    EXPECT_EQ(Send(m_files.path()).status, 500); // a folder is no file
+    std::filesystem::create_directories(m_files / "sub");
+    HttpReply climbing = Send(m_files / "sub/../movie.ts");
     EXPECT_EQ(climbing.status, 404);
     EXPECT_EQ(climbing.body.find("ABC"), std::string::npos);
 }
@@ -123,11 +124,11 @@ TEST_F(SendFileTest, ALargeFileArrivesWhole)
     std::string big(3 * 1024 * 1024 + 17, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 7 % 251);
-    WriteFileText(m_data / "big.m4v", big);
-    HttpReply reply = Send(m_data / "big.m4v");
+    WriteFileText(m_files / "big.m4v", big);
+    HttpReply reply = Send(m_files / "big.m4v");
     EXPECT_EQ(reply.status, 200);
     EXPECT_TRUE(reply.body == big);
-    reply = Send(m_data / "big.m4v", "Range: bytes=1048576-\r\n");
+    reply = Send(m_files / "big.m4v", "Range: bytes=1048576-\r\n");
     EXPECT_EQ(reply.status, 206);
     EXPECT_TRUE(reply.body == big.substr(1048576));
 }

@@ -1,139 +1,139 @@
 // "/serverOff" through the core controller: the answer comes first, then the server
-// stops and the shutdown command runs (here a harmless one that leaves a marker).
+// stops and the server's shutdown command runs (here a harmless one that leaves a
+// marker, and fails while a "fail" file is there).
 
 #include "config/settings.h"
 #include "config/texts.h"
 #include "core/core_controller.h"
-#include "core/session_hooks.h"
 #include "http/answer.h"
 #include "server/http/session_http_fixture.h"
-#include "skin/message_loop.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
-#include <thread>
+#include <mutex>
+#include <optional>
 
 namespace {
 
+using namespace std::chrono_literals;
+
+// The controller's view: tells when a power-off request has been carried out.
 class QuietView : public ICoreView {
 public:
     void ShowProgress(const char*) override { }
     void CloseProgress() override { }
-    void ServerStateChanged(bool running) override { m_running = running; }
+    void ServerStateChanged(bool) override { }
     void ShowServerError(int, const char*) override { }
-    std::atomic<bool> m_running { false };
-};
-
-// The main window of the test: messages posted to frame index 2 reach the controller.
-class MainWindow : public veneta::IMessageTarget {
-public:
-    MainWindow() { veneta::CPXFrameMSG::SetTarget(veneta::kFrameMainWindow, this, &m_loop); }
-    ~MainWindow() override
+    void ServerShutDown(bool succeeded) override
     {
-        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameMainWindow, this);
-        m_loop.Stop();
+        std::lock_guard lock(m_lock);
+        m_shutDown = succeeded;
+        m_changed.notify_all();
     }
-    veneta::LResult OnMessage(
-        veneta::MessageId message, veneta::WParam w, veneta::LParam l) override
+    // How the power-off ended; nothing when none ended within the bound.
+    std::optional<bool> WaitShutDown()
     {
-        return m_controller ? m_controller->HandleMessage(message, w, l) : 0;
+        std::unique_lock lock(m_lock);
+        m_changed.wait_for(lock, 20s, [&] { return m_shutDown.has_value(); });
+        return m_shutDown;
     }
-    CCoreController* m_controller = nullptr;
+    bool ShutDownYet()
+    {
+        std::lock_guard lock(m_lock);
+        return m_shutDown.has_value();
+    }
 
 private:
-    veneta::CMessageLoopThread m_loop;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::optional<bool> m_shutDown; // guarded by m_lock
 };
 
-class ServerOffTest : public SessionHttpTest {
+// The marker folder is made before the server, whose shutdown command names it.
+struct MarkerFolder {
+    TempFolder marks;
+    LoopbackOptions Options() const
+    {
+        LoopbackOptions options;
+        options.shutdownCommand = "touch " + vembatest::ShellQuote(marks / "powered-off")
+            + "; test ! -e " + vembatest::ShellQuote(marks / "fail");
+        return options;
+    }
+};
+
+class ServerOffTest : protected MarkerFolder, public SessionHttpTest {
 protected:
-    // Starts the server through the controller, as the daemon does.
-    void StartThroughController()
+    ServerOffTest()
+        : SessionHttpTest(Options())
     {
-        StartServer(); // writes the settings; the controller runs its own server
-        m_server->Stop();
-        m_server.reset();
-        CoreHooks hooks = DefaultCoreHooks();
-        hooks.server.refreshExternalIp = [] { return true; };
-        m_controller = std::make_unique<CCoreController>(m_view, hooks);
-        m_window.m_controller = m_controller.get();
-        ASSERT_TRUE(m_controller->StartStopServer());
-        ASSERT_TRUE(WaitFor(
-            [&] { return m_controller->IsServerRunning() && !m_controller->IsWorkerBusy(); }));
     }
-
-    template <typename Condition> static bool WaitFor(Condition condition)
-    {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
     ~ServerOffTest() override
     {
         if (m_controller) {
-            m_controller->StopServerAndWait();
+            m_controller->StopServerAndWait(CCoreController::WhileWaiting::Block);
             m_controller->Shutdown(); // as the daemon exits: joins the thumbnail kick-off
         }
-        m_window.m_controller = nullptr;
     }
 
+    // Starts the server through the controller, as the daemon does.
+    void StartThroughController()
+    {
+        m_controller = std::make_unique<CCoreController>(m_view, Server());
+        ASSERT_TRUE(m_controller->StartStopServer());
+        m_controller->WaitWhileBusy(CCoreController::WhileWaiting::Block);
+        ASSERT_TRUE(m_controller->IsServerRunning()) << m_controller->LastServerError();
+    }
+    bool PoweredOff() const { return std::filesystem::exists(marks / "powered-off"); }
+
     QuietView m_view;
-    MainWindow m_window;
     std::unique_ptr<CCoreController> m_controller;
 };
 
 TEST_F(ServerOffTest, TheClientIsAnsweredThenTheServerStopsAndTheShutdownCommandRuns)
 {
-    std::string marker = m_data / "powered-off";
-    ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + marker + "'");
     StartThroughController();
     HttpReply reply = Get("/serverOff?anything=1");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
     EXPECT_EQ(PlistValue(reply.body, "message"), "");
-    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }));
+    EXPECT_EQ(m_view.WaitShutDown(), std::optional<bool>(true));
+    EXPECT_TRUE(PoweredOff());
     EXPECT_FALSE(m_controller->IsServerRunning());
     EXPECT_FALSE(Get("/connect").connected); // nobody listens any more
 }
 
 TEST_F(ServerOffTest, AFailingShutdownCommandStillAnswersSuccessAndLeavesTheServerStopped)
 {
-    std::string marker = m_data / "tried";
-    ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + marker + "'; exit 1");
+    WriteFileText(marks / "fail", "");
     StartThroughController();
     HttpReply reply = Get("/serverOff");
     EXPECT_EQ(PlistValue(reply.body, "result"), "0");
-    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }));
-    EXPECT_TRUE(WaitFor([&] { return !m_controller->IsServerRunning(); }));
+    EXPECT_EQ(m_view.WaitShutDown(), std::optional<bool>(false));
+    EXPECT_TRUE(PoweredOff()) << "the command was not run";
+    EXPECT_FALSE(m_controller->IsServerRunning());
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(ServerOffTest, SwitchedOffBySettingItIsRefusedAndTheServerKeepsRunning)
 {
-    std::string marker = m_data / "powered-off";
-    ScopedEnv command("VEMBACAST_SHUTDOWN_COMMAND", "touch '" + marker + "'");
     StartThroughController();
-    SetSettingString("", kSettingSection, kKeyAllowServerOff, "0");
+    SetSetting(kKeyAllowServerOff, "0");
     HttpReply reply = Get("/serverOff");
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(PlistValue(reply.body, "result"), "-18");
-    EXPECT_EQ(PlistValue(reply.body, "message"), XmlEscape(LookupText(kTextServerOffRefused)));
-    EXPECT_NE(LookupText(kTextServerOffRefused), kTextServerOffRefused);
+    const std::string refused = Server().Texts().Lookup(kTextServerOffRefused);
+    EXPECT_EQ(PlistValue(reply.body, "message"), XmlEscape(refused));
+    EXPECT_NE(refused, kTextServerOffRefused);
     // The server still answers, so no stop was started behind the refusal.
     EXPECT_EQ(Get("/connect").status, 200);
     EXPECT_TRUE(m_controller->IsServerRunning());
-    EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_FALSE(m_view.ShutDownYet());
+    EXPECT_FALSE(PoweredOff());
 
-    SetSettingString("", kSettingSection, kKeyAllowServerOff, "1");
+    SetSetting(kKeyAllowServerOff, "1");
     EXPECT_EQ(PlistValue(Get("/serverOff").body, "result"), "0");
-    EXPECT_TRUE(WaitFor([&] { return std::filesystem::exists(marker); }));
+    EXPECT_EQ(m_view.WaitShutDown(), std::optional<bool>(true));
+    EXPECT_TRUE(PoweredOff());
 }
 
 } // namespace

@@ -1,62 +1,28 @@
 #include "server/http/session_http_fixture.h"
 
-#include "config/settings.h"
-#include "core/web_server_hooks.h"
-#include "library/shared_folders.h"
-#include "platform/places.h"
-#include "streaming/session_list.h"
-
+#include <cctype>
 #include <cstdio>
-#include <filesystem>
 
-SessionHttpTest::SessionHttpTest()
+namespace {
+
+LoopbackOptions NotStarted(LoopbackOptions options)
 {
-    ClearSharedFolders();
-    AddSharedFolder(m_media.path(), "Movies");
+    options.start = false;
+    return options;
 }
 
-SessionHttpTest::~SessionHttpTest()
-{
-    if (m_server)
-        m_server->Stop();
-    ClearSharedFolders();
-}
+} // namespace
 
-void SessionHttpTest::SetSetting(const std::string& key, const std::string& value)
+SessionHttpTest::SessionHttpTest(LoopbackOptions options)
+    : m_loopback(std::make_unique<LoopbackServer>(NotStarted(std::move(options))))
+    , m_port(m_loopback->Port())
 {
-    SetSettingString("", kSettingSection, key, value);
+    Server().SharedFolders().AddSharedFolder(m_media.path(), "Movies");
 }
 
 void SessionHttpTest::StartServer()
 {
-    m_port = PickFreePort();
-    const std::string port = std::to_string(m_port);
-    for (const auto& [key, value] : { std::pair<const char*, std::string> { "SET", "1" },
-             { "InIP", "127.0.0.1" }, { "InPort", port }, { "ExtIP", "127.0.0.1" },
-             { "ExtPort", port }, { "MACA", "02:00:00:00:00:01" }, { "PINCodeMode", "0" } }) {
-        SetSetting(key, value);
-    }
-    if (GetSettingString("PasswordMode").empty())
-        SetSetting("PasswordMode", "0");
-    std::filesystem::create_directories(GetServicesFolder());
-    WebServerHooks hooks;
-    hooks.refreshExternalIp = [] { return true; };
-    hooks.releaseSessions = [] { QZ_FreeClientInfoList(); };
-    m_server = std::make_unique<CWebServer>(hooks, DefaultWebServerConfig());
-    ASSERT_TRUE(m_server->Start()) << "start error " << m_server->m_nLastError;
-}
-
-std::optional<std::string> PlistValue(const std::string& document, const std::string& key)
-{
-    const std::string open = "<key>" + key + "</key><string>";
-    size_t start = document.find(open);
-    if (start == std::string::npos)
-        return std::nullopt;
-    start += open.size();
-    size_t end = document.find("</string>", start);
-    if (end == std::string::npos)
-        return std::nullopt;
-    return document.substr(start, end - start);
+    ASSERT_TRUE(m_loopback->Start()) << "start error " << Server().WebServer().m_nLastError;
 }
 
 std::string QueryEscape(const std::string& text)

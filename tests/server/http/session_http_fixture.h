@@ -1,26 +1,28 @@
 #pragma once
 
-// A real server on a loopback port for the admission, file-info and direct-play
-// tests: its own data folder and settings, one share "Movies" over a media folder,
-// and the request table of the running system.
+// A real server on a loopback port for the admission, file-info, direct-play and
+// power-off tests: a whole server object over its own data folder with the settings
+// of a set-up server, one share "Movies" over a media folder of the test, and the
+// request table of the running system.
 
-#include "http/web_server.h"
 #include "server/platform/temp_folder.h"
-#include "support/http_client.h"
+#include "support/loopback_server.h"
 
 #include <gtest/gtest.h>
 #include <memory>
-#include <optional>
 #include <string>
 
 class SessionHttpTest : public ::testing::Test {
 protected:
-    SessionHttpTest();
-    ~SessionHttpTest() override;
+    explicit SessionHttpTest(LoopbackOptions options = {});
 
-    // Writes the settings of a set-up server (PasswordMode 0) and starts it.
+    // Starts the server with the settings written so far (PasswordMode 0 unless set).
     void StartServer();
-    void SetSetting(const std::string& key, const std::string& value);
+    void SetSetting(const std::string& key, const std::string& value)
+    {
+        Server().Settings().WriteText(key, value);
+    }
+    CVembaServer& Server() { return m_loopback->Server(); }
 
     HttpReply Get(const std::string& target, const std::string& headers = "",
         const std::string& method = "GET") const
@@ -28,15 +30,10 @@ protected:
         return HttpGetRaw(m_port, target, headers, method);
     }
 
-    TempFolder m_data;
     TempFolder m_media;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
+    std::unique_ptr<LoopbackServer> m_loopback;
     int m_port = 0;
-    std::unique_ptr<CWebServer> m_server;
 };
-
-// The text of the string that follows <key>key</key>, or nothing when the key is absent.
-std::optional<std::string> PlistValue(const std::string& document, const std::string& key);
 
 // The query form of a text: every byte outside letters and digits as %XX.
 std::string QueryEscape(const std::string& text);

@@ -1,12 +1,12 @@
 #include "web_server_fixture.h"
 
-#include "core/web_server_hooks.h"
 #include "http/answer.h"
 #include "http/request.h"
 #include "http/send_file.h"
 
 #include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -44,23 +44,26 @@ void Throws(HttpRequest&)
     throw std::runtime_error("handler failure");
 }
 
-constexpr Route kEchoRoutes[] = {
-    { "/connect", RouteMatch::Exact, "EchoRow", EchoRow },
-    { "/list/", RouteMatch::Prefix, "EchoRow", EchoRow },
-    { "/convertList", RouteMatch::Exact, "EchoRow", EchoRow },
-    { "/convert", RouteMatch::Exact, "EchoRow", EchoRow },
-    { "/later", RouteMatch::Exact, "Later", nullptr },
-    { "/var", RouteMatch::Exact, "EchoVariables", EchoVariables },
-    { "/big", RouteMatch::Exact, "BigAnswer", BigAnswer },
-    { "/send", RouteMatch::Exact, "SendNamedFile", SendNamedFile },
-    { "/throw", RouteMatch::Exact, "Throws", Throws },
-};
+std::vector<Route> EchoRoutes()
+{
+    return {
+        { "/connect", RouteMatch::Exact, "EchoRow", EchoRow },
+        { "/list/", RouteMatch::Prefix, "EchoRow", EchoRow },
+        { "/convertList", RouteMatch::Exact, "EchoRow", EchoRow },
+        { "/convert", RouteMatch::Exact, "EchoRow", EchoRow },
+        { "/later", RouteMatch::Exact, "Later", nullptr },
+        { "/var", RouteMatch::Exact, "EchoVariables", EchoVariables },
+        { "/big", RouteMatch::Exact, "BigAnswer", BigAnswer },
+        { "/send", RouteMatch::Exact, "SendNamedFile", SendNamedFile },
+        { "/throw", RouteMatch::Exact, "Throws", Throws },
+    };
+}
 
 } // namespace
 
 WebServerTest::WebServerTest()
 {
-    m_port = PickFreePort();
+    m_port = vembatest::FreeTestPort();
     std::filesystem::create_directories(m_root / "sub");
     WriteFileText(m_root / "index.html", "<html>root</html>");
     WriteFileText(m_root / "later", "static later");
@@ -68,25 +71,20 @@ WebServerTest::WebServerTest()
 
 void WebServerTest::WriteGoodSettings(int extPort)
 {
-    Set("InIP", "127.0.0.1");
-    Set("InPort", std::to_string(m_port));
-    Set("ExtIP", "127.0.0.1");
-    Set("ExtPort", std::to_string(extPort ? extPort : m_port));
-    Set("MACA", "02:00:00:00:00:01");
-    Set("PCName", "test");
-    SetSettingInt("SET", 1);
+    vembatest::WriteServedSettings(Settings(), m_port);
+    Set(kKeyExtPort, std::to_string(extPort ? extPort : m_port));
+    Set(kKeyPCName, "test");
 }
 
-std::unique_ptr<CWebServer> WebServerTest::MakeServer(bool refreshSucceeds, bool defaultRoot)
+std::unique_ptr<HttpContext> WebServerTest::MakeServer(bool defaultRoot)
 {
-    // The running system's clean-up at start and stop, with the console answer faked.
-    WebServerHooks hooks = DefaultWebServerHooks();
-    hooks.refreshExternalIp = [refreshSucceeds] { return refreshSucceeds; };
+    auto server = std::make_unique<HttpContext>(m_data.Parts());
     WebServerConfig config;
-    config.routes = kEchoRoutes;
+    config.routes = EchoRoutes();
     if (!defaultRoot)
         config.documentRoot = m_root.path();
-    return std::make_unique<CWebServer>(hooks, config);
+    server->WebServer().Configure({}, std::move(config));
+    return server;
 }
 
 std::string EchoedUri(const HttpReply& reply)

@@ -1,13 +1,14 @@
 #pragma once
 
-// A data folder, a trace folder and a static root of their own for each test, the
-// settings of a set-up server listening on a free port, and a request table whose
-// handlers echo what they saw.
+// The HTTP layer of a server alone: a data folder, a trace folder and a static root
+// of their own for each test, the settings of a set-up server listening on a free
+// port, and a request table whose handlers echo what they saw.
 
 #include "config/settings.h"
-#include "http/web_server.h"
+#include "http/http_context.h"
 #include "server/platform/temp_folder.h"
 #include "support/http_client.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -18,23 +19,22 @@ protected:
 
     // The settings a set-up server has, with InPort = port and ExtPort = extPort.
     void WriteGoodSettings(int extPort = 0);
-    void Set(const std::string& key, const std::string& value)
-    {
-        SetSettingString("", kSettingSection, key, value);
-    }
+    void Set(const std::string& key, const std::string& value) { m_data.Set(key, value); }
+    SettingsStore& Settings() { return m_data.Settings(); }
 
-    // A server over the echo table with the given outcome of the console refresh.
-    std::unique_ptr<CWebServer> MakeServer(bool refreshSucceeds = true, bool defaultRoot = false);
+    // The HTTP layer of a server over the test's data folder (every one made shares
+    // its settings), serving the echo table from the test's static root or, with
+    // defaultRoot, from web/ of the resource folder.
+    std::unique_ptr<HttpContext> MakeServer(bool defaultRoot = false);
 
     HttpReply Get(const std::string& target, const std::string& headers = "") const
     {
         return HttpGetRaw(m_port, target, headers);
     }
 
-    TempFolder m_data;
+    vembatest::TestSettingsFolder m_data { "vembaweb" };
     TempFolder m_traces;
     TempFolder m_root;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
     ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_traces.path() };
     int m_port = 0;
 };
