@@ -2,6 +2,7 @@
 // file), and against servers that answer with hostile documents.
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "http/form_service.h"
 #include "remote/console_answer.h"
 #include "remote/external_ip.h"
@@ -9,6 +10,7 @@
 #include "remote/relay_server.h"
 #include "server/app/daemon_process.h"
 #include "server/platform/temp_folder.h"
+#include "support/test_server.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -51,15 +53,24 @@ private:
     int m_port = 0;
 };
 
+// The console client of a server over a data folder of the test's own: its settings,
+// the real console transport, and a relay made anew for each step (a relay reads the
+// console addresses when it is made).
 class ConsoleClientTest : public ::testing::Test {
 protected:
-    void Set(const std::string& key, const std::string& value)
+    void Set(const std::string& key, const std::string& value) { m_data.Set(key, value); }
+    std::string Get(const std::string& key) { return m_data.Get(key); }
+    SettingsStore& Settings() { return m_data.Settings(); }
+    CRelayServer Relay() { return CRelayServer(Settings(), *m_transport); }
+    bool RefreshExternalIp()
     {
-        SetSettingString("", kSettingSection, key, value);
+        CRelayServer relay = Relay();
+        return ::RefreshExternalIp(Settings(), relay);
     }
-    TempFolder m_data;
-    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.path() };
-    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.path() };
+
+    vembatest::TestSettingsFolder m_data { "vembaconsole" };
+    std::shared_ptr<IHttpTransport> m_transport = MakeConsoleTransport();
+    ScopedEnv m_traceEnv { "VEMBACAST_TRACE_DIR", m_data.Root() };
 };
 
 std::string StoredName(const std::string& database, const std::string& pin)
@@ -80,7 +91,7 @@ std::string StoredName(const std::string& database, const std::string& pin)
 
 TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
 {
-    StandaloneConsole console(m_data.path());
+    StandaloneConsole console(m_data.Root());
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     const std::string name = "Den & Co = 1+1 \xEC\x84\x9C\xEB\xB2\x84"; // with Hangul
@@ -88,15 +99,17 @@ TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
     Set("ExtPort", "47002");
 
     ASSERT_TRUE(RefreshExternalIp());
-    EXPECT_EQ(GetSettingString("ExtIP"), "127.0.0.1");
-    CRelayServer relay;
-    ASSERT_TRUE(SyncPinCode(relay, "02:00:00:00:00:01"));
-    std::string pin = GetSettingString("PINCode");
+    EXPECT_EQ(Get("ExtIP"), "127.0.0.1");
+    CRelayServer relay = Relay();
+    ASSERT_TRUE(SyncPinCode(Settings(), relay, "02:00:00:00:00:01"));
+    std::string pin = Get("PINCode");
     ASSERT_EQ(pin.size(), 8u);
-    EXPECT_EQ(StoredName(m_data.path() + "/pins.sqlite", pin), name);
+    EXPECT_EQ(StoredName(m_data.Root() + "/pins.sqlite", pin), name);
 
     ServerInfo info;
-    EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale()), info), "");
+    EXPECT_EQ(
+        ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale(Settings())), info),
+        "");
     EXPECT_EQ(info.ip, "127.0.0.1");
     EXPECT_EQ(info.port, "47002");
     EXPECT_EQ(info.name, name);
@@ -104,31 +117,34 @@ TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
     // With the same adapter the registration is updated under the same code.
     Set("MACA", "02:00:00:00:00:01");
     Set("ExtPort", "47005");
-    ASSERT_TRUE(SyncPinCode(relay, "02:00:00:00:00:01"));
-    EXPECT_EQ(GetSettingString("PINCode"), pin);
-    EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale()), info), "");
+    ASSERT_TRUE(SyncPinCode(Settings(), relay, "02:00:00:00:00:01"));
+    EXPECT_EQ(Get("PINCode"), pin);
+    EXPECT_EQ(
+        ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale(Settings())), info),
+        "");
     EXPECT_EQ(info.port, "47005");
 
     // On another adapter the console refuses to move the code, so the server registers
     // anew and the new code replaces the old one.
     Set("MACA", "02:00:00:00:00:02");
-    ASSERT_TRUE(SyncPinCode(relay, "02:00:00:00:00:02"));
-    EXPECT_NE(GetSettingString("PINCode"), pin);
-    EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale()), info), "");
+    ASSERT_TRUE(SyncPinCode(Settings(), relay, "02:00:00:00:00:02"));
+    EXPECT_NE(Get("PINCode"), pin);
+    EXPECT_EQ(
+        ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale(Settings())), info),
+        "");
     EXPECT_EQ(info.port, "47005"); // the old code still names the old registration
 
-    ReportPinMode(relay, false);
-    EXPECT_NE(ParseServerInfoAnswer(
-                  relay.GetServerInfoFromPinCode(GetSettingString("PINCode"), "EN"), info),
-        "");
+    ReportPinMode(Settings(), relay, false);
+    EXPECT_NE(
+        ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(Get("PINCode"), "EN"), info), "");
 }
 
 TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
 {
-    StandaloneConsole console(m_data.path(), { "--max-failed-lookups", "2" });
+    StandaloneConsole console(m_data.Root(), { "--max-failed-lookups", "2" });
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
-    CRelayServer relay;
+    CRelayServer relay = Relay();
     ServerInfo info;
     EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode("11111111", "EN"), info),
         "unknown PIN code");
@@ -142,12 +158,12 @@ TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
 TEST_F(ConsoleClientTest, UpdateCheckReportsTheConfiguredRelease)
 {
     StandaloneConsole console(
-        m_data.path(), { "--latest-version", "1.2", "--download-url", "http://127.0.0.1/v.deb" });
+        m_data.Root(), { "--latest-version", "1.2", "--download-url", "http://127.0.0.1/v.deb" });
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
-    CRelayServer relay;
+    CRelayServer relay = Relay();
     UpdateInfo update;
-    EXPECT_EQ(ParseUpdateCheckAnswer(relay.CheckUpdate(UpdateLocale()), update), "");
+    EXPECT_EQ(ParseUpdateCheckAnswer(relay.CheckUpdate(UpdateLocale(Settings())), update), "");
     EXPECT_EQ(update.version, "1.2");
     EXPECT_EQ(update.url, "http://127.0.0.1/v.deb");
 }
@@ -184,12 +200,12 @@ TEST_F(HostileConsole, OversizedDeeplyNestedOrNonUtf8AnswersAreNoAnswer)
     };
     for (const auto& [answer, refusedOnArrival] : answers) {
         Serve(answer);
-        CRelayServer relay;
+        CRelayServer relay = Relay();
         if (refusedOnArrival) {
             EXPECT_EQ(relay.GetExternalIp(), "") << answer.size();
         }
         EXPECT_FALSE(RefreshExternalIp()) << answer.size();
-        EXPECT_EQ(GetSettingString("ExtIP"), "10.1.1.1");
+        EXPECT_EQ(Get("ExtIP"), "10.1.1.1");
         m_service.Stop();
     }
 }
@@ -220,7 +236,7 @@ TEST_F(ConsoleClientTest, AnAnswerCutShortIsNoAnswer)
     EXPECT_FALSE(RefreshExternalIp());
     server.join();
     close(listener);
-    EXPECT_EQ(GetSettingString("ExtIP"), "10.1.1.1");
+    EXPECT_EQ(Get("ExtIP"), "10.1.1.1");
 }
 
 } // namespace

@@ -33,17 +33,21 @@ std::string_view Bytes(const uint8_t* data, size_t size)
 }
 
 // One share, "Movies", over a folder of the process's own.
-const std::string& ShareFolder()
+struct FuzzShares {
+    FuzzShares()
+        : folder(std::filesystem::temp_directory_path() / ("vembafuzz-" + std::to_string(getpid())))
+    {
+        std::filesystem::create_directories(folder);
+        list.AddSharedFolder(folder, "Movies");
+    }
+    std::string folder;
+    SharedFolderList list;
+};
+
+const FuzzShares& Shares()
 {
-    static const std::string folder = [] {
-        std::string path
-            = std::filesystem::temp_directory_path() / ("vembafuzz-" + std::to_string(getpid()));
-        std::filesystem::create_directories(path);
-        ClearSharedFolders();
-        AddSharedFolder(path, "Movies");
-        return path;
-    }();
-    return folder;
+    static const FuzzShares shares;
+    return shares;
 }
 
 bool HasDotDotPart(std::string_view path)
@@ -77,12 +81,12 @@ const XmlNode* FindFirstDict(const XmlNode& node, int depth)
 
 int FuzzRequestPath(const uint8_t* data, size_t size)
 {
-    const std::string& share = ShareFolder();
+    const std::string& share = Shares().folder;
     const std::string value(Bytes(data, size));
     const std::string decoded = DecodePathValue(value);
     Require(decoded.size() <= value.size(), "decoding never lengthens a value");
     for (RequestPathKind kind : { RequestPathKind::File, RequestPathKind::Folder }) {
-        RequestPathMapping mapping = MapRequestPath(value, kind);
+        RequestPathMapping mapping = MapRequestPath(Shares().list, value, kind);
         if (mapping.status != RequestPathStatus::Mapped)
             continue;
         Require(mapping.requestPath == decoded, "the mapping keeps the decoded path");
