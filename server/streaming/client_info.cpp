@@ -183,7 +183,10 @@ void ClientInfo::BeginVariant(int variant)
 void ClientInfo::VariantStarted()
 {
     std::lock_guard lock(m_playLock);
-    m_play.playing = true;
+    // A "/playEnd" or a new "/play" that came while the engine started has stopped it
+    // and ended play: play stays ended rather than playing with no variant.
+    if (m_play.variant != -1)
+        m_play.playing = true;
 }
 
 void ClientInfo::VariantAbandoned()

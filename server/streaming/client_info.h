@@ -143,8 +143,9 @@ public:
     void EndPlay(PlayEnd how);
     // A variant playlist was asked for: a run of it from the beginning is prepared.
     void BeginVariant(int variant);
-    // The run of the variant started (playing), could not start (a newer request
-    // took over: the turn is free and the start counts as given up), or failed.
+    // The run of the variant started (playing, unless play ended meanwhile), could
+    // not start (a newer request took over: the turn is free and the start counts as
+    // given up), or failed.
     void VariantStarted();
     void VariantAbandoned();
     void VariantFailed();
