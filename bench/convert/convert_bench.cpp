@@ -5,7 +5,6 @@
 // each output against the source scaled to the output, and whether moov precedes
 // mdat.
 
-#include "conversion/convert_queue.h"
 #include "live_server_fixture.h"
 
 #include <algorithm>
@@ -16,7 +15,7 @@
 #include <thread>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyTime = std::chrono::steady_clock;
 
 namespace {
 
@@ -61,29 +60,29 @@ double Ssim(const std::string& output, const std::string& source)
 double ServerRun(LoopbackServer& server, const std::string& final)
 {
     fs::remove(final);
-    auto start = Clock::now();
+    auto start = SteadyTime::now();
     HttpReply reply = server.Get("/convert?path=/Movies/source.mp4&device=0&option=2");
     if (PlistValue(reply.body, "result") != "0")
         return -1;
     while (!fs::exists(final)) {
-        if (Clock::now() - start > std::chrono::minutes(20))
+        if (SteadyTime::now() - start > std::chrono::minutes(20))
             return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    double seconds = std::chrono::duration<double>(SteadyTime::now() - start).count();
     server.Get("/convertDeleteCompleteList");
     return seconds;
 }
 
 double ToolRun(const std::string& source, const std::string& output)
 {
-    auto start = Clock::now();
+    auto start = SteadyTime::now();
     bool ok = RunTool("ffmpeg -nostdin -y -loglevel error -i " + ShellQuote(source)
         + " -vf scale=480:270 -r 24 -c:v libx264 -profile:v baseline -b:v 1200k -refs 1 -bf 0"
           " -me_method dia -subq 0 -trellis 0 -x264-params weightp=0:mbtree=0:mixed-refs=0:8x8dct=0"
           " -c:a aac -b:a 128k -movflags +faststart -f mp4 "
         + ShellQuote(output));
-    return ok ? std::chrono::duration<double>(Clock::now() - start).count() : -1;
+    return ok ? std::chrono::duration<double>(SteadyTime::now() - start).count() : -1;
 }
 
 } // namespace
@@ -96,9 +95,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make the source\n");
         return 1;
     }
-    LoopbackServer server;
-    CConvertQueue queue;
-    queue.Start();
+    LoopbackServer server; // its conversion queue runs from the start
     PutMedia(server, "bench-1080p-120s.mp4", "source.mp4");
     const std::string source = server.MediaFolder() + "/source.mp4";
     const std::string final = server.MediaFolder() + "/source-vembacast.m4v";
@@ -124,6 +121,5 @@ int main(int argc, char** argv)
         Ssim(reference, source));
     std::printf("moov before mdat: server %s, ffmpeg %s\n", MoovBeforeMdat(final) ? "yes" : "no",
         MoovBeforeMdat(reference) ? "yes" : "no");
-    queue.Stop();
     return 0;
 }

@@ -16,8 +16,12 @@
 //   engine_bench [--work DIR] [--seconds N] [--repeat N]
 
 #include "enginectl/encoder.h"
+#include "enginectl/engine_pipe.h"
+#include "platform/places.h"
+#include "platform/process.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +36,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyTime = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
@@ -50,7 +54,7 @@ struct RunFigures {
     double third = 0; // seconds from process start until the third segment is complete
 };
 
-double Seconds(Clock::duration d)
+double Seconds(SteadyTime::duration d)
 {
     return std::chrono::duration<double>(d).count();
 }
@@ -95,16 +99,15 @@ RunFigures RunEngine(
     int first = startSeconds / 5 + 1;
     std::string third = out + "/vemba-1-" + std::to_string(first + 2) + ".ts";
     std::atomic<bool> complete { false };
-    CEncoder encoder;
-    encoder.SetNotifyTarget(
-        [&](uint32_t message, uintptr_t, uintptr_t) {
-            if (message == WM_APP_ENC_COMPLETE || message == WM_APP_ENC_ERROR)
-                complete = true;
-        },
-        0);
+    // The engine from the program folder, as a server starts it.
+    static EnginePipeFolder pipes(GetRuntimeFolder());
+    CEncoder encoder(
+        { MakePosixSpawner(), GetProgramFolder() + "/vembacast-engine", &pipes, nullptr });
+    // Either notice ends the run; the flag is all the loop below needs.
+    encoder.SetNotifyTarget([&](EngineNotice, uint32_t) { complete = true; });
     RunFigures figures;
     double cpuBefore = ChildCpu();
-    auto started = Clock::now();
+    auto started = SteadyTime::now();
     {
         int number = encoder.CreateEnginePipe();
         std::vector<std::string> line;
@@ -124,7 +127,7 @@ RunFigures RunEngine(
     }
     while (!complete && encoder.IsENCRunning()) {
         if (figures.third == 0 && fs::exists(third)) {
-            figures.third = Seconds(Clock::now() - started);
+            figures.third = Seconds(SteadyTime::now() - started);
             if (stopAfterThird)
                 break;
         }
@@ -134,7 +137,7 @@ RunFigures RunEngine(
         encoder.QuitEncoding();
     while (encoder.IsENCRunning())
         std::this_thread::sleep_for(2ms);
-    figures.wall = Seconds(Clock::now() - started);
+    figures.wall = Seconds(SteadyTime::now() - started);
     encoder.QuitEncoding();
     figures.cpu = ChildCpu() - cpuBefore;
     return figures;
@@ -169,7 +172,7 @@ RunFigures RunFfmpeg(
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     RunFigures figures;
-    auto started = Clock::now();
+    auto started = SteadyTime::now();
     pid_t pid = fork();
     if (pid == 0) {
         execvp("ffmpeg", argv.data());
@@ -182,13 +185,13 @@ RunFigures RunFfmpeg(
         if (done == pid)
             break;
         if (figures.third == 0 && CountSegmentsInPlaylist(playlist) >= 3) {
-            figures.third = Seconds(Clock::now() - started);
+            figures.third = Seconds(SteadyTime::now() - started);
             if (stopAfterThird)
                 kill(pid, SIGTERM);
         }
         std::this_thread::sleep_for(2ms);
     }
-    figures.wall = Seconds(Clock::now() - started);
+    figures.wall = Seconds(SteadyTime::now() - started);
     figures.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
         + usage.ru_stime.tv_usec / 1e6;
     return figures;

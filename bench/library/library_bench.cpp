@@ -15,6 +15,7 @@
 //
 // Usage: bench_library [--files N] [--repeat N] (defaults 200, 3). Not run in CI.
 
+#include "library/media_properties.h"
 #include "library/media_properties_cache.h"
 #include "library_server.h"
 
@@ -85,13 +86,18 @@ double Median(std::vector<double> values)
 }
 
 // Forgets every stored thumbnail and cached property, so the next listing is cold.
-void ForgetEverything(const LoopbackServer& server)
+void ForgetEverything(LoopbackServer& server)
 {
     std::error_code error;
     fs::remove_all(server.ServicesFolder() + "/Movies", error);
-    const std::string database = ActiveMediaPropertiesCache()->DatabaseFile();
+    MediaPropertiesReader& media = server.Server().Media();
+    const std::string database = media.Cache() ? media.Cache()->DatabaseFile() : std::string();
+    if (database.empty())
+        return;
+    media.SetCacheFile({}); // closes the database before its files go
     for (const char* suffix : { "", "-wal", "-shm" })
         fs::remove(database + suffix, error);
+    media.SetCacheFile(database);
 }
 
 struct Round {
@@ -103,7 +109,7 @@ struct Round {
     double mediainfoEach = 0;
 };
 
-Round RunRound(const LoopbackServer& server, const std::string& folder, int files, bool each)
+Round RunRound(LoopbackServer& server, const std::string& folder, int files, bool each)
 {
     Round round;
     ForgetEverything(server);

@@ -20,6 +20,7 @@
 // Not run in CI: it measures the machine it runs on.
 
 #include "live_server_fixture.h"
+#include "platform/process.h"
 #include "server/library/media_samples.h"
 #include "streaming/client_info.h"
 #include "streaming/session_list.h"
@@ -30,6 +31,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -155,6 +157,36 @@ std::string WriteSleepingEngine(const std::string& folder)
     return path;
 }
 
+// The server's spawner: the real one, except that once told to, every engine start
+// of one file runs a stand-in instead (the hung neighbour's engine).
+class NeighbourSpawner final : public ProcessSpawner {
+public:
+    void HangEnginesOf(const std::string& fileName, const std::string& standIn)
+    {
+        std::lock_guard lock(m_lock);
+        m_fileName = "/" + fileName;
+        m_standIn = standIn;
+    }
+    std::unique_ptr<ChildProcess> Spawn(const SpawnRequest& request) override
+    {
+        SpawnRequest changed = request;
+        {
+            std::lock_guard lock(m_lock);
+            for (const std::string& argument : request.args) {
+                if (!m_fileName.empty() && argument.ends_with(m_fileName))
+                    changed.program = m_standIn;
+            }
+        }
+        return m_real->Spawn(changed);
+    }
+
+private:
+    const std::shared_ptr<ProcessSpawner> m_real = MakePosixSpawner();
+    std::mutex m_lock;
+    std::string m_fileName; // guarded by m_lock
+    std::string m_standIn; // guarded by m_lock
+};
+
 bool MakeSmall(const std::string& path)
 {
     return MakeTestClip(path, 120, 160, 120);
@@ -185,8 +217,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot make the test media\n");
         return 1;
     }
-    LoopbackServer server(SettingList { { "MaxLIveClient", "10" } });
+    auto spawner = std::make_shared<NeighbourSpawner>();
+    LoopbackOptions options;
+    options.settings = { { "MaxLIveClient", "10" } };
+    options.spawner = spawner;
+    LoopbackServer server(std::move(options));
     if (!server.Running() || !PutMedia(server, "neighbour-small.mp4", "small.mp4")
+        || !PutMedia(server, "neighbour-small.mp4", "hung.mp4")
         || !PutMedia(server, "neighbour-fresh.mp4", "fresh.mp4")
         || !MakeSpinningMp4(server.MediaFolder() + "/spin.mp4")) {
         std::fprintf(stderr, "cannot start the server\n");
@@ -210,11 +247,11 @@ int main(int argc, char** argv)
     }
     server.Get("/playEnd?id=" + seeker);
 
-    std::string hung = OpenStream(server, "small.mp4");
+    std::string hung = OpenStream(server, "hung.mp4");
     std::vector<double> hungSeeks;
     int hungStarts = 0;
-    if (std::shared_ptr<ClientInfo> session = QZ_FindClientInfo(hung)) {
-        session->Encoder().SetEnginePath(WriteSleepingEngine(server.ServicesFolder()));
+    if (std::shared_ptr<ClientInfo> session = server.Server().Sessions().QZ_FindClientInfo(hung)) {
+        spawner->HangEnginesOf("hung.mp4", WriteSleepingEngine(server.ServicesFolder()));
         session->Encoder().SetConnectBound(std::chrono::seconds(20));
         HungNeighbour neighbour(server, hung);
         hungSeeks = MeasureSeeks(server, client, "fresh.mp4", seeks);
