@@ -169,6 +169,26 @@ TEST_F(SessionListTest, PlayEndsOneWayAndFinishedPlayLeavesTheSessionIdle)
     EXPECT_EQ(session->Engine().State(), EngineState::Idle);
 }
 
+TEST_F(SessionListTest, PlayEndedWhileItsVariantStartedStaysEnded)
+{
+    // A variant playlist request prepares its run and starts the engine; "/playEnd"
+    // (or a new "/play") ends play before the start reports back.
+    auto session = QZ_AddClientInfo("ENDED");
+    session->SetPlaylist(6);
+    session->BeginVariant(1);
+    session->EndPlay(PlayEnd::Finished);
+    session->VariantStarted();
+    const PlayState play = session->Play();
+    EXPECT_FALSE(play.playing) << "playing with no variant: " << session->Dump();
+    EXPECT_EQ(play.variant, -1);
+
+    // Without an end in between the start makes the stream play.
+    session->SetPlaylist(6);
+    session->BeginVariant(1);
+    session->VariantStarted();
+    EXPECT_TRUE(session->IsPlaying());
+}
+
 // The seek turn: the test holds it, so a seek waits in TakeSeekTurn on the test's clock.
 class SeekTurnTest : public SessionListTest {
 protected:

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <future>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -206,6 +207,101 @@ TEST_F(LiveBadInput, TwoClientsHammeringSeeksOnOneSession)
     ExpectResponsive();
     EXPECT_EQ(server.Get("/playEnd?id=" + id).status, 200);
     EXPECT_EQ(CountChildEngines(), 0);
+}
+
+namespace {
+
+// What no session's play state may ever be, seen at every step of the seeks and of the
+// session's engine: a stream that plays without a variant or a playlist, or a seek
+// announced for no segment.
+class PlayStateWatch {
+public:
+    void Look(const ClientInfo& session)
+    {
+        const PlayState play = session.Play();
+        const bool whole = !(play.playing && (play.variant < 1 || play.maxSegment < 0))
+            && !(play.seekPending && play.lastSeek < 1);
+        std::lock_guard lock(m_lock);
+        ++m_looks;
+        if (!whole && m_broken.empty())
+            m_broken = session.Dump();
+    }
+    std::string Broken()
+    {
+        std::lock_guard lock(m_lock);
+        return m_broken;
+    }
+    int Looks()
+    {
+        std::lock_guard lock(m_lock);
+        return m_looks;
+    }
+
+private:
+    std::mutex m_lock;
+    std::string m_broken; // guarded by m_lock: the first broken state seen
+    int m_looks = 0; // guarded by m_lock
+};
+
+} // namespace
+
+TEST_F(LiveBadInput, SeeksSegmentsAndPlayEndsAtOnceLeaveAWholePlayState)
+{
+    ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
+    ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
+    std::shared_ptr<ClientInfo> session = Session();
+    ASSERT_TRUE(session);
+    PlayStateWatch watch;
+    session->Engine().SetStepHook([&](SessionEngine::Step) { watch.Look(*session); });
+    SegmentServingLimits limits;
+    limits.seekHook = [&](SegmentServingLimits::SeekStep, int) { watch.Look(*session); };
+    server.Server().SetSegmentServingLimits(limits);
+    // The hooks go before the watch does, whichever way the test ends.
+    struct Unhook {
+        LoopbackServer& server;
+        ClientInfo& session;
+        ~Unhook()
+        {
+            session.Engine().SetStepHook(nullptr);
+            server.Server().SetSegmentServingLimits(SegmentServingLimits());
+        }
+    } unhook { server, *session };
+
+    auto segment
+        = [&](int n) { server.Get("/file/" + id + "/vemba-1-" + std::to_string(n) + ".ts"); };
+    std::thread inSequence([&] {
+        for (int n = 1; n <= 6; ++n)
+            segment(n);
+    });
+    std::thread seeks([&] {
+        std::mt19937 random(7);
+        for (int i = 0; i < 6; ++i)
+            segment(static_cast<int>(random() % 6) + 1);
+    });
+    std::thread playEnds([&] {
+        for (int i = 0; i < 3; ++i) {
+            server.Get("/playEnd?id=" + id);
+            server.Play(id, "clip.mp4", "00:00:30");
+            server.Get("/list/" + id + "/movie1.m3u8");
+        }
+    });
+    inSequence.join();
+    seeks.join();
+    playEnds.join();
+    watch.Look(*session);
+    EXPECT_EQ(watch.Broken(), "");
+    EXPECT_GT(watch.Looks(), 1);
+
+    // However the requests met, "/playEnd" leaves the session idle with no engine.
+    EXPECT_EQ(server.Get("/playEnd?id=" + id).status, 200);
+    const PlayState idle = session->Play();
+    EXPECT_FALSE(idle.playing);
+    EXPECT_EQ(idle.variant, -1);
+    EXPECT_EQ(idle.maxSegment, -1);
+    EXPECT_FALSE(idle.seekTurnTaken);
+    EXPECT_EQ(CountChildEngines(), 0);
+    EXPECT_EQ(CountEncSessions(), 0u);
+    ExpectResponsive();
 }
 
 TEST_F(LiveBadInput, ASeekThatNeverGetsItsTurnEndsWithoutAnAnswerAndLeavesTheSessionUsable)
