@@ -5,13 +5,10 @@
 #include "platform/ports.h"
 #include "server/app/daemon_process.h"
 #include "support/http_client.h"
+#include "support/port_holder.h"
 
-#include <arpa/inet.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -114,15 +111,9 @@ TEST_F(FirstRun, SharesSeparatedBySemicolonsMayHoldBlanks)
 TEST_F(FirstRun, WithATakenPortTheAddressPrintedIsTheOneThatAnswers)
 {
     // Taken on every address, as another program would hold it (the kernel picks it).
-    int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(listen(holder, 1), 0);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    int taken = ntohs(address.sin_port);
+    vembatest::PortHolder holder;
+    const int taken = holder.Port();
+    ASSERT_GT(taken, 0);
 
     auto run = RunWrapper(taken, "", "C.UTF-8", "taken");
     ASSERT_TRUE(run->WaitForOutput("listening on port")) << run->Out() << run->Err();
@@ -131,7 +122,6 @@ TEST_F(FirstRun, WithATakenPortTheAddressPrintedIsTheOneThatAnswers)
     EXPECT_NE(run->Out().find("http://127.0.0.1:" + std::to_string(port) + "/"), std::string::npos);
     EXPECT_EQ(run->Out().find(":" + std::to_string(taken) + "/"), std::string::npos) << run->Out();
     EXPECT_TRUE(Answers(port));
-    close(holder);
     run->Signal(SIGTERM);
     EXPECT_EQ(run->WaitExit(), 0);
 }

@@ -2,6 +2,8 @@
 
 // Short, small media files made with the ffmpeg tool while a test runs.
 
+#include "support/test_support.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,18 +11,6 @@
 #include <iterator>
 #include <string>
 #include <unistd.h>
-
-inline std::string QuoteForShell(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
-    return quoted + "'";
-}
 
 // What to make, written as ClipRecipe().Audio("ac3").Seconds(3).
 struct ClipRecipe {
@@ -52,7 +42,7 @@ inline std::string ClipCommand(const std::string& path, const ClipRecipe& recipe
         command += " -c:v " + recipe.videoCodec + " -pix_fmt yuv420p " + recipe.videoOptions;
     if (!recipe.audioCodec.empty())
         command += " -c:a " + recipe.audioCodec;
-    return command + " " + QuoteForShell(path) + " >/dev/null 2>&1";
+    return command + " " + vembatest::ShellQuote(path) + " >/dev/null 2>&1";
 }
 
 // Writes the clip to path (the container follows the extension); true on success.
