@@ -169,16 +169,28 @@ void CConvertQueue::MarkJobs(bool all)
 
 void CConvertQueue::OnConversionCompleted(const ConvertJobPtr& job)
 {
-    if (!job || !job->MarkComplete())
+    if (!job || (job->nState != kConvertWaiting && job->nState != kConvertConverting))
         return; // gone, cancelled or failed meanwhile: its clean-up is elsewhere
-    job->RaiseProgress(100);
     job->StopENC();
+    // The final name exists before the job shows complete: whoever sees it complete (a
+    // client's list, the window) finds the file.
+    bool renamed = false;
     if (job->bOwnsTemp.exchange(false)) {
-        if (!RenameConvertOutput(job->strOutputPath, job->FinalOutputPath())) {
-            job->nState = kConvertFailed;
+        renamed = RenameConvertOutput(job->strOutputPath, job->FinalOutputPath());
+        if (!renamed) {
             DeleteConvertOutput(job->strOutputPath);
+            if (job->MarkFailed())
+                Tell(ConversionChange::State, *job);
+            return;
         }
     }
+    if (!job->MarkComplete()) {
+        // Cancelled or failed while its file was renamed: that wins, and the file goes.
+        if (renamed)
+            DeleteConvertOutput(job->FinalOutputPath());
+        return;
+    }
+    job->RaiseProgress(100);
     TraceMessage(kTraceWindow, "CConversionViewDialog::OnConversionCompleted (index:%d)", 0);
     Tell(ConversionChange::State, *job);
 }
