@@ -1,11 +1,11 @@
-// The conversion window over a real queue that runs no worker: the test moves the
-// jobs on with the queue's own progress messages, as the worker would.
+// The conversion window over the real queue of a conversion layer that runs no worker:
+// the queue reports its changes to the window as the main window's core view does,
+// and the test moves the jobs on with the queue's notice handlers, as the worker and
+// the engines would.
 
-#include "config/app_messages.h"
-#include "conversion/convert_queue.h"
+#include "conversion/conversion_context.h"
 #include "conversion_window.h"
 #include "desktop_fixture.h"
-#include "skin/message_loop.h"
 
 #include <QHeaderView>
 #include <QMimeData>
@@ -21,10 +21,10 @@ class ConversionWindowTest : public DesktopTest {
 protected:
     ConversionWindowTest()
     {
-        fs::create_directories(m_root / "a");
-        fs::create_directories(m_root / "b");
-        WriteFileText(m_root / "a/clip.avi", "a");
-        WriteFileText(m_root / "b/clip.avi", "b");
+        fs::create_directories(Path("a"));
+        fs::create_directories(Path("b"));
+        WriteFileText(Path("a/clip.avi"), "a");
+        WriteFileText(Path("b/clip.avi"), "b");
     }
 
     void Drop(const std::vector<std::string>& paths)
@@ -37,50 +37,46 @@ protected:
         m_window.HandleDrop(data);
     }
 
-    ~ConversionWindowTest() override
-    {
-        veneta::CPXFrameMSG::ClearTarget(veneta::kFrameConversionList, &m_queue);
-    }
-
     QString Cell(int row, int column) const
     {
         return m_window.SortModel()->index(row, column).data().toString();
     }
+    std::string Status(const char* key) const { return m_server.Texts().Lookup(key); }
 
-    std::vector<ConversionRow> Rows() const { return ReadConversionRows(); }
+    std::vector<ConvertJobPtr> Jobs() { return m_server.ConvertQueue().Jobs(); }
+    std::vector<ConversionRow> Rows() { return ReadConversionRows(m_server.ConvertQueue()); }
 
-    // The worker's report: a percentage, 100 for done, a negative code for failed.
-    void Report(const std::string& convertId, int percent)
+    // The worker's progress report of a job.
+    void Progress(const ConvertJobPtr& job, int percent)
     {
-        veneta::CPXFrameMSG::Send(veneta::kFrameConversionList, WM_APP_QUEUE_PROGRESS,
-            static_cast<veneta::WParam>(percent), reinterpret_cast<veneta::LParam>(&convertId));
+        job->RaiseProgress(percent);
+        PostConversionChange(ConversionChange::Progress, *job);
     }
 
-    veneta::CMessageLoopThread m_loop;
-    CConvertQueue m_queue;
-    bool m_registered = [this] {
-        veneta::CPXFrameMSG::SetTarget(veneta::kFrameConversionList, &m_queue, &m_loop);
+    ConversionContext m_server { m_data.Parts() };
+    bool m_observed = [this] {
+        m_server.ConvertQueue().SetObserver(PostConversionChange);
         return true;
     }();
-    CConversionWindow m_window;
+    CConversionWindow m_window { m_server };
 };
 
 TEST_F(ConversionWindowTest, DroppedFilesBecomeRowsWithOutputNamesOfTheirOwn)
 {
-    Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
+    Drop({ Path("a/clip.avi"), Path("b/clip.avi") });
     ASSERT_EQ(m_window.Model()->rowCount(), 2);
     EXPECT_EQ(Cell(0, CConversionModel::kColumnFile), "clip.avi");
-    EXPECT_EQ(Cell(0, CConversionModel::kColumnFolder).toStdString(), m_root / "a");
-    EXPECT_EQ(Cell(1, CConversionModel::kColumnFolder).toStdString(), m_root / "b");
-    EXPECT_EQ(Cell(0, CConversionModel::kColumnStatus).toStdString(),
-        LookupText("IDS_WORD_CONV_WAITING"));
+    EXPECT_EQ(Cell(0, CConversionModel::kColumnFolder).toStdString(), Path("a"));
+    EXPECT_EQ(Cell(1, CConversionModel::kColumnFolder).toStdString(), Path("b"));
+    EXPECT_EQ(
+        Cell(0, CConversionModel::kColumnStatus).toStdString(), Status("IDS_WORD_CONV_WAITING"));
 
-    WriteFileText(m_root / "a/clip-vembacast.m4v", "done");
-    Drop({ m_root / "a/clip.avi", m_root / "a/clip.avi" });
+    WriteFileText(Path("a/clip-vembacast.m4v"), "done");
+    Drop({ Path("a/clip.avi"), Path("a/clip.avi") });
     std::vector<ConversionRow> rows = Rows();
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[2].outputPath, m_root / "a/clip-vembacast (2).m4v");
-    EXPECT_EQ(rows[3].outputPath, m_root / "a/clip-vembacast (3).m4v");
+    EXPECT_EQ(rows[2].outputPath, Path("a/clip-vembacast (2).m4v"));
+    EXPECT_EQ(rows[3].outputPath, Path("a/clip-vembacast (3).m4v"));
 }
 
 TEST_F(ConversionWindowTest, ADropWithoutFilesChangesNothing)
@@ -88,22 +84,24 @@ TEST_F(ConversionWindowTest, ADropWithoutFilesChangesNothing)
     QMimeData data;
     data.setText("not a file");
     EXPECT_EQ(m_window.HandleDrop(data), 0);
-    Drop({ m_root / "nothing-here.avi" });
+    Drop({ Path("nothing-here.avi") });
     EXPECT_EQ(m_window.Model()->rowCount(), 0);
 }
 
 TEST_F(ConversionWindowTest, ProgressAndStateShowWithTheirColours)
 {
-    Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
-    std::vector<ConversionRow> rows = Rows();
-    ASSERT_EQ(rows.size(), 2u);
-    Report(rows[0].convertId, 37);
-    Report(rows[1].convertId, -1);
-    // Changes arrive as queued notices, as they would from the worker.
-    ASSERT_TRUE(
-        RunEventsUntil([&] { return Cell(0, CConversionModel::kColumnProgress) == "37%"; }));
+    Drop({ Path("a/clip.avi"), Path("b/clip.avi") });
+    std::vector<ConvertJobPtr> jobs = Jobs();
+    ASSERT_EQ(jobs.size(), 2u);
+    Progress(jobs[0], 37);
+    m_server.ConvertQueue().OnConversionError(jobs[1]);
+    // Changes arrive as posted notices, as they would from the worker.
+    ASSERT_TRUE(RunEventsUntil([&] {
+        return Cell(0, CConversionModel::kColumnProgress) == "37%"
+            && Cell(1, CConversionModel::kColumnStatus).toStdString()
+            == Status("IDS_WORD_CONV_FAILED");
+    }));
     QModelIndex status = m_window.SortModel()->index(1, CConversionModel::kColumnStatus);
-    EXPECT_EQ(status.data().toString().toStdString(), LookupText("IDS_WORD_CONV_FAILED"));
     EXPECT_EQ(status.data(Qt::ForegroundRole).value<QColor>(), QColor(0xFF, 0, 0));
     EXPECT_EQ(m_window.SortModel()->index(0, 0).data(Qt::ForegroundRole).value<QColor>(),
         QColor(0x00, 0x00, 0x00)); // still waiting: no engine took it
@@ -111,14 +109,14 @@ TEST_F(ConversionWindowTest, ProgressAndStateShowWithTheirColours)
 
 TEST_F(ConversionWindowTest, TheStatusHeaderSortsAscendingThenDescending)
 {
-    Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
-    Report(Rows().at(0).convertId, 100);
+    Drop({ Path("a/clip.avi"), Path("b/clip.avi") });
+    m_server.ConvertQueue().OnConversionCompleted(Jobs().at(0));
     ASSERT_TRUE(RunEventsUntil([&] {
         return Cell(0, CConversionModel::kColumnStatus).toStdString()
-            == LookupText("IDS_WORD_CONV_COMPLETE");
+            == Status("IDS_WORD_CONV_COMPLETE");
     }));
-    QString done = QString::fromStdString(LookupText("IDS_WORD_CONV_COMPLETE"));
-    QString waiting = QString::fromStdString(LookupText("IDS_WORD_CONV_WAITING"));
+    QString done = QString::fromStdString(Status("IDS_WORD_CONV_COMPLETE"));
+    QString waiting = QString::fromStdString(Status("IDS_WORD_CONV_WAITING"));
     QString first = std::min(done, waiting);
     QString last = std::max(done, waiting);
     m_window.View()->horizontalHeader()->sectionClicked(CConversionModel::kColumnStatus);
@@ -128,28 +126,41 @@ TEST_F(ConversionWindowTest, TheStatusHeaderSortsAscendingThenDescending)
     EXPECT_EQ(m_window.View()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
 }
 
-TEST_F(ConversionWindowTest, CommandsCancelTheSelectedJobAndClearFinishedOnes)
+TEST_F(ConversionWindowTest, CommandsCancelTheSelectedJobAndClearCompleteOnes)
 {
-    Drop({ m_root / "a/clip.avi", m_root / "b/clip.avi" });
-    Report(Rows().at(0).convertId, 100);
+    Drop({ Path("a/clip.avi"), Path("b/clip.avi"), Path("a/clip.avi") });
+    std::vector<ConvertJobPtr> jobs = Jobs();
+    m_server.ConvertQueue().OnConversionCompleted(jobs.at(0));
+    m_server.ConvertQueue().OnConversionError(jobs.at(2));
     m_window.Refresh();
     m_window.View()->selectRow(1);
     veneta::CPXFrameMSG::Send(veneta::kFrameConversionWindow, veneta::kWmCommand, 112);
     EXPECT_EQ(Rows().at(1).state, kConvertRemoved);
-    EXPECT_EQ(Cell(1, CConversionModel::kColumnStatus).toStdString(),
-        LookupText("IDS_WORD_CONV_CANCELED"));
+    EXPECT_EQ(
+        Cell(1, CConversionModel::kColumnStatus).toStdString(), Status("IDS_WORD_CONV_CANCELED"));
     veneta::CPXFrameMSG::Send(veneta::kFrameConversionWindow, veneta::kWmCommand, 113);
-    // Both are now the worker's to take out; neither is still waiting or complete.
-    for (const ConversionRow& row : Rows())
-        EXPECT_EQ(row.state, kConvertRemoved);
+    // The complete and the cancelled one are the worker's to take out; the failed one
+    // stays listed for the user to see.
+    EXPECT_EQ(jobs[0]->nState, kConvertRemoved);
+    EXPECT_EQ(jobs[1]->nState, kConvertRemoved);
+    EXPECT_EQ(jobs[2]->nState, kConvertFailed);
 }
 
 TEST_F(ConversionWindowTest, EscapeHidesTheWindowWithItsRowsKept)
 {
-    Drop({ m_root / "a/clip.avi" });
+    Drop({ Path("a/clip.avi") });
     m_window.show();
     QTest::keyClick(&m_window, Qt::Key_Escape);
     EXPECT_FALSE(m_window.isVisible());
     m_window.show();
     EXPECT_EQ(m_window.Model()->rowCount(), 1);
+}
+
+TEST_F(ConversionWindowTest, ADeletedJobLeavesTheWindowWhenTheWorkerTakesItOut)
+{
+    Drop({ Path("a/clip.avi"), Path("b/clip.avi") });
+    CancelConversion(m_server.ConvertQueue(), Jobs().at(0)->strConvertID);
+    m_server.ConvertQueue().Start(); // the worker removes the cancelled job and tells
+    ASSERT_TRUE(RunEventsUntil([&] { return m_window.Model()->rowCount() == 1; }));
+    EXPECT_EQ(Cell(0, CConversionModel::kColumnFolder).toStdString(), Path("b"));
 }

@@ -2,7 +2,7 @@
 // in a network namespace of its own (this program only): with no gateway the
 // mapping fails with code 7, the main window says so and the box is unchecked.
 
-#include "config/app_messages.h"
+#include "app_messages.h"
 #include "desktop_fixture.h"
 #include "main_window.h"
 #include "settings_dialog.h"
@@ -23,20 +23,15 @@ protected:
         std::string error;
         ASSERT_TRUE(vembatest::UpnpGateway::EnterPrivateNetwork(error)) << error;
     }
-
-    ScopedEnv m_shutdown { "VEMBACAST_SHUTDOWN_COMMAND", "true" };
-    CRemoteAccess m_remote { DefaultNetworkSeams() };
 };
 
 TEST_F(DesktopGatewayTest, WithoutAGatewayTheMappingBoxIsUncheckedWithTheMainWindowsMessage)
 {
-    CVembaCastDlg window(m_remote, m_seams);
-    for (const char* key : { kKeyInPort, kKeyExtPort })
-        SetSettingString("", kSettingSection, key, "47002");
-    SetSettingString("", kSettingSection, kKeyInIP, "127.0.0.1");
-    SetSettingInt(kKeyAutoPortMapMode, 0);
+    CVembaCastDlg window(Server(), m_seams);
+    Settings().WriteTexts({ { kKeyInPort, "47002" }, { kKeyExtPort, "47002" },
+        { kKeyInIP, "127.0.0.1" }, { kKeyAutoPortMapMode, "0" } });
     std::vector<Adapter> adapters { { "127.0.0.1", "lo", "" } };
-    CSettingDialog dialog(adapters, false, m_remote, m_seams, &window);
+    CSettingDialog dialog(adapters, false, window.Remote(), m_seams, &window);
     dialog.show();
 
     dialog.AutoMapBox()->click();
@@ -47,8 +42,8 @@ TEST_F(DesktopGatewayTest, WithoutAGatewayTheMappingBoxIsUncheckedWithTheMainWin
 
     // Close puts the mode back as it was; no mapping was left behind to remove.
     dialog.CloseButton()->click();
-    m_remote.WaitForMapping();
-    EXPECT_EQ(GetSettingInt(kSettingSection, kKeyAutoPortMapMode, 0), 0);
+    window.Remote().WaitForMapping();
+    EXPECT_EQ(Settings().ReadInt(kKeyAutoPortMapMode, 0), 0);
 }
 
 } // namespace

@@ -1,9 +1,9 @@
-#include "conversion/convert_queue.h"
+#include "conversion/conversion_context.h"
 #include "conversion_queue.h"
 #include "server/platform/temp_folder.h"
 #include "settings_dialog.h"
 #include "shared_folder_rules.h"
-#include "skin/message_loop.h"
+#include "support/test_server.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -99,32 +99,33 @@ TEST(ConversionOutputTest, TakenNamesGetTheNextNumber)
     EXPECT_EQ(ConversionOutputPath(source, queued), root / "clip-vembacast (3).m4v");
 }
 
-TEST(DesktopJobsTest, DroppedFilesAreQueuedByTheirOwnPathOnlyWhileAQueueRuns)
+TEST(DesktopJobsTest, DroppedFilesAreQueuedByTheirOwnPathWhileTheQueueTakesJobs)
 {
-    TempFolder root;
-    WriteFileText(root / "clip.avi", "x");
-    EXPECT_FALSE(QueueLocalFile(root / "clip.avi")) << "no queue runs";
-
-    veneta::CMessageLoopThread loop;
-    CConvertQueue queue; // its worker is not started: the jobs stay as queued
-    ASSERT_TRUE(veneta::CPXFrameMSG::SetTarget(veneta::kFrameConversionList, &queue, &loop));
-    EXPECT_FALSE(QueueLocalFile(root / "missing.avi"));
-    EXPECT_FALSE(QueueLocalFile(root.path()));
-    ASSERT_TRUE(QueueLocalFile(root / "clip.avi"));
-    ASSERT_TRUE(QueueLocalFile(root / "clip.avi"));
+    vembatest::TestDataFolder data;
+    const std::string root = data.Root();
+    WriteFileText(root + "/clip.avi", "x");
+    ConversionContext server(data.Parts()); // its worker is not started: the jobs stay queued
+    CConvertQueue& queue = server.ConvertQueue();
+    EXPECT_FALSE(QueueLocalFile(server, root + "/missing.avi"));
+    EXPECT_FALSE(QueueLocalFile(server, root));
+    ASSERT_TRUE(QueueLocalFile(server, root + "/clip.avi"));
+    ASSERT_TRUE(QueueLocalFile(server, root + "/clip.avi"));
     std::vector<ConvertJobPtr> jobs = queue.Jobs();
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_NE(jobs[0]->strConvertID, jobs[1]->strConvertID);
     EXPECT_EQ(jobs[0]->strConvertID.size(), 32u);
-    EXPECT_EQ(jobs[0]->strLocalSource, root / "clip.avi");
-    EXPECT_EQ(jobs[0]->strOutputPath, root / "clip-vembacast.m4vtmp");
-    EXPECT_EQ(jobs[1]->FinalOutputPath(), root / "clip-vembacast (2).m4v");
+    EXPECT_EQ(jobs[0]->strLocalSource, root + "/clip.avi");
+    EXPECT_EQ(jobs[0]->strOutputPath, root + "/clip-vembacast.m4vtmp");
+    EXPECT_EQ(jobs[1]->FinalOutputPath(), root + "/clip-vembacast (2).m4v");
 
-    std::vector<ConversionRow> rows = ReadConversionRows();
+    std::vector<ConversionRow> rows = ReadConversionRows(queue);
     ASSERT_EQ(rows.size(), 2u);
-    CancelConversion(rows[1].convertId);
-    CancelConversion("unknown");
+    CancelConversion(queue, rows[1].convertId);
+    CancelConversion(queue, "unknown");
     EXPECT_EQ(jobs[0]->nState, kConvertWaiting);
     EXPECT_EQ(jobs[1]->nState, kConvertRemoved);
-    veneta::CPXFrameMSG::ClearTarget(veneta::kFrameConversionList, &queue);
+
+    queue.Stop(); // the program ends: nothing more is taken
+    EXPECT_FALSE(QueueLocalFile(server, root + "/clip.avi"));
+    EXPECT_TRUE(queue.Jobs().empty());
 }

@@ -2,7 +2,7 @@
 // converted by the core's queue with the real engine, and the settings dialog
 // registers the PIN code at the real standalone console.
 
-#include "config/app_messages.h"
+#include "app_messages.h"
 #include "conversion_window.h"
 #include "desktop_fixture.h"
 #include "main_window.h"
@@ -29,14 +29,12 @@ class DesktopWiringTest : public DesktopTest {
 protected:
     std::unique_ptr<CVembaCastDlg> OpenWindow()
     {
-        auto window = std::make_unique<CVembaCastDlg>(m_remote, m_seams);
+        auto window = std::make_unique<CVembaCastDlg>(Server(), m_seams);
         window->Controller().StartEmbeddedConsole();
         window->Controller().FillSettingDefaults();
         return window;
     }
-
-    ScopedEnv m_shutdown { "VEMBACAST_SHUTDOWN_COMMAND", "true" };
-    CRemoteAccess m_remote { DefaultNetworkSeams() };
+    std::vector<ConversionRow> Rows() { return ReadConversionRows(Server().ConvertQueue()); }
 };
 
 const ConversionRow* RowFor(const std::vector<ConversionRow>& rows, const std::string& source)
@@ -50,7 +48,7 @@ const ConversionRow* RowFor(const std::vector<ConversionRow>& rows, const std::s
 
 TEST_F(DesktopWiringTest, ADroppedFileOutsideEveryShareConvertsBesideItself)
 {
-    const std::string folder = m_root / "not shared";
+    const std::string folder = Path("not shared");
     fs::create_directories(folder);
     const std::string clip = folder + "/clip one.mp4";
     ASSERT_TRUE(vembatest::RunCommand("ffmpeg -nostdin -y -loglevel error -f lavfi -i "
@@ -68,7 +66,7 @@ TEST_F(DesktopWiringTest, ADroppedFileOutsideEveryShareConvertsBesideItself)
     ASSERT_TRUE(RunEventsUntil([&] {
         const ConversionRow* row = conversions.Model()->RowAt(0);
         return row && (row->state == kConvertComplete || row->state == kConvertFailed);
-    })) << ReadFileText(m_root / "trace");
+    })) << ReadFileText(Path("trace"));
     const ConversionRow* row = conversions.Model()->RowAt(0);
     ASSERT_EQ(row->state, kConvertComplete);
     EXPECT_EQ(row->progress, 100);
@@ -78,7 +76,7 @@ TEST_F(DesktopWiringTest, ADroppedFileOutsideEveryShareConvertsBesideItself)
                   .data()
                   .toString()
                   .toStdString(),
-        LookupText("IDS_WORD_CONV_COMPLETE"));
+        Texts().Lookup("IDS_WORD_CONV_COMPLETE"));
     std::error_code error;
     EXPECT_GT(fs::file_size(row->outputPath, error), 1000u);
     EXPECT_FALSE(fs::exists(folder + "/clip one-vembacast.m4vtmp"));
@@ -92,13 +90,13 @@ TEST_F(DesktopWiringTest, ADroppedFileOutsideEveryShareConvertsBesideItself)
     // A second drop of the same file does not overwrite the first output.
     ASSERT_EQ(conversions.HandleDrop(drop), 1);
     ASSERT_TRUE(RunEventsUntil([&] {
-        std::vector<ConversionRow> rows = ReadConversionRows();
+        std::vector<ConversionRow> rows = Rows();
         return rows.size() == 2 && rows[1].state != kConvertWaiting
             && rows[1].state != kConvertConverting;
     }));
-    EXPECT_EQ(ReadConversionRows()[1].state, kConvertComplete);
+    EXPECT_EQ(Rows()[1].state, kConvertComplete);
     EXPECT_TRUE(fs::exists(folder + "/clip one-vembacast (2).m4v"));
-    EXPECT_NE(RowFor(ReadConversionRows(), clip), nullptr);
+    EXPECT_NE(RowFor(Rows(), clip), nullptr);
 }
 
 // The real standalone console on loopback, with a database of its own.
@@ -134,21 +132,21 @@ TEST_F(DesktopWiringTest, ThePinBoxRegistersAtTheConsoleWhereAPhoneFindsTheServe
     std::vector<Adapter> adapters = ListAdapters();
     if (adapters.empty() || adapters.front().hardwareAddress.empty())
         GTEST_SKIP() << "no network adapter with a hardware address here";
-    std::string consoleFolder = m_root / "console";
+    std::string consoleFolder = Path("console");
     fs::create_directories(consoleFolder);
     ConsoleProcess console(consoleFolder);
     std::string root = console.Root();
     ASSERT_FALSE(root.empty());
-    SetSettingString("", kSettingSection, "TestSeverURL", root);
+    m_data.Set(kKeyTestServerURL, root);
     auto window = OpenWindow();
-    SetSettingString("", kSettingSection, kKeyInPort, "47123");
-    SetSettingString("", kSettingSection, kKeyExtPort, "47123");
-    ASSERT_TRUE(GetSettingString(kKeyPINCode).empty());
+    m_data.Set(kKeyInPort, "47123");
+    m_data.Set(kKeyExtPort, "47123");
+    ASSERT_TRUE(m_data.Get(kKeyPINCode).empty());
 
-    CSettingDialog dialog(adapters, true, m_remote, m_seams, window.get());
+    CSettingDialog dialog(adapters, true, window->Remote(), m_seams, window.get());
     dialog.show();
     dialog.PinModeBox()->click();
-    std::string pin = GetSettingString(kKeyPINCode);
+    std::string pin = m_data.Get(kKeyPINCode);
     ASSERT_EQ(pin.size(), 8u) << "messages: " << m_messages.size();
     EXPECT_TRUE(dialog.PinModeBox()->isChecked());
     EXPECT_TRUE(dialog.PinText()->isVisibleTo(&dialog));
@@ -156,14 +154,17 @@ TEST_F(DesktopWiringTest, ThePinBoxRegistersAtTheConsoleWhereAPhoneFindsTheServe
     EXPECT_TRUE(m_messages.empty());
 
     // A phone with nothing but the console's address and the code.
-    CRelayServer relay;
+    vembatest::TestSettingsFolder phone;
+    phone.Set(kKeyTestServerURL, root);
+    std::shared_ptr<IHttpTransport> transport = MakeConsoleTransport();
+    CRelayServer relay(phone.Settings(), *transport);
     ServerInfo info;
     EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, "EN"), info), "");
     EXPECT_EQ(info.port, "47123");
-    EXPECT_EQ(info.ip, GetSettingString(kKeyExtIP));
+    EXPECT_EQ(info.ip, m_data.Get(kKeyExtIP));
 
     dialog.SetButton()->click();
-    EXPECT_EQ(GetSettingInt(kSettingSection, kKeyPINCodeMode, 0), 1);
+    EXPECT_EQ(Settings().ReadInt(kKeyPINCodeMode, 0), 1);
 }
 
 TEST_F(DesktopWiringTest, AConsoleThatRefusesLeavesThePinBoxUncheckedWithItsMessage)
@@ -172,16 +173,15 @@ TEST_F(DesktopWiringTest, AConsoleThatRefusesLeavesThePinBoxUncheckedWithItsMess
     if (adapters.empty())
         GTEST_SKIP() << "no network adapter here";
     // A port nothing listens on: the registration cannot succeed.
-    SetSettingString("", kSettingSection, "TestSeverURL",
-        "http://127.0.0.1:" + std::to_string(PickFreePort()) + "/");
+    m_data.Set(kKeyTestServerURL, "http://127.0.0.1:" + std::to_string(PickFreePort()) + "/");
     auto window = OpenWindow();
-    CSettingDialog dialog(adapters, true, m_remote, m_seams, window.get());
+    CSettingDialog dialog(adapters, true, window->Remote(), m_seams, window.get());
     dialog.show();
     dialog.PinModeBox()->click();
     EXPECT_FALSE(dialog.PinModeBox()->isChecked());
     EXPECT_FALSE(dialog.PinText()->isVisibleTo(&dialog));
     EXPECT_TRUE(Shown("IDS_WORD_INVAILD_SETTING"));
-    EXPECT_TRUE(GetSettingString(kKeyPINCode).empty());
+    EXPECT_TRUE(m_data.Get(kKeyPINCode).empty());
 }
 
 } // namespace

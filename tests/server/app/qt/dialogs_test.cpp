@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 class PasswordDialogTest : public DesktopTest {
 protected:
     PasswordDialogTest() { m_dialog.show(); }
-    CSetPasswordDialog m_dialog { QString(), m_seams, nullptr };
+    CSetPasswordDialog m_dialog { QString(), Texts(), m_seams, nullptr };
 };
 
 TEST_F(PasswordDialogTest, ALetterIsRefusedWithTheFormatMessage)
@@ -63,10 +63,10 @@ TEST_F(PasswordDialogTest, AnEmptyPasswordIsNotSet)
 
 class FolderDialogTest : public DesktopTest {
 protected:
-    FolderDialogTest() { fs::create_directories(m_root / "Kids.2010"); }
+    FolderDialogTest() { fs::create_directories(Path("Kids.2010")); }
     int Submit(FolderDialogMode mode, const std::string& path, const std::string& name)
     {
-        CSetPathDlg dialog(mode, { { "Movies", m_root / "media" } }, m_seams, nullptr);
+        CSetPathDlg dialog(mode, { { "Movies", Path("media") } }, Texts(), m_seams, nullptr);
         dialog.show();
         QTest::keyClicks(dialog.PathField(), QString::fromStdString(path));
         QTest::keyClicks(dialog.NameField(), QString::fromStdString(name));
@@ -79,24 +79,24 @@ protected:
 
 TEST_F(FolderDialogTest, EachRuleShowsItsMessageAndKeepsTheDialogOpen)
 {
-    EXPECT_EQ(Submit(FolderDialogMode::Add, m_root / "missing", "X"), QDialog::Rejected);
+    EXPECT_EQ(Submit(FolderDialogMode::Add, Path("missing"), "X"), QDialog::Rejected);
     EXPECT_TRUE(Shown("IDS_ERROR_WRONG_FOLDERPATH"));
-    EXPECT_EQ(Submit(FolderDialogMode::Add, m_root / "Kids.2010", "Why?"), QDialog::Rejected);
+    EXPECT_EQ(Submit(FolderDialogMode::Add, Path("Kids.2010"), "Why?"), QDialog::Rejected);
     EXPECT_TRUE(Shown("IDS_ERROR_WRONG_CHARACTER"));
-    EXPECT_EQ(Submit(FolderDialogMode::Add, m_root / "Kids.2010", "Movies"), QDialog::Rejected);
+    EXPECT_EQ(Submit(FolderDialogMode::Add, Path("Kids.2010"), "Movies"), QDialog::Rejected);
     EXPECT_TRUE(Shown("IDS_ERROR_DUPLICATE_NAME"));
-    EXPECT_EQ(Submit(FolderDialogMode::Edit, m_root / "Kids.2010", "Movies"), QDialog::Accepted);
-    EXPECT_EQ(Submit(FolderDialogMode::Add, m_root / "Kids.2010", ""), QDialog::Accepted);
+    EXPECT_EQ(Submit(FolderDialogMode::Edit, Path("Kids.2010"), "Movies"), QDialog::Accepted);
+    EXPECT_EQ(Submit(FolderDialogMode::Add, Path("Kids.2010"), ""), QDialog::Accepted);
     EXPECT_EQ(m_name, "Kids");
 }
 
 TEST_F(FolderDialogTest, BrowseFillsThePathAndTheName)
 {
     m_seams.chooseFolder
-        = [this](QWidget*, const QString&) { return QString::fromStdString(m_root / "Kids.2010"); };
-    CSetPathDlg dialog(FolderDialogMode::Add, {}, m_seams, nullptr);
+        = [this](QWidget*, const QString&) { return QString::fromStdString(Path("Kids.2010")); };
+    CSetPathDlg dialog(FolderDialogMode::Add, {}, Texts(), m_seams, nullptr);
     dialog.BrowseButton()->click();
-    EXPECT_EQ(dialog.FolderPath().toStdString(), m_root / "Kids.2010");
+    EXPECT_EQ(dialog.FolderPath().toStdString(), Path("Kids.2010"));
     EXPECT_EQ(dialog.DisplayName(), "Kids.2010");
 }
 
@@ -104,7 +104,7 @@ TEST_F(DesktopTest, AdapterChoiceListsAddressAndNameAndPresetsTheChosenOne)
 {
     std::vector<Adapter> adapters { { "192.168.0.2", "eth0", "AA:BB:CC:DD:EE:01" },
         { "10.0.0.5", "wlan0", "AA:BB:CC:DD:EE:02" } };
-    CSelectNICDlg dialog(adapters, 1, nullptr);
+    CSelectNICDlg dialog(adapters, 1, Texts(), nullptr);
     ASSERT_EQ(dialog.List()->count(), 2);
     EXPECT_EQ(dialog.List()->itemText(0), "192.168.0.2 : eth0");
     EXPECT_EQ(dialog.Selected(), 1);

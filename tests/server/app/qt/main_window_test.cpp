@@ -1,6 +1,5 @@
-#include "config/app_messages.h"
+#include "app_messages.h"
 #include "desktop_fixture.h"
-#include "http/web_server.h"
 #include "main_window.h"
 #include "password_dialog.h"
 #include "platform/adapters.h"
@@ -25,14 +24,14 @@ class MainWindowTest : public DesktopTest {
 protected:
     MainWindowTest()
     {
-        fs::create_directories(m_root / "media");
-        SetSettingString("", kSettingSection, kKeyInPort, std::to_string(m_port));
-        SetSettingInt(kKeySet, 1);
+        fs::create_directories(Path("media"));
+        Settings().WriteText(kKeyInPort, std::to_string(m_port));
+        Settings().WriteInt(kKeySet, 1);
     }
 
     std::unique_ptr<CVembaCastDlg> OpenWindow()
     {
-        auto window = std::make_unique<CVembaCastDlg>(m_remote, m_seams);
+        auto window = std::make_unique<CVembaCastDlg>(Server(), m_seams);
         window->Controller().StartEmbeddedConsole();
         window->Controller().FillSettingDefaults();
         window->show();
@@ -67,7 +66,8 @@ protected:
         });
     }
 
-    CRemoteAccess m_remote { DefaultNetworkSeams() };
+    bool Running() { return Server().WebServer().IsRunning(); }
+
     int m_port = PickFreePort();
 };
 
@@ -76,13 +76,13 @@ TEST_F(MainWindowTest, AddedFolderIsListedSavedAndServedOnceTheServerStarts)
     SkipWithoutAdapters();
     auto window = OpenWindow();
     ASSERT_TRUE(window->StartStopButton()->isEnabled());
-    DriveFolderDialog(m_root / "media", "Movies");
+    DriveFolderDialog(Path("media"), "Movies");
     (window->findChild<QToolButton*>("button1003"))->click();
     ASSERT_EQ(window->FolderList()->topLevelItemCount(), 1);
     EXPECT_EQ(window->FolderList()->topLevelItem(0)->text(0), "Movies");
-    std::vector<FolderListEntry> saved = LoadFolderListFile();
+    std::vector<FolderListEntry> saved = Settings().LoadFolderList();
     ASSERT_EQ(saved.size(), 1u);
-    EXPECT_EQ(saved[0].path, m_root / "media");
+    EXPECT_EQ(saved[0].path, Path("media"));
 
     ASSERT_TRUE(PressStartStop(*window, true)) << ::testing::PrintToString(m_messages);
     HttpReply connect = HttpGetRaw(m_port, "/connect");
@@ -93,7 +93,7 @@ TEST_F(MainWindowTest, AddedFolderIsListedSavedAndServedOnceTheServerStarts)
     EXPECT_EQ(list.status, 200);
 
     ASSERT_TRUE(PressStartStop(*window, false));
-    EXPECT_FALSE(IsWebServerRunning());
+    EXPECT_FALSE(Running());
     EXPECT_FALSE(HttpGetRaw(m_port, "/connect").connected);
     ASSERT_TRUE(PressStartStop(*window, true));
     EXPECT_EQ(HttpGetRaw(m_port, "/connect").status, 200);
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, AddedFolderIsListedSavedAndServedOnceTheServerStarts)
 TEST_F(MainWindowTest, AutoStartStartsTheServerWhenTheWindowHasLoaded)
 {
     SkipWithoutAdapters();
-    SetSettingInt(kKeyAutoStart, 1);
+    Settings().WriteInt(kKeyAutoStart, 1);
     auto window = OpenWindow();
     ASSERT_TRUE(RunEventsUntil([&] { return window->StartStopButton()->Image() == 1; }));
     EXPECT_EQ(HttpGetRaw(m_port, "/connect").status, 200);
@@ -113,7 +113,7 @@ TEST_F(MainWindowTest, AutoStartStartsTheServerWhenTheWindowHasLoaded)
 TEST_F(MainWindowTest, AWindowThatWasNeverSetUpSaysSoAndOpensTheSettings)
 {
     SkipWithoutAdapters();
-    SetSettingInt(kKeySet, 0);
+    Settings().WriteInt(kKeySet, 0);
     ExpectDialog([](QDialog& dialog) {
         auto& settings = dynamic_cast<CSettingDialog&>(dialog);
         settings.SetButton()->click();
@@ -124,7 +124,7 @@ TEST_F(MainWindowTest, AWindowThatWasNeverSetUpSaysSoAndOpensTheSettings)
     // The settings command arrives as a posted message.
     ASSERT_TRUE(RunEventsUntil([&] { return m_dialogDrivers.empty(); }));
     EXPECT_TRUE(window->StartStopButton()->isEnabled());
-    EXPECT_EQ(GetSettingInt(kSettingSection, kKeySet, 0), 1);
+    EXPECT_EQ(Settings().ReadInt(kKeySet, 0), 1);
     EXPECT_FALSE(Shown("IDS_WORD_RESTART_SETTINGAPPLY")) << "the server was not running";
 }
 
@@ -154,7 +154,7 @@ TEST_F(MainWindowTest, PasswordSetInTheSettingsIsHandedOutByConnectAfterARestart
     (window->findChild<QToolButton*>("button1009"))->click();
     EXPECT_TRUE(m_dialogDrivers.empty());
     EXPECT_TRUE(Shown("IDS_WORD_RESTART_SETTINGAPPLY"));
-    EXPECT_EQ(GetSettingString(kKeyInPort), std::to_string(newPort));
+    EXPECT_EQ(m_data.Get(kKeyInPort), std::to_string(newPort));
 
     // The password is handed out at once; the port takes effect after a restart.
     HttpReply connect = HttpGetRaw(m_port, "/connect");
@@ -169,13 +169,13 @@ TEST_F(MainWindowTest, PasswordSetInTheSettingsIsHandedOutByConnectAfterARestart
 TEST_F(MainWindowTest, ClosingTheSettingsPutsThePasswordBack)
 {
     SkipWithoutAdapters();
-    SetSettingString("", kSettingSection, kKeyPassword, "11");
+    m_data.Set(kKeyPassword, "11");
     auto window = OpenWindow();
-    ExpectDialog([](QDialog& dialog) {
+    ExpectDialog([this](QDialog& dialog) {
         auto& settings = dynamic_cast<CSettingDialog&>(dialog);
         settings.PasswordModeBox()->click();
         settings.PasswordButton()->click();
-        EXPECT_EQ(GetSettingString(kKeyPassword), "99");
+        EXPECT_EQ(m_data.Get(kKeyPassword), "99");
         settings.CloseButton()->click();
     });
     ExpectDialog([](QDialog& dialog) {
@@ -184,28 +184,28 @@ TEST_F(MainWindowTest, ClosingTheSettingsPutsThePasswordBack)
         password.SetButton()->click();
     });
     (window->findChild<QToolButton*>("button1009"))->click();
-    EXPECT_EQ(GetSettingString(kKeyPassword), "11");
-    EXPECT_EQ(GetSettingInt(kSettingSection, kKeyPasswordMode, 0), 0);
+    EXPECT_EQ(m_data.Get(kKeyPassword), "11");
+    EXPECT_EQ(Settings().ReadInt(kKeyPasswordMode, 0), 0);
 }
 
 TEST_F(MainWindowTest, DeletingFoldersRemovesTheirRowsAndWorkFoldersOnly)
 {
-    fs::create_directories(m_root / "media2");
-    SaveFolderListFile(
-        { { "One", m_root / "media" }, { "Two", m_root / "media2" }, { "..", m_root / "media" } });
-    fs::create_directories(m_root / "data/Services/One/x");
-    fs::create_directories(m_root / "data/Services/Two");
+    fs::create_directories(Path("media2"));
+    Settings().SaveFolderList(
+        { { "One", Path("media") }, { "Two", Path("media2") }, { "..", Path("media") } });
+    fs::create_directories(Path("data/Services/One/x"));
+    fs::create_directories(Path("data/Services/Two"));
     auto window = OpenWindow();
     ASSERT_EQ(window->FolderList()->topLevelItemCount(), 3);
     for (int i = 0; i < 3; ++i)
         window->FolderList()->topLevelItem(i)->setSelected(true);
     (window->findChild<QToolButton*>("button1002"))->click();
     EXPECT_EQ(window->FolderList()->topLevelItemCount(), 0);
-    EXPECT_FALSE(fs::exists(m_root / "data/Services/One"));
-    EXPECT_FALSE(fs::exists(m_root / "data/Services/Two"));
-    EXPECT_TRUE(fs::exists(m_root / "data/VembaCast.ini"))
+    EXPECT_FALSE(fs::exists(Path("data/Services/One")));
+    EXPECT_FALSE(fs::exists(Path("data/Services/Two")));
+    EXPECT_TRUE(fs::exists(Path("data/VembaCast.ini")))
         << "a '..' row must not delete the data folder";
-    EXPECT_TRUE(LoadFolderListFile().empty());
+    EXPECT_TRUE(Settings().LoadFolderList().empty());
 }
 
 TEST_F(MainWindowTest, ClosingHidesInTheTrayAndATrayClickBringsTheWindowBack)
@@ -219,17 +219,19 @@ TEST_F(MainWindowTest, ClosingHidesInTheTrayAndATrayClickBringsTheWindowBack)
     EXPECT_FALSE(window->IsTrayIconShown());
 }
 
-TEST_F(MainWindowTest, AFailingShutdownCommandIsReportedAndTheServerStaysStopped)
+TEST_F(MainWindowTest, AClientsPowerOffWithAFailingCommandIsReportedAndTheServerStaysStopped)
 {
     SkipWithoutAdapters();
-    ScopedEnv failing("VEMBACAST_SHUTDOWN_COMMAND", "false");
+    m_shutdownCommand = "false";
     auto window = OpenWindow();
     ASSERT_TRUE(PressStartStop(*window, true));
-    veneta::CPXFrameMSG::Post(veneta::kFrameMainWindow, WM_APP_SHUTDOWN_PC);
+    // A phone of the home network presses its power button.
+    EXPECT_EQ(HttpGetRaw(m_port, "/serverOff").status, 200);
     ASSERT_TRUE(RunEventsUntil([&] { return Shown("IDS_ERROR_FAILED_SHUTDOWN"); }));
-    EXPECT_FALSE(IsWebServerRunning());
+    EXPECT_FALSE(Running());
     EXPECT_EQ(window->StartStopButton()->Image(), 0);
-    EXPECT_EQ(window->StatusLine()->text().toStdString(), LookupText("IDS_ERROR_FAILED_SHUTDOWN"));
+    EXPECT_EQ(
+        window->StatusLine()->text().toStdString(), Texts().Lookup("IDS_ERROR_FAILED_SHUTDOWN"));
     // Started again by hand, the server runs as before.
     ASSERT_TRUE(PressStartStop(*window, true));
     ASSERT_TRUE(PressStartStop(*window, false));
@@ -256,10 +258,10 @@ TEST_F(MainWindowTest, ExitAsksFirstAndStopsTheServer)
     m_messageAnswer = veneta::kButtonNo;
     window->RunCommand(kCmdExit);
     EXPECT_TRUE(Shown("IDS_WORD_COMMON_EXIT"));
-    EXPECT_TRUE(IsWebServerRunning());
+    EXPECT_TRUE(Running());
     EXPECT_EQ(exits.count(), 0);
     m_messageAnswer = veneta::kButtonYes;
     window->TrayMenu()->actions().last()->trigger();
-    EXPECT_FALSE(IsWebServerRunning());
+    EXPECT_FALSE(Running());
     EXPECT_EQ(exits.count(), 1);
 }

@@ -11,9 +11,8 @@ class SingleCopyTest : public DesktopTest {
 protected:
     SingleCopyTest()
     {
-        fs::create_directories(m_root / "run");
-        fs::permissions(m_root / "run", fs::perms::owner_all);
-        SetSettingString("", kSettingSection, kKeyGeneralLanguage, "eng");
+        fs::create_directories(Path("run"));
+        fs::permissions(Path("run"), fs::perms::owner_all);
     }
 
     // Runs a program of the program folder with the test's folders; its output ends
@@ -28,34 +27,38 @@ protected:
         return output;
     }
 
-    ScopedEnv m_runtime { "XDG_RUNTIME_DIR", m_root / "run" };
+    // The programs started here read their folders from the environment, as at a real
+    // start.
+    ScopedEnv m_dataEnv { "VEMBACAST_DATA_DIR", m_data.DataFolder() };
+    ScopedEnv m_runtime { "XDG_RUNTIME_DIR", Path("run") };
 };
 
 TEST_F(SingleCopyTest, ASecondCopyWakesTheFirstAndEndsWithZero)
 {
     CSingleCopy first;
-    ASSERT_EQ(first.Claim(GetRuntimeFolder(), GetDataFolder()), SingleCopyRole::First);
+    ASSERT_EQ(first.Claim(GetRuntimeFolder(), m_data.DataFolder()), SingleCopyRole::First);
     EXPECT_FALSE(first.TakeWakeRequests());
     std::string output = Run("vembacast");
     EXPECT_NE(output.find("exit=0"), std::string::npos) << output;
     EXPECT_TRUE(first.TakeWakeRequests());
-    EXPECT_FALSE(fs::exists(m_root / "data/VembaCast.lock"))
+    EXPECT_FALSE(fs::exists(Path("data/VembaCast.lock")))
         << "the second copy must not reach the server's start";
 }
 
 TEST_F(SingleCopyTest, CopiesForOtherDataFoldersDoNotMeet)
 {
     CSingleCopy first;
-    ASSERT_EQ(first.Claim(GetRuntimeFolder(), GetDataFolder()), SingleCopyRole::First);
+    ASSERT_EQ(first.Claim(GetRuntimeFolder(), m_data.DataFolder()), SingleCopyRole::First);
     CSingleCopy other;
-    EXPECT_EQ(other.Claim(GetRuntimeFolder(), GetDataFolder() + "-other"), SingleCopyRole::First);
+    EXPECT_EQ(
+        other.Claim(GetRuntimeFolder(), m_data.DataFolder() + "-other"), SingleCopyRole::First);
     EXPECT_NE(SingleCopyName("/a"), SingleCopyName("/b"));
 }
 
 TEST_F(SingleCopyTest, TheApplicationRefusesADataFolderADaemonServes)
 {
     CDataFolderLock daemon;
-    ASSERT_TRUE(daemon.Acquire(GetDataFolder()));
+    ASSERT_TRUE(daemon.Acquire(m_data.DataFolder()));
     std::string output = Run("vembacast");
     EXPECT_NE(output.find("exit=1"), std::string::npos) << output;
     EXPECT_NE(output.find("already uses"), std::string::npos) << output;
@@ -64,10 +67,11 @@ TEST_F(SingleCopyTest, TheApplicationRefusesADataFolderADaemonServes)
 TEST_F(SingleCopyTest, TheDaemonRefusesADataFolderTheApplicationServes)
 {
     CDataFolderLock application;
-    ASSERT_TRUE(application.Acquire(GetDataFolder()));
+    ASSERT_TRUE(application.Acquire(m_data.DataFolder()));
     std::string output = Run("vembacastd");
     EXPECT_NE(output.find("exit=1"), std::string::npos) << output;
     EXPECT_NE(output.find("already uses"), std::string::npos) << output;
     CDataFolderLock second;
-    EXPECT_FALSE(second.Acquire(GetDataFolder())) << "the lock is exclusive within one process too";
+    EXPECT_FALSE(second.Acquire(m_data.DataFolder()))
+        << "the lock is exclusive within one process too";
 }
