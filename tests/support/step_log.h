@@ -29,6 +29,15 @@ public:
             [&] { return std::find(m_events.begin(), m_events.end(), event) != m_events.end(); });
     }
 
+    // Waits for the first event that match(event) holds for.
+    template <typename Match>
+    bool WaitForMatch(Match match, std::chrono::seconds bound = std::chrono::seconds(60))
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(
+            lock, bound, [&] { return std::any_of(m_events.begin(), m_events.end(), match); });
+    }
+
     std::vector<Event> Events()
     {
         std::lock_guard lock(m_lock);

@@ -7,8 +7,8 @@
 #include "core/vemba_server.h"
 #include "server/streaming/live_server_fixture.h"
 #include "support/http_client.h"
+#include "support/step_log.h"
 
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -31,47 +31,31 @@ bool MakeShortClip(const std::string& path)
     return MakeTestClip(path, 24, 640, 360);
 }
 
-// The conversion changes the server reports, as the desktop window would hear them.
+// A conversion change the server reported, as the desktop window would hear it.
+struct Change {
+    ConversionChange change;
+    std::string id;
+    int state;
+    int progress;
+    bool operator==(const Change&) const = default;
+};
+
 class ConversionEvents : public IServerEvents {
 public:
-    struct Change {
-        ConversionChange change;
-        std::string id;
-        int state;
-        int progress;
-    };
     void ShutdownRequested() override { }
     void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) override
     {
-        {
-            std::lock_guard lock(m_lock);
-            m_changes.push_back({ change, job.strConvertID, job.nState, job.nProgress });
-        }
-        m_changed.notify_all();
-    }
-    // Waits until a change matches; false when none did within the guard (a hang).
-    template <typename Match> bool WaitFor(Match match, std::chrono::seconds guard = 300s)
-    {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(
-            lock, guard, [&] { return std::any_of(m_changes.begin(), m_changes.end(), match); });
+        log.Add({ change, job.strConvertID, job.nState, job.nProgress });
     }
     bool WaitFor(ConversionChange change, const std::string& id, int state = -1)
     {
-        return WaitFor([&](const Change& c) {
-            return c.change == change && c.id == id && (state < 0 || c.state == state);
-        });
+        return log.WaitForMatch(
+            [&](const Change& c) {
+                return c.change == change && c.id == id && (state < 0 || c.state == state);
+            },
+            300s);
     }
-    std::vector<Change> Changes()
-    {
-        std::lock_guard lock(m_lock);
-        return m_changes;
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<Change> m_changes; // guarded by m_lock
+    vembatest::StepLog<Change> log;
 };
 
 struct ListedJob {
@@ -169,9 +153,11 @@ TEST_F(ConvertServer, QueueWatchCancelFinishAndClearOverHttp)
     ASSERT_NE(first, second);
 
     // The first converts, the second waits.
-    ASSERT_TRUE(m_events.WaitFor([&](const ConversionEvents::Change& c) {
-        return c.change == ConversionChange::Progress && c.id == first && c.progress > 0;
-    }));
+    ASSERT_TRUE(m_events.log.WaitForMatch(
+        [&](const Change& c) {
+            return c.change == ConversionChange::Progress && c.id == first && c.progress > 0;
+        },
+        300s));
     std::vector<ListedJob> jobs = List();
     ASSERT_TRUE(Find(jobs, first));
     EXPECT_GT(Find(jobs, first)->value, 0);
@@ -193,7 +179,7 @@ TEST_F(ConvertServer, QueueWatchCancelFinishAndClearOverHttp)
 
     ASSERT_TRUE(m_events.WaitFor(ConversionChange::State, second, kConvertComplete));
     std::vector<int> progress;
-    for (const ConversionEvents::Change& c : m_events.Changes()) {
+    for (const Change& c : m_events.log.Events()) {
         if (c.change == ConversionChange::Progress && c.id == second)
             progress.push_back(c.progress);
     }

@@ -5,50 +5,17 @@
 #include "config/texts.h"
 #include "conversion/conversion_context.h"
 #include "conversion/convert_list.h"
+#include "support/step_log.h"
 #include "support/test_server.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// What the observer heard, in order; a test may wait for one change.
-class ChangeLog {
-public:
-    void Add(ConversionChange change, const ConvertInfo_t& job)
-    {
-        static const char* const names[] = { "added", "progress", "state", "deleted" };
-        {
-            std::lock_guard lock(m_lock);
-            m_lines.push_back(
-                std::string(names[static_cast<int>(change)]) + " " + job.strConvertID);
-        }
-        m_changed.notify_all();
-    }
-    std::vector<std::string> Lines()
-    {
-        std::lock_guard lock(m_lock);
-        return m_lines;
-    }
-    // False when line did not come within the guard (a hang, not a measure of speed).
-    bool WaitFor(const std::string& line)
-    {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(lock, 60s,
-            [&] { return std::find(m_lines.begin(), m_lines.end(), line) != m_lines.end(); });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<std::string> m_lines; // guarded by m_lock
-};
 
 // A conversion layer whose queue runs no worker until a test starts it.
 class ConvertQueueTest : public ::testing::Test {
@@ -56,8 +23,10 @@ protected:
     explicit ConvertQueueTest(ConvertQueueTiming timing = {})
         : m_server(m_data.Parts(), timing)
     {
-        Queue().SetObserver(
-            [this](ConversionChange change, const ConvertInfo_t& job) { m_log.Add(change, job); });
+        Queue().SetObserver([this](ConversionChange change, const ConvertInfo_t& job) {
+            static const char* const names[] = { "added", "progress", "state", "deleted" };
+            m_log.Add(std::string(names[static_cast<int>(change)]) + " " + job.strConvertID);
+        });
     }
     CConvertQueue& Queue() { return m_server.ConvertQueue(); }
 
@@ -81,7 +50,7 @@ protected:
     }
 
     vembatest::TestDataFolder m_data { "vembaconvert" };
-    ChangeLog m_log;
+    vembatest::StepLog<std::string> m_log; // what the observer heard, in order
     ConversionContext m_server;
 };
 
@@ -174,7 +143,7 @@ TEST_F(ConvertQueueTest, EngineNoticesOnTheNoticeQueueRenameDeleteOrLeaveCancell
     EXPECT_EQ(cancelled->nState, kConvertRemoved);
     EXPECT_FALSE(std::filesystem::exists(cancelled->FinalOutputPath()))
         << "a cancelled job's file is the worker's to delete, never renamed";
-    EXPECT_EQ(m_log.Lines(),
+    EXPECT_EQ(m_log.Events(),
         (std::vector<std::string> { "added A", "added B", "added C", "state A", "state B" }));
 }
 
@@ -259,7 +228,7 @@ TEST_F(RunningQueue, AJobWhoseEngineCannotStartFailsAfterThreeStartsAndTheNextIs
     EXPECT_EQ(first->nStartFailures, 3);
     EXPECT_EQ(second->nState, kConvertFailed);
     EXPECT_FALSE(first->bOwnsTemp);
-    std::vector<std::string> lines = m_log.Lines();
+    std::vector<std::string> lines = m_log.Events();
     EXPECT_LT(std::find(lines.begin(), lines.end(), "state A"),
         std::find(lines.begin(), lines.end(), "state B"));
 }

@@ -9,19 +9,16 @@
 #include "core/server_errors.h"
 #include "core/shutdown_command.h"
 #include "support/http_client.h"
+#include "support/step_log.h"
 #include "support/test_server.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <optional>
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // Records what a window would show, in order; ServerStateChanged(true) may be held at
 // a gate, which keeps the worker busy.
@@ -50,32 +47,14 @@ public:
             Add("added " + job.strConvertID);
     }
 
-    void Add(const std::string& event)
-    {
-        {
-            std::lock_guard lock(m_lock);
-            m_events.push_back(event);
-        }
-        m_changed.notify_all();
-    }
-    std::vector<std::string> Events()
-    {
-        std::lock_guard lock(m_lock);
-        return m_events;
-    }
+    void Add(const std::string& event) { m_log.Add(event); }
+    std::vector<std::string> Events() { return m_log.Events(); }
     // Waits until event was shown; false when it was not within the guard (a hang).
-    bool WaitFor(const std::string& event)
-    {
-        std::unique_lock lock(m_lock);
-        return m_changed.wait_for(lock, 60s,
-            [&] { return std::find(m_events.begin(), m_events.end(), event) != m_events.end(); });
-    }
+    bool WaitFor(const std::string& event) { return m_log.WaitFor(event); }
     void HoldStart(std::shared_future<void> gate) { m_gate = std::move(gate); }
 
 private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::vector<std::string> m_events; // guarded by m_lock
+    vembatest::StepLog<std::string> m_log;
     std::optional<std::shared_future<void>> m_gate; // set before the worker starts
 };
 
