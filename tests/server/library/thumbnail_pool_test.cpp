@@ -1,6 +1,7 @@
 #include "library/thumbnail_pool.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
@@ -31,12 +32,14 @@ struct RecordingMaker {
     std::atomic<int> running { 0 };
     std::atomic<int> peak { 0 };
     std::mutex lock;
+    std::condition_variable runningChanged; // with lock
     std::map<std::string, int> made; // guarded by lock
 
     ThumbnailMaker Bind()
     {
         return [this](const ThumbInfo& job) {
             const int now = ++running;
+            Announce();
             int seen = peak.load();
             while (now > seen && !peak.compare_exchange_weak(seen, now)) { }
             gate.Wait(10s);
@@ -45,8 +48,17 @@ struct RecordingMaker {
                 ++made[job.path];
             }
             --running;
+            Announce();
             return job.path + "_s.jpg";
         };
+    }
+    // Wakes a waiter of WaitRunning; taking the lock first means none misses it.
+    void Announce()
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+        }
+        runningChanged.notify_all();
     }
     int Made(const std::string& path)
     {
@@ -64,12 +76,12 @@ struct RecordingMaker {
     }
 };
 
-// Polls until the maker holds `count` jobs at once (the machine may be busy).
+// Waits until the maker holds `count` jobs at once; false when that did not happen
+// within the bound (a fault: the bound only keeps the test from hanging).
 bool WaitRunning(RecordingMaker& maker, int count)
 {
-    for (int i = 0; i < 500 && maker.running.load() != count; ++i)
-        std::this_thread::sleep_for(10ms);
-    return maker.running.load() == count;
+    std::unique_lock<std::mutex> hold(maker.lock);
+    return maker.runningChanged.wait_for(hold, 60s, [&] { return maker.running.load() == count; });
 }
 
 } // namespace
