@@ -1,8 +1,10 @@
 #pragma once
 
 // A TCP port kept taken, as another program would hold it: a socket bound on every
-// address and listening until the object goes. The socket is close-on-exec, so a
-// program a test starts meanwhile does not inherit the port.
+// address and listening until the object goes. It binds with address reuse, as the
+// server does, so connections of an earlier test still closing on the port do not
+// keep it from being held. The socket is close-on-exec, so a program a test starts
+// meanwhile does not inherit the port.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,7 +23,9 @@ public:
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_ANY);
         socklen_t length = sizeof(address);
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0
+        const int on = 1;
+        if (m_fd < 0 || ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0
+            || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0
             || ::listen(m_fd, 1) != 0
             || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             return;
