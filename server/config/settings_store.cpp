@@ -3,6 +3,7 @@
 #include "config/utf8_text.h"
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -271,25 +272,59 @@ bool SettingsStore::SaveFolderList(const std::vector<FolderListEntry>& entries)
 int SettingsStore::Subscribe(Listener listener)
 {
     std::lock_guard lock(m_lock);
-    int subscription = m_nextSubscription++;
-    m_listeners.emplace_back(subscription, std::make_shared<Listener>(std::move(listener)));
-    return subscription;
+    auto subscription = std::make_shared<Subscription>();
+    subscription->number = m_nextSubscription++;
+    subscription->listener = std::make_shared<Listener>(std::move(listener));
+    m_listeners.push_back(subscription);
+    return subscription->number;
 }
 
-void SettingsStore::Unsubscribe(int subscription)
+void SettingsStore::Unsubscribe(int number)
 {
-    std::lock_guard lock(m_lock);
-    std::erase_if(m_listeners, [&](const auto& entry) { return entry.first == subscription; });
+    std::unique_lock lock(m_lock);
+    auto found = std::find_if(m_listeners.begin(), m_listeners.end(),
+        [&](const auto& entry) { return entry->number == number; });
+    if (found == m_listeners.end())
+        return;
+    std::shared_ptr<Subscription> subscription = *found;
+    m_listeners.erase(found);
+    // A call under way on another thread may still use what the listener's owner is
+    // about to destroy: wait for it.
+    const std::thread::id self = std::this_thread::get_id();
+    m_listenerDone.wait(lock, [&] {
+        return std::all_of(subscription->callers.begin(), subscription->callers.end(),
+            [&](std::thread::id caller) { return caller == self; });
+    });
 }
 
 void SettingsStore::Notify(const std::shared_ptr<const SettingsSnapshot>& snapshot)
 {
-    std::vector<std::shared_ptr<Listener>> listeners;
+    std::vector<std::shared_ptr<Subscription>> listeners;
     {
         std::lock_guard lock(m_lock);
-        for (const auto& entry : m_listeners)
-            listeners.push_back(entry.second);
+        for (const std::shared_ptr<Subscription>& entry : m_listeners) {
+            entry->callers.push_back(std::this_thread::get_id());
+            listeners.push_back(entry);
+        }
     }
-    for (const std::shared_ptr<Listener>& listener : listeners)
-        (*listener)(*snapshot);
+    for (size_t i = 0; i < listeners.size(); ++i) {
+        bool subscribed = false;
+        {
+            std::lock_guard lock(m_lock);
+            subscribed = std::find(m_listeners.begin(), m_listeners.end(), listeners[i])
+                != m_listeners.end();
+        }
+        try {
+            if (subscribed)
+                (*listeners[i]->listener)(*snapshot);
+        } catch (...) {
+            // A listener's failure is its own; the others still hear of the change.
+        }
+        {
+            std::lock_guard lock(m_lock);
+            std::vector<std::thread::id>& callers = listeners[i]->callers;
+            callers.erase(std::find(callers.begin(), callers.end(), std::this_thread::get_id()));
+        }
+        m_listenerDone.notify_all();
+    }
 }

@@ -14,16 +14,20 @@
 // identities only, never a file operation. m_writeLock orders the writers across their
 // read-modify-write of a file, so two writers never undo each other's keys; it is the
 // one lock held across file work, and nothing waits for anything else under it.
-// Listeners run on the thread that caused the change, with no lock held.
+// Listeners run on the thread that caused the change, with no lock held; m_listenerDone
+// lets an unsubscriber wait until no call of its listener is under way, so a
+// listener's owner may go once Unsubscribe returns.
 
 #include "config/settings.h"
 #include "platform/ini_file.h"
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The settings as they were at one moment. Reads follow the classic rules: an int
@@ -90,6 +94,8 @@ public:
 
     // Called after every change with the new settings; the number unsubscribes.
     int Subscribe(Listener listener);
+    // Once it returns, the listener is not running and is never called again (from
+    // inside the listener itself, it does not wait for its own call).
     void Unsubscribe(int subscription);
 
 private:
@@ -122,6 +128,12 @@ private:
     std::optional<ini::IniDocument> m_folderDocument;
     FileIdentity m_settingsIdentity;
     FileIdentity m_folderIdentity;
-    std::vector<std::pair<int, std::shared_ptr<Listener>>> m_listeners;
+    struct Subscription {
+        int number = 0;
+        std::shared_ptr<Listener> listener;
+        std::vector<std::thread::id> callers; // the threads of the calls under way
+    };
+    std::vector<std::shared_ptr<Subscription>> m_listeners;
+    std::condition_variable m_listenerDone; // with m_lock: a call of a listener ended
     int m_nextSubscription = 1;
 };
