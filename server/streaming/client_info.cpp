@@ -75,13 +75,8 @@ void ClientInfo::OnEngineNotice(EngineNotice notice, uint64_t run)
     if (!m_engine.EndRun(run))
         return;
     if (notice == EngineNotice::Error) {
-        {
-            std::lock_guard lock(m_playLock);
-            m_play.playing = false;
-            m_play.seekPending = false;
-            m_play.lastSeek = 0;
-            m_play.seekCancelled = false;
-        }
+        // EndRun has stopped this run's engine; play ends as after any engine failure.
+        EndPlayStopped(PlayEnd::EngineFailed);
         TraceMessage(kTraceWindow, "CVembaCastDlg::OnENCError (ID:%s)", szClientID.c_str());
     } else {
         TraceMessage(kTraceWindow, "CVembaCastDlg::OnENCComplete (ID:%s)", szClientID.c_str());
@@ -153,6 +148,11 @@ void ClientInfo::EndPlay(PlayEnd how)
     // The session's engine orders this stop after any start under way; it returns
     // once the engine has ended.
     StopENC();
+    EndPlayStopped(how);
+}
+
+void ClientInfo::EndPlayStopped(PlayEnd how)
+{
     {
         std::lock_guard lock(m_playLock);
         if (how == PlayEnd::Finished) {

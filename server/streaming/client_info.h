@@ -223,6 +223,8 @@ private:
     void OnEngineNotice(EngineNotice notice, uint64_t run);
     void PostNotice(EngineNotice notice, uint64_t run);
     void ResetPlayLocked();
+    // The play state's part of EndPlay, once the engine has stopped.
+    void EndPlayStopped(PlayEnd how);
 
     StreamingContext& m_server;
     std::atomic<std::chrono::steady_clock::rep> m_lastUse { 0 };
