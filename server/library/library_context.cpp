@@ -26,5 +26,8 @@ LibraryContext::LibraryContext(ServerParts parts)
 LibraryContext::~LibraryContext()
 {
     StopNotices();
+    // A media read under way (the thumbnail kick-off's, say) would hold the shutdown
+    // until its deadline: it ends now.
+    m_media.Shutdown();
     m_thumbnails.Shutdown();
 }

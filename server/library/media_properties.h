@@ -84,6 +84,8 @@ public:
     // The cache in another file; an empty name turns caching off.
     void SetCacheFile(const std::string& databaseFile);
     std::shared_ptr<MediaPropertiesCache> Cache() const;
+    // The server goes: reads under way end at once, later ones find nothing.
+    void Shutdown() { m_pool.Shutdown(); }
 
 private:
     MediaReadResult ReadWithHelper(const std::string& path, MediaProperties& out);

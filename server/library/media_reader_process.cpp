@@ -276,6 +276,8 @@ bool MediaReaderPool::Acquire(Clock::time_point deadline, Helper& helper)
     {
         std::unique_lock guard(m_lock);
         for (;;) {
+            if (m_shutDown)
+                break;
             // Helpers about to leave on their own are retired rather than used.
             while (!m_idle.empty() && Clock::now() - m_idle.back().lastUsed > kHelperReuseLimit) {
                 stale.push_back(m_idle.back());
@@ -298,13 +300,43 @@ bool MediaReaderPool::Acquire(Clock::time_point deadline, Helper& helper)
     for (Helper& old : stale)
         Discard(old);
     if (!spawn)
-        return helper.pid > 0;
+        return helper.pid > 0 && MarkBusy(helper);
     if (Spawn(helper))
-        return true;
+        return MarkBusy(helper);
     std::lock_guard guard(m_lock);
     --m_alive;
     m_released.notify_one();
     return false;
+}
+
+bool MediaReaderPool::MarkBusy(Helper& helper)
+{
+    {
+        std::lock_guard guard(m_lock);
+        if (!m_shutDown) {
+            m_busy.push_back(helper.pid);
+            return true;
+        }
+    }
+    // Made or taken just as the server went: it reads nothing more.
+    Discard(helper);
+    return false;
+}
+
+void MediaReaderPool::Shutdown()
+{
+    std::vector<Helper> idle;
+    {
+        std::lock_guard guard(m_lock);
+        m_shutDown = true;
+        idle.swap(m_idle);
+        // The owners reap them: a pid that has not been waited for is never reused.
+        for (pid_t pid : m_busy)
+            ::kill(pid, SIGKILL);
+    }
+    m_released.notify_all();
+    for (Helper& helper : idle)
+        Discard(helper);
 }
 
 void MediaReaderPool::Release(Helper& helper)
@@ -312,7 +344,8 @@ void MediaReaderPool::Release(Helper& helper)
     helper.lastUsed = Clock::now();
     {
         std::lock_guard guard(m_lock);
-        if (helper.generation == m_generation) {
+        std::erase(m_busy, helper.pid);
+        if (helper.generation == m_generation && !m_shutDown) {
             m_idle.push_back(helper);
             m_released.notify_one();
             return;
@@ -323,6 +356,10 @@ void MediaReaderPool::Release(Helper& helper)
 
 void MediaReaderPool::Discard(Helper& helper)
 {
+    {
+        std::lock_guard guard(m_lock);
+        std::erase(m_busy, helper.pid);
+    }
     if (helper.pid > 0) {
         ::kill(helper.pid, SIGKILL);
         while (::waitpid(helper.pid, nullptr, 0) < 0 && errno == EINTR) { }

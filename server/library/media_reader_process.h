@@ -60,6 +60,10 @@ public:
 
     // Live helpers (idle and busy), for tests.
     size_t HelperCount() const;
+    // The server goes: no read starts any more, and the helpers busy with a read are
+    // killed, so their callers get their outcome (Crashed) at once instead of at
+    // their deadline.
+    void Shutdown();
 
 private:
     struct Helper {
@@ -72,6 +76,8 @@ private:
     bool Acquire(std::chrono::steady_clock::time_point deadline, Helper& helper);
     void Release(Helper& helper);
     void Discard(Helper& helper);
+    // Notes a helper handed out to a caller; false (and the helper gone) after Shutdown.
+    bool MarkBusy(Helper& helper);
     bool Spawn(Helper& helper);
     MediaReaderOutcome Exchange(Helper& helper, std::chrono::steady_clock::time_point deadline,
         std::vector<std::string>& values);
@@ -80,6 +86,8 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_released;
     std::vector<Helper> m_idle; // guarded by m_lock
+    std::vector<pid_t> m_busy; // guarded by m_lock: helpers handed out to a caller
+    bool m_shutDown = false; // guarded by m_lock
     size_t m_alive = 0; // guarded by m_lock: idle and busy helpers
     unsigned m_generation = 0; // guarded by m_lock
     std::vector<std::string> m_command; // guarded by m_lock
