@@ -78,7 +78,9 @@ bool WriteNetworkOptions(SettingsStore& settings, const DaemonOptions& options, 
     }
     if (options.portMapping)
         settings.WriteInt(kKeyAutoPortMapMode, *options.portMapping ? 1 : 0);
-    if (options.pinMode)
+    // The server does not start in PIN mode without a PIN code, and a first code is
+    // registered only after the start (CNetworkStart): the mode is stored with it.
+    if (options.pinMode && !(*options.pinMode && settings.ReadText(kKeyPINCode).empty()))
         settings.WriteInt(kKeyPINCodeMode, *options.pinMode ? 1 : 0);
     if (options.console)
         settings.WriteText(kKeyTestServerURL, *options.console);
@@ -108,8 +110,19 @@ void CNetworkStart::Start()
 void CNetworkStart::Stop()
 {
     m_cancel = true;
+    // The steps may be waiting for the server's own request of the external address.
+    m_server.ExternalAddress().Stop();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+bool CNetworkStart::WaitForExternalAddress()
+{
+    // The server asks the console for the external address in the background (at its
+    // start, and when the defaults are filled anew); until the answer is stored the
+    // setting holds the local address, which the mapping would report and probe.
+    m_server.ExternalAddress().WaitIdle();
+    return !m_cancel;
 }
 
 void CNetworkStart::RunMapping(bool on, bool removeFirst)
@@ -122,10 +135,12 @@ void CNetworkStart::RunPinSync()
 {
     CRelayServer relay = m_server.Relay(&m_cancel);
     SettingsStore& settings = m_server.Settings();
-    if (SyncPinCode(settings, relay, settings.ReadText(kKeyMacAddress)))
+    if (SyncPinCode(settings, relay, settings.ReadText(kKeyMacAddress))) {
+        settings.WriteInt(kKeyPINCodeMode, 1); // a first code: --pin on is kept from now
         Say("PIN code " + settings.ReadText(kKeyPINCode) + " is registered at the console");
-    else
+    } else {
         Say("PIN code registration at the console failed");
+    }
 }
 
 void CNetworkStart::RunUpdate()
@@ -153,6 +168,8 @@ void CNetworkStart::RunStartupCheck()
     ClearNetworkSettings(settings);
     if (m_refillDefaults)
         m_refillDefaults();
+    if (!WaitForExternalAddress())
+        return;
     // The running server writes URLs with the external port it loaded at its start.
     m_server.WebServer().ReloadExternalPort();
     Say("network settings refilled for this network");
@@ -164,12 +181,14 @@ void CNetworkStart::RunStartupCheck()
 
 void CNetworkStart::Run()
 {
+    if (!WaitForExternalAddress())
+        return;
     SettingsStore& settings = m_server.Settings();
     bool mapping = Switch(settings, kKeyAutoPortMapMode);
     bool adapterChanged = m_options.adapter && m_before.address != settings.ReadText(kKeyInIP);
     if (mapping != m_before.portMapping || (mapping && adapterChanged))
         RunMapping(mapping, mapping && adapterChanged && m_before.portMapping);
-    bool pin = Switch(settings, kKeyPINCodeMode);
+    bool pin = Switch(settings, kKeyPINCodeMode) || m_options.pinMode.value_or(false);
     if (m_cancel)
         return;
     if (pin && (!m_before.pinMode || settings.ReadText(kKeyPINCode).empty())) {

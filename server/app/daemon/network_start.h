@@ -9,7 +9,9 @@
 //
 // The steps talk to the console and the gateway, which may answer late or never, so
 // they run on a thread of their own once the server is serving: neither the start nor
-// a stop waits for them. Stop cancels the console request under way and joins.
+// a stop waits for them. They begin once the external address the server asked the
+// console for at its start has come (or not), since the mapping reports and probes
+// it. Stop cancels the console request under way and joins.
 
 #include "core/vemba_server.h"
 #include "options.h"
@@ -40,11 +42,14 @@ public:
     CNetworkStart& operator=(const CNetworkStart&) = delete;
 
     void Start();
-    // Cancels the console request under way and joins the steps' thread.
+    // Cancels the console request under way (the server's request of the external
+    // address too) and joins the steps' thread.
     void Stop();
 
 private:
     void Run();
+    // False when the steps were stopped meanwhile.
+    bool WaitForExternalAddress();
     void RunMapping(bool on, bool removeFirst);
     void RunPinSync();
     void RunUpdate();
