@@ -22,14 +22,18 @@ class DaemonRemoteTest : public ::testing::Test {
 protected:
     DaemonRemoteTest() { fs::create_directories(m_trace); }
 
-    // Runs the daemon until it serves, then stops it; returns its standard output.
-    std::string RunOnce(std::vector<std::string> arguments)
+    // Runs the daemon until it serves and its network steps have printed until (by
+    // default the start-up check's line, the last step unless the network changed),
+    // then stops it; returns its standard output.
+    std::string RunOnce(
+        std::vector<std::string> arguments, const std::string& until = "start-up check:")
     {
         arguments.insert(arguments.begin(), { "--data-dir", m_data });
         std::string folder = m_root.path() + "/run" + std::to_string(++m_runs);
         fs::create_directories(folder);
         DaemonProcess daemon(arguments, folder);
-        bool served = daemon.WaitForOutput("listening on port", std::chrono::seconds(120));
+        bool served = daemon.WaitForOutput("listening on port", std::chrono::seconds(120))
+            && daemon.WaitForOutput(until, std::chrono::seconds(120));
         daemon.Signal(SIGTERM);
         daemon.WaitExit(std::chrono::seconds(60));
         EXPECT_TRUE(served) << daemon.Out() << daemon.Err();
@@ -92,7 +96,8 @@ TEST_F(DaemonBehindGateway, AMappingRemovedBehindItsBackIsMadeAgainAtTheNextStar
     ASSERT_TRUE(vembatest::RunCommand("upnpc -d 47002 TCP"));
     ASSERT_EQ(m_gateway.Listing().find("47002->"), std::string::npos);
 
-    std::string next = RunOnce({});
+    // The check finds the mapping gone; the steps then map the port again.
+    std::string next = RunOnce({}, "port mapping: external port");
     EXPECT_NE(next.find("start-up check: network changed (3): the gateway no longer maps the port"),
         std::string::npos)
         << next;
@@ -147,7 +152,9 @@ TEST_F(DaemonBehindGateway, APhoneFindsTheServerByItsPinAndSeesAPortChange)
 
     int secondPort = PickFreePort();
     ASSERT_NE(secondPort, firstPort);
-    std::string second = RunOnce({ "--port", std::to_string(secondPort) });
+    // The check finds the console holding the old port; the steps then update it.
+    std::string second
+        = RunOnce({ "--port", std::to_string(secondPort) }, "PIN code " + pin + " is registered");
     EXPECT_EQ(Setting("PINCode"), pin) << second; // updated, not replaced
     EXPECT_EQ(lookUp().port, std::to_string(secondPort)) << second;
     console.Signal(SIGTERM);
