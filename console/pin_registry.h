@@ -2,9 +2,11 @@
 
 // The console's PIN registry: which server (hardware address, name, external address
 // and port) a PIN code stands for. Implementations are safe to call from several
-// request threads at once.
+// request threads at once. A store that cannot be reached answers Unavailable, which
+// the console tells apart from an unknown code: an outage is no failed guess, and a
+// server must not drop its code because of it.
 
-#include <optional>
+#include <chrono>
 #include <string>
 
 struct PinRecord {
@@ -16,12 +18,39 @@ struct PinRecord {
     bool modeOn = true;
 };
 
+enum class RegistryOutcome {
+    Done,
+    NotFound,
+    Unavailable, // the store could not be reached or refused the statement
+};
+
+// How long registrations live and how many one server may hold.
+struct RegistryPolicy {
+    // A registration neither made nor renewed (updated) for this long is gone; zero
+    // keeps every registration for ever (the embedded console's own store).
+    std::chrono::seconds lifetime { 0 };
+    // The live codes one hardware address may hold; a registration beyond it replaces
+    // that server's oldest. Zero means no bound.
+    int maxCodesPerServer = 0;
+};
+
+inline constexpr std::chrono::seconds kDefaultRegistrationLifetime { 30 * 24 * 3600 };
+inline constexpr int kDefaultCodesPerServer = 4;
+
 class IPinRegistry {
 public:
     virtual ~IPinRegistry() = default;
-    // Stores record under a new PIN code and returns it; empty when it cannot.
-    virtual std::string Register(const PinRecord& record) = 0;
-    // Replaces the record of record.pinCode; false when there is none.
-    virtual bool Update(const PinRecord& record) = 0;
-    virtual std::optional<PinRecord> Find(const std::string& pinCode) = 0;
+    // Stores record under a new PIN code, which it writes into record.pinCode.
+    virtual RegistryOutcome Register(PinRecord& record) = 0;
+    // Replaces the record of record.pinCode and renews it.
+    virtual RegistryOutcome Update(const PinRecord& record) = 0;
+    virtual RegistryOutcome Find(const std::string& pinCode, PinRecord& record) = 0;
+    // Drops the registrations past their lifetime; the number dropped, -1 when the
+    // store could not be reached.
+    virtual long long RemoveExpired() = 0;
+    // True when the store answers now (the balancer's health check).
+    virtual bool Reachable() = 0;
 };
+
+// Eight random decimal digits.
+std::string NewPinCode();
