@@ -146,18 +146,6 @@ ConsoleAnswer CConsoleService::AnswerRegister(const ConsoleRequest& request) con
     return Success(ConsolePlist(0).Add("pincode", record.pinCode));
 }
 
-std::optional<ConsoleAnswer> CConsoleService::RefuseLookup(const ConsoleRequest& request) const
-{
-    LimitVerdict verdict
-        = m_lookupLimit ? m_lookupLimit->Check(request.requester) : LimitVerdict::Allowed;
-    if (verdict == LimitVerdict::Allowed)
-        return std::nullopt;
-    if (verdict == LimitVerdict::Unknown)
-        return Unreachable();
-    return Failure(kConsoleResultTooManyLookups,
-        "too many look-ups of unknown PIN codes from this address; try again later");
-}
-
 ConsoleAnswer CConsoleService::FailedLookup(
     const ConsoleRequest& request, int result, const char* message) const
 {
@@ -166,18 +154,30 @@ ConsoleAnswer CConsoleService::FailedLookup(
     return Failure(result, message);
 }
 
+ConsoleAnswer CConsoleService::GuardedLookUp(
+    const ConsoleRequest& request, const std::string& pinCode, PinRecord& record) const
+{
+    GuardedFind guarded;
+    if (IsPinText(pinCode))
+        guarded = m_registry->FindGuarded(pinCode, request.requester, m_lookupLimit, record);
+    else if (m_lookupLimit)
+        guarded.verdict = m_lookupLimit->Check(request.requester);
+    if (guarded.verdict == LimitVerdict::Unknown || guarded.outcome == RegistryOutcome::Unavailable)
+        return Unreachable();
+    if (guarded.verdict == LimitVerdict::Refused)
+        return Failure(kConsoleResultTooManyLookups,
+            "too many look-ups of unknown PIN codes from this address; try again later");
+    if (guarded.outcome == RegistryOutcome::NotFound)
+        return FailedLookup(request, kConsoleResultUnknownPin, "unknown PIN code");
+    return ConsoleAnswer { 0, "" };
+}
+
 ConsoleAnswer CConsoleService::AnswerServerInfo(const ConsoleRequest& request) const
 {
-    if (auto refused = RefuseLookup(request))
-        return *refused;
-    std::string pinCode = Field(request, "pincode");
     PinRecord record;
-    RegistryOutcome found
-        = IsPinText(pinCode) ? m_registry->Find(pinCode, record) : RegistryOutcome::NotFound;
-    if (found == RegistryOutcome::Unavailable)
-        return Unreachable();
-    if (found == RegistryOutcome::NotFound)
-        return FailedLookup(request, kConsoleResultUnknownPin, "unknown PIN code");
+    ConsoleAnswer failed = GuardedLookUp(request, Field(request, "pincode"), record);
+    if (failed.status != 0)
+        return failed;
     if (!record.modeOn)
         return Failure(kConsoleResultPinModeOff, "the server has switched its PIN code off");
     return Success(ConsolePlist(0)
@@ -188,8 +188,6 @@ ConsoleAnswer CConsoleService::AnswerServerInfo(const ConsoleRequest& request) c
 
 ConsoleAnswer CConsoleService::AnswerUpdatePin(const ConsoleRequest& request) const
 {
-    if (auto refused = RefuseLookup(request))
-        return *refused;
     std::string modeOn = Field(request, "modeon");
     PinRecord update { Field(request, "pincode"), Field(request, "mac"), Field(request, "name"), "",
         Field(request, "port"), modeOn == "1" };
@@ -197,12 +195,9 @@ ConsoleAnswer CConsoleService::AnswerUpdatePin(const ConsoleRequest& request) co
         || !IsPortText(update.port) || (modeOn != "0" && modeOn != "1"))
         return Failure(kConsoleResultBadRequest, "a field is missing or malformed");
     PinRecord record;
-    RegistryOutcome found = IsPinText(update.pinCode) ? m_registry->Find(update.pinCode, record)
-                                                      : RegistryOutcome::NotFound;
-    if (found == RegistryOutcome::Unavailable)
-        return Unreachable();
-    if (found == RegistryOutcome::NotFound)
-        return FailedLookup(request, kConsoleResultUnknownPin, "unknown PIN code");
+    ConsoleAnswer failed = GuardedLookUp(request, update.pinCode, record);
+    if (failed.status != 0)
+        return failed;
     // Only the server that registered the code may move it.
     if (record.hardwareAddress != update.hardwareAddress)
         return FailedLookup(

@@ -72,8 +72,10 @@ private:
     ConsoleAnswer AnswerServerInfo(const ConsoleRequest& request) const;
     ConsoleAnswer AnswerUpdatePin(const ConsoleRequest& request) const;
     ConsoleAnswer AnswerUpdateCheck() const;
-    // The look-up limit's verdict for a PIN page; an answer when refused.
-    std::optional<ConsoleAnswer> RefuseLookup(const ConsoleRequest& request) const;
+    // Looks pinCode up under the look-up limit; status 0 when record was found, else
+    // the answer that says why not.
+    ConsoleAnswer GuardedLookUp(
+        const ConsoleRequest& request, const std::string& pinCode, PinRecord& record) const;
     // The answer to a failed look-up, counted against the requester.
     ConsoleAnswer FailedLookup(
         const ConsoleRequest& request, int result, const char* message) const;

@@ -23,6 +23,13 @@ public:
     bool Record(const std::string& address) override;
 
     static std::vector<PgStatement> Statements();
+    // The parameters of its check, for a statement that checks it beside other work:
+    // kind, address, window; the count must stay below MaxCount.
+    std::vector<std::string> CheckParameters(const std::string& address) const
+    {
+        return { m_kind, address, m_window };
+    }
+    int MaxCount() const { return m_maxCount; }
     // Drops counters whose window ended longer ago than keep; -1 when unreachable.
     static long long RemoveStale(CPgPool& pool, std::chrono::seconds keep);
 

@@ -49,9 +49,27 @@ const std::string& FindSql()
     return sql;
 }
 
+// Failures counted for the requester ($3 kind, $4 address, $5 window) beside the code.
+const std::string& GuardedFindSql()
+{
+    static const std::string sql = WithLifetime(
+        "SELECT p.pincode, p.mac, p.name, p.address, p.port, p.modeon, (SELECT c.count FROM "
+        "address_counts c WHERE c.kind = $3::smallint AND c.address = $4 AND c.window_start > "
+        "now() - $5::bigint * interval '1 second') FROM (SELECT 1) AS one LEFT JOIN pins p ON "
+        "p.pincode = $1 AND LIVE",
+        "$2");
+    return sql;
+}
+
 std::string Value(const PgResult& result, int column)
 {
     return PQgetvalue(result.get(), 0, column);
+}
+
+PinRecord RecordOf(const PgResult& result)
+{
+    return PinRecord { Value(result, 0), Value(result, 1), Value(result, 2), Value(result, 3),
+        Value(result, 4), Value(result, 5) == "t" };
 }
 
 } // namespace
@@ -62,6 +80,7 @@ std::vector<PgStatement> CPgPinRegistry::Statements()
         { "pin_register", kRegisterSql, 7 },
         { "pin_update", UpdateSql().c_str(), 7 },
         { "pin_find", FindSql().c_str(), 2 },
+        { "pin_find_guarded", GuardedFindSql().c_str(), 5 },
         { "pin_expire",
             "DELETE FROM pins WHERE $1::bigint > 0 AND renewed_at < now() - $1::bigint * "
             "interval '1 second'",
@@ -113,9 +132,35 @@ RegistryOutcome CPgPinRegistry::Find(const std::string& pinCode, PinRecord& reco
         return RegistryOutcome::Unavailable;
     if (PQntuples(found.result.get()) != 1)
         return RegistryOutcome::NotFound;
-    record = PinRecord { Value(found.result, 0), Value(found.result, 1), Value(found.result, 2),
-        Value(found.result, 3), Value(found.result, 4), Value(found.result, 5) == "t" };
+    record = RecordOf(found.result);
     return RegistryOutcome::Done;
+}
+
+GuardedFind CPgPinRegistry::FindGuarded(const std::string& pinCode, const std::string& requester,
+    IAddressLimit* limit, PinRecord& record)
+{
+    auto* shared = dynamic_cast<CPgAddressLimit*>(limit);
+    if (!shared)
+        return IPinRegistry::FindGuarded(pinCode, requester, limit, record);
+    std::vector<std::string> parameters { pinCode, m_lifetime };
+    for (std::string& parameter : shared->CheckParameters(requester))
+        parameters.push_back(std::move(parameter));
+    PgOutcome found = m_pool.Execute("pin_find_guarded", parameters);
+    GuardedFind guarded;
+    if (!found.ok || PQntuples(found.result.get()) != 1) {
+        guarded.verdict = LimitVerdict::Unknown;
+        return guarded;
+    }
+    bool counted = !PQgetisnull(found.result.get(), 0, 6);
+    if (counted && std::atoi(Value(found.result, 6).c_str()) >= shared->MaxCount()) {
+        guarded.verdict = LimitVerdict::Refused;
+        return guarded;
+    }
+    if (PQgetisnull(found.result.get(), 0, 0))
+        return guarded;
+    record = RecordOf(found.result);
+    guarded.outcome = RegistryOutcome::Done;
+    return guarded;
 }
 
 long long CPgPinRegistry::RemoveExpired()

@@ -8,6 +8,7 @@
 //
 // Threads: safe from any thread; the pool holds the connections.
 
+#include "console/pg_address_limit.h"
 #include "console/pg_pool.h"
 #include "console/pin_registry.h"
 
@@ -20,6 +21,9 @@ public:
     RegistryOutcome Register(PinRecord& record) override;
     RegistryOutcome Update(const PinRecord& record) override;
     RegistryOutcome Find(const std::string& pinCode, PinRecord& record) override;
+    // One statement for the check and the look-up when limit is the database's own.
+    GuardedFind FindGuarded(const std::string& pinCode, const std::string& requester,
+        IAddressLimit* limit, PinRecord& record) override;
     long long RemoveExpired() override;
     bool Reachable() override;
 

@@ -6,6 +6,8 @@
 // the console tells apart from an unknown code: an outage is no failed guess, and a
 // server must not drop its code because of it.
 
+#include "console/address_limit.h"
+
 #include <chrono>
 #include <string>
 
@@ -37,6 +39,13 @@ struct RegistryPolicy {
 inline constexpr std::chrono::seconds kDefaultRegistrationLifetime { 30 * 24 * 3600 };
 inline constexpr int kDefaultCodesPerServer = 4;
 
+// A look-up made for a requester under the failed-look-up limit: the limit's verdict,
+// and the outcome when the look-up was allowed.
+struct GuardedFind {
+    LimitVerdict verdict = LimitVerdict::Allowed;
+    RegistryOutcome outcome = RegistryOutcome::NotFound;
+};
+
 class IPinRegistry {
 public:
     virtual ~IPinRegistry() = default;
@@ -45,6 +54,17 @@ public:
     // Replaces the record of record.pinCode and renews it.
     virtual RegistryOutcome Update(const PinRecord& record) = 0;
     virtual RegistryOutcome Find(const std::string& pinCode, PinRecord& record) = 0;
+    // The limit's check, then (when allowed) Find. A store that keeps the limit's
+    // counts beside the codes answers both in one step.
+    virtual GuardedFind FindGuarded(const std::string& pinCode, const std::string& requester,
+        IAddressLimit* limit, PinRecord& record)
+    {
+        GuardedFind guarded;
+        guarded.verdict = limit ? limit->Check(requester) : LimitVerdict::Allowed;
+        if (guarded.verdict == LimitVerdict::Allowed)
+            guarded.outcome = Find(pinCode, record);
+        return guarded;
+    }
     // Drops the registrations past their lifetime; the number dropped, -1 when the
     // store could not be reached.
     virtual long long RemoveExpired() = 0;

@@ -16,7 +16,9 @@
 
 class PgServer {
 public:
-    PgServer()
+    // durable: fsync on, as a production server runs; tests run without it.
+    explicit PgServer(bool durable = false)
+        : m_durable(durable)
     {
         m_bin = BinDir();
         if (m_bin.empty() || m_folder.Path().empty())
@@ -56,7 +58,8 @@ public:
                 + " start -w -t 60 -D " + vembatest::ShellQuote(Data()) + " -l "
                 + vembatest::ShellQuote(m_folder.Path() + "/log") + " -o "
                 + vembatest::ShellQuote("-p " + std::to_string(m_port) + " -k " + m_folder.Path()
-                    + " -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200"),
+                    + " -c listen_addresses=127.0.0.1 -c max_connections=200"
+                    + (m_durable ? "" : " -c fsync=off")),
             &m_output);
         return m_running;
     }
@@ -74,7 +77,20 @@ public:
     {
         return "host=127.0.0.1 port=" + std::to_string(m_port) + " user=postgres dbname=postgres";
     }
+    // The same server through its Unix socket, as a console beside it would connect.
+    std::string SocketConnInfo() const
+    {
+        return "host=" + m_folder.Path() + " port=" + std::to_string(m_port)
+            + " user=postgres dbname=postgres";
+    }
     int Port() const { return m_port; }
+
+    // The server's main process, 0 when it is not running.
+    int PostmasterPid() const
+    {
+        std::string text = ReadText(Data() + "/postmaster.pid");
+        return m_running ? std::atoi(text.c_str()) : 0;
+    }
 
     // Runs statements on a connection of its own; the first value of the last result
     // in value. False with the error in value when they fail.
@@ -94,6 +110,17 @@ public:
     }
 
 private:
+    static std::string ReadText(const std::string& path)
+    {
+        std::string text;
+        if (FILE* file = std::fopen(path.c_str(), "r")) {
+            char buffer[256];
+            size_t got = std::fread(buffer, 1, sizeof(buffer), file);
+            text.assign(buffer, got);
+            std::fclose(file);
+        }
+        return text;
+    }
     std::string Data() const { return m_folder.Path() + "/data"; }
 
     static std::string BinDir()
@@ -117,6 +144,7 @@ private:
         return getpwnam("postgres") ? "runuser -u postgres -- " : "?";
     }
 
+    bool m_durable;
     vembatest::TempFolder m_folder { "vemba-pg" };
     std::string m_bin;
     std::string m_prefix;
