@@ -5,13 +5,16 @@
 #include "http/form_service.h"
 #include "remote/console_answer.h"
 #include "remote/external_ip.h"
+#include "remote/pin_renewal.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
 #include "server/platform/temp_folder.h"
 #include "standalone_console.h"
 
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -90,6 +93,43 @@ TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
     EXPECT_NE(ParseServerInfoAnswer(
                   relay.GetServerInfoFromPinCode(GetSettingString("PINCode"), "EN"), info),
         "");
+}
+
+TEST_F(ConsoleClientTest, TheRenewalKeepsTheRegistrationCurrentUnderTheSameCode)
+{
+    StandaloneConsole console(m_data.path(), m_data.path() + "/pins.sqlite");
+    ASSERT_GT(console.Port(), 0) << console.Process().Err();
+    Set("TestSeverURL", console.Root());
+    Set("PCName", "Den");
+    Set("ExtPort", "47002");
+    const std::string mac = "02:00:00:00:00:07";
+    CRelayServer relay;
+    ASSERT_TRUE(SyncPinCode(relay, mac));
+    Set("MACA", mac);
+    std::string pin = GetSettingString("PINCode");
+
+    // The port moved meanwhile; the renewals carry it to the console.
+    Set("ExtPort", "47020");
+    std::mutex lock;
+    std::condition_variable renewed;
+    int renewals = 0;
+    {
+        CPinRenewal renewal(
+            [&] {
+                bool ok = SyncPinCode(mac);
+                std::lock_guard guard(lock);
+                renewals += ok ? 1 : 0;
+                renewed.notify_all();
+            },
+            std::chrono::milliseconds(1));
+        std::unique_lock wait(lock);
+        ASSERT_TRUE(
+            renewed.wait_for(wait, std::chrono::seconds(30), [&] { return renewals >= 2; }));
+    }
+    EXPECT_EQ(GetSettingString("PINCode"), pin);
+    ServerInfo info;
+    EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale()), info), "");
+    EXPECT_EQ(info.port, "47020");
 }
 
 TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
