@@ -17,6 +17,7 @@
 // Usage: bench_console [--seconds S] [--clients N]. Not run in CI.
 
 #include "daemon_process.h"
+#include "nginx_balancer.h"
 #include "pg_server.h"
 #include "probe_client.h"
 #include "standalone_console.h"
@@ -223,40 +224,6 @@ void Report(const char* what, const char* target, const Run& run, const std::vec
     std::fflush(stdout);
 }
 
-class Nginx {
-public:
-    Nginx(const std::string& root, int port, const std::vector<int>& backends)
-    {
-        std::filesystem::create_directories(root + "/logs");
-        std::ofstream conf(root + "/nginx.conf");
-        conf << (geteuid() == 0 ? "user root; " : "") << "worker_processes 1; pid " << root
-             << "/nginx.pid; error_log " << root << "/logs/error.log;\n"
-             << "events { worker_connections 4096; }\n"
-             << "http { access_log off;\n upstream consoles { ";
-        for (int backend : backends)
-            conf << "server 127.0.0.1:" << backend << "; ";
-        conf << "keepalive 64; keepalive_timeout 4s; }\n"
-             << " server { listen 127.0.0.1:" << port << ";\n"
-             << "  location / { proxy_pass http://consoles; proxy_http_version 1.1;\n"
-             << "   proxy_set_header Connection \"\";\n"
-             << "   proxy_set_header X-Forwarded-For $remote_addr; } } }\n";
-        conf.close();
-        m_process = std::make_unique<DaemonProcess>("/usr/sbin/nginx",
-            std::vector<std::string> {
-                "-p", root, "-c", root + "/nginx.conf", "-g", "daemon off;" },
-            root, std::vector<std::string> {});
-    }
-    ~Nginx()
-    {
-        m_process->Signal(SIGQUIT);
-        m_process->WaitExit();
-    }
-    int Pid() const { return m_process->Pid(); }
-
-private:
-    std::unique_ptr<DaemonProcess> m_process;
-};
-
 bool WaitForHealth(int port)
 {
     for (int i = 0; i < 500; ++i) {
@@ -330,7 +297,7 @@ int main(int argc, char** argv)
     StandaloneConsole first(root.Path() + "/pg1", pg.SocketConnInfo(), common);
     StandaloneConsole second(root.Path() + "/pg2", pg.SocketConnInfo(), common);
     int balancerPort = PickFreePort();
-    Nginx nginx(root.Path() + "/nginx", balancerPort, { first.Port(), second.Port() });
+    NginxBalancer nginx(root.Path() + "/nginx", balancerPort, { first.Port(), second.Port() });
     if (sqlite.Port() <= 0 || first.Port() <= 0 || second.Port() <= 0
         || !WaitForHealth(balancerPort)) {
         std::fprintf(stderr, "bench_console: a console or nginx did not start\n%s%s",

@@ -6,8 +6,10 @@
 #include "console/pg_pin_registry.h"
 #include "console/pg_pool.h"
 #include "console/pg_schema.h"
+#include "nginx_balancer.h"
 #include "pg_server.h"
 #include "remote/console_answer.h"
+#include "server/app/probe_client.h"
 #include "server/platform/temp_folder.h"
 #include "standalone_console.h"
 
@@ -87,6 +89,43 @@ TEST_F(ConsolePostgresTest, ACodeRegisteredThroughOneInstanceIsFoundAndMovedThro
     EXPECT_EQ(LookUp(*first, pin, info), "");
     EXPECT_EQ(info.port, "47010");
     EXPECT_EQ(HttpGet(first->Port(), "/health").status, 200);
+}
+
+TEST_F(ConsolePostgresTest, BehindABalancerTheClientsAddressIsTheRequester)
+{
+    if (!NginxBalancer::Installed())
+        GTEST_SKIP() << "nginx is not installed; tools/bootstrap installs nginx-light";
+    auto first = Console({ "--trust-proxy", "127.0.0.1" });
+    auto second = Console({ "--trust-proxy", "127.0.0.1" });
+    int port = PickFreePort();
+    NginxBalancer nginx(m_folder.path() + "/nginx", port, { first->Port(), second->Port() });
+    HttpReply health;
+    for (int i = 0; i < 500 && health.status != 200; ++i) {
+        health = HttpGet(port, "/health", std::chrono::seconds(2));
+        if (health.status != 200)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(health.status, 200);
+    // A client at 127.0.0.5 registers and looks up through the balancer: the code
+    // carries that address, whichever instance answered.
+    auto post = [port](const std::string& page, const std::string& body) {
+        ProbeSocket socket(port, "127.0.0.5");
+        socket.Send("POST /pin/" + page + " HTTP/1.1\r\nHost: c\r\nContent-Length: "
+            + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        return ParseRawReply(socket.ReadToEnd().bytes).body;
+    };
+    std::string pin;
+    ASSERT_EQ(ParseRegistrationAnswer(post("registerPINCode.php", kRegistration), pin), "");
+    for (int i = 0; i < 4; ++i) {
+        ServerInfo info;
+        EXPECT_EQ(
+            ParseServerInfoAnswer(post("getServerInfoFromPINCode.php", "pincode=" + pin), info),
+            "");
+        EXPECT_EQ(info.ip, "127.0.0.5");
+    }
+    std::string ip;
+    EXPECT_EQ(ParseExternalIpAnswer(post("getExternalIP.php", "admin_id=corvane"), ip), "");
+    EXPECT_EQ(ip, "127.0.0.5");
 }
 
 TEST_F(ConsolePostgresTest, LimitsPerAddressAreSharedByTheInstances)
