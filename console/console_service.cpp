@@ -139,7 +139,7 @@ ConsoleAnswer CConsoleService::AnswerRegister(const ConsoleRequest& request) con
     if (verdict == LimitVerdict::Refused)
         return Failure(kConsoleResultTooManyRegistrations,
             "too many registrations from this address; try again later");
-    if (m_registry->Register(record) != RegistryOutcome::Done)
+    if (m_registry->Add(record) != RegistryOutcome::Done)
         return Unreachable();
     if (m_registrationLimit)
         m_registrationLimit->Record(request.requester);
@@ -205,7 +205,7 @@ ConsoleAnswer CConsoleService::AnswerUpdatePin(const ConsoleRequest& request) co
     update.address = m_externalAddress ? m_externalAddress(request) : std::string();
     if (update.address.empty())
         return Failure(kConsoleResultNoAddress, "no external address is known");
-    RegistryOutcome stored = m_registry->Update(update);
+    RegistryOutcome stored = m_registry->Replace(update);
     if (stored == RegistryOutcome::Unavailable)
         return Unreachable();
     if (stored == RegistryOutcome::NotFound) // expired or removed since the look-up

@@ -96,7 +96,7 @@ CPgPinRegistry::CPgPinRegistry(CPgPool& pool, RegistryPolicy policy)
 {
 }
 
-RegistryOutcome CPgPinRegistry::Register(PinRecord& record)
+RegistryOutcome CPgPinRegistry::Add(PinRecord& record)
 {
     for (int attempt = 0; attempt < kRegisterAttempts; ++attempt) {
         record.pinCode = NewPinCode();
@@ -114,7 +114,7 @@ RegistryOutcome CPgPinRegistry::Register(PinRecord& record)
     return RegistryOutcome::Unavailable;
 }
 
-RegistryOutcome CPgPinRegistry::Update(const PinRecord& record)
+RegistryOutcome CPgPinRegistry::Replace(const PinRecord& record)
 {
     PgOutcome updated = m_pool.Execute("pin_update",
         { record.pinCode, record.hardwareAddress, record.name, record.address, record.port,
@@ -125,7 +125,7 @@ RegistryOutcome CPgPinRegistry::Update(const PinRecord& record)
                                                              : RegistryOutcome::NotFound;
 }
 
-RegistryOutcome CPgPinRegistry::Find(const std::string& pinCode, PinRecord& record)
+RegistryOutcome CPgPinRegistry::Lookup(const std::string& pinCode, PinRecord& record)
 {
     PgOutcome found = m_pool.Execute("pin_find", { pinCode, m_lifetime });
     if (!found.ok)

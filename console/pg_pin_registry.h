@@ -18,9 +18,9 @@ class CPgPinRegistry : public IPinRegistry {
 public:
     CPgPinRegistry(CPgPool& pool, RegistryPolicy policy);
 
-    RegistryOutcome Register(PinRecord& record) override;
-    RegistryOutcome Update(const PinRecord& record) override;
-    RegistryOutcome Find(const std::string& pinCode, PinRecord& record) override;
+    RegistryOutcome Add(PinRecord& record) override;
+    RegistryOutcome Replace(const PinRecord& record) override;
+    RegistryOutcome Lookup(const std::string& pinCode, PinRecord& record) override;
     // One statement for the check and the look-up when limit is the database's own.
     GuardedFind FindGuarded(const std::string& pinCode, const std::string& requester,
         IAddressLimit* limit, PinRecord& record) override;

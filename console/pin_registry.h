@@ -9,6 +9,7 @@
 #include "console/address_limit.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 struct PinRecord {
@@ -50,11 +51,11 @@ class IPinRegistry {
 public:
     virtual ~IPinRegistry() = default;
     // Stores record under a new PIN code, which it writes into record.pinCode.
-    virtual RegistryOutcome Register(PinRecord& record) = 0;
+    virtual RegistryOutcome Add(PinRecord& record) = 0;
     // Replaces the record of record.pinCode and renews it.
-    virtual RegistryOutcome Update(const PinRecord& record) = 0;
-    virtual RegistryOutcome Find(const std::string& pinCode, PinRecord& record) = 0;
-    // The limit's check, then (when allowed) Find. A store that keeps the limit's
+    virtual RegistryOutcome Replace(const PinRecord& record) = 0;
+    virtual RegistryOutcome Lookup(const std::string& pinCode, PinRecord& record) = 0;
+    // The limit's check, then (when allowed) Lookup. A store that keeps the limit's
     // counts beside the codes answers both in one step.
     virtual GuardedFind FindGuarded(const std::string& pinCode, const std::string& requester,
         IAddressLimit* limit, PinRecord& record)
@@ -62,7 +63,7 @@ public:
         GuardedFind guarded;
         guarded.verdict = limit ? limit->Check(requester) : LimitVerdict::Allowed;
         if (guarded.verdict == LimitVerdict::Allowed)
-            guarded.outcome = Find(pinCode, record);
+            guarded.outcome = Lookup(pinCode, record);
         return guarded;
     }
     // Drops the registrations past their lifetime; the number dropped, -1 when the
@@ -70,6 +71,21 @@ public:
     virtual long long RemoveExpired() = 0;
     // True when the store answers now (the balancer's health check).
     virtual bool Reachable() = 0;
+
+    // The same for callers that take any failure as none: the new code or empty text,
+    // true when replaced, the record or nothing.
+    std::string Register(const PinRecord& record)
+    {
+        PinRecord stored = record;
+        return Add(stored) == RegistryOutcome::Done ? stored.pinCode : std::string();
+    }
+    bool Update(const PinRecord& record) { return Replace(record) == RegistryOutcome::Done; }
+    std::optional<PinRecord> Find(const std::string& pinCode)
+    {
+        PinRecord record;
+        return Lookup(pinCode, record) == RegistryOutcome::Done ? std::optional(record)
+                                                                : std::nullopt;
+    }
 };
 
 // Eight random decimal digits.

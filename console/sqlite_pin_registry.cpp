@@ -191,7 +191,7 @@ bool CSqlitePinRegistry::Open(const std::string& path, std::string& error)
     return true;
 }
 
-RegistryOutcome CSqlitePinRegistry::Register(PinRecord& record)
+RegistryOutcome CSqlitePinRegistry::Add(PinRecord& record)
 {
     std::lock_guard lock(m_lock);
     if (!m_db)
@@ -228,7 +228,7 @@ RegistryOutcome CSqlitePinRegistry::Register(PinRecord& record)
     return outcome;
 }
 
-RegistryOutcome CSqlitePinRegistry::Update(const PinRecord& record)
+RegistryOutcome CSqlitePinRegistry::Replace(const PinRecord& record)
 {
     std::lock_guard lock(m_lock);
     if (!m_db)
@@ -241,7 +241,7 @@ RegistryOutcome CSqlitePinRegistry::Update(const PinRecord& record)
     return sqlite3_changes(m_db) == 1 ? RegistryOutcome::Done : RegistryOutcome::NotFound;
 }
 
-RegistryOutcome CSqlitePinRegistry::Find(const std::string& pinCode, PinRecord& record)
+RegistryOutcome CSqlitePinRegistry::Lookup(const std::string& pinCode, PinRecord& record)
 {
     std::lock_guard lock(m_lock);
     if (!m_db)

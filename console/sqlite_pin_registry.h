@@ -32,9 +32,9 @@ public:
     // Opens (creating when needed) the file; false with error filled when it cannot.
     bool Open(const std::string& path, std::string& error);
 
-    RegistryOutcome Register(PinRecord& record) override;
-    RegistryOutcome Update(const PinRecord& record) override;
-    RegistryOutcome Find(const std::string& pinCode, PinRecord& record) override;
+    RegistryOutcome Add(PinRecord& record) override;
+    RegistryOutcome Replace(const PinRecord& record) override;
+    RegistryOutcome Lookup(const std::string& pinCode, PinRecord& record) override;
     long long RemoveExpired() override;
     bool Reachable() override;
 

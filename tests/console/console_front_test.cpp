@@ -3,6 +3,7 @@
 // address, the deadlines, and a handler that throws.
 
 #include "console/console_front.h"
+#include "server/app/probe_client.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -14,27 +15,17 @@
 
 namespace {
 
-// A client socket from a loopback source address of the test's choice.
+// A client socket from a loopback source address of the test's choice, read answer
+// by answer while the connection stays open.
 class Client {
 public:
     Client(int port, const char* source = "127.0.0.1")
+        : m_socket(port, source)
+        , m_fd(m_socket.Fd())
     {
-        m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in from {};
-        from.sin_family = AF_INET;
-        inet_pton(AF_INET, source, &from.sin_addr);
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_connected = bind(m_fd, reinterpret_cast<sockaddr*>(&from), sizeof(from)) == 0
-            && connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0;
     }
-    ~Client() { close(m_fd); }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
 
-    bool Connected() const { return m_connected; }
+    bool Connected() const { return m_socket.Connected(); }
     void Send(const std::string& bytes) const
     {
         ssize_t sent = send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -93,8 +84,8 @@ private:
         }
     }
 
-    int m_fd = -1;
-    bool m_connected = false;
+    ProbeSocket m_socket;
+    int m_fd;
     bool m_closed = false;
     std::string m_in;
 };

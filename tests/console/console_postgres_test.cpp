@@ -191,18 +191,18 @@ TEST_F(ConsolePostgresTest, CodesExpireInTheDatabasesTimeAndOneServerKeepsItsNew
     std::vector<std::string> codes;
     for (int i = 0; i < 3; ++i) {
         PinRecord record { "", "02:00:00:00:00:05", "Den", "198.51.100.5", "47002", true };
-        ASSERT_EQ(registry.Register(record), RegistryOutcome::Done);
+        ASSERT_EQ(registry.Add(record), RegistryOutcome::Done);
         codes.push_back(record.pinCode);
     }
     PinRecord found;
-    EXPECT_EQ(registry.Find(codes[0], found), RegistryOutcome::NotFound);
-    ASSERT_EQ(registry.Find(codes[1], found), RegistryOutcome::Done);
-    ASSERT_EQ(registry.Find(codes[2], found), RegistryOutcome::Done);
+    EXPECT_EQ(registry.Lookup(codes[0], found), RegistryOutcome::NotFound);
+    ASSERT_EQ(registry.Lookup(codes[1], found), RegistryOutcome::Done);
+    ASSERT_EQ(registry.Lookup(codes[2], found), RegistryOutcome::Done);
 
     ASSERT_TRUE(m_pg.Sql("UPDATE pins SET renewed_at = now() - interval '31 days' WHERE pincode = '"
         + codes[1] + "'"));
-    EXPECT_EQ(registry.Find(codes[1], found), RegistryOutcome::NotFound);
-    EXPECT_EQ(registry.Update(PinRecord { codes[1], "02:00:00:00:00:05", "Den", "a", "1", true }),
+    EXPECT_EQ(registry.Lookup(codes[1], found), RegistryOutcome::NotFound);
+    EXPECT_EQ(registry.Replace(PinRecord { codes[1], "02:00:00:00:00:05", "Den", "a", "1", true }),
         RegistryOutcome::NotFound);
     EXPECT_EQ(registry.RemoveExpired(), 1);
     std::string left;

@@ -171,11 +171,11 @@ TEST_F(ConsoleServiceTest, RegistrationsOutliveTheRegistryFile)
     std::string error;
     ASSERT_TRUE(reopened.Open(m_folder.Path() + "/pins.sqlite", error)) << error;
     PinRecord record;
-    ASSERT_EQ(reopened.Find(pin, record), RegistryOutcome::Done);
+    ASSERT_EQ(reopened.Lookup(pin, record), RegistryOutcome::Done);
     EXPECT_EQ(record.hardwareAddress, "02:00:00:00:00:01");
     EXPECT_EQ(record.port, "47002");
-    EXPECT_EQ(reopened.Find("'; DROP TABLE pins; --", record), RegistryOutcome::NotFound);
-    EXPECT_EQ(reopened.Find(pin, record), RegistryOutcome::Done);
+    EXPECT_EQ(reopened.Lookup("'; DROP TABLE pins; --", record), RegistryOutcome::NotFound);
+    EXPECT_EQ(reopened.Lookup(pin, record), RegistryOutcome::Done);
 }
 
 TEST_F(ConsoleServiceTest, CodesNotRenewedForTheirLifetimeAreGoneAndRenewalKeepsThem)
@@ -253,11 +253,11 @@ TEST(ConsoleRegistryLayout, AFileOfTheFirstLayoutKeepsItsCodesAndGainsTheirTimes
     std::string error;
     ASSERT_TRUE(registry.Open(path, error)) << error;
     PinRecord record;
-    ASSERT_EQ(registry.Find("12345678", record), RegistryOutcome::Done);
+    ASSERT_EQ(registry.Lookup("12345678", record), RegistryOutcome::Done);
     EXPECT_EQ(record.name, "Old");
     // It counts as registered when the file was brought up to date.
     now += std::chrono::hours(24 * 31);
-    EXPECT_EQ(registry.Find("12345678", record), RegistryOutcome::NotFound);
+    EXPECT_EQ(registry.Lookup("12345678", record), RegistryOutcome::NotFound);
 
     // A file from a newer console is left alone.
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
