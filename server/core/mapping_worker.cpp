@@ -37,9 +37,7 @@ bool SyncPin(const MappingWork& work)
 {
     if (!work.request.pinModeOn)
         return true;
-    CRelayServer relay = work.server.Relay(work.cancel);
-    return SyncPinCode(
-        work.server.Settings(), relay, work.server.Settings().ReadText(kKeyMacAddress));
+    return work.server.SyncPin(work.server.Settings().ReadText(kKeyMacAddress), work.cancel);
 }
 
 // The first of up to ten external ports from internalPort that is, or can be, mapped.

@@ -10,9 +10,11 @@
 #include "remote/external_ip.h"
 #include "remote/http_transport.h"
 #include "remote/network_identity.h"
+#include "remote/pin_renewal.h"
 #include "remote/relay_server.h"
 
 #include <memory>
+#include <mutex>
 
 // The remote seams a server is made from; an empty one gets the real part.
 struct RemoteParts {
@@ -34,8 +36,22 @@ public:
     CRelayServer Relay(const CancelFlag* cancel = nullptr);
     ExternalAddressFetcher& ExternalAddress() { return m_externalAddress; }
 
+    // Registers or updates the PIN code at the console (pin_sync.h); the first success
+    // arms the daily renewal. cancel as for Relay.
+    bool SyncPin(const std::string& hardwareAddress, const CancelFlag* cancel = nullptr);
+    // The renewal's period; tests shorten it before the first SyncPin.
+    void SetPinRenewalPeriod(std::chrono::milliseconds period);
+
 private:
+    void RenewPin();
+
     RemoteParts m_remote;
     CEmbeddedConsole m_embeddedConsole;
+    CancelFlag m_renewalCancel { false };
+    std::mutex m_renewalLock;
+    // --- guarded by m_renewalLock
+    std::chrono::milliseconds m_renewalPeriod { kPinRenewalPeriod };
+    std::unique_ptr<CPinRenewal> m_pinRenewal;
+    // ---
     ExternalAddressFetcher m_externalAddress; // last: stopped before the console goes
 };

@@ -6,14 +6,17 @@
 #include "http/form_service.h"
 #include "remote/console_answer.h"
 #include "remote/external_ip.h"
+#include "remote/remote_context.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
-#include "server/app/daemon_process.h"
 #include "server/platform/temp_folder.h"
 #include "support/test_server.h"
+#include "standalone_console.h"
 
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -21,37 +24,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The standalone console on a free loopback port with its own database.
-class StandaloneConsole {
-public:
-    StandaloneConsole(const std::string& folder, std::vector<std::string> extra = {})
-    {
-        std::vector<std::string> arguments { "--address", "127.0.0.1", "--port", "0", "--database",
-            folder + "/pins.sqlite" };
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        m_process = std::make_unique<DaemonProcess>(GetProgramFolder() + "/vembacast-console",
-            arguments, folder, std::vector<std::string> {});
-        if (m_process->WaitForOutput("listening on 127.0.0.1:")) {
-            std::string out = m_process->Out();
-            m_port = std::atoi(out.c_str() + out.find("127.0.0.1:") + 10);
-        }
-    }
-    ~StandaloneConsole()
-    {
-        if (m_process) {
-            m_process->Signal(SIGTERM);
-            m_process->WaitExit();
-        }
-    }
-    int Port() const { return m_port; }
-    std::string Root() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
-    DaemonProcess& Process() { return *m_process; }
-
-private:
-    std::unique_ptr<DaemonProcess> m_process;
-    int m_port = 0;
-};
 
 // The console client of a server over a data folder of the test's own: its settings,
 // the real console transport, and a relay made anew for each step (a relay reads the
@@ -91,7 +63,7 @@ std::string StoredName(const std::string& database, const std::string& pin)
 
 TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
 {
-    StandaloneConsole console(m_data.Root());
+    StandaloneConsole console(m_data.Root(), m_data.Root() + "/pins.sqlite");
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     const std::string name = "Den & Co = 1+1 \xEC\x84\x9C\xEB\xB2\x84"; // with Hangul
@@ -139,9 +111,41 @@ TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
         ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(Get("PINCode"), "EN"), info), "");
 }
 
+TEST_F(ConsoleClientTest, TheRenewalKeepsTheRegistrationCurrentUnderTheSameCode)
+{
+    StandaloneConsole console(m_data.Root(), m_data.Root() + "/pins.sqlite");
+    ASSERT_GT(console.Port(), 0) << console.Process().Err();
+    Set("TestSeverURL", console.Root());
+    Set("PCName", "Den");
+    Set("ExtPort", "47002");
+    Set("PINCodeMode", "1");
+    const std::string mac = "02:00:00:00:00:07";
+    Set("MACA", mac);
+    std::string pin;
+    {
+        // The server's first registration arms its renewal, here a fast one.
+        RemoteContext server(m_data.Parts(), RemoteParts { m_transport, nullptr });
+        server.SetPinRenewalPeriod(std::chrono::milliseconds(1));
+        ASSERT_TRUE(server.SyncPin(mac));
+        pin = Get("PINCode");
+        ASSERT_FALSE(pin.empty());
+        // The port moved meanwhile; the renewals carry it to the console.
+        Set("ExtPort", "47020");
+        ServerInfo info;
+        for (int look = 0; look < 3000 && info.port != "47020"; ++look) {
+            CRelayServer relay = Relay();
+            info = ServerInfo();
+            ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, "EN"), info);
+        }
+        EXPECT_EQ(info.port, "47020");
+    }
+    EXPECT_EQ(Get("PINCode"), pin);
+}
+
 TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
 {
-    StandaloneConsole console(m_data.Root(), { "--max-failed-lookups", "2" });
+    StandaloneConsole console(
+        m_data.Root(), m_data.Root() + "/pins.sqlite", { "--max-failed-lookups", "2" });
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     CRelayServer relay = Relay();
@@ -157,8 +161,8 @@ TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
 
 TEST_F(ConsoleClientTest, UpdateCheckReportsTheConfiguredRelease)
 {
-    StandaloneConsole console(
-        m_data.Root(), { "--latest-version", "1.2", "--download-url", "http://127.0.0.1/v.deb" });
+    StandaloneConsole console(m_data.Root(), m_data.Root() + "/pins.sqlite",
+        { "--latest-version", "1.2", "--download-url", "http://127.0.0.1/v.deb" });
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     CRelayServer relay = Relay();

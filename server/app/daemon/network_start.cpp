@@ -133,9 +133,8 @@ void CNetworkStart::RunMapping(bool on, bool removeFirst)
 
 void CNetworkStart::RunPinSync()
 {
-    CRelayServer relay = m_server.Relay(&m_cancel);
     SettingsStore& settings = m_server.Settings();
-    if (SyncPinCode(settings, relay, settings.ReadText(kKeyMacAddress))) {
+    if (m_server.SyncPin(settings.ReadText(kKeyMacAddress), &m_cancel)) {
         settings.WriteInt(kKeyPINCodeMode, 1); // a first code: --pin on is kept from now
         Say("PIN code " + settings.ReadText(kKeyPINCode) + " is registered at the console");
     } else {

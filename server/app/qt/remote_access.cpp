@@ -41,8 +41,7 @@ UpdateCheck CRemoteAccess::RunUpdateCheck()
 
 bool CRemoteAccess::SyncPinCode(const std::string& hardwareAddress)
 {
-    CRelayServer relay = m_server.Relay(&m_cancel);
-    return ::SyncPinCode(m_server.Settings(), relay, hardwareAddress);
+    return m_server.SyncPin(hardwareAddress, &m_cancel);
 }
 
 void CRemoteAccess::UpdatePinCode(bool on)
