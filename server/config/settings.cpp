@@ -1,6 +1,5 @@
 #include "config/settings.h"
 
-
 std::string GetFileVersionText()
 {
 #ifdef VEMBACAST_VERSION_TEXT
@@ -15,4 +14,3 @@ std::string GetFileVersionText()
     return std::string();
 #endif
 }
-

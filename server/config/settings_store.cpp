@@ -110,7 +110,8 @@ SettingsStore::FileIdentity SettingsStore::IdentityOf(const std::string& path)
     struct stat info { };
     if (path.empty() || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return {};
-    return { true, static_cast<unsigned long long>(info.st_ino), static_cast<long long>(info.st_size),
+    return { true, static_cast<unsigned long long>(info.st_ino),
+        static_cast<long long>(info.st_size),
         static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec };
 }
 
@@ -243,8 +244,8 @@ bool SettingsStore::WriteInt(const std::string& key, unsigned value, const std::
 bool SettingsStore::WriteText(
     const std::string& key, const std::string& value, const std::string& section)
 {
-    return Edit(false,
-        [&](ini::IniDocument& document) { return document.SetValue(section, key, value); });
+    return Edit(
+        false, [&](ini::IniDocument& document) { return document.SetValue(section, key, value); });
 }
 
 bool SettingsStore::WriteTexts(

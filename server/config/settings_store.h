@@ -35,8 +35,8 @@
 class SettingsSnapshot {
 public:
     SettingsSnapshot() = default;
-    SettingsSnapshot(std::optional<ini::IniDocument> settings,
-        std::optional<ini::IniDocument> folderList);
+    SettingsSnapshot(
+        std::optional<ini::IniDocument> settings, std::optional<ini::IniDocument> folderList);
 
     // 0 when the settings file does not exist (whatever the default); otherwise the
     // leading decimal digits of the value, or def when the key is missing.
@@ -46,8 +46,7 @@ public:
     std::string Text(const std::string& key, const std::string& def = "",
         const std::string& section = kSettingSection) const;
     // The raw value, uncut; nullopt when the file or the key is missing.
-    std::optional<std::string> Value(
-        const std::string& section, const std::string& key) const;
+    std::optional<std::string> Value(const std::string& section, const std::string& key) const;
     bool SettingsFileExists() const { return m_settings.has_value(); }
 
     // Keys "path0", "path1", ... of the folder list up to the first missing or empty
@@ -83,7 +82,8 @@ public:
     std::vector<FolderListEntry> LoadFolderList();
 
     // Written as unsigned decimal; the file is created when missing.
-    bool WriteInt(const std::string& key, unsigned value, const std::string& section = kSettingSection);
+    bool WriteInt(
+        const std::string& key, unsigned value, const std::string& section = kSettingSection);
     bool WriteText(const std::string& key, const std::string& value,
         const std::string& section = kSettingSection);
     // Several keys of the settings file in one write.

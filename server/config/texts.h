@@ -67,4 +67,3 @@ void StoreLocaleLanguageIfUnset(SettingsStore& settings);
 // read. A damaged file gives the lines that parse; bytes that are not UTF-8 become U+FFFD.
 std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
     const std::string& path);
-

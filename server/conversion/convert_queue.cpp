@@ -135,8 +135,8 @@ bool CConvertQueue::AddJob(ConvertJobPtr job, SameNameJobs sameName)
 
 void CConvertQueue::ReportProgress(int percent, const ConvertJobPtr& job)
 {
-    TraceMessage(kTraceProgress, "<< Encoding Progress : ID:'%s', %d%%)",
-        job->strConvertID.c_str(), percent);
+    TraceMessage(kTraceProgress, "<< Encoding Progress : ID:'%s', %d%%)", job->strConvertID.c_str(),
+        percent);
     if (percent == 100) {
         job->RaiseProgress(100);
         job->MarkComplete();

@@ -4,10 +4,10 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
+#include "conversion/conversion_context.h"
 #include "conversion/convert_list.h"
 #include "conversion/request_handlers.h"
 #include "http/answer.h"
-#include "conversion/conversion_context.h"
 #include "http/request.h"
 #include "library/one_time_list_files.h"
 #include "library/request_paths.h"
@@ -48,8 +48,7 @@ bool PathExists(const std::string& path)
     return lstat(path.c_str(), &info) == 0;
 }
 
-void WriteError(
-    ConversionContext& server, HttpRequest& request, int code, const char* textKey)
+void WriteError(ConversionContext& server, HttpRequest& request, int code, const char* textKey)
 {
     WritePlistAnswer(request, MakeErrorAnswer(server.Texts(), code, textKey));
 }

@@ -6,9 +6,9 @@
 #include "config/texts.h"
 #include "config/trace.h"
 #include "core/request_handlers.h"
+#include "core/vemba_server.h"
 #include "http/access_gate.h"
 #include "http/answer.h"
-#include "core/vemba_server.h"
 #include "http/password_attempts.h"
 #include "http/request.h"
 
@@ -51,8 +51,8 @@ void ResponseConnect(CVembaServer& server, HttpRequest& request)
         WritePlistAnswer(request,
             PlistDocument(
                 PlistAnswer(kResultFailedPassword, server.Texts().Lookup(kTextFailedPassword))
-                              .Add("password", "")
-                              .Body()));
+                    .Add("password", "")
+                    .Body()));
         TraceMessage(kTraceRequest, "ResponseConnect: ('%s')", request.Uri().c_str());
         return;
     }
@@ -75,10 +75,9 @@ void ResponseConnect(CVembaServer& server, HttpRequest& request)
     std::string password = PasswordToHandOut(server);
     std::string document;
     if (result == kResultFailedCreateId) {
-        document = PlistDocument(
-            PlistAnswer(result, server.Texts().Lookup(kTextFailedCreateId))
-                .Add("password", password)
-                .Body());
+        document = PlistDocument(PlistAnswer(result, server.Texts().Lookup(kTextFailedCreateId))
+                                     .Add("password", password)
+                                     .Body());
     } else {
         server.Clients().SetClientHost(id, GetRequestHost(request));
         server.Sessions().QZ_AddClientInfo(id);

@@ -1,12 +1,12 @@
 #include "core/mapping_worker.h"
 
 #include "config/settings.h"
-#include "config/trace.h"
 #include "config/settings_store.h"
+#include "config/trace.h"
 #include "core/server_errors.h"
-#include "remote/remote_context.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
+#include "remote/remote_context.h"
 
 #include <cstdlib>
 

@@ -12,7 +12,8 @@
 namespace {
 
 // A handler of any layer, bound to the server seen as that layer.
-template <typename Layer> RequestHandler Bind(CVembaServer& server, void (*handler)(Layer&, HttpRequest&))
+template <typename Layer>
+RequestHandler Bind(CVembaServer& server, void (*handler)(Layer&, HttpRequest&))
 {
     Layer& layer = server;
     return [&layer, handler](HttpRequest& request) { handler(layer, request); };

@@ -11,8 +11,8 @@
 
 #include "config/settings.h"
 #include "core/request_handlers.h"
-#include "http/answer.h"
 #include "core/vemba_server.h"
+#include "http/answer.h"
 #include "http/home_network.h"
 #include "http/request.h"
 

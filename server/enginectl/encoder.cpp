@@ -16,7 +16,6 @@ constexpr auto kQuitWait = std::chrono::milliseconds(1500);
 constexpr auto kConnectPoll = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
-
 uint32_t ReadWord(const uint8_t* bytes)
 {
     return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
@@ -49,7 +48,6 @@ void CEncoder::SetStatusTarget(EngineStatus* status)
     std::lock_guard lock(m_recordLock);
     m_status = status;
 }
-
 
 void CEncoder::SetConnectBound(std::chrono::milliseconds bound)
 {

@@ -15,8 +15,8 @@
 // and joins all three. The connection state is guarded by m_lock; the handler
 // must only copy data or post notices, never close this channel itself.
 
-#include "protocol/engine_messages.h"
 #include "platform/unix_socket.h"
+#include "protocol/engine_messages.h"
 
 #include <atomic>
 #include <chrono>

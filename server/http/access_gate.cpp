@@ -1,9 +1,9 @@
 #include "http/access_gate.h"
 
 #include "config/settings.h"
-#include "http/http_context.h"
 #include "config/utf8_text.h"
 #include "http/dispatch.h"
+#include "http/http_context.h"
 #include "http/request.h"
 
 #include <array>

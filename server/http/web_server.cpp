@@ -2,9 +2,9 @@
 
 #include "config/settings.h"
 #include "config/settings_store.h"
-#include "http/http_context.h"
 #include "config/trace.h"
 #include "http/civet_support.h"
+#include "http/http_context.h"
 #include "http/request.h"
 #include "platform/ports.h"
 
@@ -49,8 +49,8 @@ namespace {
 int BeginRequest(mg_connection* connection)
 {
     const mg_request_info* info = mg_get_request_info(connection);
-    auto* running = static_cast<CWebServer::RunningLibrary*>(
-        mg_get_user_data(mg_get_context(connection)));
+    auto* running
+        = static_cast<CWebServer::RunningLibrary*>(mg_get_user_data(mg_get_context(connection)));
     if (!info || !info->local_uri || !running)
         return 0;
     try {
@@ -185,8 +185,7 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
 
 CWebServer::State CWebServer::WaitSettled(std::unique_lock<std::mutex>& lock)
 {
-    m_settled.wait(
-        lock, [&] { return m_state == State::Stopped || m_state == State::Running; });
+    m_settled.wait(lock, [&] { return m_state == State::Stopped || m_state == State::Running; });
     return m_state;
 }
 

@@ -4,10 +4,10 @@
 #include "config/trace.h"
 #include "http/request.h"
 #include "http/send_file.h"
+#include "library/library_context.h"
 #include "library/request_handlers.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
-#include "library/library_context.h"
 
 #include <sys/stat.h>
 

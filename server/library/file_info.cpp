@@ -2,9 +2,9 @@
 
 #include "config/trace.h"
 #include "http/answer.h"
-#include "library/library_context.h"
 #include "http/request.h"
 #include "library/direct_play_table.h"
+#include "library/library_context.h"
 #include "library/media_files.h"
 #include "library/media_properties.h"
 #include "library/request_handlers.h"
@@ -102,8 +102,7 @@ void ResponseGetFileInfo(LibraryContext& server, int code, HttpRequest& request,
             || LeavesItsShare(server.SharedFolders(), mapping))
             document = MakeErrorAnswer(server.Texts(), kResultNotExist, kTextNotExistFile);
         else
-            document
-                = QZ_MakeFileInfo(server, request, id, mapping.diskPath, mapping.requestPath);
+            document = QZ_MakeFileInfo(server, request, id, mapping.diskPath, mapping.requestPath);
     }
     WriteAnswerDocument(request, document);
     TraceMessage(kTraceProgress, "ResponseGetList : ('%s')", path.c_str());

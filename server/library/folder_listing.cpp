@@ -1,11 +1,10 @@
 #include "library/folder_listing.h"
 
-#include "library/library_context.h"
-
 #include "config/settings.h"
 #include "config/trace.h"
 #include "config/utf8_text.h"
 #include "http/answer.h"
+#include "library/library_context.h"
 #include "library/media_files.h"
 #include "library/media_properties.h"
 #include "library/share_confine.h"
@@ -74,8 +73,8 @@ struct VideoEntry {
 
 // Reads one video's properties and, when they could be read, names its thumbnail
 // and queues the thumbnail when it is not stored yet.
-VideoEntry DescribeVideo(MediaPropertiesReader& media, const std::string& full, const std::string& name,
-    const std::string& relativeFolder, const std::string& servicesFolder,
+VideoEntry DescribeVideo(MediaPropertiesReader& media, const std::string& full,
+    const std::string& name, const std::string& relativeFolder, const std::string& servicesFolder,
     std::vector<ThumbInfo>& jobs)
 {
     VideoEntry entry;
@@ -148,10 +147,9 @@ FolderListing BuildFolderListing(MediaPropertiesReader& media, const std::string
             folders += FolderEntry(name, CountFolderEntries(full)) + "\r\n";
             break;
         case EntryKind::Video:
-            files
-                += DescribeVideo(
-                    media, full, name, relativeFolder, servicesFolder, listing.thumbnailJobs)
-                       .Markup()
+            files += DescribeVideo(
+                         media, full, name, relativeFolder, servicesFolder, listing.thumbnailJobs)
+                         .Markup()
                 + "\r\n";
             break;
         case EntryKind::Skip:

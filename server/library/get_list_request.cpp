@@ -4,8 +4,8 @@
 #include "config/trace.h"
 #include "http/answer.h"
 #include "http/request.h"
-#include "library/library_context.h"
 #include "library/folder_listing.h"
+#include "library/library_context.h"
 #include "library/one_time_list_files.h"
 #include "library/request_handlers.h"
 #include "library/request_paths.h"
@@ -23,8 +23,8 @@ bool IsFolder(const std::string& path)
 }
 
 // The listing document of a path value, or false with the error code to answer.
-bool MakeListDocument(LibraryContext& server, const std::string& path, const std::string& host,
-    std::string& document)
+bool MakeListDocument(
+    LibraryContext& server, const std::string& path, const std::string& host, std::string& document)
 {
     if (DecodePathValue(path) == "/") {
         document = MakeRootListDocument(server);
@@ -64,8 +64,7 @@ void ResponseGetList(LibraryContext& server, int code, HttpRequest& request,
     }
     std::string document;
     if (!MakeListDocument(server, path, host, document)) {
-        WriteAnswerDocument(
-            request, MakeErrorAnswer(texts, kResultNotExist, kTextNotExistFolder));
+        WriteAnswerDocument(request, MakeErrorAnswer(texts, kResultNotExist, kTextNotExistFolder));
         return;
     }
     std::string name;

@@ -83,7 +83,8 @@ std::string FormatPlayTime(int64_t durationMs)
     return text;
 }
 
-MediaPropertiesReader::MediaPropertiesReader(std::string helperProgram, const std::string& cacheFile)
+MediaPropertiesReader::MediaPropertiesReader(
+    std::string helperProgram, const std::string& cacheFile)
     : m_helperProgram(std::move(helperProgram))
     , m_libraryName(mediainfo::kDefaultLibraryName)
 {

@@ -12,9 +12,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <cstdint>
 #include <string>
 
 struct MediaProperties {

@@ -35,7 +35,6 @@ constexpr const char* kStoreSql = "INSERT OR REPLACE INTO media_properties_v1 VA
 constexpr int kBusyTimeoutMs = 2000;
 constexpr size_t kMaxIdleConnections = 8;
 
-
 bool IsDamage(int code)
 {
     int primary = code & 0xff;

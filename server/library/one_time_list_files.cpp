@@ -4,9 +4,9 @@
 #include "config/trace.h"
 #include "http/request.h"
 #include "http/send_file.h"
+#include "library/library_context.h"
 #include "library/list_file_book.h"
 #include "platform/file_io.h"
-#include "library/library_context.h"
 #include "platform/temp_names.h"
 
 #include <cerrno>

@@ -109,8 +109,8 @@ RequestPathMapping MapDecodedRequestPath(
     size_t slash = inner.find('/');
     mapping.shareName = inner.substr(0, slash);
     std::string rest = slash == std::string::npos ? std::string() : inner.substr(slash + 1);
-    std::string folder
-        = mapping.shareName.empty() ? std::string() : shares.FindSharedFolderPath(mapping.shareName);
+    std::string folder = mapping.shareName.empty() ? std::string()
+                                                   : shares.FindSharedFolderPath(mapping.shareName);
     if (folder.empty()) {
         mapping.status = RequestPathStatus::UnknownShare;
         return mapping;

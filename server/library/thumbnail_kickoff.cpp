@@ -11,8 +11,8 @@ void ThumbnailService::RunKickOff()
 {
     for (;;) {
         try {
-            std::vector<ThumbInfo> jobs = m_collectShareJobs ? m_collectShareJobs()
-                                                             : std::vector<ThumbInfo>();
+            std::vector<ThumbInfo> jobs
+                = m_collectShareJobs ? m_collectShareJobs() : std::vector<ThumbInfo>();
             TraceMessage(kTraceProgress, "Thumbnail kick-off : %zu new thumbnails", jobs.size());
             if (QZ_AddThumbnailJobs(std::move(jobs)) > 0)
                 QZ_StartThumbnailThreads();

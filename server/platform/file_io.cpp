@@ -91,7 +91,8 @@ UniqueFd CreateTemporaryBeside(const std::string& path, mode_t mode, std::string
         if (getrandom(&number, sizeof number, 0) != static_cast<ssize_t>(sizeof number))
             continue;
         char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".new-%016llx", static_cast<unsigned long long>(number));
+        std::snprintf(
+            suffix, sizeof suffix, ".new-%016llx", static_cast<unsigned long long>(number));
         temporary = path + suffix;
         UniqueFd file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
         if (file || errno != EEXIST)

@@ -49,7 +49,7 @@ std::string GetResourceFolder()
 {
     std::string program = GetProgramFolder();
     std::string beside = program + "/res";
-    struct stat info {};
+    struct stat info { };
     if (stat(beside.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return beside;
     std::string installed = program.substr(0, program.find_last_of('/')) + "/share/vembacast/res";

@@ -38,8 +38,8 @@ CURLcode PerformCancellable(CURL* curl, const CancelFlag& cancel, bool& cancelle
         if (running == 0) {
             int left = 0;
             CURLMsg* message = curl_multi_info_read(multi.get(), &left);
-            result = message && message->msg == CURLMSG_DONE ? message->data.result
-                                                              : CURLE_RECV_ERROR;
+            result
+                = message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_RECV_ERROR;
             break;
         }
         if (cancel.load()) {
@@ -152,6 +152,6 @@ TransportResult CCurlTransport::Exchange(
 std::shared_ptr<IHttpTransport> MakeConsoleTransport()
 {
     // Console answers are small; a console that sends more, or stalls, is cut off.
-    return std::make_shared<CCurlTransport>(CurlTimeouts {
-        std::chrono::milliseconds(5000), std::chrono::milliseconds(15000), kMaxConsoleAnswerBytes });
+    return std::make_shared<CCurlTransport>(CurlTimeouts { std::chrono::milliseconds(5000),
+        std::chrono::milliseconds(15000), kMaxConsoleAnswerBytes });
 }

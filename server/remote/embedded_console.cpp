@@ -1,9 +1,9 @@
 #include "remote/embedded_console.h"
 
 #include "config/settings.h"
+#include "config/settings_store.h"
 #include "config/trace.h"
 #include "platform/adapters.h"
-#include "config/settings_store.h"
 #include "remote/network_identity.h"
 #include "remote/relay_server.h"
 
@@ -77,8 +77,8 @@ bool CEmbeddedConsole::Start()
             TraceMessage(kTraceWebFailure, "Embedded console - no PIN registry: %s", error.c_str());
     }
     m_console = std::make_unique<CConsoleService>(
-        [this](const ConsoleRequest&) { return ExternalAddress(); }, m_registry.get(),
-        &m_limiter, ConsoleRelease { VEMBACAST_VERSION_TEXT, "0", "" });
+        [this](const ConsoleRequest&) { return ExternalAddress(); }, m_registry.get(), &m_limiter,
+        ConsoleRelease { VEMBACAST_VERSION_TEXT, "0", "" });
     CConsoleService* console = m_console.get();
     bool started = m_service.Start("127.0.0.1", 0, [console](const FormRequest& request) {
         return console->Answer(ToConsoleRequest(request));

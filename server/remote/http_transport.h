@@ -39,8 +39,8 @@ public:
     // POST (post true) or GET of object with the form body; redirections are not
     // followed and nothing is cached. A cancelled exchange fails (Connect before
     // the status line, Receive after it).
-    virtual TransportResult Exchange(const HttpTarget& target, const std::string& body,
-        bool post, const CancelFlag* cancel = nullptr)
+    virtual TransportResult Exchange(const HttpTarget& target, const std::string& body, bool post,
+        const CancelFlag* cancel = nullptr)
         = 0;
 };
 

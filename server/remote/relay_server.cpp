@@ -17,7 +17,8 @@ std::string WithSlash(std::string address)
     return address;
 }
 
-std::string SettingOr(const SettingsSnapshot& settings, const char* key, const std::string& fallback)
+std::string SettingOr(
+    const SettingsSnapshot& settings, const char* key, const std::string& fallback)
 {
     std::string value = settings.Text(key);
     return value.empty() ? fallback : value;

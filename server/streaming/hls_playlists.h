@@ -73,5 +73,5 @@ bool WritePlaylists(
 // duration needs, so no client can make the server list (and encode) a day of
 // segments for a short clip. The work folder is remembered for clean-up at once.
 class StreamingContext;
-int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId,
-    const std::string& playTime, std::optional<int64_t> mediaDurationMs = std::nullopt);
+int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId, const std::string& playTime,
+    std::optional<int64_t> mediaDurationMs = std::nullopt);

@@ -6,9 +6,9 @@
 #include "library/share_confine.h"
 #include "library/shared_folders.h"
 #include "platform/process.h"
-#include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/command_line.h"
+#include "streaming/streaming_context.h"
 #include "streaming/subtitle_script.h"
 
 #include <string_view>

@@ -8,13 +8,13 @@
 #include "library/media_properties.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
-#include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
 #include "streaming/play_input.h"
 #include "streaming/request_handlers.h"
 #include "streaming/session_list.h"
+#include "streaming/streaming_context.h"
 
 #include <sys/stat.h>
 

@@ -30,7 +30,6 @@
 #include "streaming/streaming_context.h"
 #include "streaming/work_folders.h"
 
-
 namespace {
 
 // The segments of the variant a request names, as the engine writes them.
@@ -128,16 +127,15 @@ void Serve(HttpRequest& request, ClientInfo& session, const std::string& file, b
 
 // Stops the old engine and starts one at segment j, as one step of the session's
 // engine; false when the seek gave up.
-bool RestartEngineAt(StreamingContext& server, ClientInfo& session, int j,
-    const std::string& query, const SegmentServingLimits& limits)
+bool RestartEngineAt(StreamingContext& server, ClientInfo& session, int j, const std::string& query,
+    const SegmentServingLimits& limits)
 {
     session.BeginSeekRestart();
     if (limits.seekHook)
         limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
     std::vector<std::string> arguments;
-    LiveStart started
-        = RestartLiveEngine(server, session, j - 1, SeekBuild::Yes, false, arguments);
+    LiveStart started = RestartLiveEngine(server, session, j - 1, SeekBuild::Yes, false, arguments);
     if (started == LiveStart::StartFailed)
         TraceMessage(
             kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());
@@ -236,11 +234,10 @@ void qz_play_file(StreamingContext& server, HttpRequest& request)
         Seek(server, request, *session, *name, file);
         return;
     }
-    SessionSegments segments(
-        server, *session, name->variant, SessionSegments::Purpose::InSequence);
+    SessionSegments segments(server, *session, name->variant, SessionSegments::Purpose::InSequence);
     SegmentServingLimits limits = server.SegmentLimits();
-    if (WaitForSegments(j, session->Play().maxSegment, segments, server.WaitClockOf(limits),
-            limits.stallLimit)
+    if (WaitForSegments(
+            j, session->Play().maxSegment, segments, server.WaitClockOf(limits), limits.stallLimit)
         != SegmentWait::Ready) {
         if (!EngineDied(*session))
             return;

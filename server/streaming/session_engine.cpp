@@ -39,9 +39,8 @@ uint64_t SessionEngine::BeginRun()
         m_run = run;
     }
     if (m_notices) {
-        m_encoder.SetNotifyTarget([sink = m_notices, run](EngineNotice notice, uint32_t) {
-            sink(notice, run);
-        });
+        m_encoder.SetNotifyTarget(
+            [sink = m_notices, run](EngineNotice notice, uint32_t) { sink(notice, run); });
     }
     return run;
 }

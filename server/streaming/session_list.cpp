@@ -2,8 +2,8 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
-#include "streaming/streaming_context.h"
 #include "library/request_paths.h"
+#include "streaming/streaming_context.h"
 
 #include <algorithm>
 #include <mutex>

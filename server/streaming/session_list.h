@@ -61,7 +61,8 @@ public:
     std::vector<std::shared_ptr<ClientInfo>> GetClientInfoList() const;
 
 private:
-    std::vector<std::shared_ptr<ClientInfo>> TakeForgotten(std::chrono::steady_clock::time_point now);
+    std::vector<std::shared_ptr<ClientInfo>> TakeForgotten(
+        std::chrono::steady_clock::time_point now);
 
     StreamingContext& m_server;
     mutable std::mutex m_lock;

@@ -31,8 +31,8 @@ void TraceMasterChoice(MasterChoice choice, const std::string& connType)
 
 } // namespace
 
-int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId,
-    const std::string& playTime, std::optional<int64_t> mediaDurationMs)
+int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId, const std::string& playTime,
+    std::optional<int64_t> mediaDurationMs)
 {
     TraceMessage(kTraceLive, "<<QZ_MakeM3u8   START: (szID:'%s', szPlayTime:'%s')",
         clientId.c_str(), playTime.c_str());

@@ -132,8 +132,8 @@ void SessionWatcher::UpdateWatches(
     const std::vector<Watch>& looked, const std::vector<uint64_t>& ended)
 {
     for (const Watch& watch : looked) {
-        auto current = std::find_if(m_watches.begin(), m_watches.end(),
-            [&](const Watch& w) { return w.id == watch.id; });
+        auto current = std::find_if(
+            m_watches.begin(), m_watches.end(), [&](const Watch& w) { return w.id == watch.id; });
         if (current == m_watches.end())
             continue;
         if (std::find(ended.begin(), ended.end(), watch.id) != ended.end())
@@ -142,9 +142,6 @@ void SessionWatcher::UpdateWatches(
             current->nextTick = watch.nextTick;
     }
 }
-
-
-
 
 int EngineProgressPercent(double positionSeconds, uint32_t totalMs)
 {
@@ -155,6 +152,3 @@ int EngineProgressPercent(double positionSeconds, uint32_t totalMs)
     return static_cast<int>(
         std::min<long long>(std::llround(static_cast<double>(madeMs) * 100.0 / totalMs), 100));
 }
-
-
-

@@ -18,8 +18,8 @@
 // An engine run is named by its run number, which its session gives out; the
 // process id stays with the engine.
 
-#include <condition_variable>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -5,13 +5,13 @@
 #include "http/request.h"
 #include "http/send_file.h"
 #include "platform/process.h"
-#include "streaming/streaming_context.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
 #include "streaming/request_handlers.h"
 #include "streaming/segment_request.h"
 #include "streaming/session_list.h"
+#include "streaming/streaming_context.h"
 #include "streaming/work_folders.h"
 
 namespace {
@@ -26,8 +26,7 @@ void StartVariant(
     // stopping an engine that is still opening its input.
     TraceMessage(kTraceLive, "PlayFile : pClientInfo->m_Encoder.CreateEnginePipe");
     std::vector<std::string> arguments;
-    LiveStart started
-        = RestartLiveEngine(server, session, -1, SeekBuild::No, true, arguments);
+    LiveStart started = RestartLiveEngine(server, session, -1, SeekBuild::No, true, arguments);
     if (started == LiveStart::NoPipe || started == LiveStart::NoLine
         || started == LiveStart::Overtaken) {
         // A run that could not start leaves the session able to take the next request.

@@ -6,12 +6,12 @@
 #include "http/form_service.h"
 #include "remote/console_answer.h"
 #include "remote/external_ip.h"
-#include "remote/remote_context.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
+#include "remote/remote_context.h"
 #include "server/platform/temp_folder.h"
-#include "support/test_server.h"
 #include "standalone_console.h"
+#include "support/test_server.h"
 
 #include <arpa/inet.h>
 #include <condition_variable>

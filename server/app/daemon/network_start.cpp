@@ -56,8 +56,8 @@ void ClearNetworkSettings(SettingsStore& settings)
 
 NetworkBefore ReadNetworkBefore(SettingsStore& settings)
 {
-    return NetworkBefore { Switch(settings, kKeyAutoPortMapMode),
-        Switch(settings, kKeyPINCodeMode), settings.ReadText(kKeyInIP) };
+    return NetworkBefore { Switch(settings, kKeyAutoPortMapMode), Switch(settings, kKeyPINCodeMode),
+        settings.ReadText(kKeyInIP) };
 }
 
 bool WriteNetworkOptions(SettingsStore& settings, const DaemonOptions& options, std::string& error)
