@@ -105,6 +105,7 @@ ThumbnailService::ThumbnailService(
               return QZ_MakeThumbnail(job.path, job.width, job.height, job.playTime, job.name);
           },
           std::thread::hardware_concurrency())
+    , m_kickOff([this](const std::atomic<bool>& stopping) { KickOffRound(stopping); })
 {
 }
 

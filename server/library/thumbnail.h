@@ -9,6 +9,7 @@
 // the worker pool (thumbnail_pool.h) that listings and server start feed.
 
 #include "library/thumbnail_pool.h"
+#include "platform/background_job.h"
 
 #include <cstdint>
 #include <functional>
@@ -70,8 +71,7 @@ FrameSource EngineFrameSource(EngineContext& engines);
 // a share added). The kick-off runs on one thread of its own so the caller returns at
 // once; a request while it runs makes it go round once more for shares added meanwhile.
 //
-// Threads: any thread; the kick-off's fields are guarded by m_kickOffLock, which is
-// never held while jobs are collected or a thread is joined.
+// Threads: any thread; the kick-off is a background job (platform/background_job.h).
 class ThumbnailService {
 public:
     using JobCollector = std::function<std::vector<ThumbInfo>()>;
@@ -93,11 +93,11 @@ public:
     bool QZ_StopThumbnailThreads();
 
     // Starts the kick-off in the background and returns at once.
-    void QZ_StartShareThumbnails();
+    void QZ_StartShareThumbnails() { m_kickOff.Request(); }
     // True while the kick-off is still collecting or waiting for the pool.
-    bool IsShareThumbnailKickOffRunning() const;
+    bool IsShareThumbnailKickOffRunning() const { return m_kickOff.IsRunning(); }
     // Joins the kick-off once it has finished; false while it still runs.
-    bool ReapShareThumbnailKickOff();
+    bool ReapShareThumbnailKickOff() { return m_kickOff.Reap(); }
 
     // No kick-off starts any more, the queue is dropped, and the kick-off and the
     // pool's threads are joined (each waits at most for the picture in hand).
@@ -106,16 +106,10 @@ public:
     CThumbnailPool& Pool() { return m_pool; }
 
 private:
-    void RunKickOff();
+    void KickOffRound(const std::atomic<bool>& stopping);
 
     CThumbnailMaker m_maker;
     const JobCollector m_collectShareJobs;
     CThumbnailPool m_pool;
-
-    mutable std::mutex m_kickOffLock;
-    // --- guarded by m_kickOffLock
-    std::thread m_kickOff;
-    bool m_kickOffRunning = false;
-    bool m_kickOffAgain = false;
-    bool m_shutDown = false;
+    BackgroundJob m_kickOff; // after the pool: it ends before the pool goes
 };
