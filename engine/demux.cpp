@@ -18,6 +18,11 @@ namespace {
 constexpr const char* kShortProbeBytes = "2000000";
 constexpr const char* kShortProbeMicroseconds = "1000000";
 
+// How far a seek without an index backs off, in turn, to meet a key frame at or
+// before the wanted time; and how many packets it reads to meet one.
+constexpr double kSeekBackOffs[] = { 0, 2, 6, 18, 54 };
+constexpr int kMaxProbePackets = 20000;
+
 // The index of the `track`-th audio stream, or -1.
 int NthAudioStream(const AVFormatContext& format, int track)
 {
@@ -195,6 +200,46 @@ void InputMedia::PassGate(PacketPtr packet, CopyStartGate& gate, PacketQueue& vi
         if (!Deal(std::move(item.packet), video, audio))
             return;
     }
+}
+
+bool InputMedia::HasKeyFrameIndex() const
+{
+    std::string name = m_format->iformat->name ? m_format->iformat->name : "";
+    return name.find("mov") != std::string::npos || name.find("matroska") != std::string::npos
+        || name == "avi";
+}
+
+double InputMedia::FirstKeyFrameAfterSeek(JobControl& control)
+{
+    for (int read = 0; read < kMaxProbePackets && !control.Aborted(); ++read) {
+        PacketPtr packet = MakePacket();
+        if (!packet || av_read_frame(m_format.get(), packet.get()) < 0)
+            break;
+        int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (packet->stream_index == m_video && (packet->flags & AV_PKT_FLAG_KEY)
+            && ts != AV_NOPTS_VALUE)
+            return MediaSeconds(ts, m_format->streams[m_video]->time_base);
+    }
+    return -1;
+}
+
+bool InputMedia::SeekToKeyFrame(double seconds, double tolerance, JobControl& control)
+{
+    if (seconds <= 0)
+        return true;
+    if (HasKeyFrameIndex())
+        return SeekTo(seconds + tolerance);
+    for (double backOff : kSeekBackOffs) {
+        double at = std::max(seconds - backOff, 0.0);
+        if (at <= 0 || !SeekTo(at + tolerance))
+            break;
+        double key = FirstKeyFrameAfterSeek(control);
+        if (key >= 0 && key <= seconds + tolerance)
+            return SeekTo(at + tolerance);
+    }
+    // The key frame is far back or the file cannot seek: read from the start.
+    avformat_seek_file(m_format.get(), -1, INT64_MIN, m_originUs, m_originUs, 0);
+    return false;
 }
 
 void InputMedia::Run(

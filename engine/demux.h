@@ -39,6 +39,14 @@ public:
 
     // Positions the reader on the key frame at or before `seconds` of media time.
     bool SeekTo(double seconds);
+    // The same where the container has no index to seek by (MPEG-TS and the
+    // like, where a seek lands on a time, not on a key frame): the reader backs
+    // off further until the first key frame it meets is at or before `seconds`
+    // (plus tolerance), so a copy or a decode can start there.
+    bool SeekToKeyFrame(double seconds, double tolerance, JobControl& control);
+    // The container's index lists every key frame once the header (or, for
+    // Matroska, the cues a first seek loads) has been read: MP4, Matroska, AVI.
+    bool HasKeyFrameIndex() const;
 
     // Reads packets until the end, an error or an abort. Packets of streams that
     // are not used are dropped. With a gate (copied video), packets pass it
@@ -57,6 +65,8 @@ public:
     uint32_t DurationMs() const;
 
 private:
+    // Media time of the first video key frame read from here on, or -1.
+    double FirstKeyFrameAfterSeek(JobControl& control);
     bool Deal(PacketPtr packet, PacketQueue& video, PacketQueue* audio);
     void PassGate(PacketPtr packet, CopyStartGate& gate, PacketQueue& video, PacketQueue* audio,
         JobControl& control);

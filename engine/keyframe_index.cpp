@@ -16,15 +16,6 @@ extern "C" {
 
 namespace {
 
-// Containers whose index lists every key frame of the file once the header
-// (or, for Matroska, the cues a first seek loads) has been read.
-bool HasWholeIndex(const AVInputFormat& format)
-{
-    std::string name = format.name ? format.name : "";
-    return name.find("mov") != std::string::npos || name.find("matroska") != std::string::npos
-        || name == "avi";
-}
-
 // The first video packet after a seek to `ts` (stream time base), or null.
 PacketPtr FirstVideoPacketAt(AVFormatContext& format, int video, int64_t ts)
 {
@@ -49,7 +40,7 @@ bool IndexedKeyframes(InputMedia& input, std::vector<int64_t>& times)
     AVFormatContext& format = *input.Format();
     AVStream* stream = input.VideoStream();
     int video = stream->index;
-    if (!HasWholeIndex(*format.iformat))
+    if (!input.HasKeyFrameIndex())
         return false;
     // Matroska reads its cues on the first seek.
     av_seek_frame(&format, video, input.OriginIn(stream->time_base), AVSEEK_FLAG_BACKWARD);
@@ -62,7 +53,11 @@ bool IndexedKeyframes(InputMedia& input, std::vector<int64_t>& times)
     }
     if (entries.empty())
         return false;
-    PacketPtr first = FirstVideoPacketAt(format, video, entries.front());
+    // Seeks take presentation times; the first key frame is found from the start.
+    int64_t start = stream->start_time != AV_NOPTS_VALUE
+        ? std::min(entries.front(), stream->start_time)
+        : entries.front();
+    PacketPtr first = FirstVideoPacketAt(format, video, start);
     if (!first || !(first->flags & AV_PKT_FLAG_KEY) || first->pts == AV_NOPTS_VALUE)
         return false;
     int64_t shift = 0;
@@ -73,7 +68,7 @@ bool IndexedKeyframes(InputMedia& input, std::vector<int64_t>& times)
     constexpr int kChecks = 5;
     for (int i = 1; i <= kChecks && entries.size() > 1; ++i) {
         size_t at = (entries.size() - 1) * i / kChecks;
-        PacketPtr packet = FirstVideoPacketAt(format, video, entries[at]);
+        PacketPtr packet = FirstVideoPacketAt(format, video, entries[at] + shift);
         if (!packet || !(packet->flags & AV_PKT_FLAG_KEY) || packet->pts != entries[at] + shift) {
             EngineLog(LogLevel::Info, "the container's index does not match its packets");
             return false;

@@ -156,8 +156,7 @@ bool Scheduler::PrepareCopy()
     double wanted = m_options.startSeconds;
     if (m_options.keyframeSeconds >= 0 && m_options.keyframeSeconds <= wanted + m_keyTolerance)
         wanted = m_options.keyframeSeconds;
-    if (wanted > 0)
-        m_input.SeekTo(wanted + m_keyTolerance);
+    m_input.SeekToKeyFrame(wanted, m_keyTolerance, m_control);
     m_gate = std::make_unique<CopyStartGate>(wanted, m_keyTolerance);
     m_copyVideo = true;
     return true;
@@ -168,9 +167,9 @@ EngineError Scheduler::PrepareTranscode()
     double start = m_options.startSeconds;
     double key = m_options.keyframeSeconds;
     if (key >= 0 && key <= start + m_keyTolerance)
-        m_input.SeekTo(std::min(key + m_keyTolerance, start));
+        m_input.SeekToKeyFrame(std::min(key, start), m_keyTolerance, m_control);
     else
-        m_input.SeekTo(start);
+        m_input.SeekToKeyFrame(start, 0, m_control);
 
     std::unique_ptr<SubtitleRenderer> subtitles;
     if (m_options.HasSubtitles()) {
