@@ -17,7 +17,9 @@ AVRational Tidy(AVRational rate)
 {
     if (rate.den <= 1001)
         return rate;
-    return AVRational { static_cast<int>(std::lround(av_q2d(rate) * 100)), 100 };
+    AVRational tidy { 0, 1 };
+    av_reduce(&tidy.num, &tidy.den, std::lround(av_q2d(rate) * 100), 100, 100000);
+    return tidy;
 }
 
 } // namespace
