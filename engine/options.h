@@ -15,15 +15,19 @@
 //   -cuts FILE                 live segment boundaries: one time a line, ascending,
 //                              the first 0; segment n holds [cut n-1, cut n), the
 //                              last one runs to the end. Without it: the 5 s grid
-//   -ovc copy                  H.264 video copied, cut at its key frames; video
-//                              that cannot be copied is encoded with the x264
-//                              options given (the engine log says so)
+//   -ovc copy                  H.264 video copied, cut at its key frames (a cut
+//                              without one moves to the next key frame; the log
+//                              says so); -vf, subtitles and -autorotate do not
+//                              apply. Video that cannot be copied (not H.264 in
+//                              8-bit 4:2:0) is encoded with the x264 options
+//                              given, and the log says so. Live segments only
 //   -oac copy                  AAC and MP3 copied; any other sound is encoded to
 //                              AAC-LC at the -faacopts br= rate
 //   -aid N                     the N-th audio stream (0-based, audio streams in
 //                              file order); out of range: error 2 (message 16)
 //   -kf T                      the key frame at or before -ss, from the index: the
-//                              engine seeks straight to it and probes briefly
+//                              engine seeks straight to it and probes briefly; a
+//                              T after -ss is ignored
 //   -autorotate                turn the picture upright as the file's display
 //                              matrix says before the other filters; -vf scale
 //                              then gives the upright size

@@ -154,8 +154,11 @@ bool Scheduler::PrepareCopy()
         return false;
     // Straight to the key picture: the one -kf names, else the one at or before -ss.
     double wanted = m_options.startSeconds;
-    if (m_options.keyframeSeconds >= 0 && m_options.keyframeSeconds <= wanted + m_keyTolerance)
-        wanted = m_options.keyframeSeconds;
+    double key = m_options.keyframeSeconds;
+    if (key >= 0 && key <= wanted + m_keyTolerance)
+        wanted = key;
+    else if (key > wanted + m_keyTolerance)
+        EngineLog(LogLevel::Info, "-kf %.6f is after -ss %.6f: ignored", key, wanted);
     m_input.SeekToKeyFrame(wanted, m_keyTolerance, m_control);
     m_gate = std::make_unique<CopyStartGate>(wanted, m_keyTolerance);
     m_copyVideo = true;
@@ -166,6 +169,8 @@ EngineError Scheduler::PrepareTranscode()
 {
     double start = m_options.startSeconds;
     double key = m_options.keyframeSeconds;
+    if (key > start + m_keyTolerance)
+        EngineLog(LogLevel::Info, "-kf %.6f is after -ss %.6f: ignored", key, start);
     if (key >= 0 && key <= start + m_keyTolerance)
         m_input.SeekToKeyFrame(std::min(key, start), m_keyTolerance, m_control);
     else

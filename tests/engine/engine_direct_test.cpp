@@ -481,3 +481,19 @@ TEST_F(EngineDirect, AudioTrackPicksTheNthAudioStream)
     EXPECT_EQ(Run(CopyLine(media.TwoTones(), cuts, folder, 5, 0) + " -aid 2"), 2u);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
+
+TEST_F(EngineDirect, UnusableCutFilesAreABadCommandLine)
+{
+    const TestMedia& media = TestMedia::Get();
+    std::string backwards = m_out + "/backwards.txt";
+    std::ofstream(backwards) << "0\n4\n2\n";
+    std::string junk = m_out + "/junk.txt";
+    std::ofstream(junk) << "0\n2; rm -rf /\n";
+    for (const std::string& cuts : { backwards, junk, m_out + "/missing.txt" }) {
+        SCOPED_TRACE(cuts);
+        std::string folder = Folder("bad");
+        EXPECT_EQ(Run(CopyLine(media.Irregular(), cuts, folder, 5, 0)), 1u);
+        EXPECT_TRUE(std::filesystem::is_empty(folder));
+        RemoveTree(folder);
+    }
+}
