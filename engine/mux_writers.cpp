@@ -176,7 +176,10 @@ public:
                 return kErrorNone;
             }
             if (m_current == 0) {
+                // No picture came for long: the sound goes on without it.
                 EngineError opened = OpenSegment(m_first);
+                if (opened == kErrorNone)
+                    opened = WriteHeld();
                 if (opened != kErrorNone)
                     return opened;
             }
@@ -190,13 +193,16 @@ public:
             if (switched != kErrorNone)
                 return switched;
         }
-        return WriteNow(stream, packet);
+        EngineError result = WriteNow(stream, packet);
+        return result == kErrorNone ? WriteHeld() : result;
     }
 
     EngineError Finish() override
     {
         if (m_current == 0 && !m_held.empty()) {
             EngineError opened = OpenSegment(m_first);
+            if (opened == kErrorNone)
+                opened = WriteHeld();
             if (opened != kErrorNone)
                 return opened;
         }
@@ -270,6 +276,12 @@ private:
                 return result;
             m_file.RepeatTables();
         }
+        return kErrorNone;
+    }
+
+    // The sound that came before the first picture, after that picture.
+    EngineError WriteHeld()
+    {
         for (auto& [stream, packet] : m_held) {
             EngineError result = WriteNow(stream, *packet);
             if (result != kErrorNone)

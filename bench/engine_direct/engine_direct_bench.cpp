@@ -3,8 +3,8 @@
 // 24 fps H.264 + AAC source of 120 s in Matroska (made once, kept under
 // bench/out/engine-direct/):
 //
-//   - the key frame index (-keyframes) of the file, and of a long low-resolution
-//     file with as many key frames as two hours of film;
+//   - the key frame index (-keyframes) of the file, and of a two-hour
+//     low-resolution file (MP4 and Matroska) with a key frame every 2 s;
 //   - direct stream (-ovc copy -oac copy): the time until the first segment is
 //     complete from the start, and from the cut nearest the middle; the tool
 //     copies with its segment muxer at the same cut times;
@@ -271,6 +271,11 @@ int main(int argc, char** argv)
             return 1;
     }
 
+    std::string longMkv = work + "/long-2h-160x90.mkv";
+    if (!fs::exists(longMkv)
+        && Shell("ffmpeg -v error -y -i '" + longSource + "' -c copy '" + longMkv + "'") != 0)
+        return 1;
+
     std::string indexFile = work + "/index.txt";
     Run({ engine, "-keyframes", source, "-o", indexFile }, nullptr, false);
     std::vector<double> cuts = PlanCuts(ReadIndex(indexFile));
@@ -368,6 +373,8 @@ int main(int argc, char** argv)
         table.Add("index, 120 s 1080p Matroska (engine)", f.wall);
         f = Run({ engine, "-keyframes", longSource, "-o", work + "/i.txt" }, nullptr, false);
         table.Add("index, 2 h MP4, 3600 key frames (engine)", f.wall);
+        f = Run({ engine, "-keyframes", longMkv, "-o", work + "/i.txt" }, nullptr, false);
+        table.Add("index, 2 h Matroska, 3600 key frames (engine)", f.wall);
         f = Run({ "ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
                     "packet=pts_time,flags", "-of", "csv=p=0", longSource },
             nullptr, false);

@@ -497,3 +497,17 @@ TEST_F(EngineDirect, UnusableCutFilesAreABadCommandLine)
         RemoveTree(folder);
     }
 }
+
+TEST_F(EngineDirect, ACutWithoutAKeyPictureMovesToTheNextOne)
+{
+    // Irregular() has key pictures at 0.48, 2 and 12 s, none at 1 s.
+    std::string cuts = WriteCuts(m_out + "/cuts.txt", { 0, 1, 12 });
+    std::string folder = Folder("late");
+    ASSERT_EQ(Run(CopyLine(TestMedia::Get().Irregular(), cuts, folder, 5, 0)), 0u);
+    SegmentStart second = ProbeSegment(folder + "/vemba-5-2.ts");
+    EXPECT_TRUE(second.videoKey);
+    EXPECT_NEAR(second.video - kOffset, 2, 1e-6) << "segment 2 begins at the next key picture";
+    SegmentStart third = ProbeSegment(folder + "/vemba-5-3.ts");
+    EXPECT_NEAR(third.video - kOffset, 12, 1e-6);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/vemba-5-4.ts"));
+}
