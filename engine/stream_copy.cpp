@@ -10,6 +10,9 @@ constexpr int kNalSequenceParameterSet = 7;
 
 void MoveToMediaTime(AVPacket& packet, int64_t origin)
 {
+    // Some containers (AVI) give decoding times only; MPEG-TS needs a presentation time.
+    if (packet.pts == AV_NOPTS_VALUE)
+        packet.pts = packet.dts;
     if (packet.pts != AV_NOPTS_VALUE)
         packet.pts -= origin;
     if (packet.dts != AV_NOPTS_VALUE)
