@@ -14,7 +14,9 @@
 //                              0, or non-zero with a line on stderr
 //   -cuts FILE                 live segment boundaries: one time a line, ascending,
 //                              the first 0; segment n holds [cut n-1, cut n), the
-//                              last one runs to the end. Without it: the 5 s grid
+//                              last one runs to the end; a file that breaks
+//                              these rules is error 1 (message 16). Without it:
+//                              the 5 s grid
 //   -ovc copy                  H.264 video copied, cut at its key frames (a cut
 //                              without one moves to the next key frame; the log
 //                              says so); -vf, subtitles and -autorotate do not
@@ -33,6 +35,9 @@
 //                              then gives the upright size
 //   -ofps F / -vf-add harddup  constant output rate F (harddup alone: 24); with
 //                              neither, the source's own frame rate
+//   -x264encopts ...           also x264's preset=, tune= and profile= names
+//                              (x264_options.h), beside its parameters such as
+//                              vbv_maxrate=, vbv_bufsize=, level=, keyint=
 
 #include <functional>
 #include <string>
