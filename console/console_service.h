@@ -8,13 +8,16 @@
 //   getServerInfoFromPINCode.php  pincode -> "ip", "port", "pcname" (never the mac)
 //   updatePINCode.php             pincode, port, name, mac, modeon -> result only
 //   updatecheck.php               product -> "version", "code", "url"
-// Failed look-ups of PIN codes are limited per requester address.
+// Failed look-ups of PIN codes and registrations are limited per requester address;
+// one server holds a bounded number of codes (the registry's policy). When the
+// registry cannot be reached the answer is a 503, so a server takes it for no answer
+// and keeps its code, rather than for a verdict on the code.
 //
 // Threads: Answer is called on the serving library's worker threads; the registry and
 // the limiter lock for themselves, everything else is fixed at construction.
 
+#include "console/address_limit.h"
 #include "console/console_request.h"
-#include "console/lookup_limiter.h"
 #include "console/pin_registry.h"
 
 #include <functional>
@@ -37,6 +40,14 @@ enum ConsoleResult : int {
     kConsoleResultPinModeOff = -5,
     kConsoleResultNotYourPin = -6,
     kConsoleResultNoRegistry = -7,
+    kConsoleResultTooManyRegistrations = -8,
+};
+
+// An answer with its HTTP status: 200, 404 for a page the console does not have, 503
+// while the registry or the shared limits cannot be reached.
+struct ConsoleAnswer {
+    int status = 200;
+    std::string document;
 };
 
 class CConsoleService {
@@ -44,25 +55,34 @@ public:
     // Gives the external address to report for a request; empty when there is none.
     using AddressSource = std::function<std::string(const ConsoleRequest&)>;
 
-    // registry and limiter may be null (no PIN pages, no limit); both outlive the service.
+    // registry and the limits may be null (no PIN pages, no limit); all outlive the
+    // service. lookupLimit counts failed look-ups, registrationLimit registrations.
     CConsoleService(AddressSource externalAddress, IPinRegistry* registry = nullptr,
-        CLookupLimiter* limiter = nullptr, ConsoleRelease release = {});
+        IAddressLimit* lookupLimit = nullptr, ConsoleRelease release = {},
+        IAddressLimit* registrationLimit = nullptr);
 
-    // The answer document of a page, or nullopt for a page the console does not have.
+    ConsoleAnswer Respond(const ConsoleRequest& request) const;
+    // The answer document of a page (an unreachable registry's too), or nullopt for a
+    // page the console does not have.
     std::optional<std::string> Answer(const ConsoleRequest& request) const;
 
 private:
-    std::string AnswerExternalIp(const ConsoleRequest& request) const;
-    std::string AnswerRegister(const ConsoleRequest& request) const;
-    std::string AnswerServerInfo(const ConsoleRequest& request) const;
-    std::string AnswerUpdatePin(const ConsoleRequest& request) const;
-    std::string AnswerUpdateCheck() const;
-    // The limiter's verdict for a PIN page; an error document when refused.
-    std::optional<std::string> RefuseLookup(const ConsoleRequest& request) const;
-    void RecordFailedLookup(const ConsoleRequest& request) const;
+    ConsoleAnswer AnswerExternalIp(const ConsoleRequest& request) const;
+    ConsoleAnswer AnswerRegister(const ConsoleRequest& request) const;
+    ConsoleAnswer AnswerServerInfo(const ConsoleRequest& request) const;
+    ConsoleAnswer AnswerUpdatePin(const ConsoleRequest& request) const;
+    ConsoleAnswer AnswerUpdateCheck() const;
+    // Looks pinCode up under the look-up limit; status 0 when record was found, else
+    // the answer that says why not.
+    ConsoleAnswer GuardedLookUp(
+        const ConsoleRequest& request, const std::string& pinCode, PinRecord& record) const;
+    // The answer to a failed look-up, counted against the requester.
+    ConsoleAnswer FailedLookup(
+        const ConsoleRequest& request, int result, const char* message) const;
 
     AddressSource m_externalAddress;
     IPinRegistry* m_registry;
-    CLookupLimiter* m_limiter;
+    IAddressLimit* m_lookupLimit;
     ConsoleRelease m_release;
+    IAddressLimit* m_registrationLimit;
 };

@@ -2,14 +2,14 @@
 
 namespace {
 
-// Beyond this many tracked addresses the ones without recent failures are dropped, so
+// Beyond this many tracked addresses the ones without recent events are dropped, so
 // the table cannot grow without bound.
 constexpr size_t kMaxTrackedAddresses = 100000;
 
 } // namespace
 
-CLookupLimiter::CLookupLimiter(int maxFailures, std::chrono::seconds window, Clock clock)
-    : m_maxFailures(maxFailures < 1 ? 1 : static_cast<size_t>(maxFailures))
+CLookupLimiter::CLookupLimiter(int maxCount, std::chrono::seconds window, Clock clock)
+    : m_maxCount(maxCount < 1 ? 1 : static_cast<size_t>(maxCount))
     , m_window(window)
     , m_clock(std::move(clock))
 {
@@ -20,41 +20,42 @@ std::chrono::steady_clock::time_point CLookupLimiter::Now() const
     return m_clock ? m_clock() : std::chrono::steady_clock::now();
 }
 
-void CLookupLimiter::Forget(std::deque<std::chrono::steady_clock::time_point>& failures,
+void CLookupLimiter::Forget(std::deque<std::chrono::steady_clock::time_point>& events,
     std::chrono::steady_clock::time_point now) const
 {
-    while (!failures.empty() && now - failures.front() >= m_window)
-        failures.pop_front();
+    while (!events.empty() && now - events.front() >= m_window)
+        events.pop_front();
 }
 
-bool CLookupLimiter::Allows(const std::string& address)
+LimitVerdict CLookupLimiter::Check(const std::string& address)
 {
     auto now = Now();
     std::lock_guard lock(m_lock);
-    auto found = m_failures.find(address);
-    if (found == m_failures.end())
-        return true;
+    auto found = m_events.find(address);
+    if (found == m_events.end())
+        return LimitVerdict::Allowed;
     Forget(found->second, now);
     if (found->second.empty()) {
-        m_failures.erase(found);
-        return true;
+        m_events.erase(found);
+        return LimitVerdict::Allowed;
     }
-    return found->second.size() < m_maxFailures;
+    return found->second.size() < m_maxCount ? LimitVerdict::Allowed : LimitVerdict::Refused;
 }
 
-void CLookupLimiter::RecordFailure(const std::string& address)
+bool CLookupLimiter::Record(const std::string& address)
 {
     auto now = Now();
     std::lock_guard lock(m_lock);
-    if (m_failures.size() >= kMaxTrackedAddresses) {
-        for (auto it = m_failures.begin(); it != m_failures.end();) {
+    if (m_events.size() >= kMaxTrackedAddresses) {
+        for (auto it = m_events.begin(); it != m_events.end();) {
             Forget(it->second, now);
-            it = it->second.empty() ? m_failures.erase(it) : std::next(it);
+            it = it->second.empty() ? m_events.erase(it) : std::next(it);
         }
     }
-    auto& failures = m_failures[address];
-    Forget(failures, now);
-    failures.push_back(now);
-    while (failures.size() > m_maxFailures)
-        failures.pop_front();
+    auto& events = m_events[address];
+    Forget(events, now);
+    events.push_back(now);
+    while (events.size() > m_maxCount)
+        events.pop_front();
+    return true;
 }

@@ -1,11 +1,13 @@
 #pragma once
 
-// Bounds how often one address may look up a PIN code that does not exist, so codes
-// cannot be found by trying them one after another. After kMaxFailures failed
-// look-ups within the window an address is refused until the oldest failure leaves
-// the window; a successful look-up does not count.
+// The address limit of one console process, in its memory. After maxCount events
+// within the window an address is refused until the oldest leaves the window. It
+// bounds failed PIN look-ups (so codes cannot be found by trying them one after
+// another) and registrations of a console that runs alone.
 //
 // Threads: safe for concurrent requests; m_lock guards the table.
+
+#include "console/address_limit.h"
 
 #include <chrono>
 #include <deque>
@@ -14,25 +16,24 @@
 #include <string>
 #include <unordered_map>
 
-class CLookupLimiter {
+class CLookupLimiter : public IAddressLimit {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    CLookupLimiter(int maxFailures, std::chrono::seconds window, Clock clock = {});
+    CLookupLimiter(int maxCount, std::chrono::seconds window, Clock clock = {});
 
-    // False when address has used up its failed look-ups.
-    bool Allows(const std::string& address);
-    void RecordFailure(const std::string& address);
+    LimitVerdict Check(const std::string& address) override;
+    bool Record(const std::string& address) override;
 
 private:
-    void Forget(std::deque<std::chrono::steady_clock::time_point>& failures,
+    void Forget(std::deque<std::chrono::steady_clock::time_point>& events,
         std::chrono::steady_clock::time_point now) const;
     std::chrono::steady_clock::time_point Now() const;
 
-    const size_t m_maxFailures;
+    const size_t m_maxCount;
     const std::chrono::seconds m_window;
     const Clock m_clock;
     std::mutex m_lock;
-    // guarded by m_lock: failure times per address, oldest first
-    std::unordered_map<std::string, std::deque<std::chrono::steady_clock::time_point>> m_failures;
+    // guarded by m_lock: event times per address, oldest first
+    std::unordered_map<std::string, std::deque<std::chrono::steady_clock::time_point>> m_events;
 };

@@ -107,16 +107,17 @@ RunFigures RunEngine(
     auto started = Clock::now();
     {
         int number = encoder.CreateEnginePipe();
-        std::ostringstream line;
+        std::vector<std::string> line;
         if (startSeconds > 0)
-            line << " -ss " << startSeconds << " ";
-        line << " \"" << source
-             << "\"  -fps 24.00  -ofps 24 -cache 8192 -vf scale=480:270 -vf-add harddup -ovc x264 "
-             << "-x264encopts " << kX264
-             << " -oac faac -faacopts mpeg=4:object=2:raw:br=48 -of lavf -lavfopts "
-             << "format=mpegts  -avthread -vembacast 5 -o \"" << out << "/vemba-1-" << first
-             << ".ts\" -pipename=" << number;
-        if (encoder.RunQZEncEngine(line.str()) != 1 || encoder.StartEncoding() != 1) {
+            line = { "-ss", std::to_string(startSeconds) };
+        line.insert(line.end(),
+            { source, "-fps", "24.00", "-ofps", "24", "-cache", "8192", "-vf", "scale=480:270",
+                "-vf-add", "harddup", "-ovc", "x264", "-x264encopts", kX264, "-oac", "faac",
+                "-faacopts", "mpeg=4:object=2:raw:br=48", "-of", "lavf", "-lavfopts",
+                "format=mpegts", "-avthread", "-vembacast", "5", "-o",
+                out + "/vemba-1-" + std::to_string(first) + ".ts",
+                "-pipename=" + std::to_string(number) });
+        if (encoder.RunQZEncEngine(line) != 1 || encoder.StartEncoding() != 1) {
             fprintf(stderr, "engine did not start\n");
             exit(1);
         }

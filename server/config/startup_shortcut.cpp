@@ -1,8 +1,8 @@
 #include "config/settings.h"
+#include "platform/file_io.h"
 #include "platform/places.h"
 
 #include <cstdio>
-#include <fstream>
 #include <limits.h>
 #include <unistd.h>
 
@@ -57,25 +57,9 @@ void SetStartupShortcut(StartupShortcut state)
     if (executable.empty() || !IsOneLine(executable) || !IsOneLine(programFolder))
         return;
     CreateFolderPath(folder);
-    std::string temporary = shortcut + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return;
-        out << "[Desktop Entry]\n"
-            << "Type=Application\n"
-            << "Name=Vemba Cast\n"
-            << "Comment=\n"
-            << "Exec=" << ExecValue(executable) << "\n"
-            << "Path=" << programFolder << "\n"
-            << "Terminal=false\n"
-            << "X-GNOME-Autostart-enabled=true\n";
-        if (!out.flush()) {
-            out.close();
-            std::remove(temporary.c_str());
-            return;
-        }
-    }
-    if (std::rename(temporary.c_str(), shortcut.c_str()) != 0)
-        std::remove(temporary.c_str());
+    std::string entry = "[Desktop Entry]\nType=Application\nName=Vemba Cast\nComment=\n";
+    entry += "Exec=" + ExecValue(executable) + "\n";
+    entry += "Path=" + programFolder + "\n";
+    entry += "Terminal=false\nX-GNOME-Autostart-enabled=true\n";
+    ReplaceFileWhole(shortcut, entry);
 }

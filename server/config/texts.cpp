@@ -2,10 +2,10 @@
 
 #include "config/settings.h"
 #include "config/utf8_text.h"
+#include "platform/file_io.h"
 #include "platform/places.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
@@ -88,12 +88,10 @@ void EnsureSelected()
 std::optional<std::unordered_map<std::string, std::string>> ReadLanguageFile(
     const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::optional<std::string> read = ReadFileUpTo(path, kMaxLanguageFileSize);
+    if (!read)
         return std::nullopt;
-    std::string data(kMaxLanguageFileSize, '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    data.resize(static_cast<size_t>(in.gcount()));
+    std::string& data = *read;
     if (data.compare(0, 3, "\xEF\xBB\xBF") == 0)
         data.erase(0, 3);
     std::istringstream lines(SanitizeUtf8(data));

@@ -67,8 +67,7 @@ void ConvertInfo_t::setConvertOptions(int device, int option)
 int ConvertInfo_t::StartENC()
 {
     TraceMessage(kTraceProgress, "CConvertInfo::StarENC()");
-    // The one worker starts a job's engine; CEncoder takes the engine-start lock
-    // itself around the sockets and the spawn, so nothing else is held here.
+    // The one worker starts a job's engine, with no lock held.
     if (m_Encoder.IsENCRunning()) {
         TraceMessage(kTraceConvertTwice, " - FAILED: ConvertInfo_t Already run??????????");
         return 0;
@@ -83,10 +82,10 @@ int ConvertInfo_t::StartENC()
         return 0;
     }
     ConvertCommandJob line { strSourcePath, strLocalSource, strOutputPath, nBitrate, 0, {} };
-    std::string commandLine = QZ_MakeConvertCmd(line, pipeNumber);
+    std::vector<std::string> arguments = QZ_MakeConvertCmd(line, pipeNumber);
     nDuration = line.durationMs;
     DropSubtitleScript(line.subtitleScript);
-    if (commandLine.empty() || !m_Encoder.RunQZEncEngine(commandLine)) {
+    if (arguments.empty() || !m_Encoder.RunQZEncEngine(arguments)) {
         m_Encoder.QuitEncoding();
         TraceMessage(kTraceStreamFailure, " - FAILED: ConvertInfo_t cannot RunQZEncEngine");
         return 0;

@@ -1,10 +1,10 @@
 #include "enginectl/encoder.h"
 
 #include "config/trace.h"
+#include "enginectl/engine_census.h"
 #include "platform/file_io.h"
 #include "platform/places.h"
 #include "platform/temp_names.h"
-#include "enginectl/engine_census.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -18,7 +18,6 @@ constexpr auto kConnectPoll = std::chrono::milliseconds(100);
 constexpr uint32_t kErrorWithoutCode = 0xFFFE;
 
 std::atomic<int> g_pipeCounter { 50000 };
-std::atomic<int64_t> g_longestStartHoldUs { 0 };
 
 uint32_t ReadWord(const uint8_t* bytes)
 {
@@ -26,37 +25,6 @@ uint32_t ReadWord(const uint8_t* bytes)
 }
 
 } // namespace
-
-std::mutex& EngineStartLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-EngineStartHold::EngineStartHold()
-    : m_hold(EngineStartLock())
-    , m_since(std::chrono::steady_clock::now())
-{
-}
-
-EngineStartHold::~EngineStartHold()
-{
-    auto held = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - m_since)
-                    .count();
-    int64_t longest = g_longestStartHoldUs.load();
-    while (held > longest && !g_longestStartHoldUs.compare_exchange_weak(longest, held)) { }
-}
-
-std::chrono::microseconds EngineStartLockLongestHold()
-{
-    return std::chrono::microseconds(g_longestStartHoldUs.load());
-}
-
-void ResetEngineStartLockFigures()
-{
-    g_longestStartHoldUs = 0;
-}
 
 int NextEnginePipeNumber()
 {
@@ -166,16 +134,12 @@ int CEncoder::CreateEnginePipe()
         std::lock_guard lock(m_recordLock);
         m_runResponse = response;
     }
-    bool created = false;
-    {
-        EngineStartHold hold;
-        created = pipe->Create(
-            number, folder,
-            [this](uint8_t type, const uint8_t* payload, uint32_t length) {
-                HandleEngineMessage(type, payload, length);
-            },
-            bound);
-    }
+    bool created = pipe->Create(
+        number, folder,
+        [this](uint8_t type, const uint8_t* payload, uint32_t length) {
+            HandleEngineMessage(type, payload, length);
+        },
+        bound);
     if (!created) {
         std::lock_guard lock(m_recordLock);
         m_runResponse.reset();
@@ -188,7 +152,7 @@ int CEncoder::CreateEnginePipe()
     return number;
 }
 
-int CEncoder::CreateEngine(const std::string& commandLine)
+int CEncoder::CreateEngine(const std::vector<std::string>& arguments)
 {
     ForgetProcess();
     std::shared_ptr<CEnginePipe> pipe;
@@ -206,12 +170,8 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     }
     request.environment.emplace_back(
         kEngineCountVariable, ServerEngineCensus().CountForNewEngine());
-    request.args = SplitCommandLine(commandLine);
-    std::shared_ptr<ChildProcess> process;
-    {
-        EngineStartHold hold;
-        process = m_spawner->Spawn(request);
-    }
+    request.args = arguments;
+    std::shared_ptr<ChildProcess> process = m_spawner->Spawn(request);
     if (!process) {
         TraceMessage(kTraceEnginePipe, " - CreateEngine :  can not CreateProcess()");
         return 0;
@@ -239,20 +199,20 @@ int CEncoder::CreateEngine(const std::string& commandLine)
     }
 }
 
-int CEncoder::RunQZEncEngine(const std::string& commandLine)
+int CEncoder::RunQZEncEngine(const std::vector<std::string>& arguments)
 {
     m_started = false;
-    if (!CreateEngine(commandLine))
+    if (!CreateEngine(arguments))
         return 0;
     const uint8_t startParameters[8] = {};
     SendMessage(EngineMessage::StartParameters, startParameters, sizeof startParameters);
     return 1;
 }
 
-int CEncoder::RunQZThumbEngine(const std::string& commandLine)
+int CEncoder::RunQZThumbEngine(const std::vector<std::string>& arguments)
 {
     m_started = false;
-    return CreateEngine(commandLine);
+    return CreateEngine(arguments);
 }
 
 int CEncoder::StartEncoding()

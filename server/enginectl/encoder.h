@@ -5,10 +5,9 @@
 // An owner (a live session, a conversion job, a thumbnail job) runs it as:
 // CreateEnginePipe -> RunQZEncEngine (or RunQZThumbEngine) -> StartEncoding ->
 // the engine reports -> QuitEncoding, and reuses the object for its next run.
-// Pipe numbers come from an atomic counter. The process-wide engine-start lock is
-// taken here, only around making the listening sockets and around the spawn, so no
-// child inherits a half-made channel; it is never held across the pipe connect, a
-// wait or a read, and owners never hold it themselves.
+// Pipe numbers come from an atomic counter. Engines start with no lock shared
+// between owners: every descriptor of the server is close-on-exec and the spawn
+// closes all but 0-2 in the child, so no engine inherits another's channel.
 //
 // Threads: the owner's calls may come from several threads (a session's request
 // handlers and its watcher), so the process and the channel are guarded by
@@ -31,33 +30,12 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // How the engine's notices reach the owner: called on the reader thread with
 // the message number, the first parameter and the owner's notify value. It must
 // queue the notice (post), not handle it there.
 using EngineNotify = std::function<void(uint32_t message, uintptr_t wParam, uintptr_t lParam)>;
-
-// The engine-start lock: held only while the listening sockets of a channel are
-// made and while an engine is spawned.
-std::mutex& EngineStartLock();
-
-// The engine-start lock held for one step; its hold time goes into the figures
-// below.
-class EngineStartHold {
-public:
-    EngineStartHold();
-    ~EngineStartHold();
-    EngineStartHold(const EngineStartHold&) = delete;
-    EngineStartHold& operator=(const EngineStartHold&) = delete;
-
-private:
-    std::unique_lock<std::mutex> m_hold;
-    std::chrono::steady_clock::time_point m_since;
-};
-
-// The longest hold of the engine-start lock since the last reset (benchmarks).
-std::chrono::microseconds EngineStartLockLongestHold();
-void ResetEngineStartLockFigures();
 
 // The first pipe number handed out is 50001.
 int NextEnginePipeNumber();
@@ -77,13 +55,13 @@ public:
 
     // The pipe number N (>= 50001), or -1 with nothing left open.
     int CreateEnginePipe();
-    // Starts the engine with the command line and waits until it has connected
-    // both pipes (at most the connect bound). 1 or 0.
-    int CreateEngine(const std::string& commandLine);
+    // Starts the engine with these arguments, word for word, and waits until it has
+    // connected both pipes (at most the connect bound). 1 or 0.
+    int CreateEngine(const std::vector<std::string>& arguments);
     // Live and conversion runs: CreateEngine, then message 2. 1 or 0.
-    int RunQZEncEngine(const std::string& commandLine);
-    // Thumbnail runs: CreateEngine only. 1 or 0.
-    int RunQZThumbEngine(const std::string& commandLine);
+    int RunQZEncEngine(const std::vector<std::string>& arguments);
+    // Thumbnail runs ("-pipename=N" alone): CreateEngine only. 1 or 0.
+    int RunQZThumbEngine(const std::vector<std::string>& arguments);
     // Message 8, once per run. 1 when sent now, 0 when no engine or already started.
     int StartEncoding();
     // Sends a request (message 4) and waits up to 20 s for the engine's answer

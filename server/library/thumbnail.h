@@ -57,8 +57,8 @@ private:
     FrameSource m_source;
 };
 
-// The encoder engine as frame source: one private engine run per picture, started
-// under the engine-start lock, quit (or killed) before returning.
+// The encoder engine as frame source: one private engine run per picture, quit (or
+// killed) before returning.
 FrameSource EngineFrameSource();
 
 // The process-wide maker (services folder of the places, the engine) and pool.

@@ -1,7 +1,6 @@
 // The encoder engine as the source of thumbnail frames: one private engine run per
-// picture. The encoder takes the engine-start lock only for its sockets and the
-// spawn; the connect, the request and its answer run outside it, so several
-// pictures can be made at once. Every run ends with QuitEncoding, so no engine is left behind.
+// picture. Engine starts share no lock, so several pictures can be made at once.
+// Every run ends with QuitEncoding, so no engine is left behind.
 
 #include "config/trace.h"
 #include "enginectl/encoder.h"
@@ -19,7 +18,7 @@ FrameResult RequestFrame(const std::string& mediaPath, EngineFrame& frame)
         TraceMessage(kTraceProgress, "Fail QZ_MakeThumbnail(Cannot create Pipe) : ('%s')",
             mediaPath.c_str());
     } else {
-        started = encoder.RunQZThumbEngine(" -pipename=" + std::to_string(pipe));
+        started = encoder.RunQZThumbEngine({ "-pipename=" + std::to_string(pipe) });
     }
     FrameResult result = FrameResult::EngineFailed;
     if (started) {

@@ -1,5 +1,6 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <dirent.h>
@@ -55,6 +56,26 @@ bool WriteFully(int fd, const void* data, size_t size)
         done += static_cast<size_t>(wrote);
     }
     return true;
+}
+
+std::optional<std::string> ReadFileUpTo(const std::string& path, size_t limit)
+{
+    UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file)
+        return std::nullopt;
+    std::string data;
+    char buffer[8192];
+    while (data.size() < limit) {
+        ssize_t got = read(file.Get(), buffer, std::min(sizeof buffer, limit - data.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        data.append(buffer, static_cast<size_t>(got));
+    }
+    return data;
 }
 
 bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode)

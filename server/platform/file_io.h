@@ -4,6 +4,7 @@
 // links followed, whole writes or none) is written once.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -54,6 +55,10 @@ bool WriteFully(int fd, const void* data, size_t size);
 // old file or the new one, never a part; two writers at once leave one whole file.
 // False (nothing changed, no temporary left) when any step fails.
 bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode = 0644);
+
+// The first limit bytes of the file at path (all of it when shorter), or nothing
+// when it cannot be opened or read.
+std::optional<std::string> ReadFileUpTo(const std::string& path, size_t limit);
 
 enum class FolderEntries {
     Files, // everything that is not a folder (links are not followed)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstring>
 #include <mutex>
@@ -12,51 +13,65 @@
 
 extern char** environ;
 
-std::vector<std::string> SplitCommandLine(const std::string& text)
+namespace {
+
+bool NeedsQuotes(const std::string& word)
 {
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '\\') {
-            size_t end = text.find_first_not_of('\\', i);
-            size_t run = (end == std::string::npos ? text.size() : end) - i;
-            if (i + run < text.size() && text[i + run] == '"') {
-                word.append(run / 2, '\\');
-                if (run % 2 == 1)
-                    word += '"';
-                else
-                    quoted = !quoted;
-                i += run; // the quote is taken too
-            } else {
-                word.append(run, '\\');
-                i += run - 1;
-            }
-            inWord = true;
-        } else if (c == '"') {
-            quoted = !quoted;
-            inWord = true; // "" is an empty word
-        } else if ((c == ' ' || c == '\t') && !quoted) {
-            if (inWord)
-                words.push_back(word);
-            word.clear();
-            inWord = false;
+    if (word.empty())
+        return true;
+    for (unsigned char c : word) {
+        if (c <= ' ' || c == '"' || c == '\\' || c == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+std::string Quoted(const std::string& word)
+{
+    std::string text = "\"";
+    for (unsigned char c : word) {
+        if (c == '"' || c == '\\') {
+            text += '\\';
+            text += static_cast<char>(c);
+        } else if (c == '\n') {
+            text += "\\n";
+        } else if (c == '\r') {
+            text += "\\r";
+        } else if (c == '\t') {
+            text += "\\t";
+        } else if (c < ' ' || c == 0x7F) {
+            static const char kHex[] = "0123456789ABCDEF";
+            text += "\\x";
+            text += kHex[c >> 4];
+            text += kHex[c & 15];
         } else {
-            word += c;
-            inWord = true;
+            text += static_cast<char>(c);
         }
     }
-    if (inWord)
-        words.push_back(word);
-    return words;
+    return text + '"';
+}
+
+} // namespace
+
+std::string CommandLineText(const std::vector<std::string>& words)
+{
+    std::string text;
+    for (const std::string& word : words) {
+        if (!text.empty())
+            text += ' ';
+        text += NeedsQuotes(word) ? Quoted(word) : word;
+    }
+    return text;
 }
 
 namespace {
 
 constexpr auto kPollPause = std::chrono::milliseconds(5);
 
+// Only one caller at a time may wait for the child: a second waitpid after the
+// first has reaped it could reap another child that got the same process id. So a
+// caller claims the right to wait under the lock, calls waitpid and kill with no
+// lock held, and hands the right back; whoever finds it taken waits for its return.
 class PosixChild final : public ChildProcess {
 public:
     explicit PosixChild(pid_t pid)
@@ -69,8 +84,11 @@ public:
 
     bool IsRunning() override
     {
-        std::lock_guard lock(m_lock);
-        return RunningLocked();
+        if (!ClaimWait())
+            return false;
+        bool ended = Reap(WNOHANG);
+        ReturnWait(ended);
+        return !ended;
     }
 
     bool WaitForExit(std::chrono::milliseconds timeout) override
@@ -86,32 +104,57 @@ public:
 
     bool Kill() override
     {
-        std::lock_guard lock(m_lock);
-        if (!RunningLocked())
+        if (!ClaimWait())
             return false;
-        kill(m_pid, SIGKILL);
-        int status = 0;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) { }
-        m_reaped = true;
-        return true;
+        // Unreaped and claimed, the process id is still this child's alone.
+        bool running = !Reap(WNOHANG);
+        if (running) {
+            kill(m_pid, SIGKILL);
+            Reap(0);
+        }
+        ReturnWait(true);
+        return running;
     }
 
 private:
-    bool RunningLocked()
+    // False when the child has been reaped already; else the caller holds the
+    // right to wait until ReturnWait.
+    bool ClaimWait()
     {
+        std::unique_lock lock(m_lock);
+        m_waitReturned.wait(lock, [this] { return !m_waitClaimed; });
         if (m_reaped)
             return false;
+        m_waitClaimed = true;
+        return true;
+    }
+
+    void ReturnWait(bool reaped)
+    {
+        {
+            std::lock_guard lock(m_lock);
+            m_waitClaimed = false;
+            m_reaped = reaped;
+        }
+        m_waitReturned.notify_all();
+    }
+
+    // True when the child has ended and is reaped now, or was reaped by someone
+    // outside this object (ECHILD); false while it runs (WNOHANG).
+    bool Reap(int options)
+    {
         int status = 0;
-        pid_t result = waitpid(m_pid, &status, WNOHANG);
-        if (result == 0)
-            return true;
-        // Ended (reaped now), or reaped by someone else (ECHILD): not running.
-        m_reaped = true;
-        return false;
+        pid_t result;
+        do
+            result = waitpid(m_pid, &status, options);
+        while (result < 0 && errno == EINTR);
+        return result != 0;
     }
 
     const pid_t m_pid;
     std::mutex m_lock;
+    std::condition_variable m_waitReturned;
+    bool m_waitClaimed = false; // guarded by m_lock: a caller is in waitpid or kill
     bool m_reaped = false; // guarded by m_lock
 };
 

@@ -13,16 +13,16 @@
 #include <utility>
 #include <vector>
 
-// Splits a command line into words: blanks outside double quotes separate words,
-// double quotes group and are dropped. Backslashes are path characters and kept as
-// they are, except in a run that ends at a double quote: there 2n backslashes give
-// n and the quote groups, 2n+1 give n and a literal quote (so \" is a quote, and a
-// quoted path that ends in a backslash is written with two before its closing
-// quote). Any other byte, a newline included, is part of the word it stands in.
-std::vector<std::string> SplitCommandLine(const std::string& text);
+// The words of a program's arguments as one line for traces: joined by blanks, and
+// a word that is empty or holds a blank, a double quote, a backslash or a control
+// byte shown in double quotes, with \" \\ and \n \r \t \xHH inside. For people
+// to read; the arguments themselves are always passed word by word.
+std::string CommandLineText(const std::vector<std::string>& words);
 
 // One started process. Owning it means owning its end: destroying a process that
-// still runs kills it and reaps it. Every operation is safe from any thread.
+// still runs kills it and reaps it. Every operation is safe from any thread, and
+// callers at once see one story: the process is reaped exactly once, only one Kill
+// answers true, and once IsRunning is false it stays false.
 class ChildProcess {
 public:
     virtual ~ChildProcess() = default;

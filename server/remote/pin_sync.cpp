@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "remote/console_answer.h"
+#include "remote/pin_renewal.h"
 #include "remote/relay_server.h"
 
 namespace {
@@ -48,6 +49,7 @@ bool SyncPinCode(CRelayServer& relay, const std::string& hardwareAddress)
     }
     if (pinCode != stored)
         SetSettingString("", kSettingSection, "PINCode", pinCode);
+    ArmDailyPinRenewal();
     return true;
 }
 

@@ -3,7 +3,7 @@
 // Keeping the server's PIN registration at the console. With a stored "PINCode" whose
 // "MACA" is the current hardware address the registration is updated; otherwise (and
 // once more when the update is refused) the server registers anew, and a new PIN code
-// replaces the stored one.
+// replaces the stored one. A success also arms the daily renewal (pin_renewal.h).
 
 #include <string>
 

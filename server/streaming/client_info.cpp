@@ -58,18 +58,19 @@ void ClientInfo::WatchStarted(int pid)
         WatchSessionEngine(std::weak_ptr<WatchedSession>(weak_from_this().lock()), pid);
 }
 
-int ClientInfo::StartENC(const std::string& commandLine)
+int ClientInfo::StartENC(const std::vector<std::string>& arguments)
 {
     int pid = 0;
-    int started = m_engine.Start(commandLine, pid);
+    int started = m_engine.Start(arguments, pid);
     WatchStarted(pid);
     return started;
 }
 
-LiveStart ClientInfo::RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine)
+LiveStart ClientInfo::RestartENC(
+    const SessionEngine::LineBuilder& build, std::vector<std::string>& arguments)
 {
     int pid = 0;
-    LiveStart started = m_engine.Restart(build, commandLine, pid);
+    LiveStart started = m_engine.Restart(build, arguments, pid);
     WatchStarted(pid);
     return started;
 }

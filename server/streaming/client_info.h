@@ -131,10 +131,11 @@ public:
 
     // Starts the engine with a line for pipes made already; 1 on success or when
     // one already runs, 0 on failure. The watcher then watches the new engine.
-    int StartENC(const std::string& commandLine);
+    int StartENC(const std::vector<std::string>& arguments);
     // Stops whatever runs and starts a new run with the line build makes; after
     // any start or stop of this session under way, never in the middle of one.
-    LiveStart RestartENC(const SessionEngine::LineBuilder& build, std::string& commandLine);
+    LiveStart RestartENC(
+        const SessionEngine::LineBuilder& build, std::vector<std::string>& arguments);
     // Stops the engine if it runs and takes it off the ENC session list. Always 1.
     int StopENC();
     // An engine notice of the run with this key: stops its engine, or takes an

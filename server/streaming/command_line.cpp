@@ -26,25 +26,25 @@ int RoundSide(int64_t side)
     return static_cast<int>(std::max<int64_t>(side, 2));
 }
 
-// The x264 options shared by the three bitrate presets; only the bitrate differs.
-constexpr const char* kLivePresetTemplate
-    = "%s -ofps 24 -cache 8192 %s -vf-add harddup -ovc x264 -x264encopts "
-      "bitrate=%d:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:trellis=0:weightp=0:"
-      "nocabac:no8x8dct:bframes=0:frameref=1:%s:keyint=24 -oac faac -faacopts "
-      "mpeg=4:object=2:raw:br=48 -of lavf -lavfopts format=mpegts %s -avthread -vembacast 5 "
-      "-o \"%s/%s/vemba-%d-%d.ts\" -pipename=%d";
+// The x264 options shared by the three bitrate presets; only the bitrate and the
+// threads differ.
+constexpr const char* kLiveX264Template
+    = "bitrate=%d:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:trellis=0:weightp=0:"
+      "nocabac:no8x8dct:bframes=0:frameref=1:%s:keyint=24";
 
-constexpr const char* kLiveAudioTemplate
-    = "%s -ofps 24 -cache 8192 -vf-add harddup -ovc x264 -x264encopts -oac faac -faacopts "
-      "mpeg=4:object=2:raw:br=128 -of lavf -lavfopts format=mpegts -avthread -vembacast 5 "
-      "-o \"%s/%s/vemba-%d-%d.ts\" -pipename=%d";
+constexpr const char* kConvertX264Template
+    = "global_header:bitrate=%d:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:"
+      "trellis=0:weightp=0:nocabac:no8x8dct:bframes=0:frameref=1:threads=%d";
 
-constexpr const char* kConvertTemplate
-    = "%s  -sws 2 -mc 0 -ofps 24 -vf-add harddup -ovc x264 -x264encopts "
-      "global_header:bitrate=%d:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:"
-      "trellis=0:weightp=0:nocabac:no8x8dct:bframes=0:frameref=1:threads=%d -oac faac "
-      "-faacopts mpeg=4:object=2:raw:br=128 -of lavf -lavfopts format=mp4 %s %s -avthread "
-      "-o %s -pipename=%d";
+void Append(std::vector<std::string>& words, const std::vector<std::string>& more)
+{
+    words.insert(words.end(), more.begin(), more.end());
+}
+
+std::string PipeOption(int pipeNumber)
+{
+    return "-pipename=" + std::to_string(pipeNumber);
+}
 
 int PresetVideoBitrate(int bandwidth)
 {
@@ -60,13 +60,13 @@ int PresetVideoBitrate(int bandwidth)
     }
 }
 
-// " -ss %d " and the quoted input path: the head that every line starts with.
-std::string MakeInputHead(int startSegmentIndex, const std::string& localPath)
+// "-ss S" and the input path: the head that every line starts with.
+std::vector<std::string> MakeInputHead(int startSegmentIndex, const std::string& localPath)
 {
-    std::string head;
+    std::vector<std::string> head;
     if (startSegmentIndex != -1)
-        head = Format(" -ss %d ", startSegmentIndex * 5);
-    head += " " + QuoteForCommandLine(localPath) + " ";
+        head = { "-ss", std::to_string(startSegmentIndex * 5) };
+    head.push_back(EnginePathWord(localPath));
     return head;
 }
 
@@ -97,18 +97,20 @@ ScaledSize ComputeScaledSize(int boxWidth, int boxHeight, int videoWidth, int vi
         RoundSide(MulDivRound(videoHeight, ratio, 1000)) };
 }
 
-std::string MakeScaleOption(ScaledSize size, BurnSubtitles subtitles)
+std::vector<std::string> MakeScaleOption(ScaledSize size, BurnSubtitles subtitles)
 {
+    std::vector<std::string> words { "-vf", Format("scale=%d:%d", size.width, size.height) };
     if (size.width > size.height)
-        return Format("-vf scale=%d:%d", size.width, size.height);
+        return words;
     if (subtitles == BurnSubtitles::Yes)
-        return Format("-vf scale=%d:%d -vf-add ass -vf-add rotate=2", size.width, size.height);
-    return Format("-vf scale=%d:%d -vf-add rotate=2", size.width, size.height);
+        Append(words, { "-vf-add", "ass" });
+    Append(words, { "-vf-add", "rotate=2" });
+    return words;
 }
 
-std::string MakeFrameRateOption(float frameRate)
+std::vector<std::string> MakeFrameRateOption(float frameRate)
 {
-    return Format(" -fps %3.2f ", static_cast<double>(frameRate));
+    return { "-fps", Format("%3.2f", static_cast<double>(frameRate)) };
 }
 
 std::string MakeLiveThreadsOption(unsigned processors)
@@ -116,45 +118,20 @@ std::string MakeLiveThreadsOption(unsigned processors)
     return (processors >= 1 && processors <= 3) ? "threads=1" : "threads=auto";
 }
 
-std::string EscapeQuotes(const std::string& text)
+std::string EnginePathWord(const std::string& path)
 {
-    std::string escaped;
-    size_t backslashes = 0; // the run of backslashes just copied
-    for (char c : text) {
-        if (c == '"') {
-            escaped.append(backslashes + 1, '\\'); // the run doubled, then \"
-            backslashes = 0;
-        } else {
-            backslashes = c == '\\' ? backslashes + 1 : 0;
-        }
-        escaped += c;
-    }
-    return escaped;
+    return path.starts_with('-') ? "./" + path : path;
 }
 
-std::string QuoteForCommandLine(const std::string& path)
-{
-    std::string quoted = '"' + EscapeQuotes(path);
-    // A run of backslashes at the end stands before the closing quote: doubled.
-    size_t last = path.find_last_not_of('\\');
-    size_t trailing = last == std::string::npos ? path.size() : path.size() - last - 1;
-    quoted.append(trailing, '\\');
-    return quoted + '"';
-}
-
-std::string MakeSubtitleOptions(
+std::vector<std::string> MakeSubtitleOptions(
     const std::string& fontPath, const std::string& scriptBase, int startSeconds)
 {
-    std::string options = "-vf-add fixpts=fps=24";
+    std::string filters = "fixpts=fps=24";
     if (startSeconds > 0)
-        options += Format(":start=%d", startSeconds);
-    options += ",ass,fixpts";
-    options += " -ass -subcp cp949 -font ";
-    // A font path with a blank must stay one word for the engine.
-    bool plain = fontPath.find_first_of(" \t\"") == std::string::npos;
-    options += plain ? fontPath : QuoteForCommandLine(fontPath);
-    options += " -nosub -sub " + QuoteForCommandLine(scriptBase + ".ass") + " ";
-    return options;
+        filters += Format(":start=%d", startSeconds);
+    filters += ",ass,fixpts";
+    return { "-vf-add", filters, "-ass", "-subcp", "cp949", "-font", EnginePathWord(fontPath),
+        "-nosub", "-sub", EnginePathWord(scriptBase + ".ass") };
 }
 
 bool IsEncodedVariant(int bandwidth)
@@ -162,38 +139,56 @@ bool IsEncodedVariant(int bandwidth)
     return bandwidth >= 1 && bandwidth <= 4;
 }
 
-std::string MakeLiveCommandLine(const LiveLine& line)
+std::vector<std::string> MakeLiveCommandLine(const LiveLine& line)
 {
     if (!IsEncodedVariant(line.bandwidth))
         return {};
-    std::string text = MakeInputHead(line.startSegmentIndex, line.localPath);
-    std::string frameRate = MakeFrameRateOption(line.frameRate);
+    std::vector<std::string> words = MakeInputHead(line.startSegmentIndex, line.localPath);
+    Append(words, MakeFrameRateOption(line.frameRate));
+    Append(words, { "-ofps", "24", "-cache", "8192" });
     int firstSegment = std::max(line.startSegmentIndex, 1);
-    std::string services = EscapeQuotes(line.servicesFolder);
+    std::string output = line.servicesFolder + "/" + line.clientId
+        + Format("/vemba-%d-%d.ts", line.bandwidth, firstSegment);
     if (line.bandwidth == 4) {
-        return text
-            + Format(kLiveAudioTemplate, frameRate.c_str(), services.c_str(), line.clientId.c_str(),
-                line.bandwidth, firstSegment, line.pipeNumber);
+        // The audio preset: the source picture, and no x264 options (the next word
+        // is an option, which the engine takes as "none").
+        Append(words,
+            { "-vf-add", "harddup", "-ovc", "x264", "-x264encopts", "-oac", "faac", "-faacopts",
+                "mpeg=4:object=2:raw:br=128", "-of", "lavf", "-lavfopts", "format=mpegts",
+                "-avthread", "-vembacast", "5", "-o", EnginePathWord(output),
+                PipeOption(line.pipeNumber) });
+        return words;
     }
     BurnSubtitles burn = line.subtitleOptions.empty() ? BurnSubtitles::No : BurnSubtitles::Yes;
-    std::string scale = MakeScaleOption(line.size, burn);
+    Append(words, MakeScaleOption(line.size, burn));
     std::string threads = MakeLiveThreadsOption(line.processors);
-    return text
-        + Format(kLivePresetTemplate, frameRate.c_str(), scale.c_str(),
-            PresetVideoBitrate(line.bandwidth), threads.c_str(), line.subtitleOptions.c_str(),
-            services.c_str(), line.clientId.c_str(), line.bandwidth, firstSegment, line.pipeNumber);
+    Append(words,
+        { "-vf-add", "harddup", "-ovc", "x264", "-x264encopts",
+            Format(kLiveX264Template, PresetVideoBitrate(line.bandwidth), threads.c_str()), "-oac",
+            "faac", "-faacopts", "mpeg=4:object=2:raw:br=48", "-of", "lavf", "-lavfopts",
+            "format=mpegts" });
+    Append(words, line.subtitleOptions);
+    Append(words,
+        { "-avthread", "-vembacast", "5", "-o", EnginePathWord(output),
+            PipeOption(line.pipeNumber) });
+    return words;
 }
 
-std::string MakeConvertCommandLine(const ConvertLine& line)
+std::vector<std::string> MakeConvertCommandLine(const ConvertLine& line)
 {
-    std::string text = MakeInputHead(-1, line.localPath);
-    std::string frameRate = MakeFrameRateOption(line.frameRate);
+    std::vector<std::string> words = MakeInputHead(-1, line.localPath);
+    Append(words, MakeFrameRateOption(line.frameRate));
+    Append(words,
+        { "-sws", "2", "-mc", "0", "-ofps", "24", "-vf-add", "harddup", "-ovc", "x264",
+            "-x264encopts",
+            Format(kConvertX264Template, line.bitrate, static_cast<int>(line.processors)), "-oac",
+            "faac", "-faacopts", "mpeg=4:object=2:raw:br=128", "-of", "lavf", "-lavfopts",
+            "format=mp4" });
     // The conversion builds its subtitle options after the scale option, so its
     // scale never carries "ass".
-    std::string scale = MakeScaleOption(line.size, BurnSubtitles::No);
-    std::string output = QuoteForCommandLine(line.outputPath);
-    return text
-        + Format(kConvertTemplate, frameRate.c_str(), line.bitrate,
-            static_cast<int>(line.processors), scale.c_str(), line.subtitleOptions.c_str(),
-            output.c_str(), line.pipeNumber);
+    Append(words, MakeScaleOption(line.size, BurnSubtitles::No));
+    Append(words, line.subtitleOptions);
+    Append(
+        words, { "-avthread", "-o", EnginePathWord(line.outputPath), PipeOption(line.pipeNumber) });
+    return words;
 }

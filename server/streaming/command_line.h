@@ -1,12 +1,14 @@
 #pragma once
 
-// The texts of the engine's command lines. Everything here is a pure function of
-// its inputs so the exact wording, which the engine parses, can be checked alone;
-// MakeLiveCommandLine and QZ_MakeConvertCmd gather the inputs (media properties, the
-// subtitle script, the font) and call these.
+// The engine's arguments, word by word, exactly as the engine receives them (no
+// program name, nothing to quote or split again). Everything here is a pure
+// function of its inputs so the exact options, which the engine parses, can be
+// checked alone; MakeLiveCommandLine and QZ_MakeConvertCmd gather the inputs (media
+// properties, the subtitle script, the font) and call these.
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A picture size after fitting the client's box; never enlarged.
 struct ScaledSize {
@@ -24,34 +26,28 @@ int64_t MulDivRound(int64_t a, int64_t b, int64_t c);
 // at 2 pixels so the engine is never asked for an empty picture.
 ScaledSize ComputeScaledSize(int boxWidth, int boxHeight, int videoWidth, int videoHeight);
 
-// "-vf scale=W:H", or with " -vf-add rotate=2" when the picture is not wider than
-// high (so the phone always gets landscape); when subtitles are burnt in,
+// "-vf scale=W:H", or with "-vf-add rotate=2" after it when the picture is not
+// wider than high (so the phone always gets landscape); when subtitles are burnt in,
 // "-vf-add ass" goes before the rotation so they are drawn on the upright picture
 // and turn with it.
 enum class BurnSubtitles { No, Yes };
-std::string MakeScaleOption(ScaledSize size, BurnSubtitles subtitles);
+std::vector<std::string> MakeScaleOption(ScaledSize size, BurnSubtitles subtitles);
 
-// " -fps %3.2f " with the file's frame rate (0.00 when unknown; the engine ignores 0).
-std::string MakeFrameRateOption(float frameRate);
+// "-fps %3.2f" with the file's frame rate (0.00 when unknown; the engine ignores 0).
+std::vector<std::string> MakeFrameRateOption(float frameRate);
 
 // x264 threads of a live run: "threads=1" on machines with 1 to 3 processors (the
 // cores serve several clients at once), "threads=auto" otherwise.
 std::string MakeLiveThreadsOption(unsigned processors);
 
-// The double-quoted form of a path for the engine's command line, which the
-// engine-side splitter (SplitCommandLine) gives back byte for byte whatever the
-// name holds: quotes group a word with blanks, a quote inside the path is written
-// \", and backslashes that stand before a quote (or before the closing quote) are
-// doubled.
-std::string QuoteForCommandLine(const std::string& path);
-// The same without the outer quotes, for text that a template quotes itself and
-// follows with more text inside the quotes (not with the closing quote).
-std::string EscapeQuotes(const std::string& text);
+// A path as one engine word. The engine reads a word that starts with '-' as an
+// option, so such a (relative) path is given as "./" + path, the same file.
+std::string EnginePathWord(const std::string& path);
 
 // Options that burn the ASS script scriptBase + ".ass" into the picture with the
 // font file fontPath. startSeconds > 0 tells the subtitle timer where a seek starts
 // (live only; pass 0 otherwise).
-std::string MakeSubtitleOptions(
+std::vector<std::string> MakeSubtitleOptions(
     const std::string& fontPath, const std::string& scriptBase, int startSeconds);
 
 // Inputs of one live line (one variant of a client's stream).
@@ -60,7 +56,7 @@ struct LiveLine {
     std::string localPath; // the media file on disk
     float frameRate = 0;
     ScaledSize size;
-    std::string subtitleOptions; // empty, or MakeSubtitleOptions
+    std::vector<std::string> subtitleOptions; // empty, or MakeSubtitleOptions
     unsigned processors = 1;
     std::string servicesFolder;
     std::string clientId;
@@ -71,22 +67,22 @@ struct LiveLine {
 // True when variant has a live encoding (1 to 4); 5 and 6 have playlists only.
 bool IsEncodedVariant(int bandwidth);
 
-// The whole live command line; empty when the variant has no encoding.
-std::string MakeLiveCommandLine(const LiveLine& line);
+// The whole live argument list; empty when the variant has no encoding.
+std::vector<std::string> MakeLiveCommandLine(const LiveLine& line);
 
 // Inputs of one conversion line (to an .m4v at outputPath).
 struct ConvertLine {
     std::string localPath;
     float frameRate = 0;
     ScaledSize size;
-    std::string subtitleOptions;
+    std::vector<std::string> subtitleOptions;
     int bitrate = 0; // video kbit/s
     unsigned processors = 1;
     std::string outputPath;
     int pipeNumber = 0;
 };
 
-std::string MakeConvertCommandLine(const ConvertLine& line);
+std::vector<std::string> MakeConvertCommandLine(const ConvertLine& line);
 
 // Conversions fit their picture into 480 × 320.
 inline constexpr int kConvertBoxWidth = 480;

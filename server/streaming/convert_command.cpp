@@ -4,12 +4,13 @@
 #include "library/media_properties.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
+#include "platform/process.h"
 #include "streaming/command_line.h"
 #include "streaming/subtitle_script.h"
 
 #include <thread>
 
-std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
+std::vector<std::string> QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
 {
     RequestPathMapping mapping;
     if (!job.localPath.empty()) {
@@ -44,7 +45,7 @@ std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber)
     line.processors = std::thread::hardware_concurrency();
     line.outputPath = job.outputPath;
     line.pipeNumber = pipeNumber;
-    std::string text = MakeConvertCommandLine(line);
-    TraceMessage(kTraceEncoderParam, "QZ_MakeConvertCmd '%s'", text.c_str());
-    return text;
+    std::vector<std::string> words = MakeConvertCommandLine(line);
+    TraceMessage(kTraceEncoderParam, "QZ_MakeConvertCmd '%s'", CommandLineText(words).c_str());
+    return words;
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-// The command line of a conversion to an .m4v file (the conversion worker builds
-// it under the engine-start lock, after CreateEnginePipe).
+// The arguments of a conversion to an .m4v file (the conversion worker builds them
+// after CreateEnginePipe).
 
 #include <string>
+#include <vector>
 
 // What the line needs from a conversion job; the job keeps what the build learns.
 struct ConvertCommandJob {
@@ -16,6 +17,6 @@ struct ConvertCommandJob {
     std::string subtitleScript; // out: the script written for it, "" when none; the job deletes it
 };
 
-// The whole line, or empty text when the source path names no shared file (and no
-// local path is given).
-std::string QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber);
+// The whole argument list, or none when the source path names no shared file (and
+// no local path is given).
+std::vector<std::string> QZ_MakeConvertCmd(ConvertCommandJob& job, int pipeNumber);

@@ -6,6 +6,7 @@
 #include "library/share_confine.h"
 #include "library/shared_folders.h"
 #include "platform/places.h"
+#include "platform/process.h"
 #include "streaming/client_info.h"
 #include "streaming/command_line.h"
 #include "streaming/subtitle_script.h"
@@ -38,10 +39,10 @@ std::string ResolveSessionFilePath(const std::string& storedPath)
     return IsMappedInsideShare(mapping) ? mapping.diskPath : std::string();
 }
 
-bool MakeLiveCommandLine(
-    std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek)
+bool MakeLiveCommandLine(std::vector<std::string>& arguments, ClientInfo& session, int pipeNumber,
+    int startIndex, SeekBuild seek)
 {
-    commandLine.clear();
+    arguments.clear();
     std::string localPath = ResolveSessionFilePath(session.FilePath());
     if (localPath.empty())
         return false;
@@ -53,7 +54,7 @@ bool MakeLiveCommandLine(
     SubtitleScriptJob script { localPath, screenWidth, screenHeight,
         LiveSubtitleScriptBase(GetSessionWorkFolder(session.szClientID)),
         startIndex > 0 ? startIndex * 5 : 0 };
-    std::string subtitleOptions = MakeSubtitleScript(script);
+    std::vector<std::string> subtitleOptions = MakeSubtitleScript(script);
 
     std::string codecId;
     double frameRate = 0;
@@ -79,18 +80,18 @@ bool MakeLiveCommandLine(
     line.frameRate = static_cast<float>(frameRate);
     line.size = ComputeScaledSize(
         static_cast<int>(screenWidth), static_cast<int>(screenHeight), videoWidth, videoHeight);
-    line.subtitleOptions = subtitleOptions;
+    line.subtitleOptions = std::move(subtitleOptions);
     line.processors = std::thread::hardware_concurrency();
     line.servicesFolder = GetServicesFolder();
     line.clientId = session.szClientID;
     line.bandwidth = bandwidth;
     line.pipeNumber = pipeNumber;
-    std::string text = MakeLiveCommandLine(line);
-    if (text.empty())
+    std::vector<std::string> words = MakeLiveCommandLine(line);
+    if (words.empty())
         return false;
     if (seek == SeekBuild::Yes && session.nIsPrepareSeeking == 1)
         return false;
-    TraceMessage(kTraceEncoderParam, " - Make Param : %s", text.c_str());
-    commandLine = std::move(text);
+    TraceMessage(kTraceEncoderParam, " - Make Param : %s", CommandLineText(words).c_str());
+    arguments = std::move(words);
     return true;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// The command line of a session's live engine run.
+// The arguments of a session's live engine run.
 
 #include <string>
+#include <vector>
 
 class ClientInfo;
 
@@ -13,12 +14,12 @@ std::string ResolveSessionFilePath(const std::string& storedPath);
 
 enum class SeekBuild { No, Yes };
 
-// Builds the line of the session's variant nBandwidth starting at segment index
+// Builds the arguments of the session's variant nBandwidth starting at segment index
 // startIndex (-1 from the beginning, else at startIndex × 5 seconds) for pipe
 // pipeNumber. False when there is nothing usable to start: the file is not in a
 // share, its picture size cannot be read, the variant has no encoding, or a newer
 // seek is waiting (nIsPrepareSeeking). Called by the session's engine restart,
 // after CreateEnginePipe and before the start, with no lock held (it reads the
 // media).
-bool MakeLiveCommandLine(
-    std::string& commandLine, ClientInfo& session, int pipeNumber, int startIndex, SeekBuild seek);
+bool MakeLiveCommandLine(std::vector<std::string>& arguments, ClientInfo& session, int pipeNumber,
+    int startIndex, SeekBuild seek);

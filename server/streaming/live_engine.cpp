@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 LiveStart RestartLiveEngine(ClientInfo& session, int startIndex, SeekBuild seek,
-    bool removeSegments, std::string& commandLine)
+    bool removeSegments, std::vector<std::string>& arguments)
 {
-    auto build = [&](int pipeNumber, std::string& line) {
+    auto build = [&](int pipeNumber, std::vector<std::string>& line) {
         // Play ended or the session went while the old engine stopped.
         if (session.IsReleased() || (seek == SeekBuild::Yes && session.nIsPlay == 0))
             return SessionEngine::Line::Nothing;
@@ -25,7 +25,7 @@ LiveStart RestartLiveEngine(ClientInfo& session, int startIndex, SeekBuild seek,
             return SessionEngine::Line::Overtaken;
         return SessionEngine::Line::Built;
     };
-    return session.RestartENC(build, commandLine);
+    return session.RestartENC(build, arguments);
 }
 
 bool IsLiveEngineRunning(ClientInfo& session)

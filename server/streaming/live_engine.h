@@ -13,15 +13,16 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 class ClientInfo;
 
 // Stops the session's engine and starts one at startIndex (-1: from the
 // beginning). removeSegments: the work folder's old segments go once the old
 // engine has stopped, so a new run never serves a segment of another file or
-// screen. The line is returned for traces.
+// screen. The arguments are returned for traces.
 LiveStart RestartLiveEngine(ClientInfo& session, int startIndex, SeekBuild seek,
-    bool removeSegments, std::string& commandLine);
+    bool removeSegments, std::vector<std::string>& arguments);
 
 // True while the session's engine process runs.
 bool IsLiveEngineRunning(ClientInfo& session);

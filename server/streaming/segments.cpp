@@ -168,8 +168,8 @@ bool RestartEngineAt(
     if (limits.seekHook)
         limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
-    std::string commandLine;
-    LiveStart started = RestartLiveEngine(session, j - 1, SeekBuild::Yes, false, commandLine);
+    std::vector<std::string> arguments;
+    LiveStart started = RestartLiveEngine(session, j - 1, SeekBuild::Yes, false, arguments);
     if (started == LiveStart::StartFailed)
         TraceMessage(
             kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());
@@ -236,8 +236,7 @@ bool EngineDied(ClientInfo& session)
 void EndPlayAfterRepeatedDeath(HttpRequest& request, ClientInfo& session, int j)
 {
     TraceMessage(kTraceStreamFailure, "qz_play_file : engine died again at %d: play ends", j);
-    // The session's engine orders this stop after any start under way; the
-    // engine-start lock is CEncoder's alone and never held across a stop.
+    // The session's engine orders this stop after any start under way.
     session.StopENC();
     session.nIsPlay = 0;
     session.nIsPrepareSeeking = 0;

@@ -132,15 +132,15 @@ void SessionEngine::ForgetEndedRun()
             kTraceEngineLifetime, " - ended engine off the ENC session list (PID:%d)", pid);
 }
 
-bool SessionEngine::StartClaimed(const std::string& commandLine, int& pid)
+bool SessionEngine::StartClaimed(const std::vector<std::string>& arguments, int& pid)
 {
     pid = 0;
-    if (!m_encoder.RunQZEncEngine(commandLine)) {
+    if (!m_encoder.RunQZEncEngine(arguments)) {
         int error = errno;
         m_encoder.QuitEncoding();
         TraceMessage(kTraceStreamFailure,
-            "QZ_StartFFMpeg : m_Encoder.RunQZEncEngine('%s') Fail: (%u)!!!", commandLine.c_str(),
-            static_cast<unsigned>(error));
+            "QZ_StartFFMpeg : m_Encoder.RunQZEncEngine('%s') Fail: (%u)!!!",
+            CommandLineText(arguments).c_str(), static_cast<unsigned>(error));
         return false;
     }
     // Read before the engine is told to encode: a short file may be done, and its
@@ -169,10 +169,11 @@ bool SessionEngine::StartClaimed(const std::string& commandLine, int& pid)
     return true;
 }
 
-LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandLine, int& pid)
+LiveStart SessionEngine::Restart(
+    const LineBuilder& build, std::vector<std::string>& arguments, int& pid)
 {
     pid = 0;
-    commandLine.clear();
+    arguments.clear();
     Claim(EngineState::Stopping);
     StopClaimed();
     {
@@ -186,19 +187,19 @@ LiveStart SessionEngine::Restart(const LineBuilder& build, std::string& commandL
         Settle(EngineState::Idle);
         return LiveStart::NoPipe;
     }
-    Line line = build(pipeNumber, commandLine);
+    Line line = build(pipeNumber, arguments);
     if (line != Line::Built) {
         // The pipes wait for an engine that will not come; close them now.
         m_encoder.QuitEncoding();
         Settle(EngineState::Idle);
         return line == Line::Overtaken ? LiveStart::Overtaken : LiveStart::NoLine;
     }
-    bool started = StartClaimed(commandLine, pid);
+    bool started = StartClaimed(arguments, pid);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? LiveStart::Started : LiveStart::StartFailed;
 }
 
-int SessionEngine::Start(const std::string& commandLine, int& pid)
+int SessionEngine::Start(const std::vector<std::string>& arguments, int& pid)
 {
     pid = 0;
     if (m_encoder.IsENCRunning()) {
@@ -220,7 +221,7 @@ int SessionEngine::Start(const std::string& commandLine, int& pid)
     // channel is not closed: the caller has made the new run's pipes already.
     if (found == EngineState::Running)
         ForgetEndedRun();
-    bool started = StartClaimed(commandLine, pid);
+    bool started = StartClaimed(arguments, pid);
     Settle(started ? EngineState::Running : EngineState::Idle);
     return started ? 1 : 0;
 }

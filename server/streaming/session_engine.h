@@ -12,8 +12,6 @@
 // again; whoever finds a start or a stop under way waits on m_settled until it has
 // settled. So a client that asks twice never has its second request stop the
 // engine the first is still starting: the second restart simply follows the first.
-// Lock order: m_lock before the engine-start lock, which CEncoder takes only for
-// its sockets and the spawn.
 
 #include "enginectl/encoder.h"
 #include "enginectl/encoder_records.h"
@@ -25,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 enum class EngineState { Idle, Starting, Running, Stopping };
 
@@ -40,7 +39,7 @@ class SessionEngine {
 public:
     // What a line builder made of the pipe number.
     enum class Line { Built, Nothing, Overtaken };
-    using LineBuilder = std::function<Line(int pipeNumber, std::string& commandLine)>;
+    using LineBuilder = std::function<Line(int pipeNumber, std::vector<std::string>& arguments)>;
 
     // clientId for traces; publishedPid is the session's field that shows the
     // running engine's process id (0 when none).
@@ -50,14 +49,14 @@ public:
     SessionEngine(const SessionEngine&) = delete;
     SessionEngine& operator=(const SessionEngine&) = delete;
 
-    // Stops whatever runs, then creates the pipes, builds the line with build and
-    // starts the engine; the line is returned for traces. On Started, pid holds the
-    // new engine's process id.
-    LiveStart Restart(const LineBuilder& build, std::string& commandLine, int& pid);
-    // Starts with a line for pipes the caller has created already, unless an engine
-    // runs. 1 on success or when one runs already, 0 on failure; pid as above (0
-    // when one ran already).
-    int Start(const std::string& commandLine, int& pid);
+    // Stops whatever runs, then creates the pipes, builds the arguments with build
+    // and starts the engine; the arguments are returned for traces. On Started, pid
+    // holds the new engine's process id.
+    LiveStart Restart(const LineBuilder& build, std::vector<std::string>& arguments, int& pid);
+    // Starts with arguments for pipes the caller has created already, unless an
+    // engine runs. 1 on success or when one runs already, 0 on failure; pid as above
+    // (0 when one ran already).
+    int Start(const std::vector<std::string>& arguments, int& pid);
     // Stops the engine if it runs and takes it off the ENC session list.
     void Stop();
     // A notice of the run with this key: stops its engine (or takes an engine that
@@ -90,7 +89,7 @@ private:
     void RunHook(Step step);
     void StopClaimed();
     void ForgetEndedRun();
-    bool StartClaimed(const std::string& commandLine, int& pid);
+    bool StartClaimed(const std::vector<std::string>& arguments, int& pid);
 
     const std::string m_clientId;
     std::atomic<int>& m_publishedPid;

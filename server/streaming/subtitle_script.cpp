@@ -39,7 +39,7 @@ std::string FindSamiFileFor(const std::string& localPath)
     return FileExists(sami) ? sami : std::string();
 }
 
-std::string MakeSubtitleScript(const SubtitleScriptJob& job)
+std::vector<std::string> MakeSubtitleScript(const SubtitleScriptJob& job)
 {
     std::string sami = FindSamiFileFor(job.localPath);
     if (sami.empty())

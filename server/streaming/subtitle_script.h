@@ -6,6 +6,7 @@
 // stream or conversion goes on without them.
 
 #include <string>
+#include <vector>
 
 // The SAMI file beside localPath (its path up to the last '.' of the file name, then
 // ".smi"), or empty text when there is none.
@@ -20,9 +21,9 @@ struct SubtitleScriptJob {
 };
 
 // Writes the script and returns the engine options that burn it in
-// (MakeSubtitleOptions), or empty text when there is no SAMI file, it holds no
-// subtitle, the script cannot be written or no Korean font is installed.
-std::string MakeSubtitleScript(const SubtitleScriptJob& job);
+// (MakeSubtitleOptions), or none when there is no SAMI file, it holds no subtitle,
+// the script cannot be written or no Korean font is installed.
+std::vector<std::string> MakeSubtitleScript(const SubtitleScriptJob& job);
 
 // The script base of a live session: one per session, inside its work folder, so
 // concurrent sessions never overwrite each other's scripts and the end of play

@@ -5,6 +5,7 @@
 #include "http/request.h"
 #include "http/send_file.h"
 #include "platform/places.h"
+#include "platform/process.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
@@ -34,15 +35,15 @@ void StartVariant(ClientInfo& session, int variant, const std::string& query)
     // that retries) waits for this start to finish and then restarts, rather than
     // stopping an engine that is still opening its input.
     TraceMessage(kTraceLive, "PlayFile : pClientInfo->m_Encoder.CreateEnginePipe");
-    std::string commandLine;
-    LiveStart started = RestartLiveEngine(session, -1, SeekBuild::No, true, commandLine);
+    std::vector<std::string> arguments;
+    LiveStart started = RestartLiveEngine(session, -1, SeekBuild::No, true, arguments);
     if (started == LiveStart::NoPipe || started == LiveStart::NoLine
         || started == LiveStart::Overtaken) {
         AbandonStart(session);
         return;
     }
     TraceMessage(kTraceLive, " -- Starting FFMPEG Client:(%s), Parameter:(%s)",
-        session.Dump().c_str(), commandLine.c_str());
+        session.Dump().c_str(), CommandLineText(arguments).c_str());
     if (started == LiveStart::Started) {
         session.nIsPlay = 1;
         RememberWorkFolder(GetSessionWorkFolder(session.szClientID));

@@ -5,13 +5,16 @@
 #include "http/form_service.h"
 #include "remote/console_answer.h"
 #include "remote/external_ip.h"
+#include "remote/pin_renewal.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
-#include "server/app/daemon_process.h"
 #include "server/platform/temp_folder.h"
+#include "standalone_console.h"
 
 #include <arpa/inet.h>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -19,37 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The standalone console on a free loopback port with its own database.
-class StandaloneConsole {
-public:
-    StandaloneConsole(const std::string& folder, std::vector<std::string> extra = {})
-    {
-        std::vector<std::string> arguments { "--address", "127.0.0.1", "--port", "0", "--database",
-            folder + "/pins.sqlite" };
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        m_process = std::make_unique<DaemonProcess>(GetProgramFolder() + "/vembacast-console",
-            arguments, folder, std::vector<std::string> {});
-        if (m_process->WaitForOutput("listening on 127.0.0.1:")) {
-            std::string out = m_process->Out();
-            m_port = std::atoi(out.c_str() + out.find("127.0.0.1:") + 10);
-        }
-    }
-    ~StandaloneConsole()
-    {
-        if (m_process) {
-            m_process->Signal(SIGTERM);
-            m_process->WaitExit();
-        }
-    }
-    int Port() const { return m_port; }
-    std::string Root() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
-    DaemonProcess& Process() { return *m_process; }
-
-private:
-    std::unique_ptr<DaemonProcess> m_process;
-    int m_port = 0;
-};
 
 class ConsoleClientTest : public ::testing::Test {
 protected:
@@ -80,7 +52,7 @@ std::string StoredName(const std::string& database, const std::string& pin)
 
 TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
 {
-    StandaloneConsole console(m_data.path());
+    StandaloneConsole console(m_data.path(), m_data.path() + "/pins.sqlite");
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     const std::string name = "Den & Co = 1+1 \xEC\x84\x9C\xEB\xB2\x84"; // with Hangul
@@ -123,9 +95,47 @@ TEST_F(ConsoleClientTest, RegistersLooksUpAndUpdatesThroughTheStandaloneConsole)
         "");
 }
 
+TEST_F(ConsoleClientTest, TheRenewalKeepsTheRegistrationCurrentUnderTheSameCode)
+{
+    StandaloneConsole console(m_data.path(), m_data.path() + "/pins.sqlite");
+    ASSERT_GT(console.Port(), 0) << console.Process().Err();
+    Set("TestSeverURL", console.Root());
+    Set("PCName", "Den");
+    Set("ExtPort", "47002");
+    const std::string mac = "02:00:00:00:00:07";
+    CRelayServer relay;
+    ASSERT_TRUE(SyncPinCode(relay, mac));
+    Set("MACA", mac);
+    std::string pin = GetSettingString("PINCode");
+
+    // The port moved meanwhile; the renewals carry it to the console.
+    Set("ExtPort", "47020");
+    std::mutex lock;
+    std::condition_variable renewed;
+    int renewals = 0;
+    {
+        CPinRenewal renewal(
+            [&] {
+                bool ok = SyncPinCode(mac);
+                std::lock_guard guard(lock);
+                renewals += ok ? 1 : 0;
+                renewed.notify_all();
+            },
+            std::chrono::milliseconds(1));
+        std::unique_lock wait(lock);
+        ASSERT_TRUE(
+            renewed.wait_for(wait, std::chrono::seconds(30), [&] { return renewals >= 2; }));
+    }
+    EXPECT_EQ(GetSettingString("PINCode"), pin);
+    ServerInfo info;
+    EXPECT_EQ(ParseServerInfoAnswer(relay.GetServerInfoFromPinCode(pin, PinLocale()), info), "");
+    EXPECT_EQ(info.port, "47020");
+}
+
 TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
 {
-    StandaloneConsole console(m_data.path(), { "--max-failed-lookups", "2" });
+    StandaloneConsole console(
+        m_data.path(), m_data.path() + "/pins.sqlite", { "--max-failed-lookups", "2" });
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     CRelayServer relay;
@@ -141,8 +151,8 @@ TEST_F(ConsoleClientTest, GuessingPinCodesIsStoppedAndTheAnswerSaysSo)
 
 TEST_F(ConsoleClientTest, UpdateCheckReportsTheConfiguredRelease)
 {
-    StandaloneConsole console(
-        m_data.path(), { "--latest-version", "1.2", "--download-url", "http://127.0.0.1/v.deb" });
+    StandaloneConsole console(m_data.path(), m_data.path() + "/pins.sqlite",
+        { "--latest-version", "1.2", "--download-url", "http://127.0.0.1/v.deb" });
     ASSERT_GT(console.Port(), 0) << console.Process().Err();
     Set("TestSeverURL", console.Root());
     CRelayServer relay;

@@ -49,7 +49,7 @@ EngineHarness::~EngineHarness()
     RemoveTree(m_folder);
 }
 
-bool EngineHarness::Launch(const std::string& commandLine)
+bool EngineHarness::Launch(const std::vector<std::string>& arguments)
 {
     std::string base = m_folder + "/QZ_Vemba_Pipe_";
     UniqueFd listenSend = ListenUnixSocket(base + "Send" + std::to_string(m_pipe));
@@ -58,7 +58,7 @@ bool EngineHarness::Launch(const std::string& commandLine)
         return false;
     SpawnRequest request;
     request.program = EnginePath();
-    request.args = SplitCommandLine(commandLine);
+    request.args = arguments;
     request.environment.emplace_back("VEMBACAST_PIPE_DIR", m_folder);
     m_process = MakePosixSpawner()->Spawn(request);
     if (!m_process)

@@ -32,8 +32,8 @@ public:
     ~EngineHarness();
 
     int Pipe() const { return m_pipe; }
-    // Starts the engine with the command line and accepts both of its connections.
-    bool Launch(const std::string& commandLine);
+    // Starts the engine with these arguments and accepts both of its connections.
+    bool Launch(const std::vector<std::string>& arguments);
     bool Send(uint8_t type, const std::vector<uint8_t>& payload = {});
     bool SendStart(); // 2 (eight zero bytes) and then 8
     std::optional<RecordedMessage> WaitFor(uint8_t type, std::chrono::milliseconds timeout);

@@ -20,7 +20,7 @@ protected:
     void TearDown() override { RemoveTree(m_out); }
 
     // Runs the line to its end and returns the completion message.
-    std::optional<RecordedMessage> RunToEnd(EngineHarness& engine, const std::string& line)
+    std::optional<RecordedMessage> RunToEnd(EngineHarness& engine, const Words& line)
     {
         EXPECT_TRUE(engine.Launch(line));
         EXPECT_TRUE(engine.SendStart());
@@ -74,7 +74,8 @@ TEST_F(EngineLive, FromTheStartWritesFiveSecondSegmentsOnOneTimeline)
 {
     EngineHarness engine;
     auto complete = RunToEnd(engine,
-        LiveCommandLine(TestMedia::Get().Main(), "-vf scale=240:180", m_out, 1, -1, engine.Pipe()));
+        LiveCommandLine(
+            TestMedia::Get().Main(), { "-vf", "scale=240:180" }, m_out, 1, -1, engine.Pipe()));
     ASSERT_TRUE(complete.has_value());
     ASSERT_EQ(complete->payload.size(), 24u);
     EXPECT_NEAR(complete->Word(4), 12000, 100); // the total length in ms
@@ -108,7 +109,8 @@ TEST_F(EngineLive, SeekRunContinuesTheTimelineFromItsSegment)
 {
     EngineHarness engine;
     ASSERT_TRUE(RunToEnd(engine,
-        LiveCommandLine(TestMedia::Get().Main(), "-vf scale=240:180", m_out, 1, 1, engine.Pipe())));
+        LiveCommandLine(
+            TestMedia::Get().Main(), { "-vf", "scale=240:180" }, m_out, 1, 1, engine.Pipe())));
     // -ss 5: the first file is number 2, whatever else happens.
     EXPECT_EQ(Files(), (std::vector<std::string> { "vemba-1-2.ts", "vemba-1-3.ts" }));
     std::vector<ProbedFrame> frames = ProbeVideoFrames(Segment(1, 2));
@@ -124,10 +126,10 @@ TEST_F(EngineLive, SeekRunContinuesTheTimelineFromItsSegment)
     // A start that is not on a segment boundary still lands on the shared grid.
     EngineHarness offGrid;
     RemoveTree(Segment(1, 2));
-    ASSERT_TRUE(RunToEnd(offGrid,
-        " -ss 7 "
-            + LiveCommandLine(
-                TestMedia::Get().Main(), "-vf scale=240:180", m_out, 1, -1, offGrid.Pipe())));
+    Words offGridLine = LiveCommandLine(
+        TestMedia::Get().Main(), { "-vf", "scale=240:180" }, m_out, 1, -1, offGrid.Pipe());
+    offGridLine.insert(offGridLine.begin(), { "-ss", "7" });
+    ASSERT_TRUE(RunToEnd(offGrid, offGridLine));
     frames = ProbeVideoFrames(Segment(1, 2));
     ASSERT_EQ(frames.size(), 72u); // media time 7 s to 10 s
     EXPECT_NEAR(frames.front().pts, kOffset + 7, 0.001);
@@ -175,13 +177,12 @@ TEST_F(EngineLive, SubtitlesFollowMediaTimeAfterASeek)
            "1,0,0,7,0,0,0,1\n\n[Events]\nFormat: Layer, Start, End, Style, Name, MarginL, MarginR, "
            "MarginV, Effect, Text\nDialogue: 0,0:00:05.00,0:00:07.00,Default,,0,0,0,,"
            "{\\pos(0,0)\\p1}m 0 0 l 320 0 320 240 0 240{\\p0}\n";
-    std::string options = "-vf-add fixpts=fps=24:start=5,ass,fixpts -ass -subcp cp949 -font "
-                          "/usr/share/fonts/truetype/nanum/NanumGothic.ttf -nosub -sub \""
-        + script + "\" ";
+    Words options { "-vf-add", "fixpts=fps=24:start=5,ass,fixpts", "-ass", "-subcp", "cp949",
+        "-font", "/usr/share/fonts/truetype/nanum/NanumGothic.ttf", "-nosub", "-sub", script };
     EngineHarness engine;
     ASSERT_TRUE(RunToEnd(engine,
-        LiveCommandLine(
-            TestMedia::Get().Black(), "-vf scale=320:240", m_out, 1, 1, engine.Pipe(), options)));
+        LiveCommandLine(TestMedia::Get().Black(), { "-vf", "scale=320:240" }, m_out, 1, 1,
+            engine.Pipe(), options)));
     std::string segment = Segment(1, 2);
     EXPECT_GT(MeanLumaAt(segment, kOffset + 5.5), 200) << "the box shows at media time 5.5 s";
     EXPECT_LT(MeanLumaAt(segment, kOffset + 8.0), 30) << "and is gone at 8 s";

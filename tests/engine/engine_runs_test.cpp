@@ -31,15 +31,15 @@ protected:
 
     uint32_t ErrorCodeFor(const std::string& input)
     {
-        return ErrorCodeForLine(LiveCommandLine(input, "-vf scale=240:180", m_out, 1, -1, 0));
+        return ErrorCodeForLine(
+            LiveCommandLine(input, { "-vf", "scale=240:180" }, m_out, 1, -1, 0));
     }
 
-    // The line's "-pipename=0" is replaced by the harness's pipe.
-    uint32_t ErrorCodeForLine(std::string line)
+    // The line's last word, "-pipename=0", is replaced by the harness's pipe.
+    uint32_t ErrorCodeForLine(Words line)
     {
         EngineHarness engine;
-        line = line.substr(0, line.rfind("-pipename="))
-            + "-pipename=" + std::to_string(engine.Pipe());
+        line.back() = "-pipename=" + std::to_string(engine.Pipe());
         EXPECT_TRUE(engine.Launch(line));
         EXPECT_TRUE(engine.SendStart());
         std::optional<RecordedMessage> error = engine.WaitFor(EngineMessage::Error, 20s);
@@ -63,7 +63,7 @@ TEST_F(EngineRuns, ConversionWritesAnMp4WithItsIndexFirst)
     std::string output = m_out + "/film.m4v.tmp";
     EngineHarness engine;
     ASSERT_TRUE(engine.Launch(ConversionCommandLine(
-        TestMedia::Get().Main(), "-vf scale=320:240", output, engine.Pipe())));
+        TestMedia::Get().Main(), { "-vf", "scale=320:240" }, output, engine.Pipe())));
     ASSERT_TRUE(engine.SendStart());
     auto complete = engine.WaitFor(EngineMessage::Complete, 60s);
     ASSERT_TRUE(complete.has_value());
@@ -89,7 +89,7 @@ TEST_F(EngineRuns, ConversionWritesAnMp4WithItsIndexFirst)
 TEST_F(EngineRuns, ThumbnailRequestsAreAnsweredOneByOne)
 {
     EngineHarness engine;
-    ASSERT_TRUE(engine.Launch(" -pipename=" + std::to_string(engine.Pipe())));
+    ASSERT_TRUE(engine.Launch({ "-pipename=" + std::to_string(engine.Pipe()) }));
     ASSERT_TRUE(engine.Send(EngineMessage::Request, Bytes(TestMedia::Get().Long())));
     ASSERT_TRUE(engine.WaitFor(EngineMessage::RequestDone, 20s).has_value());
     std::vector<RecordedMessage> messages = engine.Messages();
@@ -141,18 +141,17 @@ TEST_F(EngineRuns, InputsThatCannotBeEncodedGiveError16)
     EXPECT_TRUE(std::filesystem::is_empty(m_out));
     // An output folder that is not there: the segments cannot be written.
     EXPECT_EQ(ErrorCodeForLine(LiveCommandLine(
-                  TestMedia::Get().Main(), "-vf scale=240:180", m_out + "/gone", 1, -1, 0)),
+                  TestMedia::Get().Main(), { "-vf", "scale=240:180" }, m_out + "/gone", 1, -1, 0)),
         6u);
     // A variant the builders have no template for: the line ends after the path.
-    EXPECT_EQ(
-        ErrorCodeForLine(" \"" + TestMedia::Get().Main() + "\"  -fps 25.00  -pipename=0"), 1u);
+    EXPECT_EQ(ErrorCodeForLine({ TestMedia::Get().Main(), "-fps", "25.00", "-pipename=0" }), 1u);
 }
 
 TEST_F(EngineRuns, TruncatedFileIsEncodedAsFarAsItGoes)
 {
     EngineHarness engine;
     ASSERT_TRUE(engine.Launch(LiveCommandLine(
-        TestMedia::Get().Truncated(), "-vf scale=240:180", m_out, 1, -1, engine.Pipe())));
+        TestMedia::Get().Truncated(), { "-vf", "scale=240:180" }, m_out, 1, -1, engine.Pipe())));
     ASSERT_TRUE(engine.SendStart());
     EXPECT_TRUE(engine.WaitFor(EngineMessage::Complete, 30s).has_value());
     EXPECT_TRUE(std::filesystem::exists(m_out + "/vemba-1-1.ts"));
@@ -206,7 +205,7 @@ TEST_F(EngineRuns, QuitBeforeStartWritesNothing)
 {
     EngineHarness engine;
     ASSERT_TRUE(engine.Launch(LiveCommandLine(
-        TestMedia::Get().Main(), "-vf scale=240:180", m_out, 1, -1, engine.Pipe())));
+        TestMedia::Get().Main(), { "-vf", "scale=240:180" }, m_out, 1, -1, engine.Pipe())));
     ASSERT_TRUE(engine.Send(EngineMessage::StartParameters, std::vector<uint8_t>(8, 0)));
     ASSERT_TRUE(engine.Send(EngineMessage::Quit));
     EXPECT_TRUE(engine.WaitExit(1500ms));

@@ -294,48 +294,48 @@ double MeanLumaAt(const std::string& path, double seconds)
     return best;
 }
 
-std::string LiveCommandLine(const std::string& input, const std::string& scale,
-    const std::string& outFolder, int variant, int startSegment, int pipe,
-    const std::string& subtitleOptions)
+Words LiveCommandLine(const std::string& input, const Words& scale, const std::string& outFolder,
+    int variant, int startSegment, int pipe, const Words& subtitleOptions)
 {
-    std::ostringstream line;
+    Words words;
     if (startSegment != -1)
-        line << " -ss " << startSegment * 5 << " ";
-    line << " \"" << input << "\" ";
-    line << " -fps 25.00  -ofps 24 -cache 8192 " << scale
-         << " -vf-add harddup -ovc x264 -x264encopts "
-            "bitrate=576:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:"
-            "subq=0:trellis=0:weightp=0:nocabac:no8x8dct:bframes=0:frameref=1:threads=1:keyint=24 "
-            "-oac faac "
-            "-faacopts mpeg=4:object=2:raw:br=48 -of lavf -lavfopts format=mpegts "
-         << subtitleOptions << " -avthread -vembacast 5 -o \"" << outFolder << "/vemba-" << variant
-         << "-" << std::max(startSegment, 1) << ".ts\" -pipename=" << pipe;
-    return line.str();
+        words = { "-ss", std::to_string(startSegment * 5) };
+    words.insert(words.end(), { input, "-fps", "25.00", "-ofps", "24", "-cache", "8192" });
+    words.insert(words.end(), scale.begin(), scale.end());
+    words.insert(words.end(),
+        { "-vf-add", "harddup", "-ovc", "x264", "-x264encopts",
+            "bitrate=576:level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:trellis=0:"
+            "weightp=0:nocabac:no8x8dct:bframes=0:frameref=1:threads=1:keyint=24",
+            "-oac", "faac", "-faacopts", "mpeg=4:object=2:raw:br=48", "-of", "lavf", "-lavfopts",
+            "format=mpegts" });
+    words.insert(words.end(), subtitleOptions.begin(), subtitleOptions.end());
+    words.insert(words.end(),
+        { "-avthread", "-vembacast", "5", "-o",
+            outFolder + "/vemba-" + std::to_string(variant) + "-"
+                + std::to_string(std::max(startSegment, 1)) + ".ts",
+            "-pipename=" + std::to_string(pipe) });
+    return words;
 }
 
-std::string LivePreset4CommandLine(const std::string& input, const std::string& outFolder, int pipe)
+Words LivePreset4CommandLine(const std::string& input, const std::string& outFolder, int pipe)
 {
-    std::ostringstream line;
-    line << " \"" << input << "\" "
-         << " -fps 25.00  -ofps 24 -cache 8192 -vf-add harddup -ovc x264 -x264encopts -oac faac "
-            "-faacopts "
-            "mpeg=4:object=2:raw:br=128 -of lavf -lavfopts format=mpegts -avthread -vembacast 5 -o "
-            "\""
-         << outFolder << "/vemba-4-1.ts\" -pipename=" << pipe;
-    return line.str();
+    return { input, "-fps", "25.00", "-ofps", "24", "-cache", "8192", "-vf-add", "harddup", "-ovc",
+        "x264", "-x264encopts", "-oac", "faac", "-faacopts", "mpeg=4:object=2:raw:br=128", "-of",
+        "lavf", "-lavfopts", "format=mpegts", "-avthread", "-vembacast", "5", "-o",
+        outFolder + "/vemba-4-1.ts", "-pipename=" + std::to_string(pipe) };
 }
 
-std::string ConversionCommandLine(const std::string& input, const std::string& scale,
-    const std::string& output, int pipe, int bitrate)
+Words ConversionCommandLine(
+    const std::string& input, const Words& scale, const std::string& output, int pipe, int bitrate)
 {
-    std::ostringstream line;
-    line << " \"" << input
-         << "\"  -fps 25.00   -sws 2 -mc 0 -ofps 24 -vf-add harddup -ovc x264 -x264encopts "
-         << "global_header:bitrate=" << bitrate
-         << ":level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:trellis=0:weightp=0:nocabac:"
-            "no8x8dct:bframes=0:"
-            "frameref=1:threads=2 -oac faac -faacopts mpeg=4:object=2:raw:br=128 -of lavf "
-            "-lavfopts format=mp4 "
-         << scale << "  -avthread -o \"" << output << "\" -pipename=" << pipe;
-    return line.str();
+    Words words { input, "-fps", "25.00", "-sws", "2", "-mc", "0", "-ofps", "24", "-vf-add",
+        "harddup", "-ovc", "x264", "-x264encopts",
+        "global_header:bitrate=" + std::to_string(bitrate)
+            + ":level_idc=21:nombtree:me=dia:nomixed_refs:ref=1:subq=0:trellis=0:weightp=0:"
+              "nocabac:no8x8dct:bframes=0:frameref=1:threads=2",
+        "-oac", "faac", "-faacopts", "mpeg=4:object=2:raw:br=128", "-of", "lavf", "-lavfopts",
+        "format=mp4" };
+    words.insert(words.end(), scale.begin(), scale.end());
+    words.insert(words.end(), { "-avthread", "-o", output, "-pipename=" + std::to_string(pipe) });
+    return words;
 }

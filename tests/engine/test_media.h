@@ -1,7 +1,7 @@
 #pragma once
 
 // Media for the engine tests, made with the ffmpeg tool at test time (small and
-// short), and the engine's command lines as the server's builders write them.
+// short), and the engine's arguments as the server's builders make them.
 
 #include <string>
 #include <vector>
@@ -69,13 +69,14 @@ std::vector<std::string> ProbeStreamTypes(const std::string& path);
 // Mean luma of the frame nearest to `seconds` (file time), or -1.
 double MeanLumaAt(const std::string& path, double seconds);
 
-// The live line of bandwidth preset 1 (480 box, 576 kbit/s), as the server
-// writes it; startSegment -1 for a run from the beginning.
-std::string LiveCommandLine(const std::string& input, const std::string& scale,
-    const std::string& outFolder, int variant, int startSegment, int pipe,
-    const std::string& subtitleOptions = "");
-// The line of preset 4 (no scale, no x264 options).
-std::string LivePreset4CommandLine(
-    const std::string& input, const std::string& outFolder, int pipe);
-std::string ConversionCommandLine(const std::string& input, const std::string& scale,
-    const std::string& output, int pipe, int bitrate = 400);
+using Words = std::vector<std::string>;
+
+// The live arguments of bandwidth preset 1 (480 box, 576 kbit/s), as the server
+// makes them; scale is the scale option ("-vf", "scale=W:H"), startSegment -1 for a
+// run from the beginning.
+Words LiveCommandLine(const std::string& input, const Words& scale, const std::string& outFolder,
+    int variant, int startSegment, int pipe, const Words& subtitleOptions = {});
+// The arguments of preset 4 (no scale, no x264 options).
+Words LivePreset4CommandLine(const std::string& input, const std::string& outFolder, int pipe);
+Words ConversionCommandLine(const std::string& input, const Words& scale, const std::string& output,
+    int pipe, int bitrate = 400);

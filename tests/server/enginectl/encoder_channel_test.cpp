@@ -1,6 +1,6 @@
 // The server side of the engine pipes without a real engine: framing, the
-// message handler's length checks, command-line splitting, pipe numbers and
-// folder, and the start and connect rules of CEncoder with stand-in processes.
+// message handler's length checks, pipe numbers and folder, and the start and
+// connect rules of CEncoder with stand-in processes.
 
 #include "enginectl/encoder.h"
 #include "platform/process.h"
@@ -208,28 +208,6 @@ TEST(EngineMessages, StatusInformationAndTextRecords)
     EXPECT_EQ(encoder.LastText()->text, (std::vector<uint8_t> { 'A', 'B' }));
 }
 
-TEST(EngineCommandLineSplit, QuotesGroupAndAreDropped)
-{
-    EXPECT_EQ(
-        SplitCommandLine(" -ss 35  \"/m/My Film.mkv\"  -o \"/s/id/vemba-1-8.ts\" -pipename=50001"),
-        (std::vector<std::string> {
-            "-ss", "35", "/m/My Film.mkv", "-o", "/s/id/vemba-1-8.ts", "-pipename=50001" }));
-    EXPECT_EQ(SplitCommandLine("a\\\"b \"c \\\" d\" \"\" e\\f"),
-        (std::vector<std::string> { "a\"b", "c \" d", "", "e\\f" }));
-    EXPECT_TRUE(SplitCommandLine("   ").empty());
-}
-
-TEST(EngineCommandLineSplit, BackslashRunsCountOnlyBeforeAQuote)
-{
-    using Words = std::vector<std::string>;
-    EXPECT_EQ(SplitCommandLine("\"C:\\dir\\\\\" x"), (Words { "C:\\dir\\", "x" }));
-    EXPECT_EQ(SplitCommandLine("a\\\\\\\"b"), (Words { "a\\\"b" }));
-    EXPECT_EQ(SplitCommandLine("a\\\\b c\\"), (Words { "a\\\\b", "c\\" }));
-    EXPECT_EQ(
-        SplitCommandLine("\"line\none\" \"tab\there\""), (Words { "line\none", "tab\there" }));
-    EXPECT_EQ(SplitCommandLine("\"open"), (Words { "open" }));
-}
-
 TEST(EnginePipes, NumbersStartAbove50000AndTheFolderIsPrivate)
 {
     int first = NextEnginePipeNumber();
@@ -311,12 +289,11 @@ TEST(EncoderStart, StartParametersOnceAndStartEncodingOnlyOnce)
     EXPECT_EQ(encoder.StartEncoding(), 0) << "no engine yet";
     int number = encoder.CreateEnginePipe();
     ASSERT_GE(number, 50001);
-    ASSERT_EQ(
-        encoder.RunQZEncEngine(" \"/m/a.mp4\" -o \"/s/x.ts\" -pipename=" + std::to_string(number)),
-        1);
-    EXPECT_EQ(spawner->last.args,
-        (std::vector<std::string> {
-            "/m/a.mp4", "-o", "/s/x.ts", "-pipename=" + std::to_string(number) }));
+    // The arguments reach the spawn word for word, whatever they hold.
+    const std::vector<std::string> arguments { "/m/My \"odd\" \\ film.mp4", "-o", "/s/x y.ts", "",
+        "-pipename=" + std::to_string(number) };
+    ASSERT_EQ(encoder.RunQZEncEngine(arguments), 1);
+    EXPECT_EQ(spawner->last.args, arguments);
     EXPECT_EQ(spawner->last.environment.at(0).first, "VEMBACAST_PIPE_DIR");
     EXPECT_EQ(encoder.StartEncoding(), 1);
     EXPECT_EQ(encoder.StartEncoding(), 0) << "a second start sends nothing";
@@ -338,7 +315,7 @@ TEST(EncoderStart, EngineThatNeverConnectsFailsAtTheBound)
     int number = encoder.CreateEnginePipe();
     ASSERT_GE(number, 50001);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(encoder.CreateEngine("-pipename=" + std::to_string(number)), 0);
+    EXPECT_EQ(encoder.CreateEngine({ "-pipename=" + std::to_string(number) }), 0);
     auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_GE(waited, 250ms);
     EXPECT_LT(waited, 5s);
@@ -349,20 +326,20 @@ TEST(EncoderStart, EngineThatNeverConnectsFailsAtTheBound)
 TEST(EncoderStart, NoPipeNoStartAndADeadEngineIsNotWaitedFor)
 {
     CEncoder encoder;
-    EXPECT_EQ(encoder.CreateEngine("-pipename=1"), 0) << "CreateEnginePipe first";
+    EXPECT_EQ(encoder.CreateEngine({ "-pipename=1" }), 0) << "CreateEnginePipe first";
     EXPECT_EQ(encoder.EngineRequest("/x.mp4"), nullptr);
 
     encoder.SetEnginePath("/bin/true"); // ends at once without connecting
     int number = encoder.CreateEnginePipe();
     ASSERT_GE(number, 50001);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(encoder.RunQZEncEngine("-pipename=" + std::to_string(number)), 0);
+    EXPECT_EQ(encoder.RunQZEncEngine({ "-pipename=" + std::to_string(number) }), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
     EXPECT_EQ(encoder.IsENCRunning(), 0);
 
     encoder.SetEnginePath("/nonexistent/engine");
     ASSERT_GE(encoder.CreateEnginePipe(), 50001);
-    EXPECT_EQ(encoder.CreateEngine("-pipename=1"), 0);
+    EXPECT_EQ(encoder.CreateEngine({ "-pipename=1" }), 0);
     EXPECT_EQ(encoder.QuitEncoding(), 1);
 }
 

@@ -59,9 +59,9 @@ protected:
         int number = encoder.CreateEnginePipe();
         if (number < 50001)
             return false;
-        std::string line = preset4
+        Words line = preset4
             ? LivePreset4CommandLine(input, m_out, number)
-            : LiveCommandLine(input, "-vf scale=240:180", m_out, 1, -1, number);
+            : LiveCommandLine(input, { "-vf", "scale=240:180" }, m_out, 1, -1, number);
         return encoder.RunQZEncEngine(line) == 1 && encoder.StartEncoding() == 1;
     }
 
@@ -108,7 +108,7 @@ TEST_F(EncoderWithEngine, ThumbnailRequestsReturnThePictureOrNothing)
     {
         int number = encoder.CreateEnginePipe();
         ASSERT_GE(number, 50001);
-        ASSERT_EQ(encoder.RunQZThumbEngine(" -pipename=" + std::to_string(number)), 1);
+        ASSERT_EQ(encoder.RunQZThumbEngine({ "-pipename=" + std::to_string(number) }), 1);
     }
     std::shared_ptr<const EngineImage> image = encoder.EngineRequest(TestMedia::Get().Main());
     ASSERT_NE(image, nullptr);
@@ -170,7 +170,7 @@ TEST_F(EncoderWithEngine, EngineOutlivesTheThreadThatStartedIt)
     CEncoder encoder;
     std::thread starter([&] {
         int number = encoder.CreateEnginePipe();
-        EXPECT_EQ(encoder.RunQZThumbEngine(" -pipename=" + std::to_string(number)), 1);
+        EXPECT_EQ(encoder.RunQZThumbEngine({ "-pipename=" + std::to_string(number) }), 1);
     });
     starter.join();
     std::this_thread::sleep_for(300ms);

@@ -1,8 +1,8 @@
 // The count of running engines, and its way into a new engine's environment.
 
-#include "platform/process.h"
 #include "enginectl/encoder.h"
 #include "enginectl/engine_census.h"
+#include "platform/process.h"
 
 #include <gtest/gtest.h>
 #include <mutex>
@@ -80,7 +80,7 @@ TEST(EngineCensus, ANewEngineLearnsHowManyRunWithIt)
     CEncoder encoder(spawner);
     ASSERT_GE(encoder.CreateEnginePipe(), 0);
     // The stand-in exits at once, so the start fails; the request is what counts.
-    EXPECT_EQ(encoder.RunQZThumbEngine(" -pipename=1"), 0);
+    EXPECT_EQ(encoder.RunQZThumbEngine({ "-pipename=1" }), 0);
     EXPECT_EQ(spawner->Variable(kEngineCountVariable), std::to_string(before + 2));
     running->Kill();
 }

@@ -69,6 +69,20 @@ TEST(FileIo, AFailedReplaceKeepsTheOldFileAndLeavesNothing)
     EXPECT_EQ(names, std::vector<std::string> { "Setting.ini" });
 }
 
+TEST(FileIo, ReadFileUpToStopsAtTheLimitAndRefusesWhatItCannotRead)
+{
+    TempFolder folder;
+    const std::string path = folder / "texts.lng";
+    std::string big(20000, 'x');
+    big[19999] = 'y';
+    ASSERT_TRUE(ReplaceFileWhole(path, big));
+    EXPECT_EQ(ReadFileUpTo(path, 100), std::string(100, 'x'));
+    EXPECT_EQ(ReadFileUpTo(path, 1 << 20), big) << "more than one read's worth, whole";
+    EXPECT_EQ(ReadFileUpTo(path, 0), std::string());
+    EXPECT_FALSE(ReadFileUpTo(folder / "missing.lng", 100));
+    EXPECT_FALSE(ReadFileUpTo(folder.path(), 100)) << "a folder is not read";
+}
+
 TEST(FileIo, WriteFullyCompletesShortWritesAndReportsAClosedReader)
 {
     int ends[2];

@@ -113,7 +113,7 @@ protected:
     // The line of a run from the beginning of file, for RestartENC.
     SessionEngine::LineBuilder Builder(ClientInfo& session, const std::string& file)
     {
-        return [this, &session, file](int pipeNumber, std::string& commandLine) {
+        return [this, &session, file](int pipeNumber, std::vector<std::string>& arguments) {
             std::filesystem::create_directories(GetSessionWorkFolder(session.szClientID));
             LiveLine line;
             line.localPath = *s_media / file;
@@ -123,7 +123,7 @@ protected:
             line.clientId = session.szClientID;
             line.bandwidth = 1;
             line.pipeNumber = pipeNumber;
-            commandLine = MakeLiveCommandLine(line);
+            arguments = MakeLiveCommandLine(line);
             return SessionEngine::Line::Built;
         };
     }
@@ -145,7 +145,7 @@ TEST_F(SessionEngineTest, AnEngineStartsOnceAndStops)
     EXPECT_EQ(CountEncSessions(), 1u);
     EXPECT_EQ(session->Engine().StartCount(), 1);
 
-    EXPECT_EQ(session->StartENC("\"nothing\" -pipename=1"), 1); // already running: nothing new
+    EXPECT_EQ(session->StartENC({ "nothing", "-pipename=1" }), 1); // already running: nothing new
     EXPECT_EQ(session->nEnginePID, pid);
     EXPECT_EQ(session->Engine().StartCount(), 1);
     EXPECT_EQ(CountEncSessions(), 1u);
@@ -301,14 +301,14 @@ TEST_F(SessionEngineTest, ASecondStartOfOneSessionFollowsTheFirstInsteadOfCuttin
         if (t_who == 'A' && step == Step::Starting && !secondLaunched.exchange(true)) {
             second = std::thread([&] {
                 t_who = 'B';
-                std::string line;
+                std::vector<std::string> line;
                 secondResult = session->RestartENC(Builder(*session, "long.mp4"), line);
             });
             EXPECT_TRUE(log.WaitFor('B', Step::Waiting));
         }
     });
     t_who = 'A';
-    std::string line;
+    std::vector<std::string> line;
     EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
     int firstPid = session->nEnginePID;
     ASSERT_TRUE(secondLaunched);
@@ -347,7 +347,7 @@ TEST_F(SessionEngineTest, AStopWaitsForAStartUnderWayAndThenStopsItsEngine)
         }
     });
     t_who = 'A';
-    std::string line;
+    std::vector<std::string> line;
     EXPECT_EQ(session->RestartENC(Builder(*session, "long.mp4"), line), LiveStart::Started);
     ASSERT_TRUE(launched);
     stopper.join();
