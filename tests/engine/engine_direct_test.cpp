@@ -220,10 +220,11 @@ protected:
 
     // Runs the line (without -pipename) to its end as the server would.
     // Returns 0 on completion, else the code of message 16.
-    uint32_t Run(const std::string& line)
+    uint32_t Run(Words line)
     {
         EngineHarness engine;
-        EXPECT_TRUE(engine.Launch(line + " -pipename=" + std::to_string(engine.Pipe())));
+        line.push_back("-pipename=" + std::to_string(engine.Pipe()));
+        EXPECT_TRUE(engine.Launch(line));
         EXPECT_TRUE(engine.SendStart());
         uint32_t code = 99;
         for (auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -251,16 +252,23 @@ protected:
     std::string m_out;
 };
 
-std::string CopyLine(const std::string& input, const std::string& cuts, const std::string& folder,
-    int variant, double start)
+// A direct stream's arguments as the server would give them (-ss and -kf at a cut);
+// the x264 options are what a fallback encodes with.
+Words CopyLine(const std::string& input, const std::string& cuts, const std::string& folder,
+    int variant, double start, const Words& extra = {})
 {
-    std::ostringstream line;
-    if (start > 0)
-        line << " -ss " << std::fixed << start << " -kf " << start;
-    line << " \"" << input << "\" -ovc copy -oac copy -x264encopts bitrate=300:threads=1 "
-         << "-faacopts br=128 -of lavf -lavfopts format=mpegts -vembacast 5 -cuts \"" << cuts
-         << "\" -o \"" << folder << "/vemba-" << variant << "-1.ts\"";
-    return line.str();
+    Words line;
+    if (start > 0) {
+        char text[32];
+        snprintf(text, sizeof text, "%.6f", start);
+        line = { "-ss", text, "-kf", text };
+    }
+    line.insert(line.end(),
+        { input, "-ovc", "copy", "-oac", "copy", "-x264encopts", "bitrate=300:threads=1",
+            "-faacopts", "br=128", "-of", "lavf", "-lavfopts", "format=mpegts", "-vembacast", "5",
+            "-cuts", cuts, "-o", folder + "/vemba-" + std::to_string(variant) + "-1.ts" });
+    line.insert(line.end(), extra.begin(), extra.end());
+    return line;
 }
 
 } // namespace
@@ -392,19 +400,19 @@ TEST_F(EngineDirect, PlaylistsOfOneRunPlayWithoutWarnings)
     }
     // An HD transcode to the same cuts.
     std::string folder = Folder("hd");
-    ASSERT_EQ(Run(" \"" + media.IrregularMkv()
-                  + "\" -vf scale=240:180 -ovc x264 -x264encopts "
-                    "profile=high:preset=veryfast:bitrate=600:vbv_maxrate=900:vbv_bufsize=1200:"
-                    "threads=1 -oac faac -faacopts br=128 -of lavf -lavfopts format=mpegts "
-                    "-vembacast 5 -cuts \""
-                  + cutFile + "\" -o \"" + folder + "/vemba-6-1.ts\""),
+    ASSERT_EQ(
+        Run({ media.IrregularMkv(), "-vf", "scale=240:180", "-ovc", "x264", "-x264encopts",
+            "profile=high:preset=veryfast:bitrate=600:vbv_maxrate=900:vbv_bufsize=1200:"
+            "threads=1",
+            "-oac", "faac", "-faacopts", "br=128", "-of", "lavf", "-lavfopts", "format=mpegts",
+            "-vembacast", "5", "-cuts", cutFile, "-o", folder + "/vemba-6-1.ts" }),
         0u);
     EXPECT_EQ(PlayWarnings(WritePlaylist(folder, 6, cuts, duration, 1)), "");
     // The phone's own segments on the 5 s grid.
     folder = Folder("phone");
     EngineHarness phone;
     ASSERT_TRUE(phone.Launch(
-        LiveCommandLine(media.Main(), "-vf scale=240:180", folder, 1, -1, phone.Pipe())));
+        LiveCommandLine(media.Main(), { "-vf", "scale=240:180" }, folder, 1, -1, phone.Pipe())));
     ASSERT_TRUE(phone.SendStart());
     ASSERT_TRUE(phone.WaitFor(EngineMessage::Complete, 60s));
     ASSERT_TRUE(phone.WaitExit(3s));
@@ -460,17 +468,17 @@ TEST_F(EngineDirect, AudioTrackPicksTheNthAudioStream)
     const TestMedia& media = TestMedia::Get();
     std::string cuts = WriteCuts(m_out + "/cuts.txt", { 0 });
     struct Case {
-        const char* options;
+        Words options;
         double frequency;
     } cases[] = {
-        { "", 440 }, // the usual choice: the first
-        { "-aid 0", 440 }, { "-aid 1", 1000 },
-        { "-aid 1 -oac faac", 1000 }, // encoded instead of copied
+        { {}, 440 }, // the usual choice: the first
+        { { "-aid", "0" }, 440 }, { { "-aid", "1" }, 1000 },
+        { { "-aid", "1", "-oac", "faac" }, 1000 }, // encoded instead of copied
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.options);
+        SCOPED_TRACE(c.options.empty() ? "" : c.options.back());
         std::string folder = Folder("tones");
-        ASSERT_EQ(Run(CopyLine(media.TwoTones(), cuts, folder, 5, 0) + " " + c.options), 0u);
+        ASSERT_EQ(Run(CopyLine(media.TwoTones(), cuts, folder, 5, 0, c.options)), 0u);
         std::string segment = folder + "/vemba-5-1.ts";
         EXPECT_NEAR(ToneFrequency(segment), c.frequency, 15);
         EXPECT_EQ(ProbeStreamTypes(segment), (std::vector<std::string> { "video", "audio" }));
@@ -478,7 +486,7 @@ TEST_F(EngineDirect, AudioTrackPicksTheNthAudioStream)
     }
     // A stream the file does not have: message 16 as for an unreadable input.
     std::string folder = Folder("none");
-    EXPECT_EQ(Run(CopyLine(media.TwoTones(), cuts, folder, 5, 0) + " -aid 2"), 2u);
+    EXPECT_EQ(Run(CopyLine(media.TwoTones(), cuts, folder, 5, 0, { "-aid", "2" })), 2u);
     EXPECT_TRUE(std::filesystem::is_empty(folder));
 }
 

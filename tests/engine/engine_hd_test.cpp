@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace {
 
@@ -25,10 +24,11 @@ protected:
     void SetUp() override { m_out = MakeTempFolder("vemba-hd"); }
     void TearDown() override { RemoveTree(m_out); }
 
-    bool RunToEnd(const std::string& line)
+    bool RunToEnd(Words line)
     {
         EngineHarness engine;
-        EXPECT_TRUE(engine.Launch(line + " -pipename=" + std::to_string(engine.Pipe())));
+        line.push_back("-pipename=" + std::to_string(engine.Pipe()));
+        EXPECT_TRUE(engine.Launch(line));
         EXPECT_TRUE(engine.SendStart());
         bool complete = engine.WaitFor(EngineMessage::Complete, 60s).has_value();
         EXPECT_TRUE(engine.WaitExit(3s));
@@ -55,18 +55,25 @@ std::pair<int, int> HalvesLuma(const std::string& path)
     return { static_cast<unsigned char>(pixels[0]), static_cast<unsigned char>(pixels[1]) };
 }
 
-std::string HdLine(const std::string& input, const std::string& cuts, const std::string& folder,
-    double start, const std::string& extra)
+// An HD variant's arguments; -ss and -kf at a cut when start > 0.
+Words HdLine(const std::string& input, const std::string& cuts, const std::string& folder,
+    double start, const Words& picture)
 {
-    std::ostringstream line;
-    if (start > 0)
-        line << " -ss " << std::fixed << start << " -kf " << start;
-    line << " \"" << input << "\" " << extra
-         << " -ovc x264 -x264encopts profile=high:preset=veryfast:bitrate=300:vbv_maxrate=450:"
-            "vbv_bufsize=600:keyint=250:level=4.1:threads=1 -oac faac -faacopts br=128 -of lavf "
-            "-lavfopts format=mpegts -vembacast 5 -cuts \""
-         << cuts << "\" -o \"" << folder << "/vemba-7-1.ts\"";
-    return line.str();
+    Words line;
+    if (start > 0) {
+        char text[32];
+        snprintf(text, sizeof text, "%.6f", start);
+        line = { "-ss", text, "-kf", text };
+    }
+    line.push_back(input);
+    line.insert(line.end(), picture.begin(), picture.end());
+    line.insert(line.end(),
+        { "-ovc", "x264", "-x264encopts",
+            "profile=high:preset=veryfast:bitrate=300:vbv_maxrate=450:vbv_bufsize=600:keyint=250:"
+            "level=4.1:threads=1",
+            "-oac", "faac", "-faacopts", "br=128", "-of", "lavf", "-lavfopts", "format=mpegts",
+            "-vembacast", "5", "-cuts", cuts, "-o", folder + "/vemba-7-1.ts" });
+    return line;
 }
 
 } // namespace
@@ -86,8 +93,8 @@ TEST_F(EngineHd, KeepsTheRateTurnsUprightAndOpensEachSegmentAtItsCut)
         SCOPED_TRACE("start " + std::to_string(start));
         std::string folder = m_out + "/run";
         std::filesystem::create_directories(folder);
-        ASSERT_TRUE(
-            RunToEnd(HdLine(input, cutFile, folder, start, "-autorotate -vf scale=90:160")));
+        ASSERT_TRUE(RunToEnd(
+            HdLine(input, cutFile, folder, start, { "-autorotate", "-vf", "scale=90:160" })));
         int first = start > 0 ? 2 : 1;
         size_t frames = 0;
         for (int n = first; n <= 3; ++n) {
@@ -115,6 +122,6 @@ TEST_F(EngineHd, KeepsTheRateTurnsUprightAndOpensEachSegmentAtItsCut)
     // Without -autorotate the picture stays as stored, as the phone's templates expect.
     std::string folder = m_out + "/stored";
     std::filesystem::create_directories(folder);
-    ASSERT_TRUE(RunToEnd(HdLine(input, cutFile, folder, 0, "-vf scale=160:90")));
+    ASSERT_TRUE(RunToEnd(HdLine(input, cutFile, folder, 0, { "-vf", "scale=160:90" })));
     EXPECT_EQ(Field(folder + "/vemba-7-1.ts", "stream=width,height"), "160,90");
 }
