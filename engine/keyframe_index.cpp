@@ -35,7 +35,13 @@ PacketPtr FirstVideoPacketAt(AVFormatContext& format, int video, int64_t ts)
 // the stream's time base. Index entries hold presentation times (Matroska) or
 // decoding times (MP4); the first key frame tells which, and a few more spread
 // over the file must agree, else the index is not used.
-bool IndexedKeyframes(InputMedia& input, std::vector<int64_t>& times)
+// A key frame's timestamp (stream time base) and its offset in the file (-1 unknown).
+struct KeyframeAt {
+    int64_t ts = 0;
+    int64_t pos = -1;
+};
+
+bool IndexedKeyframes(InputMedia& input, std::vector<KeyframeAt>& times)
 {
     AVFormatContext& format = *input.Format();
     AVStream* stream = input.VideoStream();
@@ -45,11 +51,14 @@ bool IndexedKeyframes(InputMedia& input, std::vector<int64_t>& times)
     // Matroska reads its cues on the first seek.
     av_seek_frame(&format, video, input.OriginIn(stream->time_base), AVSEEK_FLAG_BACKWARD);
     std::vector<int64_t> entries;
+    std::vector<int64_t> offsets;
     int count = avformat_index_get_entries_count(stream);
     for (int i = 0; i < count; ++i) {
         const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
-        if (entry && (entry->flags & AVINDEX_KEYFRAME) && !(entry->flags & AVINDEX_DISCARD_FRAME))
+        if (entry && (entry->flags & AVINDEX_KEYFRAME) && !(entry->flags & AVINDEX_DISCARD_FRAME)) {
             entries.push_back(entry->timestamp);
+            offsets.push_back(entry->pos);
+        }
     }
     if (entries.empty())
         return false;
@@ -75,13 +84,13 @@ bool IndexedKeyframes(InputMedia& input, std::vector<int64_t>& times)
         }
     }
     times.clear();
-    for (int64_t entry : entries)
-        times.push_back(entry + shift);
+    for (size_t i = 0; i < entries.size(); ++i)
+        times.push_back({ entries[i] + shift, offsets[i] });
     return true;
 }
 
 // Key frame timestamps from one pass over the video packets (nothing decoded).
-bool ScannedKeyframes(InputMedia& input, JobControl& control, std::vector<int64_t>& times)
+bool ScannedKeyframes(InputMedia& input, JobControl& control, std::vector<KeyframeAt>& times)
 {
     AVFormatContext& format = *input.Format();
     int video = input.VideoStream()->index;
@@ -104,7 +113,7 @@ bool ScannedKeyframes(InputMedia& input, JobControl& control, std::vector<int64_
         if (packet->stream_index == video && (packet->flags & AV_PKT_FLAG_KEY)) {
             int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             if (ts != AV_NOPTS_VALUE)
-                times.push_back(ts);
+                times.push_back({ ts, packet->pos });
         }
         av_packet_unref(packet.get());
     }
@@ -196,12 +205,28 @@ std::string FormatKeyframeIndex(const KeyframeIndex& index)
         snprintf(line, sizeof line, "%.6f\n", seconds);
         text += line;
     }
+    if (!index.positions.empty() && index.positions.size() == index.keyframes.size()
+        && index.fileBytes > 0) {
+        text += "filesize " + std::to_string(index.fileBytes) + "\n";
+        text += "positions " + std::to_string(index.positions.size()) + "\n";
+        for (int64_t pos : index.positions)
+            text += std::to_string(pos) + "\n";
+    }
     return text;
 }
 
 EngineError BuildKeyframeIndex(const std::string& path, JobControl& control, KeyframeIndex& index)
 {
-    std::vector<int64_t> times;
+    std::vector<KeyframeAt> times;
+    std::vector<std::pair<double, int64_t>> found; // media seconds, file offset
+    auto collect = [&](InputMedia& input) {
+        found.clear();
+        for (const KeyframeAt& at : times)
+            found.emplace_back(input.MediaSeconds(at.ts, input.VideoStream()->time_base), at.pos);
+        AVIOContext* io = input.Format()->pb;
+        int64_t size = io ? avio_size(io) : -1;
+        index.fileBytes = size > 0 ? size : 0;
+    };
     {
         InputMedia input;
         EngineError result = input.Open(path, control);
@@ -209,9 +234,7 @@ EngineError BuildKeyframeIndex(const std::string& path, JobControl& control, Key
             return result;
         DescribeStreams(input, index);
         index.fromContainer = IndexedKeyframes(input, times);
-        index.keyframes.clear();
-        for (int64_t ts : times)
-            index.keyframes.push_back(input.MediaSeconds(ts, input.VideoStream()->time_base));
+        collect(input);
     }
     if (!index.fromContainer) {
         // A fresh reader: the index's seeks leave the first one anywhere.
@@ -221,16 +244,25 @@ EngineError BuildKeyframeIndex(const std::string& path, JobControl& control, Key
             return result;
         if (!ScannedKeyframes(input, control, times))
             return kErrorOpenInput;
-        index.keyframes.clear();
-        for (int64_t ts : times)
-            index.keyframes.push_back(input.MediaSeconds(ts, input.VideoStream()->time_base));
+        collect(input);
     }
-    std::sort(index.keyframes.begin(), index.keyframes.end());
+    std::sort(found.begin(), found.end());
     // Six decimals are all the output keeps: equal there is the same key frame.
-    index.keyframes.erase(
-        std::unique(index.keyframes.begin(), index.keyframes.end(),
-            [](double a, double b) { return std::llround(a * 1e6) == std::llround(b * 1e6); }),
-        index.keyframes.end());
+    found.erase(std::unique(found.begin(), found.end(),
+                    [](const auto& a, const auto& b) {
+                        return std::llround(a.first * 1e6) == std::llround(b.first * 1e6);
+                    }),
+        found.end());
+    index.keyframes.clear();
+    index.positions.clear();
+    bool anyPosition = false;
+    for (const auto& [seconds, pos] : found) {
+        index.keyframes.push_back(seconds);
+        index.positions.push_back(pos >= 0 ? pos : -1);
+        anyPosition = anyPosition || pos >= 0;
+    }
+    if (!anyPosition || index.fileBytes <= 0)
+        index.positions.clear();
     return kErrorNone;
 }
 

@@ -27,6 +27,12 @@
 //   0.000000                        key frame times, ascending, in media seconds
 //   4.004000                        (the timeline of -ss, -kf and -cuts), six
 //   9.342667                        decimals
+//   filesize 734003200              bytes of the file (only with positions)
+//   positions 3                     the file offset of each key frame, in the
+//   48                              order of the times (-1: not known); the bytes
+//   1204312                         between two give the bitrate of that stretch,
+//   2833907                         so a server can announce its peak. Written only
+//                                   when the container or the packets tell them
 //
 // Readers ignore keywords they do not know; a change that old readers would
 // misread gets a new version number.
@@ -59,6 +65,10 @@ struct KeyframeIndex {
     std::vector<Audio> audio;
     bool fromContainer = false;
     std::vector<double> keyframes; // media seconds, ascending
+    // The file offset of each key frame (same order), -1 where unknown; empty when
+    // none is known.
+    std::vector<int64_t> positions;
+    int64_t fileBytes = 0;
 };
 
 // The text of OUT for an index.

@@ -33,6 +33,7 @@ struct IndexRun {
     std::map<std::string, std::vector<std::string>> fields; // keyword: values (last line)
     std::vector<std::string> audio; // the "audio" lines' values, in order
     std::vector<double> keyframes;
+    std::vector<long long> positions;
 };
 
 std::vector<std::string> SplitWords(const std::string& line)
@@ -58,6 +59,7 @@ IndexRun RunIndex(const std::string& input, const std::string& output, const std
     std::ifstream file(output);
     std::string line;
     size_t count = 0;
+    size_t positions = 0;
     while (std::getline(file, line)) {
         std::vector<std::string> words = SplitWords(line);
         if (words.empty())
@@ -66,12 +68,18 @@ IndexRun RunIndex(const std::string& input, const std::string& output, const std
             run.keyframes.push_back(atof(words[0].c_str()));
             continue;
         }
+        if (run.fields.count("positions") && run.positions.size() < positions) {
+            run.positions.push_back(atoll(words[0].c_str()));
+            continue;
+        }
         std::vector<std::string> values(words.begin() + 1, words.end());
         if (words[0] == "audio")
             run.audio.push_back(line.substr(6));
         run.fields[words[0]] = values;
         if (words[0] == "keyframes" && !values.empty())
             count = static_cast<size_t>(atol(values[0].c_str()));
+        if (words[0] == "positions" && !values.empty())
+            positions = static_cast<size_t>(atol(values[0].c_str()));
     }
     return run;
 }
@@ -301,6 +309,15 @@ TEST_F(EngineDirect, KeyframeIndexListsWhatFfprobeSeesInEachContainer)
         EXPECT_EQ(run.fields["fps"], (std::vector<std::string> { "25/1" }));
         EXPECT_EQ(run.audio, (std::vector<std::string> { "aac 1 44100 copy" }));
         EXPECT_NEAR(atof(run.fields["duration"].at(0).c_str()), 40, 0.1);
+        // Each key frame's offset in the file, ascending with the times, so the bytes
+        // between two give the bitrate of that stretch.
+        long long size = static_cast<long long>(std::filesystem::file_size(c.path));
+        ASSERT_EQ(run.fields["filesize"], (std::vector<std::string> { std::to_string(size) }));
+        ASSERT_EQ(run.positions.size(), run.keyframes.size());
+        for (size_t i = 0; i < run.positions.size(); ++i) {
+            EXPECT_GE(run.positions[i], i == 0 ? 0 : run.positions[i - 1] + 1) << i;
+            EXPECT_LT(run.positions[i], size) << i;
+        }
     }
     std::ifstream first(m_out + "/index.txt");
     std::string line;
