@@ -18,6 +18,8 @@ LibraryContext::LibraryContext(ServerParts parts)
     : HttpContext(std::move(parts))
     , m_listFiles([this] { return Time().Now(); })
     , m_media(Places().programFolder + "/" + mediainfo::kMediaReaderProgram, CacheFileOf(Places()))
+    , m_keyframes({ Spawner(), Places().programFolder + "/vembacast-engine", Places().tempFolder },
+          [this] { return m_media.Cache(); })
     , m_thumbnails(Places().ServicesFolder(), EngineFrameSource(*this),
           [this] { return CollectShareThumbnailJobs(*this); })
 {
@@ -29,5 +31,6 @@ LibraryContext::~LibraryContext()
     // A media read under way (the thumbnail kick-off's, say) would hold the shutdown
     // until its deadline: it ends now.
     m_media.Shutdown();
+    m_keyframes.Shutdown();
     m_thumbnails.Shutdown();
 }

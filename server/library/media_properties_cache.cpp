@@ -21,6 +21,13 @@ constexpr const char* kSetupSql = "PRAGMA journal_mode=WAL;"
                                   " file_size INTEGER, duration_ms INTEGER, codec_id BLOB,"
                                   " frame_rate REAL, width INTEGER, height INTEGER,"
                                   " video_format BLOB, audio_id BLOB, audio_format BLOB"
+                                  ") WITHOUT ROWID;"
+                                  "CREATE TABLE IF NOT EXISTS keyframe_index_v1("
+                                  " path BLOB PRIMARY KEY NOT NULL,"
+                                  " size INTEGER NOT NULL,"
+                                  " mtime_ns INTEGER NOT NULL,"
+                                  " indexed INTEGER NOT NULL,"
+                                  " text BLOB"
                                   ") WITHOUT ROWID;";
 
 constexpr const char* kFindSql
@@ -30,6 +37,12 @@ constexpr const char* kFindSql
 
 constexpr const char* kStoreSql = "INSERT OR REPLACE INTO media_properties_v1 VALUES"
                                   " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+
+constexpr const char* kFindIndexSql = "SELECT indexed, text FROM keyframe_index_v1"
+                                      " WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3";
+
+constexpr const char* kStoreIndexSql
+    = "INSERT OR REPLACE INTO keyframe_index_v1 VALUES (?1, ?2, ?3, ?4, ?5)";
 
 // Bounds the wait for another writer; a cache that stays busy is just a miss.
 constexpr int kBusyTimeoutMs = 2000;
@@ -90,6 +103,8 @@ struct MediaPropertiesCache::Connection {
     sqlite3* db = nullptr;
     sqlite3_stmt* find = nullptr;
     sqlite3_stmt* store = nullptr;
+    sqlite3_stmt* findIndex = nullptr;
+    sqlite3_stmt* storeIndex = nullptr;
     dev_t device = 0;
     ino_t inode = 0;
 
@@ -97,6 +112,8 @@ struct MediaPropertiesCache::Connection {
     {
         sqlite3_finalize(find);
         sqlite3_finalize(store);
+        sqlite3_finalize(findIndex);
+        sqlite3_finalize(storeIndex);
         sqlite3_close_v2(db);
     }
 
@@ -114,6 +131,10 @@ struct MediaPropertiesCache::Connection {
             code = sqlite3_prepare_v2(db, kFindSql, -1, &find, nullptr);
         if (code == SQLITE_OK)
             code = sqlite3_prepare_v2(db, kStoreSql, -1, &store, nullptr);
+        if (code == SQLITE_OK)
+            code = sqlite3_prepare_v2(db, kFindIndexSql, -1, &findIndex, nullptr);
+        if (code == SQLITE_OK)
+            code = sqlite3_prepare_v2(db, kStoreIndexSql, -1, &storeIndex, nullptr);
         struct stat info { };
         if (code == SQLITE_OK && stat(file.c_str(), &info) != 0)
             code = SQLITE_CANTOPEN;
@@ -245,6 +266,43 @@ void MediaPropertiesCache::Store(
         BindText(s, 11, p.videoFormat);
         BindText(s, 12, p.audioId);
         BindText(s, 13, p.audioFormat);
+        int code = sqlite3_step(s);
+        return code == SQLITE_DONE ? SQLITE_OK : code;
+    });
+}
+
+std::optional<CachedKeyframeIndex> MediaPropertiesCache::FindKeyframeIndex(
+    const std::string& path, const MediaFileStamp& stamp)
+{
+    std::optional<CachedKeyframeIndex> found;
+    WithConnection([&](Connection& connection) {
+        sqlite3_stmt* s = connection.findIndex;
+        StatementReset reset { s };
+        BindText(s, 1, path);
+        sqlite3_bind_int64(s, 2, stamp.size);
+        sqlite3_bind_int64(s, 3, stamp.modifiedNs);
+        int code = sqlite3_step(s);
+        if (code == SQLITE_DONE)
+            return SQLITE_OK;
+        if (code != SQLITE_ROW)
+            return code;
+        found = CachedKeyframeIndex { sqlite3_column_int(s, 0) != 0, ColumnText(s, 1) };
+        return SQLITE_OK;
+    });
+    return found;
+}
+
+void MediaPropertiesCache::StoreKeyframeIndex(
+    const std::string& path, const MediaFileStamp& stamp, const CachedKeyframeIndex& index)
+{
+    WithConnection([&](Connection& connection) {
+        sqlite3_stmt* s = connection.storeIndex;
+        StatementReset reset { s };
+        BindText(s, 1, path);
+        sqlite3_bind_int64(s, 2, stamp.size);
+        sqlite3_bind_int64(s, 3, stamp.modifiedNs);
+        sqlite3_bind_int(s, 4, index.indexed ? 1 : 0);
+        BindText(s, 5, index.text);
         int code = sqlite3_step(s);
         return code == SQLITE_DONE ? SQLITE_OK : code;
     });

@@ -1,9 +1,10 @@
 #pragma once
 
-// What media reads found, kept in an SQLite database in the data folder so that a
-// listing of files already seen starts no reader helper at all. An entry is keyed by
-// the file's path, size and modification time: a file that changed in either is
-// read again, and its entry replaced.
+// What media reads and key frame index passes found, kept in an SQLite database in
+// the data folder so that a listing of files already seen starts no reader helper at
+// all, and a file is indexed once. An entry is keyed by the file's path, size and
+// modification time: a file that changed in either is read again, and its entry
+// replaced.
 //
 // Threads: HTTP workers, the thumbnail pool and the conversion worker use one cache
 // at once. Each caller borrows a connection of its own from a small pool (the pool's
@@ -45,6 +46,13 @@ struct CachedMediaRead {
     MediaProperties properties; // defaults when not opened
 };
 
+// One remembered key frame index pass: the engine's index text, or the fact that
+// this version of the file has none (not a video, or one the engine cannot read).
+struct CachedKeyframeIndex {
+    bool indexed = false;
+    std::string text; // empty when not indexed
+};
+
 class MediaPropertiesCache {
 public:
     explicit MediaPropertiesCache(std::string databaseFile);
@@ -59,6 +67,12 @@ public:
 
     // Remembers a read, replacing whatever was kept for the path.
     void Store(const std::string& path, const MediaFileStamp& stamp, const CachedMediaRead& read);
+
+    // The key frame index of exactly this version of the file, under the same key.
+    std::optional<CachedKeyframeIndex> FindKeyframeIndex(
+        const std::string& path, const MediaFileStamp& stamp);
+    void StoreKeyframeIndex(
+        const std::string& path, const MediaFileStamp& stamp, const CachedKeyframeIndex& index);
 
     struct Connection;
 
