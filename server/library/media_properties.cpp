@@ -10,6 +10,7 @@
 #include <atomic>
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <mutex>
 
@@ -41,6 +42,13 @@ void FillProperties(const std::vector<std::string>& values, MediaProperties& out
     out.videoFormat = values[7];
     out.audioId = values[8];
     out.audioFormat = values[9];
+    out.videoProfile = values[10];
+    out.videoLevel = values[11];
+    // MediaInfo gives "90.000"; only quarter turns mean anything to a player.
+    int degrees = static_cast<int>(std::lround(ParseLeadingDouble(values[12])));
+    out.rotation = ((degrees % 360) + 360) % 360;
+    if (out.rotation % 90 != 0)
+        out.rotation = 0;
 }
 
 } // namespace

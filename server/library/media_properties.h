@@ -27,6 +27,9 @@ struct MediaProperties {
     std::string videoFormat; // video "Format" ("AVC" for H.264)
     std::string audioId; // audio "ID": empty when there is no audio
     std::string audioFormat; // audio "Format" ("AAC", "AC-3", ...)
+    std::string videoProfile; // video "Format_Profile" ("High", or "High@L4.1")
+    std::string videoLevel; // video "Format_Level" ("4.1"; empty when in the profile)
+    int rotation = 0; // video "Rotation": degrees to turn clockwise to show it upright
 };
 
 // H.264 video with AAC audio or none: a file a phone may play without transcoding.

@@ -12,15 +12,17 @@ namespace {
 
 // A new layout gets a new table name, so an old file is simply outgrown.
 constexpr const char* kSetupSql = "PRAGMA journal_mode=WAL;"
+                                  "DROP TABLE IF EXISTS media_properties_v1;"
                                   "PRAGMA synchronous=NORMAL;"
-                                  "CREATE TABLE IF NOT EXISTS media_properties_v1("
+                                  "CREATE TABLE IF NOT EXISTS media_properties_v2("
                                   " path BLOB PRIMARY KEY NOT NULL,"
                                   " size INTEGER NOT NULL,"
                                   " mtime_ns INTEGER NOT NULL,"
                                   " opened INTEGER NOT NULL,"
                                   " file_size INTEGER, duration_ms INTEGER, codec_id BLOB,"
                                   " frame_rate REAL, width INTEGER, height INTEGER,"
-                                  " video_format BLOB, audio_id BLOB, audio_format BLOB"
+                                  " video_format BLOB, audio_id BLOB, audio_format BLOB,"
+                                  " video_profile BLOB, video_level BLOB, rotation INTEGER"
                                   ") WITHOUT ROWID;"
                                   "CREATE TABLE IF NOT EXISTS keyframe_index_v1("
                                   " path BLOB PRIMARY KEY NOT NULL,"
@@ -32,11 +34,13 @@ constexpr const char* kSetupSql = "PRAGMA journal_mode=WAL;"
 
 constexpr const char* kFindSql
     = "SELECT opened, file_size, duration_ms, codec_id, frame_rate, width, height,"
-      " video_format, audio_id, audio_format FROM media_properties_v1"
+      " video_format, audio_id, audio_format, video_profile, video_level, rotation"
+      " FROM media_properties_v2"
       " WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3";
 
-constexpr const char* kStoreSql = "INSERT OR REPLACE INTO media_properties_v1 VALUES"
-                                  " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)";
+constexpr const char* kStoreSql = "INSERT OR REPLACE INTO media_properties_v2 VALUES"
+                                  " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13,"
+                                  " ?14, ?15, ?16)";
 
 constexpr const char* kFindIndexSql = "SELECT indexed, text FROM keyframe_index_v1"
                                       " WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3";
@@ -239,6 +243,9 @@ std::optional<CachedMediaRead> MediaPropertiesCache::Find(
             p.videoFormat = ColumnText(s, 7);
             p.audioId = ColumnText(s, 8);
             p.audioFormat = ColumnText(s, 9);
+            p.videoProfile = ColumnText(s, 10);
+            p.videoLevel = ColumnText(s, 11);
+            p.rotation = ColumnInt(s, 12);
         }
         found = std::move(read);
         return SQLITE_OK;
@@ -266,6 +273,9 @@ void MediaPropertiesCache::Store(
         BindText(s, 11, p.videoFormat);
         BindText(s, 12, p.audioId);
         BindText(s, 13, p.audioFormat);
+        BindText(s, 14, p.videoProfile);
+        BindText(s, 15, p.videoLevel);
+        sqlite3_bind_int(s, 16, p.rotation);
         int code = sqlite3_step(s);
         return code == SQLITE_DONE ? SQLITE_OK : code;
     });

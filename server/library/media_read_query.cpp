@@ -21,6 +21,9 @@ namespace {
         { kStreamVideo, L"Format" },
         { kStreamAudio, L"ID" },
         { kStreamAudio, L"Format" },
+        { kStreamVideo, L"Format_Profile" },
+        { kStreamVideo, L"Format_Level" },
+        { kStreamVideo, L"Rotation" },
     };
     static_assert(std::size(kQueries) == kMediaReadValueCount);
 

@@ -11,8 +11,9 @@
 namespace mediainfo {
 
 // The values ServeMediaRead sends, in this order: general FileSize, Duration,
-// CodecID; video CodecID, FrameRate, Width, Height, Format; audio ID, Format.
-inline constexpr size_t kMediaReadValueCount = 10;
+// CodecID; video CodecID, FrameRate, Width, Height, Format; audio ID, Format; video
+// Format_Profile, Format_Level, Rotation.
+inline constexpr size_t kMediaReadValueCount = 13;
 
 // Opens one file and appends every value in order; false when it cannot be opened.
 bool ServeMediaRead(const Api& api, const std::string& path, std::vector<std::string>& values);

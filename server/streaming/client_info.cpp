@@ -1,6 +1,7 @@
 #include "streaming/client_info.h"
 
 #include "config/trace.h"
+#include "streaming/hls_playlists.h"
 #include "streaming/streaming_context.h"
 
 #include <algorithm>
@@ -46,6 +47,7 @@ void CommonInfo_t::WriteText(std::string& field, std::string value)
 ClientInfo::ClientInfo(StreamingContext& server, std::string clientId)
     : szClientID(std::move(clientId))
     , m_server(server)
+    , m_plan(std::make_shared<const StreamPlan>())
     , m_engine(szClientID, server.Launch(), server.EncSessions(),
           [this](EngineNotice notice, uint64_t run) { PostNotice(notice, run); })
 {
@@ -117,6 +119,34 @@ int ClientInfo::EngineProgress()
     return EngineProgressPercent(Status().PositionSeconds(), Status().TotalMs());
 }
 
+std::shared_ptr<const StreamPlan> ClientInfo::Plan() const
+{
+    std::lock_guard lock(m_planLock);
+    return m_plan;
+}
+
+void ClientInfo::SetPlan(std::shared_ptr<const StreamPlan> plan)
+{
+    std::lock_guard lock(m_planLock);
+    m_plan = plan ? std::move(plan) : std::make_shared<const StreamPlan>();
+}
+
+bool ClientInfo::HasVariant(int variant) const
+{
+    std::shared_ptr<const StreamPlan> plan = Plan();
+    if (plan->IsBrowser())
+        return plan->Variant(variant) != nullptr;
+    return variant >= 1 && variant <= kPlaylistVariants;
+}
+
+bool ClientInfo::MakesVariant(int variant) const
+{
+    std::shared_ptr<const StreamPlan> plan = Plan();
+    if (plan->IsBrowser())
+        return plan->Variant(variant) != nullptr;
+    return variant >= 1 && variant <= kEncodedPhoneVariants;
+}
+
 PlayState ClientInfo::Play() const
 {
     std::lock_guard lock(m_playLock);
@@ -175,6 +205,18 @@ void ClientInfo::BeginVariant(int variant)
         m_play.lastMade = 0;
         m_play.lastServed = 0;
         m_play.variant = variant;
+        nSubtitleIndex = 0;
+    }
+    ReleaseSubtitleEntries();
+}
+
+void ClientInfo::SwitchVariant(int variant)
+{
+    {
+        std::lock_guard lock(m_playLock);
+        m_play.variant = variant;
+        m_play.lastVariant = variant;
+        m_play.lastMade = 0;
         nSubtitleIndex = 0;
     }
     ReleaseSubtitleEntries();

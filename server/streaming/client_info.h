@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "streaming/session_engine.h"
 #include "streaming/session_watcher.h"
+#include "streaming/stream_plan.h"
 
 #include <atomic>
 #include <chrono>
@@ -143,6 +144,9 @@ public:
     void EndPlay(PlayEnd how);
     // A variant playlist was asked for: a run of it from the beginning is prepared.
     void BeginVariant(int variant);
+    // A segment of another variant was asked for: the stream moves to that variant
+    // (its run starts as a seek does).
+    void SwitchVariant(int variant);
     // The run of the variant started (playing, unless play ended meanwhile), could
     // not start (a newer request took over: the turn is free and the start counts as
     // given up), or failed.
@@ -175,6 +179,16 @@ public:
     // The session's engine start or seek may go on: play has not ended and no newer
     // seek waits.
     bool IsSeekOvertaken() const;
+
+    // What "/play" decided for the stream (never null: a phone's plan by default).
+    std::shared_ptr<const StreamPlan> Plan() const;
+    void SetPlan(std::shared_ptr<const StreamPlan> plan);
+    // True when the stream has a playlist of variant: the phone's six, or the
+    // variants offered to a browser.
+    bool HasVariant(int variant) const;
+    // True when the stream has an encoding for variant: the phone's four presets, or
+    // the variants offered to a browser.
+    bool MakesVariant(int variant) const;
 
     // The session's engine: its start, stop and run, one ordered sequence.
     SessionEngine& Engine() { return m_engine; }
@@ -228,6 +242,9 @@ private:
 
     StreamingContext& m_server;
     std::atomic<std::chrono::steady_clock::rep> m_lastUse { 0 };
+
+    mutable std::mutex m_planLock;
+    std::shared_ptr<const StreamPlan> m_plan; // guarded by m_planLock
 
     mutable std::mutex m_playLock;
     std::condition_variable m_playChanged; // with m_playLock: the seek turn or release

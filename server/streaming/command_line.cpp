@@ -60,12 +60,15 @@ int PresetVideoBitrate(int bandwidth)
     }
 }
 
-// "-ss S" and the input path: the head that every line starts with.
-std::vector<std::string> MakeInputHead(int startSegmentIndex, const std::string& localPath)
+// "-ss S", "-kf K" and the input path: the head that every line starts with.
+std::vector<std::string> MakeInputHead(
+    int startSegmentIndex, const std::string& localPath, double keyframeSeconds = -1)
 {
     std::vector<std::string> head;
     if (startSegmentIndex != -1)
         head = { "-ss", std::to_string(startSegmentIndex * 5) };
+    if (keyframeSeconds >= 0)
+        Append(head, { "-kf", Format("%.6f", keyframeSeconds) });
     head.push_back(EnginePathWord(localPath));
     return head;
 }
@@ -143,7 +146,8 @@ std::vector<std::string> MakeLiveCommandLine(const LiveLine& line)
 {
     if (!IsEncodedVariant(line.bandwidth))
         return {};
-    std::vector<std::string> words = MakeInputHead(line.startSegmentIndex, line.localPath);
+    std::vector<std::string> words
+        = MakeInputHead(line.startSegmentIndex, line.localPath, line.keyframeSeconds);
     Append(words, MakeFrameRateOption(line.frameRate));
     Append(words, { "-ofps", "24", "-cache", "8192" });
     int firstSegment = std::max(line.startSegmentIndex, 1);

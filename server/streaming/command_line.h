@@ -53,6 +53,9 @@ std::vector<std::string> MakeSubtitleOptions(
 // Inputs of one live line (one variant of a client's stream).
 struct LiveLine {
     int startSegmentIndex = -1; // S: -1 from the beginning, else start at S × 5 s
+    // The key frame at or before the start (-kf), when the file is indexed: the
+    // engine goes straight to it instead of probing; -1 unknown.
+    double keyframeSeconds = -1;
     std::string localPath; // the media file on disk
     float frameRate = 0;
     ScaledSize size;

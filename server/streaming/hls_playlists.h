@@ -6,11 +6,15 @@
 // advance, before a single segment exists, and the segments are made on demand.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 inline constexpr int kSegmentSeconds = 5;
 inline constexpr int kPlaylistVariants = 6; // playlists written; 1 to 4 are encoded
+inline constexpr int kEncodedPhoneVariants = 4;
+// The variants a browser is offered follow the phone's (browser_variants.h).
+inline constexpr int kHighestVariant = 10;
 inline constexpr const char* kMasterPlaylistName = "files.m3u8";
 
 // The longest play time a stream may announce. Each segment costs a playlist line in
@@ -75,3 +79,11 @@ bool WritePlaylists(
 class StreamingContext;
 int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId, const std::string& playTime,
     std::optional<int64_t> mediaDurationMs = std::nullopt);
+
+// Writes a browser's playlists and cut file (browser_playlists.h) for the plan into
+// the session's work folder, and gives the session the plan and its last segment.
+// 1 on success, 0 when no session has that id, the plan offers nothing or the files
+// cannot be written.
+struct StreamPlan;
+int QZ_MakeBrowserM3u8(
+    StreamingContext& server, const std::string& clientId, std::shared_ptr<const StreamPlan> plan);

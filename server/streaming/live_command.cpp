@@ -6,8 +6,11 @@
 #include "library/share_confine.h"
 #include "library/shared_folders.h"
 #include "platform/process.h"
+#include "streaming/browser_command.h"
+#include "streaming/browser_playlists.h"
 #include "streaming/client_info.h"
 #include "streaming/command_line.h"
+#include "streaming/hls_playlists.h"
 #include "streaming/streaming_context.h"
 #include "streaming/subtitle_script.h"
 
@@ -28,6 +31,50 @@ long LeadingNumber(const std::string& text)
     return value;
 }
 
+// The key frame an engine started at seconds goes straight to: the last one at or
+// before it, or 0 (where a seek finds the first key frame) when the file's first
+// key frame lies a little after its start; -1 when the file is not indexed.
+double StartKeyframe(const StreamPlan& plan, double seconds)
+{
+    if (!plan.index || plan.index->keyframes.empty())
+        return -1;
+    return KeyframeAtOrBefore(plan.index->keyframes, seconds).value_or(0.0);
+}
+
+// A browser's variant: the plan's cuts and the variant's own encoding.
+bool MakeBrowserLine(StreamingContext& server, std::vector<std::string>& arguments,
+    ClientInfo& session, const StreamPlan& plan, const std::string& localPath, int pipeNumber,
+    int startIndex)
+{
+    int variantNumber = session.Play().variant;
+    const BrowserVariant* variant = plan.Variant(variantNumber);
+    if (!variant || (startIndex >= plan.segments.Count()))
+        return false;
+    std::string folder = server.WorkFolders().SessionWorkFolder(session.szClientID);
+    BrowserLine line;
+    line.variant = variant;
+    line.localPath = localPath;
+    double start = startIndex > 0 ? plan.segments.StartOf(startIndex + 1) : 0;
+    if (startIndex > 0)
+        line.startSeconds = start;
+    line.keyframeSeconds = StartKeyframe(plan, start);
+    if (plan.index && !plan.index->audio.empty())
+        line.audioTrack = 0; // the sound the playlist's codecs name
+    line.frameRate = static_cast<float>(variant->frameRate);
+    if (!variant->copyVideo) {
+        SubtitleScriptJob script { localPath, variant->width, variant->height,
+            LiveSubtitleScriptBase(folder), static_cast<int>(start) };
+        line.subtitleOptions = MakeSubtitleScript(server.Fonts(), script);
+    }
+    line.cutsFile = folder + "/" + kCutsFileName;
+    line.output = folder + "/" + SegmentFileName(variant->number, std::max(startIndex + 1, 1));
+    line.pipeNumber = pipeNumber;
+    arguments = MakeBrowserCommandLine(line);
+    TraceMessage(kTraceWindow, "MakeLiveCommandLine - %s (variant %d)", variant->label.c_str(),
+        variant->number);
+    return !arguments.empty();
+}
+
 } // namespace
 
 std::string ResolveSessionFilePath(const SharedFolderList& shares, const std::string& storedPath)
@@ -46,6 +93,17 @@ bool MakeLiveCommandLine(StreamingContext& server, std::vector<std::string>& arg
     std::string localPath = ResolveSessionFilePath(server.SharedFolders(), session.FilePath());
     if (localPath.empty())
         return false;
+    std::shared_ptr<const StreamPlan> plan = session.Plan();
+    if (plan->IsBrowser()) {
+        std::vector<std::string> words;
+        if (!MakeBrowserLine(server, words, session, *plan, localPath, pipeNumber, startIndex))
+            return false;
+        if (session.IsSeekOvertaken())
+            return false;
+        TraceMessage(kTraceEncoderParam, " - Make Param : %s", CommandLineText(words).c_str());
+        arguments = std::move(words);
+        return true;
+    }
     long screenWidth = LeadingNumber(session.Width());
     long screenHeight = LeadingNumber(session.Height());
 
@@ -76,6 +134,7 @@ bool MakeLiveCommandLine(StreamingContext& server, std::vector<std::string>& arg
     }
     LiveLine line;
     line.startSegmentIndex = startIndex;
+    line.keyframeSeconds = StartKeyframe(*plan, startIndex > 0 ? startIndex * 5.0 : 0.0);
     line.localPath = localPath;
     line.frameRate = static_cast<float>(frameRate);
     line.size = ComputeScaledSize(

@@ -4,10 +4,12 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "http/answer.h"
+#include "http/home_network.h"
 #include "http/request.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
 #include "library/share_confine.h"
+#include "streaming/browser_plan.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/live_engine.h"
@@ -15,6 +17,7 @@
 #include "streaming/request_handlers.h"
 #include "streaming/session_list.h"
 #include "streaming/streaming_context.h"
+#include "streaming/subtitle_script.h"
 
 #include <sys/stat.h>
 
@@ -27,12 +30,40 @@ bool IsRegularFile(const std::string& path)
 }
 
 // The file's real duration, when it can be read; the playlists never list more.
-std::optional<int64_t> MediaDurationOf(StreamingContext& server, const std::string& path)
+std::optional<int64_t> MediaDurationOf(const MediaProperties& properties)
 {
-    MediaProperties properties;
-    if (!server.Media().ReadMediaProperties(path, properties) || properties.durationMs <= 0)
+    if (properties.durationMs <= 0)
         return std::nullopt;
     return properties.durationMs;
+}
+
+// The file's key frame index when a pass has made it; otherwise a pass starts in the
+// background, and this play goes on without it.
+std::shared_ptr<const MediaKeyframeIndex> KeyframesOf(
+    StreamingContext& server, const std::string& path)
+{
+    KeyframeIndexer::Lookup lookup = server.Keyframes().Find(path);
+    if (lookup.state == KeyframeIndexer::State::Unknown)
+        server.Keyframes().Request(path);
+    return lookup.index;
+}
+
+// A browser's playlists; false when the file offers it nothing (no picture), and the
+// phone's playlists serve it instead.
+bool MakeBrowserPlaylists(StreamingContext& server, const PlayInput& input,
+    const std::string& diskPath, const MediaProperties& properties,
+    std::shared_ptr<const MediaKeyframeIndex> index, bool homeNetwork)
+{
+    BrowserPlanInput plan;
+    plan.properties = properties;
+    plan.index = std::move(index);
+    plan.playSeconds = ParsePlayTime(input.playtime);
+    plan.burntSubtitles = !FindSamiFileFor(diskPath).empty();
+    plan.homeNetwork = homeNetwork;
+    std::shared_ptr<StreamPlan> made = MakeBrowserPlan(plan);
+    if (made->variants.empty())
+        return false;
+    return QZ_MakeBrowserM3u8(server, input.id, made) == 1;
 }
 
 // A play request starts a new stream: the engine of the one before stops and its
@@ -44,8 +75,14 @@ void EndEarlierStream(StreamingContext& server, ClientInfo& session)
     RemoveOldSegments(server.WorkFolders().SessionWorkFolder(session.szClientID));
 }
 
+struct PlayAnswer {
+    std::string url; // the master playlist
+    std::string startVariant; // a browser's: the variant playlist to start with
+};
+
 // The answer's code, with the master playlist URL in url on success.
-int PreparePlay(StreamingContext& server, const PlayInput& input, std::string& url)
+int PreparePlay(
+    StreamingContext& server, const PlayInput& input, bool homeNetwork, PlayAnswer& answer)
 {
     if (!IsUsablePlayInput(input))
         return kResultFailedInput;
@@ -63,12 +100,24 @@ int PreparePlay(StreamingContext& server, const PlayInput& input, std::string& u
         return kResultNotExist;
     EndEarlierStream(server, *session);
     session->SetConnType(input.conntype); // the playlist writer reads it
-    if (!QZ_MakeM3u8(server, input.id, input.playtime, MediaDurationOf(server, mapping.diskPath)))
-        return kResultFailedUnknown;
+    MediaProperties properties;
+    server.Media().ReadMediaProperties(mapping.diskPath, properties);
+    std::shared_ptr<const MediaKeyframeIndex> index = KeyframesOf(server, mapping.diskPath);
+    bool browser = input.variants == kBrowserVariants
+        && MakeBrowserPlaylists(server, input, mapping.diskPath, properties, index, homeNetwork);
+    if (!browser) {
+        auto plan = std::make_shared<StreamPlan>();
+        plan->index = std::move(index);
+        session->SetPlan(std::move(plan));
+        if (!QZ_MakeM3u8(server, input.id, input.playtime, MediaDurationOf(properties)))
+            return kResultFailedUnknown;
+    }
     server.Sessions().QZ_EditClientInfo(
         input.id, input.path, input.width, input.height, input.ostype, input.conntype);
-    url = MakeMasterPlaylistUrl(
+    answer.url = MakeMasterPlaylistUrl(
         server.Clients().FindClientHost(input.id).value_or(""), server.ExtPort(), input.id);
+    if (browser)
+        answer.startVariant = VariantPlaylistName(session->Plan()->startVariant);
     return kResultOk;
 }
 
@@ -88,11 +137,21 @@ const char* TextKeyOf(int code)
     }
 }
 
+// A browser's answer names the variant to start with after the phone's keys; the
+// phone's answer is the protocol's.
+std::string SuccessDocument(const PlayAnswer& answer)
+{
+    if (answer.startVariant.empty())
+        return MakeSuccessAnswer(answer.url);
+    return PlistDocument(
+        PlistAnswer(kResultOk, answer.url).Add("startvariant", answer.startVariant).Body());
+}
+
 void ResponsePlay(StreamingContext& server, HttpRequest& request, const std::string& clientId,
-    int code, const std::string& url)
+    int code, const PlayAnswer& answer)
 {
     std::string document = code == kResultOk
-        ? MakeSuccessAnswer(url)
+        ? SuccessDocument(answer)
         : MakeErrorAnswer(server.Texts(), code, TextKeyOf(code));
     WritePlistAnswer(request, document);
     TraceMessage(kTraceRequest, "ResponsePlay : ('%s')", clientId.c_str());
@@ -105,7 +164,7 @@ void OnNotifyPlay(StreamingContext& server, HttpRequest& request)
 {
     HandlerTrace trace("OnNotifyPlay", request.QueryString());
     PlayInput input = ReadPlayInput(request);
-    std::string url;
-    int code = PreparePlay(server, input, url);
-    ResponsePlay(server, request, input.id, code, url);
+    PlayAnswer answer;
+    int code = PreparePlay(server, input, IsHomeNetworkAddress(request.RemoteAddress()), answer);
+    ResponsePlay(server, request, input.id, code, answer);
 }

@@ -29,6 +29,7 @@ PlayInput ReadPlayInput(const HttpRequest& request)
     input.ostype = ReadCut(request, "ostype", kShortChars);
     input.conntype = ReadCut(request, "conntype", kShortChars);
     input.playtime = ReadCut(request, "playtime", kShortChars);
+    input.variants = ReadCut(request, "variants", kShortChars);
     return input;
 }
 

@@ -18,7 +18,12 @@ struct PlayInput {
     std::string ostype;
     std::string conntype;
     std::string playtime;
+    // "browser" asks for the browser's variants (direct stream and HD); the phone
+    // never sends it.
+    std::string variants;
 };
+
+inline constexpr const char* kBrowserVariants = "browser";
 
 // Reads the seven values; ids, screen sides, types and play time are cut to the
 // lengths the session keeps (39 and 9 characters), the path is not cut.

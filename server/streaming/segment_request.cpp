@@ -60,12 +60,15 @@ std::optional<SegmentName> ParseSegmentName(std::string_view name)
 
 std::optional<int> ParseVariantPlaylistName(std::string_view name)
 {
-    if (name.size() != 11 || !name.starts_with("movie") || !name.ends_with(".m3u8"))
+    constexpr std::string_view kHead = "movie";
+    constexpr std::string_view kTail = ".m3u8";
+    if (!name.starts_with(kHead) || !name.ends_with(kTail) || name.size() > 12)
         return std::nullopt;
-    char digit = name[5];
-    if (digit < '1' || digit > '0' + kPlaylistVariants)
+    std::string_view digits = name.substr(kHead.size(), name.size() - kHead.size() - kTail.size());
+    std::optional<int> variant = ParseDecimal(digits);
+    if (!variant || digits[0] == '0' || *variant > kHighestVariant)
         return std::nullopt;
-    return digit - '0';
+    return variant;
 }
 
 bool IsPlaylistName(std::string_view name)

@@ -28,8 +28,8 @@ struct SegmentName {
 // anything else.
 std::optional<SegmentName> ParseSegmentName(std::string_view name);
 
-// The variant of a variant playlist "movieV.m3u8" (V one digit, 1 to 6); nullopt
-// for the master playlist and anything else.
+// The variant of a variant playlist "movieV.m3u8" (V from 1 to kHighestVariant,
+// without leading zeros); nullopt for the master playlist and anything else.
 std::optional<int> ParseVariantPlaylistName(std::string_view name);
 
 // True for the names "/list/" serves: the master and the variant playlists.

@@ -221,15 +221,23 @@ void qz_play_file(StreamingContext& server, HttpRequest& request)
         TraceMessage(kTraceStreamFailure, "qz_play_file : pClientInfo->nIsPlay is Zero");
         return;
     }
-    // Only the variant the client asked for last is made; another one's segments
-    // would never come.
-    if (name->variant != play.variant) {
-        SendNotFound(request);
-        return;
-    }
     int j = name->segment;
     std::string file = WorkFileOf(server.Places().ServicesFolder(), *path);
     session->ResetIdleTicks();
+    // A segment of another variant of the stream: the client switched, or reads
+    // several variants at once (as the ffmpeg tool does after fetching every variant
+    // playlist). Only one variant is made at a time, so the engine moves to that one
+    // at this segment, as a seek does.
+    if (name->variant != play.variant) {
+        if (!session->MakesVariant(name->variant)) {
+            SendNotFound(request);
+            return;
+        }
+        TraceMessage(kTraceWindow, " - BandWidth changed : %d=>%d", play.variant, name->variant);
+        session->SwitchVariant(name->variant);
+        Seek(server, request, *session, *name, file);
+        return;
+    }
     if (!session->IsInSequence(j)) {
         Seek(server, request, *session, *name, file);
         return;

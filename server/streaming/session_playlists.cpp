@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
+#include "streaming/browser_playlists.h"
 #include "streaming/client_info.h"
 #include "streaming/hls_playlists.h"
 #include "streaming/session_list.h"
@@ -60,5 +61,27 @@ int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId, const std
     }
     session->SetPlaylist(count);
     TraceMessage(kTraceLive, "<<QZ_MakeM3u8 SUCCEED>>");
+    return 1;
+}
+
+int QZ_MakeBrowserM3u8(
+    StreamingContext& server, const std::string& clientId, std::shared_ptr<const StreamPlan> plan)
+{
+    TraceMessage(kTraceLive, "<<QZ_MakeBrowserM3u8   START: (szID:'%s', variants:%zu)",
+        clientId.c_str(), plan->variants.size());
+    std::shared_ptr<ClientInfo> session = server.Sessions().QZ_FindClientInfo(clientId);
+    if (!session || plan->variants.empty() || plan->segments.Count() == 0)
+        return 0;
+    std::string folder = server.WorkFolders().SessionWorkFolder(clientId);
+    CreateFolderPath(folder);
+    server.WorkFolders().RememberWorkFolder(folder);
+    if (!WriteBrowserPlaylists(folder, clientId, plan->variants, plan->segments)) {
+        TraceMessage(kTraceStreamFailure, "<<QZ_MakeBrowserM3u8 FAILED>> ('%s')", folder.c_str());
+        return 0;
+    }
+    session->SetPlan(plan);
+    session->SetPlaylist(plan->segments.Count());
+    TraceMessage(
+        kTraceLive, "<<QZ_MakeBrowserM3u8 SUCCEED>> (%d segments)", plan->segments.Count());
     return 1;
 }

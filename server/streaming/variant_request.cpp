@@ -65,6 +65,11 @@ void QZ_StartClient(StreamingContext& server, const std::string& clientId, const
         TraceMessage(kTraceLive, " - ignore m3u8   pClientInfo is NULL");
         return;
     }
+    // A variant the stream does not offer has no playlist, and no engine.
+    if (!session->HasVariant(*variant)) {
+        TraceMessage(kTraceLive, " - ignore m3u8   variant %d not offered", *variant);
+        return;
+    }
     PlayState play = session->Play();
     // A session without playlists has nothing to play: no engine for it.
     if (play.maxSegment < 0) {

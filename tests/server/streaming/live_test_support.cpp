@@ -120,13 +120,16 @@ namespace {
 
 // A thumbnail run is given its pipe alone ("-pipename=N"); the server's start makes
 // the thumbnails of its shares with such runs in the background.
-bool IsThumbnailRun(const std::string& pid)
+// Thumbnail runs (the pipe alone) and key frame index passes serve the library,
+// not a stream.
+bool IsLibraryRun(const std::string& pid)
 {
     std::ifstream in("/proc/" + pid + "/cmdline", std::ios::binary);
     std::vector<std::string> words;
     for (std::string word; std::getline(in, word, '\0');)
         words.push_back(word);
-    return words.size() == 2 && words[1].rfind("-pipename=", 0) == 0;
+    return (words.size() == 2 && words[1].rfind("-pipename=", 0) == 0)
+        || (words.size() > 1 && words[1] == "-keyframes");
 }
 
 } // namespace
@@ -153,7 +156,7 @@ int CountChildEngines()
         std::string state, ppid;
         rest >> state >> ppid;
         if (name.rfind("vembacast-engin", 0) == 0 && ppid == parent && state != "Z"
-            && !IsThumbnailRun(pid))
+            && !IsLibraryRun(pid))
             ++count;
     }
     closedir(proc);

@@ -44,7 +44,8 @@ std::vector<unsigned char> GreyFrameAt(const std::string& path, double seconds, 
 double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
 
 // The number of running (not zombie) vembacast-engine processes started by this process
-// for streams and conversions (thumbnail runs are not counted).
+// for streams and conversions (thumbnail runs and key frame index passes are not
+// counted).
 int CountChildEngines();
 
 // Waits until the process has ended (a zombie counts: its parent has yet to reap it),

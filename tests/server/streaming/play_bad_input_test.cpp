@@ -403,16 +403,22 @@ TEST_F(LiveBadInput, AClientAtTheLiveLimitMaySwitchFiles)
     EXPECT_EQ(server.Play(other, "clip.mp4", "00:00:30").result, -16);
 }
 
-TEST_F(LiveBadInput, ASegmentOfAVariantNotPlayingIsRefusedAndNotCounted)
+TEST_F(LiveBadInput, ASegmentOfAVariantWithoutAnEncodingIsRefusedAndNotCounted)
 {
     ASSERT_EQ(server.Play(id, "clip.mp4", "00:00:30").result, 0);
     ASSERT_EQ(server.Get("/list/" + id + "/movie1.m3u8").status, 200);
     std::shared_ptr<ClientInfo> session = Session();
     ASSERT_TRUE(session);
-    EXPECT_EQ(server.Get("/file/" + id + "/vemba-2-1.ts").status, 404);
+    // 5 and 6 have playlists but no encoding; 7 and up are a browser's.
+    for (int variant : { 5, 6, 7, 10, 99 }) {
+        EXPECT_EQ(
+            server.Get("/file/" + id + "/vemba-" + std::to_string(variant) + "-1.ts").status, 404)
+            << variant;
+    }
     // Nothing was served, so the stream has not moved on.
     EXPECT_EQ(session->Play().lastServed, 0);
     EXPECT_EQ(session->Play().lastVariant, -1);
+    EXPECT_EQ(session->Play().variant, 1);
     EXPECT_EQ(server.Get("/file/" + id + "/vemba-1-1.ts").status, 200);
     EXPECT_EQ(session->Play().lastServed, 1);
 }

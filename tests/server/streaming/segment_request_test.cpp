@@ -40,8 +40,12 @@ TEST(PlaylistName, VariantDigit)
 {
     EXPECT_EQ(ParseVariantPlaylistName("movie1.m3u8"), 1);
     EXPECT_EQ(ParseVariantPlaylistName("movie6.m3u8"), 6);
-    EXPECT_FALSE(ParseVariantPlaylistName("movie7.m3u8"));
+    EXPECT_EQ(ParseVariantPlaylistName("movie7.m3u8"), 7); // a browser's
+    EXPECT_EQ(ParseVariantPlaylistName("movie10.m3u8"), 10);
+    EXPECT_FALSE(ParseVariantPlaylistName("movie11.m3u8"));
+    EXPECT_FALSE(ParseVariantPlaylistName("movie01.m3u8"));
     EXPECT_FALSE(ParseVariantPlaylistName("movie0.m3u8"));
+    EXPECT_FALSE(ParseVariantPlaylistName("movie.m3u8"));
     EXPECT_FALSE(ParseVariantPlaylistName("movieX.m3u8"));
     EXPECT_FALSE(ParseVariantPlaylistName("files.m3u8"));
     EXPECT_TRUE(IsPlaylistName("files.m3u8"));
