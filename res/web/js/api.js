@@ -150,16 +150,19 @@ export async function fileInfo(path) {
         await withId((id) => `/getFileInfo?path=${encodeURIComponent(path)}&id=${id}`));
 }
 
-// The master playlist's path for a live stream of the file.
+// A live stream of the file: { url, startVariant }: the master playlist's path and,
+// from a server that offers a browser its own variants (the source's own picture
+// and HD), the variant playlist to start with ("" from one that does not).
 export async function play(path, width, height, playTime) {
     const answer = checked(await withId((id) => {
         const query = new URLSearchParams({
             id, path, width: String(width), height: String(height),
-            ostype: 'web', conntype: 'WIFI', playtime: playTime || '00:00:00',
+            ostype: 'web', conntype: 'WIFI', playtime: playTime || '00:00:00', variants: 'browser',
         });
         return `/play?${query}`;
     }));
-    return sameOrigin(answer.message || '');
+    const startVariant = /^movie\d+\.m3u8$/.test(answer.startvariant || '') ? answer.startvariant : '';
+    return { url: sameOrigin(answer.message || ''), startVariant };
 }
 
 // Ends the client's stream. keepalive lets it finish while the page goes away. The

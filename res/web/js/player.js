@@ -113,12 +113,37 @@ function turnUpright(stage) {
     return () => observer.disconnect();
 }
 
-function qualityChooser(bitrates, chosen, setLevel) {
+// The source's own picture is the browser's first variant (7); its HD variants
+// follow it. A phone's variants (1 to 4) are named by their rate.
+const ORIGINAL_VARIANT = 7;
+
+export function levelName(level) {
+    if (level.variant === ORIGINAL_VARIANT)
+        return t('original');
+    if (level.variant > ORIGINAL_VARIANT && level.height > 0)
+        return t('lines', level.height);
+    return t('kbits', Math.round(level.bitrate / 1000));
+}
+
+// The quality menu (best first) and, beside it, the name of the variant that plays.
+function qualityChooser(levels, chosen, setLevel) {
+    const order = levels.map((level, index) => index).reverse();
     const select = el('select', { class: 'quality', 'aria-label': t('quality') },
-        bitrates.map((bitrate, index) => el('option', { value: index, selected: index === chosen },
-            t('kbits', Math.round(bitrate / 1000)))));
+        order.map((index) => el('option', { value: index, selected: index === chosen },
+            levelName(levels[index]))));
     select.addEventListener('change', () => setLevel(Number(select.value)));
-    return el('label', { class: 'quality-box' }, t('quality'), ' ', select);
+    const now = el('span', { class: 'quality-now', 'aria-live': 'polite' });
+    const box = el('label', { class: 'quality-box' }, t('quality'), ' ', select, ' ', now);
+    return {
+        box,
+        playing(index) {
+            if (!levels[index])
+                return;
+            select.value = String(index);
+            now.textContent = t('playing', levelName(levels[index]));
+            now.dataset.variant = String(levels[index].variant);
+        },
+    };
 }
 
 function failText(error) {
@@ -195,24 +220,32 @@ export async function showPlayer(view, segments, start) {
         const at = start ?? savedPosition(path);
         const direct = Number(info.encoding) >= 1 && sameOrigin(info.playdurl || '').startsWith('/playdirect/');
         let source;
+        let startVariant = '';
         if (direct) {
             source = sameOrigin(info.playdurl);
         } else {
             const size = screenSize(stage.clientWidth, stage.clientHeight, window.devicePixelRatio);
             live = true;
-            source = await play(path, size.width, size.height, info.playTime || '00:00:00');
+            ({ url: source, startVariant } = await play(path, size.width, size.height, info.playTime || '00:00:00'));
+            // A browser's variants come upright; a phone's stream turns a portrait
+            // picture on its side, and the page turns it back.
             const picture = resolutionOf(info.resolution);
-            if (picture && picture.height >= picture.width)
+            if (!startVariant && picture && picture.height >= picture.width)
                 cleanups.push(turnUpright(stage));
         }
         if (ended)
             return finish;
+        let chooser = null;
         const stream = await attachStream(video, source, {
-            hls: !direct, start: at,
-            onLevels: (bitrates, chosen) => {
-                if (bitrates.length > 1)
-                    bar.insertBefore(qualityChooser(bitrates, chosen, (i) => stream.setLevel(i)), bar.lastChild);
+            hls: !direct, start: at, startVariant,
+            onLevels: (levels, chosen) => {
+                if (levels.length > 1) {
+                    chooser = qualityChooser(levels, chosen, (i) => stream.setLevel(i));
+                    bar.insertBefore(chooser.box, bar.lastChild);
+                    chooser.playing(chosen);
+                }
             },
+            onLevelSwitched: (index) => chooser?.playing(index),
             onFatal: () => fail(t('playFailed')),
         });
         cleanups.push(() => stream.destroy());

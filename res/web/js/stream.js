@@ -30,8 +30,24 @@ function loadPolicy(firstByteMs, totalMs) {
     };
 }
 
-// Returns { levels, setLevel(i), destroy() }; calls onLevels once the variants are known.
-export async function attachStream(video, source, { hls: useHls, start, onLevels, onFatal }) {
+// The variant number of a variant playlist URL (".../movie7.m3u8" gives 7), or 0.
+export function variantOf(url) {
+    const match = /(?:^|\/)movie(\d+)\.m3u8(?:$|[?#])/.exec(String(url || ''));
+    return match ? Number(match[1]) : 0;
+}
+
+// The level to start with: the one whose playlist is startVariant, else the best.
+export function chooseLevel(levels, startVariant) {
+    const wanted = variantOf(startVariant);
+    const index = wanted ? levels.findIndex((level) => level.variant === wanted) : -1;
+    return index >= 0 ? index : levels.length - 1;
+}
+
+// Returns { setLevel(i), destroy() }; calls onLevels once the variants are known, with
+// [{ bitrate, height, variant }] and the index chosen, and onLevelSwitched with the
+// index of the variant that plays whenever it changes.
+export async function attachStream(video, source,
+    { hls: useHls, start, startVariant, onLevels, onLevelSwitched, onFatal }) {
     if (!useHls) {
         video.src = source;
         if (start)
@@ -59,10 +75,14 @@ export async function attachStream(video, source, { hls: useHls, start, onLevels
     let recoveries = 0;
     hls.on(Hls.Events.MANIFEST_PARSED, () => {
         // Every variant switch restarts the server's engine: no automatic switching.
-        const best = hls.levels.length - 1;
-        hls.currentLevel = best;
-        onLevels?.(hls.levels.map((level) => level.bitrate), best);
+        const levels = hls.levels.map((level) => ({
+            bitrate: level.bitrate, height: level.height, variant: variantOf(level.uri),
+        }));
+        const chosen = chooseLevel(levels, startVariant);
+        hls.currentLevel = chosen;
+        onLevels?.(levels, chosen);
     });
+    hls.on(Hls.Events.LEVEL_SWITCHED, (event, data) => onLevelSwitched?.(data.level));
     hls.on(Hls.Events.ERROR, (event, data) => {
         if (!data.fatal)
             return;
