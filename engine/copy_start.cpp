@@ -7,6 +7,9 @@ namespace {
 // Sound that piles up before any key picture is found is kept only this far.
 constexpr size_t kMaxWaiting = 20000;
 
+// Times this close are one instant (rounding of the time bases).
+constexpr double kSameInstant = 1e-6;
+
 } // namespace
 
 CopyStartGate::CopyStartGate(double wantedSeconds, double tolerance)
@@ -18,7 +21,7 @@ CopyStartGate::CopyStartGate(double wantedSeconds, double tolerance)
 void CopyStartGate::Feed(GatePacket packet, std::vector<GatePacket>& out)
 {
     if (m_open) {
-        if (packet.video || packet.end > m_start)
+        if (packet.video || SoundFromStart(packet))
             out.push_back(std::move(packet));
         return;
     }
@@ -61,10 +64,18 @@ void CopyStartGate::OpenAt(double seconds, std::vector<GatePacket>& out)
     m_open = true;
     m_start = seconds;
     for (GatePacket& waiting : m_waiting) {
-        if (waiting.video || waiting.end > m_start)
+        if (waiting.video || SoundFromStart(waiting))
             out.push_back(std::move(waiting));
     }
     m_waiting.clear();
+}
+
+// A run from the start of the file writes a sound frame that begins before a cut
+// into the segment before it (the muxer orders by time); a run that starts at the
+// cut leaves that frame out, so the two join without a frame twice.
+bool CopyStartGate::SoundFromStart(const GatePacket& packet) const
+{
+    return packet.seconds >= m_start - kSameInstant;
 }
 
 void CopyStartGate::Bound()

@@ -6,9 +6,11 @@
 // times rounded in the index), found among the packets the reader gives after
 // its seek. Until that is certain, packets wait here in file order: a key
 // picture a little before the start may be followed by one exactly at it.
-// Once open, video passes unchanged and sound passes from the start on (sound
-// ending at or before it is dropped), so the sound begins within one of its
-// frames of the picture.
+// Once open, video passes unchanged and sound passes from the start on (a sound
+// frame that begins before it belongs to the segment before the cut, as a run
+// from the beginning writes it, and is dropped), so the sound begins within one
+// of its frames after the picture and joins the segment before without a gap or
+// a frame twice.
 //
 // If the seek landed after the wanted time, the first key picture found is the
 // start; the caller logs that. One thread (the demuxer's) uses a gate.
@@ -43,6 +45,7 @@ public:
 private:
     void OpenAt(double seconds, std::vector<GatePacket>& out);
     void TakeCandidate(GatePacket packet);
+    bool SoundFromStart(const GatePacket& packet) const;
     void Bound();
 
     const double m_wanted;

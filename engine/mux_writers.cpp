@@ -117,6 +117,15 @@ public:
         return result < 0 ? kErrorWriteOutput : kErrorNone;
     }
 
+    // The first packet of every stream says that its continuity counter starts
+    // anew: a run that starts after a seek joins segments of another run, whose
+    // counters it cannot know.
+    void MarkInitialDiscontinuity()
+    {
+        if (m_context && m_context->priv_data)
+            av_opt_set(m_context->priv_data, "mpegts_flags", "+initial_discontinuity", 0);
+    }
+
     // The next packet starts with the program tables again.
     void RepeatTables()
     {
@@ -264,6 +273,8 @@ private:
         m_partPath = m_finalPath + ".part";
         if (!m_file.Created()) {
             EngineError result = m_file.Create(m_partPath, "mpegts", m_streams, m_control);
+            if (result == kErrorNone && number > 1)
+                m_file.MarkInitialDiscontinuity();
             if (result == kErrorNone)
                 result = m_file.OpenTarget(m_partPath);
             if (result == kErrorNone)

@@ -51,16 +51,19 @@ TEST(CopyStart, StartsAtTheLastKeyPictureAtOrBeforeTheWantedTime)
     gate.Feed(Sound(3, 8.01), out);
     gate.Feed(Video(4, 8.04), out);
     gate.Feed(Sound(5, 11.98), out); // ends at 12.003, before the start: dropped
-    gate.Feed(Sound(12, 11.995), out); // ends at 12.018: heard with the first picture
+    // Begins before the start: a run from the beginning writes it into the segment
+    // before the cut, so this run leaves it out, even though it ends after the start.
+    gate.Feed(Sound(12, 11.995), out);
     gate.Feed(Video(6, 12.01, true), out);
-    gate.Feed(Sound(7, 12.003), out);
+    gate.Feed(Sound(7, 12.003), out); // also before the picture
+    gate.Feed(Sound(13, 12.01), out); // at it: the first sound of the run
     EXPECT_TRUE(out.empty()) << "nothing goes before the start is certain";
     EXPECT_FALSE(gate.IsOpen());
     gate.Feed(Video(8, 12.05), out);
     ASSERT_TRUE(gate.IsOpen());
     EXPECT_DOUBLE_EQ(gate.StartSeconds(), 12.01);
     EXPECT_FALSE(gate.StartedLate());
-    EXPECT_EQ(Names(out), (std::vector<int> { 12, 6, 7, 8 }));
+    EXPECT_EQ(Names(out), (std::vector<int> { 6, 13, 8 }));
 
     // Open: pictures pass, sound that ends before the start (late in the file) not.
     out.clear();

@@ -185,8 +185,9 @@ std::string WritePlaylist(const std::string& folder, int variant, const std::vec
 // What the ffmpeg tool says, at warning level, while it reads a playlist through.
 std::string PlayWarnings(const std::string& playlist)
 {
+    // In a subshell: CaptureShell sends the command's own standard error away.
     return CaptureShell(
-        "ffmpeg -nostdin -v warning -i " + ShellQuote(playlist) + " -f null - 2>&1 >/dev/null");
+        "(ffmpeg -nostdin -v warning -i " + ShellQuote(playlist) + " -f null - 2>&1 >/dev/null)");
 }
 
 // The tone's pitch: crossings of the decoded first audio stream through a band
@@ -434,6 +435,31 @@ TEST_F(EngineDirect, PlaylistsOfOneRunPlayWithoutWarnings)
     ASSERT_TRUE(phone.WaitFor(EngineMessage::Complete, 60s));
     ASSERT_TRUE(phone.WaitExit(3s));
     EXPECT_EQ(PlayWarnings(WritePlaylist(folder, 1, { 0, 5, 10 }, 12, 1)), "");
+}
+
+TEST_F(EngineDirect, ARunStartedAtACutJoinsTheSegmentsOfAnotherRunWithoutWarnings)
+{
+    // A player that seeks gets the segments before the cut from one run and those
+    // after it from another: their counters and sound must join as one stream.
+    const TestMedia& media = TestMedia::Get();
+    IndexRun index = Index(media.IrregularMkv(), m_out + "/index.txt");
+    ASSERT_EQ(index.status, 0);
+    std::vector<double> cuts = CutsFromKeyframes(index.keyframes);
+    std::string cutFile = WriteCuts(m_out + "/cuts.txt", cuts);
+    double duration = atof(index.fields["duration"].at(0).c_str());
+    std::string whole = Folder("whole");
+    ASSERT_EQ(Run(CopyLine(media.IrregularMkv(), cutFile, whole, 5, 0)), 0u);
+    for (size_t join : { 3u, 6u, 8u }) {
+        SCOPED_TRACE("join at cut " + std::to_string(join));
+        std::string seek = Folder("seek" + std::to_string(join));
+        ASSERT_EQ(Run(CopyLine(media.IrregularMkv(), cutFile, seek, 5, cuts[join])), 0u);
+        std::string joined = Folder("joined" + std::to_string(join));
+        for (size_t n = 1; n <= cuts.size(); ++n) {
+            std::string name = "/vemba-5-" + std::to_string(n) + ".ts";
+            std::filesystem::copy_file((n <= join ? whole : seek) + name, joined + name);
+        }
+        EXPECT_EQ(PlayWarnings(WritePlaylist(joined, 5, cuts, duration, 1)), "");
+    }
 }
 
 TEST_F(EngineDirect, WhatCannotBeCopiedIsEncoded)
