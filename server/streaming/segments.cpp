@@ -135,7 +135,9 @@ bool RestartEngineAt(StreamingContext& server, ClientInfo& session, int j, const
         limits.seekHook(SegmentServingLimits::SeekStep::Restarting, j);
     TraceMessage(kTraceLive, "PlayFile(Seek) : pClientInfo->m_Encoder.CreateEnginePipe");
     std::vector<std::string> arguments;
-    LiveStart started = RestartLiveEngine(server, session, j - 1, SeekBuild::Yes, false, arguments);
+    // The segments of earlier runs go: everything served from here on comes from this
+    // run, so its timeline and its MPEG-TS counters run on without a break.
+    LiveStart started = RestartLiveEngine(server, session, j - 1, SeekBuild::Yes, true, arguments);
     if (started == LiveStart::StartFailed)
         TraceMessage(
             kTraceStreamFailure, " FAILED - qz_play_file seeking: StartENC (%s) ", query.c_str());
