@@ -396,3 +396,22 @@ TEST_F(LivePlay, FfmpegPlaysTheMasterPlaylistToTheEnd)
     EXPECT_EQ(facts.width, 320);
     EXPECT_NEAR(facts.videoFrames, 12 * 24, 3);
 }
+
+TEST_F(LivePlay, FfmpegGetsItsSegmentsFromAMasterOfEveryVariant)
+{
+    // The tool fetches every variant playlist, then reads the first segments of
+    // each: a segment of another variant moves the stream there rather than 404.
+    StartServer({ { "FixedBandwidth", "0" } });
+    ASSERT_TRUE(PutMedia(server(), "clip12.mp4", "clip.mp4"));
+    std::string id = server().Connect();
+    auto play = server().Play(id, "clip.mp4", "00:00:12");
+    ASSERT_EQ(play.result, 0);
+    HttpReply master = server().Get(LoopbackServer::PathOf(play.message));
+    ASSERT_NE(master.body.find("movie4.m3u8"), std::string::npos) << master.body;
+    std::string output = server().MediaFolder() + "/../all variants.ts";
+    ASSERT_TRUE(RunTool("ffmpeg -nostdin -y -loglevel error -i " + ShellQuote(play.message)
+        + " -c copy " + ShellQuote(output)));
+    MediaFacts facts = ProbeMedia(output);
+    EXPECT_NEAR(facts.duration, 12.0, 0.3);
+    EXPECT_NEAR(facts.videoFrames, 12 * 24, 3);
+}
