@@ -11,8 +11,8 @@ constexpr double kSameTime = 1e-6;
 
 // The key frame to end a segment that starts at start: the one nearest to
 // start + 5 s among those at least 2 s after start and 2 s before the end; -1 when
-// there is none and the rest of the file is the last segment. Where the key frames
-// are further apart, the segment spans the gap.
+// there is none, or the end itself is nearer, and the rest of the file is the last
+// segment. Where the key frames are further apart, the segment spans the gap.
 double NextCut(
     const std::vector<double>& keyframes, size_t& from, double start, double durationSeconds)
 {
@@ -30,6 +30,10 @@ double NextCut(
         if (key >= target)
             break; // later ones are only further from the target
     }
+    // The end of the file nearer to the target than any key frame: the rest is the
+    // last segment.
+    if (best >= 0 && std::fabs(durationSeconds - target) < std::fabs(best - target))
+        return -1;
     return best;
 }
 
