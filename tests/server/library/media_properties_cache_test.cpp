@@ -34,6 +34,9 @@ MediaProperties OddProperties()
     p.videoFormat = "AVC";
     p.audioId = "\xff\xfe not text";
     p.audioFormat = "AAC";
+    p.videoProfile = "High@L4.1";
+    p.videoLevel = "4.1";
+    p.rotation = 270;
     return p;
 }
 
@@ -49,6 +52,9 @@ void ExpectSame(const MediaProperties& a, const MediaProperties& b)
     EXPECT_EQ(a.videoFormat, b.videoFormat);
     EXPECT_EQ(a.audioId, b.audioId);
     EXPECT_EQ(a.audioFormat, b.audioFormat);
+    EXPECT_EQ(a.videoProfile, b.videoProfile);
+    EXPECT_EQ(a.videoLevel, b.videoLevel);
+    EXPECT_EQ(a.rotation, b.rotation);
 }
 
 bool IsSqliteFile(const std::string& path)

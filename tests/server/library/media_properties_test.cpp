@@ -61,6 +61,9 @@ TEST_F(MediaPropertiesTest, ReadsH264WithAac)
     EXPECT_FALSE(properties.audioId.empty());
     EXPECT_FALSE(properties.codecId.empty());
     EXPECT_TRUE(IsDirectPlayableMedia(properties));
+    // What a browser's playlist names the stream by, and how it stands.
+    EXPECT_TRUE(properties.videoProfile.starts_with("High")) << properties.videoProfile;
+    EXPECT_EQ(properties.rotation, 0);
 }
 
 TEST_F(MediaPropertiesTest, DirectPlayNeedsAacAudioOrNone)
