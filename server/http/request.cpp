@@ -27,6 +27,7 @@ HttpRequest::HttpRequest(mg_connection* connection)
     m_uri = TextOrEmpty(info->local_uri);
     m_query = TextOrEmpty(info->query_string);
     m_remoteAddress = info->remote_addr;
+    m_httpVersion = TextOrEmpty(info->http_version);
     for (int i = 0; i < info->num_headers && i < MG_MAX_HEADERS; ++i)
         m_headers.emplace_back(
             TextOrEmpty(info->http_headers[i].name), TextOrEmpty(info->http_headers[i].value));
@@ -75,9 +76,19 @@ bool HttpRequest::Printf(const char* format, ...)
     return Write(text);
 }
 
+bool HttpRequest::MayKeepAlive() const
+{
+    if (m_httpVersion != "1.1")
+        return false;
+    std::optional<std::string> connection = Header("Connection");
+    return !connection || strcasecmp(connection->c_str(), "close") != 0;
+}
+
 void HttpRequest::SendError(int status, const std::string& text)
 {
     m_answered = true;
+    m_keepAlive = false;
+    mg_disable_connection_keep_alive(m_connection);
     mg_send_http_error(m_connection, status, "%s", text.c_str());
 }
 

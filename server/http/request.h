@@ -6,9 +6,10 @@
 //
 // The URI is the library's cleaned local URI: percent-decoded (a plus sign stays a
 // plus sign), runs of slashes collapsed and dot segments removed. The query string
-// is raw. A handler writes the whole answer itself (status line, headers, body);
-// keep-alive is off, so the connection closes after the handler, and a handler that
-// writes nothing closes it without an answer.
+// is raw. A handler writes the whole answer itself (status line, headers, body). The
+// connection closes after the handler unless the handler sent a whole answer with a
+// length and said so (KeepAlive); a handler that writes nothing closes it without an
+// answer.
 
 #include "config/trace.h"
 
@@ -47,6 +48,14 @@ public:
     // True once anything has been written on this request.
     bool Answered() const { return m_answered; }
 
+    // Keep-alive, for answers with a length only: true when the client speaks HTTP/1.1
+    // and did not ask to close, so the answer may say "Connection: keep-alive"; once
+    // such an answer has gone out whole, KeepAlive lets the connection carry the
+    // client's next request. Every other answer closes the connection after it.
+    bool MayKeepAlive() const;
+    void KeepAlive() { m_keepAlive = MayKeepAlive(); }
+    bool KeepsAlive() const { return m_keepAlive; }
+
     mg_connection* Connection() const { return m_connection; }
 
 private:
@@ -55,8 +64,10 @@ private:
     std::string m_uri;
     std::string m_query;
     std::string m_remoteAddress;
+    std::string m_httpVersion;
     std::vector<std::pair<std::string, std::string>> m_headers;
     bool m_answered = false;
+    bool m_keepAlive = false;
 };
 
 // The named variable of a raw query string, form-decoded; the rules of GetRequestVar.

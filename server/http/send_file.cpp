@@ -49,7 +49,8 @@ bool RangeStillValid(
     return !ifRange || *ifRange == etag || *ifRange == modified;
 }
 
-void SendBody(HttpRequest& request, int fd, uint64_t offset, uint64_t length)
+// True when all length bytes went out.
+bool SendBody(HttpRequest& request, int fd, uint64_t offset, uint64_t length)
 {
     std::vector<char> buffer(kChunkSize);
     while (length > 0) {
@@ -58,12 +59,19 @@ void SendBody(HttpRequest& request, int fd, uint64_t offset, uint64_t length)
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
-            return; // the file shrank or failed: the client sees a short body and a close
+            return false; // the file shrank or failed: a short body, and a close
         if (!request.Write(std::string_view(buffer.data(), static_cast<size_t>(got))))
-            return;
+            return false;
         offset += static_cast<uint64_t>(got);
         length -= static_cast<uint64_t>(got);
     }
+    return true;
+}
+
+// The Connection header of an answer with a length.
+const char* ConnectionHeader(const HttpRequest& request)
+{
+    return request.MayKeepAlive() ? "keep-alive" : "close";
 }
 
 // The entity tags of an "If-None-Match" list, as they stand ("*" included); a weak
@@ -115,23 +123,25 @@ bool ClientCopyIsCurrent(const HttpRequest& request, const std::string& etag, ti
 void SendNotModified(HttpRequest& request, const std::string& date, const std::string& modified,
     const std::string& etag)
 {
-    request.Printf("HTTP/1.1 304 Not Modified\r\n"
-                   "Date: %s\r\n"
-                   "Last-Modified: %s\r\n"
-                   "Etag: %s\r\n"
-                   "Connection: close\r\n\r\n",
-        date.c_str(), modified.c_str(), etag.c_str());
+    if (request.Printf("HTTP/1.1 304 Not Modified\r\n"
+                       "Date: %s\r\n"
+                       "Last-Modified: %s\r\n"
+                       "Etag: %s\r\n"
+                       "Connection: %s\r\n\r\n",
+            date.c_str(), modified.c_str(), etag.c_str(), ConnectionHeader(request)))
+        request.KeepAlive();
 }
 
 void SendUnsatisfiable(HttpRequest& request, uint64_t size, const std::string& date)
 {
-    request.Printf("HTTP/1.1 416 Range Not Satisfiable\r\n"
-                   "Date: %s\r\n"
-                   "Content-Range: bytes */%" PRIu64 "\r\n"
-                   "Content-Length: 0\r\n"
-                   "Connection: close\r\n"
-                   "Accept-Ranges: bytes\r\n\r\n",
-        date.c_str(), size);
+    if (request.Printf("HTTP/1.1 416 Range Not Satisfiable\r\n"
+                       "Date: %s\r\n"
+                       "Content-Range: bytes */%" PRIu64 "\r\n"
+                       "Content-Length: 0\r\n"
+                       "Connection: %s\r\n"
+                       "Accept-Ranges: bytes\r\n\r\n",
+            date.c_str(), size, ConnectionHeader(request)))
+        request.KeepAlive();
 }
 
 } // namespace
@@ -209,17 +219,20 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
         contentRange = "Content-Range: bytes " + std::to_string(range.first) + "-"
             + std::to_string(range.last) + "/" + std::to_string(size) + "\r\n";
     }
-    request.Printf("HTTP/1.1 %s\r\n"
-                   "Date: %s\r\n"
-                   "Last-Modified: %s\r\n"
-                   "Etag: %s\r\n"
-                   "Content-Type: %s\r\n"
-                   "Content-Length: %" PRIu64 "\r\n"
-                   "Connection: close\r\n"
-                   "%s"
-                   "Accept-Ranges: bytes\r\n\r\n",
+    bool sent = request.Printf("HTTP/1.1 %s\r\n"
+                               "Date: %s\r\n"
+                               "Last-Modified: %s\r\n"
+                               "Etag: %s\r\n"
+                               "Content-Type: %s\r\n"
+                               "Content-Length: %" PRIu64 "\r\n"
+                               "Connection: %s\r\n"
+                               "%s"
+                               "Accept-Ranges: bytes\r\n\r\n",
         status.c_str(), date.c_str(), modified.c_str(), etag, MimeTypeOf(path).c_str(), length,
-        contentRange.c_str());
-    if (!request.IsHead())
-        SendBody(request, file.Get(), first, length);
+        ConnectionHeader(request), contentRange.c_str());
+    if (sent && !request.IsHead())
+        sent = SendBody(request, file.Get(), first, length);
+    // Only a whole answer leaves the connection for the next request.
+    if (sent)
+        request.KeepAlive();
 }

@@ -9,7 +9,8 @@
 class HttpRequest;
 
 // Serves the file at path: 200 or 206, Date, Last-Modified, Etag, Content-Type,
-// Content-Length, Accept-Ranges, and the bytes unless the method is HEAD; 304 when
+// Content-Length, Accept-Ranges, and the bytes unless the method is HEAD, on a
+// connection kept alive for an HTTP/1.1 client once the answer is whole; 304 when
 // "If-None-Match" names its Etag (or, without that header, "If-Modified-Since" is not
 // before its modification). A path with a ".." component or a file that does not
 // exist is answered 404 (nothing more); one that cannot be opened otherwise 500.

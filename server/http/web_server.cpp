@@ -11,6 +11,7 @@
 #include <civetweb.h>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -55,8 +56,17 @@ int BeginRequest(mg_connection* connection)
         return 0;
     try {
         HttpRequest request(connection);
-        return DispatchRequest(*running->server, running->routes, request) ? 200 : 0;
+        bool handled = DispatchRequest(*running->server, running->routes, request);
+        // A connection stays for the client's next request only after an answer with a
+        // length that went out whole (the handler says so), or a static file the library
+        // serves to an HTTP/1.1 client; the phone API's answers, which have no length,
+        // and anything that failed close it.
+        bool http11 = info->http_version && std::strcmp(info->http_version, "1.1") == 0;
+        if (handled ? !request.KeepsAlive() : !http11)
+            mg_disable_connection_keep_alive(connection);
+        return handled ? 200 : 0;
     } catch (...) {
+        mg_disable_connection_keep_alive(connection);
         return 0; // nothing was written: the library answers as for a static file
     }
 }
@@ -147,7 +157,9 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
     // outlasted by numbers and a short timeout: more workers than the slow
     // connections one address plausibly holds, and 5 s for a request's headers. The
     // same timeout bounds each write, so a download fails only for a reader slower
-    // than one 64 KB chunk in 5 s (about 13 KB/s).
+    // than one 64 KB chunk in 5 s (about 13 KB/s). A connection kept alive between
+    // requests holds its worker too, so it waits for the next request no longer than
+    // for headers.
     // clang-format off
     const char* options[] = {
         "listening_ports", portText.c_str(),
@@ -156,7 +168,8 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
         "request_timeout_ms", kRequestTimeoutMs,
         "listen_backlog", "1024",
         "connection_queue", "1024",
-        "enable_keep_alive", "no",
+        "enable_keep_alive", "yes",
+        "keep_alive_timeout_ms", kRequestTimeoutMs,
         "enable_directory_listing", "no",
         "max_request_size", "16384",
         "extra_mime_types", kExtraMimeTypes,
