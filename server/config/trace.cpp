@@ -4,7 +4,9 @@
 #include "platform/ini_file.h"
 #include "platform/places.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +43,28 @@ struct TraceState {
 };
 
 std::mutex g_traceLock;
+
+// With nobody listening at the viewer's socket, every message would cost a failed
+// send under the lock, in every request's handler: after a send finds no viewer,
+// messages for the viewer alone are dropped at once, without the lock, for a
+// second; a viewer started meanwhile hears from the next second on.
+constexpr std::chrono::seconds kViewerRetry { 1 };
+std::atomic<int> g_switchSeen { kSwitchUnread }; // the switch, once read
+std::atomic<int64_t> g_viewerAbsentUntil { 0 }; // steady-clock nanoseconds
+
+int64_t SteadyNowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// True when the message can go nowhere: the viewer is the only sink and it is absent.
+bool NobodyHears()
+{
+    return g_switchSeen.load(std::memory_order_relaxed) == 1
+        && SteadyNowNs() < g_viewerAbsentUntil.load(std::memory_order_relaxed);
+}
 
 // Never destroyed: detached threads (session watchers, engine pipe readers) may
 // still trace while the process runs its exit handlers.
@@ -111,8 +135,12 @@ void SendToViewer(TraceState& state, uint32_t level, const std::string& text)
         datagram[static_cast<size_t>(i)] = static_cast<char>((level >> (8 * i)) & 0xFF);
     std::memcpy(datagram.data() + 4, text.data(), textSize);
     // Nobody listening, or a viewer too slow to keep up: the message is dropped.
-    sendto(state.viewerSocket, datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
-        reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    if (sendto(state.viewerSocket, datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
+            reinterpret_cast<const sockaddr*>(&address), sizeof(address))
+            < 0
+        && (errno == ENOENT || errno == ECONNREFUSED))
+        g_viewerAbsentUntil = SteadyNowNs()
+            + std::chrono::duration_cast<std::chrono::nanoseconds>(kViewerRetry).count();
 }
 
 void OpenLogFile(TraceState& state, const std::tm& now)
@@ -171,7 +199,7 @@ std::string FormatMessage(const char* format, va_list args)
 
 int TraceMessage(uint32_t level, const char* format, ...)
 {
-    if (!format)
+    if (!format || NobodyHears())
         return 0;
     try {
         va_list args;
@@ -181,8 +209,10 @@ int TraceMessage(uint32_t level, const char* format, ...)
 
         std::lock_guard<std::mutex> hold(g_traceLock);
         TraceState& state = State();
-        if (state.traceSwitch == kSwitchUnread)
+        if (state.traceSwitch == kSwitchUnread) {
             ReadSwitches(state);
+            g_switchSeen = state.traceSwitch;
+        }
         if (state.traceSwitch & 1)
             SendToViewer(state, level, text);
         if ((state.traceSwitch & 2) && (level & state.mask) == level)
@@ -202,4 +232,6 @@ void ResetTraceStateForTesting()
     if (state.viewerSocket >= 0)
         close(state.viewerSocket);
     state = TraceState {};
+    g_switchSeen = kSwitchUnread;
+    g_viewerAbsentUntil = 0;
 }
