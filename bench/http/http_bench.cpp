@@ -2,18 +2,21 @@
 // same machine, with the same files and the same client.
 //
 //   (a) 10 KB files ("/file_download/") and thumbnails ("/thumb/"): requests per
-//       second at 1, 8 and 32 connections at once. Every request opens its own
-//       connection, since the daemon closes after each answer (keep-alive off);
-//       nginx is asked the same way.
+//       second at 1, 8 and 32 connections at once, every request on a connection of
+//       its own (as the phone asks); nginx is asked the same way.
 //   (b) one large file: megabytes per second for one client.
 //   (c) slow connections: with 200 idle connections open from 127.0.0.1, how long a
 //       request from 127.0.0.2 waits for its answer; and whether a reader at
 //       100 KB/s gets a file of --slow-mb megabytes whole.
+//   (d) kept alive: 10 KB files and thumbnails over 1, 8 and 32 connections that
+//       each carry request after request (HTTP/1.1 keep-alive), as a browser loads a
+//       page, its modules and a thumbnail per video; nginx with its keep-alive.
 //
 // Each figure is the median of three alternating runs. nginx is started on a free
 // loopback port with a configuration of its own and stopped at the end.
 //
-// Usage: bench_http [--seconds S] [--large-mb N] [--slow-mb N]. Not run in CI.
+// Usage: bench_http [--seconds S] [--large-mb N] [--slow-mb N] [--kept-alive-only].
+// Not run in CI.
 
 #include "daemon_process.h"
 #include "platform/places.h"
@@ -27,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -80,6 +84,64 @@ double RequestRate(int port, const std::vector<std::string>& targets, int client
         thread.join();
     if (failed > 0)
         std::printf("    (%ld failed)\n", failed.load());
+    return static_cast<double>(done) / seconds;
+}
+
+// One GET on a connection kept open: the answer's head and its Content-Length bytes;
+// false when the server closed or the answer has no length.
+bool FetchKeptAlive(ProbeSocket& socket, const std::string& target, std::string& pending)
+{
+    if (!socket.Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"))
+        return false;
+    char buffer[65536];
+    size_t head = std::string::npos;
+    size_t end = std::string::npos;
+    for (;;) {
+        if (head == std::string::npos && (head = pending.find("\r\n\r\n")) != std::string::npos) {
+            size_t at = pending.find("Content-Length: ");
+            if (at == std::string::npos || at > head || pending.rfind("HTTP/1.1 200", 0) != 0)
+                return false;
+            end = head + 4 + std::strtoul(pending.c_str() + at + 16, nullptr, 10);
+        }
+        if (end != std::string::npos && pending.size() >= end) {
+            pending.erase(0, end);
+            return true;
+        }
+        ssize_t n = recv(socket.Fd(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        pending.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Requests per second of clients connections kept alive, each asking for targets in
+// turn; a connection the server closes (nginx after its request limit) is opened anew.
+double KeptAliveRate(int port, const std::vector<std::string>& targets, int clients, double seconds)
+{
+    std::atomic<long> done { 0 };
+    std::atomic<long> reopened { 0 };
+    const auto end = Clock::now()
+        + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            auto socket = std::make_unique<ProbeSocket>(port);
+            std::string pending;
+            for (size_t i = static_cast<size_t>(c); Clock::now() < end; ++i) {
+                if (FetchKeptAlive(*socket, targets[i % targets.size()], pending)) {
+                    ++done;
+                    continue;
+                }
+                ++reopened;
+                socket = std::make_unique<ProbeSocket>(port);
+                pending.clear();
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    if (reopened > clients * 4)
+        std::printf("    (%ld connections opened anew)\n", reopened.load());
     return static_cast<double>(done) / seconds;
 }
 
@@ -188,6 +250,11 @@ int main(int argc, char** argv)
     double seconds = 3;
     int largeMb = 200;
     int slowMb = 2;
+    bool keptAliveOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--kept-alive-only"))
+            keptAliveOnly = true;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--seconds"))
             seconds = std::atof(argv[i + 1]);
@@ -231,6 +298,8 @@ int main(int argc, char** argv)
 
     std::printf("HTTP serving, medians of 3 alternating runs of %.1f s\n", seconds);
     for (const char* kind : { "10 KB files", "thumbnails" }) {
+        if (keptAliveOnly)
+            break;
         for (int clients : { 1, 8, 32 }) {
             std::vector<double> rates[2];
             for (int run = 0; run < 3; ++run) {
@@ -250,6 +319,29 @@ int main(int argc, char** argv)
         }
     }
 
+    std::printf("Kept alive (HTTP/1.1), medians of 3 alternating runs of %.1f s\n", seconds);
+    for (const char* kind : { "10 KB files", "thumbnails" }) {
+        for (int clients : { 1, 8, 32 }) {
+            std::vector<double> rates[2];
+            for (int run = 0; run < 3; ++run) {
+                for (int s = 0; s < 2; ++s) {
+                    std::vector<std::string> targets;
+                    bool file = kind[0] == '1';
+                    for (const std::string& name : file ? files : thumbs)
+                        targets.push_back(
+                            (file ? servers[s].filePrefix : servers[s].thumbPrefix) + name);
+                    rates[s].push_back(KeptAliveRate(servers[s].port, targets, clients, seconds));
+                }
+            }
+            double a = Median(rates[0]);
+            double b = Median(rates[1]);
+            std::printf("  %-11s %2d conn: vembacastd %8.0f req/s  nginx %8.0f req/s  (%3.0f %%)\n",
+                kind, clients, a, b, 100 * a / b);
+        }
+    }
+
+    if (keptAliveOnly)
+        return 0;
     std::vector<double> throughput[2];
     for (int run = 0; run < 3; ++run) {
         for (int s = 0; s < 2; ++s) {
