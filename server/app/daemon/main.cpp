@@ -13,6 +13,8 @@
 #include "core/core_controller.h"
 #include "core/vemba_server.h"
 #include "daemon_view.h"
+#include "http/allowed_hosts.h"
+#include "http/trusted_proxy.h"
 #include "network_start.h"
 #include "options.h"
 #include "platform/places.h"
@@ -39,6 +41,23 @@ void WriteSettings(SettingsStore& settings, const DaemonOptions& options)
     if (!options.shares.empty())
         settings.SaveFolderList(options.shares);
     settings.WriteInt(kKeySet, 1);
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : " ") + item;
+    return text;
+}
+
+// The names and proxies given replace the stored ones and are kept for later starts.
+void WriteFrontSettings(SettingsStore& settings, const DaemonOptions& options)
+{
+    if (!options.allowedHosts.empty())
+        settings.WriteText(kAllowedHostsSetting, Joined(options.allowedHosts));
+    if (!options.trustedProxies.empty())
+        settings.WriteText(kTrustedProxiesSetting, Joined(options.trustedProxies));
 }
 
 sigset_t StopSignals()
@@ -90,6 +109,7 @@ int Serve(const DaemonOptions& options)
     }
     if (options.WritesSettings())
         WriteSettings(settings, options);
+    WriteFrontSettings(settings, options);
 
     CVembaServer server(std::move(parts));
     CDaemonView view(server);

@@ -19,6 +19,10 @@ struct DaemonOptions {
     std::optional<bool> pinMode; // --pin on|off
     std::optional<std::string> adapter; // an interface name or its address
     std::optional<std::string> console; // the console's root address, "" for the embedded
+    // --allow-host NAME and --trust-proxy ADDR, each repeatable: given ones replace the
+    // stored settings "AllowedHosts" and "TrustedProxies".
+    std::vector<std::string> allowedHosts;
+    std::vector<std::string> trustedProxies;
     bool help = false;
 
     // Shares, a port or a password make the daemon write the settings as the settings
