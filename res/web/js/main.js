@@ -34,7 +34,7 @@ function askPassword(wrong) {
         const form = el('form', { class: 'password' },
             el('h1', {}, t('passwordTitle')),
             el('label', { for: 'password' }, t('passwordLabel')), input,
-            wrong ? el('p', { class: 'error' }, t('passwordWrong')) : null,
+            wrong ? el('p', { class: 'error' }, typeof wrong === 'string' ? wrong : t('passwordWrong')) : null,
             el('button', { type: 'submit' }, t('passwordSubmit')));
         form.addEventListener('submit', (event) => {
             event.preventDefault();
@@ -46,7 +46,8 @@ function askPassword(wrong) {
     });
 }
 
-// Connects with a password until the server takes one.
+// Connects with a password until the server takes one; a refusal shows the server's
+// own words (a wrong password, or a wait after one).
 async function unlock() {
     let wrong = false;
     for (;;) {
@@ -57,7 +58,7 @@ async function unlock() {
         } catch (error) {
             if (!(error instanceof PasswordNeeded))
                 throw error;
-            wrong = true;
+            wrong = error.message || true;
         }
     }
 }
