@@ -69,7 +69,9 @@ function freePort() {
 }
 
 // Starts vembacastd and resolves once it says that it listens.
-export async function startDaemon({ shares, args = [], settings = {} }) {
+// env adds to the daemon's environment (its shutdown command is harmless unless a test
+// gives one of its own that is).
+export async function startDaemon({ shares, args = [], settings = {}, env = {} }) {
     const dataDir = tempFolder('data');
     const lines = Object.entries(settings).map(([key, value]) => `${key}=${value}`);
     if (lines.length)
@@ -78,7 +80,7 @@ export async function startDaemon({ shares, args = [], settings = {} }) {
     const shareArgs = Object.entries(shares).flatMap(([name, path]) => ['--share', `${name}=${path}`]);
     const child = spawn(join(programFolder, 'vembacastd'),
         ['--data-dir', dataDir, '--port', String(port), ...shareArgs, ...args],
-        { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true' }, stdio: ['ignore', 'pipe', 'pipe'] });
+        { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true', ...env }, stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     let errors = '';
     child.stderr.on('data', (chunk) => { errors += chunk; });
@@ -96,6 +98,7 @@ export async function startDaemon({ shares, args = [], settings = {} }) {
     const exited = new Promise((resolve) => child.once('exit', resolve));
     return {
         base: `http://127.0.0.1:${listening}`,
+        port: listening,
         async stop() {
             child.kill('SIGTERM');
             await exited;
