@@ -1,11 +1,12 @@
-# vemba_add_test(NAME LABEL unit|integration|e2e SOURCES ... LIBS ... [TIMEOUT s])
+# vemba_add_test(NAME LABEL unit|integration|e2e SOURCES ... LIBS ... [TIMEOUT s]
+#                [ENVIRONMENT VAR=value ...])
 # Builds one GoogleTest executable and registers each of its tests with CTest
 # under the given label, so `ctest -L unit` or `ctest -LE e2e` pick a tier.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(vemba_add_test name)
-    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENVIRONMENT" ${ARGN})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
@@ -21,5 +22,5 @@ function(vemba_add_test name)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
-                   ENVIRONMENT "VEMBACAST_SHUTDOWN_COMMAND=true")
+                   ENVIRONMENT "VEMBACAST_SHUTDOWN_COMMAND=true;${T_ENVIRONMENT}")
 endfunction()
