@@ -12,6 +12,8 @@
 #include "http/password_attempts.h"
 #include "http/request.h"
 
+#include <chrono>
+
 namespace {
 
 // The password is handed out only when password mode is exactly 1, and never when the
@@ -29,7 +31,15 @@ struct Admission {
     bool admitted = false;
     std::string knownId; // an id the browser's cookie already holds: it is given back
     const char* refusalText = kTextFailedPassword;
+    // On a refusal after a failure: the whole seconds until the address may try again.
+    long long retryAfter = 0;
 };
+
+// Whole seconds, rounded up: a client that waits them finds the back-off over.
+long long SecondsUp(std::chrono::steady_clock::duration wait)
+{
+    return std::chrono::ceil<std::chrono::seconds>(wait).count();
+}
 
 // With "RequirePassword" 1. A browser that holds a known id in its cookie is let in
 // under that id without a password (a reload of the page); one that sends no password
@@ -48,10 +58,11 @@ Admission CheckPassword(CVembaServer& server, const HttpRequest& request)
     }
     PasswordAttempts& attempts = server.ConnectAttempts();
     const std::string& address = request.RemoteAddress();
-    if (!attempts.MayTry(address)) {
+    if (const auto wait = attempts.WaitLeft(address); wait > wait.zero()) {
         TraceMessage(
             kTraceRequest, " - Password refused: wait after a failure (%s)", address.c_str());
         admission.refusalText = kTextPasswordWait;
+        admission.retryAfter = SecondsUp(wait);
         return admission;
     }
     if (PasswordMatches(password, server.Settings().ReadText(kKeyPassword))) {
@@ -59,7 +70,7 @@ Admission CheckPassword(CVembaServer& server, const HttpRequest& request)
         admission.admitted = true;
         return admission;
     }
-    attempts.RecordFailure(address);
+    admission.retryAfter = SecondsUp(attempts.RecordFailure(address));
     TraceMessage(kTraceRequest, " - Password wrong (%s)", address.c_str());
     return admission;
 }
@@ -73,11 +84,14 @@ void ResponseConnect(CVembaServer& server, HttpRequest& request)
     if (required) {
         admission = CheckPassword(server, request);
         if (!admission.admitted) {
-            WritePlistAnswer(request,
-                PlistDocument(
-                    PlistAnswer(kResultFailedPassword, server.Texts().Lookup(admission.refusalText))
-                        .Add("password", "")
-                        .Body()));
+            // "retryafter" tells a client how long its address waits before a try counts,
+            // so it need not guess; phones ignore keys they do not know.
+            PlistDict answer
+                = PlistAnswer(kResultFailedPassword, server.Texts().Lookup(admission.refusalText));
+            answer.Add("password", "");
+            if (admission.retryAfter > 0)
+                answer.Add("retryafter", admission.retryAfter);
+            WritePlistAnswer(request, PlistDocument(answer.Body()));
             TraceMessage(kTraceRequest, "ResponseConnect: ('%s')", request.Uri().c_str());
             return;
         }

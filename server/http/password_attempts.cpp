@@ -44,10 +44,17 @@ std::chrono::steady_clock::duration PasswordAttempts::BackOff(int failures) cons
 
 bool PasswordAttempts::MayTry(const std::string& address)
 {
+    return WaitLeft(address) == std::chrono::steady_clock::duration::zero();
+}
+
+std::chrono::steady_clock::duration PasswordAttempts::WaitLeft(const std::string& address)
+{
     const TimePoint now = m_clock();
     std::lock_guard guard(m_lock);
     auto found = m_entries.find(AttemptKey(address));
-    return found == m_entries.end() || now >= found->second.refusedUntil;
+    if (found == m_entries.end() || now >= found->second.refusedUntil)
+        return std::chrono::steady_clock::duration::zero();
+    return found->second.refusedUntil - now;
 }
 
 void PasswordAttempts::MakeRoom()
@@ -63,13 +70,13 @@ void PasswordAttempts::MakeRoom()
         m_entries.erase(chosen);
 }
 
-void PasswordAttempts::RecordFailure(const std::string& address)
+std::chrono::steady_clock::duration PasswordAttempts::RecordFailure(const std::string& address)
 {
     const TimePoint now = m_clock();
     const std::string key = AttemptKey(address);
     std::lock_guard guard(m_lock);
     if (m_limits.capacity == 0)
-        return;
+        return std::chrono::steady_clock::duration::zero();
     auto found = m_entries.find(key);
     if (found == m_entries.end()) {
         while (m_entries.size() >= m_limits.capacity)
@@ -82,6 +89,7 @@ void PasswordAttempts::RecordFailure(const std::string& address)
         entry.failures = 0;
     ++entry.failures;
     entry.refusedUntil = now + BackOff(entry.failures);
+    return entry.refusedUntil - now;
 }
 
 void PasswordAttempts::RecordSuccess(const std::string& address)

@@ -40,7 +40,10 @@ public:
 
     // False while the address waits out its back-off.
     bool MayTry(const std::string& address);
-    void RecordFailure(const std::string& address);
+    // What is left of the address's back-off (zero when it may try).
+    std::chrono::steady_clock::duration WaitLeft(const std::string& address);
+    // Counts a failure; answers the back-off it starts.
+    std::chrono::steady_clock::duration RecordFailure(const std::string& address);
     void RecordSuccess(const std::string& address);
     // Forgets every failure (a server started afresh in the same process).
     void ForgetAll();

@@ -99,6 +99,7 @@ export async function startDaemon({ shares, args = [], settings = {}, env = {} }
     return {
         base: `http://127.0.0.1:${listening}`,
         port: listening,
+        exited,
         async stop() {
             child.kill('SIGTERM');
             await exited;
@@ -107,7 +108,8 @@ export async function startDaemon({ shares, args = [], settings = {}, env = {} }
     };
 }
 
-export async function launchBrowser(options = {}) {
+// extraArgs adds to Chromium's own switches (a host resolver rule, say).
+export async function launchBrowser({ extraArgs = [], ...options } = {}) {
     const profile = tempFolder('chromium');
     const context = await chromium.launchPersistentContext(profile, {
         executablePath: '/usr/bin/chromium',
@@ -115,7 +117,7 @@ export async function launchBrowser(options = {}) {
         acceptDownloads: true,
         args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
             '--disable-background-networking', '--disable-component-update', '--disable-sync',
-            '--autoplay-policy=no-user-gesture-required'],
+            '--autoplay-policy=no-user-gesture-required', ...extraArgs],
         ...options,
     });
     return {

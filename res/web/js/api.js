@@ -23,8 +23,14 @@ export class ApiError extends Error {
     }
 }
 
-// Thrown when the server wants a password before anything else.
-export class PasswordNeeded extends Error {}
+// Thrown when the server wants a password before anything else; retryAfter is how
+// many seconds the server lets pass before it weighs the next password from here.
+export class PasswordNeeded extends Error {
+    constructor(message, retryAfter = 0) {
+        super(message);
+        this.retryAfter = retryAfter;
+    }
+}
 
 function parseValue(node) {
     switch (node.tagName) {
@@ -104,7 +110,7 @@ export async function connect(password) {
     const answer = await fetchPlist(`/connect${query}`);
     const result = resultOf(answer);
     if (result === RESULT.PASSWORD)
-        throw new PasswordNeeded(answer.message);
+        throw new PasswordNeeded(answer.message, Number.parseInt(answer.retryafter, 10) || 0);
     if (result !== RESULT.OK || !/^[0-9A-F]{32}$/.test(answer.message || ''))
         throw new ApiError(result, answer.message);
     clientId = answer.message;

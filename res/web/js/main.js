@@ -25,7 +25,9 @@ function showCrumbs(segments, isPlay) {
     crumbs.replaceChildren(...parts);
 }
 
-function askPassword(wrong) {
+// Asks for the password; after a refusal its submit button waits out the seconds the
+// server named, since a try before then would only be refused again.
+function askPassword(wrong, waitSeconds = 0) {
     return new Promise((resolve) => {
         const input = el('input', {
             type: 'password', inputmode: 'numeric', autocomplete: 'current-password',
@@ -35,7 +37,9 @@ function askPassword(wrong) {
             el('h1', {}, t('passwordTitle')),
             el('label', { for: 'password' }, t('passwordLabel')), input,
             wrong ? el('p', { class: 'error' }, typeof wrong === 'string' ? wrong : t('passwordWrong')) : null,
-            el('button', { type: 'submit' }, t('passwordSubmit')));
+            el('button', { type: 'submit', disabled: waitSeconds > 0 }, t('passwordSubmit')));
+        if (waitSeconds > 0)
+            setTimeout(() => { form.querySelector('button').disabled = false; }, waitSeconds * 1000);
         form.addEventListener('submit', (event) => {
             event.preventDefault();
             resolve(input.value);
@@ -50,8 +54,9 @@ function askPassword(wrong) {
 // own words (a wrong password, or a wait after one).
 async function unlock() {
     let wrong = false;
+    let waitSeconds = 0;
     for (;;) {
-        const password = await askPassword(wrong);
+        const password = await askPassword(wrong, waitSeconds);
         try {
             await connect(password);
             return;
@@ -59,6 +64,7 @@ async function unlock() {
             if (!(error instanceof PasswordNeeded))
                 throw error;
             wrong = error.message || true;
+            waitSeconds = error.retryAfter;
         }
     }
 }

@@ -22,9 +22,10 @@ TEST_F(PasswordAttemptsTest, EachFailureRefusesTheAddressForADoublingBackOffUpTo
         = { 1s, 2s, 4s, 8s, 16s, 32s, 64s, 128s, 256s, 512s, 900s, 900s };
     for (std::chrono::seconds wait : waits) {
         ASSERT_TRUE(m_attempts.MayTry("10.0.0.1"));
-        Fail("10.0.0.1");
+        EXPECT_EQ(m_attempts.RecordFailure("10.0.0.1"), wait);
         m_now += wait - 1ms;
         EXPECT_FALSE(m_attempts.MayTry("10.0.0.1")) << wait.count();
+        EXPECT_EQ(m_attempts.WaitLeft("10.0.0.1"), 1ms);
         m_now += 1ms;
     }
     EXPECT_TRUE(m_attempts.MayTry("10.0.0.1"));

@@ -55,6 +55,7 @@ TEST_F(RequirePasswordTest, AMissingPasswordIsNeededAndAWrongOneRefusesTheAddres
         EXPECT_EQ(PlistValue(reply.body, "message"),
             Server().Texts().Lookup("IDS_ERROR_PASSWORD_NEEDED"));
         EXPECT_EQ(reply.Header("set-cookie"), "") << target;
+        EXPECT_EQ(PlistValue(reply.body, "retryafter"), std::nullopt) << target;
     }
     EXPECT_EQ(Server().ConnectAttempts().TrackedAddresses(), 0u);
     HttpReply wrong = Get("/connect?password=4321");
@@ -63,11 +64,14 @@ TEST_F(RequirePasswordTest, AMissingPasswordIsNeededAndAWrongOneRefusesTheAddres
         PlistValue(wrong.body, "message"), Server().Texts().Lookup("IDS_ERROR_FAILED_PASSWORD"));
     EXPECT_EQ(PlistValue(wrong.body, "password"), "");
     EXPECT_EQ(wrong.Header("set-cookie"), "");
-    // The back-off refuses at once, the right password too, and says why.
+    EXPECT_EQ(PlistValue(wrong.body, "retryafter"), "3600"); // the back-off, in seconds
+    // The back-off refuses at once, the right password too, and says why and how long
+    // is left (rounded up, so a client that waits it out finds it over).
     HttpReply waiting = Get("/connect?password=1234");
     EXPECT_EQ(PlistValue(waiting.body, "result"), "-17");
     EXPECT_EQ(
         PlistValue(waiting.body, "message"), Server().Texts().Lookup("IDS_ERROR_PASSWORD_WAIT"));
+    EXPECT_EQ(PlistValue(waiting.body, "retryafter"), "3600");
     Server().ConnectAttempts().ForgetAll();
     EXPECT_NE(Connect("1234"), "");
 }
