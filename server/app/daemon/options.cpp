@@ -67,8 +67,10 @@ bool ParsePassword(const std::string& text, std::string& error)
     return digits;
 }
 
-bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& earlier,
-    FolderListEntry& share, std::string& error)
+} // namespace
+
+bool ParseShareEntry(const std::string& text, const std::vector<FolderListEntry>& earlier,
+    FolderListEntry& share, FolderCheck check, std::string& error)
 {
     size_t equals = text.find('=');
     if (equals == std::string::npos) {
@@ -76,8 +78,10 @@ bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& ear
         return false;
     }
     std::string path = std::string(TrimBlanks(text.substr(equals + 1)));
-    if (path.empty() || HasControlCharacter(path) || !IsFolder(path)) {
-        error = "--share " + text.substr(0, equals) + ": '" + path + "' is no folder";
+    bool usable = check == FolderCheck::Exists ? IsFolder(path) : path.starts_with("/");
+    if (path.empty() || HasControlCharacter(path) || !usable) {
+        error = "--share " + text.substr(0, equals) + ": '" + path
+            + (check == FolderCheck::Exists ? "' is no folder" : "' is no absolute path");
         return false;
     }
     path = AbsolutePath(path);
@@ -99,8 +103,7 @@ bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& ear
     return true;
 }
 
-// "--name value" or "--name=value"; advances index past what it used.
-bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
+bool TakeOptionValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
     std::string& error)
 {
     std::string argument = argv[index];
@@ -116,9 +119,22 @@ bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::
     return true;
 }
 
-bool Is(const std::string& argument, const std::string& name)
+bool IsOption(const std::string& argument, const std::string& name)
 {
     return argument == name || argument.starts_with(name + "=");
+}
+
+namespace {
+
+bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
+    std::string& error)
+{
+    return TakeOptionValue(argc, argv, index, name, value, error);
+}
+
+bool Is(const std::string& argument, const std::string& name)
+{
+    return IsOption(argument, name);
 }
 
 bool ParseSwitch(const std::string& name, const std::string& text, std::optional<bool>& value,
@@ -184,6 +200,8 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
         std::string value;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
         } else if (Is(argument, "--data-dir")) {
             if (!TakeValue(argc, argv, i, "--data-dir", value, error))
                 return false;
@@ -202,7 +220,7 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
         } else if (Is(argument, "--share")) {
             FolderListEntry share;
             if (!TakeValue(argc, argv, i, "--share", value, error)
-                || !ParseShare(value, options.shares, share, error))
+                || !ParseShareEntry(value, options.shares, share, FolderCheck::Exists, error))
                 return false;
             options.shares.push_back(share);
         } else if (argument == "--require-password") {
@@ -215,6 +233,8 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
         } else {
             bool known = false;
             if (!ParseNetworkOption(argc, argv, i, options, known, error))
+                return false;
+            if (!known && !ParseWebOption(argc, argv, i, options, known, error))
                 return false;
             if (!known) {
                 error = "unknown argument '" + argument + "' (see --help)";
