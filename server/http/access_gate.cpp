@@ -66,10 +66,10 @@ bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& re
     return CarriesKnownClientId(server, request);
 }
 
-std::string ClientIdCookieHeader(const std::string& clientId)
+std::string ClientIdCookieHeader(const std::string& clientId, const std::string& basePath)
 {
-    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId
-        + "; Path=/; HttpOnly; SameSite=Strict\r\n";
+    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId + "; Path=" + basePath
+        + "/; HttpOnly; SameSite=Strict\r\n";
 }
 
 bool PasswordMatches(std::string_view given, std::string_view stored)

@@ -33,8 +33,10 @@ bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request);
 // True when the request may reach the route's handler.
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request);
 
-// The Set-Cookie header line (with CR LF) that hands a browser its client id.
-std::string ClientIdCookieHeader(const std::string& clientId);
+// The Set-Cookie header line (with CR LF) that hands a browser its client id. Its path
+// is the base path (http/base_path.h), so behind a reverse proxy the cookie goes to
+// this server's prefix only.
+std::string ClientIdCookieHeader(const std::string& clientId, const std::string& basePath = "");
 
 // Compares a given password with the stored one in time that does not depend on where
 // they differ; an empty stored password matches nothing.

@@ -71,13 +71,13 @@ public:
     bool WaitForOutput(
         const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (Out().find(text) == std::string::npos) {
-            if (Exited() || std::chrono::steady_clock::now() > deadline)
-                return Out().find(text) != std::string::npos;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return WaitFor(m_out, text, timeout);
+    }
+    // The same for standard error.
+    bool WaitForError(
+        const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        return WaitFor(m_err, text, timeout);
     }
 
     void Signal(int signal) const { kill(m_pid, signal); }
@@ -96,6 +96,18 @@ public:
     }
 
 private:
+    bool WaitFor(
+        const std::string& file, const std::string& text, std::chrono::milliseconds timeout)
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (ReadFileText(file).find(text) == std::string::npos) {
+            if (Exited() || std::chrono::steady_clock::now() > deadline)
+                return ReadFileText(file).find(text) != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
     bool Exited()
     {
         if (m_status)
