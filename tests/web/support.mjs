@@ -68,25 +68,27 @@ function freePort() {
     });
 }
 
-// Starts vembacastd and resolves once it says that it listens.
-export async function startDaemon({ shares, args = [], settings = {} }) {
+// Starts vembacastd (of the program folder, or the given program) and resolves once it
+// says that it listens, on its HTTPS port too when it has one.
+export async function startDaemon({ shares, args = [], settings = {}, program }) {
     const dataDir = tempFolder('data');
     const lines = Object.entries(settings).map(([key, value]) => `${key}=${value}`);
     if (lines.length)
         writeFileSync(join(dataDir, 'VembaCast.ini'), `[Setting]\r\n${lines.join('\r\n')}\r\n`);
     const port = await freePort();
     const shareArgs = Object.entries(shares).flatMap(([name, path]) => ['--share', `${name}=${path}`]);
-    const child = spawn(join(programFolder, 'vembacastd'),
+    const child = spawn(program || join(programFolder, 'vembacastd'),
         ['--data-dir', dataDir, '--port', String(port), ...shareArgs, ...args],
         { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true' }, stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     let errors = '';
     child.stderr.on('data', (chunk) => { errors += chunk; });
+    const https = args.includes('--tls-port');
     const listening = await new Promise((resolve) => {
         child.stdout.on('data', (chunk) => {
             output += chunk;
             const match = /listening on port (\d+)/.exec(output);
-            if (match)
+            if (match && (!https || /HTTPS on port \d+/.test(output)))
                 resolve(Number(match[1]));
         });
         child.once('exit', () => resolve(0));
@@ -94,8 +96,13 @@ export async function startDaemon({ shares, args = [], settings = {} }) {
     if (!listening)
         throw new Error(`vembacastd did not start: ${output} ${errors}`);
     const exited = new Promise((resolve) => child.once('exit', resolve));
+    const httpsPort = /HTTPS on port (\d+)/.exec(output)?.[1];
     return {
         base: `http://127.0.0.1:${listening}`,
+        port: listening,
+        httpsBase: httpsPort ? `https://localhost:${httpsPort}` : null,
+        output: () => output,
+        errors: () => errors,
         async stop() {
             child.kill('SIGTERM');
             await exited;
