@@ -38,6 +38,10 @@ void ReportMapping(const MappingOutcome& outcome)
     }
     Say("port mapping: external port " + std::to_string(outcome.externalPort) + " on "
         + outcome.externalAddress);
+    if (outcome.httpsOn)
+        Say(outcome.httpsExternalPort
+                ? "HTTPS port mapping: external port " + std::to_string(outcome.httpsExternalPort)
+                : std::string("HTTPS port mapping failed: the gateway took no port for it"));
     if (outcome.serverError == kServerErrorNoExternalAccess)
         Say("the external address cannot be reached from inside the home network (code 8)");
 }
