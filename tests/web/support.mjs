@@ -57,7 +57,7 @@ export function writeSami(path, seconds) {
         + `<SYNC Start=${seconds * 1000}><P Class=KRCC>&nbsp;\r\n</BODY>\r\n</SAMI>\r\n`);
 }
 
-function freePort() {
+export function freePort() {
     return new Promise((resolve, reject) => {
         const server = createServer();
         server.once('error', reject);

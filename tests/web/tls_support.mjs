@@ -5,10 +5,11 @@
 
 import { execFileSync, spawn } from 'node:child_process';
 import { mkdirSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:net';
 import { join } from 'node:path';
 import { chromium } from 'playwright-core';
-import { tempFolder } from './support.mjs';
+import { freePort, tempFolder } from './support.mjs';
+
+export { freePort };
 
 function openssl(...args) {
     execFileSync('openssl', args, { stdio: 'ignore' });
@@ -57,17 +58,6 @@ export async function launchTrustingBrowser(ca) {
             rmSync(home, { recursive: true, force: true });
         },
     };
-}
-
-export function freePort() {
-    return new Promise((resolve, reject) => {
-        const server = createServer();
-        server.once('error', reject);
-        server.listen(0, '127.0.0.1', () => {
-            const { port } = server.address();
-            server.close(() => resolve(port));
-        });
-    });
 }
 
 // nginx on 127.0.0.1 with TLS, passing https://localhost:PORT/PREFIX/ to the daemon's

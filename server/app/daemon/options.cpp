@@ -124,6 +124,17 @@ bool IsOption(const std::string& argument, const std::string& name)
     return argument == name || argument.starts_with(name + "=");
 }
 
+bool ParseSwitch(const std::string& name, const std::string& text, std::optional<bool>& value,
+    std::string& error)
+{
+    if (text != "on" && text != "off") {
+        error = name + " wants on or off, not '" + text + "'";
+        return false;
+    }
+    value = text == "on";
+    return true;
+}
+
 namespace {
 
 bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
@@ -137,16 +148,6 @@ bool Is(const std::string& argument, const std::string& name)
     return IsOption(argument, name);
 }
 
-bool ParseSwitch(const std::string& name, const std::string& text, std::optional<bool>& value,
-    std::string& error)
-{
-    if (text != "on" && text != "off") {
-        error = name + " wants on or off, not '" + text + "'";
-        return false;
-    }
-    value = text == "on";
-    return true;
-}
 
 bool ParseConsole(const std::string& text, std::string& error)
 {

@@ -57,6 +57,9 @@ void WriteWebOptions(SettingsStore& settings, const DaemonOptions& options);
 bool TakeOptionValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
     std::string& error);
 bool IsOption(const std::string& argument, const std::string& name);
+// "on" or "off" for the option name; false with error set for anything else.
+bool ParseSwitch(const std::string& name, const std::string& text, std::optional<bool>& value,
+    std::string& error);
 
 // A share "NAME=PATH" as --share takes it; with FolderCheck::Exists the path must be a
 // folder, with FolderCheck::Absolute only absolute (a share the service cannot read yet

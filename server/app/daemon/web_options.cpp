@@ -42,17 +42,6 @@ bool ParseFile(const std::string& name, const std::string& text, std::optional<s
     return true;
 }
 
-bool ParseOnOff(const std::string& name, const std::string& text, std::optional<bool>& value,
-    std::string& error)
-{
-    if (text != "on" && text != "off") {
-        error = name + " wants on or off, not '" + text + "'";
-        return false;
-    }
-    value = text == "on";
-    return true;
-}
-
 bool ParseValue(
     const std::string& name, const std::string& value, DaemonOptions& options, std::string& error)
 {
@@ -85,7 +74,7 @@ bool ParseValue(
         return options.basePath.has_value();
     }
     if (name == "--server-off")
-        return ParseOnOff(name, value, options.allowServerOff, error);
+        return ParseSwitch(name, value, options.allowServerOff, error);
     // --shares-file
     std::optional<std::string> file;
     if (!ParseFile(name, value, file, error))
