@@ -65,8 +65,14 @@ TEST(PackageTest, TheInstalledCopyIsCompleteAndRunsWhereverItIsUnpacked)
         EXPECT_TRUE(RunCommand(ShellQuote(link) + " --version", &output)) << output;
         EXPECT_EQ(output.rfind(command + " (VembaCast) ", 0), 0u) << output;
     }
-    for (const std::string helper : { "vembacast-engine", "vembacast-mediainfo", "libssl.so" })
-        EXPECT_TRUE(fs::is_regular_file(kRoot + "/usr/lib/vembacast/" + helper)) << helper;
+    for (const std::string helper : { "vembacast-engine", "vembacast-mediainfo" }) {
+        std::string output;
+        EXPECT_TRUE(
+            RunCommand(ShellQuote(kRoot + "/usr/lib/vembacast/" + helper) + " --version", &output));
+        EXPECT_EQ(output.rfind(helper + " (VembaCast) " VEMBACAST_VERSION_TEXT "\n", 0), 0u)
+            << output;
+    }
+    EXPECT_TRUE(fs::is_regular_file(kRoot + "/usr/lib/vembacast/libssl.so"));
 
     // The units name the installed programs, not the build's or /usr/local's.
     EXPECT_NE(ReadText(kRoot + "/usr/lib/systemd/system/vembacastd.service")

@@ -1,6 +1,6 @@
 // The daemon as systemd runs it: readiness, the watchdog and the stop notice read from
 // a notify socket of the test's own, log lines with priorities when standard error is
-// the journal, the system service's shares file, and --version.
+// the journal, and the system service's shares file.
 
 #include "config/settings_store.h"
 #include "daemon_process.h"
@@ -154,20 +154,6 @@ TEST_F(DaemonServiceTest, TheSharesFileIsTheListAndEveryShareThatCannotBeReadIsN
     auto missing = Run({ "--shares-file", m_root / "none" });
     EXPECT_EQ(missing->WaitExit(), 2);
     EXPECT_NE(missing->Err().find("cannot be read: No such file or directory"), std::string::npos);
-}
-
-TEST_F(DaemonServiceTest, EveryProgramTellsItsVersion)
-{
-    for (const char* program : { "vembacastd", "vembacast-console", "vembacast-engine",
-             "vembacast-mediainfo", "vembacast-trace", "subvoro-convert", "vembacast" }) {
-        std::string path = GetProgramFolder() + "/" + program;
-        if (!fs::exists(path))
-            continue; // the desktop application is not built without Qt
-        std::string output;
-        EXPECT_TRUE(vembatest::RunCommand(vembatest::ShellQuote(path) + " --version", &output))
-            << program;
-        EXPECT_EQ(output, std::string(program) + " (VembaCast) " VEMBACAST_VERSION_TEXT "\n");
-    }
 }
 
 } // namespace

@@ -78,17 +78,6 @@ TEST(ServiceWatchdogTest, OnlyAnsweredRoundsAreVouchedFor)
     EXPECT_EQ(askedWithin, 20ms) << "an answer counts only within half the period";
 }
 
-TEST(ServiceWatchdogTest, WithoutAPeriodItNeverRuns)
-{
-    bool probed = false;
-    CServiceWatchdog watchdog(
-        0us, [&](std::chrono::milliseconds, const std::atomic<bool>&) { return probed = true; },
-        [](const std::string&) {});
-    watchdog.Start();
-    watchdog.Stop();
-    EXPECT_FALSE(probed);
-}
-
 TEST(LoopbackProbeTest, AServerThatAnswersPassesOneThatHangsOrIsGoneDoesNot)
 {
     LoopbackServer server;

@@ -1,5 +1,5 @@
-// The HTTPS port's certificate: what a start refuses (and says why), and a reload
-// that keeps the certificate in use when the new files are no good.
+// The HTTPS port's certificate and settings: what a start refuses, and why. (A reload
+// is shown on the real daemon, daemon_https_test.cpp.)
 
 #include "config/settings_store.h"
 #include "http/https_port.h"
@@ -67,31 +67,6 @@ TEST_F(TlsIdentityTest, ACertificateAndItsKeyLoadAndEveryFaultIsNamedWithTheFile
         + vembatest::ShellQuote(m_first.key) + " -out " + vembatest::ShellQuote(locked)));
     EXPECT_EQ(
         Loaded({ m_first.certificate, locked }).rfind("the key " + locked + " holds no", 0), 0u);
-}
-
-TEST_F(TlsIdentityTest, AReloadSwapsTheIdentityAndAFailedOneKeepsTheOneInUse)
-{
-    std::string certificate = m_folder.Path() + "/live.pem";
-    std::string key = m_folder.Path() + "/live.key";
-    std::filesystem::copy_file(m_first.certificate, certificate);
-    std::filesystem::copy_file(m_first.key, key);
-    TlsIdentityStore store({ certificate, key });
-    std::string error;
-    ASSERT_TRUE(store.Load(error)) << error;
-    std::shared_ptr<const TlsIdentity> first = store.Current();
-
-    // Half a renewal (the new certificate, the old key) is refused whole.
-    std::filesystem::copy_file(
-        m_second.certificate, certificate, std::filesystem::copy_options::overwrite_existing);
-    EXPECT_FALSE(store.Load(error));
-    EXPECT_NE(error.find("does not belong"), std::string::npos) << error;
-    EXPECT_EQ(store.Current(), first);
-
-    std::filesystem::copy_file(
-        m_second.key, key, std::filesystem::copy_options::overwrite_existing);
-    ASSERT_TRUE(store.Load(error)) << error;
-    ASSERT_NE(store.Current(), first);
-    EXPECT_EQ(DescribeTlsIdentity(*store.Current()).rfind("/CN=second", 0), 0u);
 }
 
 TEST_F(TlsIdentityTest, TheHttpsSettingsAreCheckedBeforeTheStart)
