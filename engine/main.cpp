@@ -9,6 +9,7 @@
 
 #include "engine/control_channel.h"
 #include "engine/engine_log.h"
+#include "engine/keyframe_index.h"
 #include "engine/options.h"
 #include "engine/scheduler.h"
 #include "engine/thumbnail.h"
@@ -155,6 +156,10 @@ int main(int argc, char** argv)
     EngineOptions options = ParseEngineCommandLine(args, FileExists);
     for (const std::string& note : options.notes)
         EngineLog(LogLevel::Info, "%s", note.c_str());
+
+    // The index mode has no server on pipes: its caller bounds it in time.
+    if (options.IsKeyframeIndexRun())
+        return RunKeyframeIndex(options.keyframesInput, options.output);
 
     JobControl control;
     ControlChannel channel;
