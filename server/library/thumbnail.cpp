@@ -116,8 +116,9 @@ ThumbnailService::ThumbnailService(std::string servicesFolder, FrameSource sourc
           std::thread::hardware_concurrency())
     , m_kickOff([this](const std::atomic<bool>& stopping) { KickOffRound(stopping); })
     , m_trim([this](const std::atomic<bool>& stopping) {
-        if (m_cacheLimit && !m_servicesFolder.empty())
-            TrimThumbnailCache(m_servicesFolder, m_cacheLimit(), stopping);
+        uint64_t limit = m_cacheLimit ? m_cacheLimit() : 0;
+        if (limit > 0 && !m_servicesFolder.empty())
+            TrimThumbnailCache(m_servicesFolder, limit, stopping);
     })
 {
 }
@@ -130,11 +131,12 @@ void ThumbnailService::QZ_StartShareThumbnails()
 
 void ThumbnailService::PictureMade(const std::string& file)
 {
-    if (!m_cacheLimit)
+    uint64_t limit = m_cacheLimit ? m_cacheLimit() : 0;
+    if (limit == 0)
         return;
     struct stat info { };
     uint64_t size = stat(file.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
-    if (m_madeSinceTrim.fetch_add(size) + size > m_cacheLimit() / 8) {
+    if (m_madeSinceTrim.fetch_add(size) + size > limit / 8) {
         m_madeSinceTrim = 0;
         m_trim.Request();
     }

@@ -81,7 +81,7 @@ FrameSource EngineFrameSource(EngineContext& engines);
 class ThumbnailService {
 public:
     using JobCollector = std::function<std::vector<ThumbInfo>()>;
-    // The cache's limit in bytes, asked at every trim; empty: no limit.
+    // The cache's limit in bytes, asked at every trim; empty or 0: no limit.
     using CacheLimit = std::function<uint64_t()>;
 
     ThumbnailService(std::string servicesFolder, FrameSource source, JobCollector collectShareJobs,

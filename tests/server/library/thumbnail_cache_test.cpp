@@ -81,7 +81,7 @@ TEST_F(ThumbnailCacheTest, AServerMakingPicturesKeepsItsCacheWithinTheLimit)
         frame.header.assign(header, header + sizeof header);
         return FrameResult::Image;
     };
-    std::atomic<uint64_t> limit { 0 }; // no trim below the first picture
+    std::atomic<uint64_t> limit { 0 }; // none while the first picture is measured
     ThumbnailService service(m_services, grey, {}, [&] { return limit.load(); });
     ASSERT_FALSE(service.QZ_MakeThumbnail(video, "64", "50", "", "Movies/first.avi").empty());
     uint64_t one = PictureBytes();
