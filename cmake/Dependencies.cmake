@@ -20,6 +20,7 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(MINIUPNPC REQUIRED IMPORTED_TARGET miniupnpc)
+pkg_check_modules(GUPNP REQUIRED IMPORTED_TARGET gupnp-1.6 gupnp-av-1.0)
 
 if(VEMBACAST_BUILD_APP)
     find_package(Qt6 COMPONENTS Widgets QUIET)
