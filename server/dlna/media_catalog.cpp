@@ -174,6 +174,10 @@ std::vector<CatalogObject> MediaCatalog::ListChildren(const CatalogObject& conta
     if (folder.empty() || folder.back() != '/')
         folder += '/';
     for (const ListedEntry& entry : ListFolderEntries(folder, shareFolder)) {
+        // The listings leave hidden folders out; a screen is not shown hidden files
+        // either.
+        if (entry.name.front() == '.')
+            continue;
         const std::string diskPath = folder + entry.name;
         children.push_back(
             MakeChild(container, entry.name, entry.folder, diskPath, ModifiedTime(diskPath)));

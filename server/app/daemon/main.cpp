@@ -13,6 +13,7 @@
 #include "core/core_controller.h"
 #include "core/vemba_server.h"
 #include "daemon_view.h"
+#include "dlna/dlna_settings.h"
 #include "network_start.h"
 #include "options.h"
 #include "platform/places.h"
@@ -90,6 +91,8 @@ int Serve(const DaemonOptions& options)
     }
     if (options.WritesSettings())
         WriteSettings(settings, options);
+    if (options.dlnaServer)
+        settings.WriteInt(kKeyDlnaServer, *options.dlnaServer ? 1 : 0);
 
     CVembaServer server(std::move(parts));
     CDaemonView view(server);
