@@ -2,7 +2,6 @@
 
 #include "dlna/media_links.h"
 #include "dlna/media_profiles.h"
-#include "streaming/command_line.h"
 
 #include <ctime>
 #include <libgupnp-av/gupnp-av.h>
@@ -119,9 +118,7 @@ void WriteVideo(
         // The screen picks among the resources; the stream is there for what it may
         // not play.
         for (int height : { 1080, 720 }) {
-            const StreamBox box = StreamBoxOf(height);
-            const ScaledSize size
-                = ComputeScaledSize(box.width, box.height, properties.width, properties.height);
+            const StreamBox size = FitIntoStreamBox(height, properties.width, properties.height);
             AddResource(base, StreamUrl(mediaBase, object.id, height), StreamProtocolInfo(), 0,
                 properties.durationMs, size.width, size.height);
         }

@@ -1,6 +1,8 @@
 #include "dlna/media_profiles.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -123,4 +125,16 @@ std::string FormatDidlDuration(int64_t durationMs)
 StreamBox StreamBoxOf(int height)
 {
     return height >= 1080 ? StreamBox { 1920, 1080 } : StreamBox { 1280, 720 };
+}
+
+StreamBox FitIntoStreamBox(int boxHeight, int videoWidth, int videoHeight)
+{
+    if (videoWidth <= 0 || videoHeight <= 0)
+        return StreamBox {};
+    const StreamBox box = StreamBoxOf(boxHeight);
+    const double scale
+        = std::min({ 1.0, double(box.width) / videoWidth, double(box.height) / videoHeight });
+    auto even
+        = [](double side) { return std::max(2, static_cast<int>(std::lround(side)) / 2 * 2); };
+    return StreamBox { even(videoWidth * scale), even(videoHeight * scale) };
 }

@@ -38,3 +38,7 @@ struct StreamBox {
     int height = 0;
 };
 StreamBox StreamBoxOf(int height);
+
+// The picture size of the transcoded variant: the video fitted into the box with its
+// aspect kept, never enlarged, both sides even (H.264 4:2:0 needs that).
+StreamBox FitIntoStreamBox(int boxHeight, int videoWidth, int videoHeight);

@@ -82,9 +82,7 @@ std::vector<std::string> MakeStreamCommandLine(const StreamLine& line)
         words.push_back(Fixed(line.startSeconds));
     }
     words.push_back(EnginePathWord(line.localPath));
-    const StreamBox box = StreamBoxOf(line.boxHeight);
-    const ScaledSize size
-        = ComputeScaledSize(box.width, box.height, line.videoWidth, line.videoHeight);
+    const StreamBox size = FitIntoStreamBox(line.boxHeight, line.videoWidth, line.videoHeight);
     const std::vector<std::string> rest = { "-vf",
         "scale=" + std::to_string(size.width) + ":" + std::to_string(size.height), "-ovc", "x264",
         "-x264encopts", X264Options(line.boxHeight, line.processors), "-oac", "faac", "-faacopts",
