@@ -8,11 +8,14 @@ answers commands, one JSON object per line on standard output:
                                        DIDL-Lite parsed by gupnp-av's parser
   walk                               -> every object below the root, browsed in
                                        pages of 7
-  call SERVICE ACTION                -> the out arguments of an action without in
+  pages ID SIZE                      -> every child of ID in pages of SIZE: how many
+                                       came, how many distinct ids, the slowest page
+  call SERVICE ACTION NAME:TYPE...   -> the out arguments of an action without in
                                        arguments
 """
 import json
 import sys
+import time
 
 import gi
 
@@ -97,7 +100,8 @@ def browse(cds, object_id, flag, start, count, sort):
     ], [("Result", GObject.TYPE_STRING), ("NumberReturned", GObject.TYPE_UINT),
         ("TotalMatches", GObject.TYPE_UINT), ("UpdateID", GObject.TYPE_UINT)])
     if "error" not in answer:
-        answer["objects"] = parse_didl(answer.pop("Result"))
+        # gupnp-av's parser refuses an empty DIDL-Lite document: a page past the end
+        answer["objects"] = parse_didl(answer.pop("Result")) if answer["NumberReturned"] else []
     return answer
 
 
@@ -117,19 +121,40 @@ def walk(cds, object_id, out):
             return
 
 
+def pages(cds, object_id, size):
+    ids, titles, slowest, total, start = [], [], 0.0, None, 0
+    while True:
+        began = time.monotonic()
+        page = browse(cds, object_id, "BrowseDirectChildren", start, size, "")
+        slowest = max(slowest, time.monotonic() - began)
+        if "error" in page:
+            return page
+        total = page["TotalMatches"]
+        if page["NumberReturned"] == 0:
+            break
+        ids += [o["id"] for o in page["objects"]]
+        titles += [o["title"] for o in page["objects"]]
+        start += page["NumberReturned"]
+    return {"total": total, "returned": len(ids), "unique": len(set(ids)),
+            "uniqueTitles": len(set(titles)), "slowestMs": round(slowest * 1000, 1)}
+
+
 def main():
     interface, udn = sys.argv[1], sys.argv[2]
     _context, _control, device = find_device(interface, udn, 20)
     if device is None:
         print(json.dumps({"found": False}), flush=True)
         return 1
-    print(json.dumps({"found": True, "name": device.get_friendly_name()}), flush=True)
+    print(json.dumps({"found": True, "name": device.get_friendly_name()}, ensure_ascii=False),
+          flush=True)
     services = {CDS: device.get_service(CDS), CM: device.get_service(CM)}
     for line in sys.stdin:
         words = line.rstrip("\n").split("\t")
         if words[0] == "browse":
             answer = browse(services[CDS], words[1], words[2], int(words[3]), int(words[4]),
                             words[5] if len(words) > 5 else "")
+        elif words[0] == "pages":
+            answer = pages(services[CDS], words[1], int(words[2]))
         elif words[0] == "walk":
             objects = []
             walk(services[CDS], "0", objects)
@@ -140,7 +165,7 @@ def main():
             answer = call(services[CDS if words[1] == "cds" else CM], words[2], [], outs)
         else:
             answer = {"error": -1, "message": "unknown command"}
-        print(json.dumps(answer), flush=True)
+        print(json.dumps(answer, ensure_ascii=False), flush=True)
     return 0
 
 
