@@ -370,8 +370,8 @@ bool MediaServerDevice::Start(const DeviceConfig& config, std::string& error)
             {
                 std::lock_guard lock(m_lock);
                 m_hostAddress = HostAddressOf(loop.get());
-                m_descriptionUrl = "http://" + m_hostAddress + ":"
-                    + std::to_string(gupnp_context_get_port(loop->upnp)) + "/" + kDescriptionFile;
+                // Where GUPnP announces the description (it names the file after the UDN).
+                m_descriptionUrl = gupnp_device_info_get_location(GUPNP_DEVICE_INFO(loop->root));
             }
             GSource* check
                 = g_timeout_source_new_seconds(std::max(1u, loop->config.changeCheckSeconds));
