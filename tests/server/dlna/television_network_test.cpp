@@ -29,7 +29,7 @@ constexpr const char* kOutsideAddress = "198.51.100.2";
 
 std::string TestFolder()
 {
-    return fs::path(__FILE__).parent_path().string();
+    return VEMBA_DLNA_TEST_SCRIPTS;
 }
 
 class TelevisionNetwork : public ::testing::Test {
