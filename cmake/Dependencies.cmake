@@ -26,6 +26,7 @@ pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(MINIUPNPC REQUIRED IMPORTED_TARGET miniupnpc)
 # The services' readiness and watchdog notices (sd_notify).
 pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
+pkg_check_modules(GUPNP REQUIRED IMPORTED_TARGET gupnp-1.6 gupnp-av-1.0)
 
 if(VEMBACAST_BUILD_APP)
     find_package(Qt6 COMPONENTS Widgets QUIET)

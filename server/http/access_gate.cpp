@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "config/utf8_text.h"
 #include "http/dispatch.h"
+#include "http/home_network.h"
 #include "http/http_context.h"
 #include "http/request.h"
 
@@ -61,6 +62,8 @@ bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
 
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request)
 {
+    if (route.access == RouteAccess::HomeNetwork)
+        return IsHomeNetworkAddress(request.RemoteAddress());
     if (route.path == "/connect" || !IsPasswordRequired(server))
         return true;
     return CarriesKnownClientId(server, request);

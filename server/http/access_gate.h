@@ -30,7 +30,8 @@ std::string PathClientId(std::string_view uri);
 // True when the request carries an id that "/connect" gave out.
 bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request);
 
-// True when the request may reach the route's handler.
+// True when the request may reach the route's handler: a home-network row only from
+// the home network, any other row as the password setting says.
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request);
 
 // The Set-Cookie header line (with CR LF) that hands a browser its client id. Its path

@@ -78,7 +78,9 @@ export async function startDaemon({ shares, args = [], settings = {}, program })
     const port = await freePort();
     const shareArgs = Object.entries(shares).flatMap(([name, path]) => ['--share', `${name}=${path}`]);
     const child = spawn(program || join(programFolder, 'vembacastd'),
-        ['--data-dir', dataDir, '--port', String(port), ...shareArgs, ...args],
+        // The television device stays off: on the machine's adapter it would announce
+        // itself on the real network.
+        ['--data-dir', dataDir, '--port', String(port), '--dlna', 'off', ...shareArgs, ...args],
         { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true' }, stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     let errors = '';

@@ -15,6 +15,7 @@
 #include "core/vemba_server.h"
 #include "daemon_log.h"
 #include "daemon_view.h"
+#include "dlna/dlna_settings.h"
 #include "network_start.h"
 #include "options.h"
 #include "platform/loopback_probe.h"
@@ -146,6 +147,8 @@ int Serve(DaemonOptions options)
         WriteSettings(settings, options);
     WriteWebOptions(settings, options);
     ReportUnreadableShares(settings);
+    if (options.dlnaServer)
+        settings.WriteInt(kKeyDlnaServer, *options.dlnaServer ? 1 : 0);
 
     CVembaServer server(std::move(parts));
     CDaemonView view(server);

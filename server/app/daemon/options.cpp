@@ -172,6 +172,9 @@ bool ParseNetworkOption(
     if (Is(argument, "--pin"))
         return TakeValue(argc, argv, i, "--pin", value, error)
             && ParseSwitch("--pin", value, options.pinMode, error);
+    if (Is(argument, "--dlna"))
+        return TakeValue(argc, argv, i, "--dlna", value, error)
+            && ParseSwitch("--dlna", value, options.dlnaServer, error);
     if (Is(argument, "--adapter")) {
         if (!TakeValue(argc, argv, i, "--adapter", value, error))
             return false;
@@ -266,6 +269,9 @@ const char* DaemonUsage()
            "                     switched off), or remove that mapping\n"
            "  --pin on|off       keep a PIN code at the console, under which phones outside\n"
            "                     the home network find this server\n"
+           "  --dlna on|off      let televisions and players find the server on the home\n"
+           "                     network (UPnP AV / DLNA; on by default unless\n"
+           "                     --require-password)\n"
            "  --adapter NAME     serve on the network interface NAME (or with that address)\n"
            "  --console URL      the console's http:// root address; an empty URL uses the\n"
            "                     embedded console (the default)\n"

@@ -17,6 +17,7 @@ struct DaemonOptions {
     bool requirePassword = false; // --require-password: the server checks the password
     std::optional<bool> portMapping; // --port-mapping on|off
     std::optional<bool> pinMode; // --pin on|off
+    std::optional<bool> dlnaServer; // --dlna on|off: the television device (kept)
     std::optional<std::string> adapter; // an interface name or its address
     std::optional<std::string> console; // the console's root address, "" for the embedded
     // The HTTPS port and its files (absolute paths); a port of 0 switches HTTPS off.

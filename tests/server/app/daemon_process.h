@@ -6,6 +6,7 @@
 #include "platform/places.h"
 #include "server/platform/temp_folder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -21,9 +22,22 @@ extern char** environ;
 
 class DaemonProcess {
 public:
+    // The television device stays off unless the arguments say otherwise: on the
+    // machine's own adapter it would announce itself on the real network.
     DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder)
-        : DaemonProcess(GetProgramFolder() + "/vembacastd", arguments, outputFolder, {})
+        : DaemonProcess(
+            GetProgramFolder() + "/vembacastd", WithoutDevice(arguments), outputFolder, {})
     {
+    }
+
+    static std::vector<std::string> WithoutDevice(std::vector<std::string> arguments)
+    {
+        if (std::find(arguments.begin(), arguments.end(), "--dlna") == arguments.end()
+            && std::find(arguments.begin(), arguments.end(), "--help") == arguments.end()) {
+            arguments.push_back("--dlna");
+            arguments.push_back("off");
+        }
+        return arguments;
     }
 
     // Any program (a wrapper script too); environment, when not empty, replaces the
