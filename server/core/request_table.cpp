@@ -8,6 +8,7 @@
 #include "conversion/request_handlers.h"
 #include "core/request_handlers.h"
 #include "core/vemba_server.h"
+#include "dlna/request_handlers.h"
 #include "library/request_handlers.h"
 #include "streaming/request_handlers.h"
 
@@ -59,5 +60,8 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
             RouteEffect::ReadOnly },
         { "/pid", RouteMatch::Exact, "OnNotifyPID", Bind(server, OnNotifyPID) },
         { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", Bind(server, OnNotifySubtitle) },
+        // The television device's media: the home network only, without a client id.
+        { "/dlna/", RouteMatch::Prefix, "OnNotifyDlnaMedia", Bind(server, OnNotifyDlnaMedia),
+            RouteAccess::HomeNetwork },
     };
 }

@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "config/utf8_text.h"
 #include "http/dispatch.h"
+#include "http/home_network.h"
 #include "http/http_context.h"
 #include "http/request.h"
 
@@ -72,17 +73,18 @@ bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
 
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request)
 {
+    if (route.access == RouteAccess::HomeNetwork)
+        return IsHomeNetworkAddress(request.RemoteAddress());
     if (route.path == "/connect" || !IsPasswordRequired(server))
         return true;
     return CarriesKnownClientId(server, request);
 }
 
 std::string ClientIdCookieHeader(
-    const std::string& clientId, bool secure, std::string_view basePath)
+    const std::string& clientId, bool secure, const std::string& basePath)
 {
-    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId
-        + "; Path=" + std::string(basePath.empty() ? "/" : basePath)
-        + "; Max-Age=" + std::to_string(kClientIdCookieSeconds) + "; HttpOnly; SameSite=Strict"
+    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId + "; Path=" + basePath
+        + "/; Max-Age=" + std::to_string(kClientIdCookieSeconds) + "; HttpOnly; SameSite=Strict"
         + (secure ? "; Secure" : "") + "\r\n";
 }
 

@@ -30,6 +30,10 @@ enum class RouteEffect {
     SideEffects, // makes something (an id, a list file, an engine run): no HEAD
     ChangesState, // acts for the user (power off, conversions, end of play): no HEAD,
                   // and refused when a browser says another site sent it
+// Who may reach a row.
+enum class RouteAccess {
+    ClientApi, // anyone; with "RequirePassword" a known client id (access_gate.h)
+    HomeNetwork, // only the home network, and without an id (devices without passwords)
 };
 
 struct Route {
@@ -38,6 +42,7 @@ struct Route {
     std::string handlerName;
     RequestHandler handler; // empty until the request is served
     RouteEffect effect = RouteEffect::SideEffects;
+    RouteAccess access = RouteAccess::ClientApi;
 };
 
 // The first row whose path matches uri, or nullptr.

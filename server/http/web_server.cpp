@@ -6,6 +6,7 @@
 #include "http/civet_support.h"
 #include "http/connection_limit.h"
 #include "http/http_context.h"
+#include "http/https_port.h"
 #include "http/request.h"
 #include "http/trusted_proxy.h"
 #include "platform/ports.h"
@@ -44,6 +45,7 @@ struct CWebServer::RunningLibrary {
     HttpContext* server = nullptr;
     std::vector<Route> routes;
     std::unique_ptr<ConnectionLimit> connections;
+    std::shared_ptr<HttpsPort> https; // null without HTTPS
     mg_context* context = nullptr;
 };
 
@@ -103,6 +105,15 @@ ConnectionLimit::Rules ConnectionRules(HttpContext& server)
     if (!proxies.Empty())
         rules.exempt = [proxies](const std::string& address) { return proxies.Trusts(address); };
     return rules;
+// The library's hook for the HTTPS port's context (https_port.h); -1 fails the start.
+int InitTls(void* sslContext, void* userData)
+{
+    auto* running = static_cast<CWebServer::RunningLibrary*>(userData);
+    std::string error;
+    if (running && running->https && running->https->ConfigureContext(sslContext, error))
+        return 1;
+    TraceMessage(kTraceWebFailure, "Web Server - %s", error.c_str());
+    return -1;
 }
 
 } // namespace
@@ -178,7 +189,8 @@ constexpr const char* kRequestTimeoutMs = "5000";
 
 } // namespace
 
-std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
+std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
+    std::shared_ptr<HttpsPort> https)
 {
     auto library = std::make_unique<RunningLibrary>();
     library->server = &m_server;
@@ -186,7 +198,9 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
     HttpContext& server = m_server;
     library->connections
         = std::make_unique<ConnectionLimit>(m_nPort, [&server] { return ConnectionRules(server); });
-    std::string portText = std::to_string(m_nPort);
+    library->https = std::move(https);
+    std::string portText = std::to_string(m_nPort)
+        + (library->https ? "," + library->https->ListeningEntry() : std::string());
     std::string root = m_config.documentRoot.empty() ? m_server.Places().resourceFolder + "/web"
                                                      : m_config.documentRoot;
     // A worker is taken by a connection from its first byte (the library cannot
@@ -196,7 +210,7 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
     // headers. The same timeout bounds each write, so a download fails only for a
     // reader slower than one 64 KB chunk in 5 s (about 13 KB/s).
     // clang-format off
-    const char* options[] = {
+    std::vector<const char*> options = {
         "listening_ports", portText.c_str(),
         "document_root", root.c_str(),
         "num_threads", kWorkerThreads,
@@ -208,7 +222,6 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
         "max_request_size", "16384",
         "extra_mime_types", kExtraMimeTypes,
         "additional_header", kPageHeaders,
-        nullptr,
     };
     // clang-format on
     mg_callbacks callbacks {};
@@ -216,17 +229,23 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
     callbacks.begin_request = BeginRequest;
     callbacks.init_connection = InitConnection;
     callbacks.connection_close = ConnectionClose;
+    if (library->https) {
+        library->https->AddOptions(options);
+        callbacks.init_ssl = InitTls;
+    }
+    options.push_back(nullptr);
 
     EnsureCivetLibrary();
     char errorText[256] = "";
     unsigned errorCode = 0;
     mg_error_data error { &errorCode, errorText, sizeof(errorText) };
-    mg_init_data init { &callbacks, library.get(), options };
+    mg_init_data init { &callbacks, library.get(), options.data() };
     library->context = mg_start2(&init, &error);
     if (!library->context) {
         TraceMessage(kTraceWebFailure, "Web Server - Cannot initialize Mongoose context");
         if (errorText[0])
             TraceMessage(kTraceWebFailure, "Web Server - %s", errorText);
+        m_strLastErrorDetail = errorText;
         return nullptr;
     }
     return library;
@@ -258,9 +277,16 @@ bool CWebServer::Start()
         }
         m_state = State::Starting;
     }
-    if (m_hooks.sweepLeftovers)
-        m_hooks.sweepLeftovers();
-    std::unique_ptr<RunningLibrary> library = StartLibrary();
+    m_strLastErrorDetail.clear();
+    std::shared_ptr<HttpsPort> https;
+    bool httpsReady
+        = HttpsPort::Prepare(*m_server.Settings().Current(), m_nPort, https, m_strLastErrorDetail);
+    std::unique_ptr<RunningLibrary> library;
+    if (httpsReady) {
+        if (m_hooks.sweepLeftovers)
+            m_hooks.sweepLeftovers();
+        library = StartLibrary(https);
+    }
     bool started = library != nullptr;
     {
         std::lock_guard lock(m_lock);
@@ -268,12 +294,14 @@ bool CWebServer::Start()
         m_state = started ? State::Running : State::Stopped;
         if (started) {
             m_listeningPort = m_nPort;
+            m_httpsListeningPort = https ? https->Port() : 0;
             m_running = true;
         }
     }
     m_settled.notify_all();
     if (!started) {
-        m_nLastError = kWebErrorLibrary;
+        m_nLastError = httpsReady ? kWebErrorLibrary : kWebErrorHttps;
+        TraceMessage(kTraceWebFailure, "Web Server - %s", m_strLastErrorDetail.c_str());
         return false;
     }
     if (m_hooks.forgetWorkFolders)
@@ -314,6 +342,7 @@ bool CWebServer::Stop()
     StopCivetContext(library->context, m_listeningPort);
     library.reset();
     m_listeningPort = 0;
+    m_httpsListeningPort = 0;
     m_nPort = 0;
     CleanUp();
     {
@@ -322,6 +351,21 @@ bool CWebServer::Stop()
     }
     m_settled.notify_all();
     return true;
+}
+
+bool CWebServer::ReloadTlsIdentity(std::string& outcome)
+{
+    std::shared_ptr<HttpsPort> https;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_library)
+            https = m_library->https;
+    }
+    if (!https) {
+        outcome = "HTTPS is not serving";
+        return false;
+    }
+    return https->Reload(outcome); // reads the files with no lock held
 }
 
 void CWebServer::CleanUp()

@@ -4,7 +4,9 @@
 // hands it back, so a reload keeps it, and a password is sent only when the user has
 // typed one.
 // URLs that the server hands out name its external address; the page always asks
-// its own origin for the same path, so it works behind port mappings too.
+// its own origin for the same path, so it works behind port mappings too. Behind a
+// reverse proxy that serves the server under a prefix ("/media/"), the server's paths
+// are asked for under the page's own folder.
 
 export const RESULT = {
     OK: 0,
@@ -75,6 +77,17 @@ export function sameOrigin(url) {
     }
 }
 
+// The folder the page was served from: "/", or the proxy's prefix ("/media/").
+function pageFolder() {
+    return new URL('./', document.baseURI).pathname;
+}
+
+// A path of the server ("/connect?…", "/xml/…", as its URLs name them) as this page
+// reaches it.
+export function pageUrl(serverPath) {
+    return pageFolder() + String(serverPath).replace(/^\/+/, '');
+}
+
 let clientId = null;
 
 export function currentClientId() {
@@ -82,7 +95,7 @@ export function currentClientId() {
 }
 
 async function fetchText(url) {
-    const response = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+    const response = await fetch(pageUrl(url), { credentials: 'same-origin', cache: 'no-store' });
     if (response.status === 403)
         throw new PasswordNeeded();
     if (!response.ok)
@@ -181,7 +194,7 @@ export async function playEnd(keepalive) {
     if (!clientId)
         return;
     try {
-        const response = await fetch(`/playEnd?id=${clientId}`, {
+        const response = await fetch(pageUrl(`/playEnd?id=${clientId}`), {
             keepalive, credentials: 'same-origin', cache: 'no-store',
             signal: AbortSignal.timeout(PLAY_END_WAIT_MS),
         });

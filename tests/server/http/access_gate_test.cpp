@@ -41,7 +41,7 @@ TEST(AccessGateTest, TheCookieIsHttpOnlyStrictUnderTheBasePathForThirtyDaysAndSe
 {
     EXPECT_EQ(ClientIdCookieHeader("ABC", false),
         "Set-Cookie: VembaCastId=ABC; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict\r\n");
-    EXPECT_EQ(ClientIdCookieHeader("ABC", true, "/media/"),
+    EXPECT_EQ(ClientIdCookieHeader("ABC", true, "/media"),
         "Set-Cookie: VembaCastId=ABC; Path=/media/; Max-Age=2592000; HttpOnly; SameSite=Strict; "
         "Secure\r\n");
 }
