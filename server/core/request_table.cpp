@@ -60,8 +60,9 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
             RouteEffect::ReadOnly },
         { "/pid", RouteMatch::Exact, "OnNotifyPID", Bind(server, OnNotifyPID) },
         { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", Bind(server, OnNotifySubtitle) },
-        // The television device's media: the home network only, without a client id.
+        // The television device's media: the home network only, without a client id;
+        // televisions ask with HEAD first, which answers the headers alone.
         { "/dlna/", RouteMatch::Prefix, "OnNotifyDlnaMedia", Bind(server, OnNotifyDlnaMedia),
-            RouteAccess::HomeNetwork },
+            RouteEffect::ReadOnly, RouteAccess::HomeNetwork },
     };
 }

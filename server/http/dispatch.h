@@ -30,6 +30,8 @@ enum class RouteEffect {
     SideEffects, // makes something (an id, a list file, an engine run): no HEAD
     ChangesState, // acts for the user (power off, conversions, end of play): no HEAD,
                   // and refused when a browser says another site sent it
+};
+
 // Who may reach a row.
 enum class RouteAccess {
     ClientApi, // anyone; with "RequirePassword" a known client id (access_gate.h)

@@ -105,6 +105,8 @@ ConnectionLimit::Rules ConnectionRules(HttpContext& server)
     if (!proxies.Empty())
         rules.exempt = [proxies](const std::string& address) { return proxies.Trusts(address); };
     return rules;
+}
+
 // The library's hook for the HTTPS port's context (https_port.h); -1 fails the start.
 int InitTls(void* sslContext, void* userData)
 {
