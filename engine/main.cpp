@@ -19,8 +19,10 @@
 #include <clocale>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -142,6 +144,10 @@ int RunEncode(const EngineOptions& options, ControlChannel& channel, JobControl&
 int main(int argc, char** argv)
 {
     setlocale(LC_CTYPE, "C.UTF-8");
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("vembacast-engine (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+        return 0;
+    }
     signal(SIGPIPE, SIG_IGN);
     InitEngineLog();
     WatchParent();

@@ -1,6 +1,7 @@
 #include "conversion/convert_queue.h"
 
 #include "config/trace.h"
+#include "conversion/conversion_limits.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -104,33 +105,64 @@ std::vector<ConvertJobPtr> CConvertQueue::Jobs() const
     return m_jobs;
 }
 
+void CConvertQueue::InsertLocked(const ConvertJobPtr& job, bool replaceSameName)
+{
+    const std::string name = ConvertFileName(job->strSourcePath);
+    for (auto it = m_jobs.begin(); replaceSameName && it != m_jobs.end(); ++it) {
+        ConvertInfo_t& queued = **it;
+        if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
+            continue;
+        // A job with an engine (or one the worker is starting) is cancelled, so the
+        // worker stops that engine and deletes its file; any other leaves at once.
+        if (*it == m_current || queued.bOwnsTemp || queued.nState == kConvertConverting)
+            queued.MarkRemoved();
+        else
+            m_jobs.erase(it);
+        break;
+    }
+    m_jobs.push_back(job);
+}
+
 bool CConvertQueue::AddJob(ConvertJobPtr job, SameNameJobs sameName)
 {
     if (!job)
         return false;
-    const bool replaceSameName = sameName == SameNameJobs::Replace;
-    const std::string name = ConvertFileName(job->strSourcePath);
     {
         std::lock_guard lock(m_queueLock);
         if (m_stopping)
             return false; // the queue stops: nothing more is taken
-        for (auto it = m_jobs.begin(); replaceSameName && it != m_jobs.end(); ++it) {
-            ConvertInfo_t& queued = **it;
-            if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
-                continue;
-            // A job with an engine (or one the worker is starting) is cancelled, so the
-            // worker stops that engine and deletes its file; any other leaves at once.
-            if (*it == m_current || queued.bOwnsTemp || queued.nState == kConvertConverting)
-                queued.MarkRemoved();
-            else
-                m_jobs.erase(it);
-            break;
-        }
-        m_jobs.push_back(job);
+        InsertLocked(job, sameName == SameNameJobs::Replace);
     }
     m_wake.notify_all();
     Tell(ConversionChange::Added, *job);
     return true;
+}
+
+QueueAdmission CConvertQueue::AddClientJob(ConvertJobPtr job)
+{
+    if (!job)
+        return QueueAdmission::Stopped;
+    {
+        std::lock_guard lock(m_queueLock);
+        if (m_stopping)
+            return QueueAdmission::Stopped;
+        size_t waiting = 0;
+        size_t ofClient = 0;
+        for (const ConvertJobPtr& queued : m_jobs) {
+            if (queued->nState != kConvertWaiting || queued == m_current)
+                continue;
+            ++waiting;
+            ofClient += queued->strOwner == job->strOwner ? 1 : 0;
+        }
+        if (ofClient >= kMaxWaitingJobsPerClient)
+            return QueueAdmission::ClientFull;
+        if (waiting >= kMaxWaitingJobs)
+            return QueueAdmission::QueueFull;
+        InsertLocked(job, true);
+    }
+    m_wake.notify_all();
+    Tell(ConversionChange::Added, *job);
+    return QueueAdmission::Added;
 }
 
 void CConvertQueue::ReportProgress(int percent, const ConvertJobPtr& job)

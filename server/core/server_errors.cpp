@@ -16,6 +16,8 @@ const char* ServerErrorTextKey(int code)
         return "IDS_ERROR_FAILED_SERVER_START";
     case kServerErrorNoUpnpDevice:
         return "IDS_WORD_NO_UPNPDEVICE";
+    case 9:
+        return "IDS_ERROR_HTTPS_START";
     default:
         return nullptr;
     }

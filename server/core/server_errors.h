@@ -3,7 +3,7 @@
 // The codes a server start or a port mapping reports to the program around the server
 // (the desktop window shows a message box for them, the daemon prints them).
 
-// Codes 1 to 6 are the web server's start errors (http/web_server.h).
+// Codes 1 to 6 and 9 (HTTPS) are the web server's start errors (http/web_server.h).
 // Code 7: no UPnP gateway took the mapping.
 inline constexpr int kServerErrorNoUpnpDevice = 7;
 // Code 8, shown by the settings dialog: the port is mapped, but the server cannot

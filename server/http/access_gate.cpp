@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "config/utf8_text.h"
 #include "http/dispatch.h"
+#include "http/home_network.h"
 #include "http/http_context.h"
 #include "http/request.h"
 
@@ -47,29 +48,44 @@ std::string PathClientId(std::string_view uri)
     return std::string();
 }
 
-bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
+std::string CookieClientId(HttpContext& server, const HttpRequest& request)
 {
-    if (IsKnownId(server, GetRequestVar(request, "id"))
-        || IsKnownId(server, PathClientId(request.Uri())))
-        return true;
     std::optional<std::string> cookies = request.Header("Cookie");
     if (!cookies)
-        return false;
+        return std::string();
     std::optional<std::string> id = FindCookie(*cookies, kClientIdCookie);
-    return id && IsKnownId(server, *id);
+    return id && IsKnownId(server, *id) ? *id : std::string();
+}
+
+std::string CarriedClientId(HttpContext& server, const HttpRequest& request)
+{
+    for (std::string id : { GetRequestVar(request, "id"), PathClientId(request.Uri()) }) {
+        if (IsKnownId(server, id))
+            return id;
+    }
+    return CookieClientId(server, request);
+}
+
+bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
+{
+    return !CarriedClientId(server, request).empty();
 }
 
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request)
 {
+    if (route.access == RouteAccess::HomeNetwork)
+        return IsHomeNetworkAddress(request.RemoteAddress());
     if (route.path == "/connect" || !IsPasswordRequired(server))
         return true;
     return CarriesKnownClientId(server, request);
 }
 
-std::string ClientIdCookieHeader(const std::string& clientId)
+std::string ClientIdCookieHeader(
+    const std::string& clientId, bool secure, const std::string& basePath)
 {
-    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId
-        + "; Path=/; HttpOnly; SameSite=Strict\r\n";
+    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId + "; Path=" + basePath
+        + "/; Max-Age=" + std::to_string(kClientIdCookieSeconds) + "; HttpOnly; SameSite=Strict"
+        + (secure ? "; Secure" : "") + "\r\n";
 }
 
 bool PasswordMatches(std::string_view given, std::string_view stored)

@@ -184,6 +184,11 @@ std::string MimeTypeOf(const std::string& path)
 
 void qz_mg_send_file(HttpRequest& request, const std::string& path)
 {
+    qz_mg_send_file(request, path, SendFileExtras {});
+}
+
+void qz_mg_send_file(HttpRequest& request, const std::string& path, const SendFileExtras& extras)
+{
     if (path.empty() || HasDotDotComponent(path)) {
         request.SendError(404, "Not Found");
         return;
@@ -241,19 +246,12 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
         contentRange = "Content-Range: bytes " + std::to_string(range.first) + "-"
             + std::to_string(range.last) + "/" + std::to_string(size) + "\r\n";
     }
-    char head[1024];
-    std::snprintf(head, sizeof(head),
-        "HTTP/1.1 %s\r\n"
-        "Date: %s\r\n"
-        "Last-Modified: %s\r\n"
-        "Etag: %s\r\n"
-        "Content-Type: %s\r\n"
-        "Content-Length: %" PRIu64 "\r\n"
-        "Connection: %s\r\n"
-        "%s"
-        "Accept-Ranges: bytes\r\n\r\n",
-        status.c_str(), date.c_str(), modified.c_str(), etag, MimeTypeOf(path).c_str(), length,
-        ConnectionHeader(request), contentRange.c_str());
+    const std::string head = "HTTP/1.1 " + status + "\r\nDate: " + date
+        + "\r\nLast-Modified: " + modified + "\r\nEtag: " + etag
+        + "\r\nContent-Type: " + (extras.contentType.empty() ? MimeTypeOf(path) : extras.contentType)
+        + "\r\nContent-Length: " + std::to_string(length) + "\r\nConnection: "
+        + ConnectionHeader(request) + "\r\n" + contentRange + extras.headers
+        + "Accept-Ranges: bytes\r\n\r\n";
     bool sent = false;
     if (request.IsHead())
         sent = request.Write(head);

@@ -4,8 +4,11 @@
 #include "config/settings_store.h"
 #include "config/trace.h"
 #include "http/civet_support.h"
+#include "http/connection_limit.h"
 #include "http/http_context.h"
+#include "http/https_port.h"
 #include "http/request.h"
+#include "http/trusted_proxy.h"
 #include "platform/ports.h"
 
 #include <civetweb.h>
@@ -42,6 +45,8 @@ int SettingNumber(const std::string& text)
 struct CWebServer::RunningLibrary {
     HttpContext* server = nullptr;
     std::vector<Route> routes;
+    std::unique_ptr<ConnectionLimit> connections;
+    std::shared_ptr<HttpsPort> https; // null without HTTPS
     mg_context* context = nullptr;
 };
 
@@ -69,6 +74,58 @@ int BeginRequest(mg_connection* connection)
         mg_disable_connection_keep_alive(connection);
         return 0; // nothing was written: the library answers as for a static file
     }
+}
+
+CWebServer::RunningLibrary* RunningOf(const mg_connection* connection)
+{
+    return static_cast<CWebServer::RunningLibrary*>(mg_get_user_data(mg_get_context(connection)));
+}
+
+// A connection has reached a worker. The marker in its connection data tells the close
+// that it was counted.
+int InitConnection(const mg_connection* connection, void** connectionData)
+{
+    CWebServer::RunningLibrary* running = RunningOf(connection);
+    if (!running || !running->connections)
+        return 0;
+    try {
+        running->connections->Opened();
+        *connectionData = running;
+    } catch (...) {
+        // The census could not be taken; the connection goes on unlimited.
+    }
+    return 0;
+}
+
+void ConnectionClose(const mg_connection* connection)
+{
+    CWebServer::RunningLibrary* running = RunningOf(connection);
+    if (running && running->connections && mg_get_user_connection_data(connection) == running)
+        running->connections->Closed();
+}
+
+ConnectionLimit::Rules ConnectionRules(HttpContext& server)
+{
+    std::shared_ptr<const SettingsSnapshot> settings = server.Settings().Current();
+    ConnectionLimit::Rules rules;
+    rules.perAddress = settings->Int(kConnectionsPerAddressSetting, kDefaultConnectionsPerAddress);
+    if (rules.perAddress <= 0)
+        rules.perAddress = kDefaultConnectionsPerAddress;
+    TrustedProxies proxies = TrustedProxies::Parse(settings->Text(kTrustedProxiesSetting));
+    if (!proxies.Empty())
+        rules.exempt = [proxies](const std::string& address) { return proxies.Trusts(address); };
+    return rules;
+}
+
+// The library's hook for the HTTPS port's context (https_port.h); -1 fails the start.
+int InitTls(void* sslContext, void* userData)
+{
+    auto* running = static_cast<CWebServer::RunningLibrary*>(userData);
+    std::string error;
+    if (running && running->https && running->https->ConfigureContext(sslContext, error))
+        return 1;
+    TraceMessage(kTraceWebFailure, "Web Server - %s", error.c_str());
+    return -1;
 }
 
 } // namespace
@@ -144,25 +201,32 @@ constexpr const char* kRequestTimeoutMs = "5000";
 
 } // namespace
 
-std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
+std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
+    std::shared_ptr<HttpsPort> https)
 {
     auto library = std::make_unique<RunningLibrary>();
     library->server = &m_server;
     library->routes = m_config.routes;
-    std::string portText = std::to_string(m_nPort);
+    HttpContext& server = m_server;
+    library->connections
+        = std::make_unique<ConnectionLimit>(m_nPort, [&server] { return ConnectionRules(server); });
+    library->https = std::move(https);
+    std::string portText = std::to_string(m_nPort)
+        + (library->https ? "," + library->https->ListeningEntry() : std::string());
     std::string root = m_config.documentRoot.empty() ? m_server.Places().resourceFolder + "/web"
                                                      : m_config.documentRoot;
     // A worker is taken by a connection from its first byte (the library cannot
     // refuse one before its request line arrives), so idle and slow clients are
-    // outlasted by numbers and a short timeout: more workers than the slow
-    // connections one address plausibly holds, and 5 s for a request's headers. The
-    // same timeout bounds each write, so a download fails only for a reader slower
-    // than one 64 KB chunk in 5 s (about 13 KB/s). A connection kept alive between
-    // requests holds its worker too, so it waits for the next request no longer than
-    // for headers; an answer's last bytes go out at once rather than wait for the
-    // client's acknowledgement (no Nagle delay on a connection that stays open).
+    // outlasted by numbers, a limit per address (connection_limit.h, which counts kept-
+    // alive connections like any other) and a short timeout: far more workers than one
+    // address may hold, and 5 s for a request's headers. The same timeout bounds each
+    // write, so a download fails only for a reader slower than one 64 KB chunk in 5 s
+    // (about 13 KB/s). A connection kept alive between requests holds its worker too,
+    // so it waits for the next request no longer than for headers; an answer's last
+    // bytes go out at once rather than wait for the client's acknowledgement (no Nagle
+    // delay on a connection that stays open).
     // clang-format off
-    const char* options[] = {
+    std::vector<const char*> options = {
         "listening_ports", portText.c_str(),
         "document_root", root.c_str(),
         "num_threads", kWorkerThreads,
@@ -176,23 +240,30 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
         "max_request_size", "16384",
         "extra_mime_types", kExtraMimeTypes,
         "additional_header", kPageHeaders,
-        nullptr,
     };
     // clang-format on
     mg_callbacks callbacks {};
     SetCommonCallbacks(callbacks);
     callbacks.begin_request = BeginRequest;
+    callbacks.init_connection = InitConnection;
+    callbacks.connection_close = ConnectionClose;
+    if (library->https) {
+        library->https->AddOptions(options);
+        callbacks.init_ssl = InitTls;
+    }
+    options.push_back(nullptr);
 
     EnsureCivetLibrary();
     char errorText[256] = "";
     unsigned errorCode = 0;
     mg_error_data error { &errorCode, errorText, sizeof(errorText) };
-    mg_init_data init { &callbacks, library.get(), options };
+    mg_init_data init { &callbacks, library.get(), options.data() };
     library->context = mg_start2(&init, &error);
     if (!library->context) {
         TraceMessage(kTraceWebFailure, "Web Server - Cannot initialize Mongoose context");
         if (errorText[0])
             TraceMessage(kTraceWebFailure, "Web Server - %s", errorText);
+        m_strLastErrorDetail = errorText;
         return nullptr;
     }
     return library;
@@ -224,9 +295,16 @@ bool CWebServer::Start()
         }
         m_state = State::Starting;
     }
-    if (m_hooks.sweepLeftovers)
-        m_hooks.sweepLeftovers();
-    std::unique_ptr<RunningLibrary> library = StartLibrary();
+    m_strLastErrorDetail.clear();
+    std::shared_ptr<HttpsPort> https;
+    bool httpsReady
+        = HttpsPort::Prepare(*m_server.Settings().Current(), m_nPort, https, m_strLastErrorDetail);
+    std::unique_ptr<RunningLibrary> library;
+    if (httpsReady) {
+        if (m_hooks.sweepLeftovers)
+            m_hooks.sweepLeftovers();
+        library = StartLibrary(https);
+    }
     bool started = library != nullptr;
     {
         std::lock_guard lock(m_lock);
@@ -234,12 +312,14 @@ bool CWebServer::Start()
         m_state = started ? State::Running : State::Stopped;
         if (started) {
             m_listeningPort = m_nPort;
+            m_httpsListeningPort = https ? https->Port() : 0;
             m_running = true;
         }
     }
     m_settled.notify_all();
     if (!started) {
-        m_nLastError = kWebErrorLibrary;
+        m_nLastError = httpsReady ? kWebErrorLibrary : kWebErrorHttps;
+        TraceMessage(kTraceWebFailure, "Web Server - %s", m_strLastErrorDetail.c_str());
         return false;
     }
     if (m_hooks.forgetWorkFolders)
@@ -280,6 +360,7 @@ bool CWebServer::Stop()
     StopCivetContext(library->context, m_listeningPort);
     library.reset();
     m_listeningPort = 0;
+    m_httpsListeningPort = 0;
     m_nPort = 0;
     CleanUp();
     {
@@ -288,6 +369,21 @@ bool CWebServer::Stop()
     }
     m_settled.notify_all();
     return true;
+}
+
+bool CWebServer::ReloadTlsIdentity(std::string& outcome)
+{
+    std::shared_ptr<HttpsPort> https;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_library)
+            https = m_library->https;
+    }
+    if (!https) {
+        outcome = "HTTPS is not serving";
+        return false;
+    }
+    return https->Reload(outcome); // reads the files with no lock held
 }
 
 void CWebServer::CleanUp()

@@ -99,7 +99,8 @@ int PreparePlay(
     if (!IsMappedInsideShare(server.SharedFolders(), mapping) || !IsRegularFile(mapping.diskPath))
         return kResultNotExist;
     EndEarlierStream(server, *session);
-    session->SetConnType(input.conntype); // the playlist writer reads it
+    session->SetConnType(input.conntype); // the playlist writer reads both
+    session->SetOSType(input.ostype);
     MediaProperties properties;
     server.Media().ReadMediaProperties(mapping.diskPath, properties);
     std::shared_ptr<const MediaKeyframeIndex> index = KeyframesOf(server, mapping.diskPath);

@@ -1,7 +1,12 @@
 // The phone's client API spoken from the browser: plist answers parsed with
-// DOMParser, one client id per page (re-made when the server no longer knows it).
+// DOMParser, one client id per page. When the server checks its password, the id it
+// gave lives in a cookie that scripts cannot read: a "/connect" without a password
+// hands it back, so a reload keeps it, and a password is sent only when the user has
+// typed one.
 // URLs that the server hands out name its external address; the page always asks
-// its own origin for the same path, so it works behind port mappings too.
+// its own origin for the same path, so it works behind port mappings too. Behind a
+// reverse proxy that serves the server under a prefix ("/media/"), the server's paths
+// are asked for under the page's own folder.
 
 export const RESULT = {
     OK: 0,
@@ -20,8 +25,14 @@ export class ApiError extends Error {
     }
 }
 
-// Thrown when the server wants a password before anything else.
-export class PasswordNeeded extends Error {}
+// Thrown when the server wants a password before anything else; retryAfter is how
+// many seconds the server lets pass before it weighs the next password from here.
+export class PasswordNeeded extends Error {
+    constructor(message, retryAfter = 0) {
+        super(message);
+        this.retryAfter = retryAfter;
+    }
+}
 
 function parseValue(node) {
     switch (node.tagName) {
@@ -66,15 +77,42 @@ export function sameOrigin(url) {
     }
 }
 
+// The folder the page was served from: "/", or the proxy's prefix ("/media/").
+function pageFolder() {
+    return new URL('./', document.baseURI).pathname;
+}
+
+// A URL the server wrote, as a path of the server ("/xml/…"): behind a trusted proxy
+// its URLs carry the proxy's prefix, which pageUrl adds again. Empty for anything
+// that is not an http URL.
+export function serverPathOf(url) {
+    const path = sameOrigin(url);
+    const folder = pageFolder();
+    if (folder === '/' || !path.startsWith(folder))
+        return path;
+    try {
+        if (new URL(url, location.href).origin !== location.origin)
+            return path;
+    } catch {
+        return '';
+    }
+    return path.slice(folder.length - 1);
+}
+
+// A path of the server ("/connect?…", "/xml/…", as its URLs name them) as this page
+// reaches it.
+export function pageUrl(serverPath) {
+    return pageFolder() + String(serverPath).replace(/^\/+/, '');
+}
+
 let clientId = null;
-let passwordGiven = null;
 
 export function currentClientId() {
     return clientId;
 }
 
 async function fetchText(url) {
-    const response = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+    const response = await fetch(pageUrl(url), { credentials: 'same-origin', cache: 'no-store' });
     if (response.status === 403)
         throw new PasswordNeeded();
     if (!response.ok)
@@ -94,23 +132,23 @@ function resultOf(answer) {
     return Number.isNaN(result) ? -1 : result;
 }
 
-// Asks for a client id; with a password when the server wants one.
+// Asks for a client id; with a password when the user typed one (an empty one is
+// never sent: it could only count as a wrong try).
 export async function connect(password) {
-    const query = password ? `?password=${encodeURIComponent(password)}` : '';
+    const query = typeof password === 'string' && password !== ''
+        ? `?password=${encodeURIComponent(password)}` : '';
     const answer = await fetchPlist(`/connect${query}`);
     const result = resultOf(answer);
     if (result === RESULT.PASSWORD)
-        throw new PasswordNeeded(answer.message);
+        throw new PasswordNeeded(answer.message, Number.parseInt(answer.retryafter, 10) || 0);
     if (result !== RESULT.OK || !/^[0-9A-F]{32}$/.test(answer.message || ''))
         throw new ApiError(result, answer.message);
     clientId = answer.message;
-    if (password)
-        passwordGiven = password;
     return clientId;
 }
 
 async function ensureId() {
-    return clientId || connect(passwordGiven);
+    return clientId || connect();
 }
 
 // Runs a request that needs a client id, connecting again once when the server has
@@ -136,7 +174,7 @@ function checked(answer) {
 export async function listFolder(path) {
     const answer = checked(
         await withId((id) => `/getList?path=${encodeURIComponent(path)}&id=${id}`));
-    const listUrl = sameOrigin(answer.fileurl || '');
+    const listUrl = serverPathOf(answer.fileurl || '');
     if (!listUrl.startsWith('/xml/'))
         throw new ApiError(-1, 'no list file');
     const list = await fetchPlist(listUrl);
@@ -162,7 +200,7 @@ export async function play(path, width, height, playTime) {
         return `/play?${query}`;
     }));
     const startVariant = /^movie\d+\.m3u8$/.test(answer.startvariant || '') ? answer.startvariant : '';
-    return { url: sameOrigin(answer.message || ''), startVariant };
+    return { url: serverPathOf(answer.message || ''), startVariant };
 }
 
 // Ends the client's stream. keepalive lets it finish while the page goes away. The
@@ -176,7 +214,7 @@ export async function playEnd(keepalive) {
     if (!clientId)
         return;
     try {
-        const response = await fetch(`/playEnd?id=${clientId}`, {
+        const response = await fetch(pageUrl(`/playEnd?id=${clientId}`), {
             keepalive, credentials: 'same-origin', cache: 'no-store',
             signal: AbortSignal.timeout(PLAY_END_WAIT_MS),
         });
@@ -189,7 +227,7 @@ export async function playEnd(keepalive) {
 // The server's conversion jobs: { open: [{id, name, progress}], finished: [{id, name,
 // failed}] }; progress is null while a job waits for its turn, else 0 to 100.
 async function fetchJobList(answer) {
-    const listUrl = sameOrigin(checked(answer).fileurl || '');
+    const listUrl = serverPathOf(checked(answer).fileurl || '');
     if (!listUrl.startsWith('/xml/'))
         throw new ApiError(-1, 'no list file');
     const list = await fetchPlist(listUrl);

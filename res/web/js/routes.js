@@ -1,6 +1,8 @@
 // Deep links: #/browse/<share>/<path…> and #/play/<share>/<path…>?t=SECONDS, each
 // path segment URL-encoded, and #/conversions for the server's conversion jobs. Parsing never throws: a malformed link shows the shares.
 
+import { pageUrl } from './api.js';
+
 function decodeSegment(segment) {
     try {
         return decodeURIComponent(segment);
@@ -52,5 +54,5 @@ export function serverPath(segments) {
 }
 
 export function downloadUrl(segments) {
-    return `/file_download/${encodeSegments(segments)}`;
+    return pageUrl(`/file_download/${encodeSegments(segments)}`);
 }

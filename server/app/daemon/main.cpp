@@ -2,8 +2,9 @@
 //
 // Threads: the main thread parses the options, prepares the settings, makes the
 // server object and then only waits for SIGINT/SIGTERM (blocked in every thread,
-// taken with sigtimedwait) or for the view to report the end. The core controller's
-// worker starts and stops the server; the network steps run on a thread of their own
+// taken with sigtimedwait) or for the view to report the end, and reads the HTTPS
+// certificate again at SIGHUP. The core controller's worker starts and stops the
+// server; the network steps and the service watchdog run on threads of their own
 // after the start; the server's parts run their own threads.
 
 #include "config/server_parts.h"
@@ -12,17 +13,26 @@
 #include "config/texts.h"
 #include "core/core_controller.h"
 #include "core/vemba_server.h"
+#include "daemon_log.h"
 #include "daemon_view.h"
+#include "http/allowed_hosts.h"
+#include "http/trusted_proxy.h"
+#include "dlna/dlna_settings.h"
 #include "network_start.h"
 #include "options.h"
+#include "platform/loopback_probe.h"
 #include "platform/places.h"
 #include "platform/single_copy.h"
+#include "service_watchdog.h"
+#include "shares_file.h"
 
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -36,36 +46,101 @@ void WriteSettings(SettingsStore& settings, const DaemonOptions& options)
         settings.WriteTexts({ { kKeyPassword, *options.password }, { kKeyPasswordMode, "1" } });
     if (options.requirePassword)
         settings.WriteInt("RequirePassword", 1);
-    if (!options.shares.empty())
+    // A shares file is the whole list, even when it names no share.
+    if (!options.shares.empty() || !options.sharesFile.empty())
         settings.SaveFolderList(options.shares);
     settings.WriteInt(kKeySet, 1);
 }
 
-sigset_t StopSignals()
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : " ") + item;
+    return text;
+}
+
+// The names and proxies given replace the stored ones and are kept for later starts.
+void WriteFrontSettings(SettingsStore& settings, const DaemonOptions& options)
+{
+    if (!options.allowedHosts.empty())
+        settings.WriteText(kAllowedHostsSetting, Joined(options.allowedHosts));
+    if (!options.trustedProxies.empty())
+        settings.WriteText(kTrustedProxiesSetting, Joined(options.trustedProxies));
+}
+
+sigset_t HandledSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     return signals;
 }
 
+void ReloadCertificate(CVembaServer& server)
+{
+    std::string outcome;
+    if (server.WebServer().ReloadTlsIdentity(outcome))
+        DaemonLog(LogLevel::Notice, "HTTPS certificate read again: %s", outcome.c_str());
+    else
+        DaemonLog(LogLevel::Error, "HTTPS certificate not read again (the one in use stays): %s",
+            outcome.c_str());
+}
+
 // Waits for a stop signal or for the view's end; 0 for a signal, else the reason.
-int WaitForEnd(const sigset_t& signals, const CDaemonView& view)
+// SIGHUP reads the HTTPS certificate again and goes on waiting.
+int WaitForEnd(const sigset_t& signals, const CDaemonView& view, CVembaServer& server)
 {
     timespec step { 0, 100 * 1000 * 1000 };
     for (;;) {
         if (int reason = view.ExitReason())
             return reason;
-        if (sigtimedwait(&signals, nullptr, &step) > 0)
+        int signal = sigtimedwait(&signals, nullptr, &step);
+        if (signal == SIGHUP)
+            ReloadCertificate(server);
+        else if (signal > 0)
             return 0;
     }
 }
 
-int Serve(const DaemonOptions& options)
+void ReportUnreadableShares(SettingsStore& settings)
 {
-    sigset_t signals = StopSignals();
+    for (const UnreadableShare& entry : FindUnreadableShares(settings.LoadFolderList()))
+        DaemonLog(LogLevel::Warning,
+            "cannot read the share '%s' (%s): %s; give this server's user access to it (see "
+            "the README, \"The system service\")",
+            entry.share.displayName.c_str(), entry.share.path.c_str(), entry.reason.c_str());
+}
+
+// Systemd hears that the server is ready once it listens; the watchdog then vouches
+// for it while a static file comes back in time.
+std::unique_ptr<CServiceWatchdog> AnnounceReady(CVembaServer& server)
+{
+    int port = server.WebServer().ListeningPort();
+    int httpsPort = server.WebServer().HttpsListeningPort();
+    NotifyService("READY=1\nSTATUS=serving on port " + std::to_string(port)
+        + (httpsPort ? ", HTTPS on port " + std::to_string(httpsPort) : std::string()));
+    auto watchdog = std::make_unique<CServiceWatchdog>(
+        ServiceWatchdogPeriod(),
+        [port](std::chrono::milliseconds within, const std::atomic<bool>& cancel) {
+            return LoopbackAnswers(port, "/favicon.svg", within, &cancel);
+        },
+        NotifyService);
+    watchdog->Start();
+    return watchdog;
+}
+
+int Serve(DaemonOptions options)
+{
+    sigset_t signals = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // before any thread exists
+    std::string error;
+    if (!options.sharesFile.empty() && !ReadSharesFile(options.sharesFile, options.shares, error)) {
+        DaemonLog(LogLevel::Error, "%s", error.c_str());
+        return 2;
+    }
 
     ServerParts parts = MakeServerParts(options.dataDir);
     const std::string dataFolder = parts.places.dataFolder;
@@ -76,20 +151,24 @@ int Serve(const DaemonOptions& options)
     if (!dataLock.Acquire(dataFolder)) {
         TextTable texts(parts.places.resourceFolder);
         texts.Select(LanguageFromLocale());
-        std::fprintf(stderr, "vembacastd: %s\n  (%s)\n",
-            texts.Lookup("IDS_DAEMON_DATA_FOLDER_IN_USE").c_str(), dataFolder.c_str());
+        DaemonLog(LogLevel::Error, "%s (%s)", texts.Lookup("IDS_DAEMON_DATA_FOLDER_IN_USE").c_str(),
+            dataFolder.c_str());
         return 1;
     }
     SettingsStore& settings = *parts.settings;
     StoreLocaleLanguageIfUnset(settings);
     NetworkBefore before = ReadNetworkBefore(settings);
-    std::string error;
     if (!WriteNetworkOptions(settings, options, error)) {
-        std::fprintf(stderr, "vembacastd: %s\n", error.c_str());
+        DaemonLog(LogLevel::Error, "%s", error.c_str());
         return 2;
     }
     if (options.WritesSettings())
         WriteSettings(settings, options);
+    WriteFrontSettings(settings, options);
+    WriteWebOptions(settings, options);
+    ReportUnreadableShares(settings);
+    if (options.dlnaServer)
+        settings.WriteInt(kKeyDlnaServer, *options.dlnaServer ? 1 : 0);
 
     CVembaServer server(std::move(parts));
     CDaemonView view(server);
@@ -105,16 +184,22 @@ int Serve(const DaemonOptions& options)
     controller.WaitWhileBusy(CCoreController::WhileWaiting::Block);
     CNetworkStart network(
         options, before, server, [&controller] { controller.FillSettingDefaults(); });
-    if (view.ExitReason() == 0)
+    std::unique_ptr<CServiceWatchdog> watchdog;
+    if (view.ExitReason() == 0) {
+        if (view.HasStarted())
+            watchdog = AnnounceReady(server);
         network.Start();
+    }
 
-    int reason = WaitForEnd(signals, view);
+    int reason = WaitForEnd(signals, view, server);
+    NotifyService("STOPPING=1");
+    watchdog.reset();
     network.Stop();
     controller.StopServerAndWait(CCoreController::WhileWaiting::Block);
     controller.Shutdown();
     if (reason > 0)
         return 1; // the start failed; the view has printed why
-    std::printf("vembacastd: stopped\n");
+    DaemonLog(LogLevel::Notice, "stopped");
     return 0;
 }
 
@@ -127,11 +212,15 @@ int main(int argc, char** argv)
     DaemonOptions options;
     std::string error;
     if (!ParseDaemonOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "vembacastd: %s\n", error.c_str());
+        DaemonLog(LogLevel::Error, "%s", error.c_str());
         return 2;
     }
     if (options.help) {
         std::fputs(DaemonUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("vembacastd (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
         return 0;
     }
     return Serve(options);
