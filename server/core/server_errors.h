@@ -9,6 +9,8 @@ inline constexpr int kServerErrorNoUpnpDevice = 7;
 // Code 8, shown by the settings dialog: the port is mapped, but the server cannot
 // reach its own external address through the gateway.
 inline constexpr int kServerErrorNoExternalAccess = 8;
+// Code 9 (a web server start error): the disk of the data folder is full.
+inline constexpr int kServerErrorDiskFull = 9;
 
 // The language key of the message for a server error code, or nullptr for a code
 // that shows none.

@@ -8,6 +8,7 @@
 #include "http/request.h"
 #include "platform/ports.h"
 
+#include <cerrno>
 #include <civetweb.h>
 #include <climits>
 #include <cstdlib>
@@ -123,7 +124,11 @@ bool CWebServer::CheckNetwork()
     if (m_server.Settings().ReadInt(kKeyAutoPortMapMode, 0) != 0 || m_nPort == m_nExtPort)
         return true;
     // Manual mapping forwards the same port; correct it so the next start passes.
-    m_server.Settings().WriteText(kKeyExtPort, std::to_string(m_nPort));
+    if (!m_server.Settings().WriteText(kKeyExtPort, std::to_string(m_nPort))
+        && m_server.Settings().LastWriteError() == ENOSPC) {
+        TraceMessage(kTraceWebFailure, "Web Server - the data folder's disk is full (ENOSPC)");
+        m_nLastError = kWebErrorDiskFull;
+    }
     return false;
 }
 
@@ -196,8 +201,10 @@ bool CWebServer::Start()
         return false;
     }
     LoadSettings();
+    m_nLastError = 0;
     if (!CheckNetwork()) {
-        m_nLastError = kWebErrorNetwork;
+        if (m_nLastError != kWebErrorDiskFull)
+            m_nLastError = kWebErrorNetwork;
         return false;
     }
     {

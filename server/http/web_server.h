@@ -33,6 +33,7 @@ enum WebServerError : int {
     kWebErrorAlreadyRunning = 4,
     kWebErrorLibrary = 5, // the HTTP library could not start
     kWebErrorNotRunning = 6, // Stop while stopped
+    kWebErrorDiskFull = 9, // a setting the start corrects cannot be written: ENOSPC
 };
 
 // What the server start and stop need from the rest of the system; each hook may be
