@@ -36,7 +36,18 @@ ConvertInfo_t::~ConvertInfo_t()
 
 std::string ConvertInfo_t::FinalOutputPath() const
 {
+    {
+        std::lock_guard lock(m_finishedLock);
+        if (!m_finishedPath.empty())
+            return m_finishedPath;
+    }
     return GetFolderOf(strOutputPath) + "/" + GetFileTitleOf(strOutputPath) + ".m4v";
+}
+
+void ConvertInfo_t::SetFinishedPath(std::string path)
+{
+    std::lock_guard lock(m_finishedLock);
+    m_finishedPath = std::move(path);
 }
 
 void ConvertInfo_t::setConvertOptions(int device, int option)
