@@ -196,7 +196,7 @@ void CCoreController::Shutdown()
     m_server.Thumbnails().QZ_StopThumbnailThreads();
     m_server.Thumbnails().ReapShareThumbnailKickOff();
     m_server.Sessions().QZ_FreeClientInfoList();
-    // A running conversion is cancelled and its partial output deleted; waiting jobs
-    // are dropped.
+    // A running conversion is stopped and its partial output deleted; the job store
+    // keeps every job for the next start.
     m_server.ConvertQueue().Stop();
 }

@@ -100,6 +100,9 @@ void OnNotifyXML(LibraryContext& server, HttpRequest& request)
             if (file && unlink(path.c_str()) == 0) {
                 server.ListFiles().Remove(name);
                 qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.Get()));
+            } else if (errno == ENOENT) {
+                // Fetched already (or never made): not found, as for any other file.
+                request.SendError(404, "Not Found");
             } else {
                 // The detail stays in the trace: the server's folders are nobody's business.
                 TraceMessage(kTraceStreamFailure, "OnNotifyXML : cannot open ('%s'): %s",

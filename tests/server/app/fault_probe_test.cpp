@@ -15,6 +15,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -286,4 +287,66 @@ TEST_F(ProbedDaemon, WhatAKilledDaemonLeftIsSweptAtTheNextStart)
     EXPECT_FALSE(fs::exists(Services() + "/" + id));
     for (const auto& entry : fs::directory_iterator(Services()))
         EXPECT_FALSE(IsTempListFileName(entry.path().filename())) << entry.path();
+}
+
+namespace {
+
+struct ChildProcessInfo {
+    pid_t pid = 0;
+    std::string name;
+    char state = '?';
+};
+
+// The children of parent, from /proc.
+std::vector<ChildProcessInfo> ChildrenOf(pid_t parent)
+{
+    std::vector<ChildProcessInfo> children;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size())
+            continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = '?';
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent)
+            children.push_back({ static_cast<pid_t>(std::stol(pid)),
+                stat.substr(open + 1, close - open - 1), state });
+    }
+    return children;
+}
+
+} // namespace
+
+// A reader helper that ends while idle (here: killed) is reaped by the daemon at once,
+// not left "<defunct>" until some later request.
+TEST_F(ProbedDaemon, AnEndedHelperIsReapedAndLeavesNoZombie)
+{
+    std::ofstream(m_media + "/a.mp4") << "not a video";
+    ASSERT_EQ(Get("/getFileInfo?path=%2FMovies%2Fa.mp4&id=" + Connect()).status, 200);
+    std::vector<ChildProcessInfo> helpers;
+    for (const ChildProcessInfo& child : ChildrenOf(m_daemon->Pid())) {
+        if (child.name.starts_with("vembacast-media"))
+            helpers.push_back(child);
+    }
+    ASSERT_FALSE(helpers.empty()) << "the read ran in a helper";
+    for (const ChildProcessInfo& helper : helpers)
+        ASSERT_EQ(kill(helper.pid, SIGKILL), 0);
+    auto zombies = [&] {
+        int count = 0;
+        for (const ChildProcessInfo& child : ChildrenOf(m_daemon->Pid()))
+            count += child.state == 'Z' || child.name.starts_with("vembacast-media") ? 1 : 0;
+        return count;
+    };
+    // Bounded: the reaper looks every few seconds.
+    for (int look = 0; look < 600 && zombies() > 0; ++look)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(zombies(), 0);
+    EXPECT_EQ(Get("/connect").status, 200);
 }

@@ -97,7 +97,7 @@ protected:
         EXPECT_TRUE(url.starts_with("http://127.0.0.1:")) << url;
         HttpReply file = m_server.Get(LoopbackServer::PathOf(url));
         EXPECT_EQ(file.status, 200);
-        EXPECT_EQ(m_server.Get(LoopbackServer::PathOf(url)).status, 500)
+        EXPECT_EQ(m_server.Get(LoopbackServer::PathOf(url)).status, 404)
             << "a list file is fetched once";
         std::vector<ListedJob> jobs;
         size_t wait = file.body.find("<key>convertWait</key>");
