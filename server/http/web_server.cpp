@@ -6,6 +6,7 @@
 #include "http/civet_support.h"
 #include "http/http_context.h"
 #include "http/request.h"
+#include "http/write_stall.h"
 #include "platform/ports.h"
 
 #include <cerrno>
@@ -135,7 +136,6 @@ bool CWebServer::CheckNetwork()
 namespace {
 
 constexpr const char* kWorkerThreads = "256";
-constexpr const char* kRequestTimeoutMs = "5000";
 
 } // namespace
 
@@ -145,20 +145,21 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
     library->server = &m_server;
     library->routes = m_config.routes;
     std::string portText = std::to_string(m_nPort);
+    const std::string timeoutText = std::to_string(kLibraryIoTimeout.count());
     std::string root = m_config.documentRoot.empty() ? m_server.Places().resourceFolder + "/web"
                                                      : m_config.documentRoot;
     // A worker is taken by a connection from its first byte (the library cannot
     // refuse one before its request line arrives), so idle and slow clients are
     // outlasted by numbers and a short timeout: more workers than the slow
     // connections one address plausibly holds, and 5 s for a request's headers. The
-    // same timeout bounds each write, so a download fails only for a reader slower
-    // than one 64 KB chunk in 5 s (about 13 KB/s).
+    // same timeout bounds each try of a write; a client known to read gets more for
+    // one stalled write (write_stall.h), so a paused download goes on.
     // clang-format off
     const char* options[] = {
         "listening_ports", portText.c_str(),
         "document_root", root.c_str(),
         "num_threads", kWorkerThreads,
-        "request_timeout_ms", kRequestTimeoutMs,
+        "request_timeout_ms", timeoutText.c_str(),
         "listen_backlog", "1024",
         "connection_queue", "1024",
         "enable_keep_alive", "no",

@@ -350,3 +350,43 @@ TEST_F(ProbedDaemon, AnEndedHelperIsReapedAndLeavesNoZombie)
     EXPECT_EQ(zombies(), 0);
     EXPECT_EQ(Get("/connect").status, 200);
 }
+
+// A client that has been reading and then stops (a paused player, a phone in a dead
+// spot) for 30 s gets the rest of its download when it reads again: its stalled write
+// waits far longer than the few seconds a request's headers get.
+TEST_F(ProbedDaemon, ADownloadPausedForThirtySecondsCompletes)
+{
+    const std::string content = RandomBytes(48 * 1024 * 1024);
+    std::ofstream(m_media + "/big.bin", std::ios::binary) << content;
+    ProbeSocket reader(m_port);
+    int small = 64 * 1024;
+    setsockopt(reader.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    reader.Send("GET /file_download/Movies/big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    std::string received;
+    char buffer[64 * 1024];
+    auto readSome = [&] {
+        pollfd waiting { reader.Fd(), POLLIN, 0 };
+        if (poll(&waiting, 1, 60000) <= 0)
+            return false;
+        ssize_t n = recv(reader.Fd(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        received.append(buffer, static_cast<size_t>(n));
+        return true;
+    };
+    // Well past what the buffers on the way hold for a client that never reads.
+    while (received.size() < 16 * 1024 * 1024 && readSome()) { }
+    ASSERT_GE(received.size(), 16u * 1024 * 1024);
+
+    // The pause: nothing is read, so the server's writes stall on a full socket.
+    const auto pauseEnd = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < pauseEnd)
+        std::this_thread::sleep_until(pauseEnd);
+
+    while (readSome()) { }
+    const size_t headEnd = received.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos);
+    EXPECT_EQ(received.substr(0, 15), "HTTP/1.1 200 OK");
+    ASSERT_EQ(received.size() - headEnd - 4, content.size()) << "cut during the pause";
+    EXPECT_TRUE(received.compare(headEnd + 4, std::string::npos, content) == 0);
+}
