@@ -19,14 +19,14 @@ std::string RootOf(int port)
 
 } // namespace
 
-// The gateway's external address when mapping is on and it answers, else the adapter's.
+// The gateway's external address whenever a gateway answers, mapping on or off: that
+// is the address the home network has outside. The adapter's own address only when
+// no gateway answers (the computer is on the internet itself, or nothing is there).
 std::string CEmbeddedConsole::ExternalAddress()
 {
-    if (m_settings.ReadInt(kKeyAutoPortMapMode, 0) != 0) {
-        std::string gatewayAddress = GatewayExternalAddress(m_gateway);
-        if (!gatewayAddress.empty())
-            return gatewayAddress;
-    }
+    std::string gatewayAddress = GatewayExternalAddress(m_gateway);
+    if (!gatewayAddress.empty())
+        return gatewayAddress;
     return ChosenAdapterAddress(m_settings);
 }
 

@@ -4,8 +4,8 @@
 // port, so a server on a home network starts and streams without any outside service.
 // While it runs it is the server's built-in console (CRelayServer's fallback), and
 // every console request still travels the real HTTP path. It reports the gateway's
-// external address when automatic port mapping is on and the gateway answers, else
-// the chosen adapter's address; its PIN registry is an SQLite file in the data folder.
+// external address (UPnP GetExternalIPAddress) whenever a gateway answers, else the
+// chosen adapter's address; its PIN registry is an SQLite file in the data folder.
 
 #include "console/console_service.h"
 #include "console/lookup_limiter.h"
