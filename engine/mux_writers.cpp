@@ -3,6 +3,7 @@
 #include "engine/mux.h"
 #include "engine/segment_naming.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -13,6 +14,13 @@ namespace {
 // so the files carry media time + 10 s.
 constexpr int64_t kMuxerDelayUs = 700000;
 constexpr int64_t kMuxerShift90k = 2 * kMuxerDelayUs * 9 / 100;
+
+// The code of a failed write: a full disk is told apart, since it is no fault of the
+// file and a later run may succeed.
+EngineError WriteFailure(int result)
+{
+    return result == AVERROR(ENOSPC) ? kErrorDiskFull : kErrorWriteOutput;
+}
 
 // An output context with its streams copied from the encoders.
 class OutputFile {
@@ -45,13 +53,13 @@ public:
         if (result < 0) {
             EngineLog(LogLevel::Error, "cannot create '%s': %s", path.c_str(),
                 AvErrorText(result).c_str());
-            return kErrorWriteOutput;
+            return WriteFailure(result);
         }
         result = avformat_write_header(m_context, options);
         if (result < 0) {
             EngineLog(LogLevel::Error, "cannot start '%s': %s", path.c_str(),
                 AvErrorText(result).c_str());
-            return kErrorWriteOutput;
+            return WriteFailure(result);
         }
         m_headerWritten = true;
         return kErrorNone;
@@ -71,7 +79,7 @@ public:
         int result = av_write_frame(m_context, &packet);
         if (result < 0) {
             EngineLog(LogLevel::Error, "writing failed: %s", AvErrorText(result).c_str());
-            return kErrorWriteOutput;
+            return WriteFailure(result);
         }
         return kErrorNone;
     }
@@ -81,7 +89,9 @@ public:
         int result = m_headerWritten ? av_write_trailer(m_context) : 0;
         m_headerWritten = false;
         int closed = m_context && m_context->pb ? avio_closep(&m_context->pb) : 0;
-        return result < 0 || closed < 0 ? kErrorWriteOutput : kErrorNone;
+        if (result < 0)
+            return WriteFailure(result);
+        return closed < 0 ? WriteFailure(closed) : kErrorNone;
     }
 
     void Close()
