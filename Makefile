@@ -24,8 +24,8 @@ run: build
 test: build
 	@cd $(BUILD_DIR) && VEMBACAST_SHUTDOWN_COMMAND=true ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# A Debian package of the installed tree (bin/, lib/, share/vembacast/res, desktop entry,
-# the daemon's systemd user unit).
+# A Debian package of the installed tree (cmake/Packaging.cmake: the programs in
+# lib/vembacast with links in bin/, share/vembacast/res, manual pages, the systemd units).
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
 

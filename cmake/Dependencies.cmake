@@ -9,6 +9,10 @@ add_library(vemba::civetweb INTERFACE IMPORTED)
 target_include_directories(vemba::civetweb INTERFACE ${CIVETWEB_INCLUDE_DIR})
 target_link_libraries(vemba::civetweb INTERFACE ${CIVETWEB_LIBRARY})
 
+# The HTTPS port checks its certificate and picks it per connection through OpenSSL;
+# CivetWeb itself opens the same library at run time, by the name "libssl.so".
+find_package(OpenSSL 3 REQUIRED)
+
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET
     libavformat libavcodec libavfilter libavutil libswscale libswresample)
 pkg_check_modules(FFMPEG_SCALE REQUIRED IMPORTED_TARGET libswscale libavutil)
@@ -20,6 +24,9 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(MINIUPNPC REQUIRED IMPORTED_TARGET miniupnpc)
+# The services' readiness and watchdog notices (sd_notify).
+pkg_check_modules(LIBSYSTEMD REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
+pkg_check_modules(GUPNP REQUIRED IMPORTED_TARGET gupnp-1.6 gupnp-av-1.0)
 
 if(VEMBACAST_BUILD_APP)
     find_package(Qt6 COMPONENTS Widgets QUIET)

@@ -98,6 +98,8 @@ bool ParseOne(int argc, char** argv, int& i, ConsoleOptions& options, std::strin
     };
     if (argument == "--help" || argument == "-h") {
         options.help = true;
+    } else if (argument == "--version") {
+        options.version = true;
     } else if (Is(argument, "--address")) {
         if (!take("--address"))
             return false;
@@ -211,5 +213,6 @@ const char* ConsoleUsage()
            "                           taken (default 10000)\n"
            "  --latest-version V       the version the update check reports\n"
            "  --download-url URL       the download address the update check reports\n"
+           "  --version                show the version\n"
            "  --help                   show this text\n";
 }

@@ -27,6 +27,7 @@ struct ConsoleOptions {
     std::string latestVersion = VEMBACAST_VERSION_TEXT;
     std::string downloadUrl;
     bool help = false;
+    bool version = false;
 };
 
 // True when database names a PostgreSQL server rather than an SQLite file.

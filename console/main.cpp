@@ -163,5 +163,9 @@ int main(int argc, char** argv)
         std::fputs(ConsoleUsage(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("vembacast-console (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+        return 0;
+    }
     return Serve(options);
 }

@@ -156,6 +156,9 @@ bool AudioStage::HandleFrame(const AVFrame& frame, MuxInbox& out, int stream, Jo
         : m_expected;
     int offset = 0;
     if (!m_started) {
+        // A copied picture may start a little before -ss: the sound follows it.
+        m_start = control.startSeconds.load();
+        m_nextPts = FirstSample();
         if (seconds + length <= m_start)
             return true; // before the start of a seek run
         if (seconds < m_start) {

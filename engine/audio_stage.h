@@ -11,6 +11,8 @@
 class AudioStage {
 public:
     // False when the audio cannot be decoded or encoded: the run goes on silent.
+    // The sound starts at startSeconds, or where the job's startSeconds says when
+    // the first sound arrives (the key picture a copy run begins with).
     bool Open(const InputMedia& input, int bitrateKbps, double startSeconds);
     void Run(PacketQueue& in, MuxInbox& out, int stream, JobControl& control);
 

@@ -1,8 +1,64 @@
 #include "engine/demux.h"
 
+#include "engine/copy_start.h"
 #include "engine/engine_log.h"
+#include "engine/start_timing.h"
 
 #include <cmath>
+
+extern "C" {
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+// With -kf the reader needs the streams' parameters only, not a long look at the
+// file: a few hundred kilobytes give them for the containers that carry them.
+constexpr const char* kShortProbeBytes = "2000000";
+constexpr const char* kShortProbeMicroseconds = "1000000";
+
+// How far a seek without an index backs off, in turn, to meet a key frame at or
+// before the wanted time; and how many packets it reads to meet one.
+constexpr double kSeekBackOffs[] = { 0, 2, 6, 18, 54 };
+constexpr int kMaxProbePackets = 20000;
+
+// The index of the `track`-th audio stream, or -1.
+int NthAudioStream(const AVFormatContext& format, int track)
+{
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        if (format.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && track-- == 0)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+} // namespace
+
+bool CopyableVideo(const AVCodecParameters& params)
+{
+    return params.codec_id == AV_CODEC_ID_H264
+        && (params.format == AV_PIX_FMT_YUV420P || params.format == AV_PIX_FMT_YUVJ420P);
+}
+
+bool CopyableAudio(const AVCodecParameters& params)
+{
+    return params.codec_id == AV_CODEC_ID_AAC || params.codec_id == AV_CODEC_ID_MP3;
+}
+
+int UprightTurn(const AVStream& stream)
+{
+    size_t size = 0;
+    const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix || size < 9 * sizeof(int32_t))
+        return 0;
+    double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (!std::isfinite(angle))
+        return 0;
+    // The matrix turns counter-clockwise; a quarter turn is the nearest one.
+    long turns = std::lround(-angle / 90.0);
+    return static_cast<int>(((turns % 4) + 4) % 4) * 90;
+}
 
 std::string LocalUrl(const std::string& path)
 {
@@ -10,7 +66,7 @@ std::string LocalUrl(const std::string& path)
     return path.rfind("file:", 0) == 0 ? path : "file:" + path;
 }
 
-EngineError InputMedia::Open(const std::string& path, JobControl& control)
+EngineError InputMedia::Open(const std::string& path, JobControl& control, OpenSettings settings)
 {
     AVFormatContext* format = avformat_alloc_context();
     if (!format)
@@ -20,6 +76,10 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control)
     // not even for playlists inside it.
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
+    if (settings.shortProbe) {
+        av_dict_set(&options, "probesize", kShortProbeBytes, 0);
+        av_dict_set(&options, "analyzeduration", kShortProbeMicroseconds, 0);
+    }
     int result = avformat_open_input(&format, LocalUrl(path).c_str(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
@@ -33,7 +93,9 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control)
         return kErrorOpenInput;
     }
     m_format.reset(format);
+    MarkStartStep(StartStep::Open);
     result = avformat_find_stream_info(format, nullptr);
+    MarkStartStep(StartStep::Probe);
     if (result < 0 && control.Aborted()) {
         EngineLog(LogLevel::Info, "told to quit while reading '%s'", path.c_str());
         return kErrorOpenInput;
@@ -59,9 +121,18 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control)
         EngineLog(LogLevel::Error, "'%s' has no video", path.c_str());
         return kErrorNoVideo;
     }
-    m_audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, m_video, nullptr, 0);
-    if (m_audio < 0)
-        m_audio = -1;
+    if (settings.audioTrack >= 0) {
+        m_audio = NthAudioStream(*format, settings.audioTrack);
+        if (m_audio < 0) {
+            EngineLog(
+                LogLevel::Error, "'%s' has no audio stream %d", path.c_str(), settings.audioTrack);
+            return kErrorOpenInput;
+        }
+    } else {
+        m_audio = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, m_video, nullptr, 0);
+        if (m_audio < 0)
+            m_audio = -1;
+    }
     m_originUs = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         if (static_cast<int>(i) != m_video && static_cast<int>(i) != m_audio)
@@ -86,7 +157,93 @@ bool InputMedia::SeekTo(double seconds)
     return result >= 0;
 }
 
-void InputMedia::Run(PacketQueue& video, PacketQueue* audio, JobControl& control)
+bool InputMedia::Deal(PacketPtr packet, PacketQueue& video, PacketQueue* audio)
+{
+    if (packet->stream_index == m_video)
+        return video.Push(std::move(packet));
+    if (packet->stream_index == m_audio && audio)
+        return audio->Push(std::move(packet));
+    return true;
+}
+
+void InputMedia::PassGate(PacketPtr packet, CopyStartGate& gate, PacketQueue& video,
+    PacketQueue* audio, JobControl& control)
+{
+    std::vector<GatePacket> ready;
+    if (packet) {
+        AVStream* stream = m_format->streams[packet->stream_index];
+        GatePacket item;
+        item.video = packet->stream_index == m_video;
+        if (!item.video && (packet->stream_index != m_audio || !audio))
+            return;
+        int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (ts == AV_NOPTS_VALUE)
+            return; // cannot be placed on the timeline of a copy
+        item.key = item.video && (packet->flags & AV_PKT_FLAG_KEY);
+        item.seconds = MediaSeconds(ts, stream->time_base);
+        int64_t duration = packet->duration;
+        if (duration <= 0 && !item.video && stream->codecpar->frame_size > 0
+            && stream->codecpar->sample_rate > 0)
+            duration = av_rescale_q(stream->codecpar->frame_size,
+                AVRational { 1, stream->codecpar->sample_rate }, stream->time_base);
+        item.end = item.seconds + std::max<int64_t>(duration, 0) * av_q2d(stream->time_base);
+        item.packet = std::move(packet);
+        bool wasOpen = gate.IsOpen();
+        gate.Feed(std::move(item), ready);
+        if (!wasOpen && gate.IsOpen())
+            control.startSeconds = gate.StartSeconds();
+    } else {
+        gate.End(ready);
+        control.startSeconds = gate.StartSeconds();
+    }
+    for (GatePacket& item : ready) {
+        if (!Deal(std::move(item.packet), video, audio))
+            return;
+    }
+}
+
+bool InputMedia::HasKeyFrameIndex() const
+{
+    std::string name = m_format->iformat->name ? m_format->iformat->name : "";
+    return name.find("mov") != std::string::npos || name.find("matroska") != std::string::npos
+        || name == "avi";
+}
+
+double InputMedia::FirstKeyFrameAfterSeek(JobControl& control)
+{
+    for (int read = 0; read < kMaxProbePackets && !control.Aborted(); ++read) {
+        PacketPtr packet = MakePacket();
+        if (!packet || av_read_frame(m_format.get(), packet.get()) < 0)
+            break;
+        int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (packet->stream_index == m_video && (packet->flags & AV_PKT_FLAG_KEY)
+            && ts != AV_NOPTS_VALUE)
+            return MediaSeconds(ts, m_format->streams[m_video]->time_base);
+    }
+    return -1;
+}
+
+bool InputMedia::SeekToKeyFrame(double seconds, double tolerance, JobControl& control)
+{
+    if (seconds <= 0)
+        return true;
+    if (HasKeyFrameIndex())
+        return SeekTo(seconds + tolerance);
+    for (double backOff : kSeekBackOffs) {
+        double at = std::max(seconds - backOff, 0.0);
+        if (at <= 0 || !SeekTo(at + tolerance))
+            break;
+        double key = FirstKeyFrameAfterSeek(control);
+        if (key >= 0 && key <= seconds + tolerance)
+            return SeekTo(at + tolerance);
+    }
+    // The key frame is far back or the file cannot seek: read from the start.
+    avformat_seek_file(m_format.get(), -1, INT64_MIN, m_originUs, m_originUs, 0);
+    return false;
+}
+
+void InputMedia::Run(
+    PacketQueue& video, PacketQueue* audio, JobControl& control, CopyStartGate* gate)
 {
     while (!control.Aborted()) {
         PacketPtr packet = MakePacket();
@@ -103,14 +260,16 @@ void InputMedia::Run(PacketQueue& video, PacketQueue* audio, JobControl& control
                 EngineLog(LogLevel::Warning, "reading stopped: %s", AvErrorText(result).c_str());
             break;
         }
-        bool pushed = true;
-        if (packet->stream_index == m_video)
-            pushed = video.Push(std::move(packet));
-        else if (packet->stream_index == m_audio && audio)
-            pushed = audio->Push(std::move(packet));
-        if (!pushed && control.Aborted())
+        MarkStartStep(StartStep::FirstPacket);
+        if (gate) {
+            PassGate(std::move(packet), *gate, video, audio, control);
+            continue;
+        }
+        if (!Deal(std::move(packet), video, audio) && control.Aborted())
             break;
     }
+    if (gate && !control.Aborted())
+        PassGate(nullptr, *gate, video, audio, control);
     video.Close();
     if (audio)
         audio->Close();
@@ -129,6 +288,11 @@ AVStream* InputMedia::AudioStream() const
 double InputMedia::MediaSeconds(int64_t ts, AVRational tb) const
 {
     return ts * av_q2d(tb) - m_originUs / static_cast<double>(AV_TIME_BASE);
+}
+
+int64_t InputMedia::OriginIn(AVRational tb) const
+{
+    return av_rescale_q(m_originUs, AV_TIME_BASE_Q, tb);
 }
 
 uint32_t InputMedia::DurationMs() const

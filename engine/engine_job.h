@@ -43,6 +43,9 @@ public:
     static int InterruptCallback(void* control);
 
     std::atomic<double> position { 0 }; // media seconds written so far
+    // Media time the output starts at: -ss, or for copied video the key picture
+    // the demuxer chose; set before any packet goes past the demuxer.
+    std::atomic<double> startSeconds { 0 };
     std::atomic<int64_t> framesEncoded { 0 };
 
 private:

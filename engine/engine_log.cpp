@@ -16,13 +16,6 @@ namespace {
 std::atomic<int> g_maxLevel { static_cast<int>(LogLevel::Warning) };
 const auto g_started = std::chrono::steady_clock::now();
 
-long long ElapsedMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - g_started)
-        .count();
-}
-
 void ForwardLibraryLog(void*, int level, const char* format, va_list args)
 {
     // Library chatter below errors is noise for the server's log; errors of the
@@ -35,6 +28,13 @@ void ForwardLibraryLog(void*, int level, const char* format, va_list args)
 }
 
 } // namespace
+
+long long EngineElapsedMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - g_started)
+        .count();
+}
 
 void InitEngineLog()
 {
@@ -57,5 +57,5 @@ void EngineLog(LogLevel level, const char* format, ...)
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     fprintf(stderr, "vembacast-engine[%d] +%lldms %s: %s\n", static_cast<int>(getpid()),
-        ElapsedMs(), names[static_cast<int>(level)], text);
+        EngineElapsedMs(), names[static_cast<int>(level)], text);
 }

@@ -9,4 +9,6 @@ enum class LogLevel { Error = 0, Warning = 1, Info = 2, Debug = 3 };
 // The level above which lines are dropped: Warning, or VEMBACAST_ENGINE_LOG
 // (0..3) from the environment.
 void InitEngineLog();
+// Milliseconds since the process started (the stamp every line carries).
+long long EngineElapsedMs();
 void EngineLog(LogLevel level, const char* format, ...) __attribute__((format(printf, 2, 3)));

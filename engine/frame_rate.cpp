@@ -8,7 +8,33 @@ namespace {
 // picture; the grid skips the gap instead of repeating one frame for it.
 constexpr double kMaxRepeatSeconds = 60;
 
+bool UsableRate(AVRational rate)
+{
+    return rate.num > 0 && rate.den > 0 && av_q2d(rate) >= 1 && av_q2d(rate) <= 240;
+}
+
+AVRational Tidy(AVRational rate)
+{
+    if (rate.den <= 1001)
+        return rate;
+    AVRational tidy { 0, 1 };
+    av_reduce(&tidy.num, &tidy.den, std::lround(av_q2d(rate) * 100), 100, 100000);
+    return tidy;
+}
+
 } // namespace
+
+AVRational NominalFrameRate(AVRational average, AVRational base)
+{
+    if (UsableRate(average) && UsableRate(base)
+        && std::fabs(av_q2d(average) / av_q2d(base) - 1) < 0.01)
+        return Tidy(base);
+    if (UsableRate(average))
+        return Tidy(average);
+    if (UsableRate(base))
+        return Tidy(base);
+    return AVRational { 25, 1 };
+}
 
 FrameRateConverter::FrameRateConverter(int num, int den, int64_t firstSlot)
     : m_num(num)

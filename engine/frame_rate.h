@@ -11,6 +11,12 @@
 #include <cstdint>
 #include <functional>
 
+// The rate a source is encoded at when no constant rate is asked for: its real
+// base rate r when the average rate agrees with it (exact for 24000/1001 and the
+// like), else the average, else r, else 25; always between 1 and 240 per second
+// with a denominator of at most 1001 (a finer average is rounded to 1/100 fps).
+AVRational NominalFrameRate(AVRational average, AVRational base);
+
 class FrameRateConverter {
 public:
     // rate = num/den frames per second; slots before firstSlot are never emitted

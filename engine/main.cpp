@@ -9,6 +9,7 @@
 
 #include "engine/control_channel.h"
 #include "engine/engine_log.h"
+#include "engine/keyframe_index.h"
 #include "engine/options.h"
 #include "engine/scheduler.h"
 #include "engine/thumbnail.h"
@@ -18,8 +19,10 @@
 #include <clocale>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <thread>
@@ -141,6 +144,10 @@ int RunEncode(const EngineOptions& options, ControlChannel& channel, JobControl&
 int main(int argc, char** argv)
 {
     setlocale(LC_CTYPE, "C.UTF-8");
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("vembacast-engine (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+        return 0;
+    }
     signal(SIGPIPE, SIG_IGN);
     InitEngineLog();
     WatchParent();
@@ -149,6 +156,10 @@ int main(int argc, char** argv)
     EngineOptions options = ParseEngineCommandLine(args, FileExists);
     for (const std::string& note : options.notes)
         EngineLog(LogLevel::Info, "%s", note.c_str());
+
+    // The index mode has no server on pipes: its caller bounds it in time.
+    if (options.IsKeyframeIndexRun())
+        return RunKeyframeIndex(options.keyframesInput, options.output);
 
     JobControl control;
     ControlChannel channel;

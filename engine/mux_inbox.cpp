@@ -9,15 +9,20 @@ constexpr double kMaxInterleaveSeconds = 10;
 
 } // namespace
 
-MuxInbox::MuxInbox(std::vector<AVRational> timeBases)
+MuxInbox::MuxInbox(std::vector<AVRational> timeBases, int videoLane)
 {
-    for (AVRational tb : timeBases)
-        m_lanes.emplace_back().timeBase = tb;
+    for (AVRational tb : timeBases) {
+        Lane& lane = m_lanes.emplace_back();
+        lane.timeBase = tb;
+        lane.video = static_cast<int>(m_lanes.size()) - 1 == videoLane;
+    }
 }
 
 double MuxInbox::Seconds(int stream, const AVPacket& packet) const
 {
-    int64_t ts = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+    bool keyPicture
+        = m_lanes[stream].video && (packet.flags & AV_PKT_FLAG_KEY) && packet.pts != AV_NOPTS_VALUE;
+    int64_t ts = keyPicture ? packet.pts : packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
     return ts == AV_NOPTS_VALUE ? 0 : ts * av_q2d(m_lanes[stream].timeBase);
 }
 

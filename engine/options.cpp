@@ -35,6 +35,11 @@ const std::map<std::string, OptionSpec>& OptionTable()
         { "-vembacast", { ValueKind::Number } },
         { "-o", { ValueKind::Text } },
         { "-pipename", { ValueKind::Number } },
+        { "-keyframes", { ValueKind::Text } },
+        { "-cuts", { ValueKind::Text } },
+        { "-kf", { ValueKind::Number } },
+        { "-aid", { ValueKind::Number } },
+        { "-autorotate", { ValueKind::None } },
         { "-sws", { ValueKind::Text } },
         { "-mc", { ValueKind::Text } },
         { "-cache", { ValueKind::Text } },
@@ -112,6 +117,7 @@ void ApplyFrameRate(const std::string& value, EngineOptions& options)
         options.outputFpsNum = static_cast<int>(num);
         options.outputFpsDen = static_cast<int>(den);
     }
+    options.outputFpsGiven = true;
 }
 
 void ApplyNumber(const std::string& name, double value, EngineOptions& options)
@@ -125,6 +131,13 @@ void ApplyNumber(const std::string& name, double value, EngineOptions& options)
             options.segmentSeconds = static_cast<int>(value);
         else
             options.notes.push_back("-vembacast: segment length out of range, ignored");
+    } else if (name == "-kf") {
+        options.keyframeSeconds = value < 0 ? -1 : value;
+    } else if (name == "-aid") {
+        if (value >= 0 && value <= 1000000 && std::floor(value) == value)
+            options.audioTrack = static_cast<int>(value);
+        else
+            options.notes.push_back("-aid: not a stream number, ignored");
     } else if (name == "-pipename") {
         if (value >= 1 && value <= 2147483647.0)
             options.pipeNumber = static_cast<int>(value);
@@ -147,6 +160,10 @@ void ApplyText(const std::string& name, const std::string& value, EngineOptions&
         options.fontFile = value;
     else if (name == "-subcp")
         options.subtitleCodepage = value;
+    else if (name == "-keyframes")
+        options.keyframesInput = value;
+    else if (name == "-cuts")
+        options.cutsFile = value;
     else if (name == "-ovc")
         options.videoCodec = value;
     else if (name == "-x264encopts")
@@ -215,8 +232,11 @@ void AppendFilterChain(const std::string& value, EngineOptions& options)
                 present = present || step.kind == FilterKind::Subtitles;
             if (!present)
                 options.filters.push_back({ FilterKind::Subtitles });
-        } else if (name == "harddup" || name == "fixpts" || name.empty()) {
-            // Output is always at a constant rate and timed by media time.
+        } else if (name == "harddup") {
+            // A constant rate was asked for: -ofps's, or the templates' 24.
+            options.outputFpsGiven = true;
+        } else if (name == "fixpts" || name.empty()) {
+            // Output is timed by media time anyway.
         } else {
             options.notes.push_back("video filter '" + name + "' is not supported, ignored");
         }
@@ -252,8 +272,11 @@ EngineOptions ParseEngineCommandLine(const std::vector<std::string>& args, FileE
             continue;
         }
         ValueKind kind = found->second.kind;
-        if (kind == ValueKind::None)
+        if (kind == ValueKind::None) {
+            if (name == "-autorotate")
+                options.autoRotate = true;
             continue;
+        }
         std::string value = inlineValue;
         if (!hasInline) {
             // A value that starts with '-' is the next option: this one has none

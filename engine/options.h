@@ -4,6 +4,40 @@
 // (live segments per bandwidth preset, conversions, thumbnails); this parser
 // accepts every option those templates carry, in any order, and ignores with a
 // note what it does not know, so an older or newer server never stops an engine.
+//
+// Options beyond the phone's templates (all times are media seconds: the time of
+// a picture counted from the container's start, the same in every option and in
+// the key frame index):
+//
+//   -keyframes "PATH" -o OUT   key frame index mode: no pipes; writes the index of
+//                              PATH to OUT (format in keyframe_index.h) and exits
+//                              0, or non-zero with a line on stderr
+//   -cuts FILE                 live segment boundaries: one time a line, ascending,
+//                              the first 0; segment n holds [cut n-1, cut n), the
+//                              last one runs to the end; a file that breaks
+//                              these rules is error 1 (message 16). Without it:
+//                              the 5 s grid
+//   -ovc copy                  H.264 video copied, cut at its key frames (a cut
+//                              without one moves to the next key frame; the log
+//                              says so); -vf, subtitles and -autorotate do not
+//                              apply. Video that cannot be copied (not H.264 in
+//                              8-bit 4:2:0) is encoded with the x264 options
+//                              given, and the log says so. Live segments only
+//   -oac copy                  AAC and MP3 copied; any other sound is encoded to
+//                              AAC-LC at the -faacopts br= rate
+//   -aid N                     the N-th audio stream (0-based, audio streams in
+//                              file order); out of range: error 2 (message 16)
+//   -kf T                      the key frame at or before -ss, from the index: the
+//                              engine seeks straight to it and probes briefly; a
+//                              T after -ss is ignored
+//   -autorotate                turn the picture upright as the file's display
+//                              matrix says before the other filters; -vf scale
+//                              then gives the upright size
+//   -ofps F / -vf-add harddup  constant output rate F (harddup alone: 24); with
+//                              neither, the source's own frame rate
+//   -x264encopts ...           also x264's preset=, tune= and profile= names
+//                              (x264_options.h), beside its parameters such as
+//                              vbv_maxrate=, vbv_bufsize=, level=, keyint=
 
 #include <functional>
 #include <string>
@@ -28,10 +62,11 @@ struct EngineOptions {
     double inputFpsHint = 0; // -fps: used only for frames without timestamps
     int outputFpsNum = 24; // -ofps: the constant output rate
     int outputFpsDen = 1;
+    bool outputFpsGiven = false; // -ofps or harddup; otherwise the source's rate is kept
     std::vector<FilterStep> filters;
-    std::string videoCodec = "x264"; // -ovc
+    std::string videoCodec = "x264"; // -ovc: "copy" copies H.264
     std::string x264Options; // -x264encopts, empty when none were given
-    std::string audioCodec = "faac"; // -oac
+    std::string audioCodec = "faac"; // -oac: "copy" copies AAC and MP3
     int audioBitrateKbps = 128; // br= of -faacopts
     bool noAudio = false; // -nosound
     std::string container; // format= of -lavfopts; empty: from the output name
@@ -40,10 +75,18 @@ struct EngineOptions {
     std::string subtitleFile; // -sub
     std::string fontFile; // -font
     std::string subtitleCodepage; // -subcp
+    std::string keyframesInput; // -keyframes: the file whose index is written to -o
+    std::string cutsFile; // -cuts
+    double keyframeSeconds = -1; // -kf: the key frame at or before the start, -1 unknown
+    int audioTrack = -1; // -aid: 0-based among the audio streams, -1 the usual choice
+    bool autoRotate = false; // -autorotate
     std::vector<std::string> notes; // what was ignored, and why, for the log
 
     // A run that has no input is a thumbnail run: it serves requests on its pipes.
-    bool IsThumbnailRun() const { return input.empty(); }
+    bool IsThumbnailRun() const { return input.empty() && keyframesInput.empty(); }
+    bool IsKeyframeIndexRun() const { return !keyframesInput.empty(); }
+    bool CopyVideo() const { return videoCodec == "copy"; }
+    bool CopyAudio() const { return audioCodec == "copy"; }
     bool HasSubtitles() const { return !subtitleFile.empty(); }
 };
 

@@ -142,8 +142,28 @@ void RotatePlane(
     }
 }
 
+void HalfTurnPlane(
+    const uint8_t* src, int srcStride, int width, int height, uint8_t* dst, int dstStride)
+{
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = src + static_cast<ptrdiff_t>(y) * srcStride;
+        uint8_t* out = dst + static_cast<ptrdiff_t>(height - 1 - y) * dstStride + (width - 1);
+        for (int x = 0; x < width; ++x)
+            *(out - x) = row[x];
+    }
+}
+
 void RotateFrame(const AVFrame& src, AVFrame& dst, int mode)
 {
+    if (mode == kHalfTurn) {
+        int cw = (src.width + 1) / 2;
+        int ch = (src.height + 1) / 2;
+        HalfTurnPlane(
+            src.data[0], src.linesize[0], src.width, src.height, dst.data[0], dst.linesize[0]);
+        HalfTurnPlane(src.data[1], src.linesize[1], cw, ch, dst.data[1], dst.linesize[1]);
+        HalfTurnPlane(src.data[2], src.linesize[2], cw, ch, dst.data[2], dst.linesize[2]);
+        return;
+    }
     RotatePlane(
         src.data[0], src.linesize[0], src.width, src.height, dst.data[0], dst.linesize[0], mode);
     int cw = (src.width + 1) / 2;

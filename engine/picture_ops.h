@@ -16,8 +16,14 @@ extern "C" {
 void RotatePlane(const uint8_t* src, int srcStride, int width, int height, uint8_t* dst,
     int dstStride, int mode);
 
-// Turns a YUV 4:2:0 frame into dst, which must be allocated with the sides swapped.
+// Turns a YUV 4:2:0 frame into dst, which must be allocated with the sides swapped
+// (mode 0..3), or of the same size for mode 4: half a turn.
+constexpr int kHalfTurn = 4;
 void RotateFrame(const AVFrame& src, AVFrame& dst, int mode);
+
+// Half a turn of one plane of w x h bytes into a plane of the same size.
+void HalfTurnPlane(
+    const uint8_t* src, int srcStride, int width, int height, uint8_t* dst, int dstStride);
 
 // Halves one plane in both directions, each target byte the rounded mean of a
 // 2x2 block: the cheap first step of a large shrink, before the fine scaler.

@@ -1,6 +1,7 @@
 #include "engine/video_decode.h"
 
 #include "engine/engine_log.h"
+#include "engine/start_timing.h"
 
 #include <thread>
 
@@ -42,8 +43,9 @@ EngineError VideoDecodeStage::Open(const InputMedia& input, const DecodeTuning& 
         m_frameSeconds = 1 / tuning.fpsHint;
     else if (rate.num > 0 && rate.den > 0 && av_q2d(rate) < 1000)
         m_frameSeconds = av_q2d(av_inv_q(rate));
-    m_firstSlot
-        = FrameRateConverter::FirstSlot(tuning.startSeconds, tuning.rateNum, tuning.rateDen);
+    m_firstSlot = tuning.firstSlot >= 0
+        ? tuning.firstSlot
+        : FrameRateConverter::FirstSlot(tuning.startSeconds, tuning.rateNum, tuning.rateDen);
     m_rate.emplace(tuning.rateNum, tuning.rateDen, m_firstSlot);
     return kErrorNone;
 }
@@ -60,6 +62,7 @@ void VideoDecodeStage::SetPreroll(const AVPacket& packet)
 
 bool VideoDecodeStage::HandleFrame(FramePtr frame, VideoWorkQueue& out)
 {
+    MarkStartStep(StartStep::FirstDecoded);
     double seconds = 0;
     if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
         seconds = m_input->MediaSeconds(frame->best_effort_timestamp, m_stream->time_base);

@@ -23,6 +23,9 @@ struct DecodeTuning {
     double startSeconds = 0;
     int rateNum = 24;
     int rateDen = 1;
+    // The first output slot; -1: the first at or after startSeconds. A start on a
+    // cut begins at the cut's own slot, so it joins the run before it exactly.
+    int64_t firstSlot = -1;
     double fpsHint = 0;
     // Skip the deblocking of B pictures: for output a quarter of the source's
     // area or less the difference is below what the scaler keeps, and B

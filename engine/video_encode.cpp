@@ -1,6 +1,7 @@
 #include "engine/video_encode.h"
 
 #include "engine/engine_log.h"
+#include "engine/start_timing.h"
 
 EngineError VideoEncodeStage::Open(const VideoEncodeSettings& settings)
 {
@@ -12,7 +13,7 @@ EngineError VideoEncodeStage::Open(const VideoEncodeSettings& settings)
     m_codec.reset(avcodec_alloc_context3(codec));
     if (!m_codec)
         return kErrorInternal;
-    m_slotsPerSegment = settings.slotsPerSegment;
+    m_plan = settings.plan;
     AVCodecContext* c = m_codec.get();
     c->width = settings.width;
     c->height = settings.height;
@@ -29,6 +30,12 @@ EngineError VideoEncodeStage::Open(const VideoEncodeSettings& settings)
     AVDictionary* options = nullptr;
     // A key frame requested for a segment start must be an IDR picture.
     av_dict_set(&options, "forced-idr", "1", 0);
+    if (!settings.x264.preset.empty())
+        av_dict_set(&options, "preset", settings.x264.preset.c_str(), 0);
+    if (!settings.x264.tune.empty())
+        av_dict_set(&options, "tune", settings.x264.tune.c_str(), 0);
+    if (!settings.x264.profile.empty())
+        av_dict_set(&options, "profile", settings.x264.profile.c_str(), 0);
     std::string params = JoinX264Params(settings.x264.params);
     if (!params.empty())
         av_dict_set(&options, "x264-params", params.c_str(), 0);
@@ -55,8 +62,18 @@ bool VideoEncodeStage::Drain(MuxInbox& out, int stream, JobControl& control)
             control.Fail(kErrorEncoder, "H.264 encoding failed: " + AvErrorText(result));
             return false;
         }
+        MarkStartStep(StartStep::FirstEncoded);
         out.Push(stream, std::move(packet));
     }
+}
+
+bool VideoEncodeStage::SegmentStart(int64_t slot) const
+{
+    if (!m_plan)
+        return false;
+    int num = m_codec->time_base.den;
+    int den = m_codec->time_base.num;
+    return m_plan->FirstSlotOf(m_plan->SegmentOfSlot(slot, num, den), num, den) == slot;
 }
 
 void VideoEncodeStage::Run(FrameQueue& in, MuxInbox& out, int stream, JobControl& control)
@@ -65,7 +82,7 @@ void VideoEncodeStage::Run(FrameQueue& in, MuxInbox& out, int stream, JobControl
     bool ok = true;
     while (ok && !control.Aborted() && in.Pop(work)) {
         AVFrame* frame = work.frame.get();
-        bool segmentStart = m_slotsPerSegment > 0 && frame->pts % m_slotsPerSegment == 0;
+        bool segmentStart = SegmentStart(frame->pts);
         frame->pict_type = (m_first || segmentStart) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         frame->key_frame = 0;
         m_first = false;

@@ -2,9 +2,11 @@
 
 // Video encode stage: H.264 through libx264 with the command line's options.
 // Frames arrive with their slot as timestamp; the first frame of every segment
-// is forced to be an IDR picture so each segment file can be played alone.
+// (as the segment plan places it on the slot grid) is forced to be an IDR
+// picture so each segment file can be played alone.
 
 #include "engine/mux.h"
+#include "engine/segment_plan.h"
 #include "engine/video_filter.h"
 #include "engine/x264_options.h"
 
@@ -16,7 +18,7 @@ struct VideoEncodeSettings {
     int rateDen = 1;
     X264Settings x264;
     bool globalHeader = false; // MP4 keeps the stream headers in the container
-    int64_t slotsPerSegment = 0; // 0: no segments
+    const SegmentPlan* plan = nullptr; // null: no segments
 };
 
 class VideoEncodeStage {
@@ -28,7 +30,9 @@ public:
 private:
     bool Drain(MuxInbox& out, int stream, JobControl& control);
 
+    bool SegmentStart(int64_t slot) const;
+
     CodecContextPtr m_codec;
-    int64_t m_slotsPerSegment = 0;
+    const SegmentPlan* m_plan = nullptr;
     bool m_first = true;
 };

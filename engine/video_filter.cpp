@@ -28,13 +28,14 @@ void ResolveScale(int& width, int& height, int curWidth, int curHeight)
 } // namespace
 
 void PictureChain::Configure(const std::vector<FilterStep>& steps, int srcWidth, int srcHeight,
-    std::unique_ptr<SubtitleRenderer> subtitles, int scaleFlags)
+    std::unique_ptr<SubtitleRenderer> subtitles, int scaleFlags, int uprightTurn)
 {
     m_subtitles = std::move(subtitles);
     m_scaleFlags = scaleFlags;
     m_steps.clear();
-    int width = srcWidth;
-    int height = srcHeight;
+    bool sideways = uprightTurn == 90 || uprightTurn == 270;
+    int width = 0;
+    int height = 0;
     // The chain always starts with the one scaler pass: it also converts the
     // decoder's format to 4:2:0 and evens odd sides.
     size_t first = 0;
@@ -42,12 +43,18 @@ void PictureChain::Configure(const std::vector<FilterStep>& steps, int srcWidth,
         width = steps[0].width;
         height = steps[0].height;
         first = 1;
-    } else {
-        width = 0;
-        height = 0;
     }
-    ResolveScale(width, height, srcWidth, srcHeight);
-    m_steps.push_back({ FilterKind::Scale, width, height, 0 });
+    // Sizes are those of the upright picture; a sideways source is scaled before
+    // it is turned, which is the cheaper order.
+    ResolveScale(width, height, sideways ? srcHeight : srcWidth, sideways ? srcWidth : srcHeight);
+    if (sideways) {
+        m_steps.push_back({ FilterKind::Scale, height, width, 0 });
+        m_steps.push_back({ FilterKind::Rotate, width, height, uprightTurn == 90 ? 1 : 2 });
+    } else {
+        m_steps.push_back({ FilterKind::Scale, width, height, 0 });
+        if (uprightTurn == 180)
+            m_steps.push_back({ FilterKind::Rotate, width, height, kHalfTurn });
+    }
     bool subtitleStep = false;
     for (size_t i = first; i < steps.size(); ++i) {
         const FilterStep& step = steps[i];
@@ -130,6 +137,7 @@ FramePtr PictureChain::Scale(const AVFrame& src, const Step& step)
 
 FramePtr PictureChain::Rotate(const AVFrame& src, const Step& step)
 {
+    // step.width/height are the sizes after the turn.
     FramePtr dst = MakePictureFrame(AV_PIX_FMT_YUV420P, step.width, step.height);
     if (!dst)
         return nullptr;

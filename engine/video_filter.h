@@ -18,9 +18,11 @@ using FrameQueue = BlockingQueue<VideoWork>;
 class PictureChain {
 public:
     // Works out the sizes along the chain for a source of srcWidth x srcHeight.
-    // subtitles may be null (no script, or it could not be read).
+    // subtitles may be null (no script, or it could not be read). uprightTurn
+    // (0, 90, 180, 270 degrees clockwise) turns the picture upright first; the
+    // command line's sizes are then sizes of the upright picture.
     void Configure(const std::vector<FilterStep>& steps, int srcWidth, int srcHeight,
-        std::unique_ptr<SubtitleRenderer> subtitles, int scaleFlags);
+        std::unique_ptr<SubtitleRenderer> subtitles, int scaleFlags, int uprightTurn = 0);
 
     int OutputWidth() const { return m_outWidth; }
     int OutputHeight() const { return m_outHeight; }

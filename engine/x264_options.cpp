@@ -52,6 +52,48 @@ std::string Underscores(std::string name)
     return name;
 }
 
+bool InNameList(const char* const* names, const std::string& value)
+{
+    for (; *names; ++names) {
+        if (value == *names)
+            return true;
+    }
+    return false;
+}
+
+// Each of a comma-separated list of tunes ("film,fastdecode") must be x264's.
+bool KnownTunes(const std::string& value)
+{
+    size_t start = 0;
+    while (true) {
+        size_t end = value.find(',', start);
+        std::string one = value.substr(start, end == std::string::npos ? end : end - start);
+        if (!InNameList(x264_tune_names, one))
+            return false;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+// preset=, tune=, profile=: true when the entry was one of them.
+bool MapStartingPoint(
+    const std::string& name, const std::string& value, const std::string& entry, X264Settings& s)
+{
+    bool known = false;
+    if (name == "preset" && (known = InNameList(x264_preset_names, value)))
+        s.preset = value;
+    else if (name == "tune" && (known = KnownTunes(value)))
+        s.tune = value;
+    else if (name == "profile" && (known = InNameList(x264_profile_names, value)))
+        s.profile = value;
+    else if (name != "preset" && name != "tune" && name != "profile")
+        return false;
+    if (!known)
+        s.notes.push_back("x264 option '" + entry + "' is not accepted, ignored");
+    return true;
+}
+
 bool X264Accepts(const std::string& name, const std::string& value)
 {
     x264_param_t scratch;
@@ -82,6 +124,8 @@ void MapOne(const std::string& entry, X264Settings& settings)
             value = "false";
         }
     }
+    if (!bare && MapStartingPoint(name, value, entry, settings))
+        return;
     auto renamed = RenameTable().find(name);
     name = renamed != RenameTable().end() ? renamed->second : Underscores(name);
 

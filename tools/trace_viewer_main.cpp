@@ -31,6 +31,10 @@ int main(int argc, char** argv)
                         "PXTRACE with bit 0 set in Veneta.ini) until Ctrl-C.\n");
             return 0;
         }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vembacast-trace (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+            return 0;
+        }
         std::fprintf(stderr, "vembacast-trace: unknown option %s\n", argv[i]);
         return 2;
     }

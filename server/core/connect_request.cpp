@@ -9,6 +9,7 @@
 #include "core/vemba_server.h"
 #include "http/access_gate.h"
 #include "http/answer.h"
+#include "http/base_path.h"
 #include "http/password_attempts.h"
 #include "http/request.h"
 
@@ -67,7 +68,7 @@ void ResponseConnect(CVembaServer& server, HttpRequest& request)
     if (required && result == kResultOk) {
         // A browser keeps the id in a cookie that its scripts cannot read.
         request.Write("HTTP/1.1 200 OK\r\n");
-        request.Write(ClientIdCookieHeader(id));
+        request.Write(ClientIdCookieHeader(id, ReadBasePath(server.Settings())));
         request.Write("Content-Type: text/xml\r\n\r\n");
     } else {
         WriteAnswerHeader(request);

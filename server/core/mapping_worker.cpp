@@ -4,6 +4,7 @@
 #include "config/settings_store.h"
 #include "config/trace.h"
 #include "core/server_errors.h"
+#include "http/https_port.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
 #include "remote/remote_context.h"
@@ -40,11 +41,15 @@ bool SyncPin(const MappingWork& work)
     return work.server.SyncPin(work.server.Settings().ReadText(kKeyMacAddress), work.cancel);
 }
 
-// The first of up to ten external ports from internalPort that is, or can be, mapped.
-int TakeExternalPort(IPortMapper& mapper, const std::string& localAddress, int internalPort)
+// The first of up to ten external ports from internalPort that is, or can be, mapped;
+// never taken (the other port of this server's).
+int TakeExternalPort(
+    IPortMapper& mapper, const std::string& localAddress, int internalPort, int taken = 0)
 {
     for (int k = 0; k < kMaxExternalPortCandidates && internalPort + k <= 65535; ++k) {
         int candidate = internalPort + k;
+        if (candidate == taken)
+            continue;
         if (IsPortMappedToMe(mapper, localAddress, internalPort, candidate)
             || MapPort(mapper, localAddress, candidate, internalPort))
             return candidate;
@@ -56,11 +61,36 @@ int TakeExternalPort(IPortMapper& mapper, const std::string& localAddress, int i
     return 0;
 }
 
+// The HTTPS port beside the plain one: browsers from outside reach it as well.
+void MapHttpsOn(const MappingWork& work, MappingOutcome& outcome)
+{
+    SettingsStore& settings = work.server.Settings();
+    int httpsPort = PortSetting(settings, kKeyTlsPort);
+    if (httpsPort == 0)
+        return;
+    outcome.httpsOn = true;
+    int taken = TakeExternalPort(
+        work.server.Gateway(), settings.ReadText(kKeyInIP), httpsPort, outcome.externalPort);
+    outcome.httpsExternalPort = taken;
+    settings.WriteText(kKeyTlsExtPort, taken ? std::to_string(taken) : std::string());
+}
+
+bool RemoveHttpsMapping(const MappingWork& work)
+{
+    int external = PortSetting(work.server.Settings(), kKeyTlsExtPort);
+    if (external == 0)
+        return true;
+    work.server.Settings().WriteText(kKeyTlsExtPort, "");
+    return RemovePortMap(work.server.Gateway(), external);
+}
+
 void MapOn(const MappingWork& work, int internalPort, int externalPort, MappingOutcome& outcome)
 {
     IPortMapper& mapper = work.server.Gateway();
-    if (work.request.removeFirst)
+    if (work.request.removeFirst) {
         outcome.removed = RemovePortMap(mapper, externalPort);
+        outcome.removed = RemoveHttpsMapping(work) && outcome.removed;
+    }
     std::string localAddress = work.server.Settings().ReadText(kKeyInIP);
     int taken = TakeExternalPort(mapper, localAddress, internalPort);
     if (taken == 0) {
@@ -76,6 +106,7 @@ void MapOn(const MappingWork& work, int internalPort, int externalPort, MappingO
         WriteExternalPort(work.server.Settings(), taken);
         outcome.pinSynced = SyncPin(work);
     }
+    MapHttpsOn(work, outcome);
     bool reached = ProbeExternalAccess(work.server.ConsoleTransport(),
         "http://" + outcome.externalAddress, "convertCancel", taken, 0, work.cancel);
     if (!reached)
@@ -85,6 +116,7 @@ void MapOn(const MappingWork& work, int internalPort, int externalPort, MappingO
 void MapOff(const MappingWork& work, int internalPort, int externalPort, MappingOutcome& outcome)
 {
     outcome.removed = RemovePortMap(work.server.Gateway(), externalPort);
+    outcome.removed = RemoveHttpsMapping(work) && outcome.removed;
     outcome.mappingOn = false;
     outcome.externalPort = internalPort;
     if (internalPort != externalPort) {

@@ -4,7 +4,8 @@
 // change): with mapping on it maps the server's port on the gateway, trying up to ten
 // external ports from the listening port upwards, keeps "ExtPort" and the PIN
 // registration in step and probes the external address; with mapping off it removes
-// the mapping and returns "ExtPort" to the listening port.
+// the mapping and returns "ExtPort" to the listening port. With HTTPS on ("TlsPort"),
+// its port is mapped and removed alongside, its external port kept in "TlsExtPort".
 //
 // Threads: it runs on the thread that calls it (the settings dialog starts one per
 // click; the daemon runs it in the background after start) and blocks on the gateway
@@ -31,6 +32,9 @@ struct MappingOutcome {
     std::string externalAddress;
     bool removed = true; // false when a removal the worker made was refused
     bool pinSynced = true; // false when the PIN registration failed
+    // With HTTPS on: its external port, 0 when no gateway took it (or it was removed).
+    int httpsExternalPort = 0;
+    bool httpsOn = false;
 };
 
 class RemoteContext;

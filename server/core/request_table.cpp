@@ -6,6 +6,7 @@
 #include "conversion/request_handlers.h"
 #include "core/request_handlers.h"
 #include "core/vemba_server.h"
+#include "dlna/request_handlers.h"
 #include "library/request_handlers.h"
 #include "streaming/request_handlers.h"
 
@@ -52,5 +53,8 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
         { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", Bind(server, OnNotifyThumb) },
         { "/pid", RouteMatch::Exact, "OnNotifyPID", Bind(server, OnNotifyPID) },
         { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", Bind(server, OnNotifySubtitle) },
+        // The television device's media: the home network only, without a client id.
+        { "/dlna/", RouteMatch::Prefix, "OnNotifyDlnaMedia", Bind(server, OnNotifyDlnaMedia),
+            RouteAccess::HomeNetwork },
     };
 }

@@ -14,10 +14,12 @@ const char* ServerErrorTextKey(int code)
     case 5:
     case 6:
         return "IDS_ERROR_FAILED_SERVER_START";
-    case kServerErrorDiskFull:
-        return "IDS_ERROR_DISK_FULL";
     case kServerErrorNoUpnpDevice:
         return "IDS_WORD_NO_UPNPDEVICE";
+    case 9:
+        return "IDS_ERROR_HTTPS_START";
+    case kServerErrorDiskFull:
+        return "IDS_ERROR_DISK_FULL";
     default:
         return nullptr;
     }

@@ -4,7 +4,7 @@
 #include "library/one_time_list_files.h"
 
 CVembaServer::CVembaServer(ServerParts parts, RemoteParts remote, ConvertQueueTiming timing)
-    : RemoteContext(std::move(parts), std::move(remote), timing)
+    : DlnaContext(std::move(parts), std::move(remote), timing)
 {
     ConvertQueue().SetObserver([this](ConversionChange change, const ConvertInfo_t& job) {
         IServerEvents* events = nullptr;
@@ -22,6 +22,7 @@ CVembaServer::CVembaServer(ServerParts parts, RemoteParts remote, ConvertQueueTi
 CVembaServer::~CVembaServer()
 {
     StopNotices();
+    StopDlna();
     WebServer().Stop();
     WebServer().Configure({}, {});
 }
@@ -63,6 +64,7 @@ bool CVembaServer::Start()
 {
     if (!WebServer().Start())
         return false;
+    StartDlna();
     // Both return at once: the collecting, the making and the console request run in
     // the background, so the start is reported without waiting for pictures or for
     // the console.
@@ -73,6 +75,9 @@ bool CVembaServer::Start()
 
 bool CVembaServer::Stop()
 {
+    // Before the front stops: its streams end, and no screen is told of a server
+    // that is going.
+    StopDlna();
     return WebServer().Stop();
 }
 

@@ -17,7 +17,7 @@
 // what it must act on through IServerEvents, called on server threads.
 
 #include "config/settings.h"
-#include "remote/remote_context.h"
+#include "dlna/dlna_context.h"
 
 #include <vector>
 
@@ -32,7 +32,7 @@ public:
     virtual void ConversionChanged(ConversionChange change, const ConvertInfo_t& job) = 0;
 };
 
-class CVembaServer final : public RemoteContext {
+class CVembaServer final : public DlnaContext {
 public:
     explicit CVembaServer(
         ServerParts parts, RemoteParts remote = {}, ConvertQueueTiming timing = {});
@@ -42,11 +42,13 @@ public:
     // Set before the first start; null: nobody listens.
     void SetEvents(IServerEvents* events);
 
-    // Starts the HTTP front; then thumbnail making for every share and a request of
-    // the external address go on in the background. False with the code in
+    // Starts the HTTP front and announces the television device (when "DlnaServer"
+    // allows it); then thumbnail making for every share and a request of the external
+    // address go on in the background. False with the code in
     // WebServer().m_nLastError.
     bool Start();
-    // Stops the HTTP front, releasing every session. False (code 6) when none ran.
+    // Takes the television device off the network and stops the HTTP front,
+    // releasing every session. False (code 6) when none ran.
     bool Stop();
 
     // The folders of the folder list become the shared folders.

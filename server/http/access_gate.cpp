@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "config/utf8_text.h"
 #include "http/dispatch.h"
+#include "http/home_network.h"
 #include "http/http_context.h"
 #include "http/request.h"
 
@@ -61,15 +62,17 @@ bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
 
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request)
 {
+    if (route.access == RouteAccess::HomeNetwork)
+        return IsHomeNetworkAddress(request.RemoteAddress());
     if (route.path == "/connect" || !IsPasswordRequired(server))
         return true;
     return CarriesKnownClientId(server, request);
 }
 
-std::string ClientIdCookieHeader(const std::string& clientId)
+std::string ClientIdCookieHeader(const std::string& clientId, const std::string& basePath)
 {
-    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId
-        + "; Path=/; HttpOnly; SameSite=Strict\r\n";
+    return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId + "; Path=" + basePath
+        + "/; HttpOnly; SameSite=Strict\r\n";
 }
 
 bool PasswordMatches(std::string_view given, std::string_view stored)

@@ -30,11 +30,14 @@ std::string PathClientId(std::string_view uri);
 // True when the request carries an id that "/connect" gave out.
 bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request);
 
-// True when the request may reach the route's handler.
+// True when the request may reach the route's handler: a home-network row only from
+// the home network, any other row as the password setting says.
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request);
 
-// The Set-Cookie header line (with CR LF) that hands a browser its client id.
-std::string ClientIdCookieHeader(const std::string& clientId);
+// The Set-Cookie header line (with CR LF) that hands a browser its client id. Its path
+// is the base path (http/base_path.h), so behind a reverse proxy the cookie goes to
+// this server's prefix only.
+std::string ClientIdCookieHeader(const std::string& clientId, const std::string& basePath = "");
 
 // Compares a given password with the stored one in time that does not depend on where
 // they differ; an empty stored password matches nothing.

@@ -23,11 +23,18 @@ enum class RouteMatch {
     Prefix, // the URI starts with the whole path
 };
 
+// Who may reach a row.
+enum class RouteAccess {
+    ClientApi, // anyone; with "RequirePassword" a known client id (access_gate.h)
+    HomeNetwork, // only the home network, and without an id (devices without passwords)
+};
+
 struct Route {
     std::string path;
     RouteMatch match;
     std::string handlerName;
     RequestHandler handler; // empty until the request is served
+    RouteAccess access = RouteAccess::ClientApi;
 };
 
 // The first row whose path matches uri, or nullptr.

@@ -152,6 +152,11 @@ std::string MimeTypeOf(const std::string& path)
 
 void qz_mg_send_file(HttpRequest& request, const std::string& path)
 {
+    qz_mg_send_file(request, path, SendFileExtras {});
+}
+
+void qz_mg_send_file(HttpRequest& request, const std::string& path, const SendFileExtras& extras)
+{
     if (path.empty() || HasDotDotComponent(path)) {
         request.SendError(404, "Not Found");
         return;
@@ -218,10 +223,11 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path)
                    "Content-Type: %s\r\n"
                    "Content-Length: %" PRIu64 "\r\n"
                    "Connection: close\r\n"
-                   "%s"
+                   "%s%s"
                    "Accept-Ranges: bytes\r\n\r\n",
-        status.c_str(), date.c_str(), modified.c_str(), etag, MimeTypeOf(path).c_str(), length,
-        contentRange.c_str());
+        status.c_str(), date.c_str(), modified.c_str(), etag,
+        extras.contentType.empty() ? MimeTypeOf(path).c_str() : extras.contentType.c_str(), length,
+        contentRange.c_str(), extras.headers.c_str());
     if (!request.IsHead())
         SendBody(request, file.Get(), first, length);
 }

@@ -17,5 +17,13 @@ class HttpRequest;
 // Handlers confine path to their own folder before calling this.
 void qz_mg_send_file(HttpRequest& request, const std::string& path);
 
+// What a caller may add to the answer: another content type than the extension's,
+// and header lines (each ending in CR LF) such as the ones televisions look for.
+struct SendFileExtras {
+    std::string contentType; // empty: by the extension
+    std::string headers;
+};
+void qz_mg_send_file(HttpRequest& request, const std::string& path, const SendFileExtras& extras);
+
 // Content type by the file's extension (case-insensitive).
 std::string MimeTypeOf(const std::string& path);

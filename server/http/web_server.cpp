@@ -5,6 +5,7 @@
 #include "config/trace.h"
 #include "http/civet_support.h"
 #include "http/http_context.h"
+#include "http/https_port.h"
 #include "http/request.h"
 #include "http/write_stall.h"
 #include "platform/ports.h"
@@ -43,6 +44,7 @@ int SettingNumber(const std::string& text)
 struct CWebServer::RunningLibrary {
     HttpContext* server = nullptr;
     std::vector<Route> routes;
+    std::shared_ptr<HttpsPort> https; // null without HTTPS
     mg_context* context = nullptr;
 };
 
@@ -61,6 +63,17 @@ int BeginRequest(mg_connection* connection)
     } catch (...) {
         return 0; // nothing was written: the library answers as for a static file
     }
+}
+
+// The library's hook for the HTTPS port's context (https_port.h); -1 fails the start.
+int InitTls(void* sslContext, void* userData)
+{
+    auto* running = static_cast<CWebServer::RunningLibrary*>(userData);
+    std::string error;
+    if (running && running->https && running->https->ConfigureContext(sslContext, error))
+        return 1;
+    TraceMessage(kTraceWebFailure, "Web Server - %s", error.c_str());
+    return -1;
 }
 
 } // namespace
@@ -139,12 +152,15 @@ constexpr const char* kWorkerThreads = "256";
 
 } // namespace
 
-std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
+std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
+    std::shared_ptr<HttpsPort> https)
 {
     auto library = std::make_unique<RunningLibrary>();
     library->server = &m_server;
     library->routes = m_config.routes;
-    std::string portText = std::to_string(m_nPort);
+    library->https = std::move(https);
+    std::string portText = std::to_string(m_nPort)
+        + (library->https ? "," + library->https->ListeningEntry() : std::string());
     const std::string timeoutText = std::to_string(kLibraryIoTimeout.count());
     std::string root = m_config.documentRoot.empty() ? m_server.Places().resourceFolder + "/web"
                                                      : m_config.documentRoot;
@@ -155,7 +171,7 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
     // same timeout bounds each try of a write; a client known to read gets more for
     // one stalled write (write_stall.h), so a paused download goes on.
     // clang-format off
-    const char* options[] = {
+    std::vector<const char*> options = {
         "listening_ports", portText.c_str(),
         "document_root", root.c_str(),
         "num_threads", kWorkerThreads,
@@ -167,23 +183,28 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary()
         "max_request_size", "16384",
         "extra_mime_types", kExtraMimeTypes,
         "additional_header", kPageHeaders,
-        nullptr,
     };
     // clang-format on
     mg_callbacks callbacks {};
     SetCommonCallbacks(callbacks);
     callbacks.begin_request = BeginRequest;
+    if (library->https) {
+        library->https->AddOptions(options);
+        callbacks.init_ssl = InitTls;
+    }
+    options.push_back(nullptr);
 
     EnsureCivetLibrary();
     char errorText[256] = "";
     unsigned errorCode = 0;
     mg_error_data error { &errorCode, errorText, sizeof(errorText) };
-    mg_init_data init { &callbacks, library.get(), options };
+    mg_init_data init { &callbacks, library.get(), options.data() };
     library->context = mg_start2(&init, &error);
     if (!library->context) {
         TraceMessage(kTraceWebFailure, "Web Server - Cannot initialize Mongoose context");
         if (errorText[0])
             TraceMessage(kTraceWebFailure, "Web Server - %s", errorText);
+        m_strLastErrorDetail = errorText;
         return nullptr;
     }
     return library;
@@ -217,9 +238,16 @@ bool CWebServer::Start()
         }
         m_state = State::Starting;
     }
-    if (m_hooks.sweepLeftovers)
-        m_hooks.sweepLeftovers();
-    std::unique_ptr<RunningLibrary> library = StartLibrary();
+    m_strLastErrorDetail.clear();
+    std::shared_ptr<HttpsPort> https;
+    bool httpsReady
+        = HttpsPort::Prepare(*m_server.Settings().Current(), m_nPort, https, m_strLastErrorDetail);
+    std::unique_ptr<RunningLibrary> library;
+    if (httpsReady) {
+        if (m_hooks.sweepLeftovers)
+            m_hooks.sweepLeftovers();
+        library = StartLibrary(https);
+    }
     bool started = library != nullptr;
     {
         std::lock_guard lock(m_lock);
@@ -227,12 +255,14 @@ bool CWebServer::Start()
         m_state = started ? State::Running : State::Stopped;
         if (started) {
             m_listeningPort = m_nPort;
+            m_httpsListeningPort = https ? https->Port() : 0;
             m_running = true;
         }
     }
     m_settled.notify_all();
     if (!started) {
-        m_nLastError = kWebErrorLibrary;
+        m_nLastError = httpsReady ? kWebErrorLibrary : kWebErrorHttps;
+        TraceMessage(kTraceWebFailure, "Web Server - %s", m_strLastErrorDetail.c_str());
         return false;
     }
     if (m_hooks.forgetWorkFolders)
@@ -273,6 +303,7 @@ bool CWebServer::Stop()
     StopCivetContext(library->context, m_listeningPort);
     library.reset();
     m_listeningPort = 0;
+    m_httpsListeningPort = 0;
     m_nPort = 0;
     CleanUp();
     {
@@ -281,6 +312,21 @@ bool CWebServer::Stop()
     }
     m_settled.notify_all();
     return true;
+}
+
+bool CWebServer::ReloadTlsIdentity(std::string& outcome)
+{
+    std::shared_ptr<HttpsPort> https;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_library)
+            https = m_library->https;
+    }
+    if (!https) {
+        outcome = "HTTPS is not serving";
+        return false;
+    }
+    return https->Reload(outcome); // reads the files with no lock held
 }
 
 void CWebServer::CleanUp()

@@ -25,6 +25,7 @@
 #include <vector>
 
 class HttpContext;
+class HttpsPort;
 
 // Start error codes kept in m_nLastError.
 enum WebServerError : int {
@@ -33,7 +34,8 @@ enum WebServerError : int {
     kWebErrorAlreadyRunning = 4,
     kWebErrorLibrary = 5, // the HTTP library could not start
     kWebErrorNotRunning = 6, // Stop while stopped
-    kWebErrorDiskFull = 9, // a setting the start corrects cannot be written: ENOSPC
+    kWebErrorHttps = 9, // the HTTPS port cannot start (m_strLastErrorDetail says why)
+    kWebErrorDiskFull = 10, // a setting the start corrects cannot be written: ENOSPC
 };
 
 // What the server start and stop need from the rest of the system; each hook may be
@@ -81,6 +83,12 @@ public:
     bool IsRunning() const { return m_running.load(); }
     // The port the running server listens on, or 0 when it is stopped.
     int ListeningPort() const { return m_listeningPort.load(); }
+    // The HTTPS port the running server listens on, or 0 (stopped, or HTTPS off).
+    int HttpsListeningPort() const { return m_httpsListeningPort.load(); }
+    // Reads the HTTPS certificate and key again (https_port.h); the next TLS
+    // connection presents them, the plain port is not touched. The outcome describes
+    // the new certificate, or says why the one in use stays.
+    bool ReloadTlsIdentity(std::string& outcome);
     // The external port (setting "ExtPort", loaded at every start); answer URLs that
     // point the client back at this server use it.
     int ExtPort() const { return m_nExtPort.load(); }
@@ -93,6 +101,7 @@ public:
     std::string m_strInIP;
     std::string m_strExtIP;
     int m_nLastError = 0;
+    std::string m_strLastErrorDetail; // what the library or the HTTPS set-up said, if anything
 
     // What the library's callback reads (web_server.cpp).
     struct RunningLibrary;
@@ -103,7 +112,7 @@ private:
     bool CheckSettings() const;
     void LoadSettings();
     bool CheckNetwork();
-    std::unique_ptr<RunningLibrary> StartLibrary();
+    std::unique_ptr<RunningLibrary> StartLibrary(std::shared_ptr<HttpsPort> https);
     void CleanUp();
     // Waits while a start or stop is under way; then the state found.
     State WaitSettled(std::unique_lock<std::mutex>& lock);
@@ -115,6 +124,7 @@ private:
     std::atomic<int> m_nExtPort { 0 };
     std::atomic<bool> m_running { false }; // mirrors m_state for readers without the lock
     std::atomic<int> m_listeningPort { 0 };
+    std::atomic<int> m_httpsListeningPort { 0 };
 
     mutable std::mutex m_lock;
     std::condition_variable m_settled; // with m_lock: the state left Starting or Stopping

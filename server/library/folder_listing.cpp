@@ -120,13 +120,10 @@ std::string AssembleDocument(const std::string& folders, const std::string& file
 
 } // namespace
 
-FolderListing BuildFolderListing(MediaPropertiesReader& media, const std::string& diskFolder,
-    const std::string& requestPath, const std::string& shareFolder,
-    const std::string& servicesFolder)
+std::vector<ListedEntry> ListFolderEntries(
+    const std::string& diskFolder, const std::string& shareFolder)
 {
-    FolderListing listing;
-    std::string folders, files;
-    const std::string relativeFolder = NormalizeRequestFolder(requestPath);
+    std::vector<ListedEntry> entries;
     std::unique_ptr<DIR, DirCloser> dir(opendir(diskFolder.c_str()));
     while (dir) {
         const dirent* item = readdir(dir.get());
@@ -141,20 +138,36 @@ FolderListing BuildFolderListing(MediaPropertiesReader& media, const std::string
                 SanitizeUtf8(diskFolder + name).c_str());
             continue;
         }
-        const std::string full = diskFolder + name;
-        switch (ClassifyEntry(full, name, shareFolder)) {
+        switch (ClassifyEntry(diskFolder + name, name, shareFolder)) {
         case EntryKind::Folder:
-            folders += FolderEntry(name, CountFolderEntries(full)) + "\r\n";
+            entries.push_back({ name, true });
             break;
         case EntryKind::Video:
-            files += DescribeVideo(
-                         media, full, name, relativeFolder, servicesFolder, listing.thumbnailJobs)
-                         .Markup()
-                + "\r\n";
+            entries.push_back({ name, false });
             break;
         case EntryKind::Skip:
             break;
         }
+    }
+    return entries;
+}
+
+FolderListing BuildFolderListing(MediaPropertiesReader& media, const std::string& diskFolder,
+    const std::string& requestPath, const std::string& shareFolder,
+    const std::string& servicesFolder)
+{
+    FolderListing listing;
+    std::string folders, files;
+    const std::string relativeFolder = NormalizeRequestFolder(requestPath);
+    for (const ListedEntry& entry : ListFolderEntries(diskFolder, shareFolder)) {
+        const std::string full = diskFolder + entry.name;
+        if (entry.folder)
+            folders += FolderEntry(entry.name, CountFolderEntries(full)) + "\r\n";
+        else
+            files += DescribeVideo(media, full, entry.name, relativeFolder, servicesFolder,
+                         listing.thumbnailJobs)
+                         .Markup()
+                + "\r\n";
     }
     listing.document = AssembleDocument(folders, files);
     return listing;

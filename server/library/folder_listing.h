@@ -22,6 +22,18 @@ struct FolderListing {
     std::vector<ThumbInfo> thumbnailJobs; // small thumbnails that are not stored yet
 };
 
+// One entry a listing shows: a subfolder or a video, by name.
+struct ListedEntry {
+    std::string name;
+    bool folder = false;
+};
+
+// The entries a listing of diskFolder (ending in '/') shows, in the order of the
+// directory: subfolders that are not hidden and video files, each valid UTF-8 and
+// (links resolved) inside the share whose folder is shareFolder.
+std::vector<ListedEntry> ListFolderEntries(
+    const std::string& diskFolder, const std::string& shareFolder);
+
 // Lists diskFolder (ending in '/'), which requestPath ("/Movies/Kids") names below
 // the share whose folder is shareFolder. Entries that are not valid UTF-8, cannot
 // be read, or resolve outside the share are left out; so are hidden subfolders.

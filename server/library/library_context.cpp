@@ -1,8 +1,10 @@
 #include "library/library_context.h"
 
+#include "config/settings_store.h"
 #include "library/folder_listing.h"
 #include "library/media_properties_cache.h"
 #include "library/media_read_query.h"
+#include "library/thumbnail_cache.h"
 
 namespace {
 
@@ -18,8 +20,13 @@ LibraryContext::LibraryContext(ServerParts parts)
     : HttpContext(std::move(parts))
     , m_listFiles([this] { return Time().Now(); })
     , m_media(Places().programFolder + "/" + mediainfo::kMediaReaderProgram, CacheFileOf(Places()))
-    , m_thumbnails(Places().ServicesFolder(), EngineFrameSource(*this),
-          [this] { return CollectShareThumbnailJobs(*this); })
+    , m_thumbnails(
+          Places().ServicesFolder(), EngineFrameSource(*this),
+          [this] { return CollectShareThumbnailJobs(*this); },
+          [this] {
+              int megabytes = Settings().ReadInt(kKeyThumbnailCacheMB, kDefaultThumbnailCacheMB);
+              return uint64_t(megabytes > 0 ? megabytes : kDefaultThumbnailCacheMB) << 20;
+          })
 {
 }
 

@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "library/media_properties.h"
+#include "library/thumbnail_cache.h"
 #include "library/thumbnail_image.h"
 #include "platform/places.h"
 
@@ -49,9 +50,11 @@ std::string ThumbnailFilePath(const std::string& servicesFolder, const std::stri
     return servicesFolder + "/" + name + (width < kLargeThumbnailWidth ? "_s.jpg" : "_l.jpg");
 }
 
-CThumbnailMaker::CThumbnailMaker(std::function<std::string()> servicesFolder, FrameSource source)
+CThumbnailMaker::CThumbnailMaker(std::function<std::string()> servicesFolder, FrameSource source,
+    std::function<void(const std::string& file)> made)
     : m_servicesFolder(std::move(servicesFolder))
     , m_source(std::move(source))
+    , m_made(std::move(made))
 {
 }
 
@@ -65,6 +68,7 @@ std::string CThumbnailMaker::Make(const std::string& path, const std::string& wi
     const std::string file = ThumbnailFilePath(m_servicesFolder(), name, width);
     if (IsRegularFile(file)) {
         TraceMessage(kTraceProgress, "No Job QZ_MakeThumbnail : ('%s')", file.c_str());
+        MarkThumbnailUsed(file); // the cache keeps what is used
         return file;
     }
     TraceMessage(kTraceProgress, "Not Accessed QZ_MakeThumbnail : ('%s')", file.c_str());
@@ -89,6 +93,8 @@ std::string CThumbnailMaker::Make(const std::string& path, const std::string& wi
             TraceMessage(kTraceProgress, "Fail_1 QZ_MakeThumbnail : ('%s')", file.c_str());
             return {};
         }
+        if (m_made)
+            m_made(file);
     } else {
         TraceMessage(kTraceProgress, "Fail_2 QZ_MakeThumbnail : ('%s')", file.c_str());
     }
@@ -96,17 +102,44 @@ std::string CThumbnailMaker::Make(const std::string& path, const std::string& wi
     return file;
 }
 
-ThumbnailService::ThumbnailService(
-    std::string servicesFolder, FrameSource source, JobCollector collectShareJobs)
-    : m_maker([folder = std::move(servicesFolder)] { return folder; }, std::move(source))
+ThumbnailService::ThumbnailService(std::string servicesFolder, FrameSource source,
+    JobCollector collectShareJobs, CacheLimit cacheLimit)
+    : m_servicesFolder(std::move(servicesFolder))
+    , m_maker([this] { return m_servicesFolder; }, std::move(source),
+          [this](const std::string& file) { PictureMade(file); })
     , m_collectShareJobs(std::move(collectShareJobs))
+    , m_cacheLimit(std::move(cacheLimit))
     , m_pool(
           [this](const ThumbInfo& job) {
               return QZ_MakeThumbnail(job.path, job.width, job.height, job.playTime, job.name);
           },
           std::thread::hardware_concurrency())
     , m_kickOff([this](const std::atomic<bool>& stopping) { KickOffRound(stopping); })
+    , m_trim([this](const std::atomic<bool>& stopping) {
+        uint64_t limit = m_cacheLimit ? m_cacheLimit() : 0;
+        if (limit > 0 && !m_servicesFolder.empty())
+            TrimThumbnailCache(m_servicesFolder, limit, stopping);
+    })
 {
+}
+
+void ThumbnailService::QZ_StartShareThumbnails()
+{
+    m_kickOff.Request();
+    m_trim.Request();
+}
+
+void ThumbnailService::PictureMade(const std::string& file)
+{
+    uint64_t limit = m_cacheLimit ? m_cacheLimit() : 0;
+    if (limit == 0)
+        return;
+    struct stat info { };
+    uint64_t size = stat(file.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    if (m_madeSinceTrim.fetch_add(size) + size > limit / 8) {
+        m_madeSinceTrim = 0;
+        m_trim.Request();
+    }
 }
 
 ThumbnailService::~ThumbnailService()

@@ -45,8 +45,10 @@ std::string ThumbnailFilePath(
 
 class CThumbnailMaker {
 public:
-    // servicesFolder is asked at every use, as the folder may change between runs.
-    CThumbnailMaker(std::function<std::string()> servicesFolder, FrameSource source);
+    // servicesFolder is asked at every use, as the folder may change between runs;
+    // made, when given, hears of each picture written.
+    CThumbnailMaker(std::function<std::string()> servicesFolder, FrameSource source,
+        std::function<void(const std::string& file)> made = {});
 
     // QZ_MakeThumbnail: the thumbnail file's path (also when the engine gave no
     // picture and nothing was written), or empty text when the request is unusable
@@ -58,6 +60,7 @@ public:
 private:
     std::function<std::string()> m_servicesFolder;
     FrameSource m_source;
+    std::function<void(const std::string& file)> m_made;
 };
 
 class EngineContext;
@@ -70,13 +73,19 @@ FrameSource EngineFrameSource(EngineContext& engines);
 // and the background kick-off that queues the pictures of every share (server start,
 // a share added). The kick-off runs on one thread of its own so the caller returns at
 // once; a request while it runs makes it go round once more for shares added meanwhile.
+// The pictures are a bounded cache (thumbnail_cache.h): a background trim runs at
+// every kick-off and whenever an eighth of the limit has been written since the last.
 //
-// Threads: any thread; the kick-off is a background job (platform/background_job.h).
+// Threads: any thread; the kick-off and the trim are background jobs
+// (platform/background_job.h); the count of bytes written is an atomic of its own.
 class ThumbnailService {
 public:
     using JobCollector = std::function<std::vector<ThumbInfo>()>;
+    // The cache's limit in bytes, asked at every trim; empty or 0: no limit.
+    using CacheLimit = std::function<uint64_t()>;
 
-    ThumbnailService(std::string servicesFolder, FrameSource source, JobCollector collectShareJobs);
+    ThumbnailService(std::string servicesFolder, FrameSource source, JobCollector collectShareJobs,
+        CacheLimit cacheLimit = {});
     ~ThumbnailService(); // Shutdown
     ThumbnailService(const ThumbnailService&) = delete;
     ThumbnailService& operator=(const ThumbnailService&) = delete;
@@ -92,8 +101,10 @@ public:
     // Drops the waiting jobs and waits up to 10 seconds for the ones in hand (at exit).
     bool QZ_StopThumbnailThreads();
 
-    // Starts the kick-off in the background and returns at once.
-    void QZ_StartShareThumbnails() { m_kickOff.Request(); }
+    // Starts the kick-off (and a trim of the cache) in the background and returns at once.
+    void QZ_StartShareThumbnails();
+    // Waits until no trim runs or is asked for (tests).
+    void WaitForCacheTrim() { m_trim.WaitIdle(); }
     // True while the kick-off is still collecting or waiting for the pool.
     bool IsShareThumbnailKickOffRunning() const { return m_kickOff.IsRunning(); }
     // Joins the kick-off once it has finished; false while it still runs.
@@ -107,9 +118,14 @@ public:
 
 private:
     void KickOffRound(const std::atomic<bool>& stopping);
+    void PictureMade(const std::string& file);
 
+    const std::string m_servicesFolder;
     CThumbnailMaker m_maker;
     const JobCollector m_collectShareJobs;
+    const CacheLimit m_cacheLimit;
+    std::atomic<uint64_t> m_madeSinceTrim { 0 };
     CThumbnailPool m_pool;
     BackgroundJob m_kickOff; // after the pool: it ends before the pool goes
+    BackgroundJob m_trim;
 };

@@ -26,4 +26,5 @@ void ThumbnailService::Shutdown()
     // Dropping the queue lets a kick-off that waits for its round return soon.
     m_pool.Stop(std::chrono::milliseconds(0));
     m_kickOff.Stop();
+    m_trim.Stop();
 }

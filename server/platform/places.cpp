@@ -1,6 +1,7 @@
 #include "platform/places.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -52,7 +53,9 @@ std::string GetResourceFolder()
     struct stat info { };
     if (stat(beside.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return beside;
-    std::string installed = program.substr(0, program.find_last_of('/')) + "/share/vembacast/res";
+    std::string installed = std::filesystem::path(program + "/" VEMBACAST_INSTALLED_RESOURCES)
+                                .lexically_normal()
+                                .string();
     if (stat(installed.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
         return installed;
     return beside;

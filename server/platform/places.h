@@ -27,7 +27,8 @@ ServerPlaces ResolvePlaces(const std::string& dataFolder = std::string());
 std::string GetProgramFolder();
 
 // The read-only resources (language files, skin, web/): "res" beside the program in a
-// build, else "share/vembacast/res" of the installation the program folder belongs to.
+// build, else "share/vembacast/res" of the installation the program folder belongs to
+// (reached from the program folder lib/vembacast by the path the build names).
 std::string GetResourceFolder();
 
 // $VEMBACAST_DATA_DIR when set, else $XDG_DATA_HOME/Vemba Family/Vemba Cast

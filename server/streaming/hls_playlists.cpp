@@ -141,7 +141,10 @@ std::string MakeMasterPlaylist(const PlaylistTarget& target, MasterChoice choice
     std::string text = "#EXTM3U\r\n";
     auto addVariant = [&](int variant) {
         text += StreamInfLine(variant);
-        text += MakeVariantPlaylistUrl(target.host, target.port, target.clientId, variant) + "\r\n";
+        text += target.urls == PlaylistUrls::Relative
+            ? VariantPlaylistName(variant)
+            : MakeVariantPlaylistUrl(target.host, target.port, target.clientId, variant);
+        text += "\r\n";
     };
     switch (choice) {
     case MasterChoice::Preset1:
@@ -161,8 +164,11 @@ std::string MakeMasterPlaylist(const PlaylistTarget& target, MasterChoice choice
 std::string MakeVariantPlaylist(const PlaylistTarget& target, int variant, int segmentCount)
 {
     std::string text = "#EXTM3U\r\n#EXT-X-TARGETDURATION:5\r\n";
-    std::string prefix = BaseUrl(target.host, target.port) + "/file/" + target.clientId + "/vemba-"
-        + std::to_string(variant) + "-";
+    // Relative to "/list/ID/movieV.m3u8".
+    std::string origin
+        = target.urls == PlaylistUrls::Relative ? "../.." : BaseUrl(target.host, target.port);
+    std::string prefix
+        = origin + "/file/" + target.clientId + "/vemba-" + std::to_string(variant) + "-";
     text.reserve(
         text.size() + static_cast<size_t>(std::max(segmentCount, 1)) * (prefix.size() + 24));
     for (int segment = 1; segment <= std::max(segmentCount, 1); ++segment) {

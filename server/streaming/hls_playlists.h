@@ -44,10 +44,21 @@ std::string MakeSegmentUrl(
 std::string VariantPlaylistName(int variant);
 std::string SegmentFileName(int variant, int segment);
 
+// How the playlists name what they list. The phone client gets the absolute URLs of
+// its protocol. The browser client gets URLs relative to the playlist itself
+// ("movie1.m3u8", "../../file/ID/vemba-1-1.ts"), which lead back to this server under
+// any scheme, host and path prefix the browser reached it by (a reverse proxy's, too),
+// also in a browser's own HLS player, which follows them as they are written.
+enum class PlaylistUrls { Absolute, Relative };
+
+// The client OS type ("ostype" of "/play") of the browser client.
+inline constexpr const char* kBrowserOsType = "web";
+
 struct PlaylistTarget {
     std::string host; // the host the client connected under
     unsigned port = 0; // the external port
     std::string clientId;
+    PlaylistUrls urls = PlaylistUrls::Absolute;
 };
 
 // Which variants the master playlist offers: with a fixed bandwidth ("FixedBandwidth"

@@ -62,7 +62,8 @@ int PreparePlay(StreamingContext& server, const PlayInput& input, std::string& u
     if (!IsMappedInsideShare(server.SharedFolders(), mapping) || !IsRegularFile(mapping.diskPath))
         return kResultNotExist;
     EndEarlierStream(server, *session);
-    session->SetConnType(input.conntype); // the playlist writer reads it
+    session->SetConnType(input.conntype); // the playlist writer reads both
+    session->SetOSType(input.ostype);
     if (!QZ_MakeM3u8(server, input.id, input.playtime, MediaDurationOf(server, mapping.diskPath)))
         return kResultFailedUnknown;
     server.Sessions().QZ_EditClientInfo(

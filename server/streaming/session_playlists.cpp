@@ -46,7 +46,8 @@ int QZ_MakeM3u8(StreamingContext& server, const std::string& clientId, const std
 
     // URLs point the client back at the host it connected under, on the external port.
     PlaylistTarget target { server.Clients().FindClientHost(clientId).value_or(""),
-        server.ExtPort(), clientId };
+        server.ExtPort(), clientId,
+        session->OSType() == kBrowserOsType ? PlaylistUrls::Relative : PlaylistUrls::Absolute };
     std::string folder = server.WorkFolders().SessionWorkFolder(clientId);
     CreateFolderPath(folder);
     server.WorkFolders().RememberWorkFolder(folder); // swept at stop even if no engine starts

@@ -72,6 +72,10 @@ int ParseArguments(int argc, char** argv, Options& options)
             PrintUsage(stdout);
             return -1;
         }
+        if (arg == "--version") {
+            std::printf("subvoro-convert (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+            return -1;
+        }
         if (arg == "--lang" && i + 1 < argc) {
             options.language = argv[++i];
         } else if (arg == "--screen" && i + 1 < argc) {

@@ -93,3 +93,20 @@ TEST(FrameRate, OnePictureIsShownOnceEvenPastItsEnd)
     ASSERT_EQ(late.size(), 1u);
     EXPECT_EQ(late[0].slot, 1440);
 }
+
+TEST(FrameRate, TheSourcesOwnRateIsItsNominalOne)
+{
+    auto rate = [](AVRational average, AVRational base) {
+        AVRational r = NominalFrameRate(average, base);
+        return std::to_string(r.num) + "/" + std::to_string(r.den);
+    };
+    EXPECT_EQ(rate({ 24, 1 }, { 24, 1 }), "24/1");
+    // The average of an NTSC file is a little off; the base rate is exact.
+    EXPECT_EQ(rate({ 2997003, 100000 }, { 30000, 1001 }), "30000/1001");
+    // A phone's variable rate: the base is a timestamp unit, the average holds.
+    EXPECT_EQ(rate({ 2987, 100 }, { 90, 1 }), "2987/100");
+    EXPECT_EQ(rate({ 3000000, 100003 }, { 0, 0 }), "30/1");
+    EXPECT_EQ(rate({ 0, 0 }, { 25, 1 }), "25/1");
+    EXPECT_EQ(rate({ 0, 0 }, { 0, 0 }), "25/1");
+    EXPECT_EQ(rate({ 1000, 1 }, { 90000, 1 }), "25/1") << "absurd rates";
+}

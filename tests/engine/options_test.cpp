@@ -153,3 +153,49 @@ TEST(EngineCommandLine, OddRatesAndOutOfRangeValues)
     EXPECT_DOUBLE_EQ(options.startSeconds, 0);
     EXPECT_EQ(Parse("a.mp4 -ofps 29.97").outputFpsNum, 29970);
 }
+
+TEST(EngineCommandLine, DirectStreamAndHdOptions)
+{
+    EngineOptions options
+        = Parse(" -ss 17.263000 -kf 17.263 \"/m/film.mkv\" -ovc copy -oac copy -aid 1 "
+                "-autorotate -cuts \"/data/Services/AB CD/cuts.txt\" -of lavf -lavfopts "
+                "format=mpegts -vembacast 5 -o \"/data/Services/AB CD/vemba-5-4.ts\" "
+                "-pipename=50012");
+    EXPECT_EQ(options.input, "/m/film.mkv");
+    EXPECT_DOUBLE_EQ(options.startSeconds, 17.263);
+    EXPECT_DOUBLE_EQ(options.keyframeSeconds, 17.263);
+    EXPECT_TRUE(options.CopyVideo());
+    EXPECT_TRUE(options.CopyAudio());
+    EXPECT_EQ(options.audioTrack, 1);
+    EXPECT_TRUE(options.autoRotate);
+    EXPECT_EQ(options.cutsFile, "/data/Services/AB CD/cuts.txt");
+    EXPECT_FALSE(options.outputFpsGiven) << "no -ofps, no harddup: the source's rate";
+    EXPECT_FALSE(options.IsThumbnailRun());
+    EXPECT_FALSE(options.IsKeyframeIndexRun());
+    EXPECT_TRUE(options.notes.empty()) << options.notes.front();
+
+    // The templates' constant rate: harddup alone keeps 24, -ofps sets it.
+    EXPECT_TRUE(Parse(kLivePreset1).outputFpsGiven);
+    EngineOptions harddup = Parse("a.mp4 -vf-add harddup");
+    EXPECT_TRUE(harddup.outputFpsGiven);
+    EXPECT_EQ(harddup.outputFpsNum, 24);
+    EXPECT_TRUE(Parse("a.mp4 -ofps 25").outputFpsGiven);
+    EXPECT_FALSE(Parse("a.mp4").outputFpsGiven);
+    EXPECT_FALSE(Parse("a.mp4").CopyVideo());
+
+    // Unusable values are noted and leave the defaults.
+    EngineOptions bad = Parse("a.mp4 -aid -1 -aid 1.5 -aid x -kf -4");
+    EXPECT_EQ(bad.audioTrack, -1);
+    EXPECT_LT(bad.keyframeSeconds, 0);
+    EXPECT_GE(bad.notes.size(), 3u);
+}
+
+TEST(EngineCommandLine, KeyframeIndexLineNeedsNoPipes)
+{
+    EngineOptions options = Parse("-keyframes \"/m/My Film.mp4\" -o \"/tmp/index 1.txt\"");
+    EXPECT_TRUE(options.IsKeyframeIndexRun());
+    EXPECT_FALSE(options.IsThumbnailRun());
+    EXPECT_EQ(options.keyframesInput, "/m/My Film.mp4");
+    EXPECT_EQ(options.output, "/tmp/index 1.txt");
+    EXPECT_EQ(options.pipeNumber, 0);
+}

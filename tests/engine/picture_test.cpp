@@ -3,6 +3,7 @@
 #include "engine/thumbnail.h"
 #include "engine/video_filter.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,6 +28,13 @@ TEST(PictureOps, RotationsOfASmallPlane)
     EXPECT_EQ(Rotated(1), (std::vector<uint8_t> { 4, 1, 5, 2, 6, 3 }));
     EXPECT_EQ(Rotated(0), (std::vector<uint8_t> { 1, 4, 2, 5, 3, 6 }));
     EXPECT_EQ(Rotated(3), (std::vector<uint8_t> { 6, 3, 5, 2, 4, 1 }));
+}
+
+TEST(PictureOps, HalfTurnReversesRowsAndColumns)
+{
+    std::vector<uint8_t> out(6, 0);
+    HalfTurnPlane(kPlane, 3, 3, 2, out.data(), 3);
+    EXPECT_EQ(out, (std::vector<uint8_t> { 6, 5, 4, 3, 2, 1 }));
 }
 
 TEST(PictureOps, HalvingIsTheRoundedMeanOfEachBlock)
@@ -96,6 +104,38 @@ TEST(PictureChainSizes, ScaleRotateAndOddSides)
     EXPECT_EQ(chain.OutputHeight(), 2);
     chain.Configure({ { FilterKind::Scale, 480, 0, 0 } }, 1920, 1080, nullptr, 0);
     EXPECT_EQ(chain.OutputHeight(), 270);
+}
+
+TEST(PictureChainSizes, UprightTurnComesFirstAndSizesAreUpright)
+{
+    PictureChain chain;
+    // A phone's 1920x1080 picture stored sideways: the scale names the upright size.
+    chain.Configure({ { FilterKind::Scale, 608, 1080, 0 } }, 1920, 1080, nullptr, 0, 90);
+    EXPECT_EQ(chain.OutputWidth(), 608);
+    EXPECT_EQ(chain.OutputHeight(), 1080);
+    chain.Configure({ { FilterKind::Scale, 0, 640, 0 } }, 1920, 1080, nullptr, 0, 270);
+    EXPECT_EQ(chain.OutputWidth(), 360);
+    EXPECT_EQ(chain.OutputHeight(), 640);
+    chain.Configure({}, 1280, 720, nullptr, 0, 180);
+    EXPECT_EQ(chain.OutputWidth(), 1280);
+    EXPECT_EQ(chain.OutputHeight(), 720);
+
+    // The turned picture: stored white above, black below, turned a quarter clockwise.
+    FramePtr source = MakePictureFrame(AV_PIX_FMT_YUV420P, 64, 32);
+    ASSERT_TRUE(source);
+    for (int y = 0; y < 32; ++y)
+        memset(source->data[0] + y * source->linesize[0], y < 16 ? 235 : 16, 64);
+    for (int plane = 1; plane < 3; ++plane)
+        for (int y = 0; y < 16; ++y)
+            memset(source->data[plane] + y * source->linesize[plane], 128, 32);
+    chain.Configure({ { FilterKind::Scale, 16, 32, 0 } }, 64, 32, nullptr, SWS_POINT, 90);
+    VideoWork work { RefFrame(source.get()), 0, 1, 0 };
+    FramePtr upright = chain.Process(work);
+    ASSERT_TRUE(upright);
+    ASSERT_EQ(upright->width, 16);
+    ASSERT_EQ(upright->height, 32);
+    EXPECT_LT(upright->data[0][16 * upright->linesize[0] + 2], 40) << "left: black";
+    EXPECT_GT(upright->data[0][16 * upright->linesize[0] + 13], 200) << "right: white";
 }
 
 TEST(ThumbnailLayout, FitAndHeader)

@@ -3,26 +3,6 @@
 
 #include <gtest/gtest.h>
 
-TEST(SegmentNaming, FirstNumberComesFromTheStart)
-{
-    EXPECT_EQ(FirstSegmentNumber(0, 5), 1);
-    EXPECT_EQ(FirstSegmentNumber(4.99, 5), 1);
-    EXPECT_EQ(FirstSegmentNumber(5, 5), 2);
-    EXPECT_EQ(FirstSegmentNumber(35, 5), 8); // a seek to segment 8 starts at 35 s
-    EXPECT_EQ(FirstSegmentNumber(34.9, 5), 7);
-    EXPECT_EQ(FirstSegmentNumber(95, 5), 20);
-    EXPECT_EQ(FirstSegmentNumber(-4, 5), 1);
-}
-
-TEST(SegmentNaming, TimestampsFallIntoHalfOpenIntervals)
-{
-    EXPECT_EQ(SegmentOfTimestamp(0, 1, 24, 5), 1);
-    EXPECT_EQ(SegmentOfTimestamp(119, 1, 24, 5), 1); // the last frame before 5 s
-    EXPECT_EQ(SegmentOfTimestamp(120, 1, 24, 5), 2);
-    EXPECT_EQ(SegmentOfTimestamp(220500, 1, 44100, 5), 2);
-    EXPECT_EQ(SegmentOfTimestamp(-1024, 1, 44100, 5), 0); // encoder priming before the start
-}
-
 TEST(SegmentNaming, NumberOfTheOutputNameIsReplaced)
 {
     EXPECT_EQ(SegmentPath("/data/Services/ID/vemba-1-7.ts", 9), "/data/Services/ID/vemba-1-9.ts");

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -141,6 +143,88 @@ std::string TestMedia::NotMedia() const
             fputs("this is a shopping list, not a video\n", file);
             fclose(file);
         }
+    });
+    return path;
+}
+
+std::vector<double> IrregularKeyTimes()
+{
+    return { 0, 0.48, 2, 12, 13.2, 17.24, 19, 24.6, 27, 29.4, 34.96 };
+}
+
+std::string TestMedia::Irregular() const
+{
+    std::string times;
+    for (double t : IrregularKeyTimes())
+        times += (times.empty() ? "" : ",") + std::to_string(t);
+    return Make(folder + "/irregular.mp4",
+        "-f lavfi -i testsrc2=duration=40:size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440:duration=40 -c:v libx264 -preset ultrafast -bf 2 -x264-params "
+        "keyint=250:min-keyint=12:scenecut=0 -force_key_frames "
+            + times + " -pix_fmt yuv420p -c:a aac -b:a 64k");
+}
+
+std::string TestMedia::IrregularMkv() const
+{
+    return Make(folder + "/irregular.mkv", "-i " + ShellQuote(Irregular()) + " -c copy");
+}
+
+std::string TestMedia::IrregularTs() const
+{
+    return Make(folder + "/irregular.ts", "-i " + ShellQuote(Irregular()) + " -c copy");
+}
+
+std::string TestMedia::Mpeg4() const
+{
+    return Make(folder + "/part2.mp4",
+        "-f lavfi -i testsrc=duration=4:size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440:duration=4 -c:v mpeg4 -g 25 -c:a aac -shortest");
+}
+
+std::string TestMedia::Hevc() const
+{
+    return Make(folder + "/hevc.mp4",
+        "-f lavfi -i testsrc=duration=4:size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440:duration=4 -c:v libx265 -preset ultrafast -x265-params "
+        "log-level=none:keyint=25 -c:a aac -shortest");
+}
+
+std::string TestMedia::Ac3Sound() const
+{
+    return Make(folder + "/ac3.mkv",
+        "-f lavfi -i testsrc=duration=6:size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440:duration=6 -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p "
+        "-c:a ac3 -shortest");
+}
+
+std::string TestMedia::TwoTones() const
+{
+    return Make(folder + "/two tones.mp4",
+        "-f lavfi -i testsrc=duration=6:size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440:duration=6 -f lavfi -i sine=frequency=1000:duration=6 -map 0 -map 1 "
+        "-map 2 -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -shortest");
+}
+
+std::string TestMedia::RotatedNtsc() const
+{
+    std::string path = folder + "/upright phone.mp4";
+    static std::once_flag once;
+    std::call_once(once, [&] {
+        std::string plain = Make(folder + "/sideways.mp4",
+            "-f lavfi -i color=white:size=320x180:rate=30000/1001:duration=6,drawbox=x=0:y=90:"
+            "w=320:h=90:color=black:t=fill -c:v libx264 -preset ultrafast -g 60 -pix_fmt yuv420p");
+        // The tool of this FFmpeg writes no display matrix of its own: the track
+        // header's matrix is set by hand to a quarter turn clockwise.
+        std::ifstream in(plain, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        size_t box = bytes.find("tkhd");
+        if (box == std::string::npos || box < 4)
+            return;
+        const unsigned char matrix[36] = { 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0,
+            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 0, 0, 0 };
+        bytes.replace(
+            box - 4 + 48, sizeof matrix, reinterpret_cast<const char*>(matrix), sizeof matrix);
+        std::ofstream(path, std::ios::binary) << bytes;
     });
     return path;
 }

@@ -34,7 +34,28 @@ struct TestMedia {
     std::string Truncated() const;
     // A text file with a video's name.
     std::string NotMedia() const;
+
+    // 40 s of 320x240 at 25 fps, H.264 with B pictures and key frames 12 to 250
+    // frames apart (IrregularKeyTimes), AAC; as MP4, and copied into Matroska and
+    // MPEG-TS (whose timestamps then start later).
+    std::string Irregular() const;
+    std::string IrregularMkv() const;
+    std::string IrregularTs() const;
+    // 4 s of MPEG-4 Part 2 video, and of HEVC, each with AAC.
+    std::string Mpeg4() const;
+    std::string Hevc() const;
+    // 6 s of H.264 with AC-3 sound.
+    std::string Ac3Sound() const;
+    // 6 s of H.264 with two AAC streams: 440 Hz, then 1000 Hz.
+    std::string TwoTones() const;
+    // 6 s of 320x180 at 30000/1001 fps, stored white above and black below, with
+    // a display matrix that turns it a quarter clockwise (a phone held upright):
+    // upright, the white half is on the right.
+    std::string RotatedNtsc() const;
 };
+
+// The key frame times of Irregular() (media seconds).
+std::vector<double> IrregularKeyTimes();
 
 struct ProbedFrame {
     double pts = 0;

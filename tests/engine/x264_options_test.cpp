@@ -63,3 +63,29 @@ TEST(X264Options, RefusedEntriesAreDroppedWithANote)
     EXPECT_EQ(params.count("turbo"), 0u); // a multipass switch, silently irrelevant
     EXPECT_EQ(settings.notes.size(), 2u);
 }
+
+TEST(X264Options, PresetTuneAndProfileAreStartingPointsNotParameters)
+{
+    X264Settings settings = MapX264Options(
+        "profile=high:preset=veryfast:tune=film,fastdecode:bitrate=6000:vbv_maxrate=9000:"
+        "vbv_bufsize=12000:keyint=250:level=4.1:threads=auto");
+    EXPECT_EQ(settings.profile, "high");
+    EXPECT_EQ(settings.preset, "veryfast");
+    EXPECT_EQ(settings.tune, "film,fastdecode");
+    std::map<std::string, std::string> params = AsMap(settings);
+    EXPECT_EQ(params.count("profile") + params.count("preset") + params.count("tune"), 0u);
+    EXPECT_EQ(params["vbv-maxrate"], "9000");
+    EXPECT_EQ(params["vbv-bufsize"], "12000");
+    EXPECT_EQ(params["level"], "4.1");
+    EXPECT_EQ(params["keyint"], "250");
+    EXPECT_EQ(settings.bitrateKbps, 6000);
+    EXPECT_TRUE(settings.notes.empty()) << settings.notes.front();
+
+    // Names x264 does not know are dropped with a note, never passed on.
+    X264Settings bad = MapX264Options("profile=ultra:preset=warp:tune=film,loud:preset");
+    EXPECT_TRUE(bad.profile.empty());
+    EXPECT_TRUE(bad.preset.empty());
+    EXPECT_TRUE(bad.tune.empty());
+    EXPECT_TRUE(bad.params.empty());
+    EXPECT_EQ(bad.notes.size(), 4u);
+}

@@ -52,7 +52,10 @@ inline int WriteServedSettings(SettingsStore& settings, int port = 0)
     const std::string text = std::to_string(port);
     settings.WriteTexts({ { kKeySet, "1" }, { kKeyInIP, "127.0.0.1" }, { kKeyInPort, text },
         { kKeyExtIP, "127.0.0.1" }, { kKeyExtPort, text }, { kKeyMacAddress, "02:00:00:00:00:01" },
-        { kKeyPasswordMode, "0" }, { kKeyPINCodeMode, "0" } });
+        { kKeyPasswordMode, "0" }, { kKeyPINCodeMode, "0" },
+        // The television device stays off; its own tests switch it on in a network of
+        // their own.
+        { "DlnaServer", "0" } });
     return port;
 }
 

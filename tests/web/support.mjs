@@ -57,7 +57,7 @@ export function writeSami(path, seconds) {
         + `<SYNC Start=${seconds * 1000}><P Class=KRCC>&nbsp;\r\n</BODY>\r\n</SAMI>\r\n`);
 }
 
-function freePort() {
+export function freePort() {
     return new Promise((resolve, reject) => {
         const server = createServer();
         server.once('error', reject);
@@ -68,25 +68,29 @@ function freePort() {
     });
 }
 
-// Starts vembacastd and resolves once it says that it listens.
-export async function startDaemon({ shares, args = [], settings = {} }) {
+// Starts vembacastd (of the program folder, or the given program) and resolves once it
+// says that it listens, on its HTTPS port too when it has one.
+export async function startDaemon({ shares, args = [], settings = {}, program }) {
     const dataDir = tempFolder('data');
     const lines = Object.entries(settings).map(([key, value]) => `${key}=${value}`);
     if (lines.length)
         writeFileSync(join(dataDir, 'VembaCast.ini'), `[Setting]\r\n${lines.join('\r\n')}\r\n`);
     const port = await freePort();
     const shareArgs = Object.entries(shares).flatMap(([name, path]) => ['--share', `${name}=${path}`]);
-    const child = spawn(join(programFolder, 'vembacastd'),
-        ['--data-dir', dataDir, '--port', String(port), ...shareArgs, ...args],
+    const child = spawn(program || join(programFolder, 'vembacastd'),
+        // The television device stays off: on the machine's adapter it would announce
+        // itself on the real network.
+        ['--data-dir', dataDir, '--port', String(port), '--dlna', 'off', ...shareArgs, ...args],
         { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true' }, stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     let errors = '';
     child.stderr.on('data', (chunk) => { errors += chunk; });
+    const https = args.includes('--tls-port');
     const listening = await new Promise((resolve) => {
         child.stdout.on('data', (chunk) => {
             output += chunk;
             const match = /listening on port (\d+)/.exec(output);
-            if (match)
+            if (match && (!https || /HTTPS on port \d+/.test(output)))
                 resolve(Number(match[1]));
         });
         child.once('exit', () => resolve(0));
@@ -94,8 +98,13 @@ export async function startDaemon({ shares, args = [], settings = {} }) {
     if (!listening)
         throw new Error(`vembacastd did not start: ${output} ${errors}`);
     const exited = new Promise((resolve) => child.once('exit', resolve));
+    const httpsPort = /HTTPS on port (\d+)/.exec(output)?.[1];
     return {
         base: `http://127.0.0.1:${listening}`,
+        port: listening,
+        httpsBase: httpsPort ? `https://localhost:${httpsPort}` : null,
+        output: () => output,
+        errors: () => errors,
         async stop() {
             child.kill('SIGTERM');
             await exited;

@@ -1,7 +1,9 @@
 // The phone's client API spoken from the browser: plist answers parsed with
 // DOMParser, one client id per page (re-made when the server no longer knows it).
 // URLs that the server hands out name its external address; the page always asks
-// its own origin for the same path, so it works behind port mappings too.
+// its own origin for the same path, so it works behind port mappings too. Behind a
+// reverse proxy that serves the server under a prefix ("/media/"), the server's paths
+// are asked for under the page's own folder.
 
 export const RESULT = {
     OK: 0,
@@ -66,6 +68,17 @@ export function sameOrigin(url) {
     }
 }
 
+// The folder the page was served from: "/", or the proxy's prefix ("/media/").
+function pageFolder() {
+    return new URL('./', document.baseURI).pathname;
+}
+
+// A path of the server ("/connect?…", "/xml/…", as its URLs name them) as this page
+// reaches it.
+export function pageUrl(serverPath) {
+    return pageFolder() + String(serverPath).replace(/^\/+/, '');
+}
+
 let clientId = null;
 let passwordGiven = null;
 
@@ -74,7 +87,7 @@ export function currentClientId() {
 }
 
 async function fetchText(url) {
-    const response = await fetch(url, { credentials: 'same-origin', cache: 'no-store' });
+    const response = await fetch(pageUrl(url), { credentials: 'same-origin', cache: 'no-store' });
     if (response.status === 403)
         throw new PasswordNeeded();
     if (!response.ok)
@@ -173,7 +186,7 @@ export async function playEnd(keepalive) {
     if (!clientId)
         return;
     try {
-        const response = await fetch(`/playEnd?id=${clientId}`, {
+        const response = await fetch(pageUrl(`/playEnd?id=${clientId}`), {
             keepalive, credentials: 'same-origin', cache: 'no-store',
             signal: AbortSignal.timeout(PLAY_END_WAIT_MS),
         });

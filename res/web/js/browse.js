@@ -1,7 +1,7 @@
 // The browse page: the shares, then the folders and videos of one folder as a grid
 // or a list, sorted by name, date or size.
 
-import { ApiError, listFolder, RESULT, sizeBytes } from './api.js';
+import { ApiError, listFolder, pageUrl, RESULT, sizeBytes } from './api.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { t } from './i18n.js';
@@ -48,7 +48,7 @@ function thumbnailOf(file, segments) {
     const query = new URLSearchParams({
         path: serverPath(segments), width: '320', height: '180', playtime: file.playTime || '',
     });
-    const image = el('img', { class: 'thumb', alt: '', loading: 'lazy', src: `/getThumbnail?${query}` });
+    const image = el('img', { class: 'thumb', alt: '', loading: 'lazy', src: pageUrl(`/getThumbnail?${query}`) });
     image.addEventListener('error', () => image.classList.add('missing'), { once: true });
     return image;
 }

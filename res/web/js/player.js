@@ -2,7 +2,7 @@
 // turned upright without turning the controls), quality choice, previous and next in
 // the folder, keyboard control and the remembered position.
 
-import { ApiError, fileInfo, listFolder, play, playEnd, playSeconds, resolutionOf, RESULT, sameOrigin } from './api.js';
+import { ApiError, fileInfo, listFolder, pageUrl, play, playEnd, playSeconds, resolutionOf, RESULT, sameOrigin } from './api.js';
 import { sortFiles, sortOrder } from './browse.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
@@ -196,11 +196,11 @@ export async function showPlayer(view, segments, start) {
         const direct = Number(info.encoding) >= 1 && sameOrigin(info.playdurl || '').startsWith('/playdirect/');
         let source;
         if (direct) {
-            source = sameOrigin(info.playdurl);
+            source = pageUrl(sameOrigin(info.playdurl));
         } else {
             const size = screenSize(stage.clientWidth, stage.clientHeight, window.devicePixelRatio);
             live = true;
-            source = await play(path, size.width, size.height, info.playTime || '00:00:00');
+            source = pageUrl(await play(path, size.width, size.height, info.playTime || '00:00:00'));
             const picture = resolutionOf(info.resolution);
             if (picture && picture.height >= picture.width)
                 cleanups.push(turnUpright(stage));

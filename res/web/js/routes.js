@@ -1,6 +1,8 @@
 // Deep links: #/browse/<share>/<path…> and #/play/<share>/<path…>?t=SECONDS, each
 // path segment URL-encoded, and #/conversions for the server's conversion jobs. Parsing never throws: a malformed link shows the shares.
 
+import { pageUrl } from './api.js';
+
 function decodeSegment(segment) {
     try {
         return decodeURIComponent(segment);
@@ -70,5 +72,5 @@ export function serverPath(segments) {
 // A download URL: the path value encoded once more, since the server decodes a URL's
 // path once before it decodes the value.
 export function downloadUrl(segments) {
-    return `/file_download/${segments.map((segment) => pathValueOf(segment).replace(/%/g, '%25')).join('/')}`;
+    return pageUrl(`/file_download/${segments.map((segment) => pathValueOf(segment).replace(/%/g, '%25')).join('/')}`);
 }

@@ -1,7 +1,8 @@
 // Attaches a stream to the one <video> element: a file as it is, or an HLS playlist
 // through hls.js where the browser has Media Source Extensions, else through the
-// browser's own HLS (Safari on iOS). Server URLs inside playlists name its external
-// address; requests are sent to this page's origin instead.
+// browser's own HLS (Safari on iOS). The browser's playlists name their playlists and
+// segments relative to themselves, so both players stay on this page's origin and
+// under its folder.
 
 import { sameOrigin } from './api.js';
 
@@ -9,7 +10,7 @@ let hlsModule = null;
 
 async function loadHls() {
     if (!hlsModule)
-        hlsModule = import('/vendor/hls.mjs').then((module) => module.default);
+        hlsModule = import('../vendor/hls.mjs').then((module) => module.default);
     return hlsModule;
 }
 

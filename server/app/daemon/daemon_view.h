@@ -9,6 +9,7 @@
 #include "core/core_controller.h"
 
 #include <atomic>
+#include <string>
 
 class CDaemonView : public ICoreView {
 public:
@@ -26,6 +27,9 @@ public:
     bool HasStarted() const { return m_started; }
 
 private:
+    void OpenLine(const char* scheme, int port, const std::string& address) const;
+    const char* NoSharesTextKey() const;
+
     CVembaServer& m_server;
     std::atomic<int> m_exitReason { 0 };
     std::atomic<bool> m_started { false };

@@ -2,8 +2,9 @@
 //
 // Threads: the main thread parses the options, prepares the settings, makes the
 // server object and then only waits for SIGINT/SIGTERM (blocked in every thread,
-// taken with sigtimedwait) or for the view to report the end. The core controller's
-// worker starts and stops the server; the network steps run on a thread of their own
+// taken with sigtimedwait) or for the view to report the end, and reads the HTTPS
+// certificate again at SIGHUP. The core controller's worker starts and stops the
+// server; the network steps and the service watchdog run on threads of their own
 // after the start; the server's parts run their own threads.
 
 #include "config/server_parts.h"
@@ -13,11 +14,16 @@
 #include "core/core_controller.h"
 #include "core/settings_problems.h"
 #include "core/vemba_server.h"
+#include "daemon_log.h"
 #include "daemon_view.h"
+#include "dlna/dlna_settings.h"
 #include "network_start.h"
 #include "options.h"
+#include "platform/loopback_probe.h"
 #include "platform/places.h"
 #include "platform/single_copy.h"
+#include "service_watchdog.h"
+#include "shares_file.h"
 
 #include <cerrno>
 #include <clocale>
@@ -26,6 +32,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <string>
 
 namespace {
 
@@ -42,7 +50,8 @@ bool WriteSettings(SettingsStore& settings, const DaemonOptions& options)
             && written;
     if (options.requirePassword)
         written = settings.WriteInt("RequirePassword", 1) && written;
-    if (!options.shares.empty())
+    // A shares file is the whole list, even when it names no share.
+    if (!options.shares.empty() || !options.sharesFile.empty())
         written = settings.SaveFolderList(options.shares) && written;
     return settings.WriteInt(kKeySet, 1) && written;
 }
@@ -86,31 +95,78 @@ bool ReportSettingsFiles(SettingsStore& settings, const std::string& resourceFol
     return false;
 }
 
-sigset_t StopSignals()
+sigset_t HandledSignals()
 {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     return signals;
 }
 
+void ReloadCertificate(CVembaServer& server)
+{
+    std::string outcome;
+    if (server.WebServer().ReloadTlsIdentity(outcome))
+        DaemonLog(LogLevel::Notice, "HTTPS certificate read again: %s", outcome.c_str());
+    else
+        DaemonLog(LogLevel::Error, "HTTPS certificate not read again (the one in use stays): %s",
+            outcome.c_str());
+}
+
 // Waits for a stop signal or for the view's end; 0 for a signal, else the reason.
-int WaitForEnd(const sigset_t& signals, const CDaemonView& view)
+// SIGHUP reads the HTTPS certificate again and goes on waiting.
+int WaitForEnd(const sigset_t& signals, const CDaemonView& view, CVembaServer& server)
 {
     timespec step { 0, 100 * 1000 * 1000 };
     for (;;) {
         if (int reason = view.ExitReason())
             return reason;
-        if (sigtimedwait(&signals, nullptr, &step) > 0)
+        int signal = sigtimedwait(&signals, nullptr, &step);
+        if (signal == SIGHUP)
+            ReloadCertificate(server);
+        else if (signal > 0)
             return 0;
     }
 }
 
-int Serve(const DaemonOptions& options)
+void ReportUnreadableShares(SettingsStore& settings)
 {
-    sigset_t signals = StopSignals();
+    for (const UnreadableShare& entry : FindUnreadableShares(settings.LoadFolderList()))
+        DaemonLog(LogLevel::Warning,
+            "cannot read the share '%s' (%s): %s; give this server's user access to it (see "
+            "the README, \"The system service\")",
+            entry.share.displayName.c_str(), entry.share.path.c_str(), entry.reason.c_str());
+}
+
+// Systemd hears that the server is ready once it listens; the watchdog then vouches
+// for it while a static file comes back in time.
+std::unique_ptr<CServiceWatchdog> AnnounceReady(CVembaServer& server)
+{
+    int port = server.WebServer().ListeningPort();
+    int httpsPort = server.WebServer().HttpsListeningPort();
+    NotifyService("READY=1\nSTATUS=serving on port " + std::to_string(port)
+        + (httpsPort ? ", HTTPS on port " + std::to_string(httpsPort) : std::string()));
+    auto watchdog = std::make_unique<CServiceWatchdog>(
+        ServiceWatchdogPeriod(),
+        [port](std::chrono::milliseconds within, const std::atomic<bool>& cancel) {
+            return LoopbackAnswers(port, "/favicon.svg", within, &cancel);
+        },
+        NotifyService);
+    watchdog->Start();
+    return watchdog;
+}
+
+int Serve(DaemonOptions options)
+{
+    sigset_t signals = HandledSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr); // before any thread exists
+    std::string error;
+    if (!options.sharesFile.empty() && !ReadSharesFile(options.sharesFile, options.shares, error)) {
+        DaemonLog(LogLevel::Error, "%s", error.c_str());
+        return 2;
+    }
 
     ServerParts parts = MakeServerParts(options.dataDir);
     const std::string dataFolder = parts.places.dataFolder;
@@ -121,8 +177,8 @@ int Serve(const DaemonOptions& options)
     if (!dataLock.Acquire(dataFolder)) {
         TextTable texts(parts.places.resourceFolder);
         texts.Select(LanguageFromLocale());
-        std::fprintf(stderr, "vembacastd: %s\n  (%s)\n",
-            texts.Lookup("IDS_DAEMON_DATA_FOLDER_IN_USE").c_str(), dataFolder.c_str());
+        DaemonLog(LogLevel::Error, "%s (%s)", texts.Lookup("IDS_DAEMON_DATA_FOLDER_IN_USE").c_str(),
+            dataFolder.c_str());
         return 1;
     }
     SettingsStore& settings = *parts.settings;
@@ -130,13 +186,16 @@ int Serve(const DaemonOptions& options)
         return 1;
     StoreLocaleLanguageIfUnset(settings);
     NetworkBefore before = ReadNetworkBefore(settings);
-    std::string error;
     if (!WriteNetworkOptions(settings, options, error)) {
-        std::fprintf(stderr, "vembacastd: %s\n", error.c_str());
+        DaemonLog(LogLevel::Error, "%s", error.c_str());
         return 2;
     }
     if (options.WritesSettings() && !WriteSettings(settings, options))
         return ReportUnwrittenSettings(settings, parts.places.resourceFolder);
+    WriteWebOptions(settings, options);
+    ReportUnreadableShares(settings);
+    if (options.dlnaServer)
+        settings.WriteInt(kKeyDlnaServer, *options.dlnaServer ? 1 : 0);
 
     CVembaServer server(std::move(parts));
     CDaemonView view(server);
@@ -152,16 +211,22 @@ int Serve(const DaemonOptions& options)
     controller.WaitWhileBusy(CCoreController::WhileWaiting::Block);
     CNetworkStart network(
         options, before, server, [&controller] { controller.FillSettingDefaults(); });
-    if (view.ExitReason() == 0)
+    std::unique_ptr<CServiceWatchdog> watchdog;
+    if (view.ExitReason() == 0) {
+        if (view.HasStarted())
+            watchdog = AnnounceReady(server);
         network.Start();
+    }
 
-    int reason = WaitForEnd(signals, view);
+    int reason = WaitForEnd(signals, view, server);
+    NotifyService("STOPPING=1");
+    watchdog.reset();
     network.Stop();
     controller.StopServerAndWait(CCoreController::WhileWaiting::Block);
     controller.Shutdown();
     if (reason > 0)
         return 1; // the start failed; the view has printed why
-    std::printf("vembacastd: stopped\n");
+    DaemonLog(LogLevel::Notice, "stopped");
     return 0;
 }
 
@@ -174,11 +239,15 @@ int main(int argc, char** argv)
     DaemonOptions options;
     std::string error;
     if (!ParseDaemonOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "vembacastd: %s\n", error.c_str());
+        DaemonLog(LogLevel::Error, "%s", error.c_str());
         return 2;
     }
     if (options.help) {
         std::fputs(DaemonUsage(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("vembacastd (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
         return 0;
     }
     return Serve(options);

@@ -6,11 +6,10 @@
 #include "core/mapping_worker.h"
 #include "core/server_errors.h"
 #include "core/startup_checks.h"
+#include "daemon_log.h"
 #include "platform/adapters.h"
 #include "remote/pin_sync.h"
 #include "remote/relay_server.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -21,8 +20,7 @@ bool Switch(SettingsStore& settings, const char* key)
 
 void Say(const std::string& line)
 {
-    std::printf("vembacastd: %s\n", line.c_str());
-    std::fflush(stdout);
+    DaemonLog(LogLevel::Notice, "%s", line.c_str());
     TraceMessage(kTraceProgress, "vembacastd - %s", line.c_str());
 }
 
@@ -40,6 +38,10 @@ void ReportMapping(const MappingOutcome& outcome)
     }
     Say("port mapping: external port " + std::to_string(outcome.externalPort) + " on "
         + outcome.externalAddress);
+    if (outcome.httpsOn)
+        Say(outcome.httpsExternalPort
+                ? "HTTPS port mapping: external port " + std::to_string(outcome.httpsExternalPort)
+                : std::string("HTTPS port mapping failed: the gateway took no port for it"));
     if (outcome.serverError == kServerErrorNoExternalAccess)
         Say("the external address cannot be reached from inside the home network (code 8)");
 }

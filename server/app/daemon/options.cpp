@@ -67,8 +67,10 @@ bool ParsePassword(const std::string& text, std::string& error)
     return digits;
 }
 
-bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& earlier,
-    FolderListEntry& share, std::string& error)
+} // namespace
+
+bool ParseShareEntry(const std::string& text, const std::vector<FolderListEntry>& earlier,
+    FolderListEntry& share, FolderCheck check, std::string& error)
 {
     size_t equals = text.find('=');
     if (equals == std::string::npos) {
@@ -76,8 +78,10 @@ bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& ear
         return false;
     }
     std::string path = std::string(TrimBlanks(text.substr(equals + 1)));
-    if (path.empty() || HasControlCharacter(path) || !IsFolder(path)) {
-        error = "--share " + text.substr(0, equals) + ": '" + path + "' is no folder";
+    bool usable = check == FolderCheck::Exists ? IsFolder(path) : path.starts_with("/");
+    if (path.empty() || HasControlCharacter(path) || !usable) {
+        error = "--share " + text.substr(0, equals) + ": '" + path
+            + (check == FolderCheck::Exists ? "' is no folder" : "' is no absolute path");
         return false;
     }
     path = AbsolutePath(path);
@@ -99,8 +103,7 @@ bool ParseShare(const std::string& text, const std::vector<FolderListEntry>& ear
     return true;
 }
 
-// "--name value" or "--name=value"; advances index past what it used.
-bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
+bool TakeOptionValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
     std::string& error)
 {
     std::string argument = argv[index];
@@ -116,7 +119,7 @@ bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::
     return true;
 }
 
-bool Is(const std::string& argument, const std::string& name)
+bool IsOption(const std::string& argument, const std::string& name)
 {
     return argument == name || argument.starts_with(name + "=");
 }
@@ -131,6 +134,20 @@ bool ParseSwitch(const std::string& name, const std::string& text, std::optional
     value = text == "on";
     return true;
 }
+
+namespace {
+
+bool TakeValue(int argc, char** argv, int& index, const std::string& name, std::string& value,
+    std::string& error)
+{
+    return TakeOptionValue(argc, argv, index, name, value, error);
+}
+
+bool Is(const std::string& argument, const std::string& name)
+{
+    return IsOption(argument, name);
+}
+
 
 bool ParseConsole(const std::string& text, std::string& error)
 {
@@ -155,6 +172,9 @@ bool ParseNetworkOption(
     if (Is(argument, "--pin"))
         return TakeValue(argc, argv, i, "--pin", value, error)
             && ParseSwitch("--pin", value, options.pinMode, error);
+    if (Is(argument, "--dlna"))
+        return TakeValue(argc, argv, i, "--dlna", value, error)
+            && ParseSwitch("--dlna", value, options.dlnaServer, error);
     if (Is(argument, "--adapter")) {
         if (!TakeValue(argc, argv, i, "--adapter", value, error))
             return false;
@@ -184,6 +204,8 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
         std::string value;
         if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
         } else if (Is(argument, "--data-dir")) {
             if (!TakeValue(argc, argv, i, "--data-dir", value, error))
                 return false;
@@ -202,7 +224,7 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
         } else if (Is(argument, "--share")) {
             FolderListEntry share;
             if (!TakeValue(argc, argv, i, "--share", value, error)
-                || !ParseShare(value, options.shares, share, error))
+                || !ParseShareEntry(value, options.shares, share, FolderCheck::Exists, error))
                 return false;
             options.shares.push_back(share);
         } else if (argument == "--require-password") {
@@ -215,6 +237,8 @@ bool ParseDaemonOptions(int argc, char** argv, DaemonOptions& options, std::stri
         } else {
             bool known = false;
             if (!ParseNetworkOption(argc, argv, i, options, known, error))
+                return false;
+            if (!known && !ParseWebOption(argc, argv, i, options, known, error))
                 return false;
             if (!known) {
                 error = "unknown argument '" + argument + "' (see --help)";
@@ -245,9 +269,25 @@ const char* DaemonUsage()
            "                     switched off), or remove that mapping\n"
            "  --pin on|off       keep a PIN code at the console, under which phones outside\n"
            "                     the home network find this server\n"
+           "  --dlna on|off      let televisions and players find the server on the home\n"
+           "                     network (UPnP AV / DLNA; on by default unless\n"
+           "                     --require-password)\n"
            "  --adapter NAME     serve on the network interface NAME (or with that address)\n"
            "  --console URL      the console's http:// root address; an empty URL uses the\n"
            "                     embedded console (the default)\n"
+           "  --tls-port N       serve HTTPS on port N as well (0 switches it off); needs\n"
+           "  --tls-cert FILE    the certificate (PEM, with its intermediates) and\n"
+           "  --tls-key FILE     its unencrypted private key (PEM); SIGHUP reads both again\n"
+           "  --hsts SECONDS     send Strict-Transport-Security for that long (0: never,\n"
+           "                     the default)\n"
+           "  --base-path PATH   the prefix a reverse proxy serves the server under\n"
+           "                     (/media); the proxy strips it, the browser client's\n"
+           "                     paths carry it\n"
+           "  --server-off on|off\n"
+           "                     allow phones of the home network to power the computer off\n"
+           "  --shares-file FILE the shares, one NAME=PATH a line ('#' starts a comment);\n"
+           "                     read at every start, it replaces the stored list\n"
+           "  --version          show the version\n"
            "  --help             show this text\n"
            "\n"
            "With --port, --share or --password the settings are written (the server counts\n"
@@ -255,5 +295,8 @@ const char* DaemonUsage()
            "network options are kept for later starts. Every start checks the network\n"
            "settings and prints one line with the result; when the network has changed the\n"
            "settings are refilled and the mapping and PIN code the user switched on redone.\n"
-           "A malformed option prints one line and exits with status 2, writing nothing.\n";
+           "A malformed option prints one line and exits with status 2, writing nothing;\n"
+           "a server that cannot start exits with status 1. Under systemd the daemon\n"
+           "reports readiness and feeds the watchdog while it answers on the loopback\n"
+           "address, and its lines go to standard error with syslog priorities.\n";
 }

@@ -8,8 +8,15 @@
 #include "library/media_read_query.h"
 #include "library/media_reader_process.h"
 
+#include <cstdio>
+#include <string_view>
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("vembacast-mediainfo (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+        return 0;
+    }
     if (argc < 3)
         return 2;
     mediainfo::SetLibraryName(argv[2]);

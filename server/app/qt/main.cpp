@@ -9,9 +9,21 @@
 #include "app_start.h"
 
 #include <QApplication>
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv)
 {
+    // Answered before Qt starts, so they work without a display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vembacast (VembaCast) %s\n", VEMBACAST_VERSION_TEXT);
+        return 0;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: vembacast [--version | --help]\n"
+                    "The VembaCast media server with its desktop window (see vembacast(1)).\n");
+        return 0;
+    }
     PrepareLocale();
     QApplication application(argc, argv);
     return RunDesktopApplication(application);

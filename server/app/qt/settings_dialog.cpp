@@ -3,6 +3,7 @@
 #include "app_messages.h"
 #include "config/settings.h"
 #include "config/settings_store.h"
+#include "dlna/dlna_settings.h"
 #include "password_dialog.h"
 #include "platform/host.h"
 #include "platform/places.h"
@@ -114,6 +115,8 @@ void CSettingDialog::BuildControls()
     m_pinMode = new QCheckBox(Text("IDS_WORD_ENABLE_INTERNET"), this);
     m_pinText = new QLabel(this);
     m_autoMap = new QCheckBox(Text("IDS_WORD_AUTOMAPPORT"), this);
+    m_dlna = new QCheckBox(Text("IDS_WORD_DLNA_SERVER"), this);
+    m_dlna->setObjectName(QStringLiteral("dlna"));
     m_adapterButton = new QPushButton(Text("IDS_WORD_SELECT_NIC"), this);
 
     auto* passwordRow = new QHBoxLayout;
@@ -132,6 +135,7 @@ void CSettingDialog::BuildControls()
     layout->addWidget(m_pinMode);
     layout->addWidget(m_pinText);
     layout->addWidget(m_autoMap);
+    layout->addWidget(m_dlna);
     layout->addStretch(1);
     layout->addWidget(buttons);
     setMinimumWidth(480);
@@ -164,6 +168,7 @@ void CSettingDialog::LoadValues()
     m_passwordMode->setChecked(m_opening.passwordMode == 1);
     m_passwordButton->setVisible(m_passwordMode->isChecked());
     m_autoMap->setChecked(m_opening.autoMap == 1);
+    m_dlna->setChecked(IsDlnaServerOn(m_settings));
 
     std::string extIp = m_settings.ReadText(kKeyExtIP);
     std::string address = extIp.empty() ? m_opening.inIp : extIp;
@@ -296,6 +301,9 @@ void CSettingDialog::TrySet()
     WriteFlag(kKeyAutoPortMapMode, m_autoMap->isChecked());
     WriteFlag(kKeyPasswordMode, m_passwordMode->isChecked());
     const bool portChanged = m_settings.ReadText(kKeyInPort) != std::to_string(*port);
+    // Written only when changed: an absent value keeps following "RequirePassword".
+    if (m_dlna->isChecked() != IsDlnaServerOn(m_settings))
+        WriteFlag(kKeyDlnaServer, m_dlna->isChecked());
     m_settings.WriteText(kKeyInPort, std::to_string(*port));
     if (!m_autoMap->isChecked()) // without a mapping the router forwards the same port
         m_settings.WriteText(kKeyExtPort, std::to_string(*port));

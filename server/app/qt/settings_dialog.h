@@ -51,6 +51,7 @@ public:
     QCheckBox* PinModeBox() const { return m_pinMode; }
     QLabel* PinText() const { return m_pinText; }
     QCheckBox* AutoMapBox() const { return m_autoMap; }
+    QCheckBox* DlnaBox() const { return m_dlna; }
     QPushButton* AdapterButton() const { return m_adapterButton; }
     QPushButton* SetButton() const { return m_set; }
     QPushButton* CloseButton() const { return m_close; }
@@ -102,6 +103,7 @@ private:
     QCheckBox* m_pinMode = nullptr;
     QLabel* m_pinText = nullptr;
     QCheckBox* m_autoMap = nullptr;
+    QCheckBox* m_dlna = nullptr; // "DlnaServer": the television device
     QPushButton* m_adapterButton = nullptr;
     QPushButton* m_set = nullptr;
     QPushButton* m_close = nullptr;

@@ -6,6 +6,7 @@
 #include "platform/places.h"
 #include "server/platform/temp_folder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -21,9 +22,22 @@ extern char** environ;
 
 class DaemonProcess {
 public:
+    // The television device stays off unless the arguments say otherwise: on the
+    // machine's own adapter it would announce itself on the real network.
     DaemonProcess(const std::vector<std::string>& arguments, const std::string& outputFolder)
-        : DaemonProcess(GetProgramFolder() + "/vembacastd", arguments, outputFolder, {})
+        : DaemonProcess(
+            GetProgramFolder() + "/vembacastd", WithoutDevice(arguments), outputFolder, {})
     {
+    }
+
+    static std::vector<std::string> WithoutDevice(std::vector<std::string> arguments)
+    {
+        if (std::find(arguments.begin(), arguments.end(), "--dlna") == arguments.end()
+            && std::find(arguments.begin(), arguments.end(), "--help") == arguments.end()) {
+            arguments.push_back("--dlna");
+            arguments.push_back("off");
+        }
+        return arguments;
     }
 
     // Any program (a wrapper script too); environment, when not empty, replaces the
@@ -71,13 +85,13 @@ public:
     bool WaitForOutput(
         const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
-        auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (Out().find(text) == std::string::npos) {
-            if (Exited() || std::chrono::steady_clock::now() > deadline)
-                return Out().find(text) != std::string::npos;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
+        return WaitFor(m_out, text, timeout);
+    }
+    // The same for standard error.
+    bool WaitForError(
+        const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        return WaitFor(m_err, text, timeout);
     }
 
     void Signal(int signal) const { kill(m_pid, signal); }
@@ -96,6 +110,18 @@ public:
     }
 
 private:
+    bool WaitFor(
+        const std::string& file, const std::string& text, std::chrono::milliseconds timeout)
+    {
+        auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (ReadFileText(file).find(text) == std::string::npos) {
+            if (Exited() || std::chrono::steady_clock::now() > deadline)
+                return ReadFileText(file).find(text) != std::string::npos;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
     bool Exited()
     {
         if (m_status)

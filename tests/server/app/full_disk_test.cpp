@@ -88,7 +88,7 @@ TEST_F(FullDiskDaemon, AStartOnAFullDataDiskSaysTheDiskIsFull)
     EXPECT_EQ(plain->WaitExit(), 1);
     EXPECT_NE(plain->Err().find("disk of the data folder is full"), std::string::npos)
         << plain->Err();
-    EXPECT_NE(plain->Err().find("(code 9)"), std::string::npos) << plain->Err();
+    EXPECT_NE(plain->Err().find("(code 10)"), std::string::npos) << plain->Err();
     EXPECT_EQ(plain->Err().find("port may be taken"), std::string::npos) << plain->Err();
     EXPECT_NE(TraceLog().find("ENOSPC"), std::string::npos);
 

@@ -208,4 +208,42 @@ TEST_F(NetworkChecksTest, SwitchingMappingOffRemovesItAndReportsARefusal)
     EXPECT_FALSE(refused.removed);
 }
 
+TEST_F(NetworkChecksTest, WithHttpsOnItsPortIsMappedBesideThePlainOneAndRemovedWithIt)
+{
+    // Another device holds the plain port's own number, so the plain port goes out on
+    // the next one, which is also the HTTPS port's own number: HTTPS never takes the
+    // plain port's external port, it takes the one after.
+    int https = m_port + 1;
+    Set("TlsPort", std::to_string(https));
+    m_gateway.table.clear();
+    m_gateway.table[m_port] = { "192.168.1.99", 80 };
+    MappingOutcome on = Map({ true, false, false });
+    EXPECT_TRUE(on.mappingOn);
+    EXPECT_EQ(on.externalPort, m_port + 1);
+    EXPECT_TRUE(on.httpsOn);
+    EXPECT_EQ(on.httpsExternalPort, m_port + 2);
+    EXPECT_EQ(Get("TlsExtPort"), std::to_string(m_port + 2));
+    EXPECT_EQ(
+        m_gateway.table[m_port + 1], (std::pair<std::string, int> { "192.168.1.20", m_port }));
+    EXPECT_EQ(m_gateway.table[m_port + 2], (std::pair<std::string, int> { "192.168.1.20", https }));
+
+    MappingOutcome off = Map({ false, false, false });
+    EXPECT_TRUE(off.removed);
+    EXPECT_EQ(m_gateway.table.count(m_port + 1), 0u);
+    EXPECT_EQ(m_gateway.table.count(m_port + 2), 0u);
+    EXPECT_EQ(m_gateway.table.count(m_port), 1u) << "another device's mapping stays";
+    EXPECT_EQ(Get("TlsExtPort"), "");
+
+    // No port left for HTTPS: it says so, and the plain mapping stands.
+    m_gateway.table.clear();
+    for (int k = 1; k <= 11; ++k)
+        m_gateway.table[m_port + k] = { "192.168.1.98", 1 };
+    MappingOutcome crowded = Map({ true, false, false });
+    EXPECT_TRUE(crowded.mappingOn);
+    EXPECT_EQ(crowded.externalPort, m_port);
+    EXPECT_TRUE(crowded.httpsOn);
+    EXPECT_EQ(crowded.httpsExternalPort, 0);
+    EXPECT_EQ(Get("TlsExtPort"), "");
+}
+
 } // namespace

@@ -19,10 +19,10 @@ protected:
     const std::vector<Route> m_routes = BuildRoutes(m_server);
 };
 
-TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApi)
+TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiAndTheTelevisionRow)
 {
     const std::vector<Route>& routes = m_routes;
-    ASSERT_EQ(routes.size(), 20u);
+    ASSERT_EQ(routes.size(), 21u);
     std::set<std::string> names;
     for (const Route& route : routes) {
         names.insert(route.handlerName);
@@ -31,7 +31,10 @@ TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApi)
         EXPECT_EQ(route.match == RouteMatch::Prefix, std::string_view(route.path).ends_with('/'))
             << route.path;
     }
-    EXPECT_EQ(names.size(), 20u);
+    EXPECT_EQ(names.size(), 21u);
+    // Only the television device's media are for the home network without an id.
+    for (const Route& route : routes)
+        EXPECT_EQ(route.access == RouteAccess::HomeNetwork, route.path == "/dlna/") << route.path;
 }
 
 TEST_F(RequestTable, ExactRowsMatchOnlyTheWholeUri)
@@ -56,6 +59,8 @@ TEST_F(RequestTable, PrefixRowsNeedTheirWholePrefix)
     EXPECT_EQ(RowOf("/playdirect/3.mp4"), "OnNotifyPlayDirect");
     EXPECT_EQ(RowOf("/xml/fil1A.tmp"), "OnNotifyXML");
     EXPECT_EQ(RowOf("/thumb/Movies/a.jpg"), "OnNotifyThumb");
+    EXPECT_EQ(RowOf("/dlna/media/pTW92aWVz.mp4"), "OnNotifyDlnaMedia");
+    EXPECT_EQ(RowOf("/dlna"), "");
 }
 
 TEST(RequestPaths, DotDotComponentsAreFound)

@@ -36,10 +36,12 @@ TEST(AccessGateTest, PasswordsMatchOnlyWhenEqualAndSomethingIsStored)
     EXPECT_FALSE(PasswordMatches("x", ""));
 }
 
-TEST(AccessGateTest, TheCookieIsHttpOnlyAndStrictForTheWholeSite)
+TEST(AccessGateTest, TheCookieIsHttpOnlyAndStrictForTheWholeSiteOrTheProxysPrefix)
 {
     EXPECT_EQ(ClientIdCookieHeader("ABC"),
         "Set-Cookie: VembaCastId=ABC; Path=/; HttpOnly; SameSite=Strict\r\n");
+    EXPECT_EQ(ClientIdCookieHeader("ABC", "/media"),
+        "Set-Cookie: VembaCastId=ABC; Path=/media/; HttpOnly; SameSite=Strict\r\n");
 }
 
 } // namespace

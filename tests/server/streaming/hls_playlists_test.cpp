@@ -135,6 +135,31 @@ TEST(Playlist, MasterByFixedBandwidthAndConnectionType)
     EXPECT_TRUE(a < b && b < c && c < d);
 }
 
+TEST(Playlist, TheBrowsersPlaylistsLeadBackFromWhereverTheyWereFetched)
+{
+    PlaylistTarget browser = kTarget;
+    browser.urls = PlaylistUrls::Relative;
+    EXPECT_EQ(MakeMasterPlaylist(browser, MasterChoice::Preset3),
+        "#EXTM3U\r\n#EXT-X-STREAM-INF:PROGRAM-ID=1,BANDWIDTH=160000\r\nmovie3.m3u8\r\n");
+    std::string variant = MakeVariantPlaylist(browser, 2, 3);
+    EXPECT_EQ(variant.find("http"), std::string::npos) << variant;
+    EXPECT_NE(variant.find("#EXTINF:5,\r\n../../file/0123456789ABCDEF0123456789ABCDEF/vemba-2-3.ts"
+                           "\r\n#EXT-X-ENDLIST"),
+        std::string::npos)
+        << variant;
+
+    // Resolved against the variant playlist's own path, as a player does, they name the
+    // server's segment paths, under a proxy's prefix too.
+    for (const std::string root : { "", "/media", "/home/cast" }) {
+        std::filesystem::path playlist
+            = root + "/list/0123456789ABCDEF0123456789ABCDEF/movie2.m3u8";
+        std::filesystem::path segment
+            = (playlist.parent_path() / "../../file/0123456789ABCDEF0123456789ABCDEF/vemba-2-1.ts")
+                  .lexically_normal();
+        EXPECT_EQ(segment.string(), root + "/file/0123456789ABCDEF0123456789ABCDEF/vemba-2-1.ts");
+    }
+}
+
 TEST(Playlist, UrlsUseTheGivenHostAndPort)
 {
     EXPECT_EQ(MakeMasterPlaylistUrl("", 80, "ID"), "http://:80/list/ID/files.m3u8");
