@@ -46,6 +46,10 @@ public:
     // A file dropped on the desktop window: its own disk path, converted without a
     // share (the person at the computer chose it). Empty for client jobs.
     std::string strLocalSource;
+    // The source on disk of a client's job (the free-space check reads its size), and
+    // the client the job counts against: its id, or its address when it sent none.
+    std::string strSourceDisk;
+    std::string strOwner;
     int nWidth = 480;
     int nHeight = 320;
     int nBitrate = 1200;

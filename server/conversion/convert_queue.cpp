@@ -1,6 +1,7 @@
 #include "conversion/convert_queue.h"
 
 #include "config/trace.h"
+#include "conversion/conversion_limits.h"
 #include "platform/file_io.h"
 
 #include <algorithm>
@@ -151,32 +152,38 @@ std::vector<ConvertJobPtr> CConvertQueue::Jobs() const
     return m_jobs;
 }
 
+ConvertJobPtr CConvertQueue::InsertLocked(const ConvertJobPtr& job, bool replaceSameName)
+{
+    const std::string name = ConvertFileName(job->strSourcePath);
+    ConvertJobPtr replaced;
+    for (auto it = m_jobs.begin(); replaceSameName && it != m_jobs.end(); ++it) {
+        ConvertInfo_t& queued = **it;
+        if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
+            continue;
+        // A job with an engine (or one the worker is starting) is cancelled, so the
+        // worker stops that engine and deletes its file; any other leaves at once.
+        if (*it == m_current || queued.bOwnsTemp || queued.nState == kConvertConverting) {
+            queued.MarkRemoved();
+        } else {
+            replaced = *it;
+            m_jobs.erase(it);
+        }
+        break;
+    }
+    m_jobs.push_back(job);
+    return replaced;
+}
+
 bool CConvertQueue::AddJob(ConvertJobPtr job, SameNameJobs sameName)
 {
     if (!job)
         return false;
-    const bool replaceSameName = sameName == SameNameJobs::Replace;
-    const std::string name = ConvertFileName(job->strSourcePath);
     ConvertJobPtr replaced;
     {
         std::lock_guard lock(m_queueLock);
         if (m_stopping)
             return false; // the queue stops: nothing more is taken
-        for (auto it = m_jobs.begin(); replaceSameName && it != m_jobs.end(); ++it) {
-            ConvertInfo_t& queued = **it;
-            if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
-                continue;
-            // A job with an engine (or one the worker is starting) is cancelled, so the
-            // worker stops that engine and deletes its file; any other leaves at once.
-            if (*it == m_current || queued.bOwnsTemp || queued.nState == kConvertConverting) {
-                queued.MarkRemoved();
-            } else {
-                replaced = *it;
-                m_jobs.erase(it);
-            }
-            break;
-        }
-        m_jobs.push_back(job);
+        replaced = InsertLocked(job, sameName == SameNameJobs::Replace);
     }
     if (replaced && m_store)
         m_store->Forget(replaced->strConvertID);
@@ -184,6 +191,37 @@ bool CConvertQueue::AddJob(ConvertJobPtr job, SameNameJobs sameName)
     m_wake.notify_all();
     Tell(ConversionChange::Added, *job);
     return true;
+}
+
+QueueAdmission CConvertQueue::AddClientJob(ConvertJobPtr job)
+{
+    if (!job)
+        return QueueAdmission::Stopped;
+    ConvertJobPtr replaced;
+    {
+        std::lock_guard lock(m_queueLock);
+        if (m_stopping)
+            return QueueAdmission::Stopped;
+        size_t waiting = 0;
+        size_t ofClient = 0;
+        for (const ConvertJobPtr& queued : m_jobs) {
+            if (queued->nState != kConvertWaiting || queued == m_current)
+                continue;
+            ++waiting;
+            ofClient += queued->strOwner == job->strOwner ? 1 : 0;
+        }
+        if (ofClient >= kMaxWaitingJobsPerClient)
+            return QueueAdmission::ClientFull;
+        if (waiting >= kMaxWaitingJobs)
+            return QueueAdmission::QueueFull;
+        replaced = InsertLocked(job, true);
+    }
+    if (replaced && m_store)
+        m_store->Forget(replaced->strConvertID);
+    Keep(*job);
+    m_wake.notify_all();
+    Tell(ConversionChange::Added, *job);
+    return QueueAdmission::Added;
 }
 
 void CConvertQueue::ReportProgress(int percent, const ConvertJobPtr& job)

@@ -52,6 +52,14 @@ enum class SameNameJobs {
     Keep, // a file dropped at this computer: two files of one name are two jobs
 };
 
+// The result of offering a client's job to the queue.
+enum class QueueAdmission {
+    Added,
+    Stopped, // the queue has stopped: nothing takes it
+    ClientFull, // its client has kMaxWaitingJobsPerClient jobs waiting
+    QueueFull, // kMaxWaitingJobs jobs wait in all
+};
+
 class CConvertQueue {
 public:
     explicit CConvertQueue(ConvertQueueTiming timing = {});
@@ -74,6 +82,10 @@ public:
 
     // Queues a job; false when the queue has stopped.
     bool AddJob(ConvertJobPtr job, SameNameJobs sameName = SameNameJobs::Replace);
+    // Queues a client's job unless its client (strOwner) or the whole queue already has
+    // as many jobs waiting as conversion_limits.h allows; decided under the queue's lock,
+    // so requests at once cannot pass the bounds together.
+    QueueAdmission AddClientJob(ConvertJobPtr job);
     // Marks the finished jobs (all: every job) to be removed.
     void MarkJobs(bool all);
     // A snapshot of the queue in order (jobs to be removed included).
@@ -94,6 +106,9 @@ private:
     void RemoveMarkedJobs();
     // The job's row in the store follows its state.
     void Keep(const ConvertInfo_t& job);
+    // Queues job under the lock held (lock is m_queueLock's guard); answers the waiting
+    // job of the same name that it replaced and took off the queue, or null.
+    ConvertJobPtr InsertLocked(const ConvertJobPtr& job, bool replaceSameName);
     // Pauses one step; false when the queue stops (or a job was added, wakeOnWork).
     bool PauseStep();
 

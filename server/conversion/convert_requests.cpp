@@ -5,8 +5,10 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "conversion/conversion_context.h"
+#include "conversion/conversion_limits.h"
 #include "conversion/convert_list.h"
 #include "conversion/request_handlers.h"
+#include "http/access_gate.h"
 #include "http/answer.h"
 #include "http/request.h"
 #include "library/one_time_list_files.h"
@@ -60,7 +62,7 @@ void ResponseConvertList(ConversionContext& server, HttpRequest& request)
         = MakeConvertListDocument(server.Texts(), server.ConvertQueue().Jobs());
     TraceMessage(kTraceProgress, "ResponseConvertList XML : %s", document.c_str());
     std::string name;
-    if (!MakeAndGetXmlFile(server, document, name)) {
+    if (!MakeAndGetXmlFile(server, document, name, ListFileOwnerOf(server, request))) {
         WriteError(server, request, kResultFailedUnknown, kTextFailedUnknown);
         return;
     }
@@ -79,34 +81,54 @@ bool IsTargetOwned(ConversionContext& server, const std::string& tempPath)
     return false;
 }
 
+// A "/convert" that is refused with -100 names why in its text.
+struct ConvertRefusal {
+    int code = kResultOk;
+    const char* textKey = kTextFailedUnknown;
+};
+
+// The client a job counts against: the id it carries, else its address.
+std::string JobOwner(ConversionContext& server, const HttpRequest& request)
+{
+    std::string id = CarriedClientId(server, request);
+    return id.empty() ? "address " + request.RemoteAddress() : "id " + id;
+}
+
 // The steps of "/convert" up to the queue; the result code, job filled on 0.
-int PrepareConvertJob(ConversionContext& server, const std::string& path, ConvertJobPtr& job)
+ConvertRefusal PrepareConvertJob(
+    ConversionContext& server, const std::string& path, ConvertJobPtr& job)
 {
     if (path.empty())
-        return kResultFailedInput;
+        return { kResultFailedInput, kTextFailedInput };
     const RequestPathMapping mapping
         = MapRequestPath(server.SharedFolders(), path, RequestPathKind::File);
     if (mapping.status != RequestPathStatus::Mapped || !IsRegularFile(mapping.diskPath)
         || !IsInsideShare(
             mapping.diskPath, server.SharedFolders().FindSharedFolderPath(mapping.shareName)))
-        return kResultNotExist;
+        return { kResultNotExist, kTextNotExistFile };
+    // Converting an output again makes "-vembacast-vembacast.m4v" and so on without end.
+    if (IsConversionOutputName(ConvertFileName(mapping.diskPath)))
+        return { kResultFailedUnknown, kTextConvertOutput };
     std::string id = server.Clients().MakeGUID();
     if (id.empty())
-        return kResultFailedUnknown;
+        return {};
     job = std::make_shared<ConvertInfo_t>(server);
     job->strConvertID = id;
     job->strSourcePath = path;
     job->strOutputPath = MakeConvertTempPath(mapping.diskPath);
+    job->strSourceDisk = mapping.diskPath;
     job->SetFilePath(mapping.requestPath);
     // A running conversion's file is told from the queue: on this system deleting a
     // file that an engine writes would succeed.
     if (IsTargetOwned(server, job->strOutputPath))
-        return kResultDuplicateName;
+        return { kResultDuplicateName, kTextDuplicateName };
     if (PathExists(job->strOutputPath) && ::unlink(job->strOutputPath.c_str()) != 0)
-        return kResultDuplicateName;
+        return { kResultDuplicateName, kTextDuplicateName };
     if (PathExists(job->FinalOutputPath()))
-        return kResultDuplicateName;
-    return kResultOk;
+        return { kResultDuplicateName, kTextDuplicateName };
+    if (!HasRoomToConvert(mapping.diskPath, job->strOutputPath))
+        return { kResultFailedUnknown, kTextConvertDiskFull };
+    return { kResultOk, nullptr };
 }
 
 } // namespace
@@ -125,27 +147,32 @@ void OnNotifyConvert(ConversionContext& server, HttpRequest& request)
     TraceMessage(kTraceRequest, "Noti : OnNotifyConvert: path:'%s', device:'%d', option:'%d'",
         path.c_str(), device, option);
     ConvertJobPtr job;
-    int code = PrepareConvertJob(server, path, job);
-    if (code == kResultOk) {
+    ConvertRefusal refusal = PrepareConvertJob(server, path, job);
+    if (refusal.code == kResultOk) {
         job->setConvertOptions(device, option);
-        if (!server.ConvertQueue().AddJob(job))
-            code = kResultFailedUnknown; // the queue has stopped: nothing takes it
+        job->strOwner = JobOwner(server, request);
+        switch (server.ConvertQueue().AddClientJob(job)) {
+        case QueueAdmission::Added:
+            break;
+        case QueueAdmission::ClientFull:
+        case QueueAdmission::QueueFull:
+            refusal = { kResultFailedUnknown, kTextConvertQueueFull };
+            break;
+        case QueueAdmission::Stopped:
+            refusal = { kResultFailedUnknown, kTextFailedUnknown }; // nothing takes it
+            break;
+        }
     }
     TraceMessage(kTraceProgress, "ResponseConvert : ('%s')", path.c_str());
-    if (code == kResultOk) {
+    if (refusal.code == kResultOk) {
         const std::string answer
             = PlistDocument(PlistAnswer(kResultOk).Add("convertid", job->strConvertID).Body());
         TraceMessage(kTraceProgress, "ResponseConvert XML: ('%s')", answer.c_str());
         WritePlistAnswer(request, answer);
-    } else if (code == kResultFailedInput) {
-        WriteError(server, request, code, kTextFailedInput);
-    } else if (code == kResultNotExist) {
-        WriteError(server, request, code, kTextNotExistFile);
-    } else if (code == kResultDuplicateName) {
-        WriteError(server, request, code, kTextDuplicateName);
     } else {
-        WriteError(server, request, kResultFailedUnknown, kTextFailedUnknown);
+        WriteError(server, request, refusal.code, refusal.textKey);
     }
+    const int code = refusal.code;
     TraceMessage(kTraceRequest, " - Noti complete: OnNotifyConvert: ('%s') Ret:'%d'",
         request.QueryString().c_str(), code);
 }

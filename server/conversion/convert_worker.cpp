@@ -1,6 +1,7 @@
 // The worker thread of the conversion queue (see convert_queue.h for the design).
 
 #include "config/trace.h"
+#include "conversion/conversion_limits.h"
 #include "conversion/convert_queue.h"
 
 #include <algorithm>
@@ -62,6 +63,15 @@ ConvertJobPtr CConvertQueue::TakeFirstWaitingJob()
 
 void CConvertQueue::RunJob(const ConvertJobPtr& job)
 {
+    // The disk may have filled while the job waited.
+    const std::string& source
+        = job->strSourceDisk.empty() ? job->strLocalSource : job->strSourceDisk;
+    if (!source.empty() && !HasRoomToConvert(source, job->strOutputPath)) {
+        TraceMessage(kTraceStreamFailure, " - not enough disk space to convert '%s'",
+            job->strSourcePath.c_str());
+        FailJob(job);
+        return;
+    }
     if (!job->StartENC()) {
         // An engine that cannot start is tried again on the next round, but not
         // forever: the job fails and the queue goes on.

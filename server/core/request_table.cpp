@@ -1,5 +1,7 @@
 // The client API's request table. A row whose handler is empty falls through to
-// static file serving; set the handler when its request family is built.
+// static file serving; set the handler when its request family is built. Each row
+// says what serving it does (http/dispatch.h): file fetches only read; the requests
+// that act for the user change state; every other one makes something.
 
 #include "core/request_table.h"
 
@@ -26,7 +28,8 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
 {
     return {
         { "/connect", RouteMatch::Exact, "OnNotifyConnect", Bind(server, OnNotifyConnect) },
-        { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", Bind(server, OnNotifyConnectOff) },
+        { "/serverOff", RouteMatch::Exact, "OnNotifyConnectOff", Bind(server, OnNotifyConnectOff),
+            RouteEffect::ChangesState },
         { "/getList", RouteMatch::Exact, "OnNotifyGetList", Bind(server, OnNotifyGetList) },
         { "/getThumbnail", RouteMatch::Exact, "OnNotifyGetThumbnail",
             Bind(server, OnNotifyGetThumbnail) },
@@ -35,26 +38,31 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
         { "/play", RouteMatch::Exact, "OnNotifyPlay", Bind(server, OnNotifyPlay) },
         { "/list/", RouteMatch::Prefix, "OnNotifyPlayList", Bind(server, OnNotifyPlayList) },
         { "/file/", RouteMatch::Prefix, "OnNotifyPlayFile", Bind(server, OnNotifyPlayFile) },
-        { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", Bind(server, OnNotifyPlayEnd) },
+        { "/playEnd", RouteMatch::Exact, "OnNotifyPlayEnd", Bind(server, OnNotifyPlayEnd),
+            RouteEffect::ChangesState },
         { "/file_download/", RouteMatch::Prefix, "OnNotifyFileDownload",
-            Bind(server, OnNotifyFileDownload) },
+            Bind(server, OnNotifyFileDownload), RouteEffect::ReadOnly },
         { "/playdirect/", RouteMatch::Prefix, "OnNotifyPlayDirect",
-            Bind(server, OnNotifyPlayDirect) },
+            Bind(server, OnNotifyPlayDirect), RouteEffect::ReadOnly },
         { "/convertList", RouteMatch::Exact, "OnNotifyGetConvertList",
             Bind(server, OnNotifyGetConvertList) },
-        { "/convert", RouteMatch::Exact, "OnNotifyConvert", Bind(server, OnNotifyConvert) },
+        { "/convert", RouteMatch::Exact, "OnNotifyConvert", Bind(server, OnNotifyConvert),
+            RouteEffect::ChangesState },
         { "/convertCancel", RouteMatch::Exact, "OnNotifyConvertCancel",
-            Bind(server, OnNotifyConvertCancel) },
+            Bind(server, OnNotifyConvertCancel), RouteEffect::ChangesState },
         { "/convertProgress", RouteMatch::Exact, "OnNotifyConvertUpdateProgress",
-            Bind(server, OnNotifyConvertUpdateProgress) },
+            Bind(server, OnNotifyConvertUpdateProgress), RouteEffect::ReadOnly },
         { "/convertDeleteCompleteList", RouteMatch::Exact, "OnNotifyConvertDeleteCompleteList",
-            Bind(server, OnNotifyConvertDeleteCompleteList) },
-        { "/xml/", RouteMatch::Prefix, "OnNotifyXML", Bind(server, OnNotifyXML) },
-        { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", Bind(server, OnNotifyThumb) },
+            Bind(server, OnNotifyConvertDeleteCompleteList), RouteEffect::ChangesState },
+        { "/xml/", RouteMatch::Prefix, "OnNotifyXML", Bind(server, OnNotifyXML),
+            RouteEffect::ReadOnly },
+        { "/thumb/", RouteMatch::Prefix, "OnNotifyThumb", Bind(server, OnNotifyThumb),
+            RouteEffect::ReadOnly },
         { "/pid", RouteMatch::Exact, "OnNotifyPID", Bind(server, OnNotifyPID) },
         { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", Bind(server, OnNotifySubtitle) },
-        // The television device's media: the home network only, without a client id.
+        // The television device's media: the home network only, without a client id;
+        // televisions ask with HEAD first, which answers the headers alone.
         { "/dlna/", RouteMatch::Prefix, "OnNotifyDlnaMedia", Bind(server, OnNotifyDlnaMedia),
-            RouteAccess::HomeNetwork },
+            RouteEffect::ReadOnly, RouteAccess::HomeNetwork },
     };
 }

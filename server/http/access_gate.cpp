@@ -48,16 +48,27 @@ std::string PathClientId(std::string_view uri)
     return std::string();
 }
 
-bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
+std::string CookieClientId(HttpContext& server, const HttpRequest& request)
 {
-    if (IsKnownId(server, GetRequestVar(request, "id"))
-        || IsKnownId(server, PathClientId(request.Uri())))
-        return true;
     std::optional<std::string> cookies = request.Header("Cookie");
     if (!cookies)
-        return false;
+        return std::string();
     std::optional<std::string> id = FindCookie(*cookies, kClientIdCookie);
-    return id && IsKnownId(server, *id);
+    return id && IsKnownId(server, *id) ? *id : std::string();
+}
+
+std::string CarriedClientId(HttpContext& server, const HttpRequest& request)
+{
+    for (std::string id : { GetRequestVar(request, "id"), PathClientId(request.Uri()) }) {
+        if (IsKnownId(server, id))
+            return id;
+    }
+    return CookieClientId(server, request);
+}
+
+bool CarriesKnownClientId(HttpContext& server, const HttpRequest& request)
+{
+    return !CarriedClientId(server, request).empty();
 }
 
 bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& request)
@@ -69,10 +80,12 @@ bool AdmitRequest(HttpContext& server, const Route& route, const HttpRequest& re
     return CarriesKnownClientId(server, request);
 }
 
-std::string ClientIdCookieHeader(const std::string& clientId, const std::string& basePath)
+std::string ClientIdCookieHeader(
+    const std::string& clientId, bool secure, const std::string& basePath)
 {
     return "Set-Cookie: " + std::string(kClientIdCookie) + "=" + clientId + "; Path=" + basePath
-        + "/; HttpOnly; SameSite=Strict\r\n";
+        + "/; Max-Age=" + std::to_string(kClientIdCookieSeconds) + "; HttpOnly; SameSite=Strict"
+        + (secure ? "; Secure" : "") + "\r\n";
 }
 
 bool PasswordMatches(std::string_view given, std::string_view stored)

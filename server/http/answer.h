@@ -37,6 +37,11 @@ inline constexpr const char* kTextFullUser = "IDS_ERROR_FULLUSER";
 inline constexpr const char* kTextFailedUnknown = "IDS_ERROR_FAILED_UNKNOWN";
 inline constexpr const char* kTextFailedPassword = "IDS_ERROR_FAILED_PASSWORD";
 inline constexpr const char* kTextServerOffRefused = "IDS_ERROR_SERVEROFF_REFUSED";
+inline constexpr const char* kTextPasswordNeeded = "IDS_ERROR_PASSWORD_NEEDED";
+inline constexpr const char* kTextPasswordWait = "IDS_ERROR_PASSWORD_WAIT";
+inline constexpr const char* kTextConvertOutput = "IDS_ERROR_CONVERT_OUTPUT";
+inline constexpr const char* kTextConvertQueueFull = "IDS_ERROR_CONVERT_QUEUE_FULL";
+inline constexpr const char* kTextConvertDiskFull = "IDS_ERROR_CONVERT_DISK_FULL";
 
 // "&" first (so entities made later are not escaped again), then "<", ">", '"', "'".
 // Nothing else changes.

@@ -23,6 +23,15 @@ enum class RouteMatch {
     Prefix, // the URI starts with the whole path
 };
 
+// What serving a request does besides answering: it decides whether HEAD may run the
+// handler and whether a page of another site may set it off (cross_site.h).
+enum class RouteEffect {
+    ReadOnly, // only reads: HEAD runs the handler, which sends the headers alone
+    SideEffects, // makes something (an id, a list file, an engine run): no HEAD
+    ChangesState, // acts for the user (power off, conversions, end of play): no HEAD,
+                  // and refused when a browser says another site sent it
+};
+
 // Who may reach a row.
 enum class RouteAccess {
     ClientApi, // anyone; with "RequirePassword" a known client id (access_gate.h)
@@ -34,6 +43,7 @@ struct Route {
     RouteMatch match;
     std::string handlerName;
     RequestHandler handler; // empty until the request is served
+    RouteEffect effect = RouteEffect::SideEffects;
     RouteAccess access = RouteAccess::ClientApi;
 };
 
@@ -41,5 +51,8 @@ struct Route {
 const Route* FindRoute(std::span<const Route> routes, std::string_view uri);
 
 // Serves the request through the first matching row that has a handler; false when
-// the request is left to static file serving. Never lets an exception out.
+// the request is left to static file serving. Before any row is looked at, the proxy
+// rule is applied (trusted_proxy.h) and the host checked (allowed_hosts.h): a request
+// for a name the server does not answer to gets 421, static files included. Never lets
+// an exception out.
 bool DispatchRequest(HttpContext& server, std::span<const Route> routes, HttpRequest& request);

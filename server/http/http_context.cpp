@@ -2,6 +2,7 @@
 
 HttpContext::HttpContext(ServerParts parts)
     : EngineContext(std::move(parts))
+    , m_clients([this] { return Time().Now(); })
     , m_attempts([this] { return Time().Now(); })
     , m_webServer(*this)
 {

@@ -30,10 +30,15 @@ HttpRequest::HttpRequest(mg_connection* connection)
     m_method = TextOrEmpty(info->request_method);
     m_uri = TextOrEmpty(info->local_uri);
     m_query = TextOrEmpty(info->query_string);
-    m_remoteAddress = info->remote_addr;
+    m_peerAddress = info->remote_addr;
+    m_tls = info->is_ssl != 0;
     for (int i = 0; i < info->num_headers && i < MG_MAX_HEADERS; ++i)
         m_headers.emplace_back(
             TextOrEmpty(info->http_headers[i].name), TextOrEmpty(info->http_headers[i].value));
+    // Until the proxy rule is applied the client is the peer itself.
+    m_client.address = m_peerAddress;
+    m_client.secure = m_tls;
+    m_client.host = Header("Host").value_or(std::string());
 }
 
 std::optional<std::string> HttpRequest::Header(std::string_view name) const
@@ -133,10 +138,7 @@ int CopyRequestVar(const HttpRequest& request, const char* name, char* buffer, s
 
 std::string GetRequestHost(const HttpRequest& request)
 {
-    std::optional<std::string> host = request.Header("Host");
-    if (!host)
-        return std::string();
-    std::string_view value = *host;
+    std::string_view value = request.HostValue();
     while (!value.empty() && value.front() == ':')
         value.remove_prefix(1);
     if (!value.empty() && value.front() == '[') {

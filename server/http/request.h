@@ -11,6 +11,7 @@
 // writes nothing closes it without an answer.
 
 #include "config/trace.h"
+#include "http/trusted_proxy.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,7 +32,20 @@ public:
     const std::string& Method() const { return m_method; }
     const std::string& Uri() const { return m_uri; }
     const std::string& QueryString() const { return m_query; }
-    const std::string& RemoteAddress() const { return m_remoteAddress; }
+    // The client's address: the socket's peer, or what a trusted proxy forwarded.
+    const std::string& RemoteAddress() const { return m_client.address; }
+    // The socket's peer itself.
+    const std::string& PeerAddress() const { return m_peerAddress; }
+    // True over TLS, or when a trusted proxy says the client used https.
+    bool IsSecure() const { return m_client.secure; }
+    // True when the connection itself is TLS.
+    bool IsTls() const { return m_tls; }
+    // The host the client asked for ("name:port" as sent; a trusted proxy's forwarded
+    // host), empty when the request names none.
+    const std::string& HostValue() const { return m_client.host; }
+    const ClientView& Client() const { return m_client; }
+    // Applies the proxy rule (dispatch does, before anything reads the client).
+    void SetClient(ClientView client) { m_client = std::move(client); }
     bool IsHead() const { return m_method == "HEAD"; }
 
     // The value of the first header whose name matches ignoring case.
@@ -56,7 +70,9 @@ private:
     std::string m_method;
     std::string m_uri;
     std::string m_query;
-    std::string m_remoteAddress;
+    std::string m_peerAddress;
+    bool m_tls = false;
+    ClientView m_client;
     std::vector<std::pair<std::string, std::string>> m_headers;
     bool m_answered = false;
     uint64_t m_bytesTaken = 0; // of the answer, by the client's connection
@@ -78,8 +94,9 @@ int CopyRequestVar(const HttpRequest& request, const char* name, char (&buffer)[
     return CopyRequestVar(request, name, buffer, N);
 }
 
-// The host part of the Host header, for URLs that point the client back at this
-// server: the text before the port (a bracketed IPv6 literal is kept whole).
+// The host part of the host the client asked for (HostValue), for URLs that point the
+// client back at this server: the text before the port (a bracketed IPv6 literal is
+// kept whole). Dispatch has checked it against the names the server answers to.
 std::string GetRequestHost(const HttpRequest& request);
 
 // True when path has a ".." component (between '/' or '\' separators). Such paths are

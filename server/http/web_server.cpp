@@ -4,10 +4,12 @@
 #include "config/settings_store.h"
 #include "config/trace.h"
 #include "http/civet_support.h"
+#include "http/connection_limit.h"
 #include "http/http_context.h"
 #include "http/https_port.h"
 #include "http/request.h"
 #include "http/write_stall.h"
+#include "http/trusted_proxy.h"
 #include "platform/ports.h"
 
 #include <cerrno>
@@ -44,6 +46,7 @@ int SettingNumber(const std::string& text)
 struct CWebServer::RunningLibrary {
     HttpContext* server = nullptr;
     std::vector<Route> routes;
+    std::unique_ptr<ConnectionLimit> connections;
     std::shared_ptr<HttpsPort> https; // null without HTTPS
     mg_context* context = nullptr;
 };
@@ -63,6 +66,47 @@ int BeginRequest(mg_connection* connection)
     } catch (...) {
         return 0; // nothing was written: the library answers as for a static file
     }
+}
+
+CWebServer::RunningLibrary* RunningOf(const mg_connection* connection)
+{
+    return static_cast<CWebServer::RunningLibrary*>(mg_get_user_data(mg_get_context(connection)));
+}
+
+// A connection has reached a worker. The marker in its connection data tells the close
+// that it was counted.
+int InitConnection(const mg_connection* connection, void** connectionData)
+{
+    CWebServer::RunningLibrary* running = RunningOf(connection);
+    if (!running || !running->connections)
+        return 0;
+    try {
+        running->connections->Opened();
+        *connectionData = running;
+    } catch (...) {
+        // The census could not be taken; the connection goes on unlimited.
+    }
+    return 0;
+}
+
+void ConnectionClose(const mg_connection* connection)
+{
+    CWebServer::RunningLibrary* running = RunningOf(connection);
+    if (running && running->connections && mg_get_user_connection_data(connection) == running)
+        running->connections->Closed();
+}
+
+ConnectionLimit::Rules ConnectionRules(HttpContext& server)
+{
+    std::shared_ptr<const SettingsSnapshot> settings = server.Settings().Current();
+    ConnectionLimit::Rules rules;
+    rules.perAddress = settings->Int(kConnectionsPerAddressSetting, kDefaultConnectionsPerAddress);
+    if (rules.perAddress <= 0)
+        rules.perAddress = kDefaultConnectionsPerAddress;
+    TrustedProxies proxies = TrustedProxies::Parse(settings->Text(kTrustedProxiesSetting));
+    if (!proxies.Empty())
+        rules.exempt = [proxies](const std::string& address) { return proxies.Trusts(address); };
+    return rules;
 }
 
 // The library's hook for the HTTPS port's context (https_port.h); -1 fails the start.
@@ -158,6 +202,9 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
     auto library = std::make_unique<RunningLibrary>();
     library->server = &m_server;
     library->routes = m_config.routes;
+    HttpContext& server = m_server;
+    library->connections
+        = std::make_unique<ConnectionLimit>(m_nPort, [&server] { return ConnectionRules(server); });
     library->https = std::move(https);
     std::string portText = std::to_string(m_nPort)
         + (library->https ? "," + library->https->ListeningEntry() : std::string());
@@ -166,10 +213,10 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
                                                      : m_config.documentRoot;
     // A worker is taken by a connection from its first byte (the library cannot
     // refuse one before its request line arrives), so idle and slow clients are
-    // outlasted by numbers and a short timeout: more workers than the slow
-    // connections one address plausibly holds, and 5 s for a request's headers. The
-    // same timeout bounds each try of a write; a client known to read gets more for
-    // one stalled write (write_stall.h), so a paused download goes on.
+    // outlasted by numbers, a limit per address (connection_limit.h) and a short
+    // timeout: far more workers than one address may hold, and 5 s for a request's
+    // headers. The same timeout bounds each try of a write; a client known to read
+    // gets more for one stalled write (write_stall.h), so a paused download goes on.
     // clang-format off
     std::vector<const char*> options = {
         "listening_ports", portText.c_str(),
@@ -188,6 +235,8 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
     mg_callbacks callbacks {};
     SetCommonCallbacks(callbacks);
     callbacks.begin_request = BeginRequest;
+    callbacks.init_connection = InitConnection;
+    callbacks.connection_close = ConnectionClose;
     if (library->https) {
         library->https->AddOptions(options);
         callbacks.init_ssl = InitTls;

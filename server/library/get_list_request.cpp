@@ -68,7 +68,7 @@ void ResponseGetList(LibraryContext& server, int code, HttpRequest& request,
         return;
     }
     std::string name;
-    if (!MakeAndGetXmlFile(server, document, name, request.RemoteAddress())) {
+    if (!MakeAndGetXmlFile(server, document, name, ListFileOwnerOf(server, request))) {
         WriteAnswerDocument(
             request, MakeErrorAnswer(texts, kResultFailedUnknown, kTextFailedUnknown));
         return;

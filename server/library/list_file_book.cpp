@@ -8,8 +8,8 @@ ListFileBook::ListFileBook(Clock clock, ListFileLimits limits)
 {
 }
 
-bool ListFileBook::Enter(
-    const std::string& client, const std::string& name, std::vector<std::string>& doomed)
+bool ListFileBook::Enter(const std::string& client, const std::string& name,
+    std::vector<std::string>& doomed, const std::string& ownerId)
 {
     const auto now = m_clock();
     std::lock_guard lock(m_lock);
@@ -28,7 +28,7 @@ bool ListFileBook::Enter(
     }
     if (m_entries.size() >= m_limits.total)
         return false;
-    m_entries.push_back({ client, name, now });
+    m_entries.push_back({ client, name, ownerId, now });
     return true;
 }
 
@@ -41,6 +41,16 @@ bool ListFileBook::Remove(const std::string& name)
         return false;
     m_entries.erase(found);
     return true;
+}
+
+std::optional<std::string> ListFileBook::OwnerOf(const std::string& name) const
+{
+    std::lock_guard lock(m_lock);
+    auto found = std::find_if(
+        m_entries.begin(), m_entries.end(), [&](const Entry& entry) { return entry.name == name; });
+    if (found == m_entries.end())
+        return std::nullopt;
+    return found->ownerId;
 }
 
 void ListFileBook::Clear()

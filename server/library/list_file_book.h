@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,8 +30,12 @@ public:
     // and when the client already holds its share its oldest entry goes too; doomed
     // receives the names whose files are to be deleted. False (name not recorded, its
     // file to be deleted by the caller) when the whole server is full even so.
-    bool Enter(
-        const std::string& client, const std::string& name, std::vector<std::string>& doomed);
+    bool Enter(const std::string& client, const std::string& name, std::vector<std::string>& doomed,
+        const std::string& ownerId = std::string());
+
+    // The owner id of a file in the book (empty: anyone may fetch it); nothing when the
+    // book does not hold the name.
+    std::optional<std::string> OwnerOf(const std::string& name) const;
 
     // Drops the entry of a fetched (or failed) file; false when the book did not hold it.
     bool Remove(const std::string& name);
@@ -44,6 +49,7 @@ private:
     struct Entry {
         std::string client;
         std::string name;
+        std::string ownerId;
         std::chrono::steady_clock::time_point made;
     };
 

@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "config/trace.h"
+#include "http/access_gate.h"
 #include "http/request.h"
 #include "http/send_file.h"
 #include "library/library_context.h"
@@ -35,10 +36,10 @@ void DeleteListFiles(const std::string& folder, const std::vector<std::string>& 
 
 // Enters a new file in the book; false (file deleted) when the server holds too many.
 bool EnterInBook(ListFileBook& book, const std::string& folder, const std::string& name,
-    const std::string& client)
+    const ListFileOwner& owner)
 {
     std::vector<std::string> doomed;
-    const bool admitted = book.Enter(client, name, doomed);
+    const bool admitted = book.Enter(owner.client, name, doomed, owner.id);
     DeleteListFiles(folder, doomed);
     if (!admitted) {
         unlink((folder + "/" + name).c_str());
@@ -47,16 +48,35 @@ bool EnterInBook(ListFileBook& book, const std::string& folder, const std::strin
     return admitted;
 }
 
+// True when the request may fetch the list file: anyone may, unless the server checks
+// its password; then only the id that asked for it.
+bool MayFetch(LibraryContext& server, const HttpRequest& request, const std::string& name)
+{
+    if (!IsPasswordRequired(server))
+        return true;
+    std::optional<std::string> owner = server.ListFiles().OwnerOf(name);
+    return owner && !owner->empty() && *owner == CarriedClientId(server, request);
+}
+
 } // namespace
 
+ListFileOwner ListFileOwnerOf(LibraryContext& server, const HttpRequest& request)
+{
+    ListFileOwner owner;
+    owner.client = request.RemoteAddress();
+    if (IsPasswordRequired(server))
+        owner.id = CarriedClientId(server, request);
+    return owner;
+}
+
 bool MakeAndGetXmlFile(LibraryContext& server, const std::string& document, std::string& name,
-    const std::string& client)
+    const ListFileOwner& owner)
 {
     const std::string folder = server.Places().ServicesFolder();
     const bool fresh = name.empty();
     if (fresh) {
         name = GetFileNameOf(NewListFile(folder));
-        if (!name.empty() && !EnterInBook(server.ListFiles(), folder, name, client))
+        if (!name.empty() && !EnterInBook(server.ListFiles(), folder, name, owner))
             name.clear();
     } else if (!IsTempListFileName(name)) {
         name.clear();
@@ -87,7 +107,7 @@ void OnNotifyXML(LibraryContext& server, HttpRequest& request)
     static constexpr std::string_view kPrefix = "/xml/";
     const std::string& uri = request.Uri();
     const std::string name = uri.substr(std::min(uri.size(), kPrefix.size()));
-    if (!IsTempListFileName(name)) {
+    if (!IsTempListFileName(name) || !MayFetch(server, request, name)) {
         request.SendError(404, "Not Found");
     } else {
         const std::string path = server.Places().ServicesFolder() + "/" + name;
@@ -101,7 +121,7 @@ void OnNotifyXML(LibraryContext& server, HttpRequest& request)
                 server.ListFiles().Remove(name);
                 qz_mg_send_file(request, "/proc/self/fd/" + std::to_string(file.Get()));
             } else if (errno == ENOENT) {
-                // Fetched already (or never made): not found, as for any other file.
+                // Fetched already, expired or never made: nothing is wrong with the server.
                 request.SendError(404, "Not Found");
             } else {
                 // The detail stays in the trace: the server's folders are nobody's business.

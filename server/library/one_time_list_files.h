@@ -15,15 +15,27 @@ class LibraryContext;
 // be a list file name and is used in the services folder. False (and name empty)
 // when the file cannot be made or written; nothing is left behind then.
 //
-// A new file is entered in the book of unfetched list files under client (the
-// requester's address): files expire unfetched after 5 minutes, a client keeps at most
-// 16 (its oldest goes) and the server 1,000 (a new one is refused).
-bool MakeAndGetXmlFile(LibraryContext& server, const std::string& document, std::string& name,
-    const std::string& client = std::string());
+// Who asked for a list file: the requester's address, under which the book counts
+// unfetched files, and, when the server checks its password, the client id that alone
+// may fetch it.
+struct ListFileOwner {
+    std::string client;
+    std::string id;
+};
 
-// The handler of "/xml/" (request_handlers.h) serves the list file that the URI names exactly once
-// and deletes it. Any other name is not found; a second fetch finds nothing (500, as for a file
-// that cannot be opened). HEAD shows the headers and keeps the file.
+// The owner of a list file made for request.
+ListFileOwner ListFileOwnerOf(LibraryContext& server, const HttpRequest& request);
+
+// A new file is entered in the book of unfetched list files under its owner: files
+// expire unfetched after 5 minutes, a client keeps at most 16 (its oldest goes) and the
+// server 1,000 (a new one is refused).
+bool MakeAndGetXmlFile(LibraryContext& server, const std::string& document, std::string& name,
+    const ListFileOwner& owner = ListFileOwner());
+
+// The handler of "/xml/" (request_handlers.h) serves the list file that the URI names exactly
+// once and deletes it. Any other name is not found, and so is a second fetch (a missing file is
+// no fault of the server's) and, when the server checks its password, a fetch without the id
+// that asked for the file. HEAD shows the headers and keeps the file.
 
 // Deletes the list files ("fil" + hex + ".tmp") nobody fetched from the services
 // folder and empties the book (server start and stop).

@@ -82,10 +82,9 @@ size_t SessionList::ReleaseIdleSessions()
     std::vector<std::shared_ptr<ClientInfo>> taken = TakeForgotten(m_server.Time().Now());
     for (const std::shared_ptr<ClientInfo>& session : taken) {
         TraceMessage(kTraceProgress, "Release idle session ('%s')", session->szClientID.c_str());
+        // The id outlives its session (http/client_ids.h): a browser that comes back
+        // with it gets a new session under the same id.
         session->Release();
-        // Another session may carry the same id; its host stays.
-        if (!QZ_FindClientInfo(session->szClientID))
-            m_server.Clients().ForgetClientHost(session->szClientID);
     }
     return taken.size();
 }

@@ -5,9 +5,9 @@
 // Sessions are added by "/connect" in the order clients connect. Two sessions may
 // carry one id: finding always returns the earlier. Lookups by id are hashed. A
 // session that has had no engine and no request for kSessionIdleLife (on the server's
-// clock) is released with its client-host entry when the next client connects; its
-// id is then unknown like any other. So are the least recently used idle sessions
-// beyond kMaxSessions. The list is released as a whole at server stop and exit.
+// clock) is released when the next client connects; its id stays known to the
+// client ids (http/client_ids.h), which outlive sessions. So are the least recently
+// used idle sessions beyond kMaxSessions. The list is released as a whole at server stop and exit.
 //
 // Threads: HTTP workers add and search at once; the list has its own lock, which is
 // never held while an engine is started or stopped or a session is released.
@@ -51,7 +51,7 @@ public:
         const std::string& connType);
 
     // Releases the sessions without an engine that no request has named for
-    // kSessionIdleLife, with their client-host entries. The number released.
+    // kSessionIdleLife (their ids stay: http/client_ids.h). The number released.
     size_t ReleaseIdleSessions();
 
     // Stops every session's engine, the watcher thread, and releases the whole list.

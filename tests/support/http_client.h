@@ -60,19 +60,25 @@ inline HttpReply ParseRawReply(std::string raw)
     return reply;
 }
 
-inline HttpReply SendRawRequest(int port, const std::string& request,
-    std::chrono::milliseconds timeout = std::chrono::seconds(10))
+// The request sent from the IPv4 address from (empty: the kernel's pick) to to:port.
+inline HttpReply SendRawRequestBetween(const std::string& from, const std::string& to, int port,
+    const std::string& request, std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
     auto started = std::chrono::steady_clock::now();
     HttpReply failed;
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return failed;
+    sockaddr_in source {};
+    source.sin_family = AF_INET;
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    if ((!from.empty()
+            && (inet_pton(AF_INET, from.c_str(), &source.sin_addr) != 1
+                || bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof(source)) != 0))
+        || inet_pton(AF_INET, to.c_str(), &address.sin_addr) != 1
+        || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
         close(fd);
         return failed;
     }
@@ -105,6 +111,12 @@ inline HttpReply SendRawRequest(int port, const std::string& request,
     reply.seconds
         = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return reply;
+}
+
+inline HttpReply SendRawRequest(int port, const std::string& request,
+    std::chrono::milliseconds timeout = std::chrono::seconds(10))
+{
+    return SendRawRequestBetween(std::string(), "127.0.0.1", port, request, timeout);
 }
 
 // One request on a fresh connection; extra header lines end in "\r\n".

@@ -69,8 +69,9 @@ export function freePort() {
 }
 
 // Starts vembacastd (of the program folder, or the given program) and resolves once it
-// says that it listens, on its HTTPS port too when it has one.
-export async function startDaemon({ shares, args = [], settings = {}, program }) {
+// says that it listens, on its HTTPS port too when it has one. env adds to the daemon's
+// environment (its shutdown command is harmless unless a test gives one of its own).
+export async function startDaemon({ shares, args = [], settings = {}, env = {}, program }) {
     const dataDir = tempFolder('data');
     const lines = Object.entries(settings).map(([key, value]) => `${key}=${value}`);
     if (lines.length)
@@ -81,7 +82,7 @@ export async function startDaemon({ shares, args = [], settings = {}, program })
         // The television device stays off: on the machine's adapter it would announce
         // itself on the real network.
         ['--data-dir', dataDir, '--port', String(port), '--dlna', 'off', ...shareArgs, ...args],
-        { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true' }, stdio: ['ignore', 'pipe', 'pipe'] });
+        { env: { ...process.env, VEMBACAST_SHUTDOWN_COMMAND: 'true', ...env }, stdio: ['ignore', 'pipe', 'pipe'] });
     let output = '';
     let errors = '';
     child.stderr.on('data', (chunk) => { errors += chunk; });
@@ -102,6 +103,7 @@ export async function startDaemon({ shares, args = [], settings = {}, program })
     return {
         base: `http://127.0.0.1:${listening}`,
         port: listening,
+        exited,
         httpsBase: httpsPort ? `https://localhost:${httpsPort}` : null,
         output: () => output,
         errors: () => errors,
@@ -113,7 +115,8 @@ export async function startDaemon({ shares, args = [], settings = {}, program })
     };
 }
 
-export async function launchBrowser(options = {}) {
+// extraArgs adds to Chromium's own switches (a host resolver rule, say).
+export async function launchBrowser({ extraArgs = [], ...options } = {}) {
     const profile = tempFolder('chromium');
     const context = await chromium.launchPersistentContext(profile, {
         executablePath: '/usr/bin/chromium',
@@ -121,7 +124,7 @@ export async function launchBrowser(options = {}) {
         acceptDownloads: true,
         args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
             '--disable-background-networking', '--disable-component-update', '--disable-sync',
-            '--autoplay-policy=no-user-gesture-required'],
+            '--autoplay-policy=no-user-gesture-required', ...extraArgs],
         ...options,
     });
     return {

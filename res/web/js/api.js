@@ -1,5 +1,8 @@
 // The phone's client API spoken from the browser: plist answers parsed with
-// DOMParser, one client id per page (re-made when the server no longer knows it).
+// DOMParser, one client id per page. When the server checks its password, the id it
+// gave lives in a cookie that scripts cannot read: a "/connect" without a password
+// hands it back, so a reload keeps it, and a password is sent only when the user has
+// typed one.
 // URLs that the server hands out name its external address; the page always asks
 // its own origin for the same path, so it works behind port mappings too. Behind a
 // reverse proxy that serves the server under a prefix ("/media/"), the server's paths
@@ -22,8 +25,14 @@ export class ApiError extends Error {
     }
 }
 
-// Thrown when the server wants a password before anything else.
-export class PasswordNeeded extends Error {}
+// Thrown when the server wants a password before anything else; retryAfter is how
+// many seconds the server lets pass before it weighs the next password from here.
+export class PasswordNeeded extends Error {
+    constructor(message, retryAfter = 0) {
+        super(message);
+        this.retryAfter = retryAfter;
+    }
+}
 
 function parseValue(node) {
     switch (node.tagName) {
@@ -80,7 +89,6 @@ export function pageUrl(serverPath) {
 }
 
 let clientId = null;
-let passwordGiven = null;
 
 export function currentClientId() {
     return clientId;
@@ -107,23 +115,23 @@ function resultOf(answer) {
     return Number.isNaN(result) ? -1 : result;
 }
 
-// Asks for a client id; with a password when the server wants one.
+// Asks for a client id; with a password when the user typed one (an empty one is
+// never sent: it could only count as a wrong try).
 export async function connect(password) {
-    const query = password ? `?password=${encodeURIComponent(password)}` : '';
+    const query = typeof password === 'string' && password !== ''
+        ? `?password=${encodeURIComponent(password)}` : '';
     const answer = await fetchPlist(`/connect${query}`);
     const result = resultOf(answer);
     if (result === RESULT.PASSWORD)
-        throw new PasswordNeeded(answer.message);
+        throw new PasswordNeeded(answer.message, Number.parseInt(answer.retryafter, 10) || 0);
     if (result !== RESULT.OK || !/^[0-9A-F]{32}$/.test(answer.message || ''))
         throw new ApiError(result, answer.message);
     clientId = answer.message;
-    if (password)
-        passwordGiven = password;
     return clientId;
 }
 
 async function ensureId() {
-    return clientId || connect(passwordGiven);
+    return clientId || connect();
 }
 
 // Runs a request that needs a client id, connecting again once when the server has

@@ -25,7 +25,9 @@ function showCrumbs(segments, isPlay) {
     crumbs.replaceChildren(...parts);
 }
 
-function askPassword(wrong) {
+// Asks for the password; after a refusal its submit button waits out the seconds the
+// server named, since a try before then would only be refused again.
+function askPassword(wrong, waitSeconds = 0) {
     return new Promise((resolve) => {
         const input = el('input', {
             type: 'password', inputmode: 'numeric', autocomplete: 'current-password',
@@ -34,8 +36,10 @@ function askPassword(wrong) {
         const form = el('form', { class: 'password' },
             el('h1', {}, t('passwordTitle')),
             el('label', { for: 'password' }, t('passwordLabel')), input,
-            wrong ? el('p', { class: 'error' }, t('passwordWrong')) : null,
-            el('button', { type: 'submit' }, t('passwordSubmit')));
+            wrong ? el('p', { class: 'error' }, typeof wrong === 'string' ? wrong : t('passwordWrong')) : null,
+            el('button', { type: 'submit', disabled: waitSeconds > 0 }, t('passwordSubmit')));
+        if (waitSeconds > 0)
+            setTimeout(() => { form.querySelector('button').disabled = false; }, waitSeconds * 1000);
         form.addEventListener('submit', (event) => {
             event.preventDefault();
             resolve(input.value);
@@ -46,18 +50,21 @@ function askPassword(wrong) {
     });
 }
 
-// Connects with a password until the server takes one.
+// Connects with a password until the server takes one; a refusal shows the server's
+// own words (a wrong password, or a wait after one).
 async function unlock() {
     let wrong = false;
+    let waitSeconds = 0;
     for (;;) {
-        const password = await askPassword(wrong);
+        const password = await askPassword(wrong, waitSeconds);
         try {
             await connect(password);
             return;
         } catch (error) {
             if (!(error instanceof PasswordNeeded))
                 throw error;
-            wrong = true;
+            wrong = error.message || true;
+            waitSeconds = error.retryAfter;
         }
     }
 }

@@ -16,6 +16,8 @@
 #include "core/vemba_server.h"
 #include "daemon_log.h"
 #include "daemon_view.h"
+#include "http/allowed_hosts.h"
+#include "http/trusted_proxy.h"
 #include "dlna/dlna_settings.h"
 #include "network_start.h"
 #include "options.h"
@@ -93,6 +95,23 @@ bool ReportSettingsFiles(SettingsStore& settings, const std::string& resourceFol
     std::fprintf(stderr, "vembacastd: %s\n",
         DescribeSettingsProblem(texts, "IDS_DAEMON_SETTINGS_DAMAGED", *refused).c_str());
     return false;
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : " ") + item;
+    return text;
+}
+
+// The names and proxies given replace the stored ones and are kept for later starts.
+void WriteFrontSettings(SettingsStore& settings, const DaemonOptions& options)
+{
+    if (!options.allowedHosts.empty())
+        settings.WriteText(kAllowedHostsSetting, Joined(options.allowedHosts));
+    if (!options.trustedProxies.empty())
+        settings.WriteText(kTrustedProxiesSetting, Joined(options.trustedProxies));
 }
 
 sigset_t HandledSignals()
@@ -192,6 +211,7 @@ int Serve(DaemonOptions options)
     }
     if (options.WritesSettings() && !WriteSettings(settings, options))
         return ReportUnwrittenSettings(settings, parts.places.resourceFolder);
+    WriteFrontSettings(settings, options);
     WriteWebOptions(settings, options);
     ReportUnreadableShares(settings);
     if (options.dlnaServer)

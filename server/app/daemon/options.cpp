@@ -1,6 +1,8 @@
 #include "options.h"
 
 #include "config/utf8_text.h"
+#include "http/allowed_hosts.h"
+#include "http/trusted_proxy.h"
 
 #include <algorithm>
 #include <cctype>
@@ -185,6 +187,29 @@ bool ParseNetworkOption(
         options.adapter = value;
         return true;
     }
+    if (Is(argument, "--allow-host")) {
+        std::optional<std::string> name;
+        if (!TakeValue(argc, argv, i, "--allow-host", value, error))
+            return false;
+        name = HostValueName(value);
+        if (!name || value.find(':') != std::string::npos || IsIpAddress(*name)) {
+            error = "--allow-host wants a host name without port, not '" + value + "'";
+            return false;
+        }
+        options.allowedHosts.push_back(*name);
+        return true;
+    }
+    if (Is(argument, "--trust-proxy")) {
+        std::vector<std::string> rejected;
+        if (!TakeValue(argc, argv, i, "--trust-proxy", value, error))
+            return false;
+        if (TrustedProxies::Parse(value, &rejected).Empty() || !rejected.empty()) {
+            error = "--trust-proxy wants an address or network (10.0.0.0/8), not '" + value + "'";
+            return false;
+        }
+        options.trustedProxies.push_back(value);
+        return true;
+    }
     if (Is(argument, "--console")) {
         if (!TakeValue(argc, argv, i, "--console", value, error) || !ParseConsole(value, error))
             return false;
@@ -275,6 +300,12 @@ const char* DaemonUsage()
            "  --adapter NAME     serve on the network interface NAME (or with that address)\n"
            "  --console URL      the console's http:// root address; an empty URL uses the\n"
            "                     embedded console (the default)\n"
+           "  --allow-host NAME  answer requests for the host name NAME too (besides\n"
+           "                     addresses, localhost and this machine's names); repeat\n"
+           "                     for more\n"
+           "  --trust-proxy ADDR believe the X-Forwarded-For, -Proto and -Host headers of\n"
+           "                     the reverse proxy at ADDR (an address or a network);\n"
+           "                     repeat for more\n"
            "  --tls-port N       serve HTTPS on port N as well (0 switches it off); needs\n"
            "  --tls-cert FILE    the certificate (PEM, with its intermediates) and\n"
            "  --tls-key FILE     its unencrypted private key (PEM); SIGHUP reads both again\n"

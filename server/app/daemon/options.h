@@ -20,6 +20,10 @@ struct DaemonOptions {
     std::optional<bool> dlnaServer; // --dlna on|off: the television device (kept)
     std::optional<std::string> adapter; // an interface name or its address
     std::optional<std::string> console; // the console's root address, "" for the embedded
+    // --allow-host NAME and --trust-proxy ADDR, each repeatable: given ones replace the
+    // stored settings "AllowedHosts" and "TrustedProxies".
+    std::vector<std::string> allowedHosts;
+    std::vector<std::string> trustedProxies;
     // The HTTPS port and its files (absolute paths); a port of 0 switches HTTPS off.
     std::optional<int> tlsPort;
     std::optional<std::string> tlsCert;

@@ -15,9 +15,9 @@
 
 class ProbeSocket {
 public:
-    // Connects to the loopback port from source (another loopback address such as
-    // 127.0.0.2 is another client as the server sees it).
-    ProbeSocket(int port, const char* source = "127.0.0.1")
+    // Connects to the port of target (loopback by default) from source (another
+    // loopback address such as 127.0.0.2 is another client as the server sees it).
+    ProbeSocket(int port, const char* source = "127.0.0.1", const char* target = "127.0.0.1")
         : m_fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
         sockaddr_in from {};
@@ -26,7 +26,7 @@ public:
         sockaddr_in to {};
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<uint16_t>(port));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        inet_pton(AF_INET, target, &to.sin_addr);
         if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0
             || connect(m_fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
             Close();
@@ -36,6 +36,14 @@ public:
     ProbeSocket(ProbeSocket&& other) noexcept
         : m_fd(std::exchange(other.m_fd, -1))
     {
+    }
+    ProbeSocket& operator=(ProbeSocket&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
     }
     ProbeSocket(const ProbeSocket&) = delete;
     ProbeSocket& operator=(const ProbeSocket&) = delete;
@@ -65,6 +73,21 @@ public:
             return true;
         char byte;
         return recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+    }
+
+    // Reads whatever has arrived without waiting; true once the server has closed or
+    // reset the connection (an answer it sent before its close is read and dropped).
+    bool EndedByServer()
+    {
+        char buffer[4096];
+        for (;;) {
+            if (m_fd < 0)
+                return true;
+            ssize_t n = recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+        }
     }
 
     struct Ending {

@@ -268,7 +268,8 @@ TEST_F(TelevisionNetwork, AStreamCountsAgainstTheLiveLimitUntilTheScreenCloses)
     address.sin_port = htons(static_cast<uint16_t>(m_server->Port()));
     inet_pton(AF_INET, kServerAddress, &address.sin_addr);
     ASSERT_EQ(::connect(screen, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: " + std::string(kServerAddress)
+        + "\r\n\r\n";
     ASSERT_EQ(
         ::send(screen, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
     char buffer[4096];

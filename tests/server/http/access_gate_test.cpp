@@ -1,6 +1,7 @@
 // The pieces of the browser access gate that read what a request carries.
 
 #include "http/access_gate.h"
+#include "http/client_ids.h"
 
 #include <gtest/gtest.h>
 
@@ -36,12 +37,34 @@ TEST(AccessGateTest, PasswordsMatchOnlyWhenEqualAndSomethingIsStored)
     EXPECT_FALSE(PasswordMatches("x", ""));
 }
 
-TEST(AccessGateTest, TheCookieIsHttpOnlyAndStrictForTheWholeSiteOrTheProxysPrefix)
+TEST(AccessGateTest, TheCookieIsHttpOnlyStrictUnderTheBasePathForThirtyDaysAndSecureOverHttps)
 {
-    EXPECT_EQ(ClientIdCookieHeader("ABC"),
-        "Set-Cookie: VembaCastId=ABC; Path=/; HttpOnly; SameSite=Strict\r\n");
-    EXPECT_EQ(ClientIdCookieHeader("ABC", "/media"),
-        "Set-Cookie: VembaCastId=ABC; Path=/media/; HttpOnly; SameSite=Strict\r\n");
+    EXPECT_EQ(ClientIdCookieHeader("ABC", false),
+        "Set-Cookie: VembaCastId=ABC; Path=/; Max-Age=2592000; HttpOnly; SameSite=Strict\r\n");
+    EXPECT_EQ(ClientIdCookieHeader("ABC", true, "/media"),
+        "Set-Cookie: VembaCastId=ABC; Path=/media/; Max-Age=2592000; HttpOnly; SameSite=Strict; "
+        "Secure\r\n");
+}
+
+TEST(ClientIdsTest, AnIdLivesThirtyDaysUnusedAndTheMapStaysBounded)
+{
+    std::chrono::steady_clock::time_point now {};
+    ClientIds ids([&now] { return now; });
+    ids.SetClientHost("USED", "10.0.0.1");
+    ids.SetClientHost("IDLE", "10.0.0.2");
+    now += ClientIds::kIdLife - std::chrono::hours(1);
+    EXPECT_EQ(ids.FindClientHost("USED"), "10.0.0.1"); // a use keeps it
+    now += std::chrono::hours(1);
+    EXPECT_EQ(ids.FindClientHost("IDLE"), std::nullopt);
+    EXPECT_EQ(ids.FindClientHost("USED"), "10.0.0.1");
+
+    for (size_t i = 0; i < ClientIds::kMaxIds + 10; ++i) {
+        now += std::chrono::seconds(1);
+        ids.SetClientHost("FLOOD" + std::to_string(i), "10.0.0.3");
+    }
+    EXPECT_EQ(ids.ClientHostCount(), ClientIds::kMaxIds);
+    EXPECT_EQ(ids.FindClientHost("FLOOD0"), std::nullopt); // the least recently used went
+    EXPECT_EQ(ids.FindClientHost("FLOOD20"), "10.0.0.3");
 }
 
 } // namespace

@@ -209,18 +209,17 @@ TEST_F(FileInfoTest, WithoutMediaInfoTheAnswerStillComes)
 TEST_F(FileInfoTest, TheDirectPlayUrlUsesTheHostTheClientConnectedUnder)
 {
     HttpReply connect = SendRawRequest(
-        m_port, "GET /connect HTTP/1.1\r\nHost: phone-side.example\r\nConnection: close\r\n\r\n");
+        m_port, "GET /connect HTTP/1.1\r\nHost: 192.0.2.7\r\nConnection: close\r\n\r\n");
     std::string id = PlistValue(connect.body, "message").value_or("");
     ASSERT_EQ(id.size(), 32u);
     HttpReply known = Info("/Movies/film.mp4", "&id=" + id);
-    EXPECT_TRUE(
-        PlistValue(known.body, "playdurl").value_or("").starts_with("http://phone-side.example:"));
+    EXPECT_TRUE(PlistValue(known.body, "playdurl").value_or("").starts_with("http://192.0.2.7:"));
     HttpReply unknown = SendRawRequest(m_port,
         "GET /getFileInfo?path=%2FMovies%2Ffilm.mp4&id=NOSUCHID HTTP/1.1\r\nHost: "
-        "other.example:9\r\n"
+        "198.51.100.3:9\r\n"
         "Connection: close\r\n\r\n");
     EXPECT_TRUE(
-        PlistValue(unknown.body, "playdurl").value_or("").starts_with("http://other.example:"));
+        PlistValue(unknown.body, "playdurl").value_or("").starts_with("http://198.51.100.3:"));
 }
 
 TEST_F(FileInfoTest, ALinkThatLeavesTheShareIsNotFollowed)

@@ -1,6 +1,6 @@
 // "RequirePassword" over real HTTP: the password at "/connect", the cookie, the 403
-// for requests without a known id, the failure limit, and the default that phones
-// rely on (nothing checked).
+// for requests without a known id, the back-off after a failure, list files that only
+// their asker fetches, and the default that phones rely on (nothing checked).
 
 #include "config/texts.h"
 #include "http/password_attempts.h"
@@ -44,32 +44,65 @@ TEST_F(RequirePasswordTest, ByDefaultNothingIsCheckedAndNoCookieIsSet)
     EXPECT_EQ(PlistValue(list.body, "result"), "0");
 }
 
-TEST_F(RequirePasswordTest, AMissingOrWrongPasswordGetsMinusSeventeenAndNoId)
+TEST_F(RequirePasswordTest, AMissingPasswordIsNeededAndAWrongOneRefusesTheAddressForItsBackOff)
 {
     StartRequiring("1234");
-    for (const std::string target : { "/connect", "/connect?password=", "/connect?password=4321",
-             "/connect?password=12345", "/connect?password=+1234" }) {
+    Server().ConnectAttempts().SetLimits({ std::chrono::hours(1), std::chrono::hours(1), 64 });
+    // Without a password: asked for, and no failure (the right one still works at once).
+    for (const std::string target : { "/connect", "/connect?password=" }) {
         HttpReply reply = Get(target);
-        EXPECT_EQ(reply.status, 200) << target;
         EXPECT_EQ(PlistValue(reply.body, "result"), "-17") << target;
         EXPECT_EQ(PlistValue(reply.body, "message"),
-            Server().Texts().Lookup("IDS_ERROR_FAILED_PASSWORD"));
-        EXPECT_EQ(PlistValue(reply.body, "password"), "") << target;
+            Server().Texts().Lookup("IDS_ERROR_PASSWORD_NEEDED"));
         EXPECT_EQ(reply.Header("set-cookie"), "") << target;
-        // The failures of this loop stay below the limit of one address.
+        EXPECT_EQ(PlistValue(reply.body, "retryafter"), std::nullopt) << target;
     }
+    EXPECT_EQ(Server().ConnectAttempts().TrackedAddresses(), 0u);
+    HttpReply wrong = Get("/connect?password=4321");
+    EXPECT_EQ(PlistValue(wrong.body, "result"), "-17");
+    EXPECT_EQ(
+        PlistValue(wrong.body, "message"), Server().Texts().Lookup("IDS_ERROR_FAILED_PASSWORD"));
+    EXPECT_EQ(PlistValue(wrong.body, "password"), "");
+    EXPECT_EQ(wrong.Header("set-cookie"), "");
+    EXPECT_EQ(PlistValue(wrong.body, "retryafter"), "3600"); // the back-off, in seconds
+    // The back-off refuses at once, the right password too, and says why and how long
+    // is left (rounded up, so a client that waits it out finds it over).
+    HttpReply waiting = Get("/connect?password=1234");
+    EXPECT_EQ(PlistValue(waiting.body, "result"), "-17");
+    EXPECT_EQ(
+        PlistValue(waiting.body, "message"), Server().Texts().Lookup("IDS_ERROR_PASSWORD_WAIT"));
+    EXPECT_EQ(PlistValue(waiting.body, "retryafter"), "3600");
+    Server().ConnectAttempts().ForgetAll();
+    EXPECT_NE(Connect("1234"), "");
 }
 
-TEST_F(RequirePasswordTest, TheRightPasswordGivesAnIdInAStrictHttpOnlyCookieAndNoPassword)
+TEST_F(RequirePasswordTest, ThePasswordMustMatchWhole)
 {
     StartRequiring("1234");
-    HttpReply reply = Get("/connect?password=1234");
-    std::string id = PlistValue(reply.body, "message").value_or("");
-    ASSERT_EQ(PlistValue(reply.body, "result"), "0") << reply.body;
-    EXPECT_EQ(id.size(), 32u);
-    EXPECT_EQ(PlistValue(reply.body, "password"), "");
-    EXPECT_EQ(
-        reply.Header("set-cookie"), "VembaCastId=" + id + "; Path=/; HttpOnly; SameSite=Strict");
+    Server().ConnectAttempts().SetLimits({ std::chrono::seconds(0), std::chrono::seconds(0), 64 });
+    for (const std::string password : { "12345", "123", "%2B1234", "01234" })
+        EXPECT_EQ(Connect(password), "") << password;
+}
+
+TEST_F(RequirePasswordTest, TheCookieAloneLetsABrowserBackInUnderItsIdWithoutAPassword)
+{
+    StartRequiring("1234");
+    std::string cookie;
+    std::string id = Connect("1234", &cookie);
+    ASSERT_EQ(id.size(), 32u);
+    // A reload: "/connect" without a password, with the cookie, hands the same id back.
+    HttpReply again = Get("/connect", "Cookie: VembaCastId=" + id + "\r\n");
+    EXPECT_EQ(PlistValue(again.body, "result"), "0") << again.body;
+    EXPECT_EQ(PlistValue(again.body, "message"), id);
+    EXPECT_EQ(again.Header("set-cookie"), cookie);
+    // A session released meanwhile is made again under the id.
+    Server().Sessions().QZ_FreeClientInfoList();
+    ASSERT_EQ(Server().Sessions().QZ_FindClientInfo(id), nullptr);
+    Get("/connect", "Cookie: VembaCastId=" + id + "\r\n");
+    EXPECT_NE(Server().Sessions().QZ_FindClientInfo(id), nullptr);
+    // An unknown id in the cookie is no way in.
+    HttpReply stranger = Get("/connect", "Cookie: VembaCastId=" + std::string(32, 'B') + "\r\n");
+    EXPECT_EQ(PlistValue(stranger.body, "result"), "-17");
 }
 
 TEST_F(RequirePasswordTest, ApiRequestsNeedAKnownIdFromQueryPathOrCookie)
@@ -111,14 +144,23 @@ TEST_F(RequirePasswordTest, TheClientsPageStaysOpenAndCarriesItsSecurityHeaders)
     EXPECT_EQ(page.Header("x-content-type-options"), "nosniff");
 }
 
-TEST_F(RequirePasswordTest, FiveWrongPasswordsAMinuteShutOutEvenTheRightOne)
+TEST_F(RequirePasswordTest, AListFileIsFetchedOnceAndOnlyWithTheIdThatAskedForIt)
 {
     StartRequiring("1234");
-    for (int i = 0; i < PasswordAttempts::kPerAddressPerMinute; ++i)
-        EXPECT_EQ(Connect("9" + std::to_string(i)), "");
-    EXPECT_EQ(Connect("1234"), "");
+    const std::string mine = Connect("1234");
     Server().ConnectAttempts().ForgetAll();
-    EXPECT_NE(Connect("1234"), "");
+    const std::string other = Connect("1234");
+    ASSERT_FALSE(mine.empty());
+    ASSERT_FALSE(other.empty());
+    HttpReply list = Get("/getList?path=/&id=" + mine);
+    const std::string xml = LoopbackServer::PathOf(PlistValue(list.body, "fileurl").value_or(""));
+    ASSERT_EQ(xml.rfind("/xml/", 0), 0u) << list.body;
+    EXPECT_EQ(Get(xml, "Cookie: VembaCastId=" + other + "\r\n").status, 404);
+    EXPECT_EQ(Get(xml + "?id=" + other).status, 404);
+    HttpReply fetched = Get(xml, "Cookie: VembaCastId=" + mine + "\r\n");
+    EXPECT_EQ(fetched.status, 200);
+    EXPECT_NE(fetched.body.find("<plist"), std::string::npos);
+    EXPECT_EQ(Get(xml, "Cookie: VembaCastId=" + mine + "\r\n").status, 404);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ std::vector<Route> EchoRoutes()
         { "/later", RouteMatch::Exact, "Later", nullptr },
         { "/var", RouteMatch::Exact, "EchoVariables", EchoVariables },
         { "/big", RouteMatch::Exact, "BigAnswer", BigAnswer },
-        { "/send", RouteMatch::Exact, "SendNamedFile", SendNamedFile },
+        { "/send", RouteMatch::Exact, "SendNamedFile", SendNamedFile, RouteEffect::ReadOnly },
         { "/throw", RouteMatch::Exact, "Throws", Throws },
     };
 }

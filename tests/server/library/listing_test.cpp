@@ -276,9 +276,9 @@ TEST_F(Listing, TwoFetchesOfOneListFileAtOnceSendItOnce)
 
 TEST_F(Listing, AnswerUrlUsesTheRequestHostAndTheExternalPort)
 {
-    const LoopbackServer::ListAnswer answer = server.GetList("/", "media.example");
+    const LoopbackServer::ListAnswer answer = server.GetList("/", "192.0.2.55");
     EXPECT_EQ(
-        answer.fileUrl.rfind("http://media.example:" + std::to_string(server.Port()) + "/xml/", 0),
+        answer.fileUrl.rfind("http://192.0.2.55:" + std::to_string(server.Port()) + "/xml/", 0),
         0u)
         << answer.fileUrl;
 }
