@@ -10,6 +10,8 @@
 #include "conversion/request_handlers.h"
 #include "http/access_gate.h"
 #include "http/answer.h"
+#include "http/base_path.h"
+#include "http/client_urls.h"
 #include "http/request.h"
 #include "library/one_time_list_files.h"
 #include "library/request_paths.h"
@@ -66,8 +68,9 @@ void ResponseConvertList(ConversionContext& server, HttpRequest& request)
         WriteError(server, request, kResultFailedUnknown, kTextFailedUnknown);
         return;
     }
-    const std::string url = "http://" + GetRequestHost(request) + ":"
-        + std::to_string(server.ExtPort()) + "/xml/" + name;
+    const std::string url
+        = RootUrl(ClientUrlHost(request, ReadBasePath(server.Settings())), server.ExtPort())
+        + "/xml/" + name;
     WritePlistAnswer(request, PlistDocument(PlistAnswer(kResultOk).Add("fileurl", url).Body()));
 }
 

@@ -10,6 +10,7 @@
 #include "http/access_gate.h"
 #include "http/answer.h"
 #include "http/base_path.h"
+#include "http/client_urls.h"
 #include "http/password_attempts.h"
 #include "http/request.h"
 
@@ -110,7 +111,8 @@ void ResponseConnect(CVembaServer& server, HttpRequest& request)
     if (required && result == kResultOk) {
         // A browser keeps the id in a cookie that its scripts cannot read.
         request.Write("HTTP/1.1 200 OK\r\n");
-        request.Write(ClientIdCookieHeader(id, request.IsSecure(), ReadBasePath(server.Settings())));
+        request.Write(
+            ClientIdCookieHeader(id, request.IsSecure(), ReadBasePath(server.Settings())));
         request.Write("Content-Type: text/xml\r\n\r\n");
     } else {
         WriteAnswerHeader(request);
@@ -124,7 +126,8 @@ void ResponseConnect(CVembaServer& server, HttpRequest& request)
     } else {
         const bool returning = !admission.knownId.empty();
         if (!returning)
-            server.Clients().SetClientHost(id, GetRequestHost(request));
+            server.Clients().SetClientHost(
+                id, ClientUrlHost(request, ReadBasePath(server.Settings())));
         // A returning browser whose session was released gets a new one under its id.
         if (!returning || !server.Sessions().QZ_FindClientInfo(id))
             server.Sessions().QZ_AddClientInfo(id);

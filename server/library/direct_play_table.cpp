@@ -1,5 +1,6 @@
 #include "library/direct_play_table.h"
 
+#include "http/client_urls.h"
 #include "library/library_context.h"
 #include "library/media_properties.h"
 #include "library/request_paths.h"
@@ -67,9 +68,7 @@ std::string MakeDirectPlayUrl(
     LibraryContext& server, const std::string& host, const std::string& filePath)
 {
     unsigned number = server.DirectPlay().GetDirectPlayNumber(filePath);
-    char tail[64];
-    std::snprintf(tail, sizeof(tail), ":%u/playdirect/file-%u.m4v", server.ExtPort(), number);
-    return "http://" + host + tail;
+    return RootUrl(host, server.ExtPort()) + "/playdirect/file-" + std::to_string(number) + ".m4v";
 }
 
 std::string ResolveDirectPlayUri(LibraryContext& server, const std::string& uri)

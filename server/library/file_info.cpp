@@ -2,6 +2,8 @@
 
 #include "config/trace.h"
 #include "http/answer.h"
+#include "http/base_path.h"
+#include "http/client_urls.h"
 #include "http/request.h"
 #include "library/direct_play_table.h"
 #include "library/library_context.h"
@@ -29,7 +31,7 @@ std::string HostForClient(LibraryContext& server, const HttpRequest& request, co
 {
     if (std::optional<std::string> host = server.Clients().FindClientHost(id))
         return *host;
-    return GetRequestHost(request);
+    return ClientUrlHost(request, ReadBasePath(server.Settings()));
 }
 
 // A path that exists but, through a symbolic link, leads out of its share is

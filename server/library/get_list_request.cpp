@@ -3,6 +3,8 @@
 
 #include "config/trace.h"
 #include "http/answer.h"
+#include "http/base_path.h"
+#include "http/client_urls.h"
 #include "http/request.h"
 #include "library/folder_listing.h"
 #include "library/library_context.h"
@@ -74,7 +76,8 @@ void ResponseGetList(LibraryContext& server, int code, HttpRequest& request,
         return;
     }
     const std::string url
-        = "http://" + host + ":" + std::to_string(server.ExtPort()) + "/xml/" + name;
+        = RootUrl(ClientUrlHost(request, ReadBasePath(server.Settings())), server.ExtPort())
+        + "/xml/" + name;
     const std::string answer = PlistDocument(PlistAnswer(kResultOk).Add("fileurl", url).Body());
     WriteAnswerDocument(request, answer);
     TraceMessage(kTraceProgress, "ResponseGetList_XMl : ('%s')", answer.c_str());

@@ -1,5 +1,6 @@
 #include "streaming/hls_playlists.h"
 
+#include "http/client_urls.h"
 #include "platform/file_io.h"
 
 #include <array>
@@ -19,7 +20,7 @@ std::string StreamInfLine(int variant)
 
 std::string BaseUrl(const std::string& host, unsigned port)
 {
-    return "http://" + host + ":" + std::to_string(port);
+    return RootUrl(host, port);
 }
 
 } // namespace

@@ -115,7 +115,7 @@ describe('behind nginx under /media/ with TLS', () => {
     let browser;
     before(async () => {
         server = await startDaemon({ shares: { Movies: media },
-            args: ['--base-path', '/media', '--password', '1357', '--require-password'] });
+            args: ['--base-path', '/media', '--password', '1357', '--require-password', '--trust-proxy', '127.0.0.1'] });
         proxy = await startProxy({ prefix: '/media', backendPort: server.port, ...tls });
         browser = await launchTrustingBrowser(tls.ca);
     });
@@ -132,6 +132,10 @@ describe('behind nginx under /media/ with TLS', () => {
         assert.ok(id, JSON.stringify(cookies));
         assert.equal(id.path, '/media/');
         assert.equal(id.httpOnly, true);
+        assert.equal(id.secure, true, 'the proxy says the client used https');
+        // The URLs the server writes name the proxy's scheme, host and prefix.
+        const answer = await page.evaluate(async () => (await fetch('getList?path=%2F')).text());
+        assert.ok(answer.includes(`<string>${proxy.base}xml/`), answer);
         await page.close();
     });
 

@@ -82,6 +82,23 @@ function pageFolder() {
     return new URL('./', document.baseURI).pathname;
 }
 
+// A URL the server wrote, as a path of the server ("/xml/…"): behind a trusted proxy
+// its URLs carry the proxy's prefix, which pageUrl adds again. Empty for anything
+// that is not an http URL.
+export function serverPathOf(url) {
+    const path = sameOrigin(url);
+    const folder = pageFolder();
+    if (folder === '/' || !path.startsWith(folder))
+        return path;
+    try {
+        if (new URL(url, location.href).origin !== location.origin)
+            return path;
+    } catch {
+        return '';
+    }
+    return path.slice(folder.length - 1);
+}
+
 // A path of the server ("/connect?…", "/xml/…", as its URLs name them) as this page
 // reaches it.
 export function pageUrl(serverPath) {
@@ -157,7 +174,7 @@ function checked(answer) {
 export async function listFolder(path) {
     const answer = checked(
         await withId((id) => `/getList?path=${encodeURIComponent(path)}&id=${id}`));
-    const listUrl = sameOrigin(answer.fileurl || '');
+    const listUrl = serverPathOf(answer.fileurl || '');
     if (!listUrl.startsWith('/xml/'))
         throw new ApiError(-1, 'no list file');
     const list = await fetchPlist(listUrl);
@@ -180,7 +197,7 @@ export async function play(path, width, height, playTime) {
         });
         return `/play?${query}`;
     }));
-    return sameOrigin(answer.message || '');
+    return serverPathOf(answer.message || '');
 }
 
 // Ends the client's stream. keepalive lets it finish while the page goes away. The
@@ -207,7 +224,7 @@ export async function playEnd(keepalive) {
 // The server's conversion jobs: { open: [{id, name, progress}], finished: [{id, name,
 // failed}] }; progress is null while a job waits for its turn, else 0 to 100.
 async function fetchJobList(answer) {
-    const listUrl = sameOrigin(checked(answer).fileurl || '');
+    const listUrl = serverPathOf(checked(answer).fileurl || '');
     if (!listUrl.startsWith('/xml/'))
         throw new ApiError(-1, 'no list file');
     const list = await fetchPlist(listUrl);

@@ -2,7 +2,7 @@
 // turned upright without turning the controls), quality choice, previous and next in
 // the folder, keyboard control and the remembered position.
 
-import { ApiError, fileInfo, listFolder, pageUrl, play, playEnd, playSeconds, resolutionOf, RESULT, sameOrigin } from './api.js';
+import { ApiError, fileInfo, listFolder, pageUrl, play, playEnd, playSeconds, resolutionOf, RESULT, serverPathOf } from './api.js';
 import { sortFiles, sortOrder } from './browse.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
@@ -193,10 +193,10 @@ export async function showPlayer(view, segments, start) {
             return finish;
         convertButton.hidden = info.encoding === '2';
         const at = start ?? savedPosition(path);
-        const direct = Number(info.encoding) >= 1 && sameOrigin(info.playdurl || '').startsWith('/playdirect/');
+        const direct = Number(info.encoding) >= 1 && serverPathOf(info.playdurl || '').startsWith('/playdirect/');
         let source;
         if (direct) {
-            source = pageUrl(sameOrigin(info.playdurl));
+            source = pageUrl(serverPathOf(info.playdurl));
         } else {
             const size = screenSize(stage.clientWidth, stage.clientHeight, window.devicePixelRatio);
             live = true;

@@ -118,8 +118,18 @@ TEST_F(BrowserGuardTest, ForwardedHeadersAreBelievedOnlyFromATrustedProxy)
 
     SetSetting("TrustedProxies", "127.0.0.0/8");
     HttpReply proxied = Get("/getList?path=/", forwarded);
-    EXPECT_EQ(PlistValue(proxied.body, "fileurl").value_or("").find("http://media.example:"), 0u)
+    // URLs written for the client name the scheme, host and prefix it used itself.
+    EXPECT_EQ(
+        PlistValue(proxied.body, "fileurl").value_or("").find("https://media.example:8443/xml/"),
+        0u)
         << proxied.body;
+    SetSetting("BasePath", "/media");
+    HttpReply prefixed = Get("/getList?path=/", forwarded);
+    EXPECT_EQ(PlistValue(prefixed.body, "fileurl")
+                  .value_or("")
+                  .find("https://media.example:8443/media/xml/"),
+        0u)
+        << prefixed.body;
     // The forwarded client (the rightmost address no trusted proxy holds) is outside
     // the home network: the power button refuses it although the socket is loopback.
     HttpReply off = Get("/serverOff", forwarded);
