@@ -4,6 +4,8 @@
 // or the first error raises, the first error code, and the progress that the
 // status messages report.
 
+#include "protocol/engine_messages.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -21,6 +23,7 @@ enum EngineError : uint32_t {
     kErrorWriteOutput = 6, // an output file cannot be created or written
     kErrorNoFrames = 7, // not a single picture could be decoded at or after the start
     kErrorInternal = 8, // out of memory and the like
+    kErrorDiskFull = EngineMessage::kErrorCodeDiskFull, // an output's disk is full (ENOSPC)
 };
 
 class JobControl {

@@ -5,6 +5,7 @@
 #include "engine/segment_plan.h"
 #include "engine/start_timing.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -19,6 +20,13 @@ namespace {
 // so the files carry media time + 10 s.
 constexpr int64_t kMuxerDelayUs = 700000;
 constexpr int64_t kMuxerShift90k = 2 * kMuxerDelayUs * 9 / 100;
+
+// The code of a failed write: a full disk is told apart, since it is no fault of the
+// file and a later run may succeed.
+EngineError WriteFailure(int result)
+{
+    return result == AVERROR(ENOSPC) ? kErrorDiskFull : kErrorWriteOutput;
+}
 
 // Sound that arrives before the first picture of a live run waits for it (so the
 // first segment opens with the picture), but only this many packets.
@@ -64,7 +72,7 @@ public:
         if (result < 0) {
             EngineLog(LogLevel::Error, "cannot create '%s': %s", path.c_str(),
                 AvErrorText(result).c_str());
-            return kErrorWriteOutput;
+            return WriteFailure(result);
         }
         return kErrorNone;
     }
@@ -76,7 +84,9 @@ public:
             return kErrorNone;
         int error = m_context->pb->error;
         int closed = avio_closep(&m_context->pb);
-        return error < 0 || closed < 0 ? kErrorWriteOutput : kErrorNone;
+        if (error < 0)
+            return WriteFailure(error);
+        return closed < 0 ? WriteFailure(closed) : kErrorNone;
     }
 
     EngineError WriteHeader(const std::string& path, AVDictionary** options)
@@ -85,7 +95,7 @@ public:
         if (result < 0) {
             EngineLog(LogLevel::Error, "cannot start '%s': %s", path.c_str(),
                 AvErrorText(result).c_str());
-            return kErrorWriteOutput;
+            return WriteFailure(result);
         }
         m_headerWritten = true;
         return kErrorNone;
@@ -105,7 +115,7 @@ public:
         int result = av_write_frame(m_context, &packet);
         if (result < 0) {
             EngineLog(LogLevel::Error, "writing failed: %s", AvErrorText(result).c_str());
-            return kErrorWriteOutput;
+            return WriteFailure(result);
         }
         return kErrorNone;
     }
@@ -138,7 +148,9 @@ public:
         int result = m_headerWritten ? av_write_trailer(m_context) : 0;
         m_headerWritten = false;
         EngineError closed = CloseTarget();
-        return result < 0 || closed != kErrorNone ? kErrorWriteOutput : kErrorNone;
+        if (result < 0)
+            return WriteFailure(result);
+        return closed;
     }
 
     void Close()

@@ -17,4 +17,8 @@ inline constexpr uint8_t Text = 11;
 inline constexpr uint8_t Status = 14;
 inline constexpr uint8_t Complete = 15;
 inline constexpr uint8_t Error = 16;
+
+// The code of an error message (16) when an output could not be written because its
+// disk is full (ENOSPC); the server treats that run as ended, not the file as broken.
+inline constexpr uint32_t kErrorCodeDiskFull = 9;
 } // namespace EngineMessage

@@ -1,14 +1,18 @@
 #include "config/settings_store.h"
 
+#include "config/settings_file.h"
+#include "config/trace.h"
 #include "config/utf8_text.h"
 #include "platform/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -115,16 +119,27 @@ SettingsStore::FileIdentity SettingsStore::IdentityOf(const std::string& path)
         static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec };
 }
 
-// The document and the identity of exactly the file that was read.
-SettingsStore::Loaded SettingsStore::Load(const std::string& path)
+std::string SettingsStore::PathOf(Which which) const
 {
-    Loaded loaded;
-    if (path.empty())
-        return loaded;
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return which == Which::Settings ? SettingsFilePath() : FolderListFilePath();
+}
+
+namespace {
+
+struct RawFile {
+    std::optional<std::string> data; // nullopt: no such file
     struct stat info { };
-    if (!fd || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return loaded;
+};
+
+// The bytes of exactly the file whose identity goes with them.
+RawFile ReadRaw(const std::string& path)
+{
+    RawFile raw;
+    if (path.empty())
+        return raw;
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || fstat(fd.Get(), &raw.info) != 0 || !S_ISREG(raw.info.st_mode))
+        return raw;
     std::string data;
     char buffer[8192];
     for (;;) {
@@ -137,19 +152,109 @@ SettingsStore::Loaded SettingsStore::Load(const std::string& path)
         if (static_cast<off_t>(data.size()) >= kMaxSettingsFileSize)
             break;
     }
-    loaded.document = ini::IniDocument::Parse(data);
-    loaded.identity = { true, static_cast<unsigned long long>(info.st_ino),
-        static_cast<long long>(info.st_size),
-        static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec };
-    return loaded;
+    raw.data = std::move(data);
+    return raw;
 }
 
-bool SettingsStore::Changed(const std::string& settingsPath, const std::string& folderPath)
+std::string BackupPathOf(const std::string& path)
 {
-    FileIdentity settings = IdentityOf(settingsPath);
-    FileIdentity folders = IdentityOf(folderPath);
+    return path + ".bak";
+}
+
+// The copy every write keeps beside the file, when it reads back whole.
+std::optional<ini::IniDocument> ReadBackup(const std::string& path)
+{
+    RawFile raw = ReadRaw(BackupPathOf(path));
+    if (!raw.data)
+        return std::nullopt;
+    SettingsFileCheck check = CheckSettingsText(*raw.data);
+    return check.whole ? check.document : std::nullopt;
+}
+
+} // namespace
+
+SettingsStore::FileState SettingsStore::LoadChecked(
+    Which which, const std::optional<ini::IniDocument>& lastGood)
+{
+    FileState state;
+    const std::string path = PathOf(which);
+    RawFile raw = ReadRaw(path);
+    if (!raw.data)
+        return state;
+    state.identity = { true, static_cast<unsigned long long>(raw.info.st_ino),
+        static_cast<long long>(raw.info.st_size),
+        static_cast<long long>(raw.info.st_mtim.tv_sec) * 1000000000LL + raw.info.st_mtim.tv_nsec };
+    SettingsFileCheck check = CheckSettingsText(*raw.data);
+    if (check.whole) {
+        state.document = std::move(check.document);
+        state.wholeOnDisk = true;
+        return state;
+    }
+    SettingsFileProblem problem { path, check.problem, {}, false };
+    std::optional<ini::IniDocument> good = lastGood ? lastGood : ReadBackup(path);
+    if (!good) {
+        // Left where it is: a later start must meet it again, not a missing file that
+        // would read as a first start with every setting at its default.
+        TraceMessage(kTraceWebFailure,
+            "Settings - '%s' does not read back whole (%s); no good copy", path.c_str(),
+            check.problem.c_str());
+        state.refused = problem;
+        std::lock_guard lock(m_lock);
+        m_problems.push_back(problem);
+        return state;
+    }
+    problem.goodCopyUsed = true;
+    problem.setAsideAs = SetFileAside(path, "damaged");
+    const bool restored = !problem.setAsideAs.empty() && WriteSealed(which, *good, false);
+    TraceMessage(kTraceWebFailure,
+        "Settings - '%s' does not read back whole (%s): set aside as '%s', the last good copy %s",
+        path.c_str(), check.problem.c_str(), problem.setAsideAs.c_str(),
+        restored ? "took its place" : "is used");
+    state.document = std::move(good);
+    // Unmoved or unwritten, the damaged file keeps its identity, so it is not read
+    // again until it changes.
+    state.identity = restored ? IdentityOf(path) : state.identity;
+    state.wholeOnDisk = restored;
     std::lock_guard lock(m_lock);
-    return !m_snapshot || settings != m_settingsIdentity || folders != m_folderIdentity;
+    m_problems.push_back(problem);
+    return state;
+}
+
+bool SettingsStore::Changed()
+{
+    FileIdentity settings = IdentityOf(SettingsFilePath());
+    FileIdentity folders = IdentityOf(FolderListFilePath());
+    std::lock_guard lock(m_lock);
+    return !m_snapshot || settings != m_settings.identity || folders != m_folders.identity;
+}
+
+std::shared_ptr<const SettingsSnapshot> SettingsStore::MakeSnapshotLocked()
+{
+    m_snapshot = std::make_shared<const SettingsSnapshot>(m_settings.document, m_folders.document);
+    return m_snapshot;
+}
+
+bool SettingsStore::LoadChanged()
+{
+    bool changed = false;
+    for (Which which : { Which::Settings, Which::FolderList }) {
+        FileIdentity onDisk = IdentityOf(PathOf(which));
+        std::optional<ini::IniDocument> lastGood;
+        {
+            std::lock_guard lock(m_lock);
+            if (m_snapshot && onDisk == StateOf(which).identity)
+                continue;
+            lastGood = StateOf(which).document;
+        }
+        FileState loaded = LoadChecked(which, lastGood);
+        std::lock_guard lock(m_lock);
+        StateOf(which) = std::move(loaded);
+        changed = true;
+    }
+    std::lock_guard lock(m_lock);
+    if (changed || !m_snapshot)
+        MakeSnapshotLocked();
+    return changed;
 }
 
 void SettingsStore::Reload()
@@ -158,27 +263,65 @@ void SettingsStore::Reload()
     {
         std::lock_guard writing(m_writeLock);
         // Another reader or a writer may have brought the snapshot up to date meanwhile.
-        if (!Changed(SettingsFilePath(), FolderListFilePath()))
+        if (!LoadChanged())
             return;
-        Loaded settings = Load(SettingsFilePath());
-        Loaded folders = Load(FolderListFilePath());
-        snapshot = std::make_shared<const SettingsSnapshot>(settings.document, folders.document);
         std::lock_guard lock(m_lock);
-        m_settingsDocument = std::move(settings.document);
-        m_folderDocument = std::move(folders.document);
-        m_settingsIdentity = settings.identity;
-        m_folderIdentity = folders.identity;
-        m_snapshot = snapshot;
+        snapshot = m_snapshot;
     }
     Notify(snapshot);
 }
 
 std::shared_ptr<const SettingsSnapshot> SettingsStore::Current()
 {
-    if (Changed(SettingsFilePath(), FolderListFilePath()))
+    if (Changed())
         Reload();
     std::lock_guard lock(m_lock);
     return m_snapshot ? m_snapshot : std::make_shared<const SettingsSnapshot>();
+}
+
+std::optional<SettingsFileProblem> SettingsStore::Refusal()
+{
+    Current();
+    std::lock_guard lock(m_lock);
+    return m_settings.refused ? m_settings.refused : m_folders.refused;
+}
+
+std::vector<SettingsFileProblem> SettingsStore::TakeProblems()
+{
+    Current();
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_problems, {});
+}
+
+bool SettingsStore::StartFresh()
+{
+    std::shared_ptr<const SettingsSnapshot> snapshot;
+    bool moved = true;
+    {
+        std::lock_guard writing(m_writeLock);
+        for (Which which : { Which::Settings, Which::FolderList }) {
+            bool refused = false;
+            {
+                std::lock_guard lock(m_lock);
+                refused = StateOf(which).refused.has_value();
+            }
+            if (!refused)
+                continue;
+            std::string aside = SetFileAside(PathOf(which), "damaged");
+            TraceMessage(kTraceWebFailure, "Settings - '%s' set aside as '%s'; fresh settings",
+                PathOf(which).c_str(), aside.c_str());
+            if (aside.empty()) {
+                moved = false;
+                continue;
+            }
+            std::lock_guard lock(m_lock);
+            StateOf(which) = FileState();
+        }
+        std::lock_guard lock(m_lock);
+        snapshot = MakeSnapshotLocked();
+    }
+    Notify(snapshot);
+    return moved;
 }
 
 int SettingsStore::ReadInt(const std::string& key, int def, const std::string& section)
@@ -197,40 +340,62 @@ std::vector<FolderListEntry> SettingsStore::LoadFolderList()
     return Current()->Folders();
 }
 
-bool SettingsStore::Edit(bool folderList, const std::function<bool(ini::IniDocument&)>& edit)
+// The file is replaced whole, on the disk before its name moves, and the file it
+// replaces (whole, or it would not be the store's) stays beside it as the good copy.
+bool SettingsStore::WriteSealed(Which which, const ini::IniDocument& document, bool keepCopy)
 {
-    const std::string path = folderList ? FolderListFilePath() : SettingsFilePath();
-    if (path.empty())
+    const std::string path = PathOf(which);
+    if (keepCopy && IdentityOf(path).exists && !KeepCopyOf(path, BackupPathOf(path)))
+        TraceMessage(kTraceWebFailure, "Settings - no copy of '%s' kept: %s", path.c_str(),
+            std::strerror(errno));
+    if (ReplaceFileWhole(path, SealSettingsText(document), 0644, Durability::Synced)) {
+        m_lastWriteError = 0;
+        return true;
+    }
+    const int error = errno;
+    m_lastWriteError = error;
+    TraceMessage(kTraceWebFailure, "Settings - cannot write '%s': %s", path.c_str(),
+        error == ENOSPC ? "the disk is full (ENOSPC)" : std::strerror(error));
+    errno = error;
+    return false;
+}
+
+bool SettingsStore::Edit(Which which, const std::function<bool(ini::IniDocument&)>& edit)
+{
+    if (PathOf(which).empty())
         return false;
     std::shared_ptr<const SettingsSnapshot> snapshot;
     {
         std::lock_guard writing(m_writeLock);
         // A change made on disk since the last read is the base of this one.
-        if (Changed(SettingsFilePath(), FolderListFilePath())) {
-            Loaded settings = Load(SettingsFilePath());
-            Loaded folders = Load(FolderListFilePath());
-            std::lock_guard lock(m_lock);
-            m_settingsDocument = std::move(settings.document);
-            m_folderDocument = std::move(folders.document);
-            m_settingsIdentity = settings.identity;
-            m_folderIdentity = folders.identity;
-        }
+        LoadChanged();
         ini::IniDocument document;
+        bool keepCopy = false;
         {
             std::lock_guard lock(m_lock);
-            const std::optional<ini::IniDocument>& current
-                = folderList ? m_folderDocument : m_settingsDocument;
-            if (current)
-                document = *current;
+            const FileState& state = StateOf(which);
+            if (state.refused) {
+                m_lastWriteError = EACCES;
+                return false; // never a fresh file over one the user has not heard about
+            }
+            if (state.document)
+                document = *state.document;
+            keepCopy = state.wholeOnDisk;
         }
-        if (!edit(document) || !ReplaceFileWhole(path, document.Text()))
+        const std::string before = document.Text();
+        if (!edit(document))
             return false;
-        FileIdentity written = IdentityOf(path);
+        // Nothing changed: the file stays, and so does its good copy.
+        if (keepCopy && document.Text() == before)
+            return true;
+        if (!WriteSealed(which, document, keepCopy))
+            return false;
+        FileIdentity written = IdentityOf(PathOf(which));
         std::lock_guard lock(m_lock);
-        (folderList ? m_folderDocument : m_settingsDocument) = document;
-        (folderList ? m_folderIdentity : m_settingsIdentity) = written;
-        snapshot = std::make_shared<const SettingsSnapshot>(m_settingsDocument, m_folderDocument);
-        m_snapshot = snapshot;
+        StateOf(which).document = document;
+        StateOf(which).identity = written;
+        StateOf(which).wholeOnDisk = true;
+        snapshot = MakeSnapshotLocked();
     }
     Notify(snapshot);
     return true;
@@ -244,14 +409,14 @@ bool SettingsStore::WriteInt(const std::string& key, unsigned value, const std::
 bool SettingsStore::WriteText(
     const std::string& key, const std::string& value, const std::string& section)
 {
-    return Edit(
-        false, [&](ini::IniDocument& document) { return document.SetValue(section, key, value); });
+    return Edit(Which::Settings,
+        [&](ini::IniDocument& document) { return document.SetValue(section, key, value); });
 }
 
 bool SettingsStore::WriteTexts(
     const std::vector<std::pair<std::string, std::string>>& values, const std::string& section)
 {
-    return Edit(false, [&](ini::IniDocument& document) {
+    return Edit(Which::Settings, [&](ini::IniDocument& document) {
         for (const auto& [key, value] : values) {
             if (!document.SetValue(section, key, value))
                 return false;
@@ -266,7 +431,7 @@ bool SettingsStore::SaveFolderList(const std::vector<FolderListEntry>& entries)
     for (size_t i = 0; i < entries.size(); ++i)
         keys.emplace_back(
             "path" + std::to_string(i), entries[i].displayName + "|" + entries[i].path);
-    return Edit(true,
+    return Edit(Which::FolderList,
         [&](ini::IniDocument& document) { return document.SetSection(kFolderSection, keys); });
 }
 

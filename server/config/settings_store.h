@@ -10,6 +10,14 @@
 // the snapshot together, and the listeners hear of every change, whether written
 // here or found on disk.
 //
+// Every file is read checked (settings_file.h): one that does not read back whole is
+// never taken as fewer settings. The last good copy takes its place (the one in
+// memory, else the copy every write keeps beside the file as "NAME.bak"), and the
+// damaged file is set aside under a dated name. With no good copy the store refuses:
+// it reads that file as no settings and writes nothing to it, until the program
+// around it, having told the user, starts fresh (StartFresh). Whoever starts the
+// server asks Refusal() and TakeProblems() first.
+//
 // Threads: any thread reads and writes. m_lock guards the snapshot and the file
 // identities only, never a file operation. m_writeLock orders the writers across their
 // read-modify-write of a file, so two writers never undo each other's keys; it is the
@@ -21,6 +29,7 @@
 #include "config/settings.h"
 #include "platform/ini_file.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -58,6 +67,16 @@ private:
     std::optional<ini::IniDocument> m_folderList;
 };
 
+// A settings file that did not read back whole, and what was done about it.
+struct SettingsFileProblem {
+    std::string file; // the settings file or the folder list file
+    std::string problem; // what is wrong with it
+    std::string setAsideAs; // where the damaged file went; empty: it is where it was
+    // The last good copy is used (and, when the file was set aside, written in its
+    // place); false: there was none, and the store refuses the file.
+    bool goodCopyUsed = false;
+};
+
 class SettingsStore {
 public:
     using Listener = std::function<void(const SettingsSnapshot&)>;
@@ -92,6 +111,18 @@ public:
     // Writes exactly these entries as path0..path(n-1); keys of removed entries vanish.
     bool SaveFolderList(const std::vector<FolderListEntry>& entries);
 
+    // A damaged file with no good copy: while there is one, that file reads as no
+    // settings and every write to it fails. Loads the files first when needed.
+    std::optional<SettingsFileProblem> Refusal();
+    // Sets the refused files aside under dated names; the store then starts from no
+    // settings, as on a first start. False when a file could not be moved.
+    bool StartFresh();
+    // The damaged files met since the last call, refused ones included.
+    std::vector<SettingsFileProblem> TakeProblems();
+    // errno of the last write that failed (ENOSPC: the disk is full); 0 after a write
+    // that succeeded.
+    int LastWriteError() const { return m_lastWriteError; }
+
     // Called after every change with the new settings; the number unsubscribes.
     int Subscribe(Listener listener);
     // Once it returns, the listener is not running and is never called again (from
@@ -106,28 +137,45 @@ private:
         long long modifiedNs = 0;
         bool operator==(const FileIdentity&) const = default;
     };
-    struct Loaded {
+    // What the store holds of one file.
+    struct FileState {
         std::optional<ini::IniDocument> document;
-        FileIdentity identity;
+        FileIdentity identity; // of the file the document was read from (or written to)
+        // The file on disk holds the document: the next write keeps it as the good copy.
+        bool wholeOnDisk = false;
+        std::optional<SettingsFileProblem> refused;
     };
+    enum class Which { Settings, FolderList };
+
     static FileIdentity IdentityOf(const std::string& path);
-    static Loaded Load(const std::string& path);
-    bool Changed(const std::string& settingsPath, const std::string& folderPath);
+    std::string PathOf(Which which) const;
+    FileState& StateOf(Which which) { return which == Which::Settings ? m_settings : m_folders; }
+    // Reads one file checked, replacing it by its last good copy when it is damaged.
+    // Under m_writeLock.
+    FileState LoadChecked(Which which, const std::optional<ini::IniDocument>& lastGood);
+    // Brings the files that changed on disk into the state; true when one did.
+    // Under m_writeLock.
+    bool LoadChanged();
+    bool Changed();
     void Reload();
     // Applies edit to one file's document and writes it; updates the snapshot.
-    bool Edit(bool folderList, const std::function<bool(ini::IniDocument&)>& edit);
+    bool Edit(Which which, const std::function<bool(ini::IniDocument&)>& edit);
+    // Writes document sealed, keeping the file it replaces as the good copy when that
+    // file is whole.
+    bool WriteSealed(Which which, const ini::IniDocument& document, bool keepCopy);
     void Notify(const std::shared_ptr<const SettingsSnapshot>& snapshot);
+    std::shared_ptr<const SettingsSnapshot> MakeSnapshotLocked();
 
     const std::string m_dataFolder;
     std::mutex m_writeLock; // orders writers across their file work (see above)
+    std::atomic<int> m_lastWriteError { 0 };
 
     mutable std::mutex m_lock;
     // --- guarded by m_lock
     std::shared_ptr<const SettingsSnapshot> m_snapshot;
-    std::optional<ini::IniDocument> m_settingsDocument;
-    std::optional<ini::IniDocument> m_folderDocument;
-    FileIdentity m_settingsIdentity;
-    FileIdentity m_folderIdentity;
+    FileState m_settings;
+    FileState m_folders;
+    std::vector<SettingsFileProblem> m_problems; // not yet taken
     struct Subscription {
         int number = 0;
         std::shared_ptr<Listener> listener;

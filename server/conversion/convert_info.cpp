@@ -3,6 +3,7 @@
 #include "config/settings.h"
 #include "config/trace.h"
 #include "conversion/conversion_context.h"
+#include "protocol/engine_messages.h"
 #include "streaming/convert_command.h"
 
 #include <cstdio>
@@ -36,7 +37,18 @@ ConvertInfo_t::~ConvertInfo_t()
 
 std::string ConvertInfo_t::FinalOutputPath() const
 {
+    {
+        std::lock_guard lock(m_finishedLock);
+        if (!m_finishedPath.empty())
+            return m_finishedPath;
+    }
     return GetFolderOf(strOutputPath) + "/" + GetFileTitleOf(strOutputPath) + ".m4v";
+}
+
+void ConvertInfo_t::SetFinishedPath(std::string path)
+{
+    std::lock_guard lock(m_finishedLock);
+    m_finishedPath = std::move(path);
 }
 
 void ConvertInfo_t::setConvertOptions(int device, int option)
@@ -74,7 +86,12 @@ int ConvertInfo_t::StartENC()
     }
     m_Encoder.QuitEncoding(); // whatever the last run left
     m_EngineStatus.Clear();
-    m_Encoder.SetNotifyTarget([this](EngineNotice notice, uint32_t) { PostNotice(notice); });
+    m_Encoder.SetNotifyTarget([this](EngineNotice notice, uint32_t value) {
+        if (notice == EngineNotice::Error && value == EngineMessage::kErrorCodeDiskFull)
+            TraceMessage(kTraceStreamFailure,
+                "conversion of '%s' failed: the disk is full (ENOSPC)", strSourcePath.c_str());
+        PostNotice(notice);
+    });
     m_Encoder.SetStatusTarget(&m_EngineStatus);
     int pipeNumber = m_Encoder.CreateEnginePipe();
     if (pipeNumber == -1) {

@@ -66,8 +66,11 @@ public:
     EngineStatus m_EngineStatus; // declared before the engine, which writes into it
     CEncoder m_Encoder;
 
-    // The final name: the temporary output's folder and base name, then ".m4v".
+    // The final name: the name the finished file got (SetFinishedPath), else the
+    // temporary output's folder and base name, then ".m4v".
     std::string FinalOutputPath() const;
+    // The finished file was moved to path (a numbered name when the first was taken).
+    void SetFinishedPath(std::string path);
 
     // Device and option of the request: resolution and video bitrate.
     void setConvertOptions(int device, int option);
@@ -93,6 +96,9 @@ private:
 
     std::mutex m_scriptLock;
     std::string m_subtitleScript; // guarded by m_scriptLock
+
+    mutable std::mutex m_finishedLock;
+    std::string m_finishedPath; // guarded by m_finishedLock
 };
 
 // The temporary output of a source on disk: everything from the last '.' of the

@@ -2,6 +2,7 @@
 
 #include "config/trace.h"
 #include "conversion/conversion_limits.h"
+#include "platform/file_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,19 +13,47 @@ namespace {
 
 constexpr int kFileRetries = 10;
 constexpr auto kFileRetryPause = std::chrono::milliseconds(20);
+constexpr int kMaxNumberedName = 1000;
 
-bool RenameConvertOutput(const std::string& from, const std::string& to)
+// finalPath with number in the form the conversion names its outputs: "clip-vembacast
+// (2).m4v"; a number the name carries already is replaced.
+std::string NumberedName(const std::string& finalPath, int number)
 {
-    for (int attempt = 0; attempt < kFileRetries; ++attempt) {
-        TraceMessage(kTraceProgress, ">> File Renamed('%s')", to.c_str());
-        if (std::rename(from.c_str(), to.c_str()) == 0)
-            return true;
-        std::this_thread::sleep_for(kFileRetryPause);
-    }
-    return false;
+    const size_t slash = finalPath.rfind('/');
+    const size_t dot = finalPath.rfind('.');
+    const bool hasExtension
+        = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    std::string base = hasExtension ? finalPath.substr(0, dot) : finalPath;
+    const std::string extension = hasExtension ? finalPath.substr(dot) : std::string();
+    const size_t open = base.rfind(" (");
+    if (base.ends_with(')') && open != std::string::npos && open + 3 < base.size()
+        && base.find_first_not_of("0123456789", open + 2) == base.size() - 1)
+        base.erase(open);
+    return base + " (" + std::to_string(number) + ")" + extension;
 }
 
 } // namespace
+
+std::string MoveConvertOutputIntoPlace(const std::string& temporary, const std::string& finalPath)
+{
+    for (int attempt = 0; attempt < kFileRetries; ++attempt) {
+        std::string target = finalPath;
+        for (int number = 2; number <= kMaxNumberedName; ++number) {
+            TraceMessage(kTraceProgress, ">> File Renamed('%s')", target.c_str());
+            // Never over a file: one that took the name meanwhile (another job of the
+            // same base name, a copy the user made) is somebody's.
+            if (RenameNoReplace(temporary, target))
+                return target;
+            if (errno != EEXIST)
+                break;
+            target = NumberedName(finalPath, number);
+        }
+        if (errno == EEXIST)
+            return std::string(); // every numbered name is taken
+        std::this_thread::sleep_for(kFileRetryPause);
+    }
+    return std::string();
+}
 
 bool DeleteConvertOutput(const std::string& path)
 {
@@ -40,6 +69,24 @@ bool DeleteConvertOutput(const std::string& path)
 void CConvertQueue::SetObserver(ConversionObserver observer)
 {
     m_observer = std::move(observer);
+}
+
+void CConvertQueue::SetStore(std::shared_ptr<ConvertJobStore> store)
+{
+    m_store = std::move(store);
+}
+
+void CConvertQueue::Restore(std::vector<ConvertJobPtr> jobs)
+{
+    std::lock_guard lock(m_queueLock);
+    m_jobs.insert(
+        m_jobs.begin(), std::make_move_iterator(jobs.begin()), std::make_move_iterator(jobs.end()));
+}
+
+void CConvertQueue::Keep(const ConvertInfo_t& job)
+{
+    if (m_store)
+        m_store->Keep(StoredJobOf(job));
 }
 
 void CConvertQueue::Tell(ConversionChange change, const ConvertInfo_t& job)
@@ -105,34 +152,42 @@ std::vector<ConvertJobPtr> CConvertQueue::Jobs() const
     return m_jobs;
 }
 
-void CConvertQueue::InsertLocked(const ConvertJobPtr& job, bool replaceSameName)
+ConvertJobPtr CConvertQueue::InsertLocked(const ConvertJobPtr& job, bool replaceSameName)
 {
     const std::string name = ConvertFileName(job->strSourcePath);
+    ConvertJobPtr replaced;
     for (auto it = m_jobs.begin(); replaceSameName && it != m_jobs.end(); ++it) {
         ConvertInfo_t& queued = **it;
         if (queued.nState == kConvertRemoved || ConvertFileName(queued.strSourcePath) != name)
             continue;
         // A job with an engine (or one the worker is starting) is cancelled, so the
         // worker stops that engine and deletes its file; any other leaves at once.
-        if (*it == m_current || queued.bOwnsTemp || queued.nState == kConvertConverting)
+        if (*it == m_current || queued.bOwnsTemp || queued.nState == kConvertConverting) {
             queued.MarkRemoved();
-        else
+        } else {
+            replaced = *it;
             m_jobs.erase(it);
+        }
         break;
     }
     m_jobs.push_back(job);
+    return replaced;
 }
 
 bool CConvertQueue::AddJob(ConvertJobPtr job, SameNameJobs sameName)
 {
     if (!job)
         return false;
+    ConvertJobPtr replaced;
     {
         std::lock_guard lock(m_queueLock);
         if (m_stopping)
             return false; // the queue stops: nothing more is taken
-        InsertLocked(job, sameName == SameNameJobs::Replace);
+        replaced = InsertLocked(job, sameName == SameNameJobs::Replace);
     }
+    if (replaced && m_store)
+        m_store->Forget(replaced->strConvertID);
+    Keep(*job);
     m_wake.notify_all();
     Tell(ConversionChange::Added, *job);
     return true;
@@ -142,6 +197,7 @@ QueueAdmission CConvertQueue::AddClientJob(ConvertJobPtr job)
 {
     if (!job)
         return QueueAdmission::Stopped;
+    ConvertJobPtr replaced;
     {
         std::lock_guard lock(m_queueLock);
         if (m_stopping)
@@ -158,8 +214,11 @@ QueueAdmission CConvertQueue::AddClientJob(ConvertJobPtr job)
             return QueueAdmission::ClientFull;
         if (waiting >= kMaxWaitingJobs)
             return QueueAdmission::QueueFull;
-        InsertLocked(job, true);
+        replaced = InsertLocked(job, true);
     }
+    if (replaced && m_store)
+        m_store->Forget(replaced->strConvertID);
+    Keep(*job);
     m_wake.notify_all();
     Tell(ConversionChange::Added, *job);
     return QueueAdmission::Added;
@@ -183,6 +242,8 @@ void CConvertQueue::ReportProgress(int percent, const ConvertJobPtr& job)
         job->MarkFailed();
         TraceMessage(kTraceProgress, ">> Encoding FAILED: '%s'", job->strSourcePath.c_str());
     }
+    if (percent == 100 || percent < 0)
+        Keep(*job);
     Tell(ConversionChange::Progress, *job);
 }
 
@@ -208,13 +269,17 @@ void CConvertQueue::OnConversionCompleted(const ConvertJobPtr& job)
     // client's list, the window) finds the file.
     bool renamed = false;
     if (job->bOwnsTemp.exchange(false)) {
-        renamed = RenameConvertOutput(job->strOutputPath, job->FinalOutputPath());
+        std::string placed = MoveConvertOutputIntoPlace(job->strOutputPath, job->FinalOutputPath());
+        renamed = !placed.empty();
         if (!renamed) {
             DeleteConvertOutput(job->strOutputPath);
-            if (job->MarkFailed())
+            if (job->MarkFailed()) {
+                Keep(*job);
                 Tell(ConversionChange::State, *job);
+            }
             return;
         }
+        job->SetFinishedPath(placed);
     }
     if (!job->MarkComplete()) {
         // Cancelled or failed while its file was renamed: that wins, and the file goes.
@@ -223,6 +288,7 @@ void CConvertQueue::OnConversionCompleted(const ConvertJobPtr& job)
         return;
     }
     job->RaiseProgress(100);
+    Keep(*job);
     TraceMessage(kTraceWindow, "CConversionViewDialog::OnConversionCompleted (index:%d)", 0);
     Tell(ConversionChange::State, *job);
 }
@@ -231,6 +297,7 @@ void CConvertQueue::OnConversionError(const ConvertJobPtr& job)
 {
     if (!job || !job->MarkFailed())
         return;
+    Keep(*job);
     job->StopENC();
     if (job->bOwnsTemp.exchange(false))
         DeleteConvertOutput(job->strOutputPath);

@@ -19,6 +19,7 @@
 // only: the worker is joined after it is let go.
 
 #include "conversion/convert_info.h"
+#include "conversion/convert_store.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -68,10 +69,15 @@ public:
 
     // Set before Start; called on the thread that made the change, with no lock held.
     void SetObserver(ConversionObserver observer);
+    // Before Start: the store that keeps the jobs across a crash or a stop, and the
+    // jobs it kept (RestoreConvertJobs), which come first in the queue.
+    void SetStore(std::shared_ptr<ConvertJobStore> store);
+    void Restore(std::vector<ConvertJobPtr> jobs);
     // Starts the worker.
     void Start();
-    // Program end: the worker ends, a running conversion is cancelled and its partial
-    // output deleted, waiting jobs are dropped. Idempotent.
+    // Program end: the worker ends, a running conversion is stopped and its partial
+    // output deleted, and the queue empties; the store keeps the jobs for the next
+    // start. Idempotent.
     void Stop();
 
     // Queues a job; false when the queue has stopped.
@@ -98,13 +104,17 @@ private:
     void FailJob(const ConvertJobPtr& job);
     void SendProgress(const ConvertJobPtr& job);
     void RemoveMarkedJobs();
-    // Queues job under the lock held (lock is m_queueLock's guard).
-    void InsertLocked(const ConvertJobPtr& job, bool replaceSameName);
+    // The job's row in the store follows its state.
+    void Keep(const ConvertInfo_t& job);
+    // Queues job under the lock held (lock is m_queueLock's guard); answers the waiting
+    // job of the same name that it replaced and took off the queue, or null.
+    ConvertJobPtr InsertLocked(const ConvertJobPtr& job, bool replaceSameName);
     // Pauses one step; false when the queue stops (or a job was added, wakeOnWork).
     bool PauseStep();
 
     const ConvertQueueTiming m_timing;
     ConversionObserver m_observer; // set before Start, read-only after
+    std::shared_ptr<ConvertJobStore> m_store; // set before Start, read-only after; may be null
 
     mutable std::mutex m_queueLock;
     std::vector<ConvertJobPtr> m_jobs; // guarded by m_queueLock
@@ -118,3 +128,8 @@ private:
 
 // Deletes a file, trying up to 10 times 20 ms apart; true when it is gone.
 bool DeleteConvertOutput(const std::string& path);
+
+// Moves a finished job's temporary output to its final name without replacing a file:
+// when the name was taken meanwhile, the next free numbered name of the same form
+// ("clip-vembacast (2).m4v") is used. The name taken, or empty when none could be.
+std::string MoveConvertOutputIntoPlace(const std::string& temporary, const std::string& finalPath);

@@ -80,6 +80,7 @@ void CConvertQueue::RunJob(const ConvertJobPtr& job)
         return;
     }
     job->nStartFailures = 0;
+    Keep(*job);
     Tell(ConversionChange::State, *job);
     TraceMessage(kTraceProgress, " - Encoder found: '%s' (%.2f Sec)-- \n",
         job->strSourcePath.c_str(), static_cast<double>(job->nDuration / 1000));
@@ -115,6 +116,7 @@ void CConvertQueue::FailJob(const ConvertJobPtr& job)
 {
     if (!job->MarkFailed())
         return;
+    Keep(*job);
     job->StopENC();
     if (job->bOwnsTemp.exchange(false))
         DeleteConvertOutput(job->strOutputPath);
@@ -146,6 +148,9 @@ void CConvertQueue::RemoveMarkedJobs()
     }
     // Told only once they are out of the list: whoever redraws on the news reads the
     // jobs again and must not find them there.
-    for (const ConvertJobPtr& job : marked)
+    for (const ConvertJobPtr& job : marked) {
+        if (m_store)
+            m_store->Forget(job->strConvertID);
         Tell(ConversionChange::Deleted, *job);
+    }
 }

@@ -162,6 +162,45 @@ void CCoreController::WaitWhileBusy(WhileWaiting waiting)
     }
 }
 
+bool CCoreController::StartForProbe()
+{
+    WaitWhileBusy(WhileWaiting::Pump);
+    {
+        std::lock_guard lock(m_workerLock);
+        if (m_busy || IsServerRunning())
+            return false;
+        m_busy = true; // no start/stop command meanwhile
+    }
+    const bool started = m_server.Start();
+    {
+        std::lock_guard lock(m_workerLock);
+        m_busy = false;
+    }
+    m_idle.notify_all();
+    if (started)
+        m_view.ServerStateChanged(true);
+    return started;
+}
+
+void CCoreController::StopAfterProbe()
+{
+    WaitWhileBusy(WhileWaiting::Pump);
+    {
+        std::lock_guard lock(m_workerLock);
+        if (m_busy)
+            return;
+        m_busy = true;
+    }
+    const bool stopped = m_server.Stop();
+    {
+        std::lock_guard lock(m_workerLock);
+        m_busy = false;
+    }
+    m_idle.notify_all();
+    if (stopped)
+        m_view.ServerStateChanged(false);
+}
+
 void CCoreController::StopServerAndWait(WhileWaiting waiting)
 {
     WaitWhileBusy(waiting);
@@ -196,7 +235,7 @@ void CCoreController::Shutdown()
     m_server.Thumbnails().QZ_StopThumbnailThreads();
     m_server.Thumbnails().ReapShareThumbnailKickOff();
     m_server.Sessions().QZ_FreeClientInfoList();
-    // A running conversion is cancelled and its partial output deleted; waiting jobs
-    // are dropped.
+    // A running conversion is stopped and its partial output deleted; the job store
+    // keeps every job for the next start.
     m_server.ConvertQueue().Stop();
 }

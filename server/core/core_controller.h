@@ -94,6 +94,13 @@ public:
     // Waits until no worker is busy.
     void WaitWhileBusy(WhileWaiting waiting);
 
+    // The settings dialog's mapping probe reaches the server through the gateway, so
+    // a stopped server is started for the dialog: on the calling (window) thread,
+    // without the progress box, and a start that fails is left for the probe to
+    // report. True when it was started here; StopAfterProbe stops it again.
+    bool StartForProbe();
+    void StopAfterProbe();
+
     // Window destruction: saves the folder list, ends the thumbnails, the live
     // sessions and the conversions.
     void Shutdown();

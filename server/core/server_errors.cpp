@@ -18,6 +18,8 @@ const char* ServerErrorTextKey(int code)
         return "IDS_WORD_NO_UPNPDEVICE";
     case 9:
         return "IDS_ERROR_HTTPS_START";
+    case kServerErrorDiskFull:
+        return "IDS_ERROR_DISK_FULL";
     default:
         return nullptr;
     }

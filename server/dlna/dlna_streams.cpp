@@ -177,7 +177,7 @@ void DlnaStreams::Serve(HttpRequest& request, const CatalogObject& video, int bo
     m_server.WorkFolders().RememberWorkFolder(folder);
     auto end = std::make_shared<RunEnd>();
     SessionEngine engine(
-        id, m_server.Launch(), m_server.EncSessions(), [end](EngineNotice notice, uint64_t) {
+        id, m_server.Launch(), m_server.EncSessions(), [end](EngineNotice notice, uint64_t, uint32_t) {
             (notice == EngineNotice::Complete ? end->complete : end->failed) = true;
         });
     StreamLine line { video.diskPath, start, boxHeight, properties.width, properties.height,

@@ -1,5 +1,9 @@
 #include "http/request.h"
 
+#include "http/write_stall.h"
+#include "platform/ports.h"
+
+#include <chrono>
 #include <civetweb.h>
 #include <cstdarg>
 #include <cstdio>
@@ -50,13 +54,26 @@ std::optional<std::string> HttpRequest::Header(std::string_view name) const
 bool HttpRequest::Write(std::string_view bytes)
 {
     m_answered = true;
-    // mg_write sends everything it is given or reports the failure; loop anyway so a
-    // short write can never cut an answer.
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> stalledSince;
+    // mg_write sends what it can until one try has waited the library's timeout
+    // without progress; a short write is simply tried again, so it never cuts an
+    // answer. A failure before that timeout is a connection that closed or broke.
     while (!bytes.empty()) {
+        const Clock::time_point tried = Clock::now();
         int sent = mg_write(m_connection, bytes.data(), bytes.size());
-        if (sent <= 0)
+        if (sent > 0) {
+            m_bytesTaken += static_cast<uint64_t>(sent);
+            bytes.remove_prefix(static_cast<size_t>(sent));
+            stalledSince.reset();
+            continue;
+        }
+        const Clock::time_point now = Clock::now();
+        if (now - tried < kLibraryIoTimeout * 9 / 10)
             return false;
-        bytes.remove_prefix(static_cast<size_t>(sent));
+        stalledSince = stalledSince.value_or(tried);
+        if (now - *stalledSince >= StalledWriteBound(m_bytesTaken, MaxSocketSendBuffer()))
+            return false;
     }
     return true;
 }

@@ -52,7 +52,9 @@ public:
     // The value of the first header whose name matches ignoring case.
     std::optional<std::string> Header(std::string_view name) const;
 
-    // Sends bytes as they are; false once the client has gone. Never cut, never delayed.
+    // Sends bytes as they are; false once the client has gone, or has not taken any
+    // of them for the bound of a stalled write (http/write_stall.h). Never cut, never
+    // delayed.
     bool Write(std::string_view bytes);
     bool Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -84,6 +86,7 @@ private:
     std::vector<std::pair<std::string, std::string>> m_headers;
     bool m_answered = false;
     bool m_keepAlive = false;
+    uint64_t m_bytesTaken = 0; // of the answer, by the client's connection
 };
 
 // The named variable of a raw query string, form-decoded; the rules of GetRequestVar.

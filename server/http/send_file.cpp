@@ -200,9 +200,11 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path, const SendFi
         openError = errno;
     if (openError == 0 && !S_ISREG(info.st_mode))
         openError = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-    if (openError == ENOENT || openError == ENOTDIR) {
-        // Missing is simply not found: the answer never tells why, so it cannot show
-        // which paths exist behind a link.
+    if (openError == ENOENT || openError == ENOTDIR || openError == EISDIR
+        || openError == ENAMETOOLONG || openError == ELOOP) {
+        // Missing, a folder, or a name no file can have: nothing failed here, there is
+        // simply no such file. The answer never tells which, so it cannot show which
+        // paths exist behind a link.
         request.SendError(404, "Not Found");
         return;
     }

@@ -12,8 +12,9 @@ class HttpRequest;
 // Content-Length, Accept-Ranges, and the bytes unless the method is HEAD, on a
 // connection kept alive for an HTTP/1.1 client once the answer is whole; 304 when
 // "If-None-Match" names its Etag (or, without that header, "If-Modified-Since" is not
-// before its modification). A path with a ".." component or a file that does not
-// exist is answered 404 (nothing more); one that cannot be opened otherwise 500.
+// before its modification). A path with a ".." component, a file that does not exist,
+// a folder and a name too long for any file are answered 404 (nothing more); a file
+// that cannot be opened otherwise 500.
 // Handlers confine path to their own folder before calling this.
 void qz_mg_send_file(HttpRequest& request, const std::string& path);
 

@@ -8,9 +8,11 @@
 #include "http/http_context.h"
 #include "http/https_port.h"
 #include "http/request.h"
+#include "http/write_stall.h"
 #include "http/trusted_proxy.h"
 #include "platform/ports.h"
 
+#include <cerrno>
 #include <civetweb.h>
 #include <climits>
 #include <cstdlib>
@@ -190,14 +192,17 @@ bool CWebServer::CheckNetwork()
     if (m_server.Settings().ReadInt(kKeyAutoPortMapMode, 0) != 0 || m_nPort == m_nExtPort)
         return true;
     // Manual mapping forwards the same port; correct it so the next start passes.
-    m_server.Settings().WriteText(kKeyExtPort, std::to_string(m_nPort));
+    if (!m_server.Settings().WriteText(kKeyExtPort, std::to_string(m_nPort))
+        && m_server.Settings().LastWriteError() == ENOSPC) {
+        TraceMessage(kTraceWebFailure, "Web Server - the data folder's disk is full (ENOSPC)");
+        m_nLastError = kWebErrorDiskFull;
+    }
     return false;
 }
 
 namespace {
 
 constexpr const char* kWorkerThreads = "256";
-constexpr const char* kRequestTimeoutMs = "5000";
 
 } // namespace
 
@@ -213,6 +218,7 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
     library->https = std::move(https);
     std::string portText = std::to_string(m_nPort)
         + (library->https ? "," + library->https->ListeningEntry() : std::string());
+    const std::string timeoutText = std::to_string(kLibraryIoTimeout.count());
     std::string root = m_config.documentRoot.empty() ? m_server.Places().resourceFolder + "/web"
                                                      : m_config.documentRoot;
     // A worker is taken by a connection from its first byte (the library cannot
@@ -220,21 +226,21 @@ std::unique_ptr<CWebServer::RunningLibrary> CWebServer::StartLibrary(
     // outlasted by numbers, a limit per address (connection_limit.h, which counts kept-
     // alive connections like any other) and a short timeout: far more workers than one
     // address may hold, and 5 s for a request's headers. The same timeout bounds each
-    // write, so a download fails only for a reader slower than one 64 KB chunk in 5 s
-    // (about 13 KB/s). A connection kept alive between requests holds its worker too,
-    // so it waits for the next request no longer than for headers; an answer's last
-    // bytes go out at once rather than wait for the client's acknowledgement (no Nagle
-    // delay on a connection that stays open).
+    // try of a write; a client known to read gets more for one stalled write
+    // (write_stall.h), so a paused download goes on. A connection kept alive between
+    // requests holds its worker too, so it waits for the next request no longer than
+    // for headers; an answer's last bytes go out at once rather than wait for the
+    // client's acknowledgement (no Nagle delay on a connection that stays open).
     // clang-format off
     std::vector<const char*> options = {
         "listening_ports", portText.c_str(),
         "document_root", root.c_str(),
         "num_threads", kWorkerThreads,
-        "request_timeout_ms", kRequestTimeoutMs,
+        "request_timeout_ms", timeoutText.c_str(),
         "listen_backlog", "1024",
         "connection_queue", "1024",
         "enable_keep_alive", "yes",
-        "keep_alive_timeout_ms", kRequestTimeoutMs,
+        "keep_alive_timeout_ms", timeoutText.c_str(),
         "tcp_nodelay", "1",
         "enable_directory_listing", "no",
         "max_request_size", "16384",
@@ -282,8 +288,10 @@ bool CWebServer::Start()
         return false;
     }
     LoadSettings();
+    m_nLastError = 0;
     if (!CheckNetwork()) {
-        m_nLastError = kWebErrorNetwork;
+        if (m_nLastError != kWebErrorDiskFull)
+            m_nLastError = kWebErrorNetwork;
         return false;
     }
     {

@@ -35,6 +35,7 @@ enum WebServerError : int {
     kWebErrorLibrary = 5, // the HTTP library could not start
     kWebErrorNotRunning = 6, // Stop while stopped
     kWebErrorHttps = 9, // the HTTPS port cannot start (m_strLastErrorDetail says why)
+    kWebErrorDiskFull = 10, // a setting the start corrects cannot be written: ENOSPC
 };
 
 // What the server start and stop need from the rest of the system; each hook may be

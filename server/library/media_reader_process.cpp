@@ -205,20 +205,75 @@ int RunMediaReaderHelper(int argc, char** argv, const MediaServeFunction& serve)
     }
 }
 
-MediaReaderPool::MediaReaderPool(size_t maxHelpers)
+MediaReaderPool::MediaReaderPool(size_t maxHelpers, std::chrono::milliseconds reapStep)
     : m_maxHelpers(maxHelpers == 0 ? 1 : maxHelpers)
+    , m_reapStep(reapStep)
 {
 }
 
 MediaReaderPool::~MediaReaderPool()
 {
+    std::thread reaper;
     std::vector<Helper> idle;
     {
         std::lock_guard guard(m_lock);
+        m_reaperStop = true;
+        reaper = std::move(m_reaper);
         idle.swap(m_idle);
     }
+    m_reaperWake.notify_all();
+    if (reaper.joinable())
+        reaper.join();
     for (Helper& helper : idle)
         Discard(helper);
+}
+
+namespace {
+
+// True when the helper has ended; it stays unreaped (its owner reaps it), so its
+// process id cannot be reused meanwhile.
+bool HasEnded(pid_t pid)
+{
+    siginfo_t info {};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+        && info.si_pid == pid;
+}
+
+} // namespace
+
+std::vector<MediaReaderPool::Helper> MediaReaderPool::TakeIdleToRetire()
+{
+    std::vector<Helper> retired;
+    const Clock::time_point now = Clock::now();
+    std::erase_if(m_idle, [&](const Helper& helper) {
+        // Helpers about to leave on their own are retired rather than used.
+        const bool retire = now - helper.lastUsed > kHelperReuseLimit || HasEnded(helper.pid);
+        if (retire)
+            retired.push_back(helper);
+        return retire;
+    });
+    return retired;
+}
+
+void MediaReaderPool::StartReaper()
+{
+    if (!m_reaper.joinable() && !m_reaperStop)
+        m_reaper = std::thread([this] { ReaperThread(); });
+}
+
+void MediaReaderPool::ReaperThread()
+{
+    std::unique_lock guard(m_lock);
+    while (!m_reaperStop) {
+        m_reaperWake.wait_for(guard, m_reapStep, [this] { return m_reaperStop; });
+        std::vector<Helper> retired = TakeIdleToRetire();
+        if (retired.empty())
+            continue;
+        guard.unlock();
+        for (Helper& helper : retired)
+            Discard(helper);
+        guard.lock();
+    }
 }
 
 void MediaReaderPool::SetHelperCommand(std::vector<std::string> command)
@@ -278,11 +333,8 @@ bool MediaReaderPool::Acquire(Clock::time_point deadline, Helper& helper)
         for (;;) {
             if (m_shutDown)
                 break;
-            // Helpers about to leave on their own are retired rather than used.
-            while (!m_idle.empty() && Clock::now() - m_idle.back().lastUsed > kHelperReuseLimit) {
-                stale.push_back(m_idle.back());
-                m_idle.pop_back();
-            }
+            std::vector<Helper> retired = TakeIdleToRetire();
+            stale.insert(stale.end(), retired.begin(), retired.end());
             if (!m_idle.empty()) {
                 helper = m_idle.back();
                 m_idle.pop_back();
@@ -347,6 +399,7 @@ void MediaReaderPool::Release(Helper& helper)
         std::erase(m_busy, helper.pid);
         if (helper.generation == m_generation && !m_shutDown) {
             m_idle.push_back(helper);
+            StartReaper();
             m_released.notify_one();
             return;
         }

@@ -16,8 +16,14 @@
 // A helper program is started as: program <server pid> <arguments of the command...>,
 // and its main calls RunMediaReaderHelper with its serve function.
 //
-// Threads: any number of callers; the pool's lists are guarded by its lock, and a
-// helper belongs to one caller at a time between Acquire and Release.
+// Every helper is reaped. An idle helper that has ended (it left, or was killed) and
+// one idle for long are taken out and reaped by the pool's reaper thread, which
+// looks at the idle helpers every reap step while there are any; so a helper never
+// lingers as a zombie waiting for the next request.
+//
+// Threads: any number of callers, and the reaper; the pool's lists are guarded by its
+// lock, and a helper belongs to one caller (or the reaper) at a time once it is out of
+// the idle list. No lock is held while a helper is killed or waited for.
 
 #include <chrono>
 #include <condition_variable>
@@ -25,6 +31,7 @@
 #include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 enum class MediaReaderOutcome {
@@ -46,8 +53,9 @@ int RunMediaReaderHelper(int argc, char** argv, const MediaServeFunction& serve)
 
 class MediaReaderPool {
 public:
-    explicit MediaReaderPool(size_t maxHelpers = 4);
-    ~MediaReaderPool(); // kills and reaps the idle helpers
+    explicit MediaReaderPool(
+        size_t maxHelpers = 4, std::chrono::milliseconds reapStep = std::chrono::seconds(5));
+    ~MediaReaderPool(); // ends the reaper, kills and reaps the idle helpers
     MediaReaderPool(const MediaReaderPool&) = delete;
     MediaReaderPool& operator=(const MediaReaderPool&) = delete;
 
@@ -79,12 +87,20 @@ private:
     // Notes a helper handed out to a caller; false (and the helper gone) after Shutdown.
     bool MarkBusy(Helper& helper);
     bool Spawn(Helper& helper);
+    // Takes out the idle helpers that have ended or waited too long (under m_lock).
+    std::vector<Helper> TakeIdleToRetire();
+    void StartReaper(); // under m_lock
+    void ReaperThread();
     MediaReaderOutcome Exchange(Helper& helper, std::chrono::steady_clock::time_point deadline,
         std::vector<std::string>& values);
 
     const size_t m_maxHelpers;
+    const std::chrono::milliseconds m_reapStep;
     mutable std::mutex m_lock;
     std::condition_variable m_released;
+    std::condition_variable m_reaperWake; // with m_lock: the pool goes
+    std::thread m_reaper; // guarded by m_lock: started with the first idle helper
+    bool m_reaperStop = false; // guarded by m_lock
     std::vector<Helper> m_idle; // guarded by m_lock
     std::vector<pid_t> m_busy; // guarded by m_lock: helpers handed out to a caller
     bool m_shutDown = false; // guarded by m_lock

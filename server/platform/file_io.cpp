@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -82,6 +83,8 @@ std::optional<std::string> ReadFileUpTo(const std::string& path, size_t limit)
 
 namespace {
 
+constexpr size_t kMaxKeptCopy = 16 * 1024 * 1024; // a copy is of a small file of ours
+
 // A temporary name beside path that no other writer, in this process or another,
 // takes at the same moment: random, and created exclusively.
 UniqueFd CreateTemporaryBeside(const std::string& path, mode_t mode, std::string& temporary)
@@ -103,17 +106,86 @@ UniqueFd CreateTemporaryBeside(const std::string& path, mode_t mode, std::string
 
 } // namespace
 
-bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode)
+bool ReplaceFileWhole(
+    const std::string& path, std::string_view contents, mode_t mode, Durability durability)
 {
     std::string temporary;
     UniqueFd file = CreateTemporaryBeside(path, mode, temporary);
     if (!file)
         return false;
     bool written = WriteFully(file.Get(), contents.data(), contents.size());
-    written = close(file.Release()) == 0 && written;
-    if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
+    if (written && durability == Durability::Synced)
+        written = fsync(file.Get()) == 0;
+    int error = written ? 0 : errno;
+    if (close(file.Release()) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && rename(temporary.c_str(), path.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
         unlink(temporary.c_str());
+        errno = error;
         return false;
     }
     return true;
+}
+
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // No such rename on this file system: a second name is made only when free.
+    if (link(from.c_str(), to.c_str()) != 0)
+        return false;
+    unlink(from.c_str());
+    return true;
+}
+
+bool KeepCopyOf(const std::string& path, const std::string& copyPath)
+{
+    std::string temporary;
+    {
+        UniqueFd placeholder = CreateTemporaryBeside(copyPath, 0600, temporary);
+        if (!placeholder)
+            return false;
+    }
+    unlink(temporary.c_str());
+    if (link(path.c_str(), temporary.c_str()) == 0) {
+        if (rename(temporary.c_str(), copyPath.c_str()) == 0)
+            return true;
+        int error = errno;
+        unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    if (errno == ENOENT)
+        return false;
+    // No hard links here: the bytes are copied instead.
+    std::optional<std::string> contents = ReadFileUpTo(path, kMaxKeptCopy);
+    struct stat info { };
+    return contents && stat(path.c_str(), &info) == 0
+        && ReplaceFileWhole(copyPath, *contents, info.st_mode & 07777, Durability::Synced);
+}
+
+std::string SetFileAside(const std::string& path, const std::string& tag)
+{
+    time_t now = time(nullptr);
+    struct tm local { };
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = path + "." + tag + "-" + stamp;
+    for (int number = 1; number < 100; ++number) {
+        std::string aside = number == 1 ? base : base + "-" + std::to_string(number);
+        if (RenameNoReplace(path, aside))
+            return aside;
+        if (errno != EEXIST)
+            return std::string();
+    }
+    return std::string();
 }

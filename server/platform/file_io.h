@@ -50,11 +50,32 @@ private:
 // False when a write fails.
 bool WriteFully(int fd, const void* data, size_t size);
 
+// How far a replaced file must have gone before ReplaceFileWhole returns.
+enum class Durability {
+    Cached, // whatever the kernel holds: a crash may lose the change, never cut the file
+    Synced, // on the disk before the rename, so a crash leaves the old file or the new one
+};
+
 // Replaces path with contents in one step: written to a temporary file of a name
 // no other writer uses, in the same folder, then renamed over path. Readers see the
 // old file or the new one, never a part; two writers at once leave one whole file.
-// False (nothing changed, no temporary left) when any step fails.
-bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode = 0644);
+// False (nothing changed, no temporary left, errno from the step that failed: ENOSPC
+// for a full disk) when any step fails.
+bool ReplaceFileWhole(const std::string& path, std::string_view contents, mode_t mode = 0644,
+    Durability durability = Durability::Cached);
+
+// Moves from to to only when no file of that name exists: the kernel's no-replace
+// rename, or a hard link and an unlink where the file system has none. False with
+// errno EEXIST when to is taken.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+// Makes copyPath hold what path holds now, replacing it in one step (a second name
+// for the same file where the file system allows, else a copy). False with errno.
+bool KeepCopyOf(const std::string& path, const std::string& copyPath);
+
+// Moves path out of the way under "path.tag-YYYYMMDD-HHMMSS" (local time; "-2", "-3"
+// ... added when taken). The new path, or empty when it could not be moved.
+std::string SetFileAside(const std::string& path, const std::string& tag);
 
 // The first limit bytes of the file at path (all of it when shorter), or nothing
 // when it cannot be opened or read.

@@ -2,6 +2,7 @@
 
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -277,6 +278,38 @@ bool IniDocument::SetSection(
     }
     m_lines = std::move(text.lines);
     return true;
+}
+
+bool IniDocument::RemoveSection(const std::string& section)
+{
+    bool removed = false;
+    IniText text { std::move(m_lines), m_lineEnd };
+    for (SectionRange range = FindSection(text, section); range.header != std::string::npos;
+         range = FindSection(text, section)) {
+        text.lines.erase(text.lines.begin() + static_cast<long>(range.header),
+            text.lines.begin() + static_cast<long>(range.end));
+        removed = true;
+    }
+    m_lines = std::move(text.lines);
+    return removed;
+}
+
+std::optional<size_t> FirstUnreadableLine(const std::string& data)
+{
+    IniText text = Split(data);
+    for (size_t i = 0; i < text.lines.size(); ++i) {
+        const std::string& line = text.lines[i];
+        bool control = std::any_of(line.begin(), line.end(), [](char c) {
+            unsigned char byte = static_cast<unsigned char>(c);
+            return (byte < 0x20 && byte != '\t') || byte == 0x7F;
+        });
+        std::string_view trimmed = Trim(line);
+        bool readable = trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#'
+            || (trimmed.front() == '[' && trimmed.back() == ']') || KeyLineOf(line).has_value();
+        if (control || !readable)
+            return i + 1;
+    }
+    return std::nullopt;
 }
 
 std::string IniDocument::Text() const

@@ -33,12 +33,21 @@ public:
     // Replaces the whole section with exactly these keys, in this order.
     bool SetSection(const std::string& section,
         const std::vector<std::pair<std::string, std::string>>& entries);
+    // Takes out every section of that name with its keys; false when there was none.
+    bool RemoveSection(const std::string& section);
     std::string Text() const;
+    const std::string& LineEnd() const { return m_lineEnd; }
 
 private:
     std::vector<std::string> m_lines; // without line ends
     std::string m_lineEnd = "\n";
 };
+
+// The number (from 1) of the first line of data that is none of: blank, a comment
+// (";" or "#"), a "[section]" header, a "key=value" line; or that holds a control
+// byte other than a tab. nullopt when every line is one of them. The parser above
+// skips such lines; a file that has them was not written by an ini writer.
+std::optional<size_t> FirstUnreadableLine(const std::string& data);
 
 // The value of key in section, or nullopt when the file or the key is missing.
 std::optional<std::string> ReadValue(

@@ -1,5 +1,6 @@
 #include "platform/ports.h"
 
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,4 +32,16 @@ int FindFreePort(int from, int to)
             return port;
     }
     return -1;
+}
+
+uint64_t MaxSocketSendBuffer()
+{
+    constexpr uint64_t kDefault = 4 * 1024 * 1024;
+    std::ifstream limits("/proc/sys/net/ipv4/tcp_wmem");
+    uint64_t least = 0;
+    uint64_t initial = 0;
+    uint64_t most = 0;
+    if (!(limits >> least >> initial >> most) || most == 0)
+        return kDefault;
+    return most;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
-// Free TCP ports for the server to listen on.
+// Free TCP ports for the server to listen on, and the kernel's socket limits.
+
+#include <cstdint>
 
 inline constexpr int kFirstFreePortSearched = 47002;
 inline constexpr int kLastFreePortSearched = 47555;
@@ -11,3 +13,7 @@ bool IsPortFree(int port);
 
 // The first port from `from` to `to` (inclusive) that IsPortFree accepts, or -1.
 int FindFreePort(int from = kFirstFreePortSearched, int to = kLastFreePortSearched);
+
+// The most a TCP socket's send buffer grows to on this machine (the kernel's
+// net.ipv4.tcp_wmem limit; 4 MiB when it cannot be read).
+uint64_t MaxSocketSendBuffer();

@@ -7,6 +7,10 @@
 #include "remote/network_identity.h"
 #include "remote/relay_server.h"
 
+#include <optional>
+#include <system_error>
+#include <thread>
+
 namespace {
 
 constexpr int kMaxFailedLookups = 10;
@@ -19,15 +23,33 @@ std::string RootOf(int port)
 
 } // namespace
 
-// The gateway's external address when mapping is on and it answers, else the adapter's.
+// The gateway's external address whenever a gateway answers, mapping on or off: that
+// is the address the home network has outside. The adapter's own address only when
+// no gateway answers (the computer is on the internet itself, or nothing is there).
 std::string CEmbeddedConsole::ExternalAddress()
 {
-    if (m_settings.ReadInt(kKeyAutoPortMapMode, 0) != 0) {
-        std::string gatewayAddress = GatewayExternalAddress(m_gateway);
-        if (!gatewayAddress.empty())
-            return gatewayAddress;
-    }
+    std::string gatewayAddress = AskGateway();
+    if (!gatewayAddress.empty())
+        return gatewayAddress;
     return ChosenAdapterAddress(m_settings);
+}
+
+std::string CEmbeddedConsole::AskGateway()
+{
+    auto answer = std::make_shared<std::optional<std::string>>(); // guarded by lookups' lock
+    try {
+        std::thread([gateway = m_gateway, lookups = m_lookups, answer] {
+            std::string address = GatewayExternalAddress(*gateway);
+            std::lock_guard guard(lookups->lock);
+            *answer = std::move(address);
+            lookups->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return std::string(); // no thread to spare: the adapter's address will do
+    }
+    std::unique_lock lock(m_lookups->lock);
+    m_lookups->changed.wait(lock, [&] { return answer->has_value() || m_lookups->stopping; });
+    return answer->value_or(std::string());
 }
 
 std::string ChosenAdapterAddress(SettingsStore& settings)
@@ -46,9 +68,9 @@ ConsoleRequest ToConsoleRequest(const FormRequest& request)
 }
 
 CEmbeddedConsole::CEmbeddedConsole(
-    SettingsStore& settings, IPortMapper& gateway, std::string registryFile)
+    SettingsStore& settings, std::shared_ptr<IPortMapper> gateway, std::string registryFile)
     : m_settings(settings)
-    , m_gateway(gateway)
+    , m_gateway(std::move(gateway))
     , m_registryFile(std::move(registryFile))
     , m_limiter(kMaxFailedLookups, kLookupWindow)
 {
@@ -68,6 +90,10 @@ bool CEmbeddedConsole::Start()
 {
     if (m_service.IsRunning())
         return true;
+    {
+        std::lock_guard guard(m_lookups->lock);
+        m_lookups->stopping = false;
+    }
     if (!m_registry) {
         auto registry = std::make_unique<CSqlitePinRegistry>();
         std::string error;
@@ -93,6 +119,11 @@ void CEmbeddedConsole::Stop()
 {
     if (!m_service.IsRunning())
         return;
+    {
+        std::lock_guard guard(m_lookups->lock);
+        m_lookups->stopping = true;
+    }
+    m_lookups->changed.notify_all();
     m_service.Stop();
 }
 

@@ -26,7 +26,7 @@ std::string RegistryFileOf(const ServerPlaces& places)
 RemoteContext::RemoteContext(ServerParts parts, RemoteParts remote, ConvertQueueTiming timing)
     : ConversionContext(std::move(parts), timing)
     , m_remote(Completed(std::move(remote)))
-    , m_embeddedConsole(Settings(), *m_remote.gateway, RegistryFileOf(Places()))
+    , m_embeddedConsole(Settings(), m_remote.gateway, RegistryFileOf(Places()))
     , m_externalAddress([this](const CancelFlag& cancel) {
         CRelayServer relay = Relay(&cancel);
         return RefreshExternalIp(Settings(), relay);

@@ -2,6 +2,7 @@
 
 #include "config/trace.h"
 #include "streaming/hls_playlists.h"
+#include "protocol/engine_messages.h"
 #include "streaming/streaming_context.h"
 
 #include <algorithm>
@@ -49,7 +50,9 @@ ClientInfo::ClientInfo(StreamingContext& server, std::string clientId)
     , m_server(server)
     , m_plan(std::make_shared<const StreamPlan>())
     , m_engine(szClientID, server.Launch(), server.EncSessions(),
-          [this](EngineNotice notice, uint64_t run) { PostNotice(notice, run); })
+          [this](EngineNotice notice, uint64_t run, uint32_t value) {
+              PostNotice(notice, run, value);
+          })
 {
 }
 
@@ -60,23 +63,31 @@ ClientInfo::~ClientInfo()
 
 // Runs on the engine's reader thread: the notice is handled on the server's notice
 // queue, since handling it stops the engine, and a stop joins that reader.
-void ClientInfo::PostNotice(EngineNotice notice, uint64_t run)
+void ClientInfo::PostNotice(EngineNotice notice, uint64_t run, uint32_t value)
 {
     std::weak_ptr<ClientInfo> session = weak_from_this();
-    m_server.Notices().Post([session, notice, run] {
+    m_server.Notices().Post([session, notice, run, value] {
         if (std::shared_ptr<ClientInfo> alive = session.lock())
-            alive->OnEngineNotice(notice, run);
+            alive->OnEngineNotice(notice, run, value);
     });
 }
 
 // The run has ended: its engine is stopped (or, when it has exited already, taken off
 // the ENC session list); an error also ends play. A notice of a run that a newer one
 // has replaced changes nothing.
-void ClientInfo::OnEngineNotice(EngineNotice notice, uint64_t run)
+void ClientInfo::OnEngineNotice(EngineNotice notice, uint64_t run, uint32_t value)
 {
     if (!m_engine.EndRun(run))
         return;
-    if (notice == EngineNotice::Error) {
+    if (notice == EngineNotice::Error && value == EngineMessage::kErrorCodeDiskFull) {
+        // No fault of the file: play goes on as after any engine death, so the next
+        // segment asked for starts the engine again once there is room. A death of
+        // this kind does not count towards the second one that ends play.
+        ForgetRevive();
+        TraceMessage(kTraceStreamFailure,
+            "live engine of %s stopped: the disk of the work folder is full (ENOSPC)",
+            szClientID.c_str());
+    } else if (notice == EngineNotice::Error) {
         // EndRun has stopped this run's engine; play ends as after any engine failure.
         EndPlayStopped(PlayEnd::EngineFailed);
         TraceMessage(kTraceWindow, "CVembaCastDlg::OnENCError (ID:%s)", szClientID.c_str());
@@ -359,6 +370,12 @@ int ClientInfo::ReviveAt(int j)
 {
     std::lock_guard lock(m_playLock);
     return std::exchange(m_play.revivedSegment, j);
+}
+
+void ClientInfo::ForgetRevive()
+{
+    std::lock_guard lock(m_playLock);
+    m_play.revivedSegment = 0;
 }
 
 int ClientInfo::AddIdleTick()

@@ -176,6 +176,9 @@ public:
     // The engine died under a playing stream at j: the segment it was restarted at
     // before (0 when none), and j is noted.
     int ReviveAt(int j);
+    // The engine died of something that was no fault of the file (a full disk): the
+    // next death anywhere counts as a first one.
+    void ForgetRevive();
     // The session's engine start or seek may go on: play has not ended and no newer
     // seek waits.
     bool IsSeekOvertaken() const;
@@ -234,8 +237,8 @@ public:
 private:
     void WatchStarted(uint64_t run);
     // An engine notice of one of this session's runs, on the server's notice queue.
-    void OnEngineNotice(EngineNotice notice, uint64_t run);
-    void PostNotice(EngineNotice notice, uint64_t run);
+    void OnEngineNotice(EngineNotice notice, uint64_t run, uint32_t value);
+    void PostNotice(EngineNotice notice, uint64_t run, uint32_t value);
     void ResetPlayLocked();
     // The play state's part of EndPlay, once the engine has stopped.
     void EndPlayStopped(PlayEnd how);

@@ -39,8 +39,9 @@ uint64_t SessionEngine::BeginRun()
         m_run = run;
     }
     if (m_notices) {
-        m_encoder.SetNotifyTarget(
-            [sink = m_notices, run](EngineNotice notice, uint32_t) { sink(notice, run); });
+        m_encoder.SetNotifyTarget([sink = m_notices, run](EngineNotice notice, uint32_t value) {
+            sink(notice, run, value);
+        });
     }
     return run;
 }

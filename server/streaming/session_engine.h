@@ -47,9 +47,9 @@ public:
     // What a line builder made of the pipe number.
     enum class Line { Built, Nothing, Overtaken };
     using LineBuilder = std::function<Line(int pipeNumber, std::vector<std::string>& arguments)>;
-    // Called on the engine's reader thread with a notice of the run numbered run; it
-    // must only queue the notice.
-    using NoticeSink = std::function<void(EngineNotice notice, uint64_t run)>;
+    // Called on the engine's reader thread with a notice of the run numbered run and
+    // the notice's value (an error's code); it must only queue the notice.
+    using NoticeSink = std::function<void(EngineNotice notice, uint64_t run, uint32_t value)>;
 
     // clientId for traces; running is the server's ENC session list.
     SessionEngine(

@@ -7,7 +7,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, makeMedia, makeVideo, playedPast, screenshot, startDaemon, tempFolder, writeSami } from './support.mjs';
+import { ffmpeg, launchBrowser, makeMedia, makeVideo, playedPast, screenshot, startDaemon, tempFolder, writeSami } from './support.mjs';
 
 const media = makeMedia();
 makeVideo(join(media, 'portrait.mkv'), '360x640', 20);
@@ -231,6 +231,95 @@ describe('a server that requires its password', () => {
         const id = cookies.find((cookie) => cookie.name === 'VembaCastId');
         assert.ok(id && id.httpOnly && id.sameSite === 'Strict');
         assert.equal(await page.evaluate(() => document.cookie), '');
+        await page.close();
+    });
+});
+
+// Names that hold '%': each sibling plays, shows and downloads its own bytes, never
+// the file its name would decode to ("x%20y.mp4" is not "x y.mp4").
+describe('names with percent signs', () => {
+    const siblings = tempFolder('siblings');
+    // A colour and a length of its own for each, so a picture or a length tells them apart.
+    const files = [
+        { name: 'x y.mp4', colour: 'red', seconds: 2, rgb: [255, 0, 0] },
+        { name: 'x%20y.mp4', colour: 'blue', seconds: 4, rgb: [0, 0, 255] },
+        { name: '100%.mp4', colour: 'lime', seconds: 3, rgb: [0, 255, 0] },
+        { name: '100%25.mp4', colour: 'white', seconds: 5, rgb: [255, 255, 255] },
+    ];
+    for (const file of files) {
+        ffmpeg('-f', 'lavfi', '-i', `color=c=${file.colour}:s=320x240:r=25:d=${file.seconds}`,
+            '-f', 'lavfi', '-i', `sine=duration=${file.seconds}`, '-c:v', 'libx264', '-preset',
+            'ultrafast', '-pix_fmt', 'yuv420p', '-c:a', 'aac', '-shortest', '-movflags', '+faststart',
+            join(siblings, file.name));
+    }
+    let server;
+    let browser;
+    before(async () => {
+        server = await startDaemon({ shares: { Clips: siblings } });
+        browser = await launchBrowser();
+    });
+    after(async () => {
+        await browser?.close();
+        await server?.stop();
+        rmSync(siblings, { recursive: true, force: true });
+    });
+
+    const card = (page, name) => page.locator(`.item.video[data-name="${name}"]`);
+
+    test('each thumbnail shows its own file', async () => {
+        const page = await browser.context.newPage();
+        await page.goto(`${server.base}/#/browse/Clips`);
+        for (const file of files) {
+            const image = card(page, file.name).locator('img.thumb');
+            const centre = await image.evaluate((img) => new Promise((resolve, reject) => {
+                const read = () => {
+                    const canvas = document.createElement('canvas');
+                    canvas.width = img.naturalWidth;
+                    canvas.height = img.naturalHeight;
+                    const context = canvas.getContext('2d');
+                    context.drawImage(img, 0, 0);
+                    resolve(Array.from(context.getImageData(img.naturalWidth / 2, img.naturalHeight / 2, 1, 1).data.slice(0, 3)));
+                };
+                if (img.complete && img.naturalWidth)
+                    read();
+                else {
+                    img.addEventListener('load', read, { once: true });
+                    img.addEventListener('error', () => reject(new Error('no thumbnail')), { once: true });
+                }
+            }));
+            file.rgb.forEach((value, channel) => assert.ok(Math.abs(centre[channel] - value) < 60,
+                `${file.name}: ${centre} is not ${file.colour}`));
+        }
+        await page.close();
+    });
+
+    test('each plays its own file', async () => {
+        for (const file of files) {
+            const page = await browser.context.newPage();
+            await page.goto(`${server.base}/#/browse/Clips`);
+            await card(page, file.name).locator('.open').click();
+            await playedPast(page, 0.5);
+            const duration = await page.locator('video').evaluate((video) => video.duration);
+            assert.ok(Math.abs(duration - file.seconds) < 0.5, `${file.name} played ${duration} s`);
+            await page.close();
+        }
+    });
+
+    test('each downloads its own bytes', async () => {
+        const page = await browser.context.newPage();
+        await page.goto(`${server.base}/#/browse/Clips`);
+        const folder = tempFolder('download');
+        try {
+            for (const file of files) {
+                const downloading = page.waitForEvent('download');
+                await card(page, file.name).locator('a.download').click();
+                const saved = join(folder, `saved-${files.indexOf(file)}`);
+                await (await downloading).saveAs(saved);
+                assert.ok(readFileSync(saved).equals(readFileSync(join(siblings, file.name))), file.name);
+            }
+        } finally {
+            rmSync(folder, { recursive: true, force: true });
+        }
         await page.close();
     });
 });

@@ -47,12 +47,30 @@ export function playLink(segments, start) {
     return start ? `${link}?t=${Math.floor(start)}` : link;
 }
 
-// The server's path form: "/share/folder/file" (the server decodes it once more only
-// when it still looks percent-encoded, so plain text goes as it is).
-export function serverPath(segments) {
-    return '/' + segments.join('/');
+// The server decodes a path value once more when it holds only letters, digits, '%',
+// '.' and '/' (phones encode their paths twice). So every byte of a name except
+// letters, digits and '.' goes as %XX: that form is always decoded once more, and
+// gives back exactly the name, whatever '%' or blanks it holds ("x%20y.mp4" stays
+// itself instead of turning into "x y.mp4").
+const utf8 = new TextEncoder();
+
+function pathValueOf(segment) {
+    let value = '';
+    for (const byte of utf8.encode(segment)) {
+        const char = String.fromCharCode(byte);
+        value += /[A-Za-z0-9.]/.test(char) ? char : `%${byte.toString(16).toUpperCase().padStart(2, '0')}`;
+    }
+    return value;
 }
 
+// The server's path value: "/share/folder/file", each name as above. Query strings
+// encode it once more (URLSearchParams, encodeURIComponent).
+export function serverPath(segments) {
+    return '/' + segments.map(pathValueOf).join('/');
+}
+
+// A download URL: the path value encoded once more, since the server decodes a URL's
+// path once before it decodes the value.
 export function downloadUrl(segments) {
-    return pageUrl(`/file_download/${encodeSegments(segments)}`);
+    return pageUrl(`/file_download/${segments.map((segment) => pathValueOf(segment).replace(/%/g, '%25')).join('/')}`);
 }

@@ -12,6 +12,7 @@
 #include "config/settings_store.h"
 #include "config/texts.h"
 #include "core/core_controller.h"
+#include "core/settings_problems.h"
 #include "core/vemba_server.h"
 #include "daemon_log.h"
 #include "daemon_view.h"
@@ -26,10 +27,12 @@
 #include "service_watchdog.h"
 #include "shares_file.h"
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -37,19 +40,61 @@
 namespace {
 
 // Writes what the settings dialog would for the options given, then marks the
-// server as set up.
-void WriteSettings(SettingsStore& settings, const DaemonOptions& options)
+// server as set up. False when a write failed.
+bool WriteSettings(SettingsStore& settings, const DaemonOptions& options)
 {
+    bool written = true;
     if (options.port)
-        settings.WriteText(kKeyInPort, std::to_string(*options.port));
+        written = settings.WriteText(kKeyInPort, std::to_string(*options.port)) && written;
     if (options.password)
-        settings.WriteTexts({ { kKeyPassword, *options.password }, { kKeyPasswordMode, "1" } });
+        written = settings.WriteTexts(
+                      { { kKeyPassword, *options.password }, { kKeyPasswordMode, "1" } })
+            && written;
     if (options.requirePassword)
-        settings.WriteInt("RequirePassword", 1);
+        written = settings.WriteInt("RequirePassword", 1) && written;
     // A shares file is the whole list, even when it names no share.
     if (!options.shares.empty() || !options.sharesFile.empty())
-        settings.SaveFolderList(options.shares);
-    settings.WriteInt(kKeySet, 1);
+        written = settings.SaveFolderList(options.shares) && written;
+    return settings.WriteInt(kKeySet, 1) && written;
+}
+
+// The options asked for settings that could not be written: starting anyway would
+// serve with the old ones.
+int ReportUnwrittenSettings(SettingsStore& settings, const std::string& resourceFolder)
+{
+    TextTable texts(resourceFolder, &settings);
+    const int error = settings.LastWriteError();
+    if (error == ENOSPC)
+        std::fprintf(stderr, "vembacastd: %s\n", texts.Lookup("IDS_ERROR_DISK_FULL").c_str());
+    else
+        std::fprintf(stderr, "vembacastd: the settings in %s cannot be written: %s\n",
+            settings.DataFolder().c_str(), std::strerror(error));
+    return 1;
+}
+
+// Prints what the settings store found wrong with its files; false when a damaged
+// file has no good copy, so the server must not start (it would start with that
+// file's settings, security ones included, at their defaults).
+bool ReportSettingsFiles(SettingsStore& settings, const std::string& resourceFolder)
+{
+    std::optional<SettingsFileProblem> refused = settings.Refusal();
+    std::vector<SettingsFileProblem> problems = settings.TakeProblems();
+    if (problems.empty())
+        return true;
+    TextTable texts(resourceFolder, &settings);
+    if (refused)
+        texts.Select(LanguageFromLocale()); // a damaged file does not say which one
+    for (const SettingsFileProblem& problem : problems) {
+        if (problem.goodCopyUsed)
+            std::printf("vembacastd: %s\n",
+                DescribeSettingsProblem(texts, kTextSettingsRestored, problem).c_str());
+    }
+    std::fflush(stdout);
+    if (!refused)
+        return true;
+    std::fprintf(stderr, "vembacastd: %s\n",
+        DescribeSettingsProblem(texts, "IDS_DAEMON_SETTINGS_DAMAGED", *refused).c_str());
+    return false;
 }
 
 std::string Joined(const std::vector<std::string>& items)
@@ -156,14 +201,16 @@ int Serve(DaemonOptions options)
         return 1;
     }
     SettingsStore& settings = *parts.settings;
+    if (!ReportSettingsFiles(settings, parts.places.resourceFolder))
+        return 1;
     StoreLocaleLanguageIfUnset(settings);
     NetworkBefore before = ReadNetworkBefore(settings);
     if (!WriteNetworkOptions(settings, options, error)) {
         DaemonLog(LogLevel::Error, "%s", error.c_str());
         return 2;
     }
-    if (options.WritesSettings())
-        WriteSettings(settings, options);
+    if (options.WritesSettings() && !WriteSettings(settings, options))
+        return ReportUnwrittenSettings(settings, parts.places.resourceFolder);
     WriteFrontSettings(settings, options);
     WriteWebOptions(settings, options);
     ReportUnreadableShares(settings);

@@ -59,7 +59,7 @@ void ClearNetworkSettings(SettingsStore& settings)
 NetworkBefore ReadNetworkBefore(SettingsStore& settings)
 {
     return NetworkBefore { Switch(settings, kKeyAutoPortMapMode), Switch(settings, kKeyPINCodeMode),
-        settings.ReadText(kKeyInIP) };
+        settings.ReadText(kKeyInIP), settings.ReadText(kKeyInPort) };
 }
 
 bool WriteNetworkOptions(SettingsStore& settings, const DaemonOptions& options, std::string& error)
@@ -187,8 +187,11 @@ void CNetworkStart::Run()
     SettingsStore& settings = m_server.Settings();
     bool mapping = Switch(settings, kKeyAutoPortMapMode);
     bool adapterChanged = m_options.adapter && m_before.address != settings.ReadText(kKeyInIP);
-    if (mapping != m_before.portMapping || (mapping && adapterChanged))
-        RunMapping(mapping, mapping && adapterChanged && m_before.portMapping);
+    // A new port with mapping on: the router still forwards to the old one.
+    bool portChanged = m_options.port && m_before.port != settings.ReadText(kKeyInPort);
+    bool moved = adapterChanged || portChanged;
+    if (mapping != m_before.portMapping || (mapping && moved))
+        RunMapping(mapping, mapping && moved && m_before.portMapping);
     bool pin = Switch(settings, kKeyPINCodeMode) || m_options.pinMode.value_or(false);
     if (m_cancel)
         return;

@@ -24,6 +24,7 @@ struct NetworkBefore {
     bool portMapping = false;
     bool pinMode = false;
     std::string address; // "InIP"
+    std::string port; // "InPort"
 };
 
 NetworkBefore ReadNetworkBefore(SettingsStore& settings);

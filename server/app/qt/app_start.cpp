@@ -8,6 +8,7 @@
 #include "main_window.h"
 #include "platform/places.h"
 #include "platform/single_copy.h"
+#include "settings_check.h"
 #include "skin/qt/message_box.h"
 #include "ui_texts.h"
 
@@ -72,6 +73,16 @@ int RunDesktopApplication(QApplication& application)
                 veneta::CPXMessageBox::Show(nullptr, text); // nobody could answer an unseen box
             return 1;
         }
+        UiSeams seams = DesktopSeams();
+        if (QGuiApplication::platformName() == QStringLiteral("offscreen")) {
+            // Nobody could answer an unseen box: a damaged file without a good copy
+            // ends the program, as a "no" would (the text has gone to stderr).
+            seams.showMessage = [](QWidget*, const QString&, veneta::MessageButtons) {
+                return veneta::kButtonNo;
+            };
+        }
+        if (!ConfirmSettingsFiles(*parts.settings, texts, seams))
+            return 1;
     }
 
     CVembaServer server(std::move(parts));

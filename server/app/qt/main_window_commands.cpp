@@ -109,8 +109,16 @@ void CVembaCastDlg::OnSettings()
         return;
     m_controller.FillSettingDefaults();
     bool wasRunning = m_controller.IsServerRunning();
+    // The mapping's probe asks for the server from outside: it must be there to answer,
+    // or the probe reports a router that does not let it through.
+    const bool startedForProbe = !wasRunning && m_controller.StartForProbe();
     CSettingDialog dialog(adapters, m_consoleReachable, m_remote, m_seams, this);
-    if (m_seams.runDialog(dialog) != QDialog::Accepted)
+    const int result = m_seams.runDialog(dialog);
+    if (startedForProbe) {
+        m_remote.WaitForMapping(); // a mapping started by the dialog still probes
+        m_controller.StopAfterProbe();
+    }
+    if (result != QDialog::Accepted)
         return;
     m_server.Settings().WriteInt(kKeySet, 1);
     if (wasRunning)

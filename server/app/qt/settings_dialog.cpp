@@ -227,24 +227,11 @@ void CSettingDialog::OnPinModeClicked()
     }
 }
 
-bool CSettingDialog::IsOwnAdapterAddress(const std::string& address) const
-{
-    for (const Adapter& adapter : m_adapters) {
-        if (adapter.address == address)
-            return true;
-    }
-    return false;
-}
-
 void CSettingDialog::OnAutoMapClicked()
 {
-    std::string extIp = m_settings.ReadText(kKeyExtIP);
-    if (!extIp.empty() && IsOwnAdapterAddress(extIp)) {
-        // This computer is on the internet itself: there is no router to map on.
-        m_autoMap->setChecked(false);
-        ShowOkMessage(m_seams, this, Text("IDS_WORD_NO_UPNPDEVICE"));
-        return;
-    }
+    // Whether a gateway answers is the worker's to find: with none it reports code 7
+    // ("no UPnP device") and the box is unchecked. The stored external address says
+    // nothing about it (it is the adapter's own until the console has answered).
     StartMapping(m_autoMap->isChecked(), false);
 }
 
@@ -313,12 +300,17 @@ void CSettingDialog::TrySet()
         m_remote.UpdatePinCode(m_pinMode->isChecked());
     WriteFlag(kKeyAutoPortMapMode, m_autoMap->isChecked());
     WriteFlag(kKeyPasswordMode, m_passwordMode->isChecked());
+    const bool portChanged = m_settings.ReadText(kKeyInPort) != std::to_string(*port);
     // Written only when changed: an absent value keeps following "RequirePassword".
     if (m_dlna->isChecked() != IsDlnaServerOn(m_settings))
         WriteFlag(kKeyDlnaServer, m_dlna->isChecked());
     m_settings.WriteText(kKeyInPort, std::to_string(*port));
     if (!m_autoMap->isChecked()) // without a mapping the router forwards the same port
         m_settings.WriteText(kKeyExtPort, std::to_string(*port));
+    else if (portChanged)
+        // The router still forwards to the old port: that mapping goes, one for the new
+        // port takes its place (the worker outlives the dialog).
+        m_remote.StartPortMapping({ true, true, m_pinMode->isChecked() }, {});
     accept();
 }
 

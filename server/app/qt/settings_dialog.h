@@ -82,7 +82,6 @@ private:
     void OnMappingDone(const MappingOutcome& outcome);
     veneta::LResult OnFrameMessage(veneta::MessageId message, veneta::WParam wParam);
     void TrySet();
-    bool IsOwnAdapterAddress(const std::string& address) const;
     QString Text(const char* key) const;
     void WriteFlag(const char* key, bool on);
     int ReadFlag(const char* key);

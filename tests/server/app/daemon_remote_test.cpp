@@ -106,6 +106,37 @@ TEST_F(DaemonBehindGateway, AMappingRemovedBehindItsBackIsMadeAgainAtTheNextStar
     EXPECT_EQ(Setting("AutoPortMapMode"), "1"); // never switched off by itself
 }
 
+// No console is configured: the embedded console answers the gateway's external
+// address, with mapping off too, never the adapter's own.
+TEST_F(DaemonBehindGateway, TheExternalAddressIsTheGatewaysWithMappingOff)
+{
+    std::string error;
+    ASSERT_TRUE(m_gateway.StartDaemon(error)) << error;
+    RunOnce({ "--port", "47002" });
+    EXPECT_EQ(Setting("AutoPortMapMode"), "");
+    EXPECT_EQ(Setting("InIP"), vembatest::kTestLanAddress);
+    EXPECT_EQ(Setting("ExtIP"), vembatest::kGatewayWanAddress);
+}
+
+// A new port with mapping on: the old mapping goes and one for the new port is made.
+TEST_F(DaemonBehindGateway, ANewPortMovesTheMapping)
+{
+    std::string error;
+    ASSERT_TRUE(m_gateway.StartDaemon(error)) << error;
+    RunOnce({ "--port", "47002", "--port-mapping", "on" });
+    ASSERT_NE(m_gateway.Listing().find("TCP 47002->192.168.77.2:47002"), std::string::npos)
+        << m_gateway.Listing();
+
+    std::string out = RunOnce({ "--port", "47010" });
+    EXPECT_NE(out.find("port mapping: external port 47010 on 11.22.33.44"), std::string::npos)
+        << out;
+    const std::string listing = m_gateway.Listing();
+    EXPECT_NE(listing.find("TCP 47010->192.168.77.2:47010"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("47002->"), std::string::npos) << listing;
+    EXPECT_EQ(Setting("ExtPort"), "47010");
+    EXPECT_NE(out.find("start-up check: settings good (0)"), std::string::npos) << out;
+}
+
 TEST_F(DaemonBehindGateway, WithoutAGatewayMappingFailsWithCodeSeven)
 {
     std::string out = RunOnce({ "--port", "47002", "--port-mapping", "on" });

@@ -20,6 +20,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -393,4 +394,106 @@ TEST_F(ProbedDaemon, WhatAKilledDaemonLeftIsSweptAtTheNextStart)
     EXPECT_FALSE(fs::exists(Services() + "/" + id));
     for (const auto& entry : fs::directory_iterator(Services()))
         EXPECT_FALSE(IsTempListFileName(entry.path().filename())) << entry.path();
+}
+
+namespace {
+
+struct ChildProcessInfo {
+    pid_t pid = 0;
+    std::string name;
+    char state = '?';
+};
+
+// The children of parent, from /proc.
+std::vector<ChildProcessInfo> ChildrenOf(pid_t parent)
+{
+    std::vector<ChildProcessInfo> children;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 > stat.size())
+            continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = '?';
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent)
+            children.push_back({ static_cast<pid_t>(std::stol(pid)),
+                stat.substr(open + 1, close - open - 1), state });
+    }
+    return children;
+}
+
+} // namespace
+
+// A reader helper that ends while idle (here: killed) is reaped by the daemon at once,
+// not left "<defunct>" until some later request.
+TEST_F(ProbedDaemon, AnEndedHelperIsReapedAndLeavesNoZombie)
+{
+    std::ofstream(m_media + "/a.mp4") << "not a video";
+    ASSERT_EQ(Get("/getFileInfo?path=%2FMovies%2Fa.mp4&id=" + Connect()).status, 200);
+    std::vector<ChildProcessInfo> helpers;
+    for (const ChildProcessInfo& child : ChildrenOf(m_daemon->Pid())) {
+        if (child.name.starts_with("vembacast-media"))
+            helpers.push_back(child);
+    }
+    ASSERT_FALSE(helpers.empty()) << "the read ran in a helper";
+    for (const ChildProcessInfo& helper : helpers)
+        ASSERT_EQ(kill(helper.pid, SIGKILL), 0);
+    auto zombies = [&] {
+        int count = 0;
+        for (const ChildProcessInfo& child : ChildrenOf(m_daemon->Pid()))
+            count += child.state == 'Z' || child.name.starts_with("vembacast-media") ? 1 : 0;
+        return count;
+    };
+    // Bounded: the reaper looks every few seconds.
+    for (int look = 0; look < 600 && zombies() > 0; ++look)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(zombies(), 0);
+    EXPECT_EQ(Get("/connect").status, 200);
+}
+
+// A client that has been reading and then stops (a paused player, a phone in a dead
+// spot) for 30 s gets the rest of its download when it reads again: its stalled write
+// waits far longer than the few seconds a request's headers get.
+TEST_F(ProbedDaemon, ADownloadPausedForThirtySecondsCompletes)
+{
+    const std::string content = RandomBytes(48 * 1024 * 1024);
+    std::ofstream(m_media + "/big.bin", std::ios::binary) << content;
+    ProbeSocket reader(m_port);
+    int small = 64 * 1024;
+    setsockopt(reader.Fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    reader.Send("GET /file_download/Movies/big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    std::string received;
+    char buffer[64 * 1024];
+    auto readSome = [&] {
+        pollfd waiting { reader.Fd(), POLLIN, 0 };
+        if (poll(&waiting, 1, 60000) <= 0)
+            return false;
+        ssize_t n = recv(reader.Fd(), buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return false;
+        received.append(buffer, static_cast<size_t>(n));
+        return true;
+    };
+    // Well past what the buffers on the way hold for a client that never reads.
+    while (received.size() < 16 * 1024 * 1024 && readSome()) { }
+    ASSERT_GE(received.size(), 16u * 1024 * 1024);
+
+    // The pause: nothing is read, so the server's writes stall on a full socket.
+    const auto pauseEnd = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < pauseEnd)
+        std::this_thread::sleep_until(pauseEnd);
+
+    while (readSome()) { }
+    const size_t headEnd = received.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos);
+    EXPECT_EQ(received.substr(0, 15), "HTTP/1.1 200 OK");
+    ASSERT_EQ(received.size() - headEnd - 4, content.size()) << "cut during the pause";
+    EXPECT_TRUE(received.compare(headEnd + 4, std::string::npos, content) == 0);
 }

@@ -1,4 +1,5 @@
 #include "config/settings.h"
+#include "config/settings_file.h"
 #include "config/settings_store.h"
 #include "platform/ini_file.h"
 #include "server/platform/temp_folder.h"
@@ -78,7 +79,8 @@ TEST_F(SettingsStoreTest, LongTextsAreCutAt259Characters)
 TEST_F(SettingsStoreTest, WriteIntWritesUnsignedDecimalUnderSetting)
 {
     ASSERT_TRUE(m_store.WriteInt(kKeyAutoStart, 1));
-    EXPECT_EQ(ReadFileText(settingsFile()), "[Setting]\nAutoStart=1\n");
+    EXPECT_EQ(ReadFileText(settingsFile()),
+        std::string(kSealedFileFirstLine) + "\n[Setting]\nAutoStart=1\n[End]\nComplete=1\n");
     ASSERT_TRUE(m_store.WriteInt(kKeyAutoStart, 4294967295u));
     EXPECT_EQ(ini::ReadValue(settingsFile(), "Setting", "AutoStart"), "4294967295");
     ASSERT_TRUE(m_store.WriteText(kKeyInPort, "47002"));
@@ -115,15 +117,6 @@ TEST_F(SettingsStoreTest, WritesFailWithoutTheDataFolder)
     EXPECT_EQ(none.ReadText(kKeyPCName, "d"), "");
 }
 
-TEST_F(SettingsStoreTest, DamagedSettingsFileReadsAsWhatItCan)
-{
-    WriteFileText(settingsFile(),
-        "\x01\x02garbage\n[Setting\n[Setting]\nPCName=caf\xE9\n\0\0\nInPort=47010"s);
-    EXPECT_EQ(m_store.ReadText(kKeyPCName), "caf\xEF\xBF\xBD");
-    EXPECT_EQ(m_store.ReadText(kKeyInPort), "47010");
-    EXPECT_EQ(m_store.ReadInt(kKeyInPort, 0), 47010);
-}
-
 TEST_F(SettingsStoreTest, FolderListStopsAtTheFirstGap)
 {
     WriteFileText(folderFile(), "[Folder]\npath0=Movies|/media/movies\npath2=Lost|/media/lost\n");
@@ -141,7 +134,9 @@ TEST_F(SettingsStoreTest, SavingTheFolderListRemovesKeysOfRemovedEntries)
 {
     ASSERT_TRUE(m_store.SaveFolderList({ { "A", "/a" }, { "B", "/b" }, { "C", "/c" } }));
     ASSERT_TRUE(m_store.SaveFolderList({ { "A", "/a" }, { "C", "/c" } }));
-    EXPECT_EQ(ReadFileText(folderFile()), "[Folder]\npath0=A|/a\npath1=C|/c\n");
+    EXPECT_EQ(ReadFileText(folderFile()),
+        std::string(kSealedFileFirstLine)
+            + "\n[Folder]\npath0=A|/a\npath1=C|/c\n[End]\nComplete=1\n");
     auto entries = m_store.LoadFolderList();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].displayName, "C");

@@ -5,6 +5,7 @@
 #include "config/texts.h"
 #include "conversion/conversion_context.h"
 #include "conversion/convert_list.h"
+#include "server/platform/temp_folder.h"
 #include "support/step_log.h"
 #include "support/test_server.h"
 
@@ -251,4 +252,94 @@ TEST_F(RunningQueue, AStoppedQueueTakesNoJobAndDropsWaitingOnes)
     EXPECT_TRUE(Queue().Jobs().empty());
     EXPECT_EQ(job->nState, kConvertRemoved);
     EXPECT_FALSE(Queue().AddJob(late));
+}
+
+// A crash (nothing of the queue is stopped) and a new server over the same data
+// folder: the jobs come back in order with their ids, the one that was converting
+// waits to start over, and its partial output is gone.
+TEST_F(ConvertQueueTest, AfterACrashTheJobsComeBackAndTheirPartialOutputIsRemoved)
+{
+    ConvertJobPtr waiting = MakeJob("W", "/w.avi");
+    ConvertJobPtr running = RunningJob("R", "r.avi");
+    ConvertJobPtr done = MakeJob("D", "/d.avi", kConvertComplete);
+    done->nProgress = 100;
+    for (const ConvertJobPtr& job : { waiting, running, done })
+        ASSERT_TRUE(Queue().AddJob(job));
+    running->RaiseProgress(40);
+    ASSERT_TRUE(std::filesystem::exists(running->strOutputPath));
+
+    ConversionContext after(m_data.Parts());
+    std::vector<ConvertJobPtr> jobs = after.ConvertQueue().Jobs();
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[0]->strConvertID, "W");
+    EXPECT_EQ(jobs[0]->nState, kConvertWaiting);
+    EXPECT_EQ(jobs[1]->strConvertID, "R");
+    EXPECT_EQ(jobs[1]->nState, kConvertWaiting) << "starts again from the beginning";
+    EXPECT_EQ(jobs[1]->nProgress, 0);
+    EXPECT_EQ(jobs[1]->strOutputPath, running->strOutputPath);
+    EXPECT_FALSE(std::filesystem::exists(running->strOutputPath));
+    EXPECT_EQ(jobs[2]->strConvertID, "D");
+    EXPECT_EQ(jobs[2]->nState, kConvertComplete);
+    EXPECT_EQ(jobs[2]->nProgress, 100);
+}
+
+TEST_F(RunningQueue, JobsTakenOutAreForgottenAndAStoppedServerKeepsTheRest)
+{
+    ConvertJobPtr done = MakeJob("D", "/Nowhere/d.avi", kConvertComplete);
+    ConvertJobPtr kept = MakeJob("K", "/Nowhere/k.avi", kConvertComplete);
+    ASSERT_TRUE(Queue().AddJob(done));
+    done->MarkRemoved();
+    ASSERT_TRUE(m_log.WaitFor("deleted D"));
+    ASSERT_TRUE(Queue().AddJob(kept));
+    Queue().Stop();
+
+    ConversionContext after(m_data.Parts());
+    std::vector<ConvertJobPtr> jobs = after.ConvertQueue().Jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0]->strConvertID, "K");
+}
+
+TEST_F(ConvertQueueTest, ADamagedJobStoreIsReplacedAndNeverStopsTheServer)
+{
+    {
+        std::ofstream(m_data.DataFolder() + "/" + kConvertJobsDatabaseName)
+            << std::string(4096, '\x5a');
+    }
+    ConversionContext damaged(m_data.Parts());
+    EXPECT_TRUE(damaged.ConvertQueue().Jobs().empty());
+    ASSERT_TRUE(damaged.ConvertQueue().AddJob(MakeJob("N", "/n.avi")));
+    ConversionContext after(m_data.Parts());
+    ASSERT_EQ(after.ConvertQueue().Jobs().size(), 1u);
+    EXPECT_EQ(after.ConvertQueue().Jobs()[0]->strConvertID, "N");
+}
+
+// clip.avi and clip.mkv of one folder both aim at clip-vembacast.m4v: the second
+// finished file takes the next numbered name, and the first one stays as it was.
+TEST_F(ConvertQueueTest, AFinishedFileNeverReplacesAnotherOneButTakesTheNextNumberedName)
+{
+    ConvertJobPtr avi = RunningJob("A", "clip.avi");
+    ASSERT_TRUE(Queue().AddJob(avi));
+    m_server.Notices().Post([&] { Queue().OnConversionCompleted(avi); });
+    ASSERT_TRUE(m_server.Notices().Drain());
+    const std::string first = m_data.Root() + "/clip-vembacast.m4v";
+    ASSERT_EQ(avi->FinalOutputPath(), first);
+
+    ConvertJobPtr mkv = RunningJob("M", "clip.mkv");
+    std::ofstream(mkv->strOutputPath) << "the mkv";
+    ASSERT_TRUE(Queue().AddJob(mkv));
+    m_server.Notices().Post([&] { Queue().OnConversionCompleted(mkv); });
+    ASSERT_TRUE(m_server.Notices().Drain());
+    EXPECT_EQ(mkv->nState, kConvertComplete);
+    EXPECT_EQ(mkv->FinalOutputPath(), m_data.Root() + "/clip-vembacast (2).m4v");
+    EXPECT_EQ(ReadFileText(first), "partial") << "the first file is untouched";
+    EXPECT_EQ(ReadFileText(mkv->FinalOutputPath()), "the mkv");
+
+    // A name that carries a number already gets the next free one in the same form.
+    const std::string temp = m_data.Root() + "/x-vembacast (2).m4vtmp";
+    std::ofstream(temp) << "x";
+    for (const char* taken : { "x-vembacast (2).m4v", "x-vembacast (3).m4v" })
+        std::ofstream(m_data.Root() + "/" + taken) << "taken";
+    EXPECT_EQ(MoveConvertOutputIntoPlace(temp, m_data.Root() + "/x-vembacast (2).m4v"),
+        m_data.Root() + "/x-vembacast (4).m4v");
+    EXPECT_EQ(ReadFileText(m_data.Root() + "/x-vembacast (2).m4v"), "taken");
 }

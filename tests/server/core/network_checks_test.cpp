@@ -14,60 +14,14 @@
 #include "remote/remote_context.h"
 #include "support/http_client.h"
 #include "support/port_holder.h"
+#include "support/table_gateway.h"
 #include "support/test_server.h"
 
 #include <gtest/gtest.h>
-#include <map>
 
 namespace {
 
-// A gateway as the worker sees it: a table of mappings, an external address, and
-// refusals (UPnP error 718) for ports another device holds.
-class TableGateway : public IPortMapper {
-public:
-    bool GetMapping(int externalPort, GatewayMapping& mapping) override
-    {
-        ++reads;
-        mapping = {};
-        if (!present) {
-            lastError = -11;
-            return false;
-        }
-        lastError = 0;
-        mapping.externalAddress = externalAddress;
-        auto found = table.find(externalPort);
-        if (found == table.end())
-            return false;
-        mapping.internalClient = found->second.first;
-        mapping.internalPort = found->second.second;
-        return true;
-    }
-    bool AddMapping(const std::string& client, int externalPort, int internalPort) override
-    {
-        if (!present)
-            return lastError = -11, false;
-        auto found = table.find(externalPort);
-        if (found != table.end() && found->second.first != client)
-            return lastError = 718, false;
-        table[externalPort] = { client, internalPort };
-        return lastError = 0, true;
-    }
-    bool RemoveMapping(int externalPort) override
-    {
-        if (!present || refuseRemoval)
-            return lastError = present ? 714 : -11, false;
-        table.erase(externalPort);
-        return lastError = 0, true;
-    }
-    int LastError() override { return lastError; }
-
-    bool present = true;
-    bool refuseRemoval = false;
-    std::string externalAddress = "127.0.0.1";
-    std::map<int, std::pair<std::string, int>> table;
-    int lastError = 0;
-    int reads = 0;
-};
+using vembatest::TableGateway;
 
 class NetworkChecksTest : public ::testing::Test {
 protected:

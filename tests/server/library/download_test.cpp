@@ -131,8 +131,9 @@ TEST_F(Download, RefusalsFindNothing)
     const HttpReply outsideThere = server.Get("/file_download/Movies/outside/VembaCast.ini");
     EXPECT_EQ(outsideMissing.status, 404);
     EXPECT_EQ(outsideMissing.body, outsideThere.body);
-    // A folder is not a file to send.
-    EXPECT_EQ(server.Get("/file_download/Movies/Kids").status, 500);
+    // A folder is not a file to send, and no file has a name over 255 bytes.
+    EXPECT_EQ(server.Get("/file_download/Movies/Kids").status, 404);
+    EXPECT_EQ(server.Get("/file_download/Movies/" + std::string(300, 'n') + ".mp4").status, 404);
 }
 
 TEST_F(Download, ANameWithPercentSignsIsReachable)

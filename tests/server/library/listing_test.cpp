@@ -220,7 +220,7 @@ TEST_F(Listing, ListFilesAreFetchedOnceAndOnlyListFilesAreServed)
     EXPECT_EQ(first.headers["content-type"], "text/plain");
     EXPECT_EQ(first.body.rfind(kHead, 0), 0u);
     EXPECT_FALSE(fs::exists(server.ServicesFolder() + "/" + name));
-    EXPECT_EQ(server.Get(answer.xmlPath).status, 404);
+    EXPECT_EQ(server.Get(answer.xmlPath).status, 404) << "fetched already: simply not found";
 
     // Other files of the services folder are neither sent nor deleted.
     WriteFile(server.ServicesFolder() + "/keep.txt", "keep");

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -118,3 +119,34 @@ TEST_F(MediaReaderPoolTest, ANewCommandRetiresTheOldHelpers)
 }
 
 } // namespace
+
+namespace {
+
+// Waits (bounded, a guard against a hang) until the pool holds no helper.
+bool WaitUntilNoHelper(const MediaReaderPool& pool)
+{
+    for (int look = 0; look < 30000 && pool.HelperCount() > 0; ++look)
+        std::this_thread::sleep_for(1ms);
+    return pool.HelperCount() == 0;
+}
+
+} // namespace
+
+// A helper that ends while idle (it left, or was killed) is reaped by the pool's
+// reaper, not left a zombie until some later request happens to look.
+TEST(MediaReaderPoolReaping, AnIdleHelperThatEndsIsReapedWithoutAnotherRequest)
+{
+    MediaReaderPool pool(2, 1ms);
+    pool.SetHelperCommand({ EchoHelper() });
+    std::vector<std::string> values;
+    ASSERT_EQ(pool.Run("hello", 5s, values), MediaReaderOutcome::Read);
+    const pid_t helper = static_cast<pid_t>(std::stol(values[1]));
+    ASSERT_EQ(pool.HelperCount(), 1u);
+    ASSERT_EQ(::kill(helper, SIGKILL), 0);
+    ASSERT_TRUE(WaitUntilNoHelper(pool));
+    EXPECT_EQ(::waitpid(helper, nullptr, WNOHANG), -1) << "reaped by the pool";
+    EXPECT_EQ(errno, ECHILD);
+    // The next read gets a fresh helper.
+    ASSERT_EQ(pool.Run("again", 5s, values), MediaReaderOutcome::Read);
+    EXPECT_NE(values[1], std::to_string(helper));
+}

@@ -6,6 +6,7 @@
 #include "remote/external_ip.h"
 #include "remote/remote_context.h"
 #include "support/http_client.h"
+#include "support/table_gateway.h"
 #include "support/test_server.h"
 
 #include <gtest/gtest.h>
@@ -119,4 +120,25 @@ TEST_F(EmbeddedConsoleTest, TheFormServiceHandsOverThePostedBody)
     HttpReply oversized = SendRawRequest(service.Port(),
         "POST /x HTTP/1.1\r\nHost: a\r\nContent-Length: 999999999\r\nConnection: close\r\n\r\nabc");
     EXPECT_EQ(oversized.status, 413);
+}
+
+// With no console configured the embedded console tells the gateway's external
+// address whenever a gateway answers, mapping on or off; the adapter's own address
+// only when none does.
+TEST(EmbeddedConsoleGateway, AnswersTheGatewaysAddressWheneverAGatewayAnswers)
+{
+    vembatest::TestSettingsFolder data;
+    data.Set(kKeyInIP, "192.168.1.20");
+    data.Set(kKeyAutoPortMapMode, "0");
+    auto gateway = std::make_shared<vembatest::TableGateway>();
+    gateway->externalAddress = "203.0.113.9";
+    RemoteContext server(data.Parts(), RemoteParts { nullptr, gateway });
+    ASSERT_TRUE(StartEmbeddedConsoleIfNeeded(data.Settings(), server.EmbeddedConsole()));
+    CRelayServer relay = server.Relay();
+    ASSERT_TRUE(RefreshExternalIp(data.Settings(), relay));
+    EXPECT_EQ(data.Get(kKeyExtIP), "203.0.113.9");
+
+    gateway->present = false;
+    ASSERT_TRUE(RefreshExternalIp(data.Settings(), relay));
+    EXPECT_EQ(data.Get(kKeyExtIP), "192.168.1.20");
 }

@@ -2,6 +2,7 @@
 #include "password_dialog.h"
 #include "select_nic_dialog.h"
 #include "set_path_dialog.h"
+#include "settings_check.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -108,4 +109,45 @@ TEST_F(DesktopTest, AdapterChoiceListsAddressAndNameAndPresetsTheChosenOne)
     ASSERT_EQ(dialog.List()->count(), 2);
     EXPECT_EQ(dialog.List()->itemText(0), "192.168.0.2 : eth0");
     EXPECT_EQ(dialog.Selected(), 1);
+}
+
+// The desktop program before it makes its server: a damaged settings file is told in
+// a message box; without a good copy the box offers fresh settings.
+TEST_F(DesktopTest, ADamagedSettingsFileIsToldAndFreshSettingsAreOnlyTakenWhenAccepted)
+{
+    Settings().WriteTexts({ { "RequirePassword", "1" }, { kKeyPassword, "1234" } });
+    const std::string file = Settings().SettingsFilePath();
+    const std::string whole = ReadFileText(file);
+    const std::string cut = whole.substr(0, whole.find("RequirePassword"));
+    std::filesystem::remove(file + ".bak");
+    WriteFileText(file, cut);
+    const std::string resources = m_data.Parts().places.resourceFolder;
+
+    m_messageAnswer = veneta::kButtonNo;
+    {
+        SettingsStore store(m_data.DataFolder());
+        TextTable texts(resources, &store);
+        EXPECT_FALSE(ConfirmSettingsFiles(store, texts, m_seams));
+    }
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_NE(m_messages[0].find(file), std::string::npos) << m_messages[0];
+    EXPECT_EQ(ReadFileText(file), cut) << "declined: left for the next start to meet";
+
+    m_messageAnswer = veneta::kButtonYes;
+    SettingsStore store(m_data.DataFolder());
+    TextTable texts(resources, &store);
+    EXPECT_TRUE(ConfirmSettingsFiles(store, texts, m_seams));
+    EXPECT_EQ(m_messages.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_TRUE(store.WriteInt(kKeySet, 1)) << "fresh settings are written again";
+
+    // A damaged file with a good copy beside it: told once, and the copy is used.
+    WriteFileText(file + ".bak", whole);
+    WriteFileText(file, cut);
+    SettingsStore restored(m_data.DataFolder());
+    TextTable restoredTexts(resources, &restored);
+    EXPECT_TRUE(ConfirmSettingsFiles(restored, restoredTexts, m_seams));
+    ASSERT_EQ(m_messages.size(), 3u);
+    EXPECT_NE(m_messages[2].find("set aside"), std::string::npos) << m_messages[2];
+    EXPECT_EQ(restored.ReadInt("RequirePassword", 0), 1);
 }

@@ -166,6 +166,27 @@ TEST_F(MainWindowTest, PasswordSetInTheSettingsIsHandedOutByConnectAfterARestart
     ASSERT_TRUE(PressStartStop(*window, false));
 }
 
+// The mapping box's probe reaches the server from outside, so a stopped server serves
+// while the dialog is open and is stopped again when it closes.
+TEST_F(MainWindowTest, TheSettingsCommandServesForTheDialogAndStopsAfterwards)
+{
+    SkipWithoutAdapters();
+    auto window = OpenWindow();
+    ASSERT_FALSE(Running());
+    bool servedDuringDialog = false;
+    ExpectDialog([&](QDialog& dialog) {
+        servedDuringDialog = Running() && HttpGetRaw(m_port, "/connect").status == 200;
+        dynamic_cast<CSettingDialog&>(dialog).CloseButton()->click();
+    });
+    (window->findChild<QToolButton*>("button1009"))->click();
+    EXPECT_TRUE(m_dialogDrivers.empty());
+    EXPECT_TRUE(servedDuringDialog);
+    EXPECT_FALSE(Running());
+    EXPECT_FALSE(HttpGetRaw(m_port, "/connect").connected);
+    ASSERT_TRUE(RunEventsUntil([&] { return window->StartStopButton()->Image() == 0; }));
+    EXPECT_FALSE(Shown("IDS_WORD_RESTART_SETTINGAPPLY"));
+}
+
 TEST_F(MainWindowTest, ClosingTheSettingsPutsThePasswordBack)
 {
     SkipWithoutAdapters();
