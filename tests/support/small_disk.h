@@ -58,6 +58,15 @@ public:
         return full;
     }
 
+    // Gives back bytes of what Fill took, so that much more fits.
+    bool Free(size_t bytes)
+    {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(m_filler, error);
+        return !error && size >= bytes
+            && ::truncate(m_filler.c_str(), static_cast<off_t>(size - bytes)) == 0;
+    }
+
     // Frees what Fill took.
     bool Empty() { return !m_filler.empty() && ::unlink(m_filler.c_str()) == 0; }
 

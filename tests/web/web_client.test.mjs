@@ -34,7 +34,7 @@ describe('watching', () => {
         await server?.stop();
     });
 
-    test('a deep link to a folder, a click on a video, seeking and a quality change', async () => {
+    test('a deep link to a folder, a click on a video and seeking', async () => {
         const page = await browser.context.newPage();
         const paths = requestLog(page);
         await page.goto(`${server.base}/#/browse/Movies`);
@@ -57,16 +57,12 @@ describe('watching', () => {
         await page.locator('.seek').fill('60');
         await playedPast(page, 62);
 
-        const quality = page.locator('select.quality');
-        assert.equal(await quality.locator('option').count(), 4);
-        const before = paths.filter((path) => path.startsWith('/list/')).length;
-        await quality.selectOption({ index: 0 });
-        const variants = paths.filter((path) => /\/movie\d\.m3u8$/.test(path));
-        await page.waitForRequest((request) => /\/file\/[0-9A-F]{32}\/vemba-4-\d+\.ts$/.test(request.url()));
-        assert.ok(paths.filter((path) => path.startsWith('/list/')).length > before, 'a new variant was asked for');
-        assert.ok(variants.some((path) => path.endsWith('movie4.m3u8')), 'the lowest variant is movie4');
-        const at = await page.evaluate(() => document.querySelector('video').currentTime);
-        await playedPast(page, at + 2);
+        // long.mkv's picture (4:4:4) cannot be copied, and it is smaller than every HD
+        // box: the one variant is the 480p rung at the source's own size, and with
+        // nothing to choose from the page shows no quality menu.
+        assert.equal(await page.locator('select.quality').count(), 0);
+        assert.ok(paths.some((path) => /\/movie10\.m3u8$/.test(path)), paths.join(' '));
+        assert.ok(paths.some((path) => /\/file\/[0-9A-F]{32}\/vemba-10-1[2-9]\.ts$/.test(path)), 'segments after the jump');
 
         const ended = page.waitForRequest((request) => new URL(request.url()).pathname === '/playEnd');
         await page.locator('a.back').click();
@@ -86,7 +82,7 @@ describe('watching', () => {
         assert.equal(await page.locator('.item.video', { hasText: 'long.mkv' }).locator('.badge', { hasText: 'SMI' }).count(), 0);
         await card.locator('.open').click();
         await playedPast(page, 3);
-        assert.ok(paths.some((path) => /^\/file\/[0-9A-F]{32}\/vemba-\d-\d+\.ts$/.test(path)), 'the stream is transcoded');
+        assert.ok(paths.some((path) => /^\/file\/[0-9A-F]{32}\/vemba-\d+-\d+\.ts$/.test(path)), 'the stream is transcoded');
         await screenshot(page, 'player-subtitles');
         await page.close();
     });
@@ -105,11 +101,10 @@ describe('watching', () => {
                 screenWidth: video.videoHeight * scale, screenHeight: video.videoWidth * scale,
             };
         });
-        // The server sends a portrait picture turned a quarter to the left ...
-        assert.ok(shown.streamWidth > shown.streamHeight, JSON.stringify(shown));
-        // ... and the page turns it a quarter to the right, back upright.
-        assert.deepEqual(shown.turn, [0, 1, -1, 0]);
-        assert.ok(Math.abs(shown.screenHeight / shown.screenWidth - 640 / 360) < 0.05, JSON.stringify(shown));
+        // A browser's variants come upright, so the page turns nothing.
+        assert.ok(shown.streamHeight > shown.streamWidth, JSON.stringify(shown));
+        assert.deepEqual(shown.turn, [1, 0, 0, 1]);
+        assert.ok(Math.abs(shown.streamHeight / shown.streamWidth - 640 / 360) < 0.05, JSON.stringify(shown));
         await screenshot(page, 'player-portrait');
         await page.close();
     });
