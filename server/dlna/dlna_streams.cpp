@@ -6,6 +6,8 @@
 #include "dlna/media_profiles.h"
 #include "dlna/stream_line.h"
 #include "http/request.h"
+#include "library/keyframe_index.h"
+#include "library/keyframe_indexer.h"
 #include "platform/guid.h"
 #include "platform/process.h"
 #include "streaming/session_list.h"
@@ -88,6 +90,21 @@ std::string StreamHeaders(double start, double duration, bool seek, const std::s
     if (seek)
         headers += "TimeSeekRange.dlna.org: " + TimeSeekAnswer(start, duration) + "\r\n";
     return headers + "\r\n";
+}
+
+// The key frame at or before start from the file's index, so the engine seeks
+// straight to it; -1 while the index is not known (a pass then starts in the
+// background, and this run probes as before).
+double KeyframeBefore(StreamingContext& server, const std::string& path, double start)
+{
+    if (start <= 0)
+        return -1;
+    KeyframeIndexer::Lookup lookup = server.Keyframes().Find(path);
+    if (lookup.state == KeyframeIndexer::State::Unknown)
+        server.Keyframes().Request(path);
+    if (!lookup.index)
+        return -1;
+    return KeyframeAtOrBefore(lookup.index->keyframes, start).value_or(-1);
 }
 
 } // namespace
@@ -176,11 +193,12 @@ void DlnaStreams::Serve(HttpRequest& request, const CatalogObject& video, int bo
     CreateFolderPath(folder);
     m_server.WorkFolders().RememberWorkFolder(folder);
     auto end = std::make_shared<RunEnd>();
-    SessionEngine engine(
-        id, m_server.Launch(), m_server.EncSessions(), [end](EngineNotice notice, uint64_t, uint32_t) {
+    SessionEngine engine(id, m_server.Launch(), m_server.EncSessions(),
+        [end](EngineNotice notice, uint64_t, uint32_t) {
             (notice == EngineNotice::Complete ? end->complete : end->failed) = true;
         });
     StreamLine line { video.diskPath, start, boxHeight, properties.width, properties.height,
+        properties.rotation, KeyframeBefore(m_server, video.diskPath, start),
         std::thread::hardware_concurrency(), folder, 0 };
     std::vector<std::string> arguments;
     uint64_t run = 0;

@@ -80,10 +80,17 @@ std::vector<std::string> MakeStreamCommandLine(const StreamLine& line)
     if (line.startSeconds > 0) {
         words.push_back("-ss");
         words.push_back(Fixed(line.startSeconds));
+        if (line.keyframeSeconds >= 0 && line.keyframeSeconds <= line.startSeconds) {
+            words.push_back("-kf");
+            words.push_back(Fixed(line.keyframeSeconds));
+        }
     }
     words.push_back(EnginePathWord(line.localPath));
-    const StreamBox size = FitIntoStreamBox(line.boxHeight, line.videoWidth, line.videoHeight);
-    const std::vector<std::string> rest = { "-vf",
+    const bool quarterTurn = line.rotation % 180 != 0;
+    const StreamBox size
+        = FitIntoStreamBox(line.boxHeight, quarterTurn ? line.videoHeight : line.videoWidth,
+            quarterTurn ? line.videoWidth : line.videoHeight);
+    const std::vector<std::string> rest = { "-autorotate", "-vf",
         "scale=" + std::to_string(size.width) + ":" + std::to_string(size.height), "-ovc", "x264",
         "-x264encopts", X264Options(line.boxHeight, line.processors), "-oac", "faac", "-faacopts",
         "br=128", "-of", "lavf", "-lavfopts", "format=mpegts", "-vembacast", "5", "-o",

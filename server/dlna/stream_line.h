@@ -4,7 +4,8 @@
 // and AAC in MPEG-TS, fitted into 1920×1080 or 1280×720 (never enlarged), at the
 // source's frame rate, cut into the engine's 5-second live segments of one run,
 // which share one muxer and so join into one continuous stream. A time seek starts
-// the run at the asked time.
+// the run at the asked time, straight from the key frame before it when the file's
+// key frame index is known. The picture is turned upright (MPEG-TS has no rotation).
 
 #include <string>
 #include <vector>
@@ -13,8 +14,10 @@ struct StreamLine {
     std::string localPath;
     double startSeconds = 0; // 0: from the beginning
     int boxHeight = 1080; // 1080 or 720
-    int videoWidth = 0;
+    int videoWidth = 0; // as stored
     int videoHeight = 0;
+    int rotation = 0; // degrees clockwise to show the stored picture upright
+    double keyframeSeconds = -1; // the key frame at or before the start; -1 unknown
     unsigned processors = 1;
     std::string workFolder;
     int pipeNumber = 0;

@@ -91,7 +91,7 @@ TEST(TimeSeek, StartsAreReadInEveryNptFormAndJunkIsRefused)
 
 TEST(StreamLine, TheEngineMakesHighProfileSegmentsFromTheSeekOnward)
 {
-    StreamLine line { "-odd.mkv", 32.5, 720, 3840, 2160, 2, "/svc/ID", 7 };
+    StreamLine line { "-odd.mkv", 32.5, 720, 3840, 2160, 0, 30.0, 2, "/svc/ID", 7 };
     const std::vector<std::string> words = MakeStreamCommandLine(line);
     auto after = [&](const std::string& word) {
         auto at = std::find(words.begin(), words.end(), word);
@@ -99,8 +99,10 @@ TEST(StreamLine, TheEngineMakesHighProfileSegmentsFromTheSeekOnward)
     };
     EXPECT_EQ(words.front(), "-ss");
     EXPECT_EQ(after("-ss"), "32.500");
-    EXPECT_EQ(words[2], "./-odd.mkv"); // a path that looks like an option stays a path
+    EXPECT_EQ(after("-kf"), "30.000"); // straight to the key frame before the seek
+    EXPECT_EQ(words[4], "./-odd.mkv"); // a path that looks like an option stays a path
     EXPECT_EQ(after("-vf"), "scale=1280:720");
+    EXPECT_NE(std::find(words.begin(), words.end(), "-autorotate"), words.end());
     EXPECT_NE(after("-x264encopts").find("profile=high"), std::string::npos);
     EXPECT_EQ(after("-vembacast"), "5");
     // The first file of a run at 32.5 s is segment 7 ([30, 35)).
@@ -117,6 +119,10 @@ TEST(StreamLine, TheEngineMakesHighProfileSegmentsFromTheSeekOnward)
     EXPECT_EQ(std::count(small.begin(), small.end(), "-ss"), 0);
     EXPECT_NE(std::find(small.begin(), small.end(), "scale=320:240"), small.end())
         << "never enlarged";
+    EXPECT_EQ(std::count(small.begin(), small.end(), "-kf"), 0) << "no seek, no key frame";
+    line.rotation = 90; // a phone's portrait film stored on its side: sent upright
+    const std::vector<std::string> turned = MakeStreamCommandLine(line);
+    EXPECT_NE(std::find(turned.begin(), turned.end(), "scale=240:320"), turned.end());
     EXPECT_EQ(FitIntoStreamBox(1080, 1080, 1920).width, 608); // a portrait picture, upright
     EXPECT_EQ(FitIntoStreamBox(720, 1919, 1079).height, 720);
     EXPECT_EQ(FitIntoStreamBox(720, 1919, 1079).width, 1280);
