@@ -33,6 +33,11 @@ TEST(TaskQueue, TasksRunInOrderOnTheQueuesThreadAndMayPostMore)
     TaskQueue queue;
     Record record;
     std::thread::id ranOn;
+    // The queue waits until every task below is posted, so the one posted from the
+    // queue's thread comes after them all.
+    std::promise<void> gate;
+    std::shared_future<void> posted = gate.get_future().share();
+    ASSERT_TRUE(queue.Post([posted] { posted.wait(); }));
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(queue.Post([&, i] { record.Add(i); }));
     ASSERT_TRUE(queue.Post([&] {
@@ -41,6 +46,7 @@ TEST(TaskQueue, TasksRunInOrderOnTheQueuesThreadAndMayPostMore)
         throw std::runtime_error("a failing task"); // the queue goes on
     }));
     ASSERT_TRUE(queue.Post([&] { record.Add(3); }));
+    gate.set_value();
     ASSERT_TRUE(queue.Drain());
     ASSERT_TRUE(queue.Drain()); // the task posted from the queue came after the first drain
     EXPECT_EQ(record.Values(), (std::vector<int> { 0, 1, 2, 3, 4 }));
