@@ -15,6 +15,7 @@
 
 #include <dirent.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -32,11 +33,10 @@ bool IsRegularFile(const std::string& path)
 }
 
 // What a directory entry is in a listing, following links only when they stay
-// inside the share.
-EntryKind ClassifyEntry(
-    const std::string& full, const std::string& name, const std::string& shareFolder)
+// inside the share; info receives what the look found.
+EntryKind ClassifyEntry(const std::string& full, const std::string& name,
+    const std::string& shareFolder, struct stat& info)
 {
-    struct stat info { };
     if (lstat(full.c_str(), &info) != 0)
         return EntryKind::Skip;
     if (S_ISLNK(info.st_mode)
@@ -118,10 +118,48 @@ std::string AssembleDocument(const std::string& folders, const std::string& file
     return PlistDocument(body);
 }
 
+ListedEntry MakeListedEntry(const std::string& name, bool folder, const struct stat& info)
+{
+    ListedEntry entry;
+    entry.name = name;
+    entry.folder = folder;
+    entry.size = static_cast<int64_t>(info.st_size);
+    entry.modifiedNs = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    entry.changedSeconds = static_cast<int64_t>(info.st_ctim.tv_sec);
+    entry.device = static_cast<uint64_t>(info.st_dev);
+    entry.inode = static_cast<uint64_t>(info.st_ino);
+    return entry;
+}
+
 } // namespace
 
+std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std::string& name,
+    const std::string& shareFolder, HiddenFiles hidden)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
+    if (!textcodec::IsValidUtf8(name)) {
+        // No request path could name it again, so it is not offered.
+        TraceMessage(kTraceProgress, "QZ_MakeFileList : not UTF-8, skipped ('%s')",
+            SanitizeUtf8(diskFolder + name).c_str());
+        return std::nullopt;
+    }
+    struct stat info { };
+    switch (ClassifyEntry(diskFolder + name, name, shareFolder, info)) {
+    case EntryKind::Folder:
+        return MakeListedEntry(name, true, info);
+    case EntryKind::Video:
+        if (hidden == HiddenFiles::Listed || name.front() != '.')
+            return MakeListedEntry(name, false, info);
+        return std::nullopt;
+    case EntryKind::Skip:
+        break;
+    }
+    return std::nullopt;
+}
+
 std::vector<ListedEntry> ListFolderEntries(
-    const std::string& diskFolder, const std::string& shareFolder)
+    const std::string& diskFolder, const std::string& shareFolder, HiddenFiles hidden)
 {
     std::vector<ListedEntry> entries;
     std::unique_ptr<DIR, DirCloser> dir(opendir(diskFolder.c_str()));
@@ -129,25 +167,9 @@ std::vector<ListedEntry> ListFolderEntries(
         const dirent* item = readdir(dir.get());
         if (!item)
             break;
-        const std::string name = item->d_name;
-        if (name == "." || name == "..")
-            continue;
-        if (!textcodec::IsValidUtf8(name)) {
-            // No request path could name it again, so it is not offered.
-            TraceMessage(kTraceProgress, "QZ_MakeFileList : not UTF-8, skipped ('%s')",
-                SanitizeUtf8(diskFolder + name).c_str());
-            continue;
-        }
-        switch (ClassifyEntry(diskFolder + name, name, shareFolder)) {
-        case EntryKind::Folder:
-            entries.push_back({ name, true });
-            break;
-        case EntryKind::Video:
-            entries.push_back({ name, false });
-            break;
-        case EntryKind::Skip:
-            break;
-        }
+        if (std::optional<ListedEntry> entry
+            = LookAtEntry(diskFolder, item->d_name, shareFolder, hidden))
+            entries.push_back(std::move(*entry));
     }
     return entries;
 }

@@ -8,10 +8,10 @@
 
 namespace {
 
-std::string CacheFileOf(const ServerPlaces& places)
+// A database file of the data folder; none without a data folder.
+std::string DataFileOf(const ServerPlaces& places, const char* name)
 {
-    return places.dataFolder.empty() ? std::string()
-                                     : places.dataFolder + "/" + kMediaPropertiesDatabaseName;
+    return places.dataFolder.empty() ? std::string() : places.dataFolder + "/" + name;
 }
 
 } // namespace
@@ -19,7 +19,10 @@ std::string CacheFileOf(const ServerPlaces& places)
 LibraryContext::LibraryContext(ServerParts parts)
     : HttpContext(std::move(parts))
     , m_listFiles([this] { return Time().Now(); })
-    , m_media(Places().programFolder + "/" + mediainfo::kMediaReaderProgram, CacheFileOf(Places()))
+    , m_media(Places().programFolder + "/" + mediainfo::kMediaReaderProgram,
+          DataFileOf(Places(), kMediaPropertiesDatabaseName))
+    , m_index(DataFileOf(Places(), kLibraryIndexDatabaseName), m_sharedFolders, Time())
+    , m_folderList(Settings(), m_sharedFolders)
     , m_thumbnails(
           Places().ServicesFolder(), EngineFrameSource(*this),
           [this] { return CollectShareThumbnailJobs(*this); },
@@ -28,11 +31,13 @@ LibraryContext::LibraryContext(ServerParts parts)
               return uint64_t(megabytes > 0 ? megabytes : kDefaultThumbnailCacheMB) << 20;
           })
 {
+    m_sharedFolders.SetListener([this] { m_index.SharesChanged(); });
 }
 
 LibraryContext::~LibraryContext()
 {
     StopNotices();
+    m_index.Stop();
     // A media read under way (the thumbnail kick-off's, say) would hold the shutdown
     // until its deadline: it ends now.
     m_media.Shutdown();

@@ -2,13 +2,16 @@
 
 // The server as its media library sees it: the layer of the server object that owns
 // the shared folders, the media reads and their cache, the thumbnails, the direct-play
-// table and the book of one-time list files (see enginectl/engine_context.h for how
-// the layers of the server object stack).
+// table, the book of one-time list files, the library index and the play positions
+// (see enginectl/engine_context.h for how the layers of the server object stack).
+// The index's thread starts with the server (CVembaServer::Start) and ends here.
 
 #include "http/http_context.h"
 #include "library/direct_play_table.h"
+#include "library/library_index.h"
 #include "library/list_file_book.h"
 #include "library/media_properties.h"
+#include "library/share_settings.h"
 #include "library/shared_folders.h"
 #include "library/thumbnail.h"
 
@@ -23,11 +26,14 @@ public:
     ListFileBook& ListFiles() { return m_listFiles; }
     MediaPropertiesReader& Media() { return m_media; }
     ThumbnailService& Thumbnails() { return m_thumbnails; }
+    LibraryIndex& Index() { return m_index; }
 
 private:
     SharedFolderList m_sharedFolders;
     DirectPlayTable m_directPlay;
     ListFileBook m_listFiles;
     MediaPropertiesReader m_media;
+    LibraryIndex m_index; // its thread reads the shares
+    FolderListFollower m_folderList; // keeps m_sharedFolders as the settings say
     ThumbnailService m_thumbnails; // last: its threads end before what they read goes
 };
