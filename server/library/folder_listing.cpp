@@ -125,7 +125,7 @@ ListedEntry MakeListedEntry(const std::string& name, bool folder, const struct s
     entry.folder = folder;
     entry.size = static_cast<int64_t>(info.st_size);
     entry.modifiedNs = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    entry.changedSeconds = static_cast<int64_t>(info.st_ctim.tv_sec);
+    entry.changedNs = int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
     entry.device = static_cast<uint64_t>(info.st_dev);
     entry.inode = static_cast<uint64_t>(info.st_ino);
     return entry;

@@ -31,7 +31,7 @@ struct ListedEntry {
     bool folder = false;
     int64_t size = 0; // bytes
     int64_t modifiedNs = 0; // modification time, nanoseconds since the epoch
-    int64_t changedSeconds = 0; // status change time (a file copied or moved in)
+    int64_t changedNs = 0; // status change time (a file copied or moved in)
     uint64_t device = 0; // with inode, which folder or file this is
     uint64_t inode = 0;
 };

@@ -10,6 +10,8 @@ namespace {
 
 // The longest wait for changes; a wake or an event ends it earlier.
 constexpr std::chrono::milliseconds kLongestWait { 60000 };
+// Moves out whose move in has not come yet (it may come in a later read).
+constexpr size_t kRememberedMoves = 1024;
 
 std::string Join(const std::string& folder, const std::string& name)
 {
@@ -275,7 +277,7 @@ void IndexSync::HandleEntry(const WatchedFolder& where, const FolderEvent& event
         } else {
             change.kind = IndexChange::Kind::Remove;
             if (event.what & kEntryMovedOut)
-                m_movesOut[event.cookie] = m_changes.size();
+                RememberMove(event.cookie, where.share, relative);
         }
         m_changes.push_back(std::move(change));
     }
@@ -291,26 +293,31 @@ void IndexSync::HandleEntry(const WatchedFolder& where, const FolderEvent& event
         return;
     }
     IndexChange change;
-    change.file = { where.share, relative, entry->size, entry->modifiedNs, entry->changedSeconds };
-    auto movedOut = (event.what & kEntryMovedIn) ? m_movesOut.find(event.cookie) : m_movesOut.end();
-    if (movedOut != m_movesOut.end()) {
-        // A rename: the row moves and keeps the time it was added.
-        IndexChange& placeholder = m_changes[movedOut->second];
-        change.kind = IndexChange::Kind::Move;
-        change.from = placeholder.file.relativePath;
-        if (placeholder.file.share == change.file.share) {
-            placeholder = std::move(change);
-            m_movesOut.erase(movedOut);
-            return;
-        }
-    }
     change.kind = IndexChange::Kind::Put;
+    change.file = { where.share, relative, entry->size, entry->modifiedNs, entry->changedNs };
+    // A rename keeps the time the file was added (its change time is the rename's).
+    auto moved = (event.what & kEntryMovedIn) ? m_movedOut.find(event.cookie) : m_movedOut.end();
+    if (moved != m_movedOut.end()) {
+        if (moved->second.share == where.share)
+            change.file.addedNs = moved->second.addedNs;
+        m_movedOut.erase(moved);
+    }
     m_changes.push_back(std::move(change));
+}
+
+void IndexSync::RememberMove(uint32_t cookie, const std::string& share, const std::string& relative)
+{
+    // The row is still there: the batch that removes it is written later.
+    std::optional<IndexedFile> row = m_store.Find(share, relative);
+    if (!row)
+        return;
+    if (m_movedOut.size() >= kRememberedMoves)
+        m_movedOut.clear(); // moves whose other half never came (moved out of the shares)
+    m_movedOut[cookie] = { share, row->addedNs };
 }
 
 void IndexSync::Flush()
 {
-    m_movesOut.clear();
     if (m_changes.empty())
         return;
     std::vector<IndexChange> changes;
@@ -329,10 +336,6 @@ void IndexSync::Flush()
             break;
         case IndexChange::Kind::RemoveFolder:
             Notify(IndexNotice::Kind::FolderRemoved, share, change.file.relativePath);
-            break;
-        case IndexChange::Kind::Move:
-            Notify(IndexNotice::Kind::FileRemoved, share, change.from);
-            Notify(IndexNotice::Kind::FileIndexed, share, change.file.relativePath);
             break;
         }
     }

@@ -50,6 +50,7 @@ private:
     std::chrono::milliseconds WaitTime();
     void HandleEvents(const std::vector<FolderEvent>& events);
     void HandleEntry(const WatchedFolder& where, const FolderEvent& event);
+    void RememberMove(uint32_t cookie, const std::string& share, const std::string& relative);
     void Flush();
     void Notify(IndexNotice::Kind kind, const std::string& share, const std::string& relative);
 
@@ -66,5 +67,9 @@ private:
 
     // The changes of the events in hand, written at Flush.
     std::vector<IndexChange> m_changes;
-    std::unordered_map<uint32_t, size_t> m_movesOut; // cookie -> its change in m_changes
+    struct MovedOut {
+        std::string share;
+        int64_t addedNs = 0;
+    };
+    std::unordered_map<uint32_t, MovedOut> m_movedOut; // by the move's cookie
 };

@@ -26,7 +26,7 @@ IndexedFile FileOfRow(const SqlStatement& row)
     file.relativePath = row.Text(1);
     file.size = row.Int(2);
     file.modifiedNs = row.Int(3);
-    file.addedSeconds = row.Int(4);
+    file.addedNs = row.Int(4);
     return file;
 }
 
@@ -49,7 +49,7 @@ class IndexWriter {
 public:
     explicit IndexWriter(sqlite3* db)
         : m_db(db)
-        , m_findId(db, "SELECT id, added FROM files WHERE share = ?1 AND rel = ?2")
+        , m_findId(db, "SELECT id FROM files WHERE share = ?1 AND rel = ?2")
         , m_insert(db,
               "INSERT INTO files(share, rel, key, size, mtime_ns, added)"
               " VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
@@ -70,16 +70,11 @@ public:
         return SQLITE_OK;
     }
 
-    // The row id and added time of a stored file, or -1.
-    int64_t FindId(const std::string& share, const std::string& rel, int64_t* added = nullptr)
+    // The row id of a stored file, or -1.
+    int64_t FindId(const std::string& share, const std::string& rel)
     {
         m_findId.Bind(1, share).Bind(2, rel);
-        int64_t id = -1;
-        if (m_findId.Step() == SQLITE_ROW) {
-            id = m_findId.Int(0);
-            if (added)
-                *added = m_findId.Int(1);
-        }
+        const int64_t id = m_findId.Step() == SQLITE_ROW ? m_findId.Int(0) : -1;
         m_findId.Reset();
         return id;
     }
@@ -92,7 +87,7 @@ public:
                        .Bind(3, key)
                        .Bind(4, file.size)
                        .Bind(5, file.modifiedNs)
-                       .Bind(6, file.addedSeconds)
+                       .Bind(6, file.addedNs)
                        .Run();
         if (code != SQLITE_OK)
             return code;
@@ -120,21 +115,6 @@ public:
     {
         const int64_t id = FindId(share, rel);
         return id >= 0 ? Delete(id) : SQLITE_OK;
-    }
-
-    int Move(const IndexChange& change)
-    {
-        int64_t added = change.file.addedSeconds;
-        const int64_t id = FindId(change.file.share, change.from, &added);
-        if (id >= 0) {
-            const int code = Delete(id);
-            if (code != SQLITE_OK)
-                return code;
-        }
-        IndexedFile moved = change.file;
-        moved.addedSeconds = added;
-        const int code = Remove(moved.share, moved.relativePath);
-        return code == SQLITE_OK ? Insert(moved) : code;
     }
 
     // Ids of the rows below folder ("" the whole share), with their paths and stamps.
@@ -182,8 +162,6 @@ int ApplyChange(IndexWriter& writer, const IndexChange& change)
         return writer.Remove(change.file.share, change.file.relativePath);
     case IndexChange::Kind::RemoveFolder:
         return writer.RemoveBelow(change.file.share, change.file.relativePath + "/");
-    case IndexChange::Kind::Move:
-        return writer.Move(change);
     }
     return SQLITE_MISUSE;
 }

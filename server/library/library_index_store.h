@@ -25,7 +25,7 @@ struct IndexedFile {
     std::string relativePath; // below the share's folder: "Kids/a.mkv"
     int64_t size = 0;
     int64_t modifiedNs = 0;
-    int64_t addedSeconds = 0; // seconds since the epoch
+    int64_t addedNs = 0; // nanoseconds since the epoch
 
     // The file's name: the last component of the path.
     std::string Name() const;
@@ -39,11 +39,9 @@ struct IndexChange {
         Put, // the file is there: added (with its added time) or its stamp updated
         Remove, // the file at relativePath is gone
         RemoveFolder, // everything below the folder relativePath is gone
-        Move, // the file moved from `from` to relativePath, keeping its added time
     };
     Kind kind = Kind::Put;
-    IndexedFile file; // share and relativePath always; the rest for Put and Move
-    std::string from; // Move: the old relative path
+    IndexedFile file; // share and relativePath always; the rest for Put
 };
 
 // What a reconciliation changed.

@@ -62,7 +62,7 @@ WalkResult WalkShare(const std::string& share, const std::string& shareFolder,
                     continue;
                 }
                 result.files.push_back(
-                    { share, relative, entry.size, entry.modifiedNs, entry.changedSeconds });
+                    { share, relative, entry.size, entry.modifiedNs, entry.changedNs });
                 continue;
             }
             if (!seen.insert({ entry.device, entry.inode }).second)

@@ -105,14 +105,15 @@ std::optional<SearchWords> ParseSearchQuery(std::string_view query, SearchQueryE
         word.clear();
     };
     for (char32_t c : points) {
+        if (IsBlank(c)) {
+            finish();
+            continue;
+        }
         if (IsControl(c)) {
             error = SearchQueryError::NotText;
             return std::nullopt;
         }
-        if (IsBlank(c))
-            finish();
-        else
-            word += c;
+        word += c;
     }
     finish();
     const size_t count = words.trigramWords.size() + words.shortWords.size();
