@@ -60,6 +60,31 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
             RouteEffect::ReadOnly },
         { "/pid", RouteMatch::Exact, "OnNotifyPID", Bind(server, OnNotifyPID) },
         { "/subtitle", RouteMatch::Exact, "OnNotifySubtitle", Bind(server, OnNotifySubtitle) },
+        // The browser's JSON API (docs/api.md): reads answer HEAD too; saving and
+        // forgetting positions act for a person and are refused when another site sends
+        // them. Anything else under "/api/" is a JSON 404.
+        { "/api/v1", RouteMatch::Exact, "OnNotifyApiVersion", Bind(server, OnNotifyApiVersion),
+            RouteEffect::ReadOnly },
+        { "/api/v1/folder", RouteMatch::Exact, "OnNotifyApiFolder", Bind(server, OnNotifyApiFolder),
+            RouteEffect::ReadOnly },
+        { "/api/v1/search", RouteMatch::Exact, "OnNotifyApiSearch", Bind(server, OnNotifyApiSearch),
+            RouteEffect::ReadOnly },
+        { "/api/v1/recent", RouteMatch::Exact, "OnNotifyApiRecent", Bind(server, OnNotifyApiRecent),
+            RouteEffect::ReadOnly },
+        { "/api/v1/positions", RouteMatch::Exact, "OnNotifyApiPositions",
+            Bind(server, OnNotifyApiPositions), RouteEffect::ReadOnly },
+        { "/api/v1/position", RouteMatch::Exact, "OnNotifyApiPosition",
+            Bind(server, OnNotifyApiPosition), RouteEffect::ReadOnly },
+        { "/api/v1/position/save", RouteMatch::Exact, "OnNotifyApiSavePosition",
+            Bind(server, OnNotifyApiSavePosition), RouteEffect::ChangesState },
+        { "/api/v1/position/forget", RouteMatch::Exact, "OnNotifyApiForgetPosition",
+            Bind(server, OnNotifyApiForgetPosition), RouteEffect::ChangesState },
+        { "/api/v1/profiles", RouteMatch::Exact, "OnNotifyApiProfiles",
+            Bind(server, OnNotifyApiProfiles), RouteEffect::ReadOnly },
+        { "/api/v1/profile/delete", RouteMatch::Exact, "OnNotifyApiDeleteProfile",
+            Bind(server, OnNotifyApiDeleteProfile), RouteEffect::ChangesState },
+        { "/api/", RouteMatch::Prefix, "OnNotifyApiUnknown", Bind(server, OnNotifyApiUnknown),
+            RouteEffect::ReadOnly },
         // The television device's media: the home network only, without a client id;
         // televisions ask with HEAD first, which answers the headers alone.
         { "/dlna/", RouteMatch::Prefix, "OnNotifyDlnaMedia", Bind(server, OnNotifyDlnaMedia),

@@ -78,6 +78,8 @@ void IndexSync::CompareShares()
         m_indexed[name].folder = folder;
         WalkWholeShare(name);
     }
+    if (m_setup.ready && !m_stopping)
+        *m_setup.ready = true;
 }
 
 void IndexSync::DropShare(const std::string& share)

@@ -18,6 +18,7 @@ struct IndexSyncSetup {
     size_t watchBound = 0; // 0: as many as the system allows
     WalkBounds walkBounds;
     IndexObserver observer;
+    std::atomic<bool>* ready = nullptr; // set once every share has been walked
 };
 
 class IndexSync {

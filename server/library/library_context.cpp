@@ -21,6 +21,8 @@ LibraryContext::LibraryContext(ServerParts parts)
     , m_listFiles([this] { return Time().Now(); })
     , m_media(Places().programFolder + "/" + mediainfo::kMediaReaderProgram,
           DataFileOf(Places(), kMediaPropertiesDatabaseName))
+    , m_prefetch(m_media)
+    , m_positions(DataFileOf(Places(), kPlayPositionsDatabaseName))
     , m_index(DataFileOf(Places(), kLibraryIndexDatabaseName), m_sharedFolders, Time())
     , m_folderList(Settings(), m_sharedFolders)
     , m_thumbnails(
@@ -41,5 +43,6 @@ LibraryContext::~LibraryContext()
     // A media read under way (the thumbnail kick-off's, say) would hold the shutdown
     // until its deadline: it ends now.
     m_media.Shutdown();
+    m_prefetch.Stop();
     m_thumbnails.Shutdown();
 }

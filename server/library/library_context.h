@@ -10,7 +10,9 @@
 #include "library/direct_play_table.h"
 #include "library/library_index.h"
 #include "library/list_file_book.h"
+#include "library/media_prefetch.h"
 #include "library/media_properties.h"
+#include "library/play_positions.h"
 #include "library/share_settings.h"
 #include "library/shared_folders.h"
 #include "library/thumbnail.h"
@@ -27,12 +29,16 @@ public:
     MediaPropertiesReader& Media() { return m_media; }
     ThumbnailService& Thumbnails() { return m_thumbnails; }
     LibraryIndex& Index() { return m_index; }
+    MediaPrefetch& Prefetch() { return m_prefetch; }
+    PlayPositions& Positions() { return m_positions; }
 
 private:
     SharedFolderList m_sharedFolders;
     DirectPlayTable m_directPlay;
     ListFileBook m_listFiles;
     MediaPropertiesReader m_media;
+    MediaPrefetch m_prefetch; // its thread reads through m_media
+    PlayPositions m_positions;
     LibraryIndex m_index; // its thread reads the shares
     FolderListFollower m_folderList; // keeps m_sharedFolders as the settings say
     ThumbnailService m_thumbnails; // last: its threads end before what they read goes

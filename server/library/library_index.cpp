@@ -24,7 +24,7 @@ void LibraryIndex::Start()
     if (m_thread.joinable())
         return;
     m_watch = std::make_unique<FolderWatch>();
-    IndexSyncSetup setup { m_watchBound, m_walkBounds, m_observer };
+    IndexSyncSetup setup { m_watchBound, m_walkBounds, m_observer, &m_ready };
     m_sync = std::make_unique<IndexSync>(
         m_store, m_shares, m_clock, *m_watch, std::move(setup), m_stopping);
     m_stopping = false;

@@ -70,6 +70,9 @@ public:
     // Ends the thread (a walk under way ends at its next folder) and waits for it.
     void Stop();
     bool IsRunning() const;
+    // True once every share has been walked since the start (until then a search
+    // may miss files that are there).
+    bool Ready() const { return m_ready; }
 
     // The shared folder list changed: the thread compares it with what is indexed.
     void SharesChanged();
@@ -93,6 +96,7 @@ private:
     LibraryIndexStore m_store;
     std::atomic<bool> m_stopping { false };
     std::atomic<bool> m_sharesChanged { true };
+    std::atomic<bool> m_ready { false };
 
     mutable std::mutex m_lock;
     // --- guarded by m_lock
