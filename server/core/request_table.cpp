@@ -83,6 +83,10 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
             Bind(server, OnNotifyApiProfiles), RouteEffect::ReadOnly },
         { "/api/v1/profile/delete", RouteMatch::Exact, "OnNotifyApiDeleteProfile",
             Bind(server, OnNotifyApiDeleteProfile), RouteEffect::ChangesState },
+        { "/api/v1/tracks", RouteMatch::Exact, "OnNotifyApiTracks", Bind(server, OnNotifyApiTracks),
+            RouteEffect::ReadOnly },
+        { "/api/v1/subtitle", RouteMatch::Exact, "OnNotifyApiSubtitle",
+            Bind(server, OnNotifyApiSubtitle), RouteEffect::ReadOnly },
         { "/api/", RouteMatch::Prefix, "OnNotifyApiUnknown", Bind(server, OnNotifyApiUnknown),
             RouteEffect::ReadOnly },
         // The television device's media: the home network only, without a client id;

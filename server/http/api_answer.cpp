@@ -25,6 +25,8 @@ const char* StatusText(int status)
         return "Conflict";
     case 413:
         return "Content Too Large";
+    case 422:
+        return "Unprocessable Content";
     case 500:
         return "Internal Server Error";
     case 503:
@@ -54,15 +56,20 @@ void WriteHead(HttpRequest& request, int status, std::string_view contentType, s
 
 } // namespace
 
-std::string ApiEntityTag(std::string_view body)
+uint64_t ContentHash(std::string_view bytes)
 {
-    uint64_t hash = 1469598103934665603ull; // FNV-1a
-    for (unsigned char c : body) {
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : bytes) {
         hash ^= c;
         hash *= 1099511628211ull;
     }
+    return hash;
+}
+
+std::string ApiEntityTag(std::string_view body)
+{
     char tag[32];
-    std::snprintf(tag, sizeof tag, "\"%016" PRIx64 "\"", hash);
+    std::snprintf(tag, sizeof tag, "\"%016" PRIx64 "\"", ContentHash(body));
     return tag;
 }
 

@@ -7,6 +7,8 @@
 // while nothing changed. HEAD gets the same headers without the body. Errors carry
 // {"error": {"status": N, "message": "..."}}.
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 class HttpRequest;
@@ -22,3 +24,6 @@ void WriteApiError(HttpRequest& request, int status, std::string_view message);
 
 // The entity tag of a body: a quoted hash of its bytes.
 std::string ApiEntityTag(std::string_view body);
+
+// A 64-bit hash of bytes (FNV-1a): tags and cache names, nothing that needs secrecy.
+uint64_t ContentHash(std::string_view bytes);

@@ -15,14 +15,15 @@ int HexValue(char c)
     return -1;
 }
 
-// Form-decodes text; nothing for a broken escape or a NUL byte.
-std::optional<std::string> FormDecode(std::string_view text)
+} // namespace
+
+std::optional<std::string> PercentDecode(std::string_view text, PlusSign plus)
 {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
-        if (c == '+') {
+        if (c == '+' && plus == PlusSign::Blank) {
             c = ' ';
         } else if (c == '%') {
             const int high = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
@@ -39,8 +40,6 @@ std::optional<std::string> FormDecode(std::string_view text)
     return out;
 }
 
-} // namespace
-
 std::optional<QueryValues> QueryValues::Parse(std::string_view raw, std::string& error)
 {
     QueryValues values;
@@ -54,8 +53,8 @@ std::optional<QueryValues> QueryValues::Parse(std::string_view raw, std::string&
         if (pair.empty())
             continue;
         const size_t equals = pair.find('=');
-        std::optional<std::string> name = FormDecode(pair.substr(0, equals));
-        std::optional<std::string> value = FormDecode(
+        std::optional<std::string> name = PercentDecode(pair.substr(0, equals));
+        std::optional<std::string> value = PercentDecode(
             equals == std::string_view::npos ? std::string_view() : pair.substr(equals + 1));
         if (!name || !value) {
             error = "The query holds a broken escape or a NUL byte.";

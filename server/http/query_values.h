@@ -29,6 +29,12 @@ private:
     std::vector<std::pair<std::string, std::string>> m_values;
 };
 
+enum class PlusSign { Blank, Plus };
+
+// Decodes %XX escapes (and, in form values, '+' as a blank); nothing for a broken
+// escape or a NUL byte.
+std::optional<std::string> PercentDecode(std::string_view text, PlusSign plus = PlusSign::Blank);
+
 // Whole decimal digits within [min, max]; nothing for anything else (signs, blanks,
 // leading '+', overflow).
 std::optional<int64_t> ParseWholeNumber(std::string_view text, int64_t min, int64_t max);

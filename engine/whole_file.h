@@ -1,0 +1,9 @@
+#pragma once
+
+// The output of the engine's one-shot modes (key frame index, track list, text
+// subtitles): written as OUT.part and renamed, so whoever reads OUT reads all of it.
+
+#include <string>
+
+// False (and no file left) when any step fails.
+bool WriteWholeFile(const std::string& path, const std::string& text);
