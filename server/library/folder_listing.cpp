@@ -14,6 +14,7 @@
 #include "platform/places.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -33,11 +34,14 @@ bool IsRegularFile(const std::string& path)
 }
 
 // What a directory entry is in a listing, following links only when they stay
-// inside the share; info receives what the look found.
-EntryKind ClassifyEntry(const std::string& full, const std::string& name,
+// inside the share; info receives what the look found. The entry is looked at by its
+// name in the open folder folderFd (no walk of the whole path per entry), or by full
+// when folderFd is AT_FDCWD.
+EntryKind ClassifyEntry(int folderFd, const std::string& full, const std::string& name,
     const std::string& shareFolder, struct stat& info)
 {
-    if (lstat(full.c_str(), &info) != 0)
+    const char* look = folderFd == AT_FDCWD ? full.c_str() : name.c_str();
+    if (fstatat(folderFd, look, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return EntryKind::Skip;
     if (S_ISLNK(info.st_mode)
         && (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0))
@@ -131,10 +135,9 @@ ListedEntry MakeListedEntry(const std::string& name, bool folder, const struct s
     return entry;
 }
 
-} // namespace
-
-std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std::string& name,
-    const std::string& shareFolder, HiddenFiles hidden)
+// LookAtEntry in the open folder folderFd (AT_FDCWD: by the whole path).
+std::optional<ListedEntry> LookAt(int folderFd, const std::string& diskFolder,
+    const std::string& name, const std::string& shareFolder, HiddenFiles hidden)
 {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
         return std::nullopt;
@@ -145,7 +148,7 @@ std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std:
         return std::nullopt;
     }
     struct stat info { };
-    switch (ClassifyEntry(diskFolder + name, name, shareFolder, info)) {
+    switch (ClassifyEntry(folderFd, diskFolder + name, name, shareFolder, info)) {
     case EntryKind::Folder:
         return MakeListedEntry(name, true, info);
     case EntryKind::Video:
@@ -158,6 +161,14 @@ std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std:
     return std::nullopt;
 }
 
+} // namespace
+
+std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std::string& name,
+    const std::string& shareFolder, HiddenFiles hidden)
+{
+    return LookAt(AT_FDCWD, diskFolder, name, shareFolder, hidden);
+}
+
 std::vector<ListedEntry> ListFolderEntries(
     const std::string& diskFolder, const std::string& shareFolder, HiddenFiles hidden)
 {
@@ -167,8 +178,13 @@ std::vector<ListedEntry> ListFolderEntries(
         const dirent* item = readdir(dir.get());
         if (!item)
             break;
+        // A plain file that is no video (or a hidden one left out) needs no closer look.
+        if (item->d_type == DT_REG
+            && (ClassifyMediaFile(item->d_name) != kMediaFileVideo
+                || (hidden == HiddenFiles::LeftOut && item->d_name[0] == '.')))
+            continue;
         if (std::optional<ListedEntry> entry
-            = LookAtEntry(diskFolder, item->d_name, shareFolder, hidden))
+            = LookAt(dirfd(dir.get()), diskFolder, item->d_name, shareFolder, hidden))
             entries.push_back(std::move(*entry));
     }
     return entries;

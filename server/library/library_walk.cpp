@@ -3,6 +3,7 @@
 #include "config/trace.h"
 #include "library/folder_listing.h"
 
+#include <algorithm>
 #include <deque>
 #include <set>
 #include <sys/stat.h>
@@ -74,6 +75,9 @@ WalkResult WalkShare(const std::string& share, const std::string& shareFolder,
             pending.push_back({ relative, folder.depth + 1 });
         }
     }
+    // In path order the rows go into the database's indexes in order.
+    std::sort(result.files.begin(), result.files.end(),
+        [](const IndexedFile& a, const IndexedFile& b) { return a.relativePath < b.relativePath; });
     if (result.cut)
         TraceMessage(kTraceProgress, "LibraryIndex : walk of '%s' cut at its bounds (%zu files)",
             share.c_str(), result.files.size());
