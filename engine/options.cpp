@@ -38,6 +38,7 @@ const std::map<std::string, OptionSpec>& OptionTable()
         { "-keyframes", { ValueKind::Text } },
         { "-tracks", { ValueKind::Text } },
         { "-textsub", { ValueKind::Number } },
+        { "-sid", { ValueKind::Number } },
         { "-cuts", { ValueKind::Text } },
         { "-kf", { ValueKind::Number } },
         { "-aid", { ValueKind::Number } },
@@ -135,6 +136,11 @@ void ApplyNumber(const std::string& name, double value, EngineOptions& options)
             options.notes.push_back("-vembacast: segment length out of range, ignored");
     } else if (name == "-kf") {
         options.keyframeSeconds = value < 0 ? -1 : value;
+    } else if (name == "-sid") {
+        if (value >= 0 && value <= 1000000 && std::floor(value) == value)
+            options.burntSubtitleTrack = static_cast<int>(value);
+        else
+            options.notes.push_back("-sid: not a stream number, ignored");
     } else if (name == "-textsub") {
         if (value >= 0 && value <= 1000000 && std::floor(value) == value)
             options.textSubtitleTrack = static_cast<int>(value);

@@ -17,6 +17,9 @@
 //   -textsub N "PATH" -o OUT   text subtitle mode: no pipes; writes the N-th
 //                              subtitle stream of PATH (0-based among the
 //                              subtitle streams) to OUT as SubRip (UTF-8)
+//   -sid N                     burn the N-th subtitle stream of the input (0-based
+//                              among its subtitle streams; pictures such as PGS or
+//                              DVD) into the picture; -sub (an ASS script) wins
 //   -cuts FILE                 live segment boundaries: one time a line, ascending,
 //                              the first 0; segment n holds [cut n-1, cut n), the
 //                              last one runs to the end; a file that breaks
@@ -83,6 +86,7 @@ struct EngineOptions {
     std::string keyframesInput; // -keyframes: the file whose index is written to -o
     std::string tracksInput; // -tracks: the file whose streams are listed in -o
     int textSubtitleTrack = -1; // -textsub: the subtitle stream written to -o
+    int burntSubtitleTrack = -1; // -sid: the subtitle stream drawn into the picture
     std::string cutsFile; // -cuts
     double keyframeSeconds = -1; // -kf: the key frame at or before the start, -1 unknown
     int audioTrack = -1; // -aid: 0-based among the audio streams, -1 the usual choice

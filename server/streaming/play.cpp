@@ -54,8 +54,11 @@ bool TracksExist(StreamingContext& server, const PlayInput& input, const std::st
         return false;
     const MediaTrackList tracks = server.Tracks().Tracks({ diskPath, int64_t(info.st_size),
         int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec });
+    // Text subtitles are shown by the browser itself; only pictures are burnt in.
     return (!input.audio || size_t(*input.audio) < tracks.audio.size())
-        && (!input.sub || size_t(*input.sub) < tracks.subtitles.size());
+        && (!input.sub
+            || (size_t(*input.sub) < tracks.subtitles.size()
+                && !tracks.subtitles[size_t(*input.sub)].text));
 }
 
 // The answer's code, with the master playlist URL in url on success.

@@ -37,6 +37,78 @@ bool MakeTwoToneMkv(const std::string& path)
         + ShellQuote(path));
 }
 
+// A PGS (Blu-ray picture subtitle) stream, written as the format lays it out: one
+// display set that shows a white rectangle on a 320x240 canvas at startMs, and one that
+// clears it at endMs.
+class PgsWriter {
+public:
+    void Show(uint32_t ms, int x, int y, int w, int h)
+    {
+        std::string pcs = Be16(320) + Be16(240) + "\x10" + Be16(0) + "\x80" + std::string(2, '\0')
+            + "\x01" + Be16(0) + std::string(2, '\0') + Be16(x) + Be16(y);
+        Segment(ms, 0x16, pcs);
+        Segment(ms, 0x17, std::string("\x01\x00", 2) + Be16(x) + Be16(y) + Be16(w) + Be16(h));
+        // Palette 0, entry 1: white (Y 235, Cr and Cb 128), opaque.
+        Segment(ms, 0x14, std::string("\x00\x00\x01\xEB\x80\x80\xFF", 7));
+        std::string rle;
+        for (int row = 0; row < h; ++row)
+            rle += std::string("\x00", 1) + char(0xC0 | (w >> 8)) + char(w & 0xFF) + "\x01"
+                + std::string(2, '\0');
+        const size_t length = rle.size() + 4;
+        Segment(ms, 0x15,
+            Be16(0) + std::string("\x00\xC0", 2) + char(length >> 16) + char((length >> 8) & 0xFF)
+                + char(length & 0xFF) + Be16(w) + Be16(h) + rle);
+        Segment(ms, 0x80, "");
+    }
+    void Clear(uint32_t ms)
+    {
+        Segment(ms, 0x16, Be16(320) + Be16(240) + "\x10" + Be16(1) + std::string(4, '\0'));
+        Segment(ms, 0x17, std::string("\x01\x00", 2) + std::string(8, '\0'));
+        Segment(ms, 0x80, "");
+    }
+    const std::string& Bytes() const { return m_bytes; }
+
+private:
+    static std::string Be16(int value) { return { char((value >> 8) & 0xFF), char(value & 0xFF) }; }
+    void Segment(uint32_t ms, int type, const std::string& data)
+    {
+        const uint32_t pts = ms * 90;
+        m_bytes += "PG";
+        for (int shift : { 24, 16, 8, 0 })
+            m_bytes += char((pts >> shift) & 0xFF);
+        m_bytes += std::string(4, '\0') + char(type) + Be16(int(data.size())) + data;
+    }
+    std::string m_bytes;
+};
+
+// 6 s of flat grey with a picture subtitle: a white bar from 1 s to 3 s.
+bool MakeFlatWithPictureSubtitles(const std::string& path)
+{
+    PgsWriter pgs;
+    pgs.Show(1000, 100, 180, 120, 30);
+    pgs.Clear(3000);
+    const std::string sup = path + ".sup";
+    std::ofstream(sup, std::ios::binary) << pgs.Bytes();
+    const std::string flat = path + ".flat.mp4";
+    return MakeFlatClip(flat, 6, 320, 240)
+        && RunTool("ffmpeg -nostdin -y -loglevel error -i " + ShellQuote(flat) + " -i "
+            + ShellQuote(sup) + " -map 0 -map 1 -c copy " + ShellQuote(path));
+}
+
+// The mean grey of the bar's place (and of a place beside it) in a 80x60 picture.
+std::pair<double, double> BarAndBeside(const std::vector<unsigned char>& picture)
+{
+    double bar = 0, beside = 0;
+    int count = 0;
+    for (int y = 46; y < 52; ++y) {
+        for (int x = 28; x < 52; ++x, ++count) {
+            bar += picture[size_t(y * 80 + x)];
+            beside += picture[size_t((y - 30) * 80 + x)];
+        }
+    }
+    return { bar / count, beside / count };
+}
+
 // The pitch of a sound file's first seconds, from its zero crossings.
 double PitchOf(const std::string& media)
 {
@@ -63,6 +135,7 @@ protected:
     static void SetUpTestSuite()
     {
         ASSERT_TRUE(EnsureSharedMedia("two-tones.mkv", MakeTwoToneMkv));
+        ASSERT_TRUE(EnsureSharedMedia("picture-subtitles.mkv", MakeFlatWithPictureSubtitles));
     }
 
     void SetUp() override
@@ -82,10 +155,11 @@ protected:
     }
 
     // "/play" of film.mkv with extra query values → the plist's result and message.
-    std::pair<int, std::string> Play(const std::string& id, const std::string& extra)
+    std::pair<int, std::string> Play(
+        const std::string& id, const std::string& extra, const std::string& file = "film.mkv")
     {
         const HttpReply reply
-            = m_server.Get("/play?id=" + id + "&path=" + UrlEncode("/Movies/film.mkv")
+            = m_server.Get("/play?id=" + id + "&path=" + UrlEncode("/Movies/" + file)
                 + "&width=480&height=320&ostype=iOS&conntype=WIFI&playtime=00:00:06" + extra);
         return { std::atoi(PlistValue(reply.body, "result").value_or("1").c_str()),
             PlistValue(reply.body, "message").value_or("") };
@@ -189,3 +263,32 @@ TEST_F(ApiTracks, PlayWithAudioStreamsTheChosenTone)
 }
 
 } // namespace
+
+TEST_F(ApiTracks, APictureSubtitleStreamIsBurntInWhenChosen)
+{
+    ASSERT_TRUE(PutMedia(m_server, "picture-subtitles.mkv", "bluray.mkv"));
+    const json tracks = GetJson("/api/v1/tracks?path=" + UrlEncode("/Movies/bluray.mkv"));
+    ASSERT_EQ(tracks["subtitles"].size(), 1u);
+    EXPECT_EQ(tracks["subtitles"][0]["codec"], "hdmv_pgs_subtitle");
+    EXPECT_EQ(tracks["subtitles"][0]["text"], false);
+    EXPECT_EQ(m_server.Get("/api/v1/subtitle?path=" + UrlEncode("/Movies/bluray.mkv") + "&stream=0")
+                  .status,
+        422);
+
+    const std::string id = m_server.Connect();
+    auto [result, master] = Play(id, "&sub=0", "bluray.mkv");
+    ASSERT_EQ(result, 0) << master;
+    const std::string burnt = FirstSegment(id, master);
+    const auto [during, besideDuring] = BarAndBeside(GreyFrameAt(burnt, 2.0, 80, 60));
+    const auto [after, besideAfter] = BarAndBeside(GreyFrameAt(burnt, 4.0, 80, 60));
+    EXPECT_GT(during, besideDuring + 100) << "the bar shows from 1 s to 3 s";
+    EXPECT_NEAR(after, besideAfter, 10) << "and is gone after 3 s";
+
+    // The phone's stream, and a text stream chosen for burning in, leave the picture alone.
+    std::tie(result, master) = Play(id, "", "bluray.mkv");
+    ASSERT_EQ(result, 0) << master;
+    const auto [plain, besidePlain]
+        = BarAndBeside(GreyFrameAt(FirstSegment(id, master), 2.0, 80, 60));
+    EXPECT_NEAR(plain, besidePlain, 10);
+    EXPECT_EQ(Play(id, "&sub=0").first, -11);
+}
