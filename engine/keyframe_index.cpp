@@ -137,15 +137,6 @@ void DescribeStreams(const InputMedia& input, KeyframeIndex& index)
     }
 }
 
-// A name of the libraries made safe for one word of the output.
-std::string Word(const std::string& text)
-{
-    std::string word;
-    for (char c : text)
-        word += (c > ' ' && c < 127) ? c : '_';
-    return word.empty() ? "unknown" : word;
-}
-
 } // namespace
 
 std::string FormatKeyframeIndex(const KeyframeIndex& index)
@@ -155,14 +146,14 @@ std::string FormatKeyframeIndex(const KeyframeIndex& index)
     text += "vembacast-keyframes 1\n";
     snprintf(line, sizeof line, "duration %.6f\n", index.durationSeconds);
     text += line;
-    snprintf(line, sizeof line, "video %s %d %d %s\n", Word(index.videoCodec).c_str(), index.width,
-        index.height, Word(index.pixelFormat).c_str());
+    snprintf(line, sizeof line, "video %s %d %d %s\n", OutputWord(index.videoCodec).c_str(),
+        index.width, index.height, OutputWord(index.pixelFormat).c_str());
     text += line;
     snprintf(line, sizeof line, "copyable %d\nrotation %d\nfps %d/%d\n", index.copyable ? 1 : 0,
         index.rotation, index.rateNum, index.rateDen);
     text += line;
     for (const KeyframeIndex::Audio& audio : index.audio) {
-        snprintf(line, sizeof line, "audio %s %d %d %s\n", Word(audio.codec).c_str(),
+        snprintf(line, sizeof line, "audio %s %d %d %s\n", OutputWord(audio.codec).c_str(),
             audio.channels, audio.sampleRate, audio.copyable ? "copy" : "encode");
         text += line;
     }

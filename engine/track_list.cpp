@@ -65,15 +65,6 @@ std::string Extras(const TrackListing::Track& track)
     return extras;
 }
 
-// A codec name as one word.
-std::string Word(const std::string& text)
-{
-    std::string word;
-    for (char c : text)
-        word += (c > ' ' && c < 127) ? c : '_';
-    return word.empty() ? "unknown" : word;
-}
-
 } // namespace
 
 EngineError ListTracks(const std::string& path, TrackListing& listing)
@@ -109,12 +100,12 @@ std::string FormatTrackListing(const TrackListing& listing)
     text += line;
     for (const TrackListing::Track& track : listing.audio) {
         std::snprintf(line, sizeof line, "audio %d %s %d %d", track.number,
-            Word(track.codec).c_str(), track.channels, track.sampleRate);
+            OutputWord(track.codec).c_str(), track.channels, track.sampleRate);
         text += line + Extras(track) + "\n";
     }
     for (const TrackListing::Track& track : listing.subtitles) {
         std::snprintf(line, sizeof line, "subtitle %d %s %s", track.number,
-            Word(track.codec).c_str(), track.text ? "text" : "picture");
+            OutputWord(track.codec).c_str(), track.text ? "text" : "picture");
         text += line + Extras(track) + "\n";
     }
     return text;

@@ -25,3 +25,11 @@ bool WriteWholeFile(const std::string& path, const std::string& text)
     }
     return true;
 }
+
+std::string OutputWord(const std::string& text)
+{
+    std::string word;
+    for (char c : text)
+        word += (c > ' ' && c < 127) ? c : '_';
+    return word.empty() ? "unknown" : word;
+}

@@ -7,3 +7,7 @@
 
 // False (and no file left) when any step fails.
 bool WriteWholeFile(const std::string& path, const std::string& text);
+
+// A name of the libraries (a codec, a pixel format) as one word of such a file: bytes
+// that are blanks or not printable ASCII become '_', and nothing becomes "unknown".
+std::string OutputWord(const std::string& text);

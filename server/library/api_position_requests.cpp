@@ -36,6 +36,19 @@ void WritePositionFields(JsonWriter& json, const PlayPosition& position)
     json.Key("updated").Int(position.updatedMs);
 }
 
+// The answer about one video's position: the position when one is kept, else nothing.
+void WritePositionAnswer(HttpRequest& request, const std::string& profile, const std::string& path,
+    const PlayPosition* position)
+{
+    JsonWriter json;
+    json.BeginObject().Key("profile").String(profile);
+    json.Key("path").String(path).Key("saved").Bool(position != nullptr);
+    if (position)
+        WritePositionFields(json, *position);
+    json.End();
+    WriteApiAnswer(request, json.Text());
+}
+
 std::optional<PositionFilter> ReadFilter(HttpRequest& request, const QueryValues& query)
 {
     const std::string* value = query.Find("state");
@@ -128,13 +141,8 @@ void OnNotifyApiPosition(LibraryContext& server, HttpRequest& request)
         WriteApiError(request, 503, "The positions cannot be read now.");
         return;
     }
-    JsonWriter json;
-    json.BeginObject().Key("profile").String(asked->profile);
-    json.Key("path").String(asked->video.requestPath).Key("saved").Bool(found);
-    if (found)
-        WritePositionFields(json, position);
-    json.End();
-    WriteApiAnswer(request, json.Text());
+    WritePositionAnswer(
+        request, asked->profile, asked->video.requestPath, found ? &position : nullptr);
 }
 
 void OnNotifyApiSavePosition(LibraryContext& server, HttpRequest& request)
@@ -176,12 +184,7 @@ void OnNotifyApiSavePosition(LibraryContext& server, HttpRequest& request)
         WriteApiError(request, 503, "The position cannot be saved now.");
         return;
     }
-    JsonWriter json;
-    json.BeginObject().Key("profile").String(asked->profile);
-    json.Key("path").String(saved.path).Key("saved").Bool(true);
-    WritePositionFields(json, saved);
-    json.End();
-    WriteApiAnswer(request, json.Text());
+    WritePositionAnswer(request, asked->profile, saved.path, &saved);
 }
 
 void OnNotifyApiForgetPosition(LibraryContext& server, HttpRequest& request)
@@ -201,10 +204,7 @@ void OnNotifyApiForgetPosition(LibraryContext& server, HttpRequest& request)
         WriteApiError(request, 503, "The position cannot be forgotten now.");
         return;
     }
-    JsonWriter json;
-    json.BeginObject().Key("profile").String(*profile);
-    json.Key("path").String(requestPath).Key("saved").Bool(false).End();
-    WriteApiAnswer(request, json.Text());
+    WritePositionAnswer(request, *profile, requestPath, nullptr);
 }
 
 void OnNotifyApiProfiles(LibraryContext& server, HttpRequest& request)
