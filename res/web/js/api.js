@@ -258,6 +258,60 @@ export async function clearFinishedConversions() {
     return fetchJobList(await conversionRequest((id) => `/convertDeleteCompleteList?id=${id}`));
 }
 
+// The browser's JSON API (docs/api.md). A profile is a name kept in this browser; the
+// server keeps the play positions of each.
+const PROFILE_KEY = 'vembacast.profile';
+export const DEFAULT_PROFILE = 'Home';
+
+export function currentProfile() {
+    const stored = localStorage.getItem(PROFILE_KEY);
+    return stored && [...stored].length <= 40 ? stored : DEFAULT_PROFILE;
+}
+
+// The JSON of a request of the API; the client id goes along for servers that ask for
+// their password.
+async function apiGet(request, values = {}) {
+    const id = await ensureId();
+    const query = new URLSearchParams({ ...values, id });
+    const response = await fetch(pageUrl(`/api/v1/${request}?${query}`),
+        { credentials: 'same-origin', cache: 'no-cache' });
+    if (response.status === 403)
+        throw new PasswordNeeded();
+    const body = await response.json().catch(() => null);
+    if (!response.ok || !body)
+        throw new ApiError(-response.status, body?.error?.message || `HTTP ${response.status}`);
+    return body;
+}
+
+// Videos of every share whose names hold every word of the query, newest first.
+export function searchVideos(query, limit = 50) {
+    return apiGet('search', { q: query, limit: String(limit) });
+}
+
+export function recentVideos(limit = 12) {
+    return apiGet('recent', { limit: String(limit) });
+}
+
+// Videos this profile started and did not finish, the latest first.
+export function unfinishedVideos(limit = 12) {
+    return apiGet('positions', { profile: currentProfile(), state: 'unfinished', limit: String(limit) });
+}
+
+// Tells the server where this profile is in a video. keepalive lets the last one go
+// out while the page goes away; a failure changes nothing for the viewer.
+export async function reportPosition(path, seconds, duration) {
+    const values = { profile: currentProfile(), path, position: seconds.toFixed(1) };
+    if (Number.isFinite(duration) && duration > 0)
+        values.duration = duration.toFixed(1);
+    try {
+        const id = await ensureId();
+        await fetch(pageUrl(`/api/v1/position/save?${new URLSearchParams({ ...values, id })}`),
+            { credentials: 'same-origin', cache: 'no-store', keepalive: true });
+    } catch {
+        // The position stays in this browser.
+    }
+}
+
 // "2 MB", "221 KB", "1.4 GB" as bytes, for sorting; 0 when unreadable.
 export function sizeBytes(text) {
     const match = /^\s*([\d.,]+)\s*([KMGT]?B|bytes?)?\s*$/i.exec(String(text || ''));

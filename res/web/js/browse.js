@@ -1,9 +1,11 @@
 // The browse page: the shares, then the folders and videos of one folder as a grid
 // or a list, sorted by name, date or size.
 
-import { ApiError, listFolder, pageUrl, RESULT, sizeBytes } from './api.js';
+import { ApiError, listFolder, RESULT, sizeBytes } from './api.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
+import { homeRows, searchBox } from './home.js';
+import { thumbnailOf } from './thumbnails.js';
 import { t } from './i18n.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
 
@@ -42,15 +44,6 @@ export async function sortFiles(files, order, folderSegments) {
         files.sort((a, b) => collator.compare(a.name, b.name));
     }
     return files;
-}
-
-function thumbnailOf(file, segments) {
-    const query = new URLSearchParams({
-        path: serverPath(segments), width: '320', height: '180', playtime: file.playTime || '',
-    });
-    const image = el('img', { class: 'thumb', alt: '', loading: 'lazy', src: pageUrl(`/getThumbnail?${query}`) });
-    image.addEventListener('error', () => image.classList.add('missing'), { once: true });
-    return image;
 }
 
 function folderCard(folder, segments) {
@@ -107,6 +100,8 @@ function notice(text) {
 // Fills view with the folder at segments (none: the shares).
 export async function showFolder(view, segments, isCurrent) {
     view.replaceChildren(notice(t('loading')));
+    // The home page's rows come from the library index, asked for meanwhile.
+    const rows = segments.length ? Promise.resolve([]) : homeRows();
     let listing;
     try {
         listing = await listFolder(serverPath(segments));
@@ -128,7 +123,10 @@ export async function showFolder(view, segments, isCurrent) {
             ...files.map((f) => videoCard(f, segments))];
         const body = items.length ? el('ul', { class: `items ${layout}` }, items)
             : notice(segments.length ? t('emptyFolder') : t('noShares'));
-        view.replaceChildren(segments.length ? toolbar(render) : el('h1', {}, t('shares')), body);
+        if (segments.length)
+            view.replaceChildren(toolbar(render), body);
+        else
+            view.replaceChildren(searchBox(), ...(await rows), el('h1', {}, t('shares')), body);
     };
     await render();
 }
