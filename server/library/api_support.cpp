@@ -39,7 +39,8 @@ std::string FolderOf(const std::string& requestPath)
     return slash == 0 || slash == std::string::npos ? "/" : requestPath.substr(0, slash);
 }
 
-void WriteMedia(JsonWriter& json, const CachedMediaRead& read)
+// encoding: the phone's flag of the file's name (1 may play as it is, 2 converted here).
+void WriteMedia(JsonWriter& json, const CachedMediaRead& read, int encoding)
 {
     json.Key("media").BeginObject();
     json.Key("readable").Bool(read.opened);
@@ -49,7 +50,7 @@ void WriteMedia(JsonWriter& json, const CachedMediaRead& read)
         json.Key("width").Int(p.width).Key("height").Int(p.height);
         json.Key("video").String(p.videoFormat);
         json.Key("audio").String(p.audioId.empty() ? std::string() : p.audioFormat);
-        json.Key("directPlay").Bool(IsDirectPlayableMedia(p));
+        json.Key("directPlay").Bool(encoding >= 1 && IsDirectPlayableMedia(p));
     }
     json.End();
 }
@@ -151,13 +152,14 @@ bool WriteVideoEntry(LibraryContext& server, JsonWriter& json, const VideoFacts&
     int subtitle = 0, encoding = 0;
     GetSubtitleAndEncoding(video.diskPath, subtitle, encoding);
     json.Key("subtitle").Bool(subtitle == 1);
+    json.Key("converted").Bool(encoding == 2);
     // Without a cache (no data folder) nothing read in the background would be kept.
     std::shared_ptr<MediaPropertiesCache> cache = server.Media().Cache();
     std::optional<CachedMediaRead> read;
     if (cache)
         read = cache->Find(video.diskPath, { video.size, video.modifiedNs });
     if (read)
-        WriteMedia(json, *read);
+        WriteMedia(json, *read, encoding);
     const bool pending = cache && !read && server.Prefetch().Queue(video.diskPath);
     if (extra)
         extra(json);

@@ -94,6 +94,21 @@ describe('the library across shares', () => {
         await first.close();
     });
 
+    test('a folder sorted by date opens with one listing request', async () => {
+        const page = await browser.context.newPage();
+        const asked = [];
+        page.on('request', (request) => asked.push(`${request.method()} ${new URL(request.url()).pathname}`));
+        await page.goto(`${server.base}/#/browse/Movies`);
+        await page.locator('.item.video').first().waitFor();
+        await page.locator('#sort').selectOption('date');
+        const names = await page.locator('.item.video .name').allInnerTexts();
+        assert.equal(names[0], '새 영화.mp4');
+        assert.deepEqual(asked.filter((line) => /getList|\/xml\/|file_download/.test(line) || line.startsWith('HEAD')), []);
+        assert.equal(asked.filter((line) => line === 'GET /api/v1/folder').length >= 1, true);
+        await page.locator('#sort').selectOption('name');
+        await page.close();
+    });
+
     test('counts, the list view and the tab title read right', async () => {
         const page = await browser.context.newPage();
         await page.goto(`${server.base}/#/browse/Movies`);

@@ -152,18 +152,58 @@ function checked(answer) {
     return answer;
 }
 
-// { folders: [{name, count}], files: [{name, playTime, size, …}] } of a server path
-// ("/" for the shares).
+// "1:02:03" of seconds as the phone's lists write it ("01:02:03").
+function playTimeOf(seconds) {
+    const whole = Math.max(0, Math.floor(seconds));
+    return [Math.floor(whole / 3600), Math.floor((whole % 3600) / 60), whole % 60]
+        .map((n) => String(n).padStart(2, '0')).join(':');
+}
+
+// "734 MB", "1.4 GB" of bytes.
+export function sizeText(bytes) {
+    const units = ['Bytes', 'KB', 'MB', 'GB', 'TB'];
+    let value = Number(bytes) || 0;
+    let unit = 0;
+    while (value >= 1024 && unit < units.length - 1) {
+        value /= 1024;
+        unit += 1;
+    }
+    const digits = unit === 0 || value >= 100 ? 0 : 1;
+    return `${value.toFixed(digits)} ${units[unit]}`;
+}
+
+// A video of the JSON listing in the form the pages use (the phone's keys).
+function listedVideo(entry) {
+    const media = entry.media?.readable ? entry.media : null;
+    let encoding = '0';
+    if (entry.converted)
+        encoding = '2';
+    else if (media?.directPlay)
+        encoding = '1';
+    return {
+        name: entry.name, bytes: entry.size, size: sizeText(entry.size), modified: entry.modified,
+        playTime: media ? playTimeOf(media.duration) : '',
+        resolution: media ? `${media.width}x${media.height}` : '',
+        subtitle: entry.subtitle ? '1' : '0', encoding, known: Boolean(entry.media),
+    };
+}
+
+// { folders: [{name, count}], files: [{name, playTime, size, bytes, modified, …}],
+// pending } of a server path ("/" for the shares), answered at once; pending counts the
+// videos whose media properties the server is still reading.
 export async function listFolder(path) {
-    const answer = checked(
-        await withId((id) => `/getList?path=${encodeURIComponent(path)}&id=${id}`));
-    const listUrl = sameOrigin(answer.fileurl || '');
-    if (!listUrl.startsWith('/xml/'))
-        throw new ApiError(-1, 'no list file');
-    const list = await fetchPlist(listUrl);
-    const folders = Array.isArray(list.folders) ? list.folders : [];
-    const files = Array.isArray(list.files) ? list.files : [];
-    return { folders, files };
+    let answer;
+    try {
+        answer = await apiGet('folder', { path });
+    } catch (error) {
+        if (error instanceof ApiError && error.result === -404)
+            throw new ApiError(RESULT.NOT_EXIST, error.message);
+        throw error;
+    }
+    const folders = (answer.folders || []).map((folder) => ({
+        name: folder.name, count: String(folder.count), modified: folder.modified,
+    }));
+    return { folders, files: (answer.files || []).map(listedVideo), pending: answer.pending || 0 };
 }
 
 export async function fileInfo(path) {
