@@ -66,7 +66,8 @@ std::string LocalUrl(const std::string& path)
     return path.rfind("file:", 0) == 0 ? path : "file:" + path;
 }
 
-EngineError InputMedia::Open(const std::string& path, JobControl& control, OpenSettings settings)
+EngineError OpenLocalFormat(
+    const std::string& path, JobControl& control, InputContextPtr& opened, bool shortProbe)
 {
     AVFormatContext* format = avformat_alloc_context();
     if (!format)
@@ -76,7 +77,7 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control, OpenS
     // not even for playlists inside it.
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    if (settings.shortProbe) {
+    if (shortProbe) {
         av_dict_set(&options, "probesize", kShortProbeBytes, 0);
         av_dict_set(&options, "analyzeduration", kShortProbeMicroseconds, 0);
     }
@@ -92,7 +93,7 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control, OpenS
             LogLevel::Error, "cannot open '%s': %s", path.c_str(), AvErrorText(result).c_str());
         return kErrorOpenInput;
     }
-    m_format.reset(format);
+    opened.reset(format);
     MarkStartStep(StartStep::Open);
     result = avformat_find_stream_info(format, nullptr);
     MarkStartStep(StartStep::Probe);
@@ -105,6 +106,15 @@ EngineError InputMedia::Open(const std::string& path, JobControl& control, OpenS
             AvErrorText(result).c_str());
         return kErrorOpenInput;
     }
+    return kErrorNone;
+}
+
+EngineError InputMedia::Open(const std::string& path, JobControl& control, OpenSettings settings)
+{
+    const EngineError opened = OpenLocalFormat(path, control, m_format, settings.shortProbe);
+    if (opened != kErrorNone)
+        return opened;
+    AVFormatContext* format = m_format.get();
     m_video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     // Cover pictures are single frames, not the video of the file.
     if (m_video >= 0 && (format->streams[m_video]->disposition & AV_DISPOSITION_ATTACHED_PIC))

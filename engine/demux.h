@@ -32,6 +32,11 @@ int UprightTurn(const AVStream& stream);
 // The URL that names exactly this local file to the libraries.
 std::string LocalUrl(const std::string& path);
 
+// Opens a local file (and nothing but a file) and reads its streams' parameters;
+// 0 or an EngineError (logged). The control's abort flag interrupts blocking reads.
+EngineError OpenLocalFormat(
+    const std::string& path, JobControl& control, InputContextPtr& format, bool shortProbe = false);
+
 class InputMedia {
 public:
     // 0 or an EngineError. The control's abort flag interrupts blocking reads.

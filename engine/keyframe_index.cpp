@@ -3,12 +3,11 @@
 #include "engine/demux.h"
 #include "engine/engine_log.h"
 #include "engine/frame_rate.h"
+#include "engine/whole_file.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -147,38 +146,6 @@ void DescribeStreams(const InputMedia& input, KeyframeIndex& index)
     }
 }
 
-// A name of the libraries made safe for one word of the output.
-std::string Word(const std::string& text)
-{
-    std::string word;
-    for (char c : text)
-        word += (c > ' ' && c < 127) ? c : '_';
-    return word.empty() ? "unknown" : word;
-}
-
-bool WriteWhole(const std::string& path, const std::string& text)
-{
-    std::string part = path + ".part";
-    int fd = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote <= 0) {
-            close(fd);
-            unlink(part.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    if (close(fd) != 0 || rename(part.c_str(), path.c_str()) != 0) {
-        unlink(part.c_str());
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string FormatKeyframeIndex(const KeyframeIndex& index)
@@ -188,14 +155,14 @@ std::string FormatKeyframeIndex(const KeyframeIndex& index)
     text += "vembacast-keyframes 1\n";
     snprintf(line, sizeof line, "duration %.6f\n", index.durationSeconds);
     text += line;
-    snprintf(line, sizeof line, "video %s %d %d %s\n", Word(index.videoCodec).c_str(), index.width,
-        index.height, Word(index.pixelFormat).c_str());
+    snprintf(line, sizeof line, "video %s %d %d %s\n", OutputWord(index.videoCodec).c_str(),
+        index.width, index.height, OutputWord(index.pixelFormat).c_str());
     text += line;
     snprintf(line, sizeof line, "copyable %d\nrotation %d\nfps %d/%d\n", index.copyable ? 1 : 0,
         index.rotation, index.rateNum, index.rateDen);
     text += line;
     for (const KeyframeIndex::Audio& audio : index.audio) {
-        snprintf(line, sizeof line, "audio %s %d %d %s\n", Word(audio.codec).c_str(),
+        snprintf(line, sizeof line, "audio %s %d %d %s\n", OutputWord(audio.codec).c_str(),
             audio.channels, audio.sampleRate, audio.copyable ? "copy" : "encode");
         text += line;
     }
@@ -281,7 +248,7 @@ int RunKeyframeIndex(const std::string& input, const std::string& output)
             static_cast<unsigned>(result));
         return static_cast<int>(result);
     }
-    if (!WriteWhole(output, FormatKeyframeIndex(index))) {
+    if (!WriteWholeFile(output, FormatKeyframeIndex(index))) {
         fprintf(stderr, "vembacast-engine: cannot write '%s'\n", output.c_str());
         return kErrorWriteOutput;
     }

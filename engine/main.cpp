@@ -12,7 +12,9 @@
 #include "engine/keyframe_index.h"
 #include "engine/options.h"
 #include "engine/scheduler.h"
+#include "engine/text_subtitles.h"
 #include "engine/thumbnail.h"
+#include "engine/track_list.h"
 
 #include <atomic>
 #include <chrono>
@@ -157,9 +159,13 @@ int main(int argc, char** argv)
     for (const std::string& note : options.notes)
         EngineLog(LogLevel::Info, "%s", note.c_str());
 
-    // The index mode has no server on pipes: its caller bounds it in time.
+    // The one-shot modes have no server on pipes: their caller bounds them in time.
     if (options.IsKeyframeIndexRun())
         return RunKeyframeIndex(options.keyframesInput, options.output);
+    if (options.IsTrackListRun())
+        return RunTrackList(options.tracksInput, options.output);
+    if (options.IsTextSubtitleRun())
+        return RunTextSubtitles(options.input, options.textSubtitleTrack, options.output);
 
     JobControl control;
     ControlChannel channel;

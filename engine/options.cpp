@@ -36,6 +36,9 @@ const std::map<std::string, OptionSpec>& OptionTable()
         { "-o", { ValueKind::Text } },
         { "-pipename", { ValueKind::Number } },
         { "-keyframes", { ValueKind::Text } },
+        { "-tracks", { ValueKind::Text } },
+        { "-textsub", { ValueKind::Number } },
+        { "-sid", { ValueKind::Number } },
         { "-cuts", { ValueKind::Text } },
         { "-kf", { ValueKind::Number } },
         { "-aid", { ValueKind::Number } },
@@ -133,6 +136,16 @@ void ApplyNumber(const std::string& name, double value, EngineOptions& options)
             options.notes.push_back("-vembacast: segment length out of range, ignored");
     } else if (name == "-kf") {
         options.keyframeSeconds = value < 0 ? -1 : value;
+    } else if (name == "-sid") {
+        if (value >= 0 && value <= 1000000 && std::floor(value) == value)
+            options.burntSubtitleTrack = static_cast<int>(value);
+        else
+            options.notes.push_back("-sid: not a stream number, ignored");
+    } else if (name == "-textsub") {
+        if (value >= 0 && value <= 1000000 && std::floor(value) == value)
+            options.textSubtitleTrack = static_cast<int>(value);
+        else
+            options.notes.push_back("-textsub: not a stream number, ignored");
     } else if (name == "-aid") {
         if (value >= 0 && value <= 1000000 && std::floor(value) == value)
             options.audioTrack = static_cast<int>(value);
@@ -162,6 +175,8 @@ void ApplyText(const std::string& name, const std::string& value, EngineOptions&
         options.subtitleCodepage = value;
     else if (name == "-keyframes")
         options.keyframesInput = value;
+    else if (name == "-tracks")
+        options.tracksInput = value;
     else if (name == "-cuts")
         options.cutsFile = value;
     else if (name == "-ovc")

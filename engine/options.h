@@ -12,6 +12,14 @@
 //   -keyframes "PATH" -o OUT   key frame index mode: no pipes; writes the index of
 //                              PATH to OUT (format in keyframe_index.h) and exits
 //                              0, or non-zero with a line on stderr
+//   -tracks "PATH" -o OUT      track list mode: no pipes; writes the audio and
+//                              subtitle streams of PATH to OUT (track_list.h)
+//   -textsub N "PATH" -o OUT   text subtitle mode: no pipes; writes the N-th
+//                              subtitle stream of PATH (0-based among the
+//                              subtitle streams) to OUT as SubRip (UTF-8)
+//   -sid N                     burn the N-th subtitle stream of the input (0-based
+//                              among its subtitle streams; pictures such as PGS or
+//                              DVD) into the picture; -sub (an ASS script) wins
 //   -cuts FILE                 live segment boundaries: one time a line, ascending,
 //                              the first 0; segment n holds [cut n-1, cut n), the
 //                              last one runs to the end; a file that breaks
@@ -76,6 +84,9 @@ struct EngineOptions {
     std::string fontFile; // -font
     std::string subtitleCodepage; // -subcp
     std::string keyframesInput; // -keyframes: the file whose index is written to -o
+    std::string tracksInput; // -tracks: the file whose streams are listed in -o
+    int textSubtitleTrack = -1; // -textsub: the subtitle stream written to -o
+    int burntSubtitleTrack = -1; // -sid: the subtitle stream drawn into the picture
     std::string cutsFile; // -cuts
     double keyframeSeconds = -1; // -kf: the key frame at or before the start, -1 unknown
     int audioTrack = -1; // -aid: 0-based among the audio streams, -1 the usual choice
@@ -83,8 +94,13 @@ struct EngineOptions {
     std::vector<std::string> notes; // what was ignored, and why, for the log
 
     // A run that has no input is a thumbnail run: it serves requests on its pipes.
-    bool IsThumbnailRun() const { return input.empty() && keyframesInput.empty(); }
+    bool IsThumbnailRun() const
+    {
+        return input.empty() && keyframesInput.empty() && tracksInput.empty();
+    }
     bool IsKeyframeIndexRun() const { return !keyframesInput.empty(); }
+    bool IsTrackListRun() const { return !tracksInput.empty(); }
+    bool IsTextSubtitleRun() const { return textSubtitleTrack >= 0; }
     bool CopyVideo() const { return videoCodec == "copy"; }
     bool CopyAudio() const { return audioCodec == "copy"; }
     bool HasSubtitles() const { return !subtitleFile.empty(); }

@@ -3,6 +3,7 @@
 #include "engine/decoder_threads.h"
 #include "engine/engine_log.h"
 #include "engine/segment_naming.h"
+#include "engine/stream_subtitles.h"
 
 #include <cmath>
 #include <sys/resource.h>
@@ -176,12 +177,17 @@ EngineError Scheduler::PrepareTranscode()
     else
         m_input.SeekToKeyFrame(start, 0, m_control);
 
-    std::unique_ptr<SubtitleRenderer> subtitles;
+    std::unique_ptr<PictureSubtitles> subtitles;
     if (m_options.HasSubtitles()) {
-        subtitles = std::make_unique<SubtitleRenderer>();
-        if (!subtitles->Open(
-                m_options.subtitleFile, m_options.fontFile, m_options.subtitleCodepage))
-            subtitles.reset();
+        auto script = std::make_unique<SubtitleRenderer>();
+        if (script->Open(m_options.subtitleFile, m_options.fontFile, m_options.subtitleCodepage))
+            subtitles = std::move(script);
+    } else if (m_options.burntSubtitleTrack >= 0) {
+        // A stream that cannot be drawn leaves the picture as it is: the stream plays.
+        auto stream = std::make_unique<StreamSubtitles>();
+        if (stream->Open(m_options.input, m_options.burntSubtitleTrack, start, m_sourceWidth,
+                m_sourceHeight, m_control))
+            subtitles = std::move(stream);
     }
     int turn = m_options.autoRotate ? UprightTurn(*m_input.VideoStream()) : 0;
     if (turn != 0)

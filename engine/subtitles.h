@@ -17,10 +17,22 @@ std::string ScriptToUtf8(const std::string& bytes, const std::string& codepage, 
 
 bool IsValidUtf8(const std::string& text);
 
-class SubtitleRenderer {
+// What the picture stage draws over each picture: images for a media time, in the
+// frame's own pixels. An ASS script (below) and a subtitle stream of the input
+// (stream_subtitles.h) both give them.
+class PictureSubtitles {
+public:
+    virtual ~PictureSubtitles() = default;
+    virtual void SetFrameSize(int width, int height) = 0;
+    // The images for media time `seconds`; changed tells whether they differ from
+    // the previous call's.
+    virtual const ASS_Image* Render(double seconds, bool& changed) = 0;
+};
+
+class SubtitleRenderer : public PictureSubtitles {
 public:
     SubtitleRenderer() = default;
-    ~SubtitleRenderer();
+    ~SubtitleRenderer() override;
     SubtitleRenderer(const SubtitleRenderer&) = delete;
     SubtitleRenderer& operator=(const SubtitleRenderer&) = delete;
 
@@ -28,11 +40,11 @@ public:
     // the script cannot be read; the run then goes on without subtitles.
     bool Open(
         const std::string& scriptPath, const std::string& fontFile, const std::string& codepage);
-    void SetFrameSize(int width, int height);
+    void SetFrameSize(int width, int height) override;
 
     // The images for media time `seconds`; changed tells whether they differ
     // from the previous call's.
-    const ASS_Image* Render(double seconds, bool& changed);
+    const ASS_Image* Render(double seconds, bool& changed) override;
 
 private:
     ASS_Library* m_library = nullptr;

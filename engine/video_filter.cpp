@@ -28,7 +28,7 @@ void ResolveScale(int& width, int& height, int curWidth, int curHeight)
 } // namespace
 
 void PictureChain::Configure(const std::vector<FilterStep>& steps, int srcWidth, int srcHeight,
-    std::unique_ptr<SubtitleRenderer> subtitles, int scaleFlags, int uprightTurn)
+    std::unique_ptr<PictureSubtitles> subtitles, int scaleFlags, int uprightTurn)
 {
     m_subtitles = std::move(subtitles);
     m_scaleFlags = scaleFlags;

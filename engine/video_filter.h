@@ -22,7 +22,7 @@ public:
     // (0, 90, 180, 270 degrees clockwise) turns the picture upright first; the
     // command line's sizes are then sizes of the upright picture.
     void Configure(const std::vector<FilterStep>& steps, int srcWidth, int srcHeight,
-        std::unique_ptr<SubtitleRenderer> subtitles, int scaleFlags, int uprightTurn = 0);
+        std::unique_ptr<PictureSubtitles> subtitles, int scaleFlags, int uprightTurn = 0);
 
     int OutputWidth() const { return m_outWidth; }
     int OutputHeight() const { return m_outHeight; }
@@ -47,7 +47,7 @@ private:
 
     std::vector<Step> m_steps;
     size_t m_subtitleStep = SIZE_MAX; // index of the subtitle step, if any
-    std::unique_ptr<SubtitleRenderer> m_subtitles;
+    std::unique_ptr<PictureSubtitles> m_subtitles;
     int m_scaleFlags = 0;
     int m_outWidth = 0;
     int m_outHeight = 0;

@@ -69,6 +69,7 @@ bool CVembaServer::Start()
     // the background, so the start is reported without waiting for pictures or for
     // the console.
     Thumbnails().QZ_StartShareThumbnails();
+    Index().Start();
     ExternalAddress().Request();
     return true;
 }

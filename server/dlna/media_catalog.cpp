@@ -173,15 +173,9 @@ std::vector<CatalogObject> MediaCatalog::ListChildren(const CatalogObject& conta
     std::string folder = container.diskPath;
     if (folder.empty() || folder.back() != '/')
         folder += '/';
-    for (const ListedEntry& entry : ListFolderEntries(folder, shareFolder)) {
-        // The listings leave hidden folders out; a screen is not shown hidden files
-        // either.
-        if (entry.name.front() == '.')
-            continue;
-        const std::string diskPath = folder + entry.name;
-        children.push_back(
-            MakeChild(container, entry.name, entry.folder, diskPath, ModifiedTime(diskPath)));
-    }
+    for (const ListedEntry& entry : ListFolderEntries(folder, shareFolder, HiddenFiles::LeftOut))
+        children.push_back(MakeChild(container, entry.name, entry.folder, folder + entry.name,
+            entry.modifiedNs / 1000000000));
     return children;
 }
 

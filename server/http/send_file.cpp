@@ -96,29 +96,6 @@ const char* ConnectionHeader(const HttpRequest& request)
     return request.MayKeepAlive() ? "keep-alive" : "close";
 }
 
-// The entity tags of an "If-None-Match" list, as they stand ("*" included); a weak
-// tag ("W/...") compares by its opaque part, as the weak comparison does.
-bool EtagListMatches(std::string_view list, std::string_view etag)
-{
-    size_t start = 0;
-    while (start < list.size()) {
-        size_t end = list.find(',', start);
-        if (end == std::string_view::npos)
-            end = list.size();
-        std::string_view tag = list.substr(start, end - start);
-        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
-            tag.remove_prefix(1);
-        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
-            tag.remove_suffix(1);
-        if (tag.starts_with("W/"))
-            tag.remove_prefix(2);
-        if (tag == "*" || tag == etag)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // An IMF-fixdate ("Sun, 06 Nov 1994 08:49:37 GMT"); nullopt for anything else.
 std::optional<time_t> ParseHttpDate(const std::string& text)
 {
@@ -264,4 +241,25 @@ void qz_mg_send_file(HttpRequest& request, const std::string& path, const SendFi
     // Only a whole answer leaves the connection for the next request.
     if (sent)
         request.KeepAlive();
+}
+
+bool EtagListMatches(std::string_view list, std::string_view etag)
+{
+    size_t start = 0;
+    while (start < list.size()) {
+        size_t end = list.find(',', start);
+        if (end == std::string_view::npos)
+            end = list.size();
+        std::string_view tag = list.substr(start, end - start);
+        while (!tag.empty() && (tag.front() == ' ' || tag.front() == '\t'))
+            tag.remove_prefix(1);
+        while (!tag.empty() && (tag.back() == ' ' || tag.back() == '\t'))
+            tag.remove_suffix(1);
+        if (tag.starts_with("W/"))
+            tag.remove_prefix(2);
+        if (tag == "*" || tag == etag)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }

@@ -5,6 +5,7 @@
 // the media types the clients expect for .m4v, .ts and .m3u8.
 
 #include <string>
+#include <string_view>
 
 class HttpRequest;
 
@@ -25,6 +26,10 @@ struct SendFileExtras {
     std::string headers;
 };
 void qz_mg_send_file(HttpRequest& request, const std::string& path, const SendFileExtras& extras);
+
+// True when an "If-None-Match" list names etag ("*" included); a weak tag ("W/...")
+// compares by its opaque part, as the weak comparison does.
+bool EtagListMatches(std::string_view list, std::string_view etag);
 
 // Content type by the file's extension (case-insensitive).
 std::string MimeTypeOf(const std::string& path);

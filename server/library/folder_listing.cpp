@@ -14,7 +14,9 @@
 #include "platform/places.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -32,12 +34,14 @@ bool IsRegularFile(const std::string& path)
 }
 
 // What a directory entry is in a listing, following links only when they stay
-// inside the share.
-EntryKind ClassifyEntry(
-    const std::string& full, const std::string& name, const std::string& shareFolder)
+// inside the share; info receives what the look found. The entry is looked at by its
+// name in the open folder folderFd (no walk of the whole path per entry), or by full
+// when folderFd is AT_FDCWD.
+EntryKind ClassifyEntry(int folderFd, const std::string& full, const std::string& name,
+    const std::string& shareFolder, struct stat& info)
 {
-    struct stat info { };
-    if (lstat(full.c_str(), &info) != 0)
+    const char* look = folderFd == AT_FDCWD ? full.c_str() : name.c_str();
+    if (fstatat(folderFd, look, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return EntryKind::Skip;
     if (S_ISLNK(info.st_mode)
         && (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0))
@@ -118,10 +122,55 @@ std::string AssembleDocument(const std::string& folders, const std::string& file
     return PlistDocument(body);
 }
 
+ListedEntry MakeListedEntry(const std::string& name, bool folder, const struct stat& info)
+{
+    ListedEntry entry;
+    entry.name = name;
+    entry.folder = folder;
+    entry.size = static_cast<int64_t>(info.st_size);
+    entry.modifiedNs = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    entry.changedNs = int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    entry.device = static_cast<uint64_t>(info.st_dev);
+    entry.inode = static_cast<uint64_t>(info.st_ino);
+    return entry;
+}
+
+// LookAtEntry in the open folder folderFd (AT_FDCWD: by the whole path).
+std::optional<ListedEntry> LookAt(int folderFd, const std::string& diskFolder,
+    const std::string& name, const std::string& shareFolder, HiddenFiles hidden)
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
+    if (!textcodec::IsValidUtf8(name)) {
+        // No request path could name it again, so it is not offered.
+        TraceMessage(kTraceProgress, "QZ_MakeFileList : not UTF-8, skipped ('%s')",
+            SanitizeUtf8(diskFolder + name).c_str());
+        return std::nullopt;
+    }
+    struct stat info { };
+    switch (ClassifyEntry(folderFd, diskFolder + name, name, shareFolder, info)) {
+    case EntryKind::Folder:
+        return MakeListedEntry(name, true, info);
+    case EntryKind::Video:
+        if (hidden == HiddenFiles::Listed || name.front() != '.')
+            return MakeListedEntry(name, false, info);
+        return std::nullopt;
+    case EntryKind::Skip:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
+std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std::string& name,
+    const std::string& shareFolder, HiddenFiles hidden)
+{
+    return LookAt(AT_FDCWD, diskFolder, name, shareFolder, hidden);
+}
+
 std::vector<ListedEntry> ListFolderEntries(
-    const std::string& diskFolder, const std::string& shareFolder)
+    const std::string& diskFolder, const std::string& shareFolder, HiddenFiles hidden)
 {
     std::vector<ListedEntry> entries;
     std::unique_ptr<DIR, DirCloser> dir(opendir(diskFolder.c_str()));
@@ -129,25 +178,14 @@ std::vector<ListedEntry> ListFolderEntries(
         const dirent* item = readdir(dir.get());
         if (!item)
             break;
-        const std::string name = item->d_name;
-        if (name == "." || name == "..")
+        // A plain file that is no video (or a hidden one left out) needs no closer look.
+        if (item->d_type == DT_REG
+            && (ClassifyMediaFile(item->d_name) != kMediaFileVideo
+                || (hidden == HiddenFiles::LeftOut && item->d_name[0] == '.')))
             continue;
-        if (!textcodec::IsValidUtf8(name)) {
-            // No request path could name it again, so it is not offered.
-            TraceMessage(kTraceProgress, "QZ_MakeFileList : not UTF-8, skipped ('%s')",
-                SanitizeUtf8(diskFolder + name).c_str());
-            continue;
-        }
-        switch (ClassifyEntry(diskFolder + name, name, shareFolder)) {
-        case EntryKind::Folder:
-            entries.push_back({ name, true });
-            break;
-        case EntryKind::Video:
-            entries.push_back({ name, false });
-            break;
-        case EntryKind::Skip:
-            break;
-        }
+        if (std::optional<ListedEntry> entry
+            = LookAt(dirfd(dir.get()), diskFolder, item->d_name, shareFolder, hidden))
+            entries.push_back(std::move(*entry));
     }
     return entries;
 }

@@ -10,6 +10,8 @@
 
 #include "library/thumbnail_pool.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,17 +24,32 @@ struct FolderListing {
     std::vector<ThumbInfo> thumbnailJobs; // small thumbnails that are not stored yet
 };
 
-// One entry a listing shows: a subfolder or a video, by name.
+// One entry a listing shows: a subfolder or a video, by name, with what the look at
+// it found (links followed).
 struct ListedEntry {
     std::string name;
     bool folder = false;
+    int64_t size = 0; // bytes
+    int64_t modifiedNs = 0; // modification time, nanoseconds since the epoch
+    int64_t changedNs = 0; // status change time (a file copied or moved in)
+    uint64_t device = 0; // with inode, which folder or file this is
+    uint64_t inode = 0;
 };
+
+// Hidden videos (a name that starts with a dot) are listed for the phone, as they
+// always were; screens, browsers and the library index leave them out.
+enum class HiddenFiles { Listed, LeftOut };
 
 // The entries a listing of diskFolder (ending in '/') shows, in the order of the
 // directory: subfolders that are not hidden and video files, each valid UTF-8 and
 // (links resolved) inside the share whose folder is shareFolder.
-std::vector<ListedEntry> ListFolderEntries(
-    const std::string& diskFolder, const std::string& shareFolder);
+std::vector<ListedEntry> ListFolderEntries(const std::string& diskFolder,
+    const std::string& shareFolder, HiddenFiles hidden = HiddenFiles::Listed);
+
+// One entry of diskFolder by name, as the listing would show it; nothing when the
+// listing would leave it out (or it is not there).
+std::optional<ListedEntry> LookAtEntry(const std::string& diskFolder, const std::string& name,
+    const std::string& shareFolder, HiddenFiles hidden);
 
 // Lists diskFolder (ending in '/'), which requestPath ("/Movies/Kids") names below
 // the share whose folder is shareFolder. Entries that are not valid UTF-8, cannot

@@ -1,5 +1,7 @@
 #include "library/shared_folders.h"
 
+#include <algorithm>
+
 namespace {
 
 bool IsUsableShareName(const std::string& name)
@@ -14,29 +16,32 @@ bool SharedFolderList::AddSharedFolder(const std::string& path, const std::strin
 {
     if (!IsUsableShareName(name) || path.empty())
         return false;
-    std::lock_guard guard(m_lock);
-    for (size_t i = 0; i < m_names.size(); ++i) {
-        if (m_names[i] == name) {
-            m_paths[i] = path;
-            return true;
+    {
+        std::lock_guard guard(m_lock);
+        auto found = std::find(m_names.begin(), m_names.end(), name);
+        if (found != m_names.end()) {
+            m_paths[size_t(found - m_names.begin())] = path;
+        } else {
+            m_names.push_back(name);
+            m_paths.push_back(path);
         }
     }
-    m_names.push_back(name);
-    m_paths.push_back(path);
+    Changed();
     return true;
 }
 
 bool SharedFolderList::RemoveSharedFolder(const std::string& name)
 {
-    std::lock_guard guard(m_lock);
-    for (size_t i = 0; i < m_names.size(); ++i) {
-        if (m_names[i] == name) {
-            m_names.erase(m_names.begin() + static_cast<ptrdiff_t>(i));
-            m_paths.erase(m_paths.begin() + static_cast<ptrdiff_t>(i));
-            return true;
-        }
+    {
+        std::lock_guard guard(m_lock);
+        auto found = std::find(m_names.begin(), m_names.end(), name);
+        if (found == m_names.end())
+            return false;
+        m_paths.erase(m_paths.begin() + (found - m_names.begin()));
+        m_names.erase(found);
     }
-    return false;
+    Changed();
+    return true;
 }
 
 std::string SharedFolderList::FindSharedFolderPath(const std::string& name) const
@@ -61,7 +66,44 @@ std::vector<SharedFolder> SharedFolderList::GetSharedFolders() const
 
 void SharedFolderList::ClearSharedFolders()
 {
+    {
+        std::lock_guard guard(m_lock);
+        m_names.clear();
+        m_paths.clear();
+    }
+    Changed();
+}
+
+void SharedFolderList::ReplaceSharedFolders(const std::vector<SharedFolder>& folders)
+{
+    {
+        std::lock_guard guard(m_lock);
+        m_names.clear();
+        m_paths.clear();
+        for (const SharedFolder& folder : folders) {
+            if (!IsUsableShareName(folder.name) || folder.path.empty()
+                || std::find(m_names.begin(), m_names.end(), folder.name) != m_names.end())
+                continue;
+            m_names.push_back(folder.name);
+            m_paths.push_back(folder.path);
+        }
+    }
+    Changed();
+}
+
+void SharedFolderList::SetListener(std::function<void()> listener)
+{
     std::lock_guard guard(m_lock);
-    m_names.clear();
-    m_paths.clear();
+    m_listener = std::move(listener);
+}
+
+void SharedFolderList::Changed() const
+{
+    std::function<void()> listener;
+    {
+        std::lock_guard guard(m_lock);
+        listener = m_listener;
+    }
+    if (listener)
+        listener();
 }

@@ -4,8 +4,10 @@
 // under a name of their own. Every request that names a file or folder starts its
 // path with one of these names. Each server owns one list; request handlers read it
 // on many threads while the window (or the daemon) changes it, so names and paths
-// always change together under one lock.
+// always change together under one lock. A listener (the library index) hears of
+// every change after it is made, on the changing thread, with no lock held.
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -28,9 +30,17 @@ public:
     // The shares in the order they were added.
     std::vector<SharedFolder> GetSharedFolders() const;
     void ClearSharedFolders();
+    // Replaces the shares with these (in this order); the listener hears once.
+    void ReplaceSharedFolders(const std::vector<SharedFolder>& folders);
+
+    // Called after every change.
+    void SetListener(std::function<void()> listener);
 
 private:
+    void Changed() const;
+
     mutable std::mutex m_lock;
+    std::function<void()> m_listener; // guarded by m_lock
     // --- guarded by m_lock: parallel lists, in the order the shares were added
     std::vector<std::string> m_names;
     std::vector<std::string> m_paths;

@@ -39,6 +39,18 @@ std::string CommonInfo_t::ReadText(const std::string& field) const
     return field;
 }
 
+CommonInfo_t::TrackChoice CommonInfo_t::Tracks() const
+{
+    std::lock_guard lock(m_textLock);
+    return m_tracks;
+}
+
+void CommonInfo_t::SetTracks(TrackChoice tracks)
+{
+    std::lock_guard lock(m_textLock);
+    m_tracks = tracks;
+}
+
 void CommonInfo_t::WriteText(std::string& field, std::string value)
 {
     std::lock_guard guard(m_textLock);

@@ -80,6 +80,14 @@ public:
     void SetHeight(std::string value) { WriteText(m_szHeight, std::move(value)); }
     void SetOSType(std::string value) { WriteText(m_szOSType, std::move(value)); }
     void SetConnType(std::string value) { WriteText(m_szConnType, std::move(value)); }
+    // The tracks chosen for the engine: the audio stream (-aid) and a subtitle stream
+    // burnt in; -1 for the usual ones.
+    struct TrackChoice {
+        int audio = -1;
+        int burntSubtitle = -1;
+    };
+    TrackChoice Tracks() const;
+    void SetTracks(TrackChoice tracks);
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -91,6 +99,7 @@ private:
     std::string m_szHeight; // guarded by m_textLock
     std::string m_szOSType; // guarded by m_textLock
     std::string m_szConnType; // guarded by m_textLock
+    TrackChoice m_tracks; // guarded by m_textLock
 };
 
 class StreamingContext;

@@ -150,6 +150,11 @@ std::vector<std::string> MakeLiveCommandLine(const LiveLine& line)
         = MakeInputHead(line.startSegmentIndex, line.localPath, line.keyframeSeconds);
     Append(words, MakeFrameRateOption(line.frameRate));
     Append(words, { "-ofps", "24", "-cache", "8192" });
+    // A browser's choices; the phone's lines never carry them.
+    if (line.audioTrack >= 0)
+        Append(words, { "-aid", std::to_string(line.audioTrack) });
+    if (line.burntSubtitle >= 0 && line.subtitleOptions.empty())
+        Append(words, { "-sid", std::to_string(line.burntSubtitle) });
     int firstSegment = std::max(line.startSegmentIndex, 1);
     std::string output = line.servicesFolder + "/" + line.clientId
         + Format("/vemba-%d-%d.ts", line.bandwidth, firstSegment);

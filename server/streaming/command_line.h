@@ -65,6 +65,8 @@ struct LiveLine {
     std::string clientId;
     int bandwidth = 0; // variant 1 to 4
     int pipeNumber = 0;
+    int audioTrack = -1; // -aid: the N-th audio stream; -1 the engine's choice
+    int burntSubtitle = -1; // -sid: a subtitle stream of the file burnt in; -1 none
 };
 
 // True when variant has a live encoding (1 to 4); 5 and 6 have playlists only.

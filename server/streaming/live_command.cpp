@@ -145,6 +145,9 @@ bool MakeLiveCommandLine(StreamingContext& server, std::vector<std::string>& arg
     line.clientId = session.szClientID;
     line.bandwidth = bandwidth;
     line.pipeNumber = pipeNumber;
+    const CommonInfo_t::TrackChoice tracks = session.Tracks();
+    line.audioTrack = tracks.audio;
+    line.burntSubtitle = tracks.burntSubtitle;
     std::vector<std::string> words = MakeLiveCommandLine(line);
     if (words.empty())
         return false;

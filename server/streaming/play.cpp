@@ -79,6 +79,22 @@ struct PlayAnswer {
     std::string url; // the master playlist
     std::string startVariant; // a browser's: the variant playlist to start with
 };
+// The track choices of the input, when the file has such streams.
+bool TracksExist(StreamingContext& server, const PlayInput& input, const std::string& diskPath)
+{
+    if (!input.audio && !input.sub)
+        return true;
+    struct stat info { };
+    if (stat(diskPath.c_str(), &info) != 0)
+        return false;
+    const MediaTrackList tracks = server.Tracks().Tracks({ diskPath, int64_t(info.st_size),
+        int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec });
+    // Text subtitles are shown by the browser itself; only pictures are burnt in.
+    return (!input.audio || size_t(*input.audio) < tracks.audio.size())
+        && (!input.sub
+            || (size_t(*input.sub) < tracks.subtitles.size()
+                && !tracks.subtitles[size_t(*input.sub)].text));
+}
 
 // The answer's code, with the master playlist URL in url on success.
 int PreparePlay(
@@ -98,7 +114,11 @@ int PreparePlay(
     // A link that leads out of its share is not there, as for downloads.
     if (!IsMappedInsideShare(server.SharedFolders(), mapping) || !IsRegularFile(mapping.diskPath))
         return kResultNotExist;
+    // A stream the file does not have would only make the engine fail later.
+    if (!TracksExist(server, input, mapping.diskPath))
+        return kResultFailedInput;
     EndEarlierStream(server, *session);
+    session->SetTracks({ input.audio.value_or(-1), input.sub.value_or(-1) });
     session->SetConnType(input.conntype); // the playlist writer reads both
     session->SetOSType(input.ostype);
     MediaProperties properties;

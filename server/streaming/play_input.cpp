@@ -1,5 +1,6 @@
 #include "streaming/play_input.h"
 
+#include "http/query_values.h"
 #include "http/request.h"
 #include "streaming/hls_playlists.h"
 
@@ -17,6 +18,24 @@ std::string ReadCut(const HttpRequest& request, const char* name, size_t buffer)
     return value;
 }
 
+// A track choice: nothing when absent; usable stays true only for a number.
+std::optional<int> ReadTrack(const HttpRequest& request, const char* name, bool& usable)
+{
+    const std::string& query = request.QueryString();
+    // GetRequestVar cannot tell an empty value from a missing one.
+    const std::string key = std::string(name) + "=";
+    bool present = query.starts_with(key) || query.find("&" + key) != std::string::npos;
+    if (!present)
+        return std::nullopt;
+    const std::string value = GetRequestVar(request, name);
+    std::optional<int64_t> number = ParseWholeNumber(value, 0, kMaxTrackNumber);
+    if (!number) {
+        usable = false;
+        return std::nullopt;
+    }
+    return static_cast<int>(*number);
+}
+
 } // namespace
 
 PlayInput ReadPlayInput(const HttpRequest& request)
@@ -30,6 +49,8 @@ PlayInput ReadPlayInput(const HttpRequest& request)
     input.conntype = ReadCut(request, "conntype", kShortChars);
     input.playtime = ReadCut(request, "playtime", kShortChars);
     input.variants = ReadCut(request, "variants", kShortChars);
+    input.audio = ReadTrack(request, "audio", input.tracksUsable);
+    input.sub = ReadTrack(request, "sub", input.tracksUsable);
     return input;
 }
 
@@ -55,6 +76,6 @@ bool IsUsablePlayInput(const PlayInput& input)
         if (value->empty())
             return false;
     }
-    return ParseScreenSide(input.width) && ParseScreenSide(input.height)
+    return input.tracksUsable && ParseScreenSide(input.width) && ParseScreenSide(input.height)
         && ParsePlayTime(input.playtime).has_value();
 }

@@ -12,3 +12,7 @@ void OnNotifyPlayList(StreamingContext& server, HttpRequest& request);
 void OnNotifyPlayFile(StreamingContext& server, HttpRequest& request);
 void OnNotifyPlayEnd(StreamingContext& server, HttpRequest& request);
 void OnNotifyPID(StreamingContext& server, HttpRequest& request);
+
+// The browser API's tracks of a video and its subtitles as WebVTT (docs/api.md).
+void OnNotifyApiTracks(StreamingContext& server, HttpRequest& request);
+void OnNotifyApiSubtitle(StreamingContext& server, HttpRequest& request);

@@ -4,6 +4,7 @@ StreamingContext::StreamingContext(ServerParts parts)
     : LibraryContext(std::move(parts))
     , m_workFolders(Places().ServicesFolder())
     , m_overlayer(Settings(), m_fonts)
+    , m_tracks(Launch(), Places().ServicesFolder())
     , m_sessions(*this)
 {
 }

@@ -2,12 +2,13 @@
 
 // The server as its live streaming sees it: the layer of the server object that owns
 // the client sessions, the ENC session list, the watcher of live engines, the work
-// folders, the bounds of segment waits, and the fonts and overlay of burnt-in
-// subtitles (see enginectl/engine_context.h for how the layers of the server object
-// stack).
+// folders, the bounds of segment waits, the fonts and overlay of burnt-in
+// subtitles, and the audio and subtitle tracks of videos (see enginectl/engine_context.h for how
+// the layers of the server object stack).
 
 #include "library/library_context.h"
 #include "streaming/font_file.h"
+#include "streaming/media_tracks.h"
 #include "streaming/running_engines.h"
 #include "streaming/segments.h"
 #include "streaming/session_list.h"
@@ -28,6 +29,7 @@ public:
     WorkFolderBook& WorkFolders() { return m_workFolders; }
     FontFiles& Fonts() { return m_fonts; }
     CSubtitleOverlayer& Overlayer() { return m_overlayer; }
+    MediaTrackBook& Tracks() { return m_tracks; }
 
     // The bounds of segment waits; tests shorten them, requests read them when they
     // start.
@@ -44,6 +46,7 @@ private:
     WorkFolderBook m_workFolders;
     FontFiles m_fonts;
     CSubtitleOverlayer m_overlayer;
+    MediaTrackBook m_tracks;
     mutable std::mutex m_limitsLock;
     SegmentServingLimits m_limits; // guarded by m_limitsLock
     SessionWatcher m_watcher;

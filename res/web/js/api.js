@@ -169,18 +169,58 @@ function checked(answer) {
     return answer;
 }
 
-// { folders: [{name, count}], files: [{name, playTime, size, …}] } of a server path
-// ("/" for the shares).
+// "1:02:03" of seconds as the phone's lists write it ("01:02:03").
+function playTimeOf(seconds) {
+    const whole = Math.max(0, Math.floor(seconds));
+    return [Math.floor(whole / 3600), Math.floor((whole % 3600) / 60), whole % 60]
+        .map((n) => String(n).padStart(2, '0')).join(':');
+}
+
+// "734 MB", "1.4 GB" of bytes.
+export function sizeText(bytes) {
+    const units = ['Bytes', 'KB', 'MB', 'GB', 'TB'];
+    let value = Number(bytes) || 0;
+    let unit = 0;
+    while (value >= 1024 && unit < units.length - 1) {
+        value /= 1024;
+        unit += 1;
+    }
+    const digits = unit === 0 || value >= 100 ? 0 : 1;
+    return `${value.toFixed(digits)} ${units[unit]}`;
+}
+
+// A video of the JSON listing in the form the pages use (the phone's keys).
+function listedVideo(entry) {
+    const media = entry.media?.readable ? entry.media : null;
+    let encoding = '0';
+    if (entry.converted)
+        encoding = '2';
+    else if (media?.directPlay)
+        encoding = '1';
+    return {
+        name: entry.name, bytes: entry.size, size: sizeText(entry.size), modified: entry.modified,
+        playTime: media ? playTimeOf(media.duration) : '',
+        resolution: media ? `${media.width}x${media.height}` : '',
+        subtitle: entry.subtitle ? '1' : '0', encoding, known: Boolean(entry.media),
+    };
+}
+
+// { folders: [{name, count}], files: [{name, playTime, size, bytes, modified, …}],
+// pending } of a server path ("/" for the shares), answered at once; pending counts the
+// videos whose media properties the server is still reading.
 export async function listFolder(path) {
-    const answer = checked(
-        await withId((id) => `/getList?path=${encodeURIComponent(path)}&id=${id}`));
-    const listUrl = serverPathOf(answer.fileurl || '');
-    if (!listUrl.startsWith('/xml/'))
-        throw new ApiError(-1, 'no list file');
-    const list = await fetchPlist(listUrl);
-    const folders = Array.isArray(list.folders) ? list.folders : [];
-    const files = Array.isArray(list.files) ? list.files : [];
-    return { folders, files };
+    let answer;
+    try {
+        answer = await apiGet('folder', { path });
+    } catch (error) {
+        if (error instanceof ApiError && error.result === -404)
+            throw new ApiError(RESULT.NOT_EXIST, error.message);
+        throw error;
+    }
+    const folders = (answer.folders || []).map((folder) => ({
+        name: folder.name, count: String(folder.count), modified: folder.modified,
+    }));
+    return { folders, files: (answer.files || []).map(listedVideo), pending: answer.pending || 0 };
 }
 
 export async function fileInfo(path) {
@@ -276,6 +316,60 @@ export async function cancelConversion(convertId) {
 
 export async function clearFinishedConversions() {
     return fetchJobList(await conversionRequest((id) => `/convertDeleteCompleteList?id=${id}`));
+}
+
+// The browser's JSON API (docs/api.md). A profile is a name kept in this browser; the
+// server keeps the play positions of each.
+const PROFILE_KEY = 'vembacast.profile';
+export const DEFAULT_PROFILE = 'Home';
+
+export function currentProfile() {
+    const stored = localStorage.getItem(PROFILE_KEY);
+    return stored && [...stored].length <= 40 ? stored : DEFAULT_PROFILE;
+}
+
+// The JSON of a request of the API; the client id goes along for servers that ask for
+// their password.
+async function apiGet(request, values = {}) {
+    const id = await ensureId();
+    const query = new URLSearchParams({ ...values, id });
+    const response = await fetch(pageUrl(`/api/v1/${request}?${query}`),
+        { credentials: 'same-origin', cache: 'no-cache' });
+    if (response.status === 403)
+        throw new PasswordNeeded();
+    const body = await response.json().catch(() => null);
+    if (!response.ok || !body)
+        throw new ApiError(-response.status, body?.error?.message || `HTTP ${response.status}`);
+    return body;
+}
+
+// Videos of every share whose names hold every word of the query, newest first.
+export function searchVideos(query, limit = 50) {
+    return apiGet('search', { q: query, limit: String(limit) });
+}
+
+export function recentVideos(limit = 12) {
+    return apiGet('recent', { limit: String(limit) });
+}
+
+// Videos this profile started and did not finish, the latest first.
+export function unfinishedVideos(limit = 12) {
+    return apiGet('positions', { profile: currentProfile(), state: 'unfinished', limit: String(limit) });
+}
+
+// Tells the server where this profile is in a video. keepalive lets the last one go
+// out while the page goes away; a failure changes nothing for the viewer.
+export async function reportPosition(path, seconds, duration) {
+    const values = { profile: currentProfile(), path, position: seconds.toFixed(1) };
+    if (Number.isFinite(duration) && duration > 0)
+        values.duration = duration.toFixed(1);
+    try {
+        const id = await ensureId();
+        await fetch(pageUrl(`/api/v1/position/save?${new URLSearchParams({ ...values, id })}`),
+            { credentials: 'same-origin', cache: 'no-store', keepalive: true });
+    } catch {
+        // The position stays in this browser.
+    }
 }
 
 // "2 MB", "221 KB", "1.4 GB" as bytes, for sorting; 0 when unreadable.

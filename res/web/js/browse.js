@@ -1,9 +1,11 @@
 // The browse page: the shares, then the folders and videos of one folder as a grid
 // or a list, sorted by name, date or size.
 
-import { ApiError, listFolder, pageUrl, RESULT, sizeBytes } from './api.js';
+import { ApiError, listFolder, RESULT } from './api.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
+import { homeRows, searchBox } from './home.js';
+import { thumbnailOf } from './thumbnails.js';
 import { t } from './i18n.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
 
@@ -17,40 +19,16 @@ export function sortOrder() {
 
 const collator = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' });
 
-// The file's modification time from the download answer's headers; 0 when unknown.
-async function modifiedTime(segments) {
-    try {
-        const response = await fetch(downloadUrl(segments), { method: 'HEAD' });
-        const stamp = Date.parse(response.headers.get('Last-Modified') || '');
-        return Number.isNaN(stamp) ? 0 : stamp;
-    } catch {
-        return 0;
-    }
-}
-
-// Sorts the files in place; by date it asks the server for the times first.
-export async function sortFiles(files, order, folderSegments) {
+// Sorts the files in place; the listing carries every file's time and size.
+export function sortFiles(files, order) {
     if (order === 'date') {
-        await Promise.all(files.map(async (file) => {
-            if (file.modified === undefined)
-                file.modified = await modifiedTime([...folderSegments, file.name]);
-        }));
-        files.sort((a, b) => b.modified - a.modified || collator.compare(a.name, b.name));
+        files.sort((a, b) => (b.modified || 0) - (a.modified || 0) || collator.compare(a.name, b.name));
     } else if (order === 'size') {
-        files.sort((a, b) => sizeBytes(b.size) - sizeBytes(a.size) || collator.compare(a.name, b.name));
+        files.sort((a, b) => (b.bytes || 0) - (a.bytes || 0) || collator.compare(a.name, b.name));
     } else {
         files.sort((a, b) => collator.compare(a.name, b.name));
     }
     return files;
-}
-
-function thumbnailOf(file, segments) {
-    const query = new URLSearchParams({
-        path: serverPath(segments), width: '320', height: '180', playtime: file.playTime || '',
-    });
-    const image = el('img', { class: 'thumb', alt: '', loading: 'lazy', src: pageUrl(`/getThumbnail?${query}`) });
-    image.addEventListener('error', () => image.classList.add('missing'), { once: true });
-    return image;
 }
 
 function folderCard(folder, segments) {
@@ -65,7 +43,7 @@ function folderCard(folder, segments) {
 function videoCard(file, segments) {
     const path = [...segments, file.name];
     const facts = [file.playTime, file.size, file.resolution].filter(Boolean).join(' · ');
-    return el('li', { class: 'item video', dataset: { name: file.name } },
+    return el('li', { class: 'item video', dataset: file.known ? { name: file.name, known: '1' } : { name: file.name } },
         el('a', { href: playLink(path), class: 'open' },
             el('span', { class: 'frame' }, thumbnailOf(file, path),
                 file.playTime ? el('span', { class: 'duration' }, file.playTime) : null),
@@ -107,6 +85,8 @@ function notice(text) {
 // Fills view with the folder at segments (none: the shares).
 export async function showFolder(view, segments, isCurrent) {
     view.replaceChildren(notice(t('loading')));
+    // The home page's rows come from the library index, asked for meanwhile.
+    const rows = segments.length ? Promise.resolve([]) : homeRows();
     let listing;
     try {
         listing = await listFolder(serverPath(segments));
@@ -120,7 +100,7 @@ export async function showFolder(view, segments, isCurrent) {
     const render = async () => {
         const order = sortOrder();
         const folders = [...listing.folders].sort((a, b) => collator.compare(a.name, b.name));
-        const files = await sortFiles([...listing.files], order, segments);
+        const files = sortFiles([...listing.files], order);
         if (!isCurrent())
             return;
         const layout = localStorage.getItem(LAYOUT_KEY) === 'list' ? 'list' : 'grid';
@@ -128,7 +108,36 @@ export async function showFolder(view, segments, isCurrent) {
             ...files.map((f) => videoCard(f, segments))];
         const body = items.length ? el('ul', { class: `items ${layout}` }, items)
             : notice(segments.length ? t('emptyFolder') : t('noShares'));
-        view.replaceChildren(segments.length ? toolbar(render) : el('h1', {}, t('shares')), body);
+        if (segments.length)
+            view.replaceChildren(toolbar(render), body);
+        else
+            view.replaceChildren(searchBox(), ...(await rows), el('h1', {}, t('shares')), body);
     };
     await render();
+    if (listing.pending > 0)
+        fillIn(view, segments, isCurrent).catch(() => {});
+}
+
+// Videos whose media properties were still being read are asked for again, a few times,
+// and their cards replaced in place (the rest of the page, and the focus, stay). It runs
+// beside the page: the next page need not wait for it.
+const FILL_IN_WAIT_MS = 1500;
+const FILL_IN_TRIES = 20;
+
+async function fillIn(view, segments, isCurrent) {
+    for (let tries = 0; tries < FILL_IN_TRIES; ++tries) {
+        await new Promise((resolve) => setTimeout(resolve, FILL_IN_WAIT_MS));
+        if (!isCurrent())
+            return;
+        const listing = await listFolder(serverPath(segments));
+        if (!isCurrent())
+            return;
+        for (const file of listing.files) {
+            const card = [...view.querySelectorAll('.item.video')].find((item) => item.dataset.name === file.name);
+            if (file.known && card && !card.dataset.known)
+                card.replaceWith(videoCard(file, segments));
+        }
+        if (listing.pending === 0)
+            return;
+    }
 }

@@ -3,6 +3,7 @@
 
 import { connect, PasswordNeeded } from './api.js';
 import { showFolder } from './browse.js';
+import { showSearch } from './home.js';
 import { showConversions } from './conversions.js';
 import { el } from './dom.js';
 import { language, t } from './i18n.js';
@@ -80,11 +81,14 @@ async function render() {
     document.querySelectorAll('dialog').forEach((dialog) => dialog.close());
     const route = parseRoute(location.hash);
     showCrumbs(route.segments, route.view === 'play');
+    document.title = tabTitle(route);
     try {
         if (route.view === 'play')
             leaveCurrent = await showPlayer(view, route.segments, route.start);
         else if (route.view === 'conversions')
             leaveCurrent = await showConversions(view);
+        else if (route.view === 'search')
+            await showSearch(view, route.query, () => mine === generation);
         else
             await showFolder(view, route.segments, () => mine === generation);
     } catch (error) {
@@ -99,6 +103,16 @@ async function render() {
         view.replaceChildren(el('p', { class: 'notice error' },
             error instanceof TypeError ? t('serverGone') : t('denied')));
     }
+}
+
+// What the tab says: the video, folder or search shown, then the program.
+function tabTitle(route) {
+    let shown = route.segments.at(-1);
+    if (route.view === 'search')
+        shown = t('searchTitle', route.query);
+    else if (route.view === 'conversions')
+        shown = t('conversions');
+    return shown ? `${shown} – VembaCast` : 'VembaCast';
 }
 
 function schedule() {

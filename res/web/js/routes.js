@@ -1,5 +1,7 @@
 // Deep links: #/browse/<share>/<path…> and #/play/<share>/<path…>?t=SECONDS, each
-// path segment URL-encoded, and #/conversions for the server's conversion jobs. Parsing never throws: a malformed link shows the shares.
+// path segment URL-encoded, #/search?q=WORDS for a search of every share, and
+// #/conversions for the server's conversion jobs. Parsing never throws: a malformed link
+// shows the shares.
 
 import { pageUrl } from './api.js';
 
@@ -26,6 +28,8 @@ export function parseRoute(hash) {
         return { view: 'browse', segments: [] };
     if (raw[0] === 'conversions' && raw.length === 1)
         return { view: 'conversions', segments: [] };
+    if (raw[0] === 'search' && raw.length === 1)
+        return { view: 'search', segments: [], query: new URLSearchParams(query).get('q') || '' };
     if (raw[0] === 'play' && segments.length >= 2) {
         const seconds = Number(new URLSearchParams(query).get('t'));
         const start = Number.isFinite(seconds) && seconds > 0 ? seconds : null;
@@ -36,6 +40,15 @@ export function parseRoute(hash) {
 
 function encodeSegments(segments) {
     return segments.map(encodeURIComponent).join('/');
+}
+
+export function searchLink(query) {
+    return `#/search?${new URLSearchParams({ q: query })}`;
+}
+
+// The segments of a server path ("/Movies/Kids/a.mkv").
+export function segmentsOf(path) {
+    return String(path || '').split('/').filter((part) => part !== '');
 }
 
 export function browseLink(segments) {

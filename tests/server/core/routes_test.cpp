@@ -19,10 +19,10 @@ protected:
     const std::vector<Route> m_routes = BuildRoutes(m_server);
 };
 
-TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiAndTheTelevisionRow)
+TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiTheBrowserApiAndTheTelevisionRow)
 {
     const std::vector<Route>& routes = m_routes;
-    ASSERT_EQ(routes.size(), 21u);
+    ASSERT_EQ(routes.size(), 34u);
     std::set<std::string> names;
     for (const Route& route : routes) {
         names.insert(route.handlerName);
@@ -31,7 +31,7 @@ TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiAndTheTelevisionRow)
         EXPECT_EQ(route.match == RouteMatch::Prefix, std::string_view(route.path).ends_with('/'))
             << route.path;
     }
-    EXPECT_EQ(names.size(), 21u);
+    EXPECT_EQ(names.size(), 34u);
     // Only the television device's media are for the home network without an id.
     for (const Route& route : routes)
         EXPECT_EQ(route.access == RouteAccess::HomeNetwork, route.path == "/dlna/") << route.path;
@@ -61,6 +61,24 @@ TEST_F(RequestTable, PrefixRowsNeedTheirWholePrefix)
     EXPECT_EQ(RowOf("/thumb/Movies/a.jpg"), "OnNotifyThumb");
     EXPECT_EQ(RowOf("/dlna/media/pTW92aWVz.mp4"), "OnNotifyDlnaMedia");
     EXPECT_EQ(RowOf("/dlna"), "");
+}
+
+TEST_F(RequestTable, TheBrowserApiReadsExceptWhereItActsForAPerson)
+{
+    for (const Route& route : m_routes) {
+        if (!route.path.starts_with("/api/"))
+            continue;
+        const bool acts = route.path.ends_with("/save") || route.path.ends_with("/forget")
+            || route.path.ends_with("/delete");
+        EXPECT_EQ(route.effect, acts ? RouteEffect::ChangesState : RouteEffect::ReadOnly)
+            << route.path;
+        EXPECT_EQ(route.access, RouteAccess::ClientApi) << route.path;
+    }
+    EXPECT_EQ(RowOf("/api/v1/position"), "OnNotifyApiPosition");
+    EXPECT_EQ(RowOf("/api/v1/position/save"), "OnNotifyApiSavePosition");
+    EXPECT_EQ(RowOf("/api/v1/folders"), "OnNotifyApiUnknown");
+    EXPECT_EQ(RowOf("/api/v2/folder"), "OnNotifyApiUnknown");
+    EXPECT_EQ(RowOf("/api"), "");
 }
 
 TEST(RequestPaths, DotDotComponentsAreFound)

@@ -126,6 +126,20 @@ TEST_F(RequirePasswordTest, ApiRequestsNeedAKnownIdFromQueryPathOrCookie)
     EXPECT_NE(Get("/list/" + id + "/files.m3u8").status, 403);
 }
 
+TEST_F(RequirePasswordTest, TheBrowsersJsonApiNeedsAKnownIdToo)
+{
+    StartRequiring("1234");
+    std::string cookie;
+    const std::string id = Connect("1234", &cookie);
+    ASSERT_FALSE(id.empty());
+    for (const std::string target : { "/api/v1/folder?path=/", "/api/v1/recent",
+             "/api/v1/positions", "/api/v1/position/save?path=/Movies/a.mp4&position=1",
+             "/api/v1/profiles", "/api/v1/nothing" })
+        EXPECT_EQ(Get(target).status, 403) << target;
+    EXPECT_EQ(Get("/api/v1/folder?path=/&id=" + id).status, 200);
+    EXPECT_EQ(Get("/api/v1/profiles", "Cookie: VembaCastId=" + id + "\r\n").status, 200);
+}
+
 TEST_F(RequirePasswordTest, ServerOffIsRefusedWithoutAKnownId)
 {
     StartRequiring("1234");

@@ -265,3 +265,22 @@ TEST(CommandLine, Conversion)
             "-nosub", "-sub", "/tmp/vembacast_conv_temp_1.ass", "-avthread", "-o",
             "/media/clip-vembacast.m4v", "-pipename=50007" }));
 }
+
+TEST(CommandLine, ABrowsersTrackChoicesReachTheEngineAndThePhonesLineHasNone)
+{
+    for (int bandwidth : { 1, 4 }) {
+        LiveLine line = MakeLine(bandwidth, -1);
+        const Words phone = MakeLiveCommandLine(line);
+        EXPECT_EQ(std::count(phone.begin(), phone.end(), "-aid"), 0);
+        EXPECT_EQ(std::count(phone.begin(), phone.end(), "-sid"), 0);
+        line.audioTrack = 1;
+        line.burntSubtitle = 2;
+        const Words chosen = MakeLiveCommandLine(line);
+        EXPECT_EQ(ValueOf(chosen, "-aid"), "1") << bandwidth;
+        EXPECT_EQ(ValueOf(chosen, "-sid"), "2") << bandwidth;
+        // A SAMI file burnt in already takes the place of a stream.
+        line.subtitleOptions = MakeSubtitleOptions("/fonts/gulim.ttc", "/tmp/script", 0);
+        const Words sami = MakeLiveCommandLine(line);
+        EXPECT_EQ(std::count(sami.begin(), sami.end(), "-sid"), 0);
+    }
+}

@@ -14,7 +14,8 @@ TEST(PlayInput, ScreenSides)
 
 TEST(PlayInput, EveryValueMustBePresentAndUsable)
 {
-    PlayInput good { "ID", "/Movies/a.avi", "480", "320", "iOS", "WIFI", "00:01:00", "" };
+    PlayInput good { "ID", "/Movies/a.avi", "480", "320", "iOS", "WIFI", "00:01:00", "", {}, {},
+        true };
     EXPECT_TRUE(IsUsablePlayInput(good));
     for (std::string PlayInput::*field : { &PlayInput::id, &PlayInput::path, &PlayInput::width,
              &PlayInput::height, &PlayInput::ostype, &PlayInput::conntype, &PlayInput::playtime }) {
