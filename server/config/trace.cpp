@@ -32,7 +32,18 @@ constexpr int kDefaultSwitch = 1; // viewer only
 constexpr uint32_t kDefaultMask = 0xFFFFF;
 constexpr size_t kMaxDatagramText = 60000; // keeps a datagram well inside the socket buffer
 
+// With nobody listening at the viewer's socket, every message would cost a failed
+// send under the lock, in every request's handler: after a send finds no viewer,
+// messages for the viewer alone are dropped at once, without the lock, for a
+// second; a viewer started meanwhile hears from the next second on.
+constexpr std::chrono::seconds kViewerRetry { 1 };
+
 struct TraceState {
+    // Read without the lock by the fast path (NobodyHears); written under it.
+    std::atomic<int> switchSeen { kSwitchUnread }; // the switch, once read
+    std::atomic<int64_t> viewerAbsentUntil { 0 }; // steady-clock nanoseconds
+
+    // --- guarded by g_traceLock
     int traceSwitch = kSwitchUnread;
     uint32_t mask = kDefaultMask;
     std::string folder; // of the switch file and the log files
@@ -44,14 +55,6 @@ struct TraceState {
 
 std::mutex g_traceLock;
 
-// With nobody listening at the viewer's socket, every message would cost a failed
-// send under the lock, in every request's handler: after a send finds no viewer,
-// messages for the viewer alone are dropped at once, without the lock, for a
-// second; a viewer started meanwhile hears from the next second on.
-constexpr std::chrono::seconds kViewerRetry { 1 };
-std::atomic<int> g_switchSeen { kSwitchUnread }; // the switch, once read
-std::atomic<int64_t> g_viewerAbsentUntil { 0 }; // steady-clock nanoseconds
-
 int64_t SteadyNowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -59,19 +62,21 @@ int64_t SteadyNowNs()
         .count();
 }
 
-// True when the message can go nowhere: the viewer is the only sink and it is absent.
-bool NobodyHears()
-{
-    return g_switchSeen.load(std::memory_order_relaxed) == 1
-        && SteadyNowNs() < g_viewerAbsentUntil.load(std::memory_order_relaxed);
-}
-
 // Never destroyed: detached threads (session watchers, engine pipe readers) may
 // still trace while the process runs its exit handlers.
-TraceState& State() // guarded by g_traceLock
+// Its atomics are read without the lock, every other field under g_traceLock.
+TraceState& State()
 {
     static TraceState* state = new TraceState;
     return *state;
+}
+
+// True when the message can go nowhere: the viewer is the only sink and it is absent.
+bool NobodyHears()
+{
+    const TraceState& state = State();
+    return state.switchSeen.load(std::memory_order_relaxed) == 1
+        && SteadyNowNs() < state.viewerAbsentUntil.load(std::memory_order_relaxed);
 }
 
 std::string TraceFolder()
@@ -139,7 +144,7 @@ void SendToViewer(TraceState& state, uint32_t level, const std::string& text)
             reinterpret_cast<const sockaddr*>(&address), sizeof(address))
             < 0
         && (errno == ENOENT || errno == ECONNREFUSED))
-        g_viewerAbsentUntil = SteadyNowNs()
+        state.viewerAbsentUntil = SteadyNowNs()
             + std::chrono::duration_cast<std::chrono::nanoseconds>(kViewerRetry).count();
 }
 
@@ -211,7 +216,7 @@ int TraceMessage(uint32_t level, const char* format, ...)
         TraceState& state = State();
         if (state.traceSwitch == kSwitchUnread) {
             ReadSwitches(state);
-            g_switchSeen = state.traceSwitch;
+            state.switchSeen = state.traceSwitch;
         }
         if (state.traceSwitch & 1)
             SendToViewer(state, level, text);
@@ -231,7 +236,13 @@ void ResetTraceStateForTesting()
         close(state.logFile);
     if (state.viewerSocket >= 0)
         close(state.viewerSocket);
-    state = TraceState {};
-    g_switchSeen = kSwitchUnread;
-    g_viewerAbsentUntil = 0;
+    state.traceSwitch = kSwitchUnread;
+    state.mask = kDefaultMask;
+    state.folder.clear();
+    state.viewerPath.clear();
+    state.viewerSocket = -1;
+    state.fileTried = false;
+    state.logFile = -1;
+    state.switchSeen = kSwitchUnread;
+    state.viewerAbsentUntil = 0;
 }

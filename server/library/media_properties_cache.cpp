@@ -1,19 +1,16 @@
 #include "library/media_properties_cache.h"
 
-#include "config/trace.h"
-
 #include <algorithm>
 #include <climits>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// A new layout gets a new table name, so an old file is simply outgrown.
-constexpr const char* kSetupSql = "PRAGMA journal_mode=WAL;"
-                                  "DROP TABLE IF EXISTS media_properties_v1;"
-                                  "PRAGMA synchronous=NORMAL;"
+// A new layout of a table gets a new table name, so an old file is simply outgrown;
+// the store's own layout number stays.
+constexpr int kCacheLayout = 1;
+constexpr const char* kSetupSql = "DROP TABLE IF EXISTS media_properties_v1;"
                                   "CREATE TABLE IF NOT EXISTS media_properties_v2("
                                   " path BLOB PRIMARY KEY NOT NULL,"
                                   " size INTEGER NOT NULL,"
@@ -48,31 +45,6 @@ constexpr const char* kFindIndexSql = "SELECT indexed, text FROM keyframe_index_
 constexpr const char* kStoreIndexSql
     = "INSERT OR REPLACE INTO keyframe_index_v1 VALUES (?1, ?2, ?3, ?4, ?5)";
 
-// Bounds the wait for another writer; a cache that stays busy is just a miss.
-constexpr int kBusyTimeoutMs = 2000;
-constexpr size_t kMaxIdleConnections = 8;
-
-bool IsDamage(int code)
-{
-    int primary = code & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
-}
-
-bool SameFile(const std::string& file, dev_t device, ino_t inode)
-{
-    struct stat info { };
-    return stat(file.c_str(), &info) == 0 && info.st_dev == device && info.st_ino == inode;
-}
-
-// The database and its side files go; the next connection starts a new one.
-void RemoveDatabaseFiles(const std::string& file)
-{
-    TraceMessage(kTraceProgress, "MediaProperties : damaged cache replaced ('%s')", file.c_str());
-    unlink(file.c_str());
-    unlink((file + "-wal").c_str());
-    unlink((file + "-shm").c_str());
-}
-
 std::string ColumnText(sqlite3_stmt* statement, int column)
 {
     const void* data = sqlite3_column_blob(statement, column);
@@ -86,67 +58,26 @@ int ColumnInt(sqlite3_stmt* statement, int column)
     return int(std::clamp<int64_t>(sqlite3_column_int64(statement, column), INT_MIN, INT_MAX));
 }
 
+// Paths are bytes, not always UTF-8: bound and kept as blobs.
 void BindText(sqlite3_stmt* statement, int index, const std::string& text)
 {
     sqlite3_bind_blob64(statement, index, text.data(), text.size(), SQLITE_TRANSIENT);
 }
 
-// Leaves a statement ready for its next use however the use ended.
-struct StatementReset {
-    sqlite3_stmt* statement;
-    ~StatementReset()
+// A statement prepared for one call, finalized however the call ends.
+struct Prepared {
+    sqlite3_stmt* statement = nullptr;
+    int code = 0;
+    Prepared(sqlite3* db, const char* sql)
+        : code(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr))
     {
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
     }
+    ~Prepared() { sqlite3_finalize(statement); }
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
 };
 
 } // namespace
-
-struct MediaPropertiesCache::Connection {
-    sqlite3* db = nullptr;
-    sqlite3_stmt* find = nullptr;
-    sqlite3_stmt* store = nullptr;
-    sqlite3_stmt* findIndex = nullptr;
-    sqlite3_stmt* storeIndex = nullptr;
-    dev_t device = 0;
-    ino_t inode = 0;
-
-    ~Connection()
-    {
-        sqlite3_finalize(find);
-        sqlite3_finalize(store);
-        sqlite3_finalize(findIndex);
-        sqlite3_finalize(storeIndex);
-        sqlite3_close_v2(db);
-    }
-
-    // SQLITE_OK, or the code that made the open fail.
-    int Open(const std::string& file)
-    {
-        int code = sqlite3_open_v2(file.c_str(), &db,
-            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-        if (code != SQLITE_OK)
-            return code;
-        sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        code = sqlite3_exec(db, kSetupSql, nullptr, nullptr, nullptr);
-        if (code == SQLITE_OK)
-            code = sqlite3_prepare_v2(db, kFindSql, -1, &find, nullptr);
-        if (code == SQLITE_OK)
-            code = sqlite3_prepare_v2(db, kStoreSql, -1, &store, nullptr);
-        if (code == SQLITE_OK)
-            code = sqlite3_prepare_v2(db, kFindIndexSql, -1, &findIndex, nullptr);
-        if (code == SQLITE_OK)
-            code = sqlite3_prepare_v2(db, kStoreIndexSql, -1, &storeIndex, nullptr);
-        struct stat info { };
-        if (code == SQLITE_OK && stat(file.c_str(), &info) != 0)
-            code = SQLITE_CANTOPEN;
-        device = info.st_dev;
-        inode = info.st_ino;
-        return code;
-    }
-};
 
 bool StampRegularFile(const std::string& path, MediaFileStamp& stamp)
 {
@@ -159,69 +90,21 @@ bool StampRegularFile(const std::string& path, MediaFileStamp& stamp)
 }
 
 MediaPropertiesCache::MediaPropertiesCache(std::string databaseFile)
-    : m_file(std::move(databaseFile))
+    : m_store(std::move(databaseFile), kSetupSql, kCacheLayout)
 {
 }
 
 MediaPropertiesCache::~MediaPropertiesCache() = default;
 
-std::unique_ptr<MediaPropertiesCache::Connection> MediaPropertiesCache::Borrow()
-{
-    std::unique_ptr<Connection> connection;
-    {
-        std::lock_guard guard(m_lock);
-        if (!m_idle.empty()) {
-            connection = std::move(m_idle.back());
-            m_idle.pop_back();
-        }
-    }
-    // A database deleted or replaced under us is not written into any more.
-    if (connection && SameFile(m_file, connection->device, connection->inode))
-        return connection;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        connection = std::make_unique<Connection>();
-        int code = connection->Open(m_file);
-        if (code == SQLITE_OK)
-            return connection;
-        connection.reset();
-        if (!IsDamage(code))
-            break;
-        RemoveDatabaseFiles(m_file);
-    }
-    return nullptr;
-}
-
-void MediaPropertiesCache::GiveBack(std::unique_ptr<Connection> connection)
-{
-    std::lock_guard guard(m_lock);
-    if (m_idle.size() < kMaxIdleConnections)
-        m_idle.push_back(std::move(connection));
-}
-
-template <typename Work> bool MediaPropertiesCache::WithConnection(Work work)
-{
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        std::unique_ptr<Connection> connection = Borrow();
-        if (!connection)
-            return false;
-        int code = work(*connection);
-        if (!IsDamage(code)) {
-            GiveBack(std::move(connection));
-            return code == SQLITE_OK;
-        }
-        connection.reset();
-        RemoveDatabaseFiles(m_file);
-    }
-    return false;
-}
-
 std::optional<CachedMediaRead> MediaPropertiesCache::Find(
     const std::string& path, const MediaFileStamp& stamp)
 {
     std::optional<CachedMediaRead> found;
-    WithConnection([&](Connection& connection) {
-        sqlite3_stmt* s = connection.find;
-        StatementReset reset { s };
+    m_store.Run([&](sqlite3* db) {
+        Prepared statement(db, kFindSql);
+        sqlite3_stmt* s = statement.statement;
+        if (statement.code != SQLITE_OK)
+            return statement.code;
         BindText(s, 1, path);
         sqlite3_bind_int64(s, 2, stamp.size);
         sqlite3_bind_int64(s, 3, stamp.modifiedNs);
@@ -256,9 +139,11 @@ std::optional<CachedMediaRead> MediaPropertiesCache::Find(
 void MediaPropertiesCache::Store(
     const std::string& path, const MediaFileStamp& stamp, const CachedMediaRead& read)
 {
-    WithConnection([&](Connection& connection) {
-        sqlite3_stmt* s = connection.store;
-        StatementReset reset { s };
+    m_store.Run([&](sqlite3* db) {
+        Prepared statement(db, kStoreSql);
+        sqlite3_stmt* s = statement.statement;
+        if (statement.code != SQLITE_OK)
+            return statement.code;
         const MediaProperties& p = read.properties;
         BindText(s, 1, path);
         sqlite3_bind_int64(s, 2, stamp.size);
@@ -285,9 +170,11 @@ std::optional<CachedKeyframeIndex> MediaPropertiesCache::FindKeyframeIndex(
     const std::string& path, const MediaFileStamp& stamp)
 {
     std::optional<CachedKeyframeIndex> found;
-    WithConnection([&](Connection& connection) {
-        sqlite3_stmt* s = connection.findIndex;
-        StatementReset reset { s };
+    m_store.Run([&](sqlite3* db) {
+        Prepared statement(db, kFindIndexSql);
+        sqlite3_stmt* s = statement.statement;
+        if (statement.code != SQLITE_OK)
+            return statement.code;
         BindText(s, 1, path);
         sqlite3_bind_int64(s, 2, stamp.size);
         sqlite3_bind_int64(s, 3, stamp.modifiedNs);
@@ -305,9 +192,11 @@ std::optional<CachedKeyframeIndex> MediaPropertiesCache::FindKeyframeIndex(
 void MediaPropertiesCache::StoreKeyframeIndex(
     const std::string& path, const MediaFileStamp& stamp, const CachedKeyframeIndex& index)
 {
-    WithConnection([&](Connection& connection) {
-        sqlite3_stmt* s = connection.storeIndex;
-        StatementReset reset { s };
+    m_store.Run([&](sqlite3* db) {
+        Prepared statement(db, kStoreIndexSql);
+        sqlite3_stmt* s = statement.statement;
+        if (statement.code != SQLITE_OK)
+            return statement.code;
         BindText(s, 1, path);
         sqlite3_bind_int64(s, 2, stamp.size);
         sqlite3_bind_int64(s, 3, stamp.modifiedNs);

@@ -7,22 +7,19 @@
 // replaced.
 //
 // Threads: HTTP workers, the thumbnail pool and the conversion worker use one cache
-// at once. Each caller borrows a connection of its own from a small pool (the pool's
-// lock guards only the list of idle connections, never a database call), and SQLite
-// orders the writers (write-ahead log, so readers never wait for a writer).
+// at once, each through a connection of its own (sqlite_store.h); SQLite orders the
+// writers (write-ahead log, so readers never wait for a writer).
 //
 // The cache is only an accelerator: a database that cannot be opened means no
 // caching; one that is damaged, or deleted under the running server, is replaced
 // by a fresh one. No failure here is ever seen by a caller other than as a miss.
 
 #include "library/media_properties.h"
+#include "library/sqlite_store.h"
 
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 // The cache's file in the data folder.
 inline constexpr const char* kMediaPropertiesDatabaseName = "MediaProperties.sqlite";
@@ -60,7 +57,7 @@ public:
     MediaPropertiesCache(const MediaPropertiesCache&) = delete;
     MediaPropertiesCache& operator=(const MediaPropertiesCache&) = delete;
 
-    const std::string& DatabaseFile() const { return m_file; }
+    const std::string& DatabaseFile() const { return m_store.File(); }
 
     // The remembered read of exactly this version of the file, if any.
     std::optional<CachedMediaRead> Find(const std::string& path, const MediaFileStamp& stamp);
@@ -74,17 +71,6 @@ public:
     void StoreKeyframeIndex(
         const std::string& path, const MediaFileStamp& stamp, const CachedKeyframeIndex& index);
 
-    struct Connection;
-
 private:
-    std::unique_ptr<Connection> Borrow();
-    void GiveBack(std::unique_ptr<Connection> connection);
-    // Runs one statement with a fresh connection after replacing a damaged file.
-    template <typename Work> bool WithConnection(Work work);
-
-    const std::string m_file;
-
-    std::mutex m_lock;
-    // --- guarded by m_lock
-    std::vector<std::unique_ptr<Connection>> m_idle;
+    SqliteStore m_store;
 };
