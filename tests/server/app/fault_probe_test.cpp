@@ -372,7 +372,9 @@ TEST_F(ProbedDaemon, TenThousandConnectsLeaveNoFilesOrThreadsBehindAndMemoryFlat
     EXPECT_EQ(ids.size(), 10000u);
     EXPECT_EQ(ids.count(""), 0u);
     EXPECT_LE(DaemonOpenFiles(), filesBefore + 2); // a log file may be open at either count
-    EXPECT_EQ(DaemonStatus("Threads"), threadsBefore);
+    // A background pass (the library walk, a keyframe pass) may start or end between
+    // the two counts; a thread per connection would show as thousands.
+    EXPECT_LE(DaemonStatus("Threads"), threadsBefore + 2);
 }
 
 TEST_F(ProbedDaemon, RequestsThatGetNoAnswerEndWithACleanClose)
