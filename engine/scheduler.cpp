@@ -14,8 +14,12 @@ extern "C" {
 
 namespace {
 
+// The two packet queues together must hold less media time than the mux waits for a
+// lagging stream (10 s): a starved audio thread then stops the demuxer before the mux
+// gives up waiting, so a copied picture never runs ahead of its sound into a later
+// segment. 128 AAC packets are about 3 s at 44.1 kHz.
 constexpr size_t kVideoPacketQueue = 64;
-constexpr size_t kAudioPacketQueue = 512;
+constexpr size_t kAudioPacketQueue = 128;
 constexpr size_t kSlotQueue = 6;
 constexpr size_t kFrameQueue = 6;
 
