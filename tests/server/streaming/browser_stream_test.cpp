@@ -353,6 +353,70 @@ TEST(BrowserPlanTest, WithoutAnIndexTheGridAndWithItTheKeyFrames)
     EXPECT_EQ(MakeBrowserPlan(claim)->segments.Count(), 24 * 3600 / 5);
 }
 
+TEST(BrowserPlanTest, TheChosenAudioStreamDecidesWhatTheOriginalCarries)
+{
+    BrowserPlanInput input;
+    input.homeNetwork = true;
+    auto index = std::make_shared<MediaKeyframeIndex>();
+    index->durationSeconds = 40;
+    index->videoCodec = "h264";
+    index->width = 1280;
+    index->height = 720;
+    index->copyable = true;
+    index->rateNum = 25;
+    index->keyframes = kIrregularKeys;
+    index->audio
+        = { { "aac", 2, 48000, true }, { "ac3", 6, 48000, false }, { "mp3", 2, 44100, true } };
+    input.index = index;
+    struct Case {
+        int audio;
+        const char* codecs;
+        int audioKbps; // 0: copied
+    };
+    for (const Case& c :
+        { Case { -1, "avc1.640029,mp4a.40.2", 0 }, Case { 1, "avc1.640029,mp4a.40.2", 128 },
+            Case { 2, "avc1.640029,mp4a.40.34", 0 }, Case { 7, "avc1.640029,mp4a.40.2", 0 } }) {
+        SCOPED_TRACE(c.audio);
+        input.audioTrack = c.audio;
+        std::shared_ptr<StreamPlan> plan = MakeBrowserPlan(input);
+        const BrowserVariant* original = plan->Variant(kOriginalVariant);
+        ASSERT_NE(original, nullptr);
+        EXPECT_EQ(original->codecs, c.codecs);
+        EXPECT_EQ(original->audioKbps, c.audioKbps);
+    }
+    // A picture subtitle burnt in can only be shown by a transcode.
+    input.audioTrack = -1;
+    input.burntSubtitles = true;
+    std::shared_ptr<StreamPlan> plan = MakeBrowserPlan(input);
+    EXPECT_EQ(plan->Variant(kOriginalVariant), nullptr);
+    EXPECT_EQ(plan->startVariant, kHd720Variant);
+}
+
+TEST(BrowserCommandTest, TheChosenTracksReachEveryVariant)
+{
+    BrowserSource source = Film();
+    SegmentPlan plan = PlanKeyframeSegments(source.keyframes, 120);
+    std::vector<BrowserVariant> variants = ChooseBrowserVariants(source, plan);
+    BrowserLine line;
+    line.localPath = "film.mkv";
+    line.audioTrack = 2;
+    line.burntSubtitle = 1;
+    line.variant = Find(variants, kOriginalVariant);
+    Words words = MakeBrowserCommandLine(line);
+    EXPECT_TRUE(HoldsRun(words, { "-aid", "2" }));
+    // A copied picture cannot take a burnt subtitle.
+    EXPECT_EQ(std::count(words.begin(), words.end(), "-sid"), 0);
+    line.variant = Find(variants, kHd480Variant);
+    words = MakeBrowserCommandLine(line);
+    EXPECT_TRUE(HoldsRun(words, { "-aid", "2" }));
+    EXPECT_TRUE(HoldsRun(words, { "-sid", "1" }));
+    line.audioTrack = -1;
+    line.burntSubtitle = -1;
+    words = MakeBrowserCommandLine(line);
+    EXPECT_EQ(std::count(words.begin(), words.end(), "-aid"), 0);
+    EXPECT_EQ(std::count(words.begin(), words.end(), "-sid"), 0);
+}
+
 TEST(KeyframeIndexText, ReadsWhatTheEngineWritesAndRefusesWhatDoesNotHold)
 {
     const std::string good = "vembacast-keyframes 1\nduration 40.000000\nvideo h264 1920 1080 "
