@@ -389,31 +389,6 @@ TEST(BrowserPlanTest, TheChosenAudioStreamDecidesWhatTheOriginalCarries)
     EXPECT_EQ(plan->startVariant, kHd720Variant);
 }
 
-TEST(BrowserCommandTest, TheChosenTracksReachEveryVariant)
-{
-    BrowserSource source = Film();
-    SegmentPlan plan = PlanKeyframeSegments(source.keyframes, 120);
-    std::vector<BrowserVariant> variants = ChooseBrowserVariants(source, plan);
-    BrowserLine line;
-    line.localPath = "film.mkv";
-    line.audioTrack = 2;
-    line.burntSubtitle = 1;
-    line.variant = Find(variants, kOriginalVariant);
-    Words words = MakeBrowserCommandLine(line);
-    EXPECT_TRUE(HoldsRun(words, { "-aid", "2" }));
-    // A copied picture cannot take a burnt subtitle.
-    EXPECT_EQ(std::count(words.begin(), words.end(), "-sid"), 0);
-    line.variant = Find(variants, kHd480Variant);
-    words = MakeBrowserCommandLine(line);
-    EXPECT_TRUE(HoldsRun(words, { "-aid", "2" }));
-    EXPECT_TRUE(HoldsRun(words, { "-sid", "1" }));
-    line.audioTrack = -1;
-    line.burntSubtitle = -1;
-    words = MakeBrowserCommandLine(line);
-    EXPECT_EQ(std::count(words.begin(), words.end(), "-aid"), 0);
-    EXPECT_EQ(std::count(words.begin(), words.end(), "-sid"), 0);
-}
-
 TEST(KeyframeIndexText, ReadsWhatTheEngineWritesAndRefusesWhatDoesNotHold)
 {
     const std::string good = "vembacast-keyframes 1\nduration 40.000000\nvideo h264 1920 1080 "
