@@ -65,7 +65,8 @@ std::vector<std::string> MakeBrowserCommandLine(const BrowserLine& line)
         Append(words,
             { "-autorotate", "-vf",
                 "scale=" + std::to_string(variant.width) + ":" + std::to_string(variant.height) });
-        Append(words, line.subtitleOptions);
+        if (line.burntSubtitle >= 0)
+            Append(words, { "-sid", std::to_string(line.burntSubtitle) });
         Append(words,
             { "-ovc", "x264", "-x264encopts", BrowserX264Options(variant), "-oac", "faac",
                 "-faacopts", kAudioOptions });

@@ -10,6 +10,9 @@
 //             the engine's fallback should the video turn out not to be copyable.
 //   HD        -autorotate, -vf scale=W:H of the upright picture, High profile x264
 //             with a peak rate and buffer, the source's frame rate (no -ofps), AAC.
+//
+// Both carry the audio stream the browser chose (-aid); a picture subtitle stream it
+// chose is burnt into the transcodes (-sid).
 
 #include "streaming/browser_variants.h"
 
@@ -23,7 +26,7 @@ struct BrowserLine {
     double keyframeSeconds = -1; // the key frame at or before the start; -1 unknown
     int audioTrack = -1; // -aid; -1: the engine's choice
     float frameRate = 0;
-    std::vector<std::string> subtitleOptions; // burnt in (transcodes only)
+    int burntSubtitle = -1; // -sid: a picture subtitle stream burnt in (transcodes only)
     std::string cutsFile;
     std::string output; // vemba-V-n.ts of the first segment, in the work folder
     int pipeNumber = 0;

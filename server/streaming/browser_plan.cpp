@@ -53,8 +53,13 @@ BrowserSource SourceOf(const BrowserPlanInput& input, double duration)
         source.videoCopyable = index->copyable;
         source.hasAudio = !index->audio.empty();
         if (source.hasAudio) {
-            source.audioCodec = index->audio.front().codec;
-            source.audioCopyable = index->audio.front().copyable;
+            // The chosen stream is what the Original carries, and its codec decides
+            // whether it is copied.
+            size_t chosen = input.audioTrack > 0 && size_t(input.audioTrack) < index->audio.size()
+                ? size_t(input.audioTrack)
+                : 0;
+            source.audioCodec = index->audio[chosen].codec;
+            source.audioCopyable = index->audio[chosen].copyable;
         }
         source.keyframes = index->keyframes;
         source.positions = index->positions;

@@ -17,7 +17,8 @@ struct BrowserPlanInput {
     MediaProperties properties; // defaults when the read failed
     std::shared_ptr<const MediaKeyframeIndex> index; // null when not indexed
     std::optional<int64_t> playSeconds; // the client's claim, when nothing else tells
-    bool burntSubtitles = false; // a SAMI file lies beside the video
+    bool burntSubtitles = false; // a picture subtitle stream is burnt in (sub=N)
+    int audioTrack = -1; // the audio stream chosen (-aid), -1 for the first
     bool homeNetwork = false; // the client asks from the home network
 };
 

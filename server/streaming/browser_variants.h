@@ -43,7 +43,7 @@ struct BrowserSource {
     bool hasAudio = false;
     std::string audioCodec; // the first audio stream: "aac", "mp3", "ac3", ...
     bool audioCopyable = false;
-    bool burntSubtitles = false; // a SAMI file beside it: only transcodes can show it
+    bool burntSubtitles = false; // a subtitle stream burnt in: only transcodes show it
     // Where the key frames lie in the file (the index's offsets), for the bitrate of
     // the direct stream; empty when unknown.
     std::vector<double> keyframes;

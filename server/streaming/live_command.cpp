@@ -58,14 +58,16 @@ bool MakeBrowserLine(StreamingContext& server, std::vector<std::string>& argumen
     if (startIndex > 0)
         line.startSeconds = start;
     line.keyframeSeconds = StartKeyframe(plan, start);
-    if (plan.index && !plan.index->audio.empty())
-        line.audioTrack = 0; // the sound the playlist's codecs name
+    // The sound the playlist's codecs name: the one chosen, else the first.
+    const CommonInfo_t::TrackChoice tracks = session.Tracks();
+    if (tracks.audio >= 0)
+        line.audioTrack = tracks.audio;
+    else if (plan.index && !plan.index->audio.empty())
+        line.audioTrack = 0;
     line.frameRate = static_cast<float>(variant->frameRate);
-    if (!variant->copyVideo) {
-        SubtitleScriptJob script { localPath, variant->width, variant->height,
-            LiveSubtitleScriptBase(folder), static_cast<int>(start) };
-        line.subtitleOptions = MakeSubtitleScript(server.Fonts(), script);
-    }
+    // The browser shows text subtitles itself; a picture stream it chose is burnt in.
+    if (!variant->copyVideo)
+        line.burntSubtitle = tracks.burntSubtitle;
     line.cutsFile = folder + "/" + kCutsFileName;
     line.output = folder + "/" + SegmentFileName(variant->number, std::max(startIndex + 1, 1));
     line.pipeNumber = pipeNumber;

@@ -17,7 +17,6 @@
 #include "streaming/request_handlers.h"
 #include "streaming/session_list.h"
 #include "streaming/streaming_context.h"
-#include "streaming/subtitle_script.h"
 
 #include <sys/stat.h>
 
@@ -51,14 +50,17 @@ std::shared_ptr<const MediaKeyframeIndex> KeyframesOf(
 // A browser's playlists; false when the file offers it nothing (no picture), and the
 // phone's playlists serve it instead.
 bool MakeBrowserPlaylists(StreamingContext& server, const PlayInput& input,
-    const std::string& diskPath, const MediaProperties& properties,
-    std::shared_ptr<const MediaKeyframeIndex> index, bool homeNetwork)
+    const MediaProperties& properties, std::shared_ptr<const MediaKeyframeIndex> index,
+    bool homeNetwork)
 {
     BrowserPlanInput plan;
     plan.properties = properties;
     plan.index = std::move(index);
     plan.playSeconds = ParsePlayTime(input.playtime);
-    plan.burntSubtitles = !FindSamiFileFor(diskPath).empty();
+    // The browser shows text subtitles itself (a SAMI file beside the video among them);
+    // only a picture stream it chose is burnt in.
+    plan.burntSubtitles = input.sub.has_value();
+    plan.audioTrack = input.audio.value_or(-1);
     plan.homeNetwork = homeNetwork;
     std::shared_ptr<StreamPlan> made = MakeBrowserPlan(plan);
     if (made->variants.empty())
@@ -125,7 +127,7 @@ int PreparePlay(
     server.Media().ReadMediaProperties(mapping.diskPath, properties);
     std::shared_ptr<const MediaKeyframeIndex> index = KeyframesOf(server, mapping.diskPath);
     bool browser = input.variants == kBrowserVariants
-        && MakeBrowserPlaylists(server, input, mapping.diskPath, properties, index, homeNetwork);
+        && MakeBrowserPlaylists(server, input, properties, index, homeNetwork);
     if (!browser) {
         auto plan = std::make_shared<StreamPlan>();
         plan->index = std::move(index);

@@ -230,13 +230,18 @@ export async function fileInfo(path) {
 
 // A live stream of the file: { url, startVariant }: the master playlist's path and,
 // from a server that offers a browser its own variants (the source's own picture
-// and HD), the variant playlist to start with ("" from one that does not).
-export async function play(path, width, height, playTime) {
+// and HD), the variant playlist to start with ("" from one that does not). tracks
+// may choose the audio stream and a picture subtitle to burn in ({ audio, sub }).
+export async function play(path, width, height, playTime, tracks = {}) {
     const answer = checked(await withId((id) => {
         const query = new URLSearchParams({
             id, path, width: String(width), height: String(height),
             ostype: 'web', conntype: 'WIFI', playtime: playTime || '00:00:00', variants: 'browser',
         });
+        for (const name of ['audio', 'sub']) {
+            if (Number.isInteger(tracks[name]) && tracks[name] >= 0)
+                query.set(name, String(tracks[name]));
+        }
         return `/play?${query}`;
     }));
     const startVariant = /^movie\d+\.m3u8$/.test(answer.startvariant || '') ? answer.startvariant : '';
@@ -395,4 +400,18 @@ export function playSeconds(text) {
 export function resolutionOf(text) {
     const match = /^(\d+)x(\d+)$/.exec(String(text || ''));
     return match ? { width: Number(match[1]), height: Number(match[2]) } : null;
+}
+
+// The audio and subtitle tracks of a video (docs/api.md, "/tracks").
+export function videoTracks(path) {
+    return apiGet('tracks', { path });
+}
+
+// The WebVTT of one subtitle of a video, { stream: N } inside it or { file: NAME }
+// beside it, for a <track>.
+export function subtitleUrl(path, which) {
+    const values = new URLSearchParams({ path, ...which });
+    if (clientId)
+        values.set('id', clientId);
+    return pageUrl(`/api/v1/subtitle?${values}`);
 }

@@ -77,6 +77,13 @@ const TEXTS = {
         removeJob: 'Remove',
         clearFinished: 'Clear finished',
         converted: 'Converted',
+        audio: 'Audio',
+        subtitlesOff: 'Off',
+        burntIn: (label) => `${label} (in the picture)`,
+        trackNumber: (n) => `Track ${n}`,
+        mono: 'mono',
+        stereo: 'stereo',
+        channelCount: (n) => `${n} channels`,
     },
     ko: {
         shares: '공유 폴더',
@@ -154,6 +161,13 @@ const TEXTS = {
         removeJob: '목록에서 지우기',
         clearFinished: '끝난 작업 지우기',
         converted: '변환됨',
+        audio: '오디오',
+        subtitlesOff: '끄기',
+        burntIn: (label) => `${label} (화면에 입힘)`,
+        trackNumber: (n) => `트랙 ${n}`,
+        mono: '모노',
+        stereo: '스테레오',
+        channelCount: (n) => `${n}채널`,
     },
 };
 

@@ -8,6 +8,7 @@ import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { t } from './i18n.js';
 import { savedPosition, savePosition } from './resume.js';
+import { loadTracks, needsStream, startChoice, trackMenus } from './tracks.js';
 import { attachStream } from './stream.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
 
@@ -212,13 +213,19 @@ export async function showPlayer(view, segments, start) {
         ].filter(Boolean));
     });
 
-    try {
-        const info = await fileInfo(path);
-        if (ended)
-            return finish;
-        convertButton.hidden = info.encoding === '2';
-        const at = start ?? savedPosition(path);
-        const direct = Number(info.encoding) >= 1 && serverPathOf(info.playdurl || '').startsWith('/playdirect/');
+    let stream = null;
+    let chooser = null;
+    cleanups.push(() => stream?.destroy());
+    video.addEventListener('error', () => fail(t('playFailed')));
+    // Starts the stream at `at` seconds; again with other tracks ({ audio, sub }), where
+    // the file itself cannot play them.
+    const open = async (info, at, tracks) => {
+        stream?.destroy();
+        stream = null;
+        chooser?.box.remove();
+        chooser = null;
+        const direct = !live && !needsStream(tracks)
+            && Number(info.encoding) >= 1 && serverPathOf(info.playdurl || '').startsWith('/playdirect/');
         let source;
         let startVariant = '';
         if (direct) {
@@ -226,22 +233,21 @@ export async function showPlayer(view, segments, start) {
         } else {
             const size = screenSize(stage.clientWidth, stage.clientHeight, window.devicePixelRatio);
             live = true;
-            ({ url: source, startVariant } = await play(path, size.width, size.height, info.playTime || '00:00:00'));
+            ({ url: source, startVariant } = await play(path, size.width, size.height, info.playTime || '00:00:00', tracks));
             source = pageUrl(source);
             // A browser's variants come upright; a phone's stream turns a portrait
             // picture on its side, and the page turns it back.
             const picture = resolutionOf(info.resolution);
-            if (!startVariant && picture && picture.height >= picture.width)
+            if (!startVariant && picture && picture.height >= picture.width && !stage.classList.contains('turned'))
                 cleanups.push(turnUpright(stage));
         }
         if (ended)
-            return finish;
-        let chooser = null;
-        const stream = await attachStream(video, source, {
+            return;
+        const attached = await attachStream(video, source, {
             hls: !direct, start: at, startVariant,
             onLevels: (levels, chosen) => {
                 if (levels.length > 1) {
-                    chooser = qualityChooser(levels, chosen, (i) => stream.setLevel(i));
+                    chooser = qualityChooser(levels, chosen, (i) => attached.setLevel(i));
                     bar.insertBefore(chooser.box, bar.lastChild);
                     chooser.playing(chosen);
                 }
@@ -249,10 +255,25 @@ export async function showPlayer(view, segments, start) {
             onLevelSwitched: (index) => chooser?.playing(index),
             onFatal: () => fail(t('playFailed')),
         });
-        cleanups.push(() => stream.destroy());
-        video.addEventListener('error', () => fail(t('playFailed')));
-        stage.dataset.duration = String(playSeconds(info.playTime));
+        if (ended)
+            attached.destroy();
+        else
+            stream = attached;
         video.play().catch(() => {}); // a browser may want a click first
+    };
+
+    try {
+        const tracksLoaded = loadTracks(path);
+        const info = await fileInfo(path);
+        const tracks = await tracksLoaded;
+        if (ended)
+            return finish;
+        convertButton.hidden = info.encoding === '2';
+        const choice = startChoice(tracks, segments.at(-1));
+        await open(info, start ?? savedPosition(path), choice);
+        if (tracks && !ended)
+            bar.insertBefore(trackMenus(video, path, tracks, choice, (next) => open(info, video.currentTime, next).catch((error) => fail(failText(error)))), bar.lastChild);
+        stage.dataset.duration = String(playSeconds(info.playTime));
     } catch (error) {
         fail(failText(error));
         if (!(error instanceof ApiError))

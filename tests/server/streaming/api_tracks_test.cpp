@@ -1,9 +1,12 @@
 // A video's tracks for the browser over real HTTP with the real engine: the audio and
 // subtitle streams of an MKV made at test time and the subtitle files beside it, both
 // kinds of subtitle as WebVTT with Korean lines intact, and "/play" with "audio=N"
-// streaming the chosen one of two tones of different pitch.
+// streaming the chosen one of two tones of different pitch, in the phone's stream, the
+// browser's transcodes and its direct stream.
 
 #include "live_server_fixture.h"
+#include "streaming/streaming_context.h"
+#include "support/step_log.h"
 
 #include <cmath>
 #include <cstdint>
@@ -183,6 +186,32 @@ protected:
         return path;
     }
 
+    // A browser's "/play" → the plist's result and the variant to start with.
+    std::pair<int, std::string> BrowserPlay(
+        const std::string& id, const std::string& extra, const std::string& file = "film.mkv")
+    {
+        const HttpReply reply = m_server.Get("/play?id=" + id
+            + "&path=" + UrlEncode("/Movies/" + file)
+            + "&width=1280&height=720&ostype=web&conntype=WIFI&playtime=00:00:06&variants=browser"
+            + extra);
+        return { std::atoi(PlistValue(reply.body, "result").value_or("1").c_str()),
+            PlistValue(reply.body, "startvariant").value_or("") };
+    }
+
+    // The first segment of a browser's variant, saved to a file; empty when not served.
+    std::string VariantSegment(const std::string& id, int variant)
+    {
+        const std::string number = std::to_string(variant);
+        if (m_server.Get("/list/" + id + "/movie" + number + ".m3u8").status != 200)
+            return {};
+        const HttpReply segment = m_server.Get("/file/" + id + "/vemba-" + number + "-1.ts");
+        if (segment.status != 200)
+            return {};
+        const std::string path = m_server.Root() + "/variant-" + number + ".ts";
+        std::ofstream(path, std::ios::binary) << segment.body;
+        return path;
+    }
+
     LoopbackServer m_server;
 };
 
@@ -262,6 +291,31 @@ TEST_F(ApiTracks, PlayWithAudioStreamsTheChosenTone)
         EXPECT_EQ(Play(id, bad).first, -11) << bad;
 }
 
+TEST_F(ApiTracks, TheBrowsersTranscodeAndDirectStreamCarryTheChosenTone)
+{
+    vembatest::StepLog<std::string> passes;
+    m_server.Server().Keyframes().SetPassObserver(
+        [&passes](const std::string& path, KeyframeIndexer::State) {
+            passes.Add(fs::path(path).filename().string());
+        });
+    const std::string id = m_server.Connect();
+    // The first play starts the file's key frame pass; once it is done the next play
+    // offers the direct stream, which a browser at home starts with.
+    ASSERT_EQ(BrowserPlay(id, "&audio=1").first, 0);
+    ASSERT_TRUE(passes.WaitFor("film.mkv"));
+    auto [result, start] = BrowserPlay(id, "&audio=1");
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(start, "movie7.m3u8");
+    EXPECT_NEAR(PitchOf(VariantSegment(id, 7)), 1000, 60) << "the direct stream";
+    EXPECT_NEAR(PitchOf(VariantSegment(id, 10)), 1000, 60) << "a transcode";
+
+    std::tie(result, start) = BrowserPlay(id, "");
+    ASSERT_EQ(result, 0);
+    EXPECT_NEAR(PitchOf(VariantSegment(id, 7)), 440, 40) << "no choice: the first";
+    EXPECT_EQ(BrowserPlay(id, "&audio=2").first, -11);
+    m_server.Server().Keyframes().SetPassObserver({});
+}
+
 } // namespace
 
 TEST_F(ApiTracks, APictureSubtitleStreamIsBurntInWhenChosen)
@@ -291,4 +345,15 @@ TEST_F(ApiTracks, APictureSubtitleStreamIsBurntInWhenChosen)
         = BarAndBeside(GreyFrameAt(FirstSegment(id, master), 2.0, 80, 60));
     EXPECT_NEAR(plain, besidePlain, 10);
     EXPECT_EQ(Play(id, "&sub=0").first, -11);
+
+    // A browser gets it in its transcodes, and no direct stream, which cannot show it.
+    std::string start;
+    std::tie(result, start) = BrowserPlay(id, "&sub=0", "bluray.mkv");
+    ASSERT_EQ(result, 0);
+    ASSERT_TRUE(start.starts_with("movie") && start != "movie7.m3u8") << start;
+    const std::vector<unsigned char> picture
+        = GreyFrameAt(VariantSegment(id, std::stoi(start.substr(5))), 2.0, 80, 60, true);
+    ASSERT_EQ(picture.size(), 80u * 60u);
+    const auto [browserBar, browserBeside] = BarAndBeside(picture);
+    EXPECT_GT(browserBar, browserBeside + 100);
 }

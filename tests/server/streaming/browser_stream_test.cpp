@@ -59,6 +59,21 @@ BrowserSource Film(int width = 1920, int height = 1080)
     return source;
 }
 
+// The index of a 40 s 720p H.264 clip with the irregular key frames and these sounds.
+std::shared_ptr<const MediaKeyframeIndex> IndexedClip(std::vector<MediaKeyframeIndex::Audio> audio)
+{
+    auto index = std::make_shared<MediaKeyframeIndex>();
+    index->durationSeconds = 40;
+    index->videoCodec = "h264";
+    index->width = 1280;
+    index->height = 720;
+    index->copyable = true;
+    index->rateNum = 25;
+    index->keyframes = kIrregularKeys;
+    index->audio = std::move(audio);
+    return index;
+}
+
 const BrowserVariant* Find(const std::vector<BrowserVariant>& variants, int number)
 {
     for (const BrowserVariant& variant : variants) {
@@ -331,16 +346,7 @@ TEST(BrowserPlanTest, WithoutAnIndexTheGridAndWithItTheKeyFrames)
     EXPECT_EQ(plan->Variant(kOriginalVariant), nullptr);
     EXPECT_EQ(plan->startVariant, kHd720Variant);
 
-    auto index = std::make_shared<MediaKeyframeIndex>();
-    index->durationSeconds = 40;
-    index->videoCodec = "h264";
-    index->width = 1280;
-    index->height = 720;
-    index->copyable = true;
-    index->rateNum = 25;
-    index->keyframes = kIrregularKeys;
-    index->audio.push_back({ "aac", 2, 48000, true });
-    input.index = index;
+    input.index = IndexedClip({ { "aac", 2, 48000, true } });
     plan = MakeBrowserPlan(input);
     EXPECT_EQ(plan->segments.Count(), 7); // the index's length and key frames decide
     EXPECT_NE(plan->Variant(kOriginalVariant), nullptr);
@@ -351,6 +357,36 @@ TEST(BrowserPlanTest, WithoutAnIndexTheGridAndWithItTheKeyFrames)
     claim.properties.height = 360;
     claim.playSeconds = 1000000;
     EXPECT_EQ(MakeBrowserPlan(claim)->segments.Count(), 24 * 3600 / 5);
+}
+
+TEST(BrowserPlanTest, TheChosenAudioStreamDecidesWhatTheOriginalCarries)
+{
+    BrowserPlanInput input;
+    input.homeNetwork = true;
+    input.index = IndexedClip(
+        { { "aac", 2, 48000, true }, { "ac3", 6, 48000, false }, { "mp3", 2, 44100, true } });
+    struct Case {
+        int audio;
+        const char* codecs;
+        int audioKbps; // 0: copied
+    };
+    for (const Case& c :
+        { Case { -1, "avc1.640029,mp4a.40.2", 0 }, Case { 1, "avc1.640029,mp4a.40.2", 128 },
+            Case { 2, "avc1.640029,mp4a.40.34", 0 }, Case { 7, "avc1.640029,mp4a.40.2", 0 } }) {
+        SCOPED_TRACE(c.audio);
+        input.audioTrack = c.audio;
+        std::shared_ptr<StreamPlan> plan = MakeBrowserPlan(input);
+        const BrowserVariant* original = plan->Variant(kOriginalVariant);
+        ASSERT_NE(original, nullptr);
+        EXPECT_EQ(original->codecs, c.codecs);
+        EXPECT_EQ(original->audioKbps, c.audioKbps);
+    }
+    // A picture subtitle burnt in can only be shown by a transcode.
+    input.audioTrack = -1;
+    input.burntSubtitles = true;
+    std::shared_ptr<StreamPlan> plan = MakeBrowserPlan(input);
+    EXPECT_EQ(plan->Variant(kOriginalVariant), nullptr);
+    EXPECT_EQ(plan->startVariant, kHd720Variant);
 }
 
 TEST(KeyframeIndexText, ReadsWhatTheEngineWritesAndRefusesWhatDoesNotHold)

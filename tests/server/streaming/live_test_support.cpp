@@ -89,15 +89,19 @@ MediaFacts ProbeMedia(const std::string& path)
     return facts;
 }
 
-std::vector<unsigned char> GreyFrameAt(const std::string& path, double seconds, int w, int h)
+std::vector<unsigned char> GreyFrameAt(
+    const std::string& path, double seconds, int w, int h, bool decodeFromStart)
 {
     std::string output;
     char at[32];
     std::snprintf(at, sizeof at, "%.3f", seconds);
     std::string raw = path + ".grey";
-    if (!RunTool(std::string("ffmpeg -nostdin -y -loglevel error -ss ") + at + " -i "
-            + ShellQuote(path) + " -frames:v 1 -vf scale=" + std::to_string(w) + ":"
-            + std::to_string(h) + " -pix_fmt gray -f rawvideo " + ShellQuote(raw)))
+    const std::string input = " -i " + ShellQuote(path);
+    const std::string seek = std::string(" -ss ") + at;
+    if (!RunTool(std::string("ffmpeg -nostdin -y -loglevel error")
+            + (decodeFromStart ? input + seek : seek + input)
+            + " -frames:v 1 -vf scale=" + std::to_string(w) + ":" + std::to_string(h)
+            + " -pix_fmt gray -f rawvideo " + ShellQuote(raw)))
         return {};
     std::ifstream in(raw, std::ios::binary);
     std::vector<unsigned char> pixels(

@@ -38,7 +38,10 @@ struct MediaFacts {
 MediaFacts ProbeMedia(const std::string& path);
 
 // The grey levels of one video frame at seconds into the file, scaled to w × h.
-std::vector<unsigned char> GreyFrameAt(const std::string& path, double seconds, int w, int h);
+// decodeFromStart decodes up to it instead of seeking, for a segment whose only key
+// frame is its first (a seek in MPEG-TS finds none after it and gives no frame).
+std::vector<unsigned char> GreyFrameAt(
+    const std::string& path, double seconds, int w, int h, bool decodeFromStart = false);
 
 // Mean absolute difference of two equal-sized grey pictures (0..255).
 double MeanDifference(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
