@@ -7,6 +7,7 @@ import { sortFiles, sortOrder } from './browse.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { t } from './i18n.js';
+import { attachPreviews } from './previews.js';
 import { savedPosition, savePosition } from './resume.js';
 import { attachStream } from './stream.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
@@ -217,6 +218,8 @@ export async function showPlayer(view, segments, start) {
         if (ended)
             return finish;
         convertButton.hidden = info.encoding === '2';
+        const controls = view.querySelector('.controls');
+        cleanups.push(attachPreviews(controls, controls.querySelector('.seek'), path));
         const at = start ?? savedPosition(path);
         const direct = Number(info.encoding) >= 1 && serverPathOf(info.playdurl || '').startsWith('/playdirect/');
         let source;
