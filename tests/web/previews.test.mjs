@@ -79,6 +79,9 @@ describe('seek previews', () => {
         const dragged = await shownPicture(page);
         assert.equal(dragged.position, '-800px 0px');
         await page.mouse.up();
+        // Letting go lands where the preview said.
+        const landed = Number(await seek.inputValue());
+        assert.equal(Math.floor(landed / 10), 5, `landed at ${landed}`);
 
         // Leaving the bar hides it.
         await page.mouse.move(box.x + box.width * 0.5, box.y - 300);

@@ -9,6 +9,8 @@ import { currentClientId, pageUrl } from './api.js';
 import { el } from './dom.js';
 
 const MAX_TRIES = 60;
+// The width of the seek bar's thumb as browsers draw an unstyled range.
+const THUMB_WIDTH = 16;
 
 // "HH:MM:SS.mmm" or "MM:SS.mmm" in seconds; NaN when it is neither.
 function cueSeconds(text) {
@@ -113,17 +115,23 @@ export function attachPreviews(controls, seek, path) {
         const left = Math.min(Math.max(clientX - area.left - cue.w / 2, 0), Math.max(area.width - cue.w, 0));
         box.style.setProperty('left', `${left}px`);
     };
-    const bar = () => seek.getBoundingClientRect();
+    // The bar's values run between the centres of the thumb at either end, so a time
+    // is read where a click would put the thumb.
+    const track = () => {
+        const rect = seek.getBoundingClientRect();
+        const inset = Math.min(THUMB_WIDTH, rect.width) / 2;
+        return { left: rect.left + inset, width: Math.max(rect.width - 2 * inset, 0) };
+    };
     const secondsAt = (clientX) => {
-        const rect = bar();
-        const fraction = rect.width > 0 ? Math.min(Math.max((clientX - rect.left) / rect.width, 0), 1) : 0;
+        const { left, width } = track();
+        const fraction = width > 0 ? Math.min(Math.max((clientX - left) / width, 0), 1) : 0;
         return fraction * (Number(seek.max) || 0);
     };
     // Where the thumb of the bar is, for a drag by keyboard or touch.
     const thumbX = () => {
-        const rect = bar();
+        const { left, width } = track();
         const max = Number(seek.max) || 0;
-        return rect.left + (max > 0 ? (Number(seek.value) / max) * rect.width : 0);
+        return left + (max > 0 ? (Number(seek.value) / max) * width : 0);
     };
     const onMove = (event) => {
         hovering = true;
