@@ -188,6 +188,9 @@ void SeekPreviews::Run()
         if (busy)
             Notify(next.path, Event::Deferred);
         lock.lock();
+        // A shutdown may have emptied the queue meanwhile.
+        if (m_stopping || m_queue.empty())
+            continue;
         if (busy) {
             m_changed.wait_for(lock, kBusyRecheck, [this] { return m_stopping || m_woken; });
             m_woken = false;
