@@ -1,5 +1,5 @@
 // The seek preview layout the engine and the server share, which key frame serves
-// which mark, and the index the engine writes.
+// which mark, and the option that chooses the mode.
 
 #include "engine/options.h"
 #include "engine/seek_previews.h"
@@ -57,17 +57,6 @@ TEST(PreviewLayout, AKeyFrameServesTheMarksUpToItsTime)
     EXPECT_EQ(MarksServedBy(35.0, 1), 4); // a long group: marks 1, 2 and 3
     EXPECT_EQ(MarksServedBy(35.0, 6), 6); // marks already served stay served
     EXPECT_EQ(MarksServedBy(-1, 2), 2); // a packet without a time serves nothing
-}
-
-TEST(PreviewLayout, TheIndexNamesTheLayout)
-{
-    PreviewSummary summary;
-    summary.grid.tileHeight = 120;
-    summary.pictures = 101;
-    summary.durationSeconds = 1010.5;
-    EXPECT_EQ(FormatPreviewIndex(summary),
-        "vembacast-previews 1\ninterval 10\ntile 160 120\ngrid 10 10\npictures 101\nsheets "
-        "2\nduration 1010.500000\n");
 }
 
 TEST(PreviewLayout, ThePreviewOptionChoosesTheMode)
