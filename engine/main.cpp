@@ -12,6 +12,7 @@
 #include "engine/keyframe_index.h"
 #include "engine/options.h"
 #include "engine/scheduler.h"
+#include "engine/seek_previews.h"
 #include "engine/text_subtitles.h"
 #include "engine/thumbnail.h"
 #include "engine/track_list.h"
@@ -164,6 +165,8 @@ int main(int argc, char** argv)
         return RunKeyframeIndex(options.keyframesInput, options.output);
     if (options.IsTrackListRun())
         return RunTrackList(options.tracksInput, options.output);
+    if (options.IsPreviewRun())
+        return RunSeekPreviews(options.previewsInput, options.output);
     if (options.IsTextSubtitleRun())
         return RunTextSubtitles(options.input, options.textSubtitleTrack, options.output);
 

@@ -37,6 +37,7 @@ const std::map<std::string, OptionSpec>& OptionTable()
         { "-pipename", { ValueKind::Number } },
         { "-keyframes", { ValueKind::Text } },
         { "-tracks", { ValueKind::Text } },
+        { "-previews", { ValueKind::Text } },
         { "-textsub", { ValueKind::Number } },
         { "-sid", { ValueKind::Number } },
         { "-cuts", { ValueKind::Text } },
@@ -177,6 +178,8 @@ void ApplyText(const std::string& name, const std::string& value, EngineOptions&
         options.keyframesInput = value;
     else if (name == "-tracks")
         options.tracksInput = value;
+    else if (name == "-previews")
+        options.previewsInput = value;
     else if (name == "-cuts")
         options.cutsFile = value;
     else if (name == "-ovc")

@@ -17,6 +17,8 @@
 //   -textsub N "PATH" -o OUT   text subtitle mode: no pipes; writes the N-th
 //                              subtitle stream of PATH (0-based among the
 //                              subtitle streams) to OUT as SubRip (UTF-8)
+//   -previews "PATH" -o OUT    seek preview mode: no pipes; writes the preview
+//                              sheets of PATH into the folder OUT (seek_previews.h)
 //   -sid N                     burn the N-th subtitle stream of the input (0-based
 //                              among its subtitle streams; pictures such as PGS or
 //                              DVD) into the picture; -sub (an ASS script) wins
@@ -85,6 +87,7 @@ struct EngineOptions {
     std::string subtitleCodepage; // -subcp
     std::string keyframesInput; // -keyframes: the file whose index is written to -o
     std::string tracksInput; // -tracks: the file whose streams are listed in -o
+    std::string previewsInput; // -previews: the file whose seek previews go to -o
     int textSubtitleTrack = -1; // -textsub: the subtitle stream written to -o
     int burntSubtitleTrack = -1; // -sid: the subtitle stream drawn into the picture
     std::string cutsFile; // -cuts
@@ -96,8 +99,10 @@ struct EngineOptions {
     // A run that has no input is a thumbnail run: it serves requests on its pipes.
     bool IsThumbnailRun() const
     {
-        return input.empty() && keyframesInput.empty() && tracksInput.empty();
+        return input.empty() && keyframesInput.empty() && tracksInput.empty()
+            && previewsInput.empty();
     }
+    bool IsPreviewRun() const { return !previewsInput.empty(); }
     bool IsKeyframeIndexRun() const { return !keyframesInput.empty(); }
     bool IsTrackListRun() const { return !tracksInput.empty(); }
     bool IsTextSubtitleRun() const { return textSubtitleTrack >= 0; }

@@ -87,6 +87,10 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
             RouteEffect::ReadOnly },
         { "/api/v1/subtitle", RouteMatch::Exact, "OnNotifyApiSubtitle",
             Bind(server, OnNotifyApiSubtitle), RouteEffect::ReadOnly },
+        { "/api/v1/previews", RouteMatch::Exact, "OnNotifyApiPreviews",
+            Bind(server, OnNotifyApiPreviews), RouteEffect::ReadOnly },
+        { "/api/v1/preview-sheet", RouteMatch::Exact, "OnNotifyApiPreviewSheet",
+            Bind(server, OnNotifyApiPreviewSheet), RouteEffect::ReadOnly },
         { "/api/", RouteMatch::Prefix, "OnNotifyApiUnknown", Bind(server, OnNotifyApiUnknown),
             RouteEffect::ReadOnly },
         // The television device's media: the home network only, without a client id;

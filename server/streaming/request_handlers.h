@@ -16,3 +16,6 @@ void OnNotifyPID(StreamingContext& server, HttpRequest& request);
 // The browser API's tracks of a video and its subtitles as WebVTT (docs/api.md).
 void OnNotifyApiTracks(StreamingContext& server, HttpRequest& request);
 void OnNotifyApiSubtitle(StreamingContext& server, HttpRequest& request);
+// A video's seek previews as a WebVTT thumbnails track, and their sprite sheets.
+void OnNotifyApiPreviews(StreamingContext& server, HttpRequest& request);
+void OnNotifyApiPreviewSheet(StreamingContext& server, HttpRequest& request);

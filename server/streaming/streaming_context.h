@@ -10,6 +10,7 @@
 #include "streaming/font_file.h"
 #include "streaming/media_tracks.h"
 #include "streaming/running_engines.h"
+#include "streaming/seek_previews.h"
 #include "streaming/segments.h"
 #include "streaming/session_list.h"
 #include "streaming/session_watcher.h"
@@ -30,6 +31,7 @@ public:
     FontFiles& Fonts() { return m_fonts; }
     CSubtitleOverlayer& Overlayer() { return m_overlayer; }
     MediaTrackBook& Tracks() { return m_tracks; }
+    SeekPreviews& Previews() { return m_previews; }
 
     // The bounds of segment waits; tests shorten them, requests read them when they
     // start.
@@ -47,6 +49,7 @@ private:
     FontFiles m_fonts;
     CSubtitleOverlayer m_overlayer;
     MediaTrackBook m_tracks;
+    SeekPreviews m_previews;
     mutable std::mutex m_limitsLock;
     SegmentServingLimits m_limits; // guarded by m_limitsLock
     SessionWatcher m_watcher;

@@ -7,6 +7,7 @@ import { sortFiles, sortOrder } from './browse.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { t } from './i18n.js';
+import { attachPreviews } from './previews.js';
 import { savedPosition, savePosition } from './resume.js';
 import { loadTracks, needsStream, startChoice, trackMenus } from './tracks.js';
 import { attachStream } from './stream.js';
@@ -269,6 +270,8 @@ export async function showPlayer(view, segments, start) {
         if (ended)
             return finish;
         convertButton.hidden = info.encoding === '2';
+        const controls = view.querySelector('.controls');
+        cleanups.push(attachPreviews(controls, controls.querySelector('.seek'), path));
         const choice = startChoice(tracks, segments.at(-1));
         await open(info, start ?? savedPosition(path), choice);
         if (tracks && !ended)

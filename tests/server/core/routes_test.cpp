@@ -22,7 +22,7 @@ protected:
 TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiTheBrowserApiAndTheTelevisionRow)
 {
     const std::vector<Route>& routes = m_routes;
-    ASSERT_EQ(routes.size(), 34u);
+    ASSERT_EQ(routes.size(), 36u);
     std::set<std::string> names;
     for (const Route& route : routes) {
         names.insert(route.handlerName);
@@ -31,7 +31,7 @@ TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiTheBrowserApiAndTheTelevision
         EXPECT_EQ(route.match == RouteMatch::Prefix, std::string_view(route.path).ends_with('/'))
             << route.path;
     }
-    EXPECT_EQ(names.size(), 34u);
+    EXPECT_EQ(names.size(), 36u);
     // Only the television device's media are for the home network without an id.
     for (const Route& route : routes)
         EXPECT_EQ(route.access == RouteAccess::HomeNetwork, route.path == "/dlna/") << route.path;
