@@ -6,10 +6,12 @@ import { ApiError, fileInfo, listFolder, pageUrl, play, playEnd, playSeconds, re
 import { sortFiles, sortOrder } from './browse.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
+import { attachMediaSession } from './media_session.js';
 import { t } from './i18n.js';
 import { savedPosition, savePosition } from './resume.js';
 import { attachStream } from './stream.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
+import { onWake, streamReviver } from './wake.js';
 
 const MAX_WIDTH = 1920;
 const MAX_HEIGHT = 1080;
@@ -177,6 +179,8 @@ export async function showPlayer(view, segments, start) {
     const keys = keyHandler(video, stage);
     document.addEventListener('keydown', keys);
     cleanups.push(() => document.removeEventListener('keydown', keys));
+    const mediaSession = attachMediaSession(video, segments, (to) => { location.hash = playLink(to); });
+    cleanups.push(() => mediaSession.detach());
     const remember = () => savePosition(path, video.currentTime, video.duration);
     let lastSaved = 0;
     video.addEventListener('timeupdate', () => {
@@ -206,6 +210,7 @@ export async function showPlayer(view, segments, start) {
     neighbours(segments).then(({ previous, next }) => {
         if (ended)
             return;
+        mediaSession.setNeighbours({ previous, next });
         nav.replaceChildren(...[
             previous ? el('a', { href: playLink(previous), class: 'previous' }, icon('previous'), t('previous')) : null,
             next ? el('a', { href: playLink(next), class: 'next' }, t('next'), icon('next')) : null,
@@ -217,10 +222,12 @@ export async function showPlayer(view, segments, start) {
         if (ended)
             return finish;
         convertButton.hidden = info.encoding === '2';
+        mediaSession.setPlayTime(info.playTime);
         const at = start ?? savedPosition(path);
         const direct = Number(info.encoding) >= 1 && serverPathOf(info.playdurl || '').startsWith('/playdirect/');
         let source;
         let startVariant = '';
+        let replay = null;
         if (direct) {
             source = pageUrl(serverPathOf(info.playdurl));
         } else {
@@ -228,6 +235,7 @@ export async function showPlayer(view, segments, start) {
             live = true;
             ({ url: source, startVariant } = await play(path, size.width, size.height, info.playTime || '00:00:00'));
             source = pageUrl(source);
+            replay = async () => pageUrl((await play(path, size.width, size.height, info.playTime || '00:00:00')).url);
             // A browser's variants come upright; a phone's stream turns a portrait
             // picture on its side, and the page turns it back.
             const picture = resolutionOf(info.resolution);
@@ -250,6 +258,10 @@ export async function showPlayer(view, segments, start) {
             onFatal: () => fail(t('playFailed')),
         });
         cleanups.push(() => stream.destroy());
+        if (replay) {
+            const revive = streamReviver(video, stream, source, replay);
+            cleanups.push(onWake(() => revive().then(() => { message.hidden = true; }, () => fail(t('playFailed')))));
+        }
         video.addEventListener('error', () => fail(t('playFailed')));
         stage.dataset.duration = String(playSeconds(info.playTime));
         video.play().catch(() => {}); // a browser may want a click first
