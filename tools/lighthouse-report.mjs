@@ -4,8 +4,8 @@
 //
 //   tools/lighthouse-report.mjs http://127.0.0.1:47002/ 'http://127.0.0.1:47002/#/play/Movies/a.mkv'
 //
-// prints each page's scores (0 to 100) and the audits that fell short in
-// accessibility and best practices, and exits 1 when either of those two is below
+// prints each page's scores (0 to 100) and the audits that fell short (but for the
+// performance timings, which vary with the machine's load), and exits 1 when either of those two is below
 // 95 on any page. The browser tests import lighthouseScores.
 
 import { spawn } from 'node:child_process';
@@ -56,8 +56,8 @@ function shortfalls(lhr, category) {
 }
 
 // { url, scores: { performance, accessibility, 'best-practices', seo }, shortfalls:
-// { accessibility: [...], 'best-practices': [...] } } of each URL, one after the other
-// in one browser.
+// { accessibility: [...], 'best-practices': [...], seo: [...] } } of each URL, one
+// after the other in one browser.
 export async function lighthouseScores(urls) {
     const chromium = await startChromium();
     const reports = [];
@@ -74,7 +74,7 @@ export async function lighthouseScores(urls) {
                 [category, Math.round((result.lhr.categories[category].score ?? 0) * 100)]));
             reports.push({
                 url, scores,
-                shortfalls: Object.fromEntries(Object.keys(REQUIRED).map((c) => [c, shortfalls(result.lhr, c)])),
+                shortfalls: Object.fromEntries(CATEGORIES.slice(1).map((c) => [c, shortfalls(result.lhr, c)])),
             });
         }
     } finally {

@@ -77,6 +77,7 @@ const TEXTS = {
         removeJob: 'Remove',
         clearFinished: 'Clear finished',
         converted: 'Converted',
+        seekLabel: 'Position in the video',
     },
     ko: {
         shares: '공유 폴더',
@@ -154,6 +155,7 @@ const TEXTS = {
         removeJob: '목록에서 지우기',
         clearFinished: '끝난 작업 지우기',
         converted: '변환됨',
+        seekLabel: '동영상 재생 위치',
     },
 };
 

@@ -50,7 +50,7 @@ async function neighbours(segments) {
 
 function buildControls(video, stage) {
     const toggle = el('button', { type: 'button', class: 'toggle', 'aria-label': t('play') }, icon('play'));
-    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0' });
+    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0', 'aria-label': t('seekLabel') });
     const time = el('span', { class: 'time' }, '0:00 / 0:00');
     const full = el('button', { type: 'button', class: 'full', 'aria-label': t('fullscreen') }, icon('fullscreen'));
     toggle.addEventListener('click', () => (video.paused ? video.play().catch(() => {}) : video.pause()));
