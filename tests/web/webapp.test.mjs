@@ -5,7 +5,7 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { copyFileSync, rmSync } from 'node:fs';
+import { copyFileSync, readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
 import { launchBrowser, makeMedia, playedPast, startDaemon } from './support.mjs';
 
@@ -29,6 +29,64 @@ function showPage(page, state) {
         Object.defineProperty(document, 'hidden', { configurable: true, get: () => shown === 'hidden' });
         document.dispatchEvent(new Event('visibilitychange'));
     }, state);
+}
+
+// Walks the page with Tab from its start until focus comes round again, and answers
+// the controls it reached and what it found wrong: visible controls it never reached,
+// and reached ones whose focus ring is missing or cut off by a box that clips.
+async function tabWalk(page) {
+    await page.evaluate(() => document.activeElement?.blur());
+    const reached = [];
+    const faults = [];
+    for (let step = 0; step < 100; step += 1) {
+        await page.keyboard.press('Tab');
+        const found = await page.evaluate(() => {
+            const node = document.activeElement;
+            if (!node || node === document.body || node.dataset.walked)
+                return null;
+            node.dataset.walked = '1';
+            const style = getComputedStyle(node);
+            const reach = parseFloat(style.outlineWidth) + parseFloat(style.outlineOffset);
+            const box = node.getBoundingClientRect();
+            let clippedBy = '';
+            for (let up = node.parentElement; up; up = up.parentElement) {
+                const clip = up.getBoundingClientRect();
+                if (getComputedStyle(up).overflow !== 'visible' && (box.left - reach < clip.left
+                    || box.top - reach < clip.top || box.right + reach > clip.right
+                    || box.bottom + reach > clip.bottom))
+                    clippedBy = up.className;
+            }
+            return {
+                label: `${node.tagName.toLowerCase()}.${node.className}`,
+                ring: style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2, clippedBy,
+            };
+        });
+        if (!found)
+            break;
+        reached.push(found.label);
+        if (!found.ring)
+            faults.push(`${found.label} shows no focus ring`);
+        if (found.clippedBy)
+            faults.push(`${found.label} has its focus ring cut by .${found.clippedBy}`);
+    }
+    const missed = await page.evaluate(() => {
+        const controls = [...document.querySelectorAll('a[href], button, input, select, [tabindex]')]
+            .filter((node) => node.getClientRects().length && !node.disabled);
+        const out = controls.filter((node) => !node.dataset.walked)
+            .map((node) => `${node.tagName.toLowerCase()}.${node.className} is out of the keyboard's reach`);
+        controls.forEach((node) => { delete node.dataset.walked; });
+        return out;
+    });
+    return { reached, faults: [...faults, ...missed] };
+}
+
+// The WCAG A and AA rules of axe-core that the page breaks, in the colours it has now.
+async function axeViolations(page) {
+    await page.evaluate(readFileSync('node_modules/axe-core/axe.min.js', 'utf8'));
+    return page.evaluate(async () => {
+        const result = await window.axe.run(document, { runOnly: ['wcag2a', 'wcag2aa'] });
+        return result.violations.map((rule) => `${rule.id}: ${rule.nodes.map((node) => node.target.join(' ')).join(', ')}`);
+    });
 }
 
 describe('the installable app', () => {
@@ -170,6 +228,26 @@ describe('the installable app', () => {
         await showPage(page, 'visible');
         await playedPast(page, still + 2);
         assert.equal(asked.filter((url) => url.pathname === '/play').length, 2);
+        await page.close();
+    });
+
+    test('the keyboard reaches every control with a visible ring, and the dark colours keep their contrast', async () => {
+        const page = await browser.context.newPage();
+        const pages = [['/', '.row .item'], ['/#/browse/Movies', '.item.video'], ['/#/play/Movies/long.mkv', '.nav a']];
+        for (const [link, shown] of pages) {
+            await page.goto(`${server.base}${link}`);
+            await page.locator(shown).first().waitFor();
+            const walk = await tabWalk(page);
+            assert.deepEqual(walk.faults, [], link);
+            assert.ok(walk.reached.length >= 5, `${link}: ${walk.reached}`);
+        }
+        // Lighthouse sees the light colours only.
+        await page.emulateMedia({ colorScheme: 'dark' });
+        for (const [link, shown] of pages) {
+            await page.goto(`${server.base}${link}`);
+            await page.locator(shown).first().waitFor();
+            assert.deepEqual(await axeViolations(page), [], link);
+        }
         await page.close();
     });
 });
