@@ -21,7 +21,7 @@ after(async () => {
 test('the home page and the player score 95 in accessibility and best practices', async () => {
     const reports = await lighthouseScores([`${server.base}/`, `${server.base}/#/play/Movies/long.mkv`]);
     for (const report of reports)
-        console.log(`# lighthouse ${describeReport(report)}`);
+        console.log(`lighthouse ${describeReport(report)}`);
     assert.equal(reports.length, 2);
     for (const report of reports)
         assert.deepEqual(belowRequired(report), [], describeReport(report));
