@@ -76,9 +76,10 @@ export async function attachStream(video, source,
     let recoveries = 0;
     let keptLevel = null; // the variant that goes on playing from a new playlist
     hls.on(Hls.Events.MANIFEST_PARSED, () => {
-        if (keptLevel !== null && hls.levels[keptLevel]) {
-            hls.currentLevel = keptLevel;
-            keptLevel = null;
+        const kept = keptLevel;
+        keptLevel = null;
+        if (kept !== null && hls.levels[kept]) {
+            hls.currentLevel = kept;
             return;
         }
         // Every variant switch restarts the server's engine: no automatic switching.
