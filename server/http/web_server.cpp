@@ -29,8 +29,11 @@ constexpr const char* kPageHeaders
     = "Content-Security-Policy: default-src 'self'; media-src 'self' blob:; worker-src 'self' blob:"
       "\r\nX-Content-Type-Options: nosniff";
 
+// The app manifest's own type: browsers read a manifest of another type all the same,
+// but audits and some installers go by the type.
 constexpr const char* kExtraMimeTypes
-    = ".m4v=video/mp4v-es,.ts=video/mp2t,.m3u8=application/vnd.apple.mpegurl,.mjs=text/javascript";
+    = ".m4v=video/mp4v-es,.ts=video/mp2t,.m3u8=application/vnd.apple.mpegurl,.mjs=text/javascript"
+      ",.webmanifest=application/manifest+json";
 
 // The leading decimal number of a setting text; 0 when there is none or it is too big.
 int SettingNumber(const std::string& text)

@@ -53,6 +53,10 @@ TEST(PackageTest, TheInstalledCopyIsCompleteAndRunsWhereverItIsUnpacked)
     // The browser client's player, which only the program folder's resources hold.
     EXPECT_TRUE(fs::is_regular_file(kRoot + "/usr/share/vembacast/res/web/vendor/hls.mjs"));
     EXPECT_TRUE(fs::is_regular_file(kRoot + "/usr/share/vembacast/res/web/index.html"));
+    // The installed app's icons, which the build draws.
+    for (const char* icon : { "icon-192.png", "icon-512.png", "icon-maskable-512.png" })
+        EXPECT_TRUE(fs::is_regular_file(kRoot + "/usr/share/vembacast/res/web/icons/" + icon))
+            << icon;
     EXPECT_TRUE(fs::is_regular_file(kRoot + "/usr/share/doc/vembacast/copyright"));
     for (const std::string command :
         { "vembacastd", "vembacast", "vembacast-console", "subvoro-convert", "vembacast-trace" }) {

@@ -146,4 +146,16 @@ describe('behind nginx under /media/ with TLS', () => {
     test('Chromium downloads with ranges under the prefix', async () => {
         await downloadRanges(browser, proxy.base, '1357');
     });
+
+    test('the page installs as an app that starts and stays under the prefix', async () => {
+        const { page } = await openMovies(browser, proxy.base, '1357');
+        const cdp = await browser.context.newCDPSession(page);
+        const { url, errors, manifest } = await cdp.send('Page.getAppManifest');
+        assert.equal(url, `${proxy.base}app.webmanifest`);
+        assert.deepEqual(errors, []);
+        assert.equal(manifest.startUrl, proxy.base);
+        assert.equal(manifest.scope, proxy.base);
+        assert.deepEqual((await cdp.send('Page.getInstallabilityErrors')).installabilityErrors, []);
+        await page.close();
+    });
 });

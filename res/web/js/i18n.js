@@ -84,6 +84,7 @@ const TEXTS = {
         mono: 'mono',
         stereo: 'stereo',
         channelCount: (n) => `${n} channels`,
+        seekLabel: 'Position in the video',
     },
     ko: {
         shares: '공유 폴더',
@@ -168,6 +169,7 @@ const TEXTS = {
         mono: '모노',
         stereo: '스테레오',
         channelCount: (n) => `${n}채널`,
+        seekLabel: '동영상 재생 위치',
     },
 };
 

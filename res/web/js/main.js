@@ -122,4 +122,6 @@ function schedule() {
 document.documentElement.lang = language;
 document.getElementById('jobs-link').textContent = t('conversions');
 window.addEventListener('hashchange', schedule);
+// A page back from the browser's page cache ended its player when it was hidden.
+window.addEventListener('pageshow', (event) => { if (event.persisted) schedule(); });
 schedule();

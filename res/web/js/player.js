@@ -6,12 +6,14 @@ import { ApiError, fileInfo, listFolder, pageUrl, play, playEnd, playSeconds, re
 import { sortFiles, sortOrder } from './browse.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
+import { attachMediaSession } from './media_session.js';
 import { t } from './i18n.js';
 import { attachPreviews } from './previews.js';
 import { savedPosition, savePosition } from './resume.js';
 import { loadTracks, needsStream, startChoice, trackMenus } from './tracks.js';
 import { attachStream } from './stream.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
+import { onWake, streamReviver } from './wake.js';
 
 const MAX_WIDTH = 1920;
 const MAX_HEIGHT = 1080;
@@ -50,7 +52,7 @@ async function neighbours(segments) {
 
 function buildControls(video, stage) {
     const toggle = el('button', { type: 'button', class: 'toggle', 'aria-label': t('play') }, icon('play'));
-    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0' });
+    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0', 'aria-label': t('seekLabel') });
     const time = el('span', { class: 'time' }, '0:00 / 0:00');
     const full = el('button', { type: 'button', class: 'full', 'aria-label': t('fullscreen') }, icon('fullscreen'));
     toggle.addEventListener('click', () => (video.paused ? video.play().catch(() => {}) : video.pause()));
@@ -179,6 +181,8 @@ export async function showPlayer(view, segments, start) {
     const keys = keyHandler(video, stage);
     document.addEventListener('keydown', keys);
     cleanups.push(() => document.removeEventListener('keydown', keys));
+    const mediaSession = attachMediaSession(video, segments, (to) => { location.hash = playLink(to); });
+    cleanups.push(() => mediaSession.detach());
     const remember = () => savePosition(path, video.currentTime, video.duration);
     let lastSaved = 0;
     video.addEventListener('timeupdate', () => {
@@ -208,6 +212,7 @@ export async function showPlayer(view, segments, start) {
     neighbours(segments).then(({ previous, next }) => {
         if (ended)
             return;
+        mediaSession.setNeighbours({ previous, next });
         nav.replaceChildren(...[
             previous ? el('a', { href: playLink(previous), class: 'previous' }, icon('previous'), t('previous')) : null,
             next ? el('a', { href: playLink(next), class: 'next' }, t('next'), icon('next')) : null,
@@ -216,11 +221,14 @@ export async function showPlayer(view, segments, start) {
 
     let stream = null;
     let chooser = null;
-    cleanups.push(() => stream?.destroy());
+    let unwake = null;
+    cleanups.push(() => { unwake?.(); stream?.destroy(); });
     video.addEventListener('error', () => fail(t('playFailed')));
     // Starts the stream at `at` seconds; again with other tracks ({ audio, sub }), where
     // the file itself cannot play them.
     const open = async (info, at, tracks) => {
+        unwake?.();
+        unwake = null;
         stream?.destroy();
         stream = null;
         chooser?.box.remove();
@@ -229,6 +237,7 @@ export async function showPlayer(view, segments, start) {
             && Number(info.encoding) >= 1 && serverPathOf(info.playdurl || '').startsWith('/playdirect/');
         let source;
         let startVariant = '';
+        let replay = null;
         if (direct) {
             source = pageUrl(serverPathOf(info.playdurl));
         } else {
@@ -236,6 +245,7 @@ export async function showPlayer(view, segments, start) {
             live = true;
             ({ url: source, startVariant } = await play(path, size.width, size.height, info.playTime || '00:00:00', tracks));
             source = pageUrl(source);
+            replay = async () => pageUrl((await play(path, size.width, size.height, info.playTime || '00:00:00', tracks)).url);
             // A browser's variants come upright; a phone's stream turns a portrait
             // picture on its side, and the page turns it back.
             const picture = resolutionOf(info.resolution);
@@ -256,10 +266,15 @@ export async function showPlayer(view, segments, start) {
             onLevelSwitched: (index) => chooser?.playing(index),
             onFatal: () => fail(t('playFailed')),
         });
-        if (ended)
+        if (ended) {
             attached.destroy();
-        else
+        } else {
             stream = attached;
+            if (replay) {
+                const revive = streamReviver(video, attached, source, replay);
+                unwake = onWake(() => revive().then(() => { message.hidden = true; }, () => fail(t('playFailed'))));
+            }
+        }
         video.play().catch(() => {}); // a browser may want a click first
     };
 
@@ -270,6 +285,7 @@ export async function showPlayer(view, segments, start) {
         if (ended)
             return finish;
         convertButton.hidden = info.encoding === '2';
+        mediaSession.setPlayTime(info.playTime);
         const controls = view.querySelector('.controls');
         cleanups.push(attachPreviews(controls, controls.querySelector('.seek'), path));
         const choice = startChoice(tracks, segments.at(-1));

@@ -53,13 +53,13 @@ export async function attachStream(video, source,
         video.src = source;
         if (start)
             video.addEventListener('loadedmetadata', () => { video.currentTime = start; }, { once: true });
-        return { setLevel() {}, destroy() { video.removeAttribute('src'); video.load(); } };
+        return { setLevel() {}, restart() {}, destroy() { video.removeAttribute('src'); video.load(); } };
     }
     if (!hasMse() && video.canPlayType('application/vnd.apple.mpegurl')) {
         video.src = source;
         if (start)
             video.addEventListener('loadedmetadata', () => { video.currentTime = start; }, { once: true });
-        return { setLevel() {}, destroy() { video.removeAttribute('src'); video.load(); } };
+        return { setLevel() {}, restart() {}, destroy() { video.removeAttribute('src'); video.load(); } };
     }
     const Hls = await loadHls();
     const hls = new Hls({
@@ -74,7 +74,14 @@ export async function attachStream(video, source,
         fragLoadPolicy: loadPolicy(90000, 120000),
     });
     let recoveries = 0;
+    let keptLevel = null; // the variant that goes on playing from a new playlist
     hls.on(Hls.Events.MANIFEST_PARSED, () => {
+        const kept = keptLevel;
+        keptLevel = null;
+        if (kept !== null && hls.levels[kept]) {
+            hls.currentLevel = kept;
+            return;
+        }
         // Every variant switch restarts the server's engine: no automatic switching.
         const levels = hls.levels.map((level) => ({
             bitrate: level.bitrate, height: level.height, variant: variantOf(level.uri),
@@ -100,5 +107,18 @@ export async function attachStream(video, source,
     return {
         setLevel(index) { hls.currentLevel = index; },
         destroy() { hls.destroy(); },
+        // Loads again from position (after the screen was off): from the same
+        // playlists, or from the master playlist of a new "/play".
+        restart(position, newSource) {
+            recoveries = 0;
+            if (!newSource) {
+                hls.stopLoad();
+                hls.startLoad(position);
+                return;
+            }
+            keptLevel = hls.currentLevel >= 0 ? hls.currentLevel : null;
+            hls.config.startPosition = position;
+            hls.loadSource(newSource);
+        },
     };
 }
