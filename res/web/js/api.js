@@ -396,3 +396,31 @@ export function resolutionOf(text) {
     const match = /^(\d+)x(\d+)$/.exec(String(text || ''));
     return match ? { width: Number(match[1]), height: Number(match[2]) } : null;
 }
+
+// This profile's latest positions, watched videos among them (the folder pages show
+// how far each video got).
+export function profilePositions(limit = 200) {
+    return apiGet('positions', { profile: currentProfile(), state: 'all', limit: String(limit) });
+}
+
+// { profiles: [{ name, positions, updated }], max, default }
+export function listProfiles() {
+    return apiGet('profiles');
+}
+
+// Makes a profile on the server; an ApiError carries the server's refusal text.
+export function createProfile(name) {
+    return apiGet('profile/create', { profile: name });
+}
+
+export function deleteProfile(name) {
+    return apiGet('profile/delete', { profile: name });
+}
+
+// Keeps the chosen profile in this browser; the default is kept as no choice at all.
+export function chooseProfile(name) {
+    if (name === DEFAULT_PROFILE)
+        localStorage.removeItem(PROFILE_KEY);
+    else
+        localStorage.setItem(PROFILE_KEY, name);
+}

@@ -9,6 +9,7 @@ import { el } from './dom.js';
 import { language, t } from './i18n.js';
 import { showPlayer } from './player.js';
 import { browseLink, parseRoute } from './routes.js';
+import { mountProfiles } from './profiles.js';
 
 const view = document.getElementById('view');
 const crumbs = document.getElementById('crumbs');
@@ -122,4 +123,5 @@ function schedule() {
 document.documentElement.lang = language;
 document.getElementById('jobs-link').textContent = t('conversions');
 window.addEventListener('hashchange', schedule);
+mountProfiles(document.getElementById('profile'), schedule);
 schedule();

@@ -10,6 +10,7 @@ import { t } from './i18n.js';
 import { savedPosition, savePosition } from './resume.js';
 import { attachStream } from './stream.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
+import { describeSeek, playNextOnEnd, showFailure, startPlaying } from './playback.js';
 
 const MAX_WIDTH = 1920;
 const MAX_HEIGHT = 1080;
@@ -56,7 +57,10 @@ function buildControls(video, stage) {
     let dragging = false;
     seek.addEventListener('input', () => { dragging = true; time.textContent = `${clock(+seek.value)} / ${clock(video.duration)}`; });
     seek.addEventListener('change', () => { dragging = false; video.currentTime = +seek.value; });
+    describeSeek(seek, video);
     const update = () => {
+        if (stage.dataset.failed)
+            return; // a failed video has no length nor a time to show
         if (Number.isFinite(video.duration))
             seek.max = String(video.duration);
         if (!dragging) {
@@ -173,13 +177,16 @@ export async function showPlayer(view, segments, start) {
 
     const cleanups = [];
     let ended = false;
-    const fail = (text) => { message.textContent = text; message.hidden = false; };
+    const fail = (text) => showFailure(stage, message, text);
     const keys = keyHandler(video, stage);
     document.addEventListener('keydown', keys);
     cleanups.push(() => document.removeEventListener('keydown', keys));
     const remember = () => savePosition(path, video.currentTime, video.duration);
     let lastSaved = 0;
     video.addEventListener('timeupdate', () => {
+        // Once the page is left the element is emptied, and its time falls to 0.
+        if (ended)
+            return;
         if (Math.abs(video.currentTime - lastSaved) >= 5) {
             lastSaved = video.currentTime;
             remember();
@@ -203,9 +210,12 @@ export async function showPlayer(view, segments, start) {
     window.addEventListener('pagehide', onPageHide);
     cleanups.push(() => window.removeEventListener('pagehide', onPageHide));
 
+    const afterEnd = playNextOnEnd(video, stage, (next) => { location.hash = playLink(next); });
+    cleanups.push(afterEnd.cancel);
     neighbours(segments).then(({ previous, next }) => {
         if (ended)
             return;
+        afterEnd.setNext(next);
         nav.replaceChildren(...[
             previous ? el('a', { href: playLink(previous), class: 'previous' }, icon('previous'), t('previous')) : null,
             next ? el('a', { href: playLink(next), class: 'next' }, t('next'), icon('next')) : null,
@@ -252,9 +262,12 @@ export async function showPlayer(view, segments, start) {
         cleanups.push(() => stream.destroy());
         video.addEventListener('error', () => fail(t('playFailed')));
         stage.dataset.duration = String(playSeconds(info.playTime));
-        video.play().catch(() => {}); // a browser may want a click first
+        startPlaying(video, stage); // a browser may want a click first
     } catch (error) {
         fail(failText(error));
+        // A file that is gone can be neither converted nor downloaded.
+        if (error instanceof ApiError && error.result === RESULT.NOT_EXIST)
+            bar.querySelectorAll('.convert, .download').forEach((item) => { item.hidden = true; });
         if (!(error instanceof ApiError))
             throw error;
     }
