@@ -4,19 +4,14 @@
 // once this one has ended.
 
 import { el, icon } from './dom.js';
+import { clockText } from './home.js';
 import { t } from './i18n.js';
 
 const NEXT_DELAY_SECONDS = 5;
 
 // "1:02:03" or "2:03"; empty for a length that is not known.
 function clockOf(seconds) {
-    if (!Number.isFinite(seconds) || seconds < 0)
-        return '';
-    const whole = Math.floor(seconds);
-    const h = Math.floor(whole / 3600);
-    const m = Math.floor((whole % 3600) / 60);
-    const s = String(whole % 60).padStart(2, '0');
-    return h ? `${h}:${String(m).padStart(2, '0')}:${s}` : `${m}:${s}`;
+    return Number.isFinite(seconds) && seconds >= 0 ? clockText(seconds) : '';
 }
 
 // A screen reader says "1:05 of 1:30" of the slider, not a bare number of seconds.

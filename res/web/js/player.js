@@ -57,7 +57,6 @@ function buildControls(video, stage) {
     let dragging = false;
     seek.addEventListener('input', () => { dragging = true; time.textContent = `${clock(+seek.value)} / ${clock(video.duration)}`; });
     seek.addEventListener('change', () => { dragging = false; video.currentTime = +seek.value; });
-    describeSeek(seek, video);
     const update = () => {
         if (stage.dataset.failed)
             return; // a failed video has no length nor a time to show
@@ -73,6 +72,7 @@ function buildControls(video, stage) {
     };
     for (const name of ['timeupdate', 'durationchange', 'play', 'pause', 'seeked'])
         video.addEventListener(name, update);
+    describeSeek(seek, video); // after update: it reads the slider's new value
     return el('div', { class: 'controls' }, toggle, seek, time, full);
 }
 
