@@ -27,8 +27,8 @@ public:
     // A held slot; given back when it goes.
     class Slot {
     public:
-        explicit Slot(EngineSlots& slots)
-            : m_slots(&slots)
+        explicit Slot(EngineSlots& owner)
+            : m_slots(&owner)
         {
         }
         Slot(Slot&& other) noexcept

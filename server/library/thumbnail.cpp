@@ -44,12 +44,13 @@ bool IsUsableName(const std::string& name)
 }
 
 // The source with an engine slot taken around each of its runs.
-FrameSource LimitedFrameSource(FrameSource source, EngineSlots& slots)
+FrameSource LimitedFrameSource(FrameSource source, EngineSlots& engines)
 {
-    return [source = std::move(source), &slots](const std::string& mediaPath, EngineFrame& frame) {
-        EngineSlots::Slot slot = slots.Take();
-        return source(mediaPath, frame);
-    };
+    return
+        [source = std::move(source), &engines](const std::string& mediaPath, EngineFrame& frame) {
+            EngineSlots::Slot slot = engines.Take();
+            return source(mediaPath, frame);
+        };
 }
 
 } // namespace
