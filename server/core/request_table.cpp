@@ -83,6 +83,8 @@ std::vector<Route> BuildRoutes(CVembaServer& server)
             Bind(server, OnNotifyApiProfiles), RouteEffect::ReadOnly },
         { "/api/v1/profile/delete", RouteMatch::Exact, "OnNotifyApiDeleteProfile",
             Bind(server, OnNotifyApiDeleteProfile), RouteEffect::ChangesState },
+        { "/api/v1/profile/create", RouteMatch::Exact, "OnNotifyApiCreateProfile",
+            Bind(server, OnNotifyApiCreateProfile), RouteEffect::ChangesState },
         { "/api/v1/tracks", RouteMatch::Exact, "OnNotifyApiTracks", Bind(server, OnNotifyApiTracks),
             RouteEffect::ReadOnly },
         { "/api/v1/subtitle", RouteMatch::Exact, "OnNotifyApiSubtitle",

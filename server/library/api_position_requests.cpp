@@ -1,5 +1,6 @@
 // "/api/v1/positions", "/api/v1/position", "/api/v1/position/save",
-// "/api/v1/position/forget", "/api/v1/profiles", "/api/v1/profile/delete": where each
+// "/api/v1/position/forget", "/api/v1/profiles", "/api/v1/profile/create",
+// "/api/v1/profile/delete": where each
 // profile stopped in which video (library/play_positions.h). Saving and forgetting
 // change what a person sees and are refused when another site sends them (the route
 // table marks them so).
@@ -90,6 +91,23 @@ std::optional<ProfileAndVideo> ReadProfileAndVideo(
     return ProfileAndVideo { std::move(*profile), std::move(*video) };
 }
 
+void WriteTooManyProfiles(HttpRequest& request)
+{
+    WriteApiError(request, 409,
+        "There are " + std::to_string(kMaxProfiles)
+            + " profiles already; delete one before making another.");
+}
+
+// The profile value that a request about one profile must name.
+std::optional<std::string> RequireProfile(HttpRequest& request, const QueryValues& query)
+{
+    if (!query.Find("profile")) {
+        WriteApiError(request, 400, "The value 'profile' is missing.");
+        return std::nullopt;
+    }
+    return ReadProfile(request, query);
+}
+
 } // namespace
 
 void OnNotifyApiPositions(LibraryContext& server, HttpRequest& request)
@@ -176,9 +194,7 @@ void OnNotifyApiSavePosition(LibraryContext& server, HttpRequest& request)
     case SaveOutcome::Saved:
         break;
     case SaveOutcome::TooManyProfiles:
-        WriteApiError(request, 409,
-            "There are " + std::to_string(kMaxProfiles)
-                + " profiles already; delete one before making another.");
+        WriteTooManyProfiles(request);
         return;
     case SaveOutcome::Failed:
         WriteApiError(request, 503, "The position cannot be saved now.");
@@ -235,11 +251,7 @@ void OnNotifyApiDeleteProfile(LibraryContext& server, HttpRequest& request)
     std::optional<QueryValues> query = ReadApiQuery(request);
     if (!query)
         return;
-    if (!query->Find("profile")) {
-        WriteApiError(request, 400, "The value 'profile' is missing.");
-        return;
-    }
-    std::optional<std::string> profile = ReadProfile(request, *query);
+    std::optional<std::string> profile = RequireProfile(request, *query);
     if (!profile)
         return;
     if (!server.Positions().DeleteProfile(*profile)) {
@@ -248,5 +260,29 @@ void OnNotifyApiDeleteProfile(LibraryContext& server, HttpRequest& request)
     }
     JsonWriter json;
     json.BeginObject().Key("deleted").String(*profile).End();
+    WriteApiAnswer(request, json.Text());
+}
+
+void OnNotifyApiCreateProfile(LibraryContext& server, HttpRequest& request)
+{
+    HandlerTrace trace("OnNotifyApiCreateProfile", request.QueryString());
+    std::optional<QueryValues> query = ReadApiQuery(request);
+    if (!query)
+        return;
+    std::optional<std::string> profile = RequireProfile(request, *query);
+    if (!profile)
+        return;
+    switch (server.Positions().CreateProfile(*profile, NowMs())) {
+    case SaveOutcome::Saved:
+        break;
+    case SaveOutcome::TooManyProfiles:
+        WriteTooManyProfiles(request);
+        return;
+    case SaveOutcome::Failed:
+        WriteApiError(request, 503, "The profile cannot be made now.");
+        return;
+    }
+    JsonWriter json;
+    json.BeginObject().Key("profile").String(*profile).End();
     WriteApiAnswer(request, json.Text());
 }

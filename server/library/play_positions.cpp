@@ -205,6 +205,24 @@ bool PlayPositions::Forget(const std::string& profile, const std::string& path)
     });
 }
 
+SaveOutcome PlayPositions::CreateProfile(const std::string& profile, int64_t nowMs)
+{
+    bool full = false;
+    const bool ok = m_store.Run([&](sqlite3* db) {
+        SqlTransaction transaction(db);
+        if (transaction.BeginCode() != SQLITE_OK)
+            return transaction.BeginCode();
+        const int code = EnsureProfile(db, profile, nowMs);
+        full = code == SQLITE_FULL;
+        if (full)
+            return SQLITE_OK; // rolled back: nothing was written
+        return code == SQLITE_OK ? transaction.Commit() : code;
+    });
+    if (full)
+        return SaveOutcome::TooManyProfiles;
+    return ok ? SaveOutcome::Saved : SaveOutcome::Failed;
+}
+
 bool PlayPositions::DeleteProfile(const std::string& profile)
 {
     return m_store.Run([&](sqlite3* db) {

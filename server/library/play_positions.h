@@ -63,6 +63,9 @@ public:
     std::optional<std::vector<ProfileSummary>> Profiles();
     bool Forget(const std::string& profile, const std::string& path);
     bool DeleteProfile(const std::string& profile);
+    // Makes the profile before its first position (a person chose it in a browser);
+    // Saved also when it exists already.
+    SaveOutcome CreateProfile(const std::string& profile, int64_t nowMs);
 
 private:
     SqliteStore m_store;

@@ -27,3 +27,4 @@ void OnNotifyApiSavePosition(LibraryContext& server, HttpRequest& request);
 void OnNotifyApiForgetPosition(LibraryContext& server, HttpRequest& request);
 void OnNotifyApiProfiles(LibraryContext& server, HttpRequest& request);
 void OnNotifyApiDeleteProfile(LibraryContext& server, HttpRequest& request);
+void OnNotifyApiCreateProfile(LibraryContext& server, HttpRequest& request);

@@ -43,6 +43,16 @@ bool IsUsableName(const std::string& name)
     return true;
 }
 
+// The source with an engine slot taken around each of its runs.
+FrameSource LimitedFrameSource(FrameSource source, EngineSlots& engines)
+{
+    return
+        [source = std::move(source), &engines](const std::string& mediaPath, EngineFrame& frame) {
+            EngineSlots::Slot slot = engines.Take();
+            return source(mediaPath, frame);
+        };
+}
+
 } // namespace
 
 std::string ThumbnailFilePath(const std::string& servicesFolder, const std::string& name, int width)
@@ -103,9 +113,10 @@ std::string CThumbnailMaker::Make(const std::string& path, const std::string& wi
 }
 
 ThumbnailService::ThumbnailService(std::string servicesFolder, FrameSource source,
-    JobCollector collectShareJobs, CacheLimit cacheLimit)
+    JobCollector collectShareJobs, CacheLimit cacheLimit, unsigned cores)
     : m_servicesFolder(std::move(servicesFolder))
-    , m_maker([this] { return m_servicesFolder; }, std::move(source),
+    , m_engines(cores)
+    , m_maker([this] { return m_servicesFolder; }, LimitedFrameSource(std::move(source), m_engines),
           [this](const std::string& file) { PictureMade(file); })
     , m_collectShareJobs(std::move(collectShareJobs))
     , m_cacheLimit(std::move(cacheLimit))
@@ -113,7 +124,7 @@ ThumbnailService::ThumbnailService(std::string servicesFolder, FrameSource sourc
           [this](const ThumbInfo& job) {
               return QZ_MakeThumbnail(job.path, job.width, job.height, job.playTime, job.name);
           },
-          std::thread::hardware_concurrency())
+          m_engines.Limit())
     , m_kickOff([this](const std::atomic<bool>& stopping) { KickOffRound(stopping); })
     , m_trim([this](const std::atomic<bool>& stopping) {
         uint64_t limit = m_cacheLimit ? m_cacheLimit() : 0;

@@ -8,6 +8,7 @@
 // again. Pictures are made on demand ("/getThumbnail") and in the background by
 // the worker pool (thumbnail_pool.h) that listings and server start feed.
 
+#include "library/engine_slots.h"
 #include "library/thumbnail_pool.h"
 #include "platform/background_job.h"
 
@@ -76,6 +77,9 @@ FrameSource EngineFrameSource(EngineContext& engines);
 // The pictures are a bounded cache (thumbnail_cache.h): a background trim runs at
 // every kick-off and whenever an eighth of the limit has been written since the last.
 //
+// Every picture, of the pool or of a request, runs its engine in one of `cores` slots
+// (engine_slots.h), so no more engines run at once than the machine has cores.
+//
 // Threads: any thread; the kick-off and the trim are background jobs
 // (platform/background_job.h); the count of bytes written is an atomic of its own.
 class ThumbnailService {
@@ -84,8 +88,9 @@ public:
     // The cache's limit in bytes, asked at every trim; empty or 0: no limit.
     using CacheLimit = std::function<uint64_t()>;
 
+    // cores: how many engines may run at once (the machine's cores; tests set their own).
     ThumbnailService(std::string servicesFolder, FrameSource source, JobCollector collectShareJobs,
-        CacheLimit cacheLimit = {});
+        CacheLimit cacheLimit = {}, unsigned cores = std::thread::hardware_concurrency());
     ~ThumbnailService(); // Shutdown
     ThumbnailService(const ThumbnailService&) = delete;
     ThumbnailService& operator=(const ThumbnailService&) = delete;
@@ -115,12 +120,14 @@ public:
     void Shutdown();
 
     CThumbnailPool& Pool() { return m_pool; }
+    EngineSlots& Engines() { return m_engines; }
 
 private:
     void KickOffRound(const std::atomic<bool>& stopping);
     void PictureMade(const std::string& file);
 
     const std::string m_servicesFolder;
+    EngineSlots m_engines; // before the maker, whose source takes its slots
     CThumbnailMaker m_maker;
     const JobCollector m_collectShareJobs;
     const CacheLimit m_cacheLimit;

@@ -415,3 +415,31 @@ export function subtitleUrl(path, which) {
         values.set('id', clientId);
     return pageUrl(`/api/v1/subtitle?${values}`);
 }
+
+// This profile's latest positions, watched videos among them (the folder pages show
+// how far each video got).
+export function profilePositions(limit = 200) {
+    return apiGet('positions', { profile: currentProfile(), state: 'all', limit: String(limit) });
+}
+
+// { profiles: [{ name, positions, updated }], max, default }
+export function listProfiles() {
+    return apiGet('profiles');
+}
+
+// Makes a profile on the server; an ApiError carries the server's refusal text.
+export function createProfile(name) {
+    return apiGet('profile/create', { profile: name });
+}
+
+export function deleteProfile(name) {
+    return apiGet('profile/delete', { profile: name });
+}
+
+// Keeps the chosen profile in this browser; the default is kept as no choice at all.
+export function chooseProfile(name) {
+    if (name === DEFAULT_PROFILE)
+        localStorage.removeItem(PROFILE_KEY);
+    else
+        localStorage.setItem(PROFILE_KEY, name);
+}

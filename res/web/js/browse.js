@@ -8,6 +8,7 @@ import { homeRows, searchBox } from './home.js';
 import { thumbnailOf } from './thumbnails.js';
 import { t } from './i18n.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
+import { loadPositions, markProgress } from './watched.js';
 
 const SORT_KEY = 'vembacast.sort';
 const LAYOUT_KEY = 'vembacast.layout';
@@ -43,7 +44,7 @@ function folderCard(folder, segments) {
 function videoCard(file, segments) {
     const path = [...segments, file.name];
     const facts = [file.playTime, file.size, file.resolution].filter(Boolean).join(' · ');
-    return el('li', { class: 'item video', dataset: file.known ? { name: file.name, known: '1' } : { name: file.name } },
+    return markProgress(el('li', { class: 'item video', dataset: file.known ? { name: file.name, known: '1' } : { name: file.name } },
         el('a', { href: playLink(path), class: 'open' },
             el('span', { class: 'frame' }, thumbnailOf(file, path),
                 file.playTime ? el('span', { class: 'duration' }, file.playTime) : null),
@@ -56,7 +57,7 @@ function videoCard(file, segments) {
         file.encoding === '2' ? null : el('button', {
             type: 'button', class: 'convert', title: t('convert'), 'aria-label': t('convert'),
             onclick: () => openConvertDialog(path),
-        }, icon('convert')));
+        }, icon('convert'))), path);
 }
 
 function toolbar(onChange) {
@@ -87,6 +88,7 @@ export async function showFolder(view, segments, isCurrent) {
     view.replaceChildren(notice(t('loading')));
     // The home page's rows come from the library index, asked for meanwhile.
     const rows = segments.length ? Promise.resolve([]) : homeRows();
+    const seen = segments.length ? loadPositions() : null;
     let listing;
     try {
         listing = await listFolder(serverPath(segments));
@@ -97,6 +99,7 @@ export async function showFolder(view, segments, isCurrent) {
         }
         throw error;
     }
+    await seen;
     const render = async () => {
         const order = sortOrder();
         const folders = [...listing.folders].sort((a, b) => collator.compare(a.name, b.name));

@@ -35,7 +35,7 @@ function tile(entry, position) {
     }
     return el('li', { class: 'item video', dataset: { name: entry.name } },
         el('a', { href: playLink(segments, position?.position), class: 'open' },
-            el('span', { class: 'frame' }, thumbnailOf({ playTime: '' }, segments), progress),
+            el('span', { class: 'frame' }, thumbnailOf({ playTime: '', modified: entry.modified, bytes: entry.size }, segments), progress),
             el('span', { class: 'name' }, entry.name),
             el('span', { class: 'meta' }, meta.join(' · '))),
         el('a', { class: 'where', href: browseLink(folder) }, t('inFolder', folder.join(' / ') || '/')));

@@ -9,6 +9,7 @@ import { el } from './dom.js';
 import { language, t } from './i18n.js';
 import { showPlayer } from './player.js';
 import { browseLink, parseRoute } from './routes.js';
+import { mountProfiles } from './profiles.js';
 
 const view = document.getElementById('view');
 const crumbs = document.getElementById('crumbs');
@@ -124,4 +125,5 @@ document.getElementById('jobs-link').textContent = t('conversions');
 window.addEventListener('hashchange', schedule);
 // A page back from the browser's page cache ended its player when it was hidden.
 window.addEventListener('pageshow', (event) => { if (event.persisted) schedule(); });
+mountProfiles(document.getElementById('profile'), schedule);
 schedule();

@@ -14,6 +14,7 @@ import { loadTracks, needsStream, startChoice, trackMenus } from './tracks.js';
 import { attachStream } from './stream.js';
 import { browseLink, downloadUrl, playLink, serverPath } from './routes.js';
 import { onWake, streamReviver } from './wake.js';
+import { describeSeek, playNextOnEnd, showFailure, startPlaying } from './playback.js';
 
 const MAX_WIDTH = 1920;
 const MAX_HEIGHT = 1080;
@@ -52,7 +53,7 @@ async function neighbours(segments) {
 
 function buildControls(video, stage) {
     const toggle = el('button', { type: 'button', class: 'toggle', 'aria-label': t('play') }, icon('play'));
-    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0', 'aria-label': t('seekLabel') });
+    const seek = el('input', { type: 'range', class: 'seek', min: '0', max: '0', step: '0.1', value: '0' });
     const time = el('span', { class: 'time' }, '0:00 / 0:00');
     const full = el('button', { type: 'button', class: 'full', 'aria-label': t('fullscreen') }, icon('fullscreen'));
     toggle.addEventListener('click', () => (video.paused ? video.play().catch(() => {}) : video.pause()));
@@ -61,6 +62,8 @@ function buildControls(video, stage) {
     seek.addEventListener('input', () => { dragging = true; time.textContent = `${clock(+seek.value)} / ${clock(video.duration)}`; });
     seek.addEventListener('change', () => { dragging = false; video.currentTime = +seek.value; });
     const update = () => {
+        if (stage.dataset.failed)
+            return; // a failed video has no length nor a time to show
         if (Number.isFinite(video.duration))
             seek.max = String(video.duration);
         if (!dragging) {
@@ -73,6 +76,7 @@ function buildControls(video, stage) {
     };
     for (const name of ['timeupdate', 'durationchange', 'play', 'pause', 'seeked'])
         video.addEventListener(name, update);
+    describeSeek(seek, video); // after update: it reads the slider's new value
     return el('div', { class: 'controls' }, toggle, seek, time, full);
 }
 
@@ -177,7 +181,7 @@ export async function showPlayer(view, segments, start) {
 
     const cleanups = [];
     let ended = false;
-    const fail = (text) => { message.textContent = text; message.hidden = false; };
+    const fail = (text) => showFailure(stage, message, text);
     const keys = keyHandler(video, stage);
     document.addEventListener('keydown', keys);
     cleanups.push(() => document.removeEventListener('keydown', keys));
@@ -186,6 +190,9 @@ export async function showPlayer(view, segments, start) {
     const remember = () => savePosition(path, video.currentTime, video.duration);
     let lastSaved = 0;
     video.addEventListener('timeupdate', () => {
+        // Once the page is left the element is emptied, and its time falls to 0.
+        if (ended)
+            return;
         if (Math.abs(video.currentTime - lastSaved) >= 5) {
             lastSaved = video.currentTime;
             remember();
@@ -209,10 +216,13 @@ export async function showPlayer(view, segments, start) {
     window.addEventListener('pagehide', onPageHide);
     cleanups.push(() => window.removeEventListener('pagehide', onPageHide));
 
+    const afterEnd = playNextOnEnd(video, stage, (next) => { location.hash = playLink(next); });
+    cleanups.push(afterEnd.cancel);
     neighbours(segments).then(({ previous, next }) => {
         if (ended)
             return;
         mediaSession.setNeighbours({ previous, next });
+        afterEnd.setNext(next);
         nav.replaceChildren(...[
             previous ? el('a', { href: playLink(previous), class: 'previous' }, icon('previous'), t('previous')) : null,
             next ? el('a', { href: playLink(next), class: 'next' }, t('next'), icon('next')) : null,
@@ -275,7 +285,7 @@ export async function showPlayer(view, segments, start) {
                 unwake = onWake(() => revive().then(() => { message.hidden = true; }, () => fail(t('playFailed'))));
             }
         }
-        video.play().catch(() => {}); // a browser may want a click first
+        startPlaying(video, stage); // a browser may want a click first
     };
 
     try {
@@ -295,6 +305,9 @@ export async function showPlayer(view, segments, start) {
         stage.dataset.duration = String(playSeconds(info.playTime));
     } catch (error) {
         fail(failText(error));
+        // A file that is gone can be neither converted nor downloaded.
+        if (error instanceof ApiError && error.result === RESULT.NOT_EXIST)
+            bar.querySelectorAll('.convert, .download').forEach((item) => { item.hidden = true; });
         if (!(error instanceof ApiError))
             throw error;
     }

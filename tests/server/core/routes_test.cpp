@@ -22,7 +22,7 @@ protected:
 TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiTheBrowserApiAndTheTelevisionRow)
 {
     const std::vector<Route>& routes = m_routes;
-    ASSERT_EQ(routes.size(), 36u);
+    ASSERT_EQ(routes.size(), 37u);
     std::set<std::string> names;
     for (const Route& route : routes) {
         names.insert(route.handlerName);
@@ -31,7 +31,7 @@ TEST_F(RequestTable, HasTheTwentyRowsOfTheClientApiTheBrowserApiAndTheTelevision
         EXPECT_EQ(route.match == RouteMatch::Prefix, std::string_view(route.path).ends_with('/'))
             << route.path;
     }
-    EXPECT_EQ(names.size(), 36u);
+    EXPECT_EQ(names.size(), 37u);
     // Only the television device's media are for the home network without an id.
     for (const Route& route : routes)
         EXPECT_EQ(route.access == RouteAccess::HomeNetwork, route.path == "/dlna/") << route.path;
@@ -69,7 +69,7 @@ TEST_F(RequestTable, TheBrowserApiReadsExceptWhereItActsForAPerson)
         if (!route.path.starts_with("/api/"))
             continue;
         const bool acts = route.path.ends_with("/save") || route.path.ends_with("/forget")
-            || route.path.ends_with("/delete");
+            || route.path.ends_with("/delete") || route.path.ends_with("/create");
         EXPECT_EQ(route.effect, acts ? RouteEffect::ChangesState : RouteEffect::ReadOnly)
             << route.path;
         EXPECT_EQ(route.access, RouteAccess::ClientApi) << route.path;

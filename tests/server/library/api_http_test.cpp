@@ -307,3 +307,27 @@ TEST_F(ApiHttpTest, TheIndexFollowsAShareRemovedInTheSettings)
 }
 
 } // namespace
+
+TEST_F(ApiHttpTest, AProfileIsMadeBeforeItsFirstPositionWithinTheLimit)
+{
+    ASSERT_TRUE(m_server->Start());
+    EXPECT_EQ(
+        GetJson("/api/v1/profile/create?profile=" + UrlEncode("아이들"))["profile"], "아이들");
+    GetJson("/api/v1/profile/create?profile=" + UrlEncode("아이들")); // made already: still fine
+    json listed = GetJson("/api/v1/profiles")["profiles"];
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0]["name"], "아이들");
+    EXPECT_EQ(listed[0]["positions"], 0);
+
+    for (size_t i = 1; i < kMaxProfiles; ++i)
+        GetJson("/api/v1/profile/create?profile=p" + std::to_string(i));
+    const json refused = GetJson("/api/v1/profile/create?profile=one-more", 409);
+    EXPECT_NE(refused["error"]["message"].get<std::string>().find("delete one"), std::string::npos);
+    EXPECT_EQ(GetJson("/api/v1/profiles")["profiles"].size(), kMaxProfiles);
+
+    GetJson("/api/v1/profile/create", 400);
+    GetJson("/api/v1/profile/create?profile=" + std::string(41, 'x'), 400);
+    const HttpReply crossSite
+        = m_server->Get("/api/v1/profile/create?profile=p1", "Sec-Fetch-Site: cross-site\r\n");
+    EXPECT_EQ(crossSite.status, 403);
+}
