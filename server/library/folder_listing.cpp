@@ -35,17 +35,22 @@ bool IsRegularFile(const std::string& path)
 
 // What a directory entry is in a listing, following links only when they stay
 // inside the share; info receives what the look found. The entry is looked at by its
-// name in the open folder folderFd (no walk of the whole path per entry), or by full
-// when folderFd is AT_FDCWD.
-EntryKind ClassifyEntry(int folderFd, const std::string& full, const std::string& name,
+// name in the open folder folderFd (no walk of the whole path per entry), or by its
+// whole path when folderFd is AT_FDCWD; the whole path is only made when needed, since
+// a walk of a large share looks at every entry.
+EntryKind ClassifyEntry(int folderFd, const std::string& diskFolder, const std::string& name,
     const std::string& shareFolder, struct stat& info)
 {
-    const char* look = folderFd == AT_FDCWD ? full.c_str() : name.c_str();
-    if (fstatat(folderFd, look, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    const bool byPath = folderFd == AT_FDCWD;
+    if (fstatat(folderFd, byPath ? (diskFolder + name).c_str() : name.c_str(), &info,
+            AT_SYMLINK_NOFOLLOW)
+        != 0)
         return EntryKind::Skip;
-    if (S_ISLNK(info.st_mode)
-        && (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0))
-        return EntryKind::Skip;
+    if (S_ISLNK(info.st_mode)) {
+        const std::string full = diskFolder + name;
+        if (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0)
+            return EntryKind::Skip;
+    }
     if (S_ISDIR(info.st_mode))
         return name.front() == '.' ? EntryKind::Skip : EntryKind::Folder;
     if (S_ISREG(info.st_mode) && ClassifyMediaFile(name) == kMediaFileVideo)
@@ -148,7 +153,7 @@ std::optional<ListedEntry> LookAt(int folderFd, const std::string& diskFolder,
         return std::nullopt;
     }
     struct stat info { };
-    switch (ClassifyEntry(folderFd, diskFolder + name, name, shareFolder, info)) {
+    switch (ClassifyEntry(folderFd, diskFolder, name, shareFolder, info)) {
     case EntryKind::Folder:
         return MakeListedEntry(name, true, info);
     case EntryKind::Video:

@@ -5,17 +5,27 @@
 
 namespace {
 
-constexpr int kIndexLayout = 1;
+// Layout 2: the trigram table indexes the files' own key column (external content), so a
+// name is stored once and a first build can index every row in one pass.
+constexpr int kIndexLayout = 2;
 
-constexpr const char* kSetupSql
-    = "CREATE TABLE IF NOT EXISTS shares("
-      " name TEXT PRIMARY KEY NOT NULL, folder TEXT NOT NULL) WITHOUT ROWID;"
-      "CREATE TABLE IF NOT EXISTS files("
-      " id INTEGER PRIMARY KEY, share TEXT NOT NULL, rel TEXT NOT NULL, key TEXT NOT NULL,"
-      " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, added INTEGER NOT NULL,"
-      " UNIQUE(share, rel));"
-      "CREATE INDEX IF NOT EXISTS files_by_added ON files(added, id);"
-      "CREATE VIRTUAL TABLE IF NOT EXISTS names USING fts5(key, tokenize='trigram');";
+// The two indexes of the files table, apart: a first build makes them after its rows.
+constexpr const char* kFileIndexesSql
+    = "CREATE UNIQUE INDEX IF NOT EXISTS files_by_path ON files(share, rel);"
+      "CREATE INDEX IF NOT EXISTS files_by_added ON files(added, id);";
+
+std::string SetupSql()
+{
+    return std::string("CREATE TABLE IF NOT EXISTS shares("
+                       " name TEXT PRIMARY KEY NOT NULL, folder TEXT NOT NULL) WITHOUT ROWID;"
+                       "CREATE TABLE IF NOT EXISTS files("
+                       " id INTEGER PRIMARY KEY, share TEXT NOT NULL, rel TEXT NOT NULL,"
+                       " key TEXT NOT NULL, size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,"
+                       " added INTEGER NOT NULL);")
+        + kFileIndexesSql
+        + "CREATE VIRTUAL TABLE IF NOT EXISTS names USING fts5(key, content='files',"
+          " content_rowid='id', tokenize='trigram');";
+}
 
 constexpr const char* kFileColumns = "share, rel, size, mtime_ns, added";
 
@@ -56,7 +66,10 @@ public:
         , m_insertName(db, "INSERT INTO names(rowid, key) VALUES (?1, ?2)")
         , m_update(db, "UPDATE files SET size = ?2, mtime_ns = ?3 WHERE id = ?1")
         , m_delete(db, "DELETE FROM files WHERE id = ?1")
-        , m_deleteName(db, "DELETE FROM names WHERE rowid = ?1")
+        // The trigram table forgets a row by the key it indexed, read before the row goes.
+        , m_deleteName(db,
+              "INSERT INTO names(names, rowid, key) SELECT 'delete', id, key FROM files"
+              " WHERE id = ?1")
     {
     }
 
@@ -79,7 +92,8 @@ public:
         return id;
     }
 
-    int Insert(const IndexedFile& file)
+    // withName false: the trigram table is built from all rows at the end (a first build).
+    int Insert(const IndexedFile& file, bool withName = true)
     {
         const std::string key = SearchKey(LastComponent(file.relativePath));
         int code = m_insert.Bind(1, file.share)
@@ -89,7 +103,7 @@ public:
                        .Bind(5, file.modifiedNs)
                        .Bind(6, file.addedNs)
                        .Run();
-        if (code != SQLITE_OK)
+        if (code != SQLITE_OK || !withName)
             return code;
         return m_insertName.Bind(1, int64_t(sqlite3_last_insert_rowid(m_db))).Bind(2, key).Run();
     }
@@ -101,8 +115,8 @@ public:
 
     int Delete(int64_t id)
     {
-        const int code = m_delete.Bind(1, id).Run();
-        return code == SQLITE_OK ? m_deleteName.Bind(1, id).Run() : code;
+        const int code = m_deleteName.Bind(1, id).Run();
+        return code == SQLITE_OK ? m_delete.Bind(1, id).Run() : code;
     }
 
     int Put(const IndexedFile& file)
@@ -166,6 +180,70 @@ int ApplyChange(IndexWriter& writer, const IndexChange& change)
     return SQLITE_MISUSE;
 }
 
+// empty: no file is stored at all (the first start, or every share gone).
+int HoldsNoFiles(sqlite3* db, bool& empty)
+{
+    SqlStatement query(db, "SELECT 1 FROM files LIMIT 1");
+    const int code = query.Step();
+    empty = code == SQLITE_DONE;
+    return code == SQLITE_ROW || code == SQLITE_DONE ? SQLITE_OK : code;
+}
+
+// The first build into an empty database: the rows go in without the table's indexes,
+// which are then made in one sorted pass each, and the trigram table reads every key
+// at once; several times cheaper than keeping three indexes up to date row by row. It
+// is all one transaction (the caller's), so a failure or a crash leaves the empty
+// database as it was, indexes included.
+int BuildFirst(sqlite3* db, const std::vector<IndexedFile>& files, ReconcileCounts& counts)
+{
+    int code = ExecuteSql(db, "DROP INDEX files_by_path; DROP INDEX files_by_added;");
+    if (code != SQLITE_OK)
+        return code;
+    {
+        IndexWriter writer(db);
+        code = writer.Prepared();
+        for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i)
+            code = writer.Insert(files[i], false);
+    }
+    if (code == SQLITE_OK)
+        code = ExecuteSql(db, kFileIndexesSql);
+    if (code == SQLITE_OK)
+        code = ExecuteSql(db, "INSERT INTO names(names) VALUES ('rebuild')");
+    counts.added = files.size();
+    return code;
+}
+
+// Makes the rows below folder ("" the whole share) exactly files, row by row: missing
+// ones added, changed ones updated (their added time kept), the rest removed.
+int MergeBelow(sqlite3* db, const std::string& share, const std::string& folder,
+    const std::vector<IndexedFile>& files, ReconcileCounts& counts)
+{
+    IndexWriter writer(db);
+    int code = writer.Prepared();
+    std::unordered_map<std::string, IndexWriter::Stored> stored;
+    if (code == SQLITE_OK)
+        code = writer.StoredBelow(share, folder, stored);
+    for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i) {
+        const IndexedFile& file = files[i];
+        auto found = stored.find(file.relativePath);
+        if (found == stored.end()) {
+            code = writer.Insert(file);
+            ++counts.added;
+            continue;
+        }
+        if (found->second.size != file.size || found->second.modifiedNs != file.modifiedNs) {
+            code = writer.Update(found->second.id, file);
+            ++counts.updated;
+        }
+        stored.erase(found);
+    }
+    for (auto it = stored.begin(); code == SQLITE_OK && it != stored.end(); ++it) {
+        code = writer.Delete(it->second.id);
+        ++counts.removed;
+    }
+    return code;
+}
+
 int ReadFiles(SqlStatement& query, size_t limit, std::vector<IndexedFile>& files, bool& more)
 {
     int code = query.Step();
@@ -192,7 +270,7 @@ std::string IndexedFile::RequestPath() const
 }
 
 LibraryIndexStore::LibraryIndexStore(std::string databaseFile)
-    : m_store(std::move(databaseFile), kSetupSql, kIndexLayout)
+    : m_store(std::move(databaseFile), SetupSql(), kIndexLayout)
 {
 }
 
@@ -219,8 +297,9 @@ bool LibraryIndexStore::DropShare(const std::string& share)
             return transaction.BeginCode();
         int code = SQLITE_OK;
         {
-            SqlStatement names(
-                db, "DELETE FROM names WHERE rowid IN (SELECT id FROM files WHERE share = ?1)");
+            SqlStatement names(db,
+                "INSERT INTO names(names, rowid, key) SELECT 'delete', id, key FROM files"
+                " WHERE share = ?1");
             code = names.Bind(1, share).Run();
         }
         if (code == SQLITE_OK) {
@@ -243,29 +322,11 @@ bool LibraryIndexStore::Reconcile(const std::string& share, const std::string& s
         SqlTransaction transaction(db);
         if (transaction.BeginCode() != SQLITE_OK)
             return transaction.BeginCode();
-        IndexWriter writer(db);
-        int code = writer.Prepared();
-        std::unordered_map<std::string, IndexWriter::Stored> stored;
+        bool empty = false;
+        int code = folder.empty() && !files.empty() ? HoldsNoFiles(db, empty) : SQLITE_OK;
         if (code == SQLITE_OK)
-            code = writer.StoredBelow(share, folder, stored);
-        for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i) {
-            const IndexedFile& file = files[i];
-            auto found = stored.find(file.relativePath);
-            if (found == stored.end()) {
-                code = writer.Insert(file);
-                ++counts.added;
-                continue;
-            }
-            if (found->second.size != file.size || found->second.modifiedNs != file.modifiedNs) {
-                code = writer.Update(found->second.id, file);
-                ++counts.updated;
-            }
-            stored.erase(found);
-        }
-        for (auto it = stored.begin(); code == SQLITE_OK && it != stored.end(); ++it) {
-            code = writer.Delete(it->second.id);
-            ++counts.removed;
-        }
+            code = empty ? BuildFirst(db, files, counts)
+                         : MergeBelow(db, share, folder, files, counts);
         if (code == SQLITE_OK && folder.empty()) {
             SqlStatement entry(db, "INSERT OR REPLACE INTO shares(name, folder) VALUES (?1, ?2)");
             code = entry.Bind(1, share).Bind(2, shareFolder).Run();
