@@ -1,12 +1,14 @@
 #include "library/library_index_store.h"
 
+#include <iterator>
+#include <optional>
 #include <sqlite3.h>
 #include <unordered_map>
 
 namespace {
 
 // Layout 2: the trigram table indexes the files' own key column (external content), so a
-// name is stored once and a first build can index every row in one pass.
+// name is written once.
 constexpr int kIndexLayout = 2;
 
 // The two indexes of the files table, apart: a first build makes them after its rows.
@@ -92,8 +94,7 @@ public:
         return id;
     }
 
-    // withName false: the trigram table is built from all rows at the end (a first build).
-    int Insert(const IndexedFile& file, bool withName = true)
+    int Insert(const IndexedFile& file)
     {
         const std::string key = SearchKey(LastComponent(file.relativePath));
         int code = m_insert.Bind(1, file.share)
@@ -103,7 +104,7 @@ public:
                        .Bind(5, file.modifiedNs)
                        .Bind(6, file.addedNs)
                        .Run();
-        if (code != SQLITE_OK || !withName)
+        if (code != SQLITE_OK)
             return code;
         return m_insertName.Bind(1, int64_t(sqlite3_last_insert_rowid(m_db))).Bind(2, key).Run();
     }
@@ -189,59 +190,82 @@ int HoldsNoFiles(sqlite3* db, bool& empty)
     return code == SQLITE_ROW || code == SQLITE_DONE ? SQLITE_OK : code;
 }
 
-// The first build into an empty database: the rows go in without the table's indexes,
-// which are then made in one sorted pass each, and the trigram table reads every key
-// at once; several times cheaper than keeping three indexes up to date row by row. It
-// is all one transaction (the caller's), so a failure or a crash leaves the empty
-// database as it was, indexes included.
-int BuildFirst(sqlite3* db, const std::vector<IndexedFile>& files, ReconcileCounts& counts)
-{
-    int code = ExecuteSql(db, "DROP INDEX files_by_path; DROP INDEX files_by_added;");
-    if (code != SQLITE_OK)
-        return code;
+// Writes what a walk found below folder ("" the whole share), file by file, in the
+// caller's transaction. Into an empty database (the first build of a whole share) the
+// rows go in without the table's two indexes, which are then made in one sorted pass
+// each: several times cheaper than keeping them up to date row by row, and being one
+// transaction, a failure or a crash leaves the empty database as it was, indexes
+// included. Otherwise each file is compared with the stored rows: missing ones added,
+// changed ones updated (their added time kept), and at the end the rows no file
+// matched are removed.
+class RowMerge {
+public:
+    RowMerge(
+        sqlite3* db, const std::string& share, const std::string& folder, ReconcileCounts& counts)
+        : m_db(db)
+        , m_share(share)
+        , m_folder(folder)
+        , m_counts(counts)
     {
-        IndexWriter writer(db);
-        code = writer.Prepared();
-        for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i)
-            code = writer.Insert(files[i], false);
     }
-    if (code == SQLITE_OK)
-        code = ExecuteSql(db, kFileIndexesSql);
-    if (code == SQLITE_OK)
-        code = ExecuteSql(db, "INSERT INTO names(names) VALUES ('rebuild')");
-    counts.added = files.size();
-    return code;
-}
 
-// Makes the rows below folder ("" the whole share) exactly files, row by row: missing
-// ones added, changed ones updated (their added time kept), the rest removed.
-int MergeBelow(sqlite3* db, const std::string& share, const std::string& folder,
-    const std::vector<IndexedFile>& files, ReconcileCounts& counts)
-{
-    IndexWriter writer(db);
-    int code = writer.Prepared();
-    std::unordered_map<std::string, IndexWriter::Stored> stored;
-    if (code == SQLITE_OK)
-        code = writer.StoredBelow(share, folder, stored);
-    for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i) {
-        const IndexedFile& file = files[i];
-        auto found = stored.find(file.relativePath);
-        if (found == stored.end()) {
-            code = writer.Insert(file);
-            ++counts.added;
-            continue;
+    int Begin()
+    {
+        m_counts = {};
+        int code = m_folder.empty() ? HoldsNoFiles(m_db, m_bulk) : SQLITE_OK;
+        if (code == SQLITE_OK && m_bulk)
+            code = ExecuteSql(m_db, "DROP INDEX files_by_path; DROP INDEX files_by_added;");
+        if (code != SQLITE_OK)
+            return code;
+        m_writer.emplace(m_db);
+        code = m_writer->Prepared();
+        if (code == SQLITE_OK && !m_bulk)
+            code = m_writer->StoredBelow(m_share, m_folder, m_stored);
+        return code;
+    }
+
+    int Add(const IndexedFile& file)
+    {
+        auto found = m_bulk ? m_stored.end() : m_stored.find(file.relativePath);
+        if (found == m_stored.end()) {
+            ++m_counts.added;
+            return m_writer->Insert(file);
         }
+        int code = SQLITE_OK;
         if (found->second.size != file.size || found->second.modifiedNs != file.modifiedNs) {
-            code = writer.Update(found->second.id, file);
-            ++counts.updated;
+            code = m_writer->Update(found->second.id, file);
+            ++m_counts.updated;
         }
-        stored.erase(found);
+        m_stored.erase(found);
+        return code;
     }
-    for (auto it = stored.begin(); code == SQLITE_OK && it != stored.end(); ++it) {
-        code = writer.Delete(it->second.id);
-        ++counts.removed;
+
+    int Finish()
+    {
+        if (m_bulk)
+            return ExecuteSql(m_db, kFileIndexesSql);
+        int code = SQLITE_OK;
+        for (auto it = m_stored.begin(); code == SQLITE_OK && it != m_stored.end(); ++it) {
+            code = m_writer->Delete(it->second.id);
+            ++m_counts.removed;
+        }
+        return code;
     }
-    return code;
+
+private:
+    sqlite3* m_db;
+    const std::string& m_share;
+    const std::string& m_folder;
+    ReconcileCounts& m_counts;
+    bool m_bulk = false;
+    std::optional<IndexWriter> m_writer;
+    std::unordered_map<std::string, IndexWriter::Stored> m_stored;
+};
+
+int RecordShare(sqlite3* db, const std::string& share, const std::string& shareFolder)
+{
+    SqlStatement entry(db, "INSERT OR REPLACE INTO shares(name, folder) VALUES (?1, ?2)");
+    return entry.Bind(1, share).Bind(2, shareFolder).Run();
 }
 
 int ReadFiles(SqlStatement& query, size_t limit, std::vector<IndexedFile>& files, bool& more)
@@ -318,19 +342,51 @@ bool LibraryIndexStore::Reconcile(const std::string& share, const std::string& s
     const std::string& folder, const std::vector<IndexedFile>& files, ReconcileCounts& counts)
 {
     return m_store.Run([&](sqlite3* db) {
-        counts = {};
         SqlTransaction transaction(db);
         if (transaction.BeginCode() != SQLITE_OK)
             return transaction.BeginCode();
-        bool empty = false;
-        int code = folder.empty() && !files.empty() ? HoldsNoFiles(db, empty) : SQLITE_OK;
+        RowMerge merge(db, share, folder, counts);
+        int code = merge.Begin();
+        for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i)
+            code = merge.Add(files[i]);
         if (code == SQLITE_OK)
-            code = empty ? BuildFirst(db, files, counts)
-                         : MergeBelow(db, share, folder, files, counts);
-        if (code == SQLITE_OK && folder.empty()) {
-            SqlStatement entry(db, "INSERT OR REPLACE INTO shares(name, folder) VALUES (?1, ?2)");
-            code = entry.Bind(1, share).Bind(2, shareFolder).Run();
+            code = merge.Finish();
+        if (code == SQLITE_OK && folder.empty())
+            code = RecordShare(db, share, shareFolder);
+        return code == SQLITE_OK ? transaction.Commit() : code;
+    });
+}
+
+bool LibraryIndexStore::WriteShare(const std::string& share, const std::string& shareFolder,
+    const FileBatches& next, ReconcileCounts& counts)
+{
+    // Every file taken so far: should the file be replaced and the work run again, it
+    // starts again from these.
+    std::vector<IndexedFile> taken;
+    bool ended = false;
+    return m_store.Run([&](sqlite3* db) {
+        SqlTransaction transaction(db);
+        if (transaction.BeginCode() != SQLITE_OK)
+            return transaction.BeginCode();
+        RowMerge merge(db, share, "", counts);
+        int code = merge.Begin();
+        size_t written = 0;
+        while (code == SQLITE_OK) {
+            for (; code == SQLITE_OK && written < taken.size(); ++written)
+                code = merge.Add(taken[written]);
+            if (code != SQLITE_OK || ended)
+                break;
+            std::vector<IndexedFile> batch;
+            const FileBatch state = next(batch);
+            if (state == FileBatch::Abandoned)
+                return SQLITE_ABORT; // rolled back: a part of a share replaces nothing
+            ended = state == FileBatch::Last;
+            std::move(batch.begin(), batch.end(), std::back_inserter(taken));
         }
+        if (code == SQLITE_OK)
+            code = merge.Finish();
+        if (code == SQLITE_OK)
+            code = RecordShare(db, share, shareFolder);
         return code == SQLITE_OK ? transaction.Commit() : code;
     });
 }
