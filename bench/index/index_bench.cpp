@@ -11,7 +11,11 @@
 //       Latin, in the index's store and over HTTP ("/api/v1/search", 50 results a page,
 //       each checked against its share); median and 95th percentile in milliseconds.
 //
-// Usage: bench_index [--files N] [--repeat N] (defaults 10000, 5). Not run in CI.
+// Usage: bench_index [--files N] [--repeat N] [--tree DIR --cold COMMAND] (defaults 10000, 5).
+// Cold: with --tree the files are made in DIR (when it is empty) instead of the server's
+// media folder, and with --cold the shell COMMAND runs before every timed walk, find's
+// and the index's; a command that remounts DIR's file system empties the caches of that
+// tree alone (the search part is then left out). Not run in CI.
 
 #include "library/library_index.h"
 #include "library/name_search.h"
@@ -83,8 +87,18 @@ void MakeTree(const std::string& root, int files)
 
 // find's walk: names only (-type f reads the kind from the folder), or with each file's
 // size and modification time, which the index keeps and so must look up.
+// Run before every timed walk when set (--cold).
+std::string g_coldCommand;
+
+void MakeCold()
+{
+    if (!g_coldCommand.empty() && std::system(g_coldCommand.c_str()) != 0)
+        std::fprintf(stderr, "the cold command failed\n");
+}
+
 void FindWalk(const std::string& root, Timing& timing, bool stat = false)
 {
+    MakeCold();
     const auto start = Steady::now();
     const double cpu = CpuMs(RUSAGE_CHILDREN);
     const std::string command
@@ -104,6 +118,7 @@ void Build(const std::string& root, const std::string& database, Timing& timing,
     vembatest::IndexNoticeLog log;
     LibraryIndex index(database, shares, clock);
     index.SetObserver(log.Observer());
+    MakeCold();
     const auto start = Steady::now();
     const double cpu = CpuMs(RUSAGE_SELF);
     index.Start();
@@ -133,19 +148,26 @@ int main(int argc, char** argv)
 {
     int files = 10000;
     int repeat = 5;
+    std::string tree;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--files") == 0)
             files = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--repeat") == 0)
             repeat = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--tree") == 0)
+            tree = argv[++i];
+        else if (std::strcmp(argv[i], "--cold") == 0)
+            g_coldCommand = argv[++i];
     }
 
     LoopbackOptions options;
     options.start = false;
     LoopbackServer server(std::move(options));
-    const std::string root = server.MediaFolder();
-    std::printf("making %d files in %d folders ...\n", files, (files + 99) / 100);
-    MakeTree(root, files);
+    const std::string root = tree.empty() ? server.MediaFolder() : tree;
+    if (fs::is_empty(root)) {
+        std::printf("making %d files in %d folders ...\n", files, (files + 99) / 100);
+        MakeTree(root, files);
+    }
     const std::string database = server.Root() + "/bench-index.sqlite";
 
     Timing warmup;
@@ -175,6 +197,8 @@ int main(int argc, char** argv)
     row("find -printf '%s %T@' (stats)", findStats);
     row("first build (empty database)", fresh);
     row("start with the database there", again);
+    if (!g_coldCommand.empty())
+        return 0; // the caches were emptied before each walk: no warm search to time
 
     vembatest::IndexNoticeLog log;
     server.Server().Index().SetObserver(log.Observer());
