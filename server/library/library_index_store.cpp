@@ -199,8 +199,8 @@ int HoldsNoFiles(sqlite3* db, bool& empty)
 // kept row by row all the same: its work then overlaps the walk, where one pass at the
 // end would wait for it.) Being one transaction, a failure or a crash leaves the empty
 // database as it was, indexes included. Otherwise each file is compared with the
-// stored rows: missing ones added, changed ones updated (their added time kept), and at the end the
-// rows no file matched are removed.
+// stored rows: missing ones added, changed ones updated (their added time kept), and at
+// the end the rows no file matched are removed.
 class RowMerge {
 public:
     RowMerge(
