@@ -11,7 +11,11 @@
 //       Latin, in the index's store and over HTTP ("/api/v1/search", 50 results a page,
 //       each checked against its share); median and 95th percentile in milliseconds.
 //
-// Usage: bench_index [--files N] [--repeat N] (defaults 10000, 5). Not run in CI.
+// Usage: bench_index [--files N] [--repeat N] [--tree DIR --cold COMMAND] (defaults 10000, 5).
+// Cold: with --tree the files are made in DIR (when it is empty) instead of the server's
+// media folder, and with --cold the shell COMMAND runs before every timed walk, find's
+// and the index's; a command that remounts DIR's file system empties the caches of that
+// tree alone (the search part is then left out). Not run in CI.
 
 #include "library/library_index.h"
 #include "library/name_search.h"
@@ -27,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -39,6 +44,20 @@ double MsSince(Steady::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
 }
+
+// Processor time (user and system) used so far by this process or its waited-for
+// children, in milliseconds: on a busy machine it tells the work apart from the waits.
+double CpuMs(int who)
+{
+    rusage usage {};
+    getrusage(who, &usage);
+    auto ms = [](const timeval& t) { return double(t.tv_sec) * 1e3 + double(t.tv_usec) / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+struct Timing {
+    std::vector<double> wall, cpu;
+};
 
 double Percentile(std::vector<double> values, double share)
 {
@@ -68,18 +87,30 @@ void MakeTree(const std::string& root, int files)
 
 // find's walk: names only (-type f reads the kind from the folder), or with each file's
 // size and modification time, which the index keeps and so must look up.
-double FindWalk(const std::string& root, bool stat = false)
+// Run before every timed walk when set (--cold).
+std::string g_coldCommand;
+
+void MakeCold()
 {
+    if (!g_coldCommand.empty() && std::system(g_coldCommand.c_str()) != 0)
+        std::fprintf(stderr, "the cold command failed\n");
+}
+
+void FindWalk(const std::string& root, Timing& timing, bool stat = false)
+{
+    MakeCold();
     const auto start = Steady::now();
+    const double cpu = CpuMs(RUSAGE_CHILDREN);
     const std::string command
         = "find '" + root + "' -type f" + (stat ? " -printf '%s %T@\\n'" : "") + " > /dev/null";
     if (std::system(command.c_str()) != 0)
         std::fprintf(stderr, "find failed\n");
-    return MsSince(start);
+    timing.wall.push_back(MsSince(start));
+    timing.cpu.push_back(CpuMs(RUSAGE_CHILDREN) - cpu);
 }
 
 // Starts an index over the tree and times it until the share is written.
-double Build(const std::string& root, const std::string& database, size_t& indexed)
+void Build(const std::string& root, const std::string& database, Timing& timing, size_t& indexed)
 {
     SharedFolderList shares;
     shares.AddSharedFolder(root, "Movies");
@@ -87,13 +118,15 @@ double Build(const std::string& root, const std::string& database, size_t& index
     vembatest::IndexNoticeLog log;
     LibraryIndex index(database, shares, clock);
     index.SetObserver(log.Observer());
+    MakeCold();
     const auto start = Steady::now();
+    const double cpu = CpuMs(RUSAGE_SELF);
     index.Start();
     if (!log.WaitFor(IndexNotice::Kind::ShareIndexed, "Movies", "", 0, std::chrono::seconds(600)))
         std::fprintf(stderr, "the index did not finish\n");
-    const double ms = MsSince(start);
+    timing.wall.push_back(MsSince(start));
+    timing.cpu.push_back(CpuMs(RUSAGE_SELF) - cpu);
     indexed = index.Store().Count().value_or(0);
-    return ms;
 }
 
 void RemoveDatabase(const std::string& database)
@@ -115,40 +148,57 @@ int main(int argc, char** argv)
 {
     int files = 10000;
     int repeat = 5;
+    std::string tree;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--files") == 0)
             files = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--repeat") == 0)
             repeat = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--tree") == 0)
+            tree = argv[++i];
+        else if (std::strcmp(argv[i], "--cold") == 0)
+            g_coldCommand = argv[++i];
     }
 
     LoopbackOptions options;
     options.start = false;
     LoopbackServer server(std::move(options));
-    const std::string root = server.MediaFolder();
-    std::printf("making %d files in %d folders ...\n", files, (files + 99) / 100);
-    MakeTree(root, files);
+    const std::string root = tree.empty() ? server.MediaFolder() : tree;
+    if (fs::is_empty(root)) {
+        std::printf("making %d files in %d folders ...\n", files, (files + 99) / 100);
+        MakeTree(root, files);
+    }
     const std::string database = server.Root() + "/bench-index.sqlite";
 
-    FindWalk(root); // the tree's folders in the page cache for everyone
-    std::vector<double> finds, findStats, fresh, again;
+    Timing warmup;
+    FindWalk(root, warmup); // the tree's folders in the page cache for everyone
+    Timing finds, findStats, fresh, again;
     size_t indexed = 0;
     for (int r = 0; r < repeat; ++r) {
-        finds.push_back(FindWalk(root));
-        findStats.push_back(FindWalk(root, true));
+        FindWalk(root, finds);
+        FindWalk(root, findStats, true);
         RemoveDatabase(database);
-        fresh.push_back(Build(root, database, indexed));
-        again.push_back(Build(root, database, indexed));
+        Build(root, database, fresh, indexed);
+        Build(root, database, again, indexed);
     }
-    const double find = Percentile(finds, 0.5);
-    std::printf("\nbuilding the index of %zu files (median of %d rounds)\n", indexed, repeat);
-    std::printf("  find -type f on the same tree    %8.1f ms\n", find);
-    std::printf("  the same with sizes and times    %8.1f ms   (find -printf '%%s %%T@')\n",
-        Percentile(findStats, 0.5));
-    std::printf("  first build (empty database)     %8.1f ms   %.2f x find\n",
-        Percentile(fresh, 0.5), Percentile(fresh, 0.5) / find);
-    std::printf("  start with the database there    %8.1f ms   %.2f x find\n",
-        Percentile(again, 0.5), Percentile(again, 0.5) / find);
+    const double find = Percentile(finds.wall, 0.5);
+    const double findCpu = Percentile(finds.cpu, 0.5);
+    std::printf("\nbuilding the index of %zu files (median of %d rounds; processor time beside, "
+                "which a busy machine inflates less)\n",
+        indexed, repeat);
+    std::printf("  %-33s %8s %7s %9s %7s\n", "", "wall ms", "x find", "cpu ms", "x find");
+    auto row = [&](const char* what, const Timing& timing) {
+        const double wall = Percentile(timing.wall, 0.5);
+        const double cpu = Percentile(timing.cpu, 0.5);
+        std::printf(
+            "  %-33s %8.1f %7.2f %9.1f %7.2f\n", what, wall, wall / find, cpu, cpu / findCpu);
+    };
+    row("find -type f on the same tree", finds);
+    row("find -printf '%s %T@' (stats)", findStats);
+    row("first build (empty database)", fresh);
+    row("start with the database there", again);
+    if (!g_coldCommand.empty())
+        return 0; // the caches were emptied before each walk: no warm search to time
 
     vembatest::IndexNoticeLog log;
     server.Server().Index().SetObserver(log.Observer());

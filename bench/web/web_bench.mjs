@@ -1,12 +1,15 @@
 // bench/web: how long a viewer waits in the browser client, beside the ffmpeg tool
 // reading the same stream as an HLS client from the same server in the same run.
 //   node bench/web/web_bench.mjs [rounds]     (after building vembacastd and the engine)
-// Figures: click on a video to its first frame, and a jump to 60 s to playing again.
+// Figures: click on a video to its first frame, and a jump to 60 s to playing again; and
+// a folder of 500 videos opened sorted by date: the requests it took and the time to the
+// sorted grid.
 
 import { execFile } from 'node:child_process';
-import { rmSync } from 'node:fs';
+import { copyFileSync, mkdirSync, rmSync, utimesSync } from 'node:fs';
+import { join } from 'node:path';
 import { promisify } from 'node:util';
-import { launchBrowser, makeMedia, startDaemon } from '../../tests/web/support.mjs';
+import { ffmpeg, launchBrowser, makeMedia, startDaemon, tempFolder } from '../../tests/web/support.mjs';
 
 const run = promisify(execFile);
 const rounds = Math.max(1, Number(process.argv[2]) || 3);
@@ -50,6 +53,51 @@ async function browserRound(browser, base) {
     return { start, seek };
 }
 
+// A folder of count short videos, one a minute apart in modification time (the oldest first
+// by name, so the date order is the name order reversed).
+function makeManyVideos(count) {
+    const folder = tempFolder('many');
+    const first = join(folder, 'clip 000.mp4');
+    ffmpeg('-f', 'lavfi', '-i', 'testsrc2=duration=1:size=160x120:rate=10', '-c:v', 'libx264',
+        '-preset', 'ultrafast', '-pix_fmt', 'yuv420p', first);
+    const start = Date.now() / 1000 - count * 60;
+    for (let i = 0; i < count; ++i) {
+        const path = join(folder, `clip ${String(i).padStart(3, '0')}.mp4`);
+        if (i > 0)
+            copyFileSync(first, path);
+        utimesSync(path, start + i * 60, start + i * 60);
+    }
+    return folder;
+}
+
+// Opens the folder with the date order chosen: the requests the page made (by kind) and
+// the time from the navigation to every card shown, newest first.
+async function manyRound(browser, base, count) {
+    const page = await browser.context.newPage();
+    const requests = [];
+    page.on('request', (request) => {
+        const url = new URL(request.url());
+        if (url.origin === base)
+            requests.push({ method: request.method(), path: url.pathname });
+    });
+    await page.goto(`${base}/`);
+    await page.evaluate(() => localStorage.setItem('vembacast.sort', 'date'));
+    await page.locator('.item').first().waitFor();
+    requests.length = 0;
+    const from = Date.now();
+    await page.goto(`${base}/#/browse/Many`);
+    await page.locator('.item.video').nth(count - 1).waitFor();
+    const took = Date.now() - from;
+    const names = await page.locator('.item.video').evaluateAll((cards) => cards.map((c) => c.dataset.name));
+    const sorted = names.length === count && names[0] === `clip ${String(count - 1).padStart(3, '0')}.mp4`
+        && names[count - 1] === 'clip 000.mp4';
+    const api = requests.filter((r) => r.path.startsWith('/api/')).length;
+    const head = requests.filter((r) => r.method === 'HEAD').length;
+    const media = requests.filter((r) => !r.path.startsWith('/api/') && r.method !== 'HEAD').length;
+    await page.close();
+    return { took, api, head, media, sorted };
+}
+
 async function playUrl(base) {
     const connect = await (await fetch(`${base}/connect`)).text();
     const id = /<key>message<\/key><string>([0-9A-F]{32})</.exec(connect)[1];
@@ -74,7 +122,9 @@ async function ffmpegRound(base, seconds) {
 }
 
 const media = makeMedia();
-const server = await startDaemon({ shares: { Movies: media } });
+const manyCount = 500;
+const many = makeManyVideos(manyCount);
+const server = await startDaemon({ shares: { Movies: media, Many: many } });
 const browser = await launchBrowser();
 try {
     const page = { start: [], seek: [] };
@@ -91,8 +141,19 @@ try {
     console.log(`                              browser   ffmpeg HLS client`);
     console.log(`  click/start → first frame ${ms(median(page.start))}   ${ms(median(tool.start))}`);
     console.log(`  seek to 60 s → playing    ${ms(median(page.seek))}   ${ms(median(tool.seek))}`);
+    // The first opening reads no media properties before it answers; the later ones
+    // find them read.
+    const opened = [];
+    for (let i = 0; i < rounds; ++i)
+        opened.push(await manyRound(browser, server.base, manyCount));
+    for (const [i, round] of opened.entries()) {
+        console.log(`  folder of ${manyCount} videos by date, opening ${i + 1}: ${round.api} API request(s), `
+            + `${round.head} HEAD, ${round.media} picture/other; all cards in ${round.took} ms; `
+            + `newest first: ${round.sorted ? 'yes' : 'NO'}`);
+    }
 } finally {
     await browser.close();
     await server.stop();
     rmSync(media, { recursive: true, force: true });
+    rmSync(many, { recursive: true, force: true });
 }

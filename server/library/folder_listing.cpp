@@ -35,20 +35,26 @@ bool IsRegularFile(const std::string& path)
 
 // What a directory entry is in a listing, following links only when they stay
 // inside the share; info receives what the look found. The entry is looked at by its
-// name in the open folder folderFd (no walk of the whole path per entry), or by full
-// when folderFd is AT_FDCWD.
-EntryKind ClassifyEntry(int folderFd, const std::string& full, const std::string& name,
-    const std::string& shareFolder, struct stat& info)
+// name in the open folder folderFd (no walk of the whole path per entry), or by its
+// whole path when folderFd is AT_FDCWD; the whole path is only made when needed, since
+// a walk of a large share looks at every entry.
+// nameIsVideo: the name was already found to be a video's (the kind goes by the name).
+EntryKind ClassifyEntry(int folderFd, const std::string& diskFolder, const std::string& name,
+    const std::string& shareFolder, bool nameIsVideo, struct stat& info)
 {
-    const char* look = folderFd == AT_FDCWD ? full.c_str() : name.c_str();
-    if (fstatat(folderFd, look, &info, AT_SYMLINK_NOFOLLOW) != 0)
+    const bool byPath = folderFd == AT_FDCWD;
+    if (fstatat(folderFd, byPath ? (diskFolder + name).c_str() : name.c_str(), &info,
+            AT_SYMLINK_NOFOLLOW)
+        != 0)
         return EntryKind::Skip;
-    if (S_ISLNK(info.st_mode)
-        && (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0))
-        return EntryKind::Skip;
+    if (S_ISLNK(info.st_mode)) {
+        const std::string full = diskFolder + name;
+        if (!IsInsideShare(full, shareFolder) || stat(full.c_str(), &info) != 0)
+            return EntryKind::Skip;
+    }
     if (S_ISDIR(info.st_mode))
         return name.front() == '.' ? EntryKind::Skip : EntryKind::Folder;
-    if (S_ISREG(info.st_mode) && ClassifyMediaFile(name) == kMediaFileVideo)
+    if (S_ISREG(info.st_mode) && (nameIsVideo || ClassifyMediaFile(name) == kMediaFileVideo))
         return EntryKind::Video;
     return EntryKind::Skip;
 }
@@ -137,7 +143,8 @@ ListedEntry MakeListedEntry(const std::string& name, bool folder, const struct s
 
 // LookAtEntry in the open folder folderFd (AT_FDCWD: by the whole path).
 std::optional<ListedEntry> LookAt(int folderFd, const std::string& diskFolder,
-    const std::string& name, const std::string& shareFolder, HiddenFiles hidden)
+    const std::string& name, const std::string& shareFolder, HiddenFiles hidden,
+    bool nameIsVideo = false)
 {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
         return std::nullopt;
@@ -148,7 +155,7 @@ std::optional<ListedEntry> LookAt(int folderFd, const std::string& diskFolder,
         return std::nullopt;
     }
     struct stat info { };
-    switch (ClassifyEntry(folderFd, diskFolder + name, name, shareFolder, info)) {
+    switch (ClassifyEntry(folderFd, diskFolder, name, shareFolder, nameIsVideo, info)) {
     case EntryKind::Folder:
         return MakeListedEntry(name, true, info);
     case EntryKind::Video:
@@ -179,12 +186,14 @@ std::vector<ListedEntry> ListFolderEntries(
         if (!item)
             break;
         // A plain file that is no video (or a hidden one left out) needs no closer look.
-        if (item->d_type == DT_REG
+        const bool plainFile = item->d_type == DT_REG;
+        if (plainFile
             && (ClassifyMediaFile(item->d_name) != kMediaFileVideo
                 || (hidden == HiddenFiles::LeftOut && item->d_name[0] == '.')))
             continue;
+        // A plain file that got here has a video's name.
         if (std::optional<ListedEntry> entry
-            = LookAt(dirfd(dir.get()), diskFolder, item->d_name, shareFolder, hidden))
+            = LookAt(dirfd(dir.get()), diskFolder, item->d_name, shareFolder, hidden, plainFile))
             entries.push_back(std::move(*entry));
     }
     return entries;

@@ -2,6 +2,7 @@
 
 #include "config/trace.h"
 #include "library/folder_listing.h"
+#include "library/share_build.h"
 #include "library/shared_folders.h"
 
 #include <algorithm>
@@ -101,19 +102,23 @@ void IndexSync::WalkWholeShare(const std::string& share)
     ShareState& state = found->second;
     state.fullyWatched = true;
     const auto started = m_clock.Now();
+    // The rows are written while the walk goes on.
+    ShareBuild build(m_store, share, state.folder);
     WalkResult walk = WalkShare(
         share, state.folder, "", m_setup.walkBounds,
         [this, &share](
             const std::string& relative, const std::string& disk) { Watch(share, relative, disk); },
-        m_stopping);
-    if (walk.stopped)
-        return; // a part of the share is no reason to drop the rest of its rows
+        m_stopping, [&build](std::vector<IndexedFile>&& files) { build.Add(std::move(files)); });
     ReconcileCounts counts;
-    if (!m_store.Reconcile(share, state.folder, "", walk.files, counts))
+    // A part of the share is no reason to drop the rest of its rows: nothing is written.
+    const bool written = build.Finish(!walk.stopped, counts);
+    if (walk.stopped)
+        return;
+    if (!written)
         TraceMessage(kTraceProgress, "LibraryIndex : could not write '%s'", share.c_str());
     TraceMessage(kTraceProgress,
         "LibraryIndex : '%s' walked, %zu files (+%zu ~%zu -%zu) in %lld ms", share.c_str(),
-        walk.files.size(), counts.added, counts.updated, counts.removed,
+        walk.found, counts.added, counts.updated, counts.removed,
         static_cast<long long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.Now() - started)
                 .count()));

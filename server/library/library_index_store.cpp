@@ -1,21 +1,35 @@
 #include "library/library_index_store.h"
 
+#include <iterator>
+#include <optional>
 #include <sqlite3.h>
 #include <unordered_map>
 
 namespace {
 
-constexpr int kIndexLayout = 1;
+// Layout 2: the trigram table indexes the files' own key column (external content), so a
+// name is written once.
+constexpr int kIndexLayout = 2;
 
-constexpr const char* kSetupSql
-    = "CREATE TABLE IF NOT EXISTS shares("
-      " name TEXT PRIMARY KEY NOT NULL, folder TEXT NOT NULL) WITHOUT ROWID;"
-      "CREATE TABLE IF NOT EXISTS files("
-      " id INTEGER PRIMARY KEY, share TEXT NOT NULL, rel TEXT NOT NULL, key TEXT NOT NULL,"
-      " size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL, added INTEGER NOT NULL,"
-      " UNIQUE(share, rel));"
-      "CREATE INDEX IF NOT EXISTS files_by_added ON files(added, id);"
-      "CREATE VIRTUAL TABLE IF NOT EXISTS names USING fts5(key, tokenize='trigram');";
+// The two indexes of the files table, apart: a first build makes them after its rows.
+constexpr const char* kFileIndexesSql
+    = "CREATE UNIQUE INDEX IF NOT EXISTS files_by_path ON files(share, rel);"
+      "CREATE INDEX IF NOT EXISTS files_by_added ON files(added, id);";
+
+std::string SetupSql()
+{
+    return std::string("CREATE TABLE IF NOT EXISTS shares("
+                       " name TEXT PRIMARY KEY NOT NULL, folder TEXT NOT NULL) WITHOUT ROWID;"
+                       "CREATE TABLE IF NOT EXISTS files("
+                       " id INTEGER PRIMARY KEY, share TEXT NOT NULL, rel TEXT NOT NULL,"
+                       " key TEXT NOT NULL, size INTEGER NOT NULL, mtime_ns INTEGER NOT NULL,"
+                       " added INTEGER NOT NULL);")
+        + kFileIndexesSql
+        // No per-row token counts (columnsize=0): nothing here ranks, and they would
+        // double the table's cost to build.
+        + "CREATE VIRTUAL TABLE IF NOT EXISTS names USING fts5(key, content='files',"
+          " content_rowid='id', tokenize='trigram', columnsize=0);";
+}
 
 constexpr const char* kFileColumns = "share, rel, size, mtime_ns, added";
 
@@ -56,7 +70,10 @@ public:
         , m_insertName(db, "INSERT INTO names(rowid, key) VALUES (?1, ?2)")
         , m_update(db, "UPDATE files SET size = ?2, mtime_ns = ?3 WHERE id = ?1")
         , m_delete(db, "DELETE FROM files WHERE id = ?1")
-        , m_deleteName(db, "DELETE FROM names WHERE rowid = ?1")
+        // The trigram table forgets a row by the key it indexed, read before the row goes.
+        , m_deleteName(db,
+              "INSERT INTO names(names, rowid, key) SELECT 'delete', id, key FROM files"
+              " WHERE id = ?1")
     {
     }
 
@@ -101,8 +118,8 @@ public:
 
     int Delete(int64_t id)
     {
-        const int code = m_delete.Bind(1, id).Run();
-        return code == SQLITE_OK ? m_deleteName.Bind(1, id).Run() : code;
+        const int code = m_deleteName.Bind(1, id).Run();
+        return code == SQLITE_OK ? m_delete.Bind(1, id).Run() : code;
     }
 
     int Put(const IndexedFile& file)
@@ -166,6 +183,94 @@ int ApplyChange(IndexWriter& writer, const IndexChange& change)
     return SQLITE_MISUSE;
 }
 
+// empty: no file is stored at all (the first start, or every share gone).
+int HoldsNoFiles(sqlite3* db, bool& empty)
+{
+    SqlStatement query(db, "SELECT 1 FROM files LIMIT 1");
+    const int code = query.Step();
+    empty = code == SQLITE_DONE;
+    return code == SQLITE_ROW || code == SQLITE_DONE ? SQLITE_OK : code;
+}
+
+// Writes what a walk found below folder ("" the whole share), file by file, in the
+// caller's transaction. Into an empty database (the first build of a whole share) the
+// rows go in without the table's two indexes, which are then made in one sorted pass
+// each: much cheaper than keeping them up to date row by row. (The trigram table is
+// kept row by row all the same: its work then overlaps the walk, where one pass at the
+// end would wait for it.) Being one transaction, a failure or a crash leaves the empty
+// database as it was, indexes included. Otherwise each file is compared with the
+// stored rows: missing ones added, changed ones updated (their added time kept), and at
+// the end the rows no file matched are removed.
+class RowMerge {
+public:
+    RowMerge(
+        sqlite3* db, const std::string& share, const std::string& folder, ReconcileCounts& counts)
+        : m_db(db)
+        , m_share(share)
+        , m_folder(folder)
+        , m_counts(counts)
+    {
+    }
+
+    int Begin()
+    {
+        m_counts = {};
+        int code = m_folder.empty() ? HoldsNoFiles(m_db, m_bulk) : SQLITE_OK;
+        if (code == SQLITE_OK && m_bulk)
+            code = ExecuteSql(m_db, "DROP INDEX files_by_path; DROP INDEX files_by_added;");
+        if (code != SQLITE_OK)
+            return code;
+        m_writer.emplace(m_db);
+        code = m_writer->Prepared();
+        if (code == SQLITE_OK && !m_bulk)
+            code = m_writer->StoredBelow(m_share, m_folder, m_stored);
+        return code;
+    }
+
+    int Add(const IndexedFile& file)
+    {
+        auto found = m_bulk ? m_stored.end() : m_stored.find(file.relativePath);
+        if (found == m_stored.end()) {
+            ++m_counts.added;
+            return m_writer->Insert(file);
+        }
+        int code = SQLITE_OK;
+        if (found->second.size != file.size || found->second.modifiedNs != file.modifiedNs) {
+            code = m_writer->Update(found->second.id, file);
+            ++m_counts.updated;
+        }
+        m_stored.erase(found);
+        return code;
+    }
+
+    int Finish()
+    {
+        if (m_bulk)
+            return ExecuteSql(m_db, kFileIndexesSql);
+        int code = SQLITE_OK;
+        for (auto it = m_stored.begin(); code == SQLITE_OK && it != m_stored.end(); ++it) {
+            code = m_writer->Delete(it->second.id);
+            ++m_counts.removed;
+        }
+        return code;
+    }
+
+private:
+    sqlite3* m_db;
+    const std::string& m_share;
+    const std::string& m_folder;
+    ReconcileCounts& m_counts;
+    bool m_bulk = false;
+    std::optional<IndexWriter> m_writer;
+    std::unordered_map<std::string, IndexWriter::Stored> m_stored;
+};
+
+int RecordShare(sqlite3* db, const std::string& share, const std::string& shareFolder)
+{
+    SqlStatement entry(db, "INSERT OR REPLACE INTO shares(name, folder) VALUES (?1, ?2)");
+    return entry.Bind(1, share).Bind(2, shareFolder).Run();
+}
+
 int ReadFiles(SqlStatement& query, size_t limit, std::vector<IndexedFile>& files, bool& more)
 {
     int code = query.Step();
@@ -192,7 +297,7 @@ std::string IndexedFile::RequestPath() const
 }
 
 LibraryIndexStore::LibraryIndexStore(std::string databaseFile)
-    : m_store(std::move(databaseFile), kSetupSql, kIndexLayout)
+    : m_store(std::move(databaseFile), SetupSql(), kIndexLayout)
 {
 }
 
@@ -219,8 +324,9 @@ bool LibraryIndexStore::DropShare(const std::string& share)
             return transaction.BeginCode();
         int code = SQLITE_OK;
         {
-            SqlStatement names(
-                db, "DELETE FROM names WHERE rowid IN (SELECT id FROM files WHERE share = ?1)");
+            SqlStatement names(db,
+                "INSERT INTO names(names, rowid, key) SELECT 'delete', id, key FROM files"
+                " WHERE share = ?1");
             code = names.Bind(1, share).Run();
         }
         if (code == SQLITE_OK) {
@@ -239,37 +345,51 @@ bool LibraryIndexStore::Reconcile(const std::string& share, const std::string& s
     const std::string& folder, const std::vector<IndexedFile>& files, ReconcileCounts& counts)
 {
     return m_store.Run([&](sqlite3* db) {
-        counts = {};
         SqlTransaction transaction(db);
         if (transaction.BeginCode() != SQLITE_OK)
             return transaction.BeginCode();
-        IndexWriter writer(db);
-        int code = writer.Prepared();
-        std::unordered_map<std::string, IndexWriter::Stored> stored;
+        RowMerge merge(db, share, folder, counts);
+        int code = merge.Begin();
+        for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i)
+            code = merge.Add(files[i]);
         if (code == SQLITE_OK)
-            code = writer.StoredBelow(share, folder, stored);
-        for (size_t i = 0; code == SQLITE_OK && i < files.size(); ++i) {
-            const IndexedFile& file = files[i];
-            auto found = stored.find(file.relativePath);
-            if (found == stored.end()) {
-                code = writer.Insert(file);
-                ++counts.added;
-                continue;
-            }
-            if (found->second.size != file.size || found->second.modifiedNs != file.modifiedNs) {
-                code = writer.Update(found->second.id, file);
-                ++counts.updated;
-            }
-            stored.erase(found);
+            code = merge.Finish();
+        if (code == SQLITE_OK && folder.empty())
+            code = RecordShare(db, share, shareFolder);
+        return code == SQLITE_OK ? transaction.Commit() : code;
+    });
+}
+
+bool LibraryIndexStore::WriteShare(const std::string& share, const std::string& shareFolder,
+    const FileBatches& next, ReconcileCounts& counts)
+{
+    // Every file taken so far: should the file be replaced and the work run again, it
+    // starts again from these.
+    std::vector<IndexedFile> taken;
+    bool ended = false;
+    return m_store.Run([&](sqlite3* db) {
+        SqlTransaction transaction(db);
+        if (transaction.BeginCode() != SQLITE_OK)
+            return transaction.BeginCode();
+        RowMerge merge(db, share, "", counts);
+        int code = merge.Begin();
+        size_t written = 0;
+        while (code == SQLITE_OK) {
+            for (; code == SQLITE_OK && written < taken.size(); ++written)
+                code = merge.Add(taken[written]);
+            if (code != SQLITE_OK || ended)
+                break;
+            std::vector<IndexedFile> batch;
+            const FileBatch state = next(batch);
+            if (state == FileBatch::Abandoned)
+                return SQLITE_ABORT; // rolled back: a part of a share replaces nothing
+            ended = state == FileBatch::Last;
+            std::move(batch.begin(), batch.end(), std::back_inserter(taken));
         }
-        for (auto it = stored.begin(); code == SQLITE_OK && it != stored.end(); ++it) {
-            code = writer.Delete(it->second.id);
-            ++counts.removed;
-        }
-        if (code == SQLITE_OK && folder.empty()) {
-            SqlStatement entry(db, "INSERT OR REPLACE INTO shares(name, folder) VALUES (?1, ?2)");
-            code = entry.Bind(1, share).Bind(2, shareFolder).Run();
-        }
+        if (code == SQLITE_OK)
+            code = merge.Finish();
+        if (code == SQLITE_OK)
+            code = RecordShare(db, share, shareFolder);
         return code == SQLITE_OK ? transaction.Commit() : code;
     });
 }

@@ -13,6 +13,7 @@
 #include "library/sqlite_store.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -51,6 +52,15 @@ struct ReconcileCounts {
     size_t removed = 0;
 };
 
+// Where the files of a share's walk come from while it goes on: fills batch and tells
+// whether more may come.
+enum class FileBatch {
+    More, // batch holds some files; ask again
+    Last, // batch holds the last files (maybe none)
+    Abandoned, // the walk stopped short: nothing is to be written
+};
+using FileBatches = std::function<FileBatch(std::vector<IndexedFile>& batch)>;
+
 class LibraryIndexStore {
 public:
     explicit LibraryIndexStore(std::string databaseFile);
@@ -67,6 +77,11 @@ public:
     // folder when folder is "".
     bool Reconcile(const std::string& share, const std::string& shareFolder,
         const std::string& folder, const std::vector<IndexedFile>& files, ReconcileCounts& counts);
+    // Reconcile of a whole share whose files come in batches from next, written as they
+    // come; one transaction, committed after the last batch. The first build into an
+    // empty database makes the table's indexes after its rows.
+    bool WriteShare(const std::string& share, const std::string& shareFolder,
+        const FileBatches& next, ReconcileCounts& counts);
     // Writes a batch of changes in one transaction.
     bool Apply(const std::vector<IndexChange>& changes);
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <iterator>
 #include <set>
 #include <sys/stat.h>
 #include <utility>
@@ -35,7 +36,7 @@ std::string ShareDiskFolder(const std::string& shareFolder, const std::string& r
 
 WalkResult WalkShare(const std::string& share, const std::string& shareFolder,
     const std::string& start, const WalkBounds& bounds, const FolderVisit& visit,
-    const std::atomic<bool>& stopping)
+    const std::atomic<bool>& stopping, const FolderFiles& handOver)
 {
     WalkResult result;
     std::set<std::pair<uint64_t, uint64_t>> seen; // folders by device and inode
@@ -55,15 +56,17 @@ WalkResult WalkShare(const std::string& share, const std::string& shareFolder,
         const std::string disk = ShareDiskFolder(shareFolder, folder.relative);
         if (visit)
             visit(folder.relative, disk);
+        std::vector<IndexedFile> here;
         for (ListedEntry& entry : ListFolderEntries(disk, shareFolder, HiddenFiles::LeftOut)) {
-            const std::string relative = Join(folder.relative, entry.name);
+            std::string relative = Join(folder.relative, entry.name);
             if (!entry.folder) {
-                if (result.files.size() >= bounds.maxFiles) {
+                if (result.found >= bounds.maxFiles) {
                     result.cut = true;
                     continue;
                 }
-                result.files.push_back(
-                    { share, relative, entry.size, entry.modifiedNs, entry.changedNs });
+                ++result.found;
+                here.push_back(
+                    { share, std::move(relative), entry.size, entry.modifiedNs, entry.changedNs });
                 continue;
             }
             if (!seen.insert({ entry.device, entry.inode }).second)
@@ -72,14 +75,19 @@ WalkResult WalkShare(const std::string& share, const std::string& shareFolder,
                 result.cut = true;
                 continue;
             }
-            pending.push_back({ relative, folder.depth + 1 });
+            pending.push_back({ std::move(relative), folder.depth + 1 });
         }
+        if (handOver) {
+            if (!here.empty())
+                handOver(std::move(here));
+        } else
+            std::move(here.begin(), here.end(), std::back_inserter(result.files));
     }
     // In path order the rows go into the database's indexes in order.
     std::sort(result.files.begin(), result.files.end(),
         [](const IndexedFile& a, const IndexedFile& b) { return a.relativePath < b.relativePath; });
     if (result.cut)
         TraceMessage(kTraceProgress, "LibraryIndex : walk of '%s' cut at its bounds (%zu files)",
-            share.c_str(), result.files.size());
+            share.c_str(), result.found);
     return result;
 }

@@ -20,7 +20,8 @@ struct WalkBounds {
 };
 
 struct WalkResult {
-    std::vector<IndexedFile> files;
+    std::vector<IndexedFile> files; // in path order; empty when handed over folder by folder
+    size_t found = 0; // files found
     bool cut = false; // a bound ended the walk early
     bool stopped = false; // the stop flag ended it
 };
@@ -30,11 +31,15 @@ struct WalkResult {
 // nothing made meanwhile.
 using FolderVisit = std::function<void(const std::string& relative, const std::string& disk)>;
 
+// Given each folder's files once its entries are read, when the files are written while
+// the walk goes on (they are then not kept in the result).
+using FolderFiles = std::function<void(std::vector<IndexedFile>&& files)>;
+
 // Walks the folder start ("" for the whole share, else "Kids/Old") of the share whose
 // folder is shareFolder. Each file's added time is its status change time.
 WalkResult WalkShare(const std::string& share, const std::string& shareFolder,
     const std::string& start, const WalkBounds& bounds, const FolderVisit& visit,
-    const std::atomic<bool>& stopping);
+    const std::atomic<bool>& stopping, const FolderFiles& handOver = {});
 
 // The disk path of a folder of the share ("" the share's folder), ending in '/'.
 std::string ShareDiskFolder(const std::string& shareFolder, const std::string& relative);

@@ -73,10 +73,26 @@ bool IsControl(char32_t c)
     return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
 }
 
+// Whether the UTF-8 text holds a Hangul letter of the conjoining block (U+1100..U+11FF,
+// bytes E1 84..87 xx), the only thing a key changes.
+bool HoldsHangulLetters(std::string_view text)
+{
+    for (size_t i = 0; i + 1 < text.size(); ++i) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(text[i + 1]);
+        if (lead == 0xE1 && next >= 0x84 && next <= 0x87)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string SearchKey(std::string_view name)
 {
+    // Most names hold none: they are their own key, without a decoding pass.
+    if (!HoldsHangulLetters(name))
+        return std::string(name);
     std::u32string points;
     if (!textcodec::DecodeUtf8(name, points))
         return std::string(name);

@@ -167,7 +167,12 @@ struct SqliteStore::Connection {
             return code;
         sqlite3_extended_result_codes(db, 1);
         sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        code = ExecuteSql(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+        // A new file is turned into a WAL database without waiting for the disk (the
+        // switch goes through a rollback journal, which would sync four times): should
+        // the machine stop just then, the file is damaged and replaced at the next
+        // open, and a new file held nothing. For a file already in WAL this does nothing.
+        code = ExecuteSql(
+            db, "PRAGMA synchronous=OFF; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
         if (code == SQLITE_OK)
             code = ExecuteSql(db, kVersionSql);
         if (code != SQLITE_OK)

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace fs = std::filesystem;
 using Kind = IndexNotice::Kind;
@@ -172,6 +173,75 @@ TEST_F(LibraryIndexTest, NamesAreFoundByAnyPartKoreanAndShortWordsIncluded)
     EXPECT_EQ(Search(index, "\"ma*"), std::vector<std::string> {});
     EXPECT_EQ(Search(index, "matrix OR up"), std::vector<std::string> {});
     EXPECT_EQ(Search(index, "왕국 matrix"), std::vector<std::string> {});
+}
+
+// The first share into an empty database is written in bulk (the table's indexes made
+// after its rows); a second share of the same folder goes row by row. Both must answer
+// alike, and the bulk rows must take later changes like any other.
+TEST_F(LibraryIndexTest, TheFirstBuildInBulkIndexesAsTheRowByRowPathDoes)
+{
+    const std::vector<std::string> names = { "겨울왕국 2.mkv", "Kids/사랑의 불시착 01.mp4",
+        "Up.mp4", "Kids/Old/The Matrix (1999).mkv",
+        "\u1100\u1175\u1109\u1162\u11BC\u110E\u116E\u11BC.mp4" };
+    for (const std::string& name : names)
+        Touch(Media() + "/" + name);
+    m_shares.RemoveSharedFolder("Movies");
+    ASSERT_TRUE(m_shares.AddSharedFolder(Media(), "A")); // first: the empty database's bulk
+    ASSERT_TRUE(m_shares.AddSharedFolder(Media(), "B")); // then row by row beside A's rows
+    LibraryIndex index(Database(), m_shares, m_clock);
+    StartAndWalk(index, { "A", "B" });
+
+    // The found paths of one share, without the share.
+    auto found = [&](const std::string& query, const std::string& share) {
+        std::vector<std::string> paths;
+        for (const std::string& path : Search(index, query)) {
+            if (path.starts_with("/" + share + "/"))
+                paths.push_back(path.substr(share.size() + 2));
+        }
+        return paths;
+    };
+    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
+        { "왕국", { "겨울왕국 2.mkv" } },
+        { "겨울왕국", { "겨울왕국 2.mkv" } },
+        { "불시착 01", { "Kids/사랑의 불시착 01.mp4" } },
+        { "생", { names[4] } },
+        { "기생충", { names[4] } },
+        { "matrix 99", { "Kids/Old/The Matrix (1999).mkv" } },
+        { "up", { "Up.mp4" } },
+        { "mkv", { "Kids/Old/The Matrix (1999).mkv", "겨울왕국 2.mkv" } },
+    };
+    for (const auto& [query, paths] : expected) {
+        EXPECT_EQ(found(query, "A"), paths) << query;
+        EXPECT_EQ(found(query, "B"), paths) << query;
+    }
+    bool more = false;
+    std::vector<std::string> recentA, recentB;
+    for (const IndexedFile& file :
+        index.Store().Recent(100, 0, more).value_or(std::vector<IndexedFile> {}))
+        (file.share == "A" ? recentA : recentB).push_back(file.relativePath);
+    EXPECT_EQ(recentA.size(), names.size());
+    EXPECT_EQ(recentA, recentB);
+
+    // A bulk row goes from the trigram table too, and a new one is found at once.
+    size_t mark = m_log.Mark();
+    fs::remove(Media() + "/겨울왕국 2.mkv");
+    Touch(Media() + "/왕국의 아이들.mp4");
+    ASSERT_TRUE(m_log.WaitFor(Kind::FileRemoved, "A", "겨울왕국 2.mkv", mark));
+    ASSERT_TRUE(m_log.WaitFor(Kind::FileIndexed, "A", "왕국의 아이들.mp4", mark));
+    EXPECT_EQ(found("왕국", "A"), std::vector<std::string> { "왕국의 아이들.mp4" });
+    EXPECT_EQ(found("겨울왕국", "A"), std::vector<std::string> {});
+
+    // The bulk build left the table's indexes in place: a path is still one row.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(Database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    {
+        SqlStatement indexes(db,
+            "SELECT count(*) FROM sqlite_master WHERE type = 'index'"
+            " AND name IN ('files_by_path', 'files_by_added')");
+        EXPECT_EQ(indexes.Step(), SQLITE_ROW);
+        EXPECT_EQ(indexes.Int(0), 2);
+    }
+    sqlite3_close_v2(db);
 }
 
 TEST_F(LibraryIndexTest, AShareRemovedOrMovedLeavesNoRows)
