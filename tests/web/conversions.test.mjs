@@ -2,11 +2,11 @@
 // a person queues two videos, cancels the one converting, watches the other's
 // progress to its end, plays the .m4v it leaves as it is and clears the list.
 
-import { after, before, describe, test } from 'node:test';
+import { after, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, makeVideo, playedPast, screenshot, startDaemon, tempFolder } from './support.mjs';
+import { daemonAndBrowser, makeVideo, playedPast, screenshot, tempFolder } from './support.mjs';
 
 const media = tempFolder('convert-media');
 // Long enough that a conversion is seen on its way and can be cancelled on it.
@@ -73,21 +73,12 @@ async function queueFromCard(page, name, choose) {
 }
 
 describe('conversions', () => {
-    let server;
-    let browser;
-    before(async () => {
-        server = await startDaemon({ shares: { Movies: media } });
-        browser = await launchBrowser({ viewport: { width: 1280, height: 800 } });
-    });
-    after(async () => {
-        await browser?.close();
-        await server?.stop();
-    });
+    const running = daemonAndBrowser({ shares: { Movies: media } });
 
     test('queue two videos, cancel one while it converts, play the other\'s result', async () => {
-        const page = await browser.context.newPage();
+        const page = await running.browser.context.newPage();
         const urls = requestLog(page);
-        await page.goto(`${server.base}/#/browse/Movies`);
+        await page.goto(`${running.server.base}/#/browse/Movies`);
         await page.locator('.item.video', { hasText: 'first.mkv' }).waitFor();
 
         const firstDialog = await queueFromCard(page, 'first.mkv', async (dialog) => {
@@ -135,11 +126,11 @@ describe('conversions', () => {
         assert.deepEqual(played.filter((path) => path.startsWith('/list/') || path === '/play'), []);
         assert.ok(await page.locator('.bar button.convert').isHidden(), 'a converted file offers no conversion');
 
-        await page.goto(`${server.base}/#/conversions`);
+        await page.goto(`${running.server.base}/#/conversions`);
         await page.locator('.finished-jobs button.clear').click();
         await page.locator('.conversions .notice:not(.error)').waitFor({ state: 'visible' });
         assert.equal(await page.locator('.job').count(), 0);
-        await page.goto(`${server.base}/#/browse/Movies`);
+        await page.goto(`${running.server.base}/#/browse/Movies`);
         const result = page.locator('.item.video', { hasText: 'second-vembacast.m4v' });
         await result.waitFor();
         assert.equal(await result.locator('button.convert').count(), 0);
@@ -147,8 +138,8 @@ describe('conversions', () => {
     });
 
     test('a video whose converted file exists is refused with the reason', async () => {
-        const page = await browser.context.newPage();
-        await page.goto(`${server.base}/#/browse/Movies`);
+        const page = await running.browser.context.newPage();
+        await page.goto(`${running.server.base}/#/browse/Movies`);
         await page.locator('.item.video', { hasText: 'third.mkv' }).locator('button.convert').click();
         const dialog = page.locator('dialog.convert');
         await dialog.locator('button.start').click();

@@ -3,11 +3,11 @@
 // there, hovering or dragging the seek bar shows the picture of that time above it,
 // cut out of its sprite sheet.
 
-import { after, before, describe, test } from 'node:test';
+import { after, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { rmSync } from 'node:fs';
 import { join } from 'node:path';
-import { ffmpeg, launchBrowser, screenshot, startDaemon, tempFolder } from './support.mjs';
+import { daemonAndBrowser, ffmpeg, screenshot, tempFolder } from './support.mjs';
 
 const media = tempFolder('media');
 // 65 s: pictures at 0, 10, … 60 s, 160 x 90 each, in one sheet of one row.
@@ -32,23 +32,14 @@ async function shownPicture(page) {
 }
 
 describe('seek previews', () => {
-    let server;
-    let browser;
-    before(async () => {
-        server = await startDaemon({ shares: { Movies: media } });
-        browser = await launchBrowser({ viewport: { width: 1280, height: 800 } });
-    });
-    after(async () => {
-        await browser?.close();
-        await server?.stop();
-    });
+    const running = daemonAndBrowser({ shares: { Movies: media } });
 
     test('a seek preview appears over the seek bar', async () => {
-        const page = await browser.context.newPage();
+        const page = await running.browser.context.newPage();
         // Asked for when the player opens; the server answers "pending" until made.
         const track = page.waitForResponse((response) => response.url().includes('/api/v1/previews?')
             && response.status() === 200, { timeout: 120000 });
-        await page.goto(`${server.base}/#/play/Movies/film.mp4`);
+        await page.goto(`${running.server.base}/#/play/Movies/film.mp4`);
         await track;
         const seek = page.locator('input.seek');
         await page.waitForFunction(() => Number(document.querySelector('input.seek')?.max) > 60);

@@ -6,6 +6,7 @@ import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
 
 export const programFolder = process.env.VEMBACAST_BIN_DIR || join(process.cwd(), 'build', 'bin');
@@ -159,4 +160,19 @@ export async function playedPast(page, seconds) {
         video.addEventListener('timeupdate', check);
         check();
     }), seconds);
+}
+
+// One daemon and one Chromium shared by the tests of a describe block: started before
+// the first, ended after the last. Their handles are .server and .browser.
+export function daemonAndBrowser(daemonOptions, browserOptions = { viewport: { width: 1280, height: 800 } }) {
+    const running = {};
+    before(async () => {
+        running.server = await startDaemon(daemonOptions);
+        running.browser = await launchBrowser(browserOptions);
+    });
+    after(async () => {
+        await running.browser?.close();
+        await running.server?.stop();
+    });
+    return running;
 }

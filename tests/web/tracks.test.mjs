@@ -4,12 +4,12 @@
 // next video, and the second of two audio streams (tones of different pitch) heard in
 // the segments of the direct stream and of a transcode once it is chosen.
 
-import { after, before, describe, test } from 'node:test';
+import { after, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { ffmpeg, launchBrowser, screenshot, startDaemon, tempFolder } from './support.mjs';
+import { daemonAndBrowser, ffmpeg, screenshot, tempFolder } from './support.mjs';
 
 const KOREAN_CUE = '안녕하세요\n두 번째 줄';
 const media = tempFolder('tracks');
@@ -85,20 +85,11 @@ function playing(page) {
 }
 
 describe('subtitle and audio tracks', () => {
-    let server;
-    let browser;
-    before(async () => {
-        server = await startDaemon({ shares: { Movies: media } });
-        browser = await launchBrowser({ viewport: { width: 1280, height: 800 } });
-    });
-    after(async () => {
-        await browser?.close();
-        await server?.stop();
-    });
+    const running = daemonAndBrowser({ shares: { Movies: media } });
 
     test('a SubRip file beside a video is chosen and its cues are active at their times', async () => {
-        const page = await browser.context.newPage();
-        await page.goto(`${server.base}/#/play/Movies/beside.mp4`);
+        const page = await running.browser.context.newPage();
+        await page.goto(`${running.server.base}/#/play/Movies/beside.mp4`);
         const menu = page.getByRole('combobox', { name: 'Subtitles' });
         await menu.waitFor();
         assert.deepEqual(await menu.locator('option').allInnerTexts(), ['Off', 'English – beside.en.srt']);
@@ -118,8 +109,8 @@ describe('subtitle and audio tracks', () => {
     });
 
     test('a SubRip stream inside an MKV shows its Korean lines, and the next video starts with it', async () => {
-        const page = await browser.context.newPage();
-        await page.goto(`${server.base}/#/play/Movies/tones.mkv`);
+        const page = await running.browser.context.newPage();
+        await page.goto(`${running.server.base}/#/play/Movies/tones.mkv`);
         const menu = page.getByRole('combobox', { name: 'Subtitles' });
         await menu.waitFor();
         // English was kept from the video before; this one has no English subtitle.
@@ -138,9 +129,9 @@ describe('subtitle and audio tracks', () => {
         assert.equal((await cueAt(page, 8, false)).count, 0);
         await screenshot(page, 'player-subtitle-stream');
 
-        await page.goto(`${server.base}/#/browse/Movies`);
+        await page.goto(`${running.server.base}/#/browse/Movies`);
         await page.locator('.item.video').first().waitFor();
-        await page.goto(`${server.base}/#/play/Movies/tones.mkv?t=12`);
+        await page.goto(`${running.server.base}/#/play/Movies/tones.mkv?t=12`);
         await menu.waitFor();
         assert.equal(await menu.inputValue(), '0', 'Korean is kept for this profile');
         assert.equal((await cueAt(page, 12.5)).text, '마지막 줄');
@@ -149,18 +140,18 @@ describe('subtitle and audio tracks', () => {
 
     test('choosing the second audio stream plays it in the direct stream and in a transcode', async () => {
         // The direct stream needs the file's key frame index, which the first play starts.
-        const connect = await (await fetch(`${server.base}/connect`)).text();
+        const connect = await (await fetch(`${running.server.base}/connect`)).text();
         const id = /[0-9A-F]{32}/.exec(connect)[0];
         const query = new URLSearchParams({ id, path: '/Movies/tones.mkv', width: '1280', height: '720',
             ostype: 'web', conntype: 'WIFI', playtime: '00:00:20', variants: 'browser' });
         for (;;) {
-            const answer = await (await fetch(`${server.base}/play?${query}`)).text();
+            const answer = await (await fetch(`${running.server.base}/play?${query}`)).text();
             if (answer.includes('movie7.m3u8'))
                 break;
         }
-        await (await fetch(`${server.base}/playEnd?id=${id}`)).arrayBuffer();
+        await (await fetch(`${running.server.base}/playEnd?id=${id}`)).arrayBuffer();
 
-        const page = await browser.context.newPage();
+        const page = await running.browser.context.newPage();
         const plays = [];
         page.on('request', (request) => {
             const url = new URL(request.url());
@@ -174,7 +165,7 @@ describe('subtitle and audio tracks', () => {
         const bodyOf = async (request) => (await (await request).response()).body();
 
         const first = segment(7, '');
-        await page.goto(`${server.base}/#/play/Movies/tones.mkv`);
+        await page.goto(`${running.server.base}/#/play/Movies/tones.mkv`);
         assert.ok(Math.abs(pitchOf(await bodyOf(first)) - 440) < 40, 'the first stream at first');
         const audio = page.getByRole('combobox', { name: 'Audio' });
         await audio.waitFor();

@@ -3,11 +3,11 @@
 // Session that a lock screen and media keys use, and a live stream that comes back
 // when the page is shown again after a long time hidden and its server session ended.
 
-import { after, before, describe, test } from 'node:test';
+import { after, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { copyFileSync, readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, makeMedia, playedPast, startDaemon } from './support.mjs';
+import { daemonAndBrowser, makeMedia, playedPast } from './support.mjs';
 
 const media = makeMedia();
 copyFileSync(join(media, 'direct.mp4'), join(media, 'next.mp4'));
@@ -89,31 +89,22 @@ async function axeViolations(page) {
 }
 
 describe('the installable app', () => {
-    let server;
-    let browser;
-    before(async () => {
-        server = await startDaemon({ shares: { Movies: media } });
-        browser = await launchBrowser({ viewport: { width: 1280, height: 800 } });
-    });
-    after(async () => {
-        await browser?.close();
-        await server?.stop();
-    });
+    const running = daemonAndBrowser({ shares: { Movies: media } });
 
     test('the manifest is valid, its icons load and Chromium finds the page installable', async () => {
-        const answer = await fetch(`${server.base}/app.webmanifest`);
+        const answer = await fetch(`${running.server.base}/app.webmanifest`);
         assert.equal(answer.headers.get('content-type'), 'application/manifest+json');
-        const page = await browser.context.newPage();
-        await page.goto(`${server.base}/`);
+        const page = await running.browser.context.newPage();
+        await page.goto(`${running.server.base}/`);
         await page.locator('.item').first().waitFor();
-        const cdp = await browser.context.newCDPSession(page);
+        const cdp = await running.browser.context.newCDPSession(page);
         const manifest = await cdp.send('Page.getAppManifest');
-        assert.equal(manifest.url, `${server.base}/app.webmanifest`);
+        assert.equal(manifest.url, `${running.server.base}/app.webmanifest`);
         assert.deepEqual(manifest.errors, []);
         // Relative URLs resolve against the manifest's own URL, so a proxy's prefix
         // carries over to the start page and the scope.
-        assert.equal(manifest.manifest.startUrl, `${server.base}/`);
-        assert.equal(manifest.manifest.scope, `${server.base}/`);
+        assert.equal(manifest.manifest.startUrl, `${running.server.base}/`);
+        assert.equal(manifest.manifest.scope, `${running.server.base}/`);
         assert.match(manifest.manifest.display, /standalone$/i);
         assert.deepEqual((await cdp.send('Page.getInstallabilityErrors')).installabilityErrors, []);
 
@@ -129,7 +120,7 @@ describe('the installable app', () => {
     });
 
     test('a playing video names itself to the Media Session, whose actions drive the player', async () => {
-        const page = await browser.context.newPage();
+        const page = await running.browser.context.newPage();
         // The handlers the page gives the browser, kept where the test can call them
         // as a lock screen would.
         await page.addInitScript(() => {
@@ -140,7 +131,7 @@ describe('the installable app', () => {
                 return set.call(this, action, handler);
             };
         });
-        await page.goto(`${server.base}/#/play/Movies/long.mkv`);
+        await page.goto(`${running.server.base}/#/play/Movies/long.mkv`);
         await playedPast(page, 1);
         await page.locator('.nav .next').waitFor();
         const session = await page.evaluate(() => ({
@@ -173,10 +164,10 @@ describe('the installable app', () => {
     });
 
     test('a stream hidden for long, whose session ended meanwhile, plays on from where it was', async () => {
-        const page = await browser.context.newPage();
+        const page = await running.browser.context.newPage();
         const asked = [];
         page.on('request', (request) => asked.push(new URL(request.url())));
-        await page.goto(`${server.base}/#/play/Movies/long.mkv?t=40`);
+        await page.goto(`${running.server.base}/#/play/Movies/long.mkv?t=40`);
         await playedPast(page, 41);
         const played = asked.find((url) => url.pathname === '/play');
         const id = played.searchParams.get('id');
@@ -191,8 +182,8 @@ describe('the installable app', () => {
         // Hidden for two minutes while the server's session ends.
         await showPage(page, 'hidden');
         await skipTime(page, 120000);
-        await (await fetch(`${server.base}/playEnd?id=${id}`)).arrayBuffer();
-        assert.equal((await fetch(`${server.base}/list/${id}/files.m3u8`)).status, 404);
+        await (await fetch(`${running.server.base}/playEnd?id=${id}`)).arrayBuffer();
+        assert.equal((await fetch(`${running.server.base}/list/${id}/files.m3u8`)).status, 404);
         const before = await page.locator('video').evaluate((video) => video.currentTime);
         const replayed = page.waitForRequest((request) => new URL(request.url()).pathname === '/play');
         await showPage(page, 'visible');
@@ -216,10 +207,10 @@ describe('the installable app', () => {
     });
 
     test('the keyboard reaches every control with a visible ring, and the dark colours keep their contrast', async () => {
-        const page = await browser.context.newPage();
+        const page = await running.browser.context.newPage();
         const pages = [['/', '.row .item'], ['/#/browse/Movies', '.item.video'], ['/#/play/Movies/long.mkv', '.nav a']];
         for (const [link, shown] of pages) {
-            await page.goto(`${server.base}${link}`);
+            await page.goto(`${running.server.base}${link}`);
             await page.locator(shown).first().waitFor();
             assert.deepEqual(await tabWalk(page), [], link);
             assert.ok(await page.locator('[data-walked]').count() >= 5, link);
