@@ -178,9 +178,24 @@ describe('subtitle and audio tracks', () => {
         assert.ok(Math.abs(pitchOf(await bodyOf(chosen)) - 1500) < 80, 'the direct stream carries the second');
         await page.locator('.quality-now[data-variant="7"]').waitFor();
 
+        // Switching plays on from what is buffered while the new variant starts.
+        await page.locator('video').evaluate((video) => new Promise((resolve) => {
+            const ready = () => {
+                const ahead = video.buffered.length ? video.buffered.end(video.buffered.length - 1) - video.currentTime : 0;
+                if (video.paused || video.readyState < 3 || ahead < 8)
+                    return;
+                video.removeEventListener('timeupdate', ready);
+                window.stalls = 0;
+                video.addEventListener('waiting', () => { window.stalls += 1; });
+                resolve();
+            };
+            video.addEventListener('timeupdate', ready);
+        }));
         const transcoded = segment(10, '1');
         await page.locator('select.quality').selectOption({ index: 1 });
         assert.ok(Math.abs(pitchOf(await bodyOf(transcoded)) - 1500) < 80, 'and so does the transcode');
+        await page.locator('.quality-now[data-variant="10"]').waitFor();
+        assert.equal(await page.evaluate(() => window.stalls), 0, 'the picture kept moving');
         assert.equal(await audio.inputValue(), '1');
         await page.close();
     });

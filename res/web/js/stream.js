@@ -105,7 +105,9 @@ export async function attachStream(video, source,
     hls.loadSource(source);
     hls.attachMedia(video);
     return {
-        setLevel(index) { hls.currentLevel = index; },
+        // At the next fragment that can be replaced without emptying the buffer: the
+        // picture keeps moving while the server starts the new variant's engine.
+        setLevel(index) { hls.nextLevel = index; },
         destroy() { hls.destroy(); },
         // Loads again from position (after the screen was off): from the same
         // playlists, or from the master playlist of a new "/play".
