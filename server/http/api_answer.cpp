@@ -15,6 +15,8 @@ const char* StatusText(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 202:
+        return "Accepted";
     case 400:
         return "Bad Request";
     case 403:
@@ -37,7 +39,7 @@ const char* StatusText(int status)
 }
 
 void WriteHead(HttpRequest& request, int status, std::string_view contentType, size_t length,
-    const std::string& tag)
+    const std::string& tag, const std::string& extraHeaders = {})
 {
     std::string head = "HTTP/1.1 " + std::to_string(status) + " " + StatusText(status) + "\r\n";
     if (!contentType.empty()) {
@@ -49,6 +51,7 @@ void WriteHead(HttpRequest& request, int status, std::string_view contentType, s
         head += "Content-Length: " + std::to_string(length) + "\r\n";
     if (!tag.empty())
         head += "ETag: " + tag + "\r\n";
+    head += extraHeaders;
     head += "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\nConnection: "
             "close\r\n\r\n";
     request.Write(head);
@@ -82,6 +85,14 @@ void WriteApiAnswer(HttpRequest& request, std::string_view body, std::string_vie
         return;
     }
     WriteHead(request, 200, contentType, body.size(), tag);
+    if (!request.IsHead())
+        request.Write(body);
+}
+
+void WriteApiPending(HttpRequest& request, std::string_view body, int retryAfterSeconds)
+{
+    WriteHead(request, 202, kJsonContentType, body.size(), {},
+        "Retry-After: " + std::to_string(retryAfterSeconds) + "\r\n");
     if (!request.IsHead())
         request.Write(body);
 }

@@ -19,6 +19,10 @@ inline constexpr const char* kJsonContentType = "application/json; charset=utf-8
 void WriteApiAnswer(
     HttpRequest& request, std::string_view body, std::string_view contentType = kJsonContentType);
 
+// 202: the work asked for has begun; the client asks again after retryAfterSeconds
+// ("Retry-After"). No tag: the answer says nothing about the thing asked for.
+void WriteApiPending(HttpRequest& request, std::string_view body, int retryAfterSeconds);
+
 // An error status with its JSON message.
 void WriteApiError(HttpRequest& request, int status, std::string_view message);
 

@@ -17,6 +17,26 @@ int HexValue(char c)
 
 } // namespace
 
+std::string PercentEncode(std::string_view text, std::string_view keep)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(text.size());
+    for (unsigned char c : text) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z')
+            || (c >= 'A' && c <= 'Z') || c == '-' || c == '.' || c == '_' || c == '~'
+            || keep.find(char(c)) != keep.npos;
+        if (plain) {
+            encoded += char(c);
+        } else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    return encoded;
+}
+
 std::optional<std::string> PercentDecode(std::string_view text, PlusSign plus)
 {
     std::string out;

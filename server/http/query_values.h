@@ -35,6 +35,10 @@ enum class PlusSign { Blank, Plus };
 // escape or a NUL byte.
 std::optional<std::string> PercentDecode(std::string_view text, PlusSign plus = PlusSign::Blank);
 
+// text with every byte but letters, digits, - . _ ~ and those of keep written as %XX:
+// a query or form value that arrives as it was, whatever it holds.
+std::string PercentEncode(std::string_view text, std::string_view keep = {});
+
 // Whole decimal digits within [min, max]; nothing for anything else (signs, blanks,
 // leading '+', overflow).
 std::optional<int64_t> ParseWholeNumber(std::string_view text, int64_t min, int64_t max);

@@ -7,8 +7,5 @@
 #include <utility>
 #include <vector>
 
-// text with every byte but letters, digits and - . _ ~ written as %XX.
-std::string EncodeFormValue(const std::string& text);
-
 // "name=value&name=value" with each value encoded (names are fixed ASCII words).
 std::string FormBody(const std::vector<std::pair<std::string, std::string>>& fields);

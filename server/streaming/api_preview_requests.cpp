@@ -5,6 +5,7 @@
 
 #include "http/api_answer.h"
 #include "http/json_writer.h"
+#include "http/query_values.h"
 #include "http/request.h"
 #include "library/api_support.h"
 #include "platform/file_io.h"
@@ -23,37 +24,11 @@ MediaFileVersion VersionOf(const ApiPath& video)
     return { video.diskPath, video.size, video.modifiedNs };
 }
 
-// A query value: every byte but letters, digits and "-._~/" as %XX.
-std::string QueryEncoded(const std::string& text)
-{
-    static const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-'
-            || c == '.' || c == '_' || c == '~' || c == '/') {
-            out += char(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
-
 void WritePending(HttpRequest& request)
 {
     JsonWriter json;
     json.BeginObject().Key("pending").Bool(true).Key("retryAfter").Int(kRetryAfterSeconds).End();
-    std::string head = "HTTP/1.1 202 Accepted\r\nContent-Type: ";
-    head += kJsonContentType;
-    head += "\r\nContent-Length: " + std::to_string(json.Text().size())
-        + "\r\nRetry-After: " + std::to_string(kRetryAfterSeconds)
-        + "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: "
-          "close\r\n\r\n";
-    request.Write(head);
-    if (!request.IsHead())
-        request.Write(json.Text());
+    WriteApiPending(request, json.Text(), kRetryAfterSeconds);
 }
 
 } // namespace
@@ -82,7 +57,7 @@ void OnNotifyApiPreviews(StreamingContext& server, HttpRequest& request)
         break;
     }
     // Relative to this request's own URL, so the track works behind a proxy's prefix.
-    const std::string sheetBase = "preview-sheet?path=" + QueryEncoded(video->requestPath)
+    const std::string sheetBase = "preview-sheet?path=" + PercentEncode(video->requestPath, "/")
         + "&v=" + SeekPreviews::KeyOf(VersionOf(*video)) + "&sheet=";
     WriteApiAnswer(request,
         MakePreviewTrack(found.index, [&](int sheet) { return sheetBase + std::to_string(sheet); }),

@@ -4,18 +4,10 @@
 
 import { ApiError, recentVideos, searchVideos, unfinishedVideos } from './api.js';
 import { thumbnailOf } from './thumbnails.js';
+import { clockText } from './clock.js';
 import { el } from './dom.js';
 import { t } from './i18n.js';
 import { browseLink, playLink, segmentsOf } from './routes.js';
-
-// "1:02:03" or "2:03".
-export function clockText(seconds) {
-    const whole = Math.max(0, Math.floor(seconds));
-    const h = Math.floor(whole / 3600);
-    const m = Math.floor((whole % 3600) / 60);
-    const s = String(whole % 60).padStart(2, '0');
-    return h ? `${h}:${String(m).padStart(2, '0')}:${s}` : `${m}:${s}`;
-}
 
 function tile(entry, position) {
     const segments = segmentsOf(entry.path);

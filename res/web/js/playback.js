@@ -4,7 +4,7 @@
 // once this one has ended.
 
 import { el, icon } from './dom.js';
-import { clockText } from './home.js';
+import { clockText } from './clock.js';
 import { t } from './i18n.js';
 
 const NEXT_DELAY_SECONDS = 5;

@@ -4,6 +4,7 @@
 
 import { ApiError, fileInfo, listFolder, pageUrl, play, playEnd, playSeconds, resolutionOf, RESULT, serverPathOf } from './api.js';
 import { sortFiles, sortOrder } from './browse.js';
+import { clockText } from './clock.js';
 import { openConvertDialog } from './conversions.js';
 import { el, icon } from './dom.js';
 import { attachMediaSession } from './media_session.js';
@@ -28,16 +29,6 @@ export function screenSize(cssWidth, cssHeight, ratio) {
     return { width: Math.min(width, MAX_WIDTH), height: Math.min(height, MAX_HEIGHT) };
 }
 
-function clock(seconds) {
-    if (!Number.isFinite(seconds) || seconds < 0)
-        return '0:00';
-    const whole = Math.floor(seconds);
-    const h = Math.floor(whole / 3600);
-    const m = Math.floor((whole % 3600) / 60);
-    const s = String(whole % 60).padStart(2, '0');
-    return h ? `${h}:${String(m).padStart(2, '0')}:${s}` : `${m}:${s}`;
-}
-
 async function neighbours(segments) {
     const folder = segments.slice(0, -1);
     try {
@@ -59,7 +50,7 @@ function buildControls(video, stage) {
     toggle.addEventListener('click', () => (video.paused ? video.play().catch(() => {}) : video.pause()));
     full.addEventListener('click', () => toggleFullscreen(stage));
     let dragging = false;
-    seek.addEventListener('input', () => { dragging = true; time.textContent = `${clock(+seek.value)} / ${clock(video.duration)}`; });
+    seek.addEventListener('input', () => { dragging = true; time.textContent = `${clockText(+seek.value)} / ${clockText(video.duration)}`; });
     seek.addEventListener('change', () => { dragging = false; video.currentTime = +seek.value; });
     const update = () => {
         if (stage.dataset.failed)
@@ -68,7 +59,7 @@ function buildControls(video, stage) {
             seek.max = String(video.duration);
         if (!dragging) {
             seek.value = String(video.currentTime);
-            time.textContent = `${clock(video.currentTime)} / ${clock(video.duration)}`;
+            time.textContent = `${clockText(video.currentTime)} / ${clockText(video.duration)}`;
         }
         const paused = video.paused;
         toggle.replaceChildren(icon(paused ? 'play' : 'pause'));

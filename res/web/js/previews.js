@@ -6,6 +6,7 @@
 // then, naming when to ask again; a video without previews simply shows none.
 
 import { currentClientId, pageUrl } from './api.js';
+import { clockText } from './clock.js';
 import { el } from './dom.js';
 
 const MAX_TRIES = 60;
@@ -57,12 +58,6 @@ export function cueAt(cues, seconds) {
     return null;
 }
 
-function clock(seconds) {
-    const whole = Math.max(0, Math.floor(seconds));
-    const parts = [Math.floor((whole % 3600) / 60), whole % 60].map((n) => String(n).padStart(2, '0'));
-    return whole >= 3600 ? `${Math.floor(whole / 3600)}:${parts.join(':')}` : `${Number(parts[0])}:${parts[1]}`;
-}
-
 // The track's cues once the server has them; [] when the video has none. Asks again
 // as the server says while it still makes them, until stopped() is true.
 async function loadCues(path, stopped) {
@@ -109,7 +104,7 @@ export function attachPreviews(controls, seek, path) {
         picture.style.setProperty('height', `${cue.h}px`);
         picture.style.setProperty('background-image', `url("${sheetUrl(cue.url)}")`);
         picture.style.setProperty('background-position', `-${cue.x}px -${cue.y}px`);
-        time.textContent = clock(seconds);
+        time.textContent = clockText(seconds);
         box.hidden = false;
         const area = controls.getBoundingClientRect();
         const left = Math.min(Math.max(clientX - area.left - cue.w / 2, 0), Math.max(area.width - cue.w, 0));

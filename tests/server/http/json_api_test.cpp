@@ -55,6 +55,20 @@ TEST(QueryValues, AreReadStrictly)
     EXPECT_EQ(PercentDecode("a+b%2B", PlusSign::Plus), "a+b+");
 }
 
+TEST(QueryValues, EncodedValuesComeBackAsTheyWere)
+{
+    const std::string hostile = "/겨울 왕국/a&b=c+d%25?#\x01~.-_";
+    EXPECT_EQ(PercentEncode("a b&c/é"), "a%20b%26c%2F%C3%A9");
+    EXPECT_EQ(PercentEncode("/Movies/a b.mkv", "/"), "/Movies/a%20b.mkv");
+    EXPECT_EQ(PercentDecode(PercentEncode(hostile), PlusSign::Plus), hostile);
+    std::string error;
+    std::optional<QueryValues> query
+        = QueryValues::Parse("path=" + PercentEncode(hostile, "/"), error);
+    ASSERT_TRUE(query) << error;
+    ASSERT_NE(query->Find("path"), nullptr);
+    EXPECT_EQ(*query->Find("path"), hostile);
+}
+
 TEST(QueryValues, NumbersArePlainDecimalsInRange)
 {
     EXPECT_EQ(ParseWholeNumber("0", 0, 10), 0);
